@@ -1,0 +1,29 @@
+# The two commands of the README. Both install what is missing first.
+BUILD_RUN  := build/release
+BUILD_TEST := build/asan
+CMAKE_GEN  := -G Ninja
+
+.PHONY: run test bench deps build clean
+
+deps:
+	@bash scripts/install-deps
+
+build: deps
+	cmake -S . -B $(BUILD_RUN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIK_TESTS=OFF
+	cmake --build $(BUILD_RUN) --target halvik
+
+run: build
+	./$(BUILD_RUN)/src/halvik
+
+test: deps
+	cmake -S . -B $(BUILD_TEST) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DHALVIK_SANITIZE=ON -DHALVIK_BENCH=OFF
+	cmake --build $(BUILD_TEST)
+	cd $(BUILD_TEST) && ctest --output-on-failure
+
+bench: deps
+	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DHALVIK_TESTS=OFF -DHALVIK_BENCH=ON
+	cmake --build build/bench
+	cmake --build build/bench --target run-bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,1 @@
+// Keeps the library non-empty before its first parser lands.
