@@ -1,0 +1,21 @@
+#include "HostAccount.h"
+
+namespace halvik {
+
+HostAccount::HostAccount(HostProviderKind provider, QString label, std::optional<QString> providerAccountID)
+    : m_id(QUuid::createUuid()), m_providerRaw(toRaw(provider)), m_label(std::move(label)),
+      m_createdAt(QDateTime::currentDateTimeUtc()), m_providerAccountID(std::move(providerAccountID))
+{
+}
+
+HostAccount::HostAccount(QUuid id, QString providerRaw, QString label, QDateTime createdAt)
+    : m_id(id), m_providerRaw(std::move(providerRaw)), m_label(std::move(label)), m_createdAt(std::move(createdAt))
+{
+}
+
+QString HostAccount::keychainAccount() const
+{
+    return toRaw(provider().value_or(HostProviderKind::forge)) + QLatin1Char('.') + uuidString(m_id);
+}
+
+} // namespace halvik
