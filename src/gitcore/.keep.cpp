@@ -1,1 +1,0 @@
-// Keeps the library non-empty before its first parser lands.

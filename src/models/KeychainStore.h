@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QHash>
+#include <QRecursiveMutex>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace halvik {
+
+// Every secret of the application (provider tokens, hosting API tokens) by account key, kept
+// in secrets.json (mode 0600) in the application folder and cached in memory. Safe to call
+// from any thread: all access is serialised. An empty value counts as absent.
+class KeychainStore
+{
+public:
+    // `filePath` overrides the file (tests); otherwise it is secrets.json in AppSupport::directory().
+    explicit KeychainStore(QString filePath = {});
+
+    // The process-wide store.
+    static KeychainStore& shared();
+
+    std::optional<QString> get(const QString& account);
+    void set(const QString& value, const QString& account);
+    // Named `remove` because `delete` is a keyword here.
+    void remove(const QString& account);
+    // Loads the file into the cache; where required keys are still missing, the platform's
+    // legacy secret migration would run (there is none on Linux).
+    void warmup(const QStringList& requiredAccounts);
+
+    QString filePath() const;
+    // How many times the file was read; the file is read at most once per store.
+    int fileReads() const { return m_fileReads; }
+
+private:
+    void loadFileIfNeeded();
+    void writeFile();
+    void migrateLegacyItems();
+
+    mutable QRecursiveMutex m_mutex;
+    QString m_filePath;
+    QHash<QString, QString> m_cache;
+    QSet<QString> m_misses;
+    QHash<QString, QString> m_fileSecrets;
+    bool m_fileLoaded = false;
+    int m_fileReads = 0;
+};
+
+} // namespace halvik
