@@ -1,0 +1,154 @@
+#include "AppServices.h"
+
+#include "DeleteSitesDialogs.h"
+
+#include "platform/Log.h"
+
+#include <QFile>
+
+namespace halvik {
+
+namespace {
+
+std::optional<QString> moveFolderToTrash(const QString& path)
+{
+    QFile folder(path);
+    if (folder.moveToTrash())
+        return std::nullopt;
+    const QString reason = folder.errorString();
+    return reason.isEmpty() ? QStringLiteral("The folder couldn’t be moved to the Trash.") : reason;
+}
+
+QList<SitePtr> distinct(const QList<SitePtr>& sites)
+{
+    QList<SitePtr> out;
+    QSet<QUuid> seen;
+    for (const auto& site : sites)
+        if (site && !seen.contains(site->id())) {
+            seen.insert(site->id());
+            out.append(site);
+        }
+    return out;
+}
+
+} // namespace
+
+AppServices::AppServices(KeychainStore& secrets, UserPrompts& prompts, QObject* parent)
+    : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveFolderToTrash)
+{
+    // Services join here, in their fixed order, as they land.
+    m_store = std::make_unique<SiteStore>(m_secrets);
+    m_notifications = std::make_unique<NotificationService>();
+    m_commands = std::make_unique<CommandCenter>();
+}
+
+AppServices::~AppServices() = default;
+
+QCoro::Task<> AppServices::bootstrap()
+{
+    // Each step is best effort: a failure is logged and start-up goes on.
+    const auto step = [](const char* what, const std::function<void()>& body) {
+        try {
+            body();
+        } catch (const std::exception& error) {
+            qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “%1” failed: %2")
+                                                  .arg(QLatin1String(what), QString::fromUtf8(error.what()));
+        }
+    };
+    step("store", [this] { m_store->load(); });
+    step("secrets", [this] { m_secrets.warmup(requiredSecretAccounts()); });
+    step("notifications", [this] { m_notifications->requestPermission(); });
+    m_bootstrapped = true;
+    Q_EMIT bootstrapped();
+    co_return;
+}
+
+void AppServices::applicationWillTerminate()
+{
+    for (const auto& stop : m_quitHooks)
+        stop();
+    m_store->save();
+}
+
+QStringList AppServices::requiredSecretAccounts() const
+{
+    QStringList keys;
+    for (const auto& host : m_store->hosts())
+        keys << host->keychainAccount();
+    for (const auto& account : m_store->sourceControlAccounts())
+        keys << QStringLiteral("sourceControl.") + account.provider;
+    return keys;
+}
+
+void AppServices::promptDeleteSites(const QList<SitePtr>& sites)
+{
+    const QList<SitePtr> unique = distinct(sites);
+    if (unique.isEmpty())
+        return;
+    const int choice = m_prompts.ask(DeleteSitesDialogs::first(unique));
+    if (choice == DeleteSitesDialogs::removeButton) {
+        deleteSites(unique, false);
+    } else if (choice == DeleteSitesDialogs::deleteFilesButton) {
+        if (m_prompts.ask(DeleteSitesDialogs::confirmTrash(unique)) == DeleteSitesDialogs::moveToTrashButton)
+            deleteSites(unique, true);
+    }
+}
+
+void AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFiles)
+{
+    const QList<SitePtr> unique = distinct(sites);
+    QStringList failures;
+    for (const auto& site : unique) {
+        for (const auto& stop : m_siteStopHooks)
+            stop(site);
+        if (deleteFiles) {
+            if (auto error = m_trash(site->path())) {
+                failures << site->displayName() + QStringLiteral(": ") + *error;
+                continue;
+            }
+        }
+        m_store->remove(site);
+        if (m_selectedSiteIDs.remove(site->id()))
+            Q_EMIT selectionChanged();
+    }
+
+    if (m_selectedSiteID && !m_store->site(*m_selectedSiteID)) {
+        setSelectedSiteID(m_store->sites().isEmpty() ? std::nullopt : std::optional(m_store->sites().first()->id()));
+    }
+    if (!failures.isEmpty())
+        m_prompts.alert(DeleteSitesDialogs::failureTitle(unique.size()), failures.join(QLatin1Char('\n')));
+}
+
+void AppServices::setSelectedSection(SidebarSection section)
+{
+    if (section == m_selectedSection)
+        return;
+    m_selectedSection = section;
+    Q_EMIT selectedSectionChanged();
+}
+
+void AppServices::setSelectedSiteID(std::optional<QUuid> id)
+{
+    if (id == m_selectedSiteID)
+        return;
+    m_selectedSiteID = id;
+    Q_EMIT selectionChanged();
+}
+
+void AppServices::setSelectedSiteIDs(const QSet<QUuid>& ids)
+{
+    if (ids == m_selectedSiteIDs)
+        return;
+    m_selectedSiteIDs = ids;
+    Q_EMIT selectionChanged();
+}
+
+void AppServices::setBusyMessage(std::optional<QString> message)
+{
+    if (message == m_busyMessage)
+        return;
+    m_busyMessage = std::move(message);
+    Q_EMIT busyMessageChanged();
+}
+
+} // namespace halvik

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "MenuCommands.h"
+#include "NotificationService.h"
+#include "SidebarSection.h"
+#include "UserPrompts.h"
+
+#include "models/KeychainStore.h"
+#include "models/SiteStore.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QSet>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace halvik {
+
+// Creates and owns every service for the life of the process, holds the application-wide
+// selection and status the screens observe, and offers the site operations no more specific
+// service owns. Main thread only.
+class AppServices : public QObject
+{
+    Q_OBJECT
+public:
+    // Moves a folder to the Trash; returns an error text on failure.
+    using TrashFunction = std::function<std::optional<QString>(const QString& path)>;
+
+    AppServices(KeychainStore& secrets, UserPrompts& prompts, QObject* parent = nullptr);
+    ~AppServices() override;
+
+    // Services, in the order they are created.
+    SiteStore& store() { return *m_store; }
+    NotificationService& notifications() { return *m_notifications; }
+    CommandCenter& commands() { return *m_commands; }
+    KeychainStore& secrets() { return m_secrets; }
+    UserPrompts& prompts() { return m_prompts; }
+
+    // Start-up: load the store, warm the secrets, ask for notifications. Never stops on a failure.
+    QCoro::Task<> bootstrap();
+    bool isBootstrapped() const { return m_bootstrapped; }
+    // Quit: stop whatever Halvik started, then save the store last.
+    void applicationWillTerminate();
+
+    // The secret keys the store names: every host's, then every source-control account's.
+    QStringList requiredSecretAccounts() const;
+
+    void promptDeleteSites(const QList<SitePtr>& sites);
+    void deleteSites(const QList<SitePtr>& sites, bool deleteFiles);
+    void setTrashFunction(TrashFunction trash) { m_trash = std::move(trash); }
+
+    // Observable state.
+    SidebarSection selectedSection() const { return m_selectedSection; }
+    void setSelectedSection(SidebarSection section);
+    std::optional<QUuid> selectedSiteID() const { return m_selectedSiteID; }
+    void setSelectedSiteID(std::optional<QUuid> id);
+    QSet<QUuid> selectedSiteIDs() const { return m_selectedSiteIDs; }
+    void setSelectedSiteIDs(const QSet<QUuid>& ids);
+    std::optional<QString> busyMessage() const { return m_busyMessage; }
+    void setBusyMessage(std::optional<QString> message);
+
+    // Everything stopped at quit registers here as it lands (servers, tunnels, dev servers).
+    void addQuitHook(std::function<void()> stop) { m_quitHooks.append(std::move(stop)); }
+    // Everything that runs for one site and must stop before it is removed.
+    void addSiteStopHook(std::function<void(const SitePtr&)> stop) { m_siteStopHooks.append(std::move(stop)); }
+
+Q_SIGNALS:
+    void selectionChanged();
+    void selectedSectionChanged();
+    void busyMessageChanged();
+    void bootstrapped();
+
+private:
+    KeychainStore& m_secrets;
+    UserPrompts& m_prompts;
+    std::unique_ptr<SiteStore> m_store;
+    std::unique_ptr<NotificationService> m_notifications;
+    std::unique_ptr<CommandCenter> m_commands;
+
+    SidebarSection m_selectedSection = SidebarSection::sites;
+    std::optional<QUuid> m_selectedSiteID;
+    QSet<QUuid> m_selectedSiteIDs;
+    std::optional<QString> m_busyMessage;
+    bool m_bootstrapped = false;
+    TrashFunction m_trash;
+    QList<std::function<void()>> m_quitHooks;
+    QList<std::function<void(const SitePtr&)>> m_siteStopHooks;
+};
+
+} // namespace halvik

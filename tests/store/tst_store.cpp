@@ -1,0 +1,365 @@
+#include "TestMain.h"
+
+#include "models/KeychainStore.h"
+#include "models/LegacyKeys.h"
+#include "models/SiteStore.h"
+#include "models/StoreCodec.h"
+#include "platform/AppSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace halvik;
+
+namespace {
+
+const char* kSiteA = "11111111-AAAA-4AAA-8AAA-111111111111";
+const char* kSiteB = "22222222-BBBB-4BBB-8BBB-222222222222";
+const char* kHost = "33333333-CCCC-4CCC-8CCC-333333333333";
+const char* kOp = "44444444-DDDD-4DDD-8DDD-444444444444";
+const char* kDeploy = "55555555-EEEE-4EEE-8EEE-555555555555";
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+// A realistic document with plain keys: two sites (oldest first, to check the sort), one with
+// an operation and a deployment, one host and one source-control account.
+QByteArray plainDocument()
+{
+    return QStringLiteral(R"({"sites":[
+      {"id":"%1","name":"","path":"/srv/alpha","createdAt":100.5,"phpSourceRaw":"automatic","herdLinked":false,
+       "operations":[{"id":"%4","command":"composer update","log":"a\nb","exitCode":0,"startedAt":101,"finishedAt":102,"kindRaw":"composer"}],
+       "deployments":[{"id":"%5","startedAt":103,"status":"finished","log":"","forgeDeploymentId":77,"serverName":"web","siteName":"alpha.com"}]},
+      {"id":"%2","name":"Beta","path":"/srv/beta","createdAt":200,"phpSourceRaw":"herd","herdLinked":true,
+       "localPort":4001,"githubRepo":"me/beta","usesSSG":true,"notes":"hi"}],
+     "hosts":[{"id":"%3","providerRaw":"laravelCloud","label":"Cloud","createdAt":50}],
+     "sourceControlAccounts":[{"provider":"github","login":"me","connectedAt":60}]})")
+        .arg(kSiteA, kSiteB, kHost, kOp, kDeploy)
+        .toUtf8();
+}
+
+// The same document the way older versions wrote it: every key with a leading underscore
+// and observation bookkeeping at every level.
+QByteArray legacyDocument()
+{
+    QJsonDocument plain = QJsonDocument::fromJson(plainDocument());
+    std::function<QJsonValue(const QJsonValue&)> legacy = [&](const QJsonValue& v) -> QJsonValue {
+        if (v.isArray()) {
+            QJsonArray out;
+            for (const auto& e : v.toArray())
+                out.append(legacy(e));
+            return out;
+        }
+        if (v.isObject()) {
+            QJsonObject out;
+            const QJsonObject in = v.toObject();
+            for (auto it = in.begin(); it != in.end(); ++it)
+                out.insert("_" + it.key(), legacy(it.value()));
+            out.insert("_$observationRegistrar", QJsonObject{{"id", 3}});
+            return out;
+        }
+        return v;
+    };
+    QJsonObject root = plain.object();
+    QJsonObject out;
+    // The document's own three keys were never prefixed; the records inside were.
+    for (auto it = root.begin(); it != root.end(); ++it)
+        out.insert(it.key(), legacy(it.value()));
+    return QJsonDocument(out).toJson();
+}
+
+} // namespace
+
+class StoreTest : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<KeychainStore> m_secrets;
+
+    SiteStore makeStore() { return SiteStore(*m_secrets, m_dir->path()); }
+    QString storePath() const { return m_dir->path() + "/store.json"; }
+
+private Q_SLOTS:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_secrets = std::make_unique<KeychainStore>(m_dir->path() + "/secrets.json");
+    }
+
+    void legacyAndPlainDocumentsLoadAlike()
+    {
+        writeFile(storePath(), plainDocument());
+        SiteStore plain(*m_secrets, m_dir->path());
+        plain.load();
+        writeFile(storePath(), legacyDocument());
+        SiteStore legacy(*m_secrets, m_dir->path());
+        legacy.load();
+
+        QCOMPARE(legacy.sites().size(), 2);
+        QCOMPARE(StoreCodec::encode({legacy.sites(), legacy.hosts(), legacy.sourceControlAccounts()}),
+                 StoreCodec::encode({plain.sites(), plain.hosts(), plain.sourceControlAccounts()}));
+        const auto alpha = legacy.sites().at(1);
+        QCOMPARE(alpha->operations().size(), 1);
+        QCOMPARE(alpha->operations().first()->log(), QString("a\nb"));
+        QCOMPARE(alpha->deployments().first()->forgeDeploymentId(), std::optional<qint64>(77));
+    }
+
+    void prefixRulesApplyAtEveryDepth()
+    {
+        const QByteArray in = R"({"_$x":1,"__a":{"_b":[{"c":"_keep","_$d":2}]},"e":"_f"})";
+        const auto out = QJsonDocument::fromJson(*normalizeObservableKeys(in)).object();
+        QCOMPARE(out.keys(), QStringList({"_a", "e"}));
+        const auto inner = out["_a"].toObject()["b"].toArray().first().toObject();
+        QCOMPARE(inner.keys(), QStringList({"c"}));
+        QCOMPARE(inner["c"].toString(), QString("_keep")); // string values are never altered
+        QVERIFY(!normalizeObservableKeys("{not json").has_value());
+    }
+
+    void optionalKeysMissingOrNullAndRequiredKeysMissing()
+    {
+        const QString site = QStringLiteral(R"({"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"managed",)"
+                                            R"("herdLinked":false,"localPort":null,"githubRepo":null%2})")
+                                 .arg(kSiteA);
+        auto snapshot = StoreCodec::decode(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg("")).toUtf8());
+        const auto s = snapshot.sites.first();
+        QVERIFY(!s->localPort() && !s->githubRepo());
+        QVERIFY(!s->usesSSG());
+        QCOMPARE(s->notes(), QString());
+        QVERIFY(s->operations().isEmpty() && s->deployments().isEmpty());
+        QVERIFY(snapshot.sourceControlAccounts.isEmpty());
+
+        // Without herdLinked, with a wrong type, or with a bad UUID the whole document fails.
+        const QString noHerd = QString(R"({"sites":[{"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"x"}],"hosts":[]})").arg(kSiteA);
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(noHerd.toUtf8()));
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError,
+                                 StoreCodec::decode(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg(R"(,"notes":5)")).toUtf8()));
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(R"({"sites":[],"hosts":[{"id":"nope","providerRaw":"forge","label":"","createdAt":0}]})"));
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(R"({"sites":[]})"));
+        try {
+            StoreCodec::decode(noHerd.toUtf8());
+        } catch (const StoreDecodeError& error) {
+            QVERIFY2(error.description().contains("herdLinked"), qPrintable(error.description()));
+        }
+    }
+
+    void writesCompactOrderedJsonWithoutNulls()
+    {
+        SiteStore store = makeStore();
+        auto site = std::make_shared<Site>("", "/srv/gamma");
+        site->setLocalPort(4002);
+        auto op = std::make_shared<SiteOperation>("git push", OperationKind::git);
+        op->appendLine("one");
+        site->appendOperation(op);
+        store.insertSite(site);
+
+        const QByteArray bytes = readFile(storePath());
+        QVERIFY(!bytes.contains('\n') && !bytes.contains(": "));
+        QVERIFY(!bytes.contains("null"));
+        QVERIFY(bytes.startsWith("{\"sites\":[{\"id\":\"" + uuidString(site->id()).toUtf8() + "\",\"name\":\"\",\"path\""));
+        QVERIFY(bytes.contains(R"("herdLinked":false,"localPort":4002,"usesSSG":false,"notes":"","operations":[)"));
+        QVERIFY(bytes.endsWith(R"("deployments":[]}],"hosts":[],"sourceControlAccounts":[]})"));
+        QVERIFY(!bytes.contains("finishedAt") && !bytes.contains("exitCode")); // running operation
+
+        // Dates count seconds from 2001-01-01 UTC, with fractions.
+        QCOMPARE(StoreCodec::toReferenceSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC)), 1.5);
+        SiteStore reread = makeStore();
+        reread.load();
+        QCOMPARE(reread.sites().first()->createdAt(), site->createdAt());
+        QCOMPARE(reread.sites().first()->operations().first()->kind(), std::optional(OperationKind::git));
+    }
+
+    void badDocumentIsKeptAsideAndStoreStartsEmpty()
+    {
+        writeFile(storePath(), R"({"sites":[{"id":1}],"hosts":[]})");
+        SiteStore store = makeStore();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Halvik store load failed: .*kept as .*store\\.json\\.unreadable-"));
+        store.load();
+        QVERIFY(store.sites().isEmpty());
+        const QStringList copies = QDir(m_dir->path()).entryList({"store.json.unreadable-*"});
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(readFile(m_dir->path() + "/" + copies.first()), QByteArray(R"({"sites":[{"id":1}],"hosts":[]})"));
+        store.save(); // the original survives in the copy
+        QCOMPARE(QDir(m_dir->path()).entryList({"store.json.unreadable-*"}).size(), 1);
+
+        // A missing file is silent and changes nothing.
+        QFile::remove(storePath());
+        SiteStore fresh = makeStore();
+        fresh.load();
+        QVERIFY(fresh.sites().isEmpty());
+    }
+
+    void listOrderInvariants()
+    {
+        writeFile(storePath(), plainDocument());
+        SiteStore store = makeStore();
+        QSignalSpy sitesChanged(&store, &SiteStore::sitesChanged);
+        store.load();
+        QCOMPARE(sitesChanged.count(), 1);
+        QCOMPARE(store.sites().at(0)->displayName(), QString("Beta")); // newest first
+        QCOMPARE(store.sites().at(1)->displayName(), QString("alpha")); // empty name: folder name
+
+        auto newer = std::make_shared<HostAccount>(HostProviderKind::forge, "Forge");
+        store.addHost(newer);
+        QCOMPARE(store.hosts().last(), newer); // oldest first
+
+        store.upsertSourceControl({"origin", "o", QDateTime::currentDateTimeUtc()});
+        store.upsertSourceControl({"bitbucket", "b", QDateTime::currentDateTimeUtc()});
+        store.upsertSourceControl({"github", "replaced", QDateTime::currentDateTimeUtc()});
+        QStringList order;
+        for (const auto& a : store.sourceControlAccounts())
+            order << a.provider;
+        QCOMPARE(order, QStringList({"bitbucket", "github", "origin"}));
+        QCOMPARE(store.sourceControlAccount(SourceControlProvider::github)->login, QString("replaced"));
+    }
+
+    void removalsDeleteSecretsAndSave()
+    {
+        writeFile(storePath(), plainDocument());
+        SiteStore store = makeStore();
+        store.load();
+        const auto host = store.hosts().first();
+        QCOMPARE(host->keychainAccount(), QString("laravelCloud.") + kHost);
+        QCOMPARE(keychainAccount(SourceControlProvider::bitbucket), QString("sourceControl.bitbucket"));
+        m_secrets->set("cloud-token", host->keychainAccount());
+        m_secrets->set("gh-token", "sourceControl.github");
+
+        store.removeHost(host);
+        store.removeSourceControl(SourceControlProvider::github);
+        store.remove(store.sites().first());
+        QVERIFY(!m_secrets->get(host->keychainAccount()));
+        QVERIFY(!m_secrets->get("sourceControl.github"));
+        QVERIFY(!readFile(m_secrets->filePath()).contains("token"));
+
+        SiteStore reread = makeStore();
+        reread.load();
+        QCOMPARE(reread.sites().size(), 1);
+        QVERIFY(reread.hosts().isEmpty() && reread.sourceControlAccounts().isEmpty());
+        QVERIFY(!readFile(storePath()).contains("token")); // secrets never reach store.json
+    }
+
+    void pathLookups()
+    {
+        QDir(m_dir->path()).mkpath("sites/alpha");
+        const QString real = m_dir->path() + "/sites/alpha";
+        QFile::link(real, m_dir->path() + "/link");
+        SiteStore store = makeStore();
+        auto site = std::make_shared<Site>("a", real);
+        store.insertSite(site);
+
+        for (const QString& asked : {real + "/", "  " + real + "\n", m_dir->path() + "/sites/./alpha",
+                                     m_dir->path() + "/sites//alpha", m_dir->path() + "/sites/beta/../alpha",
+                                     m_dir->path() + "/link"})
+            QVERIFY2(store.siteAtPath(asked) == site, qPrintable(asked));
+        QVERIFY(!store.siteAtPath(""));
+        QVERIFY(!store.siteAtPath("   \t"));
+        QVERIFY(!store.siteAtPath(m_dir->path() + "/sites"));
+    }
+
+    void recordsNotifyOnlyRealChanges()
+    {
+        Site site("n", "/p");
+        QSignalSpy spy(&site, &Site::changed);
+        site.setName("n");
+        site.setLocalPort(std::nullopt);
+        QCOMPARE(spy.count(), 0);
+        site.setName("m");
+        site.setLocalPort(80);
+        site.setLocalPort(80);
+        QCOMPARE(spy.count(), 2);
+
+        SiteOperation op("ls", OperationKind::shell);
+        QVERIFY(op.isRunning());
+        op.appendLine("x");
+        QCOMPARE(op.log(), QString("x"));
+        op.appendLine("");
+        op.appendLine("y");
+        QCOMPARE(op.log(), QString("x\n\ny"));
+        op.setFinishedAt(QDateTime::currentDateTimeUtc());
+        QVERIFY(!op.isRunning());
+
+        Site linked("", "/srv/x/");
+        QCOMPARE(linked.displayName(), QString("x"));
+        linked.setForgeSiteId(1);
+        linked.setStaticHostKind("netlify");
+        QCOMPARE(linked.linkedDeployProviders(), QList<HostProviderKind>({HostProviderKind::forge}));
+        linked.setStaticHostURL("https://x.netlify.app");
+        linked.setCloudURL("https://x.cloud");
+        QCOMPARE(linked.linkedDeployProviders(),
+                 QList<HostProviderKind>({HostProviderKind::laravelCloud, HostProviderKind::netlify, HostProviderKind::forge}));
+    }
+
+    void secretsFileModeAndCaches()
+    {
+        KeychainStore& secrets = *m_secrets;
+        secrets.set("s3cret", "forge.X");
+        QCOMPARE(QFile::permissions(secrets.filePath()) & QFileDevice::Permissions(0x7077), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(secrets.get("forge.X"), std::optional<QString>("s3cret"));
+
+        // A fresh store reads the file once, however many lookups follow.
+        KeychainStore again(secrets.filePath());
+        QCOMPARE(again.get("forge.X"), std::optional<QString>("s3cret"));
+        QVERIFY(!again.get("missing"));
+        again.remove("forge.X");
+        QFile::remove(again.filePath()); // deleted keys are answered from memory
+        QVERIFY(!again.get("forge.X"));
+        QVERIFY(!again.get("missing"));
+        QCOMPARE(again.fileReads(), 1);
+
+        // An empty value counts as absent, for get and for warm-up.
+        secrets.set("", "netlify.Y");
+        QVERIFY(!secrets.get("netlify.Y"));
+        writeFile(m_dir->path() + "/warm.json", R"({"a":"1","b":"","c":7})");
+        KeychainStore warm(m_dir->path() + "/warm.json");
+        warm.warmup({"a", "b"});
+        QCOMPARE(warm.get("a"), std::optional<QString>("1"));
+        QVERIFY(!warm.get("b") && !warm.get("c"));
+        QCOMPARE(warm.fileReads(), 1);
+
+        // A corrupt file loads as empty and is replaced by the next write.
+        writeFile(m_dir->path() + "/bad.json", "{{{");
+        KeychainStore bad(m_dir->path() + "/bad.json");
+        QVERIFY(!bad.get("a"));
+        bad.set("v", "a");
+        QCOMPARE(QJsonDocument::fromJson(readFile(bad.filePath())).object()["a"].toString(), QString("v"));
+    }
+
+    void appSupportFolderAndLegacyRename()
+    {
+        IsolatedHomeScope home;
+        const QString data = qEnvironmentVariable("XDG_DATA_HOME");
+        QCOMPARE(AppSupport::directory(), data + "/Halvik");
+        QDir(data).mkpath("Dunmoral");
+        writeFile(data + "/Dunmoral/store.json", "{}");
+        QCOMPARE(AppSupport::directory(), data + "/Halvik");
+        QVERIFY(QFile::exists(data + "/Halvik/store.json"));
+        QVERIFY(!QFile::exists(data + "/Dunmoral"));
+
+        // With both present, the current folder wins and the old one is left alone.
+        QDir(data).mkpath("Dunmoral");
+        QCOMPARE(AppSupport::directory(), data + "/Halvik");
+        QVERIFY(QFile::exists(data + "/Dunmoral"));
+    }
+
+private:
+    using IsolatedHomeScope = halvik::test::IsolatedHome;
+};
+
+HALVIK_TEST_MAIN_CORE(StoreTest)
+#include "tst_store.moc"
