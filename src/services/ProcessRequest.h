@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace halvik {
+
+// One child process to run. The executable is an absolute path: no PATH search is done.
+struct ProcessRequest
+{
+    QString executable;
+    QStringList arguments;
+    // Absent: the child starts in the application's own working directory.
+    std::optional<QString> workingDirectory;
+    // Set on top of the application's environment; an explicit PATH here wins over extraPath.
+    QMap<QString, QString> environment;
+    // Put in front of PATH.
+    QStringList extraPath;
+    // Written whole to standard input, which is then closed. Absent: the null device.
+    std::optional<QByteArray> stdin;
+};
+
+struct ProcessResult
+{
+    int exitCode = 0;
+    QString stdout;
+    QString stderr;
+
+    // The non-empty ones of stdout and stderr, in that order, joined by one line feed.
+    QString combined() const
+    {
+        if (stdout.isEmpty())
+            return stderr;
+        if (stderr.isEmpty())
+            return stdout;
+        return stdout + QLatin1Char('\n') + stderr;
+    }
+};
+
+// One complete line of one stream, without its terminator.
+struct ProcessOutput
+{
+    enum class Stream { stdout, stderr };
+
+    Stream stream = Stream::stdout;
+    QString line;
+
+    bool isStdout() const { return stream == Stream::stdout; }
+    bool operator==(const ProcessOutput&) const = default;
+};
+
+} // namespace halvik

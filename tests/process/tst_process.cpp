@@ -1,0 +1,370 @@
+#include "TestMain.h"
+
+#include "async/WaitFor.h"
+#include "models/Site.h"
+#include "services/LoggedOperation.h"
+#include "services/OperationLogSink.h"
+#include "services/OutputCollector.h"
+#include "services/ProcessRunner.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <csignal>
+
+using namespace halvik;
+using Stream = ProcessOutput::Stream;
+
+namespace {
+
+struct Collected
+{
+    ProcessResult result;
+    QList<ProcessOutput> lines;
+};
+
+// Runs a request and gathers the lines the callback saw (on the runner's thread).
+Collected runCollecting(ProcessRunner& runner, ProcessRequest request, CancellationToken token = {})
+{
+    auto lines = std::make_shared<QList<ProcessOutput>>();
+    auto lock = std::make_shared<QMutex>();
+    Collected collected;
+    collected.result = halvik::waitFor(runner.run(
+        std::move(request),
+        [lines, lock](const ProcessOutput& out) {
+            QMutexLocker locker(lock.get());
+            lines->append(out);
+        },
+        token));
+    collected.lines = *lines;
+    return collected;
+}
+
+ProcessRequest program(const QString& executable, const QStringList& arguments = {})
+{
+    ProcessRequest request;
+    request.executable = executable;
+    request.arguments = arguments;
+    return request;
+}
+
+ProcessRequest shell(const QString& script) { return program(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}); }
+
+ProcessOutput out(const char* line) { return {Stream::stdout, QString::fromUtf8(line)}; }
+ProcessOutput err(const char* line) { return {Stream::stderr, QString::fromUtf8(line)}; }
+
+// Alive means present and not a zombie waiting for its parent.
+bool isAlive(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close > 0 && close + 2 < text.size() && text[close + 2] != 'Z' && text[close + 2] != 'X';
+}
+
+// Restores an environment variable when the test leaves.
+class EnvGuard
+{
+public:
+    explicit EnvGuard(const char* name) : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {}
+    ~EnvGuard()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
+// Runs a shell that prints a pid and then waits; cancels as soon as the pid line arrives.
+// Returns the pid and how long the run took, and checks that it ended with `cancelled`.
+std::pair<qint64, qint64> cancelOnFirstLine(ProcessRunner& runner, const QString& script)
+{
+    CancellationSource source;
+    QObject context;
+    qint64 pid = 0;
+    QElapsedTimer clock;
+    clock.start();
+    bool cancelled = false;
+    try {
+        halvik::waitFor(runner.run(shell(script), [&](const ProcessOutput& line) {
+            QMetaObject::invokeMethod(&context, [&, text = line.line] {
+                pid = text.toLongLong();
+                source.cancel();
+            }, Qt::QueuedConnection);
+        }, source.token()));
+    } catch (const ProcessRunnerError& error) {
+        cancelled = error.isCancelled() && error.description() == QLatin1String("Process was cancelled");
+    }
+    if (!cancelled)
+        return {-1, clock.elapsed()};
+    return {pid, clock.elapsed()};
+}
+
+} // namespace
+
+class ProcessTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void splitsLinesAndKeepsWholeTexts()
+    {
+        ProcessRunner runner;
+
+        auto crlf = runCollecting(runner, shell(QStringLiteral("printf 'a\\r\\nb'")));
+        QCOMPARE(crlf.lines, (QList<ProcessOutput>{out("a"), out("b")}));
+        QCOMPARE(crlf.result.stdout, QStringLiteral("a\r\nb"));
+
+        auto blank = runCollecting(runner, shell(QStringLiteral("printf 'x\\n\\ny\\n'")));
+        QCOMPARE(blank.lines, (QList<ProcessOutput>{out("x"), out(""), out("y")}));
+
+        auto errorsOnly = runCollecting(runner, shell(QStringLiteral("printf 'oops\\nmore' >&2")));
+        QCOMPARE(errorsOnly.lines, (QList<ProcessOutput>{err("oops"), err("more")}));
+        QCOMPARE(errorsOnly.result.stdout, QString());
+        QCOMPARE(errorsOnly.result.combined(), QStringLiteral("oops\nmore"));
+
+        auto both = runCollecting(runner, shell(QStringLiteral("printf 'o\\n'; printf 'e\\n' >&2")));
+        QCOMPARE(both.result.combined(), QStringLiteral("o\n\ne\n"));
+
+        auto silent = runCollecting(runner, shell(QStringLiteral("true")));
+        QVERIFY(silent.lines.isEmpty());
+        QCOMPARE(silent.result.combined(), QString());
+        QCOMPARE(silent.result.exitCode, 0);
+
+        // A large output crosses many pipe reads; no line may be split, lost or reordered.
+        auto many = runCollecting(runner, shell(QStringLiteral("i=0; while [ $i -lt 20000 ]; do echo \"line $i\"; i=$((i+1)); done")));
+        QCOMPARE(many.lines.size(), 20000);
+        for (int i = 0; i < many.lines.size(); i += 997)
+            QCOMPARE(many.lines[i].line, QStringLiteral("line %1").arg(i));
+        QCOMPARE(many.lines.last().line, QStringLiteral("line 19999"));
+    }
+
+    void decodesEachChunkOnItsOwn()
+    {
+        QList<ProcessOutput> lines;
+        OutputCollector collector([&lines](const ProcessOutput& o) { lines.append(o); });
+        // "é" cut between two reads must still arrive as one character.
+        collector.consume(QByteArray("caf\xC3"), Stream::stdout);
+        collector.consume(QByteArray("\xA9\n\r\rpad\r\r\n"), Stream::stdout);
+        // Not UTF-8: read as Latin-1 rather than lost.
+        collector.consume(QByteArray("na\xEFve\n"), Stream::stderr);
+        collector.consume(QByteArray("tail\r"), Stream::stdout);
+        collector.finish();
+        QCOMPARE(lines, (QList<ProcessOutput>{out("caf\xC3\xA9"), out("pad"), err("na\xC3\xAFve"), out("tail\r")}));
+        QCOMPARE(collector.takeText(Stream::stdout), QString::fromUtf8("caf\xC3\xA9\n\r\rpad\r\r\ntail\r"));
+
+        // A cut sequence that never completes is kept as Latin-1 at the end.
+        lines.clear();
+        OutputCollector cut([&lines](const ProcessOutput& o) { lines.append(o); });
+        cut.consume(QByteArray("x\xE2\x82"), Stream::stdout);
+        cut.finish();
+        QCOMPARE(lines, (QList<ProcessOutput>{{Stream::stdout, QStringLiteral("x\u00E2\u0082")}}));
+    }
+
+    void composesTheEnvironment()
+    {
+        ProcessRunner runner;
+        EnvGuard guard("PATH");
+        const QString printPath = QStringLiteral("printf %s \"$PATH\"");
+
+        qputenv("PATH", "/usr/bin");
+        ProcessRequest request = shell(printPath);
+        request.extraPath = {QStringLiteral("/opt/one/bin"), QStringLiteral("/opt/two/bin")};
+        QCOMPARE(runCollecting(runner, request).result.stdout, QStringLiteral("/opt/one/bin:/opt/two/bin:/usr/bin"));
+
+        request.extraPath.clear();
+        QCOMPARE(runCollecting(runner, request).result.stdout, QStringLiteral("/usr/bin"));
+
+        request.extraPath = {QStringLiteral("/opt/one/bin")};
+        request.environment = {{QStringLiteral("PATH"), QStringLiteral("/explicit")}, {QStringLiteral("HALVIK_X"), QStringLiteral("1")}};
+        request.arguments = {QStringLiteral("-c"), QStringLiteral("printf '%s|%s' \"$PATH\" \"$HALVIK_X\"")};
+        QCOMPARE(runCollecting(runner, request).result.stdout, QStringLiteral("/explicit|1"));
+
+        qunsetenv("PATH");
+        request = shell(printPath);
+        request.extraPath = {QStringLiteral("/opt/one/bin")};
+        QCOMPARE(runCollecting(runner, request).result.stdout,
+                 QStringLiteral("/opt/one/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
+    }
+
+    void feedsStandardInputAndWorkingDirectory()
+    {
+        ProcessRunner runner;
+        QTemporaryDir dir;
+        ProcessRequest request = shell(QStringLiteral("pwd; cat"));
+        request.workingDirectory = dir.path();
+        request.stdin = QByteArray("first\nsecond");
+        const auto fed = runCollecting(runner, request);
+        QCOMPARE(fed.lines, (QList<ProcessOutput>{{Stream::stdout, dir.path()}, out("first"), out("second")}));
+
+        // Without input the child reads end-of-file at once instead of waiting forever.
+        const auto none = runCollecting(runner, program(QStringLiteral("/bin/cat")));
+        QCOMPARE(none.result.stdout, QString());
+    }
+
+    void exitStatusAndStartFailures()
+    {
+        ProcessRunner runner;
+        QCOMPARE(runCollecting(runner, shell(QStringLiteral("echo done; exit 3"))).result.exitCode, 3);
+
+        QTemporaryDir dir;
+        const QString marker = dir.filePath(QStringLiteral("started"));
+        try {
+            halvik::waitFor(runner.run(program(dir.filePath(QStringLiteral("missing")), {marker})));
+            QFAIL("a missing executable must throw");
+        } catch (const ProcessRunnerError& error) {
+            QCOMPARE(error.kind(), ProcessRunnerError::Case::executableMissing);
+            QCOMPARE(error.description(), QStringLiteral("Executable not found: ") + dir.filePath(QStringLiteral("missing")));
+        }
+
+        // A file that exists but cannot be executed fails at launch.
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.write("#!/bin/sh\ntouch started\n");
+        plain.close();
+        try {
+            halvik::waitFor(runner.run(program(plain.fileName())));
+            QFAIL("a non-executable file must throw");
+        } catch (const ProcessRunnerError& error) {
+            QCOMPARE(error.kind(), ProcessRunnerError::Case::failedToStart);
+            QVERIFY(error.description().startsWith(QLatin1String("Failed to start process: ")));
+        }
+
+        // Already cancelled: nothing is started.
+        CancellationSource source;
+        source.cancel();
+        ProcessRequest touch = program(QStringLiteral("/usr/bin/touch"), {marker});
+        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError, halvik::waitFor(runner.run(touch, {}, source.token())));
+        QVERIFY(!QFile::exists(marker));
+    }
+
+    void cancellationEndsTheWholeProcessGroup()
+    {
+        ProcessRunner runner;
+        // The child itself becomes `sleep 100`.
+        auto [sleeper, sleeperTime] = cancelOnFirstLine(runner, QStringLiteral("echo $$; exec sleep 100"));
+        QVERIFY(sleeper > 0);
+        QVERIFY2(sleeperTime < 5000, qPrintable(QString::number(sleeperTime)));
+        QVERIFY(!isAlive(sleeper));
+
+        // A shell whose grandchild sleeps: the grandchild must go too.
+        auto [grandchild, shellTime] = cancelOnFirstLine(runner, QStringLiteral("sleep 100 & echo $!; wait"));
+        QVERIFY(grandchild > 0);
+        QVERIFY2(shellTime < 5000, qPrintable(QString::number(shellTime)));
+        QTRY_VERIFY_WITH_TIMEOUT(!isAlive(grandchild), 5000);
+    }
+
+    void sinkPublishesBatchesThatAlwaysHoldEveryLine()
+    {
+        auto operation = std::make_shared<SiteOperation>(QStringLiteral("test"), OperationKind::shell);
+        int publications = 0;
+        QObject::connect(operation.get(), &SiteOperation::changed, [&] { ++publications; });
+        auto sink = OperationLogSink::forOperation(operation);
+
+        // A lone empty first line waits for company, so it is not swallowed by the empty log.
+        sink->append(QString());
+        QCoreApplication::processEvents();
+        QCOMPARE(operation->log(), QString());
+        sink->append(QStringLiteral("x"));
+        QCoreApplication::processEvents();
+        QCOMPARE(operation->log(), QStringLiteral("\nx"));
+
+        // A burst from another thread arrives in few publications, never one per line.
+        publications = 0;
+        QThread* writer = QThread::create([sink] {
+            for (int i = 0; i < 5000; ++i)
+                sink->append(QStringLiteral("l%1").arg(i));
+        });
+        writer->start();
+        QTRY_COMPARE_WITH_TIMEOUT(sink->lineCount(), qsizetype(5002), 10000);
+        writer->wait();
+        delete writer;
+        QTRY_VERIFY(operation->log().endsWith(QLatin1String("\nl4999")));
+        QVERIFY2(publications < 5000, qPrintable(QString::number(publications)));
+        const QStringList lines = operation->log().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 5002);
+        QCOMPARE(lines[2], QStringLiteral("l0"));
+        QCOMPARE(lines[2501], QStringLiteral("l2499"));
+    }
+
+    void loggedOperationRecordsTheRun()
+    {
+        ProcessRunner runner;
+        auto site = std::make_shared<Site>(QStringLiteral("Blog"), QStringLiteral("/tmp/blog"));
+        int saves = 0;
+        SiteOperationPtr active;
+        bool activeDuringRun = false;
+        QStringList snapshots;
+
+        LoggedOperationRequest request;
+        request.process = shell(QStringLiteral("echo; i=0; while [ $i -lt 3000 ]; do echo \"row $i\"; i=$((i+1)); done; echo bad >&2; exit 2"));
+        request.command = QStringLiteral("composer update");
+        request.kind = OperationKind::composer;
+        request.setActive = [&active](const SiteOperationPtr& op) { active = op; };
+        auto result = halvik::waitFor([&]() -> QCoro::Task<LoggedOperationResult> {
+            auto pending = runLoggedOperation(runner, site, std::move(request), [&] { ++saves; });
+            // Every intermediate log must be a prefix of the final one.
+            QObject::connect(site->operations().last().get(), &SiteOperation::changed,
+                             [&snapshots, op = site->operations().last().get()] { snapshots.append(op->log()); });
+            activeDuringRun = active == site->operations().last();
+            co_return co_await std::move(pending);
+        }());
+
+        QStringList expected{QString()};
+        for (int i = 0; i < 3000; ++i)
+            expected.append(QStringLiteral("row %1").arg(i));
+        expected.append(QStringLiteral("bad"));
+        const SiteOperationPtr op = result.operation;
+        QCOMPARE(site->operations(), QList<SiteOperationPtr>{op});
+        QCOMPARE(op->command(), QStringLiteral("composer update"));
+        QCOMPARE(op->kindRaw(), QStringLiteral("composer"));
+        QCOMPARE(op->exitCode(), std::optional<int>(2));
+        QVERIFY(op->finishedAt().has_value());
+        QCOMPARE(saves, 1);
+        QVERIFY(activeDuringRun);
+        QCOMPARE(active, SiteOperationPtr());
+        // The two streams interleave in arrival order, so compare stdout's lines in order.
+        QStringList logged = op->log().split(QLatin1Char('\n'));
+        QVERIFY(logged.removeOne(QStringLiteral("bad")));
+        expected.removeLast();
+        QCOMPARE(logged, expected);
+        for (const QString& snapshot : snapshots)
+            QVERIFY(op->log().startsWith(snapshot));
+    }
+
+    void loggedOperationFinishesWhenCancelled()
+    {
+        ProcessRunner runner;
+        auto site = std::make_shared<Site>(QStringLiteral("Shop"), QStringLiteral("/tmp/shop"));
+        CancellationSource source;
+        int saves = 0;
+        LoggedOperationRequest request;
+        request.process = shell(QStringLiteral("echo started; exec sleep 100"));
+        request.command = QStringLiteral("npm run dev");
+        request.token = source.token();
+        QObject context;
+        request.lines = [&](const ProcessOutput&) {
+            QMetaObject::invokeMethod(&context, [&source] { source.cancel(); }, Qt::QueuedConnection);
+        };
+        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError,
+                                 halvik::waitFor(runLoggedOperation(runner, site, std::move(request), [&] { ++saves; })));
+        const SiteOperationPtr op = site->operations().last();
+        QCOMPARE(op->log(), QStringLiteral("started"));
+        QVERIFY(op->finishedAt().has_value());
+        QCOMPARE(op->exitCode(), std::nullopt);
+        QCOMPARE(saves, 1);
+    }
+};
+
+HALVIK_TEST_MAIN_CORE(ProcessTest)
+#include "tst_process.moc"
