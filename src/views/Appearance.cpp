@@ -1,0 +1,55 @@
+#include "Appearance.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
+#include <QStyleFactory>
+
+namespace halvik::views {
+
+namespace {
+
+QPalette darkPalette()
+{
+    QPalette p;
+    const QColor window(40, 40, 43), base(30, 30, 32), text(232, 232, 235), accent(64, 128, 230);
+    p.setColor(QPalette::Window, window);
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, window);
+    p.setColor(QPalette::ToolTipBase, base);
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, window);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::red);
+    p.setColor(QPalette::Highlight, accent);
+    p.setColor(QPalette::HighlightedText, Qt::white);
+    p.setColor(QPalette::PlaceholderText, QColor(140, 140, 145));
+    p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 125));
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 125));
+    p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 125));
+    return p;
+}
+
+} // namespace
+
+void applyColorScheme(ColorScheme scheme)
+{
+    static const QPalette systemPalette = QApplication::palette();
+    switch (scheme) {
+    case ColorScheme::dark:
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(darkPalette());
+        break;
+    case ColorScheme::light:
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(QApplication::style()->standardPalette());
+        break;
+    case ColorScheme::system:
+        QApplication::setPalette(systemPalette);
+        break;
+    }
+}
+
+} // namespace halvik::views

@@ -1,0 +1,210 @@
+#include "MainWindow.h"
+
+#include "SettingsWindow.h"
+#include "SitesPage.h"
+
+#include "platform/PlatformTexts.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+namespace {
+
+// Commands that act on the selected site and need exactly one.
+const QStringList kSingleSiteCommands{MenuCommand::openSite, MenuCommand::openControlPanel, MenuCommand::showInFinder,
+                                      MenuCommand::openInEditor, MenuCommand::createUser, MenuCommand::cloneSite,
+                                      MenuCommand::toggleServe};
+
+QWidget* emptySection(const QString& title, QWidget* parent)
+{
+    // Sections whose features have not landed yet show their title and nothing else.
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    auto* label = new QLabel(title, page);
+    QFont font = label->font();
+    font.setPointSize(font.pointSize() + 6);
+    font.setBold(true);
+    label->setFont(font);
+    layout->addWidget(label);
+    layout->addStretch();
+    return page;
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(parent), m_services(services)
+{
+    setWindowTitle(QStringLiteral("Halvik"));
+    resize(1180, 760);
+
+    m_sitesPage = new SitesPage(services, this);
+    m_pages = new QStackedWidget(this);
+    for (SidebarSection section : kSidebarSections)
+        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage : emptySection(sidebarTitle(section), m_pages));
+
+    buildSidebar();
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(m_sidebar);
+    splitter->addWidget(m_pages);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({200, 980});
+    setCentralWidget(splitter);
+
+    m_status = new QLabel(this);
+    statusBar()->addWidget(m_status, 1);
+    connect(&services, &AppServices::busyMessageChanged, this,
+            [this] { m_status->setText(m_services.busyMessage().value_or(QString())); });
+
+    buildMenus();
+    connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
+    connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
+    connect(&services, &AppServices::selectedSectionChanged, this, [this] { showSection(m_services.selectedSection()); });
+    connect(m_sitesPage, &SitesPage::contextMenuRequested, this, &MainWindow::showSiteContextMenu);
+    showSection(services.selectedSection());
+    updateActions();
+}
+
+void MainWindow::buildSidebar()
+{
+    m_sidebar = new QTreeWidget(this);
+    m_sidebar->setObjectName("sidebar");
+    m_sidebar->setHeaderHidden(true);
+    m_sidebar->setRootIsDecorated(true);
+    m_sidebar->setMinimumWidth(170);
+    const auto group = [this](const QString& title) {
+        auto* item = new QTreeWidgetItem(m_sidebar, {title});
+        item->setFlags(Qt::ItemIsEnabled);
+        QFont font = item->font(0);
+        font.setBold(true);
+        item->setFont(0, font);
+        item->setExpanded(true);
+        return item;
+    };
+    QTreeWidgetItem* local = group(QStringLiteral("Local"));
+    QTreeWidgetItem* configuration = group(QStringLiteral("Configuration"));
+    for (SidebarSection section : kSidebarSections) {
+        auto* item = new QTreeWidgetItem(section == SidebarSection::sites ? local : configuration, {sidebarTitle(section)});
+        item->setData(0, Qt::UserRole, static_cast<int>(section));
+    }
+    m_sidebar->expandAll();
+    connect(m_sidebar, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item && item->data(0, Qt::UserRole).isValid())
+            m_services.setSelectedSection(static_cast<SidebarSection>(item->data(0, Qt::UserRole).toInt()));
+    });
+}
+
+QAction* MainWindow::addCommand(QMenu* menu, const QString& title, const QString& commandName, const QKeySequence& shortcut)
+{
+    QAction* action = menu->addAction(title);
+    action->setShortcut(shortcut);
+    action->setObjectName(commandName);
+    connect(action, &QAction::triggered, this, [this, commandName] { m_services.commands().post(commandName); });
+    m_actions.insert(commandName, action);
+    return action;
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    addCommand(file, QStringLiteral("New Site…"), MenuCommand::newSite, QKeySequence(Qt::CTRL | Qt::Key_N));
+    addCommand(file, QStringLiteral("Import Existing…"), MenuCommand::importSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
+    addCommand(file, QStringLiteral("Import All Quillmar Sites…"), MenuCommand::importAllSites);
+    file->addSeparator();
+    QAction* settings = file->addAction(QStringLiteral("Settings…"), QKeySequence::Preferences);
+    connect(settings, &QAction::triggered, this, [this] { settingsWindow()->show(); settingsWindow()->raise(); });
+    QAction* quit = file->addAction(QStringLiteral("Quit Halvik"), QKeySequence::Quit);
+    connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+
+    QMenu* site = menuBar()->addMenu(QStringLiteral("&Site"));
+    addCommand(site, QStringLiteral("Open Site"), MenuCommand::openSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_O));
+    addCommand(site, QStringLiteral("Open Control Panel"), MenuCommand::openControlPanel);
+    addCommand(site, PlatformTexts::showInFileManager(), MenuCommand::showInFinder);
+    addCommand(site, QStringLiteral("Open in Editor"), MenuCommand::openInEditor);
+    site->addSeparator();
+    addCommand(site, QStringLiteral("Create User…"), MenuCommand::createUser);
+    site->addSeparator();
+    addCommand(site, QStringLiteral("Clone Site…"), MenuCommand::cloneSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
+    site->addSeparator();
+    addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe);
+    site->addSeparator();
+    addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
+
+    // What exists today: revealing a folder and deleting.
+    setCommandHandler(MenuCommand::showInFinder, [this] {
+        const auto sites = selectedSites();
+        if (sites.size() == 1)
+            QDesktopServices::openUrl(QUrl::fromLocalFile(sites.first()->path()));
+    });
+    setCommandHandler(MenuCommand::deleteSite, [this] { m_services.promptDeleteSites(selectedSites()); });
+}
+
+void MainWindow::setCommandHandler(const QString& commandName, std::function<void()> handler)
+{
+    m_handlers.insert(commandName, std::move(handler));
+    updateActions();
+}
+
+void MainWindow::handleCommand(const QString& name, const QString& argument)
+{
+    if (name == MenuCommand::requestDeleteSite) {
+        if (auto site = m_services.store().site(QUuid::fromString(argument)))
+            m_services.promptDeleteSites({site});
+        return;
+    }
+    if (auto handler = m_handlers.value(name))
+        handler();
+}
+
+void MainWindow::updateActions()
+{
+    const int selected = int(selectedSites().size());
+    for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
+        bool enabled = m_handlers.contains(it.key());
+        if (kSingleSiteCommands.contains(it.key()))
+            enabled = enabled && selected == 1;
+        if (it.key() == MenuCommand::deleteSite)
+            enabled = enabled && selected > 0;
+        it.value()->setEnabled(enabled);
+    }
+}
+
+void MainWindow::showSection(SidebarSection section)
+{
+    m_pages->setCurrentIndex(static_cast<int>(section));
+    for (QTreeWidgetItemIterator it(m_sidebar); *it; ++it)
+        if ((*it)->data(0, Qt::UserRole).isValid() && (*it)->data(0, Qt::UserRole).toInt() == static_cast<int>(section))
+            m_sidebar->setCurrentItem(*it);
+}
+
+QList<SitePtr> MainWindow::selectedSites() const { return m_sitesPage->selectedSites(); }
+
+void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
+{
+    QMenu menu(this);
+    if (m_handlers.contains(MenuCommand::showInFinder) && selectedSites().size() == 1)
+        menu.addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFinder); });
+    menu.addAction(QStringLiteral("Delete"), this, [this] { m_services.commands().post(MenuCommand::deleteSite); });
+    menu.exec(globalPosition);
+}
+
+SettingsWindow* MainWindow::settingsWindow()
+{
+    if (!m_settings)
+        m_settings = new SettingsWindow(m_services, this);
+    return m_settings;
+}
+
+} // namespace halvik::views

@@ -1,0 +1,34 @@
+#include "SettingsWindow.h"
+
+#include "platform/AppSupport.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Settings"));
+    setObjectName("settingsWindow");
+    resize(560, 360);
+    m_tabs = new QTabWidget(this);
+
+    // General: where Halvik keeps its own files, so a person can find or back them up.
+    auto* general = new QWidget(m_tabs);
+    auto* form = new QFormLayout(general);
+    auto* folder = new QLabel(AppSupport::directory(), general);
+    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(QStringLiteral("Data folder"), folder);
+    auto* store = new QLabel(services.store().filePath(), general);
+    store->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(QStringLiteral("Site registry"), store);
+    m_tabs->addTab(general, QStringLiteral("General"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+}
+
+} // namespace halvik::views

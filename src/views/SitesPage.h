@@ -1,0 +1,53 @@
+#pragma once
+
+#include "app/AppServices.h"
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+class QListView;
+class QSortFilterProxyModel;
+class QStackedWidget;
+class QToolBar;
+
+namespace halvik::views {
+
+class SiteListModel;
+
+// The Sites section: a searchable list of sites beside the selected site's detail.
+class SitesPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SitesPage(AppServices& services, QWidget* parent = nullptr);
+
+    QListView* list() const { return m_list; }
+    QLineEdit* searchField() const { return m_search; }
+    QToolBar* toolbar() const { return m_toolbar; }
+    // The sites selected in the list, in list order.
+    QList<SitePtr> selectedSites() const;
+    void selectSite(const QUuid& id);
+
+Q_SIGNALS:
+    void contextMenuRequested(const QPoint& globalPosition);
+
+private:
+    void syncSelectionToServices();
+    void syncSelectionFromServices();
+    void showDetail();
+
+    AppServices& m_services;
+    SiteListModel* m_model;
+    QSortFilterProxyModel* m_filter;
+    QLineEdit* m_search;
+    QToolBar* m_toolbar;
+    QListView* m_list;
+    QStackedWidget* m_detail;
+    QLabel* m_siteTitle;
+    QLabel* m_sitePath;
+    QLabel* m_multiTitle;
+    bool m_syncing = false;
+};
+
+} // namespace halvik::views

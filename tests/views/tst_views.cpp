@@ -1,0 +1,187 @@
+#include "FakePrompts.h"
+#include "Screenshots.h"
+#include "TestMain.h"
+
+#include "views/Appearance.h"
+#include "views/MainWindow.h"
+#include "views/SettingsWindow.h"
+#include "views/SitesPage.h"
+#include "views/WidgetPrompts.h"
+
+#include "app/DeleteSitesDialogs.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+using namespace halvik;
+using namespace halvik::views;
+using halvik::test::FakePrompts;
+using halvik::test::saveScreenshot;
+
+namespace {
+
+struct Window
+{
+    halvik::test::IsolatedHome home;
+    KeychainStore secrets;
+    FakePrompts prompts;
+    AppServices services{secrets, prompts};
+    MainWindow window{services};
+
+    SitePtr addSite(const QString& name, int age)
+    {
+        const QString path = home.path() + "/Sites/" + name.toLower();
+        QDir().mkpath(path);
+        auto site = std::make_shared<Site>(name, path);
+        site->setCreatedAt(QDateTime::currentDateTimeUtc().addSecs(-age));
+        // Insert in order of age so the list stays newest first.
+        services.store().insertSite(site);
+        return site;
+    }
+    QListView* list() const { return window.sitesPage()->list(); }
+    QStringList rows() const
+    {
+        QStringList out;
+        for (int r = 0; r < list()->model()->rowCount(); ++r)
+            out << list()->model()->index(r, 0).data().toString();
+        return out;
+    }
+    QString detailText() const
+    {
+        auto* detail = window.findChild<QStackedWidget*>("siteDetail");
+        QStringList texts;
+        for (auto* label : detail->currentWidget()->findChildren<QLabel*>())
+            texts << label->text();
+        return texts.join(" | ");
+    }
+};
+
+void shoot(QWidget* widget, const QString& name)
+{
+    for (auto scheme : {ColorScheme::light, ColorScheme::dark}) {
+        applyColorScheme(scheme);
+        QVERIFY(saveScreenshot(widget, name + (scheme == ColorScheme::dark ? "-dark" : "-light")));
+    }
+    applyColorScheme(ColorScheme::light);
+}
+
+} // namespace
+
+class ViewsTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void windowStartsOnSitesWithTheEmptyDetail()
+    {
+        Window w;
+        w.window.show();
+        QCOMPARE(w.window.size(), QSize(1180, 760));
+        QCOMPARE(w.services.selectedSection(), SidebarSection::sites);
+        QCOMPARE(w.window.sitesPage()->searchField()->placeholderText(), QString("Search Sites"));
+        QCOMPARE(w.detailText(), QString("Select a site | Pick a site from the list, or create a new one."));
+
+        QStringList sidebar;
+        for (QTreeWidgetItemIterator it(w.window.sidebar()); *it; ++it)
+            sidebar << (*it)->text(0);
+        QCOMPARE(sidebar, QStringList({"Local", "Sites", "Configuration", "Hosts", "Source Control", "Environment", "Settings"}));
+        // Nothing to act on yet: the delete command is off.
+        QVERIFY(!w.window.action(MenuCommand::deleteSite)->isEnabled());
+        shoot(&w.window, "main-empty");
+
+        // Choosing a section in the sidebar switches the page and the services follow.
+        for (QTreeWidgetItemIterator it(w.window.sidebar()); *it; ++it)
+            if ((*it)->text(0) == "Hosts")
+                w.window.sidebar()->setCurrentItem(*it);
+        QCOMPARE(w.services.selectedSection(), SidebarSection::hosts);
+    }
+
+    void listShowsSitesNewestFirstAndFilters()
+    {
+        Window w;
+        w.addSite("Oldest", 300);
+        auto middle = w.addSite("Middle Site", 200);
+        w.addSite("Newest", 100);
+        auto unnamed = std::make_shared<Site>("", w.home.path() + "/Sites/folder-name");
+        w.services.store().insertSite(unnamed);
+        w.window.show();
+        QCOMPARE(w.rows(), QStringList({"folder-name", "Newest", "Middle Site", "Oldest"}));
+
+        w.window.sitesPage()->searchField()->setText("mid");
+        QCOMPARE(w.rows(), QStringList({"Middle Site"}));
+        w.window.sitesPage()->searchField()->clear();
+
+        w.window.sitesPage()->selectSite(middle->id());
+        QCOMPARE(w.services.selectedSiteID(), std::optional(middle->id()));
+        QVERIFY(w.detailText().startsWith("Middle Site | "));
+        QVERIFY(w.window.action(MenuCommand::deleteSite)->isEnabled());
+        shoot(&w.window, "main-sites");
+
+        // A rename shows at once.
+        middle->setName("Renamed");
+        QCOMPARE(w.rows().at(2), QString("Renamed"));
+    }
+
+    void siteMenuDeleteRunsTheDialogsForTheSelection()
+    {
+        Window w;
+        auto a = w.addSite("Alpha", 300);
+        auto b = w.addSite("Beta", 200);
+        auto c = w.addSite("Gamma", 100);
+        w.window.show();
+        w.list()->selectAll();
+        QCOMPARE(w.services.selectedSiteIDs().size(), 3);
+        QVERIFY(w.detailText().contains("3 sites selected"));
+
+        w.prompts.answers = {"Remove from Halvik"};
+        w.window.action(MenuCommand::deleteSite)->trigger();
+        QCOMPARE(w.prompts.asked.size(), 1);
+        QCOMPARE(w.prompts.asked.first().title, QString("Delete 3 sites?"));
+        QVERIFY(w.prompts.asked.first().text.endsWith("\n\nGamma\nBeta\nAlpha"));
+        QVERIFY(w.services.store().sites().isEmpty());
+        QVERIFY(QFile::exists(a->path()));
+        QCOMPARE(w.rows(), QStringList());
+        QCOMPARE(w.detailText(), QString("Select a site | Pick a site from the list, or create a new one."));
+    }
+
+    void screensAskToDeleteOneSiteAndTheSelectionMovesOn()
+    {
+        Window w;
+        auto older = w.addSite("Older", 200);
+        auto newer = w.addSite("Newer", 100);
+        w.window.show();
+        w.window.sitesPage()->selectSite(newer->id());
+        w.prompts.answers = {"Remove from Halvik"};
+        w.services.commands().post(MenuCommand::requestDeleteSite, newer->id().toString());
+        QCOMPARE(w.prompts.asked.last().title, QString("Delete Newer?"));
+        QCOMPARE(w.services.selectedSiteID(), std::optional(older->id()));
+        QCOMPARE(w.window.sitesPage()->selectedSites(), QList<SitePtr>({older}));
+    }
+
+    void dialogsAndSettingsRender()
+    {
+        Window w;
+        QList<SitePtr> sites;
+        for (int i = 0; i < 10; ++i)
+            sites << w.addSite(QString("Site %1").arg(i), 100 - i);
+        const PromptDialog dialog = DeleteSitesDialogs::first(sites);
+        auto box = WidgetPrompts::makeBox(dialog, &w.window);
+        QCOMPARE(box->buttons().size(), 3);
+        QCOMPARE(box->escapeButton()->text(), QString("Cancel"));
+        box->show();
+        shoot(box.get(), "delete-dialog");
+
+        w.window.settingsWindow()->show();
+        QCOMPARE(w.window.settingsWindow()->tabs()->tabText(0), QString("General"));
+        shoot(w.window.settingsWindow(), "settings");
+    }
+};
+
+HALVIK_TEST_MAIN(ViewsTest)
+#include "tst_views.moc"
