@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+namespace halvik::gitcore {
+
+// The fixed argument lists and environment of every Git invocation. Nothing here runs Git.
+class GitCommands
+{
+public:
+    // Variables added to every Git child so that it never prompts.
+    static QMap<QString, QString> quietEnvironment();
+    // "-c credential.helper= -c core.askPass=" followed by `args`.
+    static QStringList quietArguments(const QStringList& args);
+    // quietEnvironment() plus GIT_CEILING_DIRECTORIES set to the site folder's parent (symbolic
+    // links resolved), so Git never treats a site as part of a repository around it.
+    static QMap<QString, QString> environment(const QString& sitePath);
+
+    // Trimmed paths, without empty ones, option look-alikes ("-…") and NUL-carrying ones.
+    static QStringList sanitizePaths(const QStringList& paths);
+    static bool isSafeRefName(const QString& name);
+
+    static QStringList statusPorcelainV2();
+    static QStringList stage(const QStringList& paths);
+    static QStringList unstage(const QStringList& paths);
+    static QStringList addAll();
+    static QStringList commitStaged(const QString& message);
+    static QStringList commitOnly(const QString& message, const QStringList& paths);
+    // The three apply lists read the patch from standard input.
+    static QStringList applyCached();
+    static QStringList applyCachedReverse();
+    static QStringList applyReverse();
+
+    static const QSet<QString>& imageExtensions();
+    static bool isImagePath(const QString& path);
+
+    // Diffs larger than this are not parsed.
+    static constexpr int maxDiffBytes = 400000;
+    static constexpr int maxDiffLines = 4000;
+
+    static bool looksLikeConflict(const QString& output);
+    static bool looksLikeNeedsPull(const QString& output);
+    static bool looksLikeDirtySwitch(const QString& output);
+};
+
+} // namespace halvik::gitcore

@@ -1,0 +1,46 @@
+#include "gitcore/GitDiff.h"
+
+namespace halvik::gitcore {
+
+QString GitDiffLine::toRaw(Kind kind)
+{
+    switch (kind) {
+    case Kind::context:
+        return QStringLiteral("context");
+    case Kind::addition:
+        return QStringLiteral("addition");
+    case Kind::deletion:
+        return QStringLiteral("deletion");
+    case Kind::meta:
+        return QStringLiteral("meta");
+    }
+    return {};
+}
+
+GitFileDiff GitFileDiff::empty(const QString& path, GitDiffScope scope, GitDiffKind kind)
+{
+    GitFileDiff diff;
+    diff.path = path;
+    diff.scope = scope;
+    diff.kind = kind;
+    return diff;
+}
+
+QString GitFileDiff::patch(const GitDiffHunk& hunk) const
+{
+    QString text;
+    const QString header = fileHeader.trimmed();
+    if (!header.isEmpty()) {
+        text += header;
+        text += QLatin1Char('\n');
+    }
+    text += hunk.header;
+    for (const GitDiffLine& line : hunk.lines) {
+        text += QLatin1Char('\n');
+        text += line.text;
+    }
+    text += QLatin1Char('\n');
+    return text;
+}
+
+} // namespace halvik::gitcore

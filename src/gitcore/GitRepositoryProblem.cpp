@@ -1,0 +1,68 @@
+#include "gitcore/GitRepositoryProblem.h"
+
+#include "gitcore/GitProblemTexts.h"
+#include "gitcore/GitRemoteURL.h"
+
+namespace halvik::gitcore {
+
+GitRepositoryProblem::GitRepositoryProblem(const QString& details)
+    : kind(classify(details)), details(GitRemoteURL::redactSecrets(details))
+{
+}
+
+GitRepositoryProblem::GitRepositoryProblem(Kind kind, const QString& details)
+    : kind(kind), details(GitRemoteURL::redactSecrets(details))
+{
+}
+
+GitRepositoryProblem::Kind GitRepositoryProblem::classify(const QString& details)
+{
+    const QString text = details.toLower();
+    if (text.contains(QLatin1String("xcode")) &&
+        (text.contains(QLatin1String("license")) || text.contains(QLatin1String("licence"))))
+        return Kind::xcodeLicense;
+    if (text.contains(QLatin1String("invalid active developer path")) ||
+        text.contains(QLatin1String("unable to find utility")) ||
+        text.contains(QLatin1String("no developer tools were found")))
+        return Kind::developerTools;
+    return Kind::inaccessible;
+}
+
+QString GitRepositoryProblem::title() const
+{
+    return GitProblemTexts::forKind(kind).title;
+}
+QString GitRepositoryProblem::message() const
+{
+    return GitProblemTexts::forKind(kind).message;
+}
+std::optional<QString> GitRepositoryProblem::recoveryCommand() const
+{
+    return GitProblemTexts::forKind(kind).recoveryCommand;
+}
+
+QString GitRepositoryProblem::toRaw(Kind kind)
+{
+    switch (kind) {
+    case Kind::missingGit:
+        return QStringLiteral("missingGit");
+    case Kind::xcodeLicense:
+        return QStringLiteral("xcodeLicense");
+    case Kind::developerTools:
+        return QStringLiteral("developerTools");
+    case Kind::inaccessible:
+        return QStringLiteral("inaccessible");
+    }
+    return {};
+}
+
+std::optional<GitRepositoryProblem::Kind> GitRepositoryProblem::fromRaw(const QString& raw)
+{
+    for (Kind kind : {Kind::missingGit, Kind::xcodeLicense, Kind::developerTools, Kind::inaccessible}) {
+        if (toRaw(kind) == raw)
+            return kind;
+    }
+    return std::nullopt;
+}
+
+} // namespace halvik::gitcore

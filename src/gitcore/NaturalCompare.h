@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringView>
+
+namespace halvik::gitcore {
+
+// Natural, case-insensitive ordering of names the way people read them: runs of decimal digits
+// compare by value ("file9" < "file10"), letters compare case-folded. Names that are equal under
+// that rule fall back to a plain comparison so the order is total and stable across runs.
+// Needs no locale data, so it behaves the same in every environment.
+int naturalCompare(QStringView a, QStringView b);
+
+inline bool naturalLess(QStringView a, QStringView b)
+{
+    return naturalCompare(a, b) < 0;
+}
+
+} // namespace halvik::gitcore
