@@ -10,6 +10,7 @@
 
 #include "app/DeleteSitesDialogs.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QLabel>
@@ -67,6 +68,7 @@ void shoot(QWidget* widget, const QString& name)
 {
     for (auto scheme : {ColorScheme::light, ColorScheme::dark}) {
         applyColorScheme(scheme);
+        QCoreApplication::processEvents(); // let every widget take the new palette
         QVERIFY(saveScreenshot(widget, name + (scheme == ColorScheme::dark ? "-dark" : "-light")));
     }
     applyColorScheme(ColorScheme::light);
