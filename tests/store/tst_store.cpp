@@ -3,6 +3,7 @@
 #include "models/KeychainStore.h"
 #include "models/LegacyKeys.h"
 #include "models/SiteStore.h"
+#include "models/SourceControlProviders.h"
 #include "models/StoreCodec.h"
 #include "platform/AppSupport.h"
 
@@ -338,6 +339,15 @@ private Q_SLOTS:
         QVERIFY(!bad.get("a"));
         bad.set("v", "a");
         QCOMPARE(QJsonDocument::fromJson(readFile(bad.filePath())).object()["a"].toString(), QString("v"));
+    }
+
+    void remoteURLsMapToProviders()
+    {
+        using P = SourceControlProvider;
+        QCOMPARE(sourceControlProviderFromRemoteURL("git@github.com:acme/shop.git"), std::optional(P::github));
+        QCOMPARE(sourceControlProviderFromRemoteURL("https://GitLab.com/acme/shop"), std::optional(P::gitlab));
+        QCOMPARE(sourceControlProviderFromRemoteURL("https://me@bitbucket.org/acme/shop.git"), std::optional(P::bitbucket));
+        QVERIFY(!sourceControlProviderFromRemoteURL("https://git.example.com/acme/shop.git"));
     }
 
     void appSupportFolderAndLegacyRename()
