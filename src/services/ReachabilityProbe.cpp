@@ -1,0 +1,97 @@
+#include "ReachabilityProbe.h"
+
+#include "LocalTrustURLSessionDelegate.h"
+#include "async/HalvikError.h"
+#include "async/Sleep.h"
+
+#include <QCoroNetworkReply>
+#include <QDeadlineTimer>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+
+namespace halvik {
+
+namespace {
+
+Reachability classifyFailure(const QUrl& url, QNetworkReply::NetworkError error, const QString& description,
+                             bool timedOut)
+{
+    const QString host = url.host().isEmpty() ? QStringLiteral("host") : url.host();
+    switch (error) {
+    case QNetworkReply::HostNotFoundError:
+        return Reachability::unreachable(host + QStringLiteral(" doesn't resolve — no local DNS for it"));
+    case QNetworkReply::ConnectionRefusedError: {
+        const int port = url.port(url.scheme() == QLatin1String("https") ? 443 : 80);
+        return Reachability::unreachable(QStringLiteral("Nothing is listening on %1:%2").arg(host).arg(port));
+    }
+    case QNetworkReply::TimeoutError:
+        return Reachability::unreachable(QStringLiteral("Timed out"));
+    case QNetworkReply::OperationCanceledError:
+        // Nothing but the two time-outs aborts a probe (cancellation is handled before this).
+        return Reachability::unreachable(QStringLiteral("Timed out"));
+    case QNetworkReply::SslHandshakeFailedError:
+        return Reachability::unreachable(QStringLiteral("TLS handshake failed: ") + description);
+    default:
+        if (timedOut)
+            return Reachability::unreachable(QStringLiteral("Timed out"));
+        return Reachability::unreachable(description);
+    }
+}
+
+} // namespace
+
+QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken token)
+{
+    token.throwIfCancelled();
+    // Its own manager per probe: no shared cookies, caches or connections.
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(static_cast<int>(requestTimeout.count()));
+
+    std::unique_ptr<QNetworkReply> reply(manager.head(request));
+    LocalTrustURLSessionDelegate::attach(reply.get());
+
+    bool timedOut = false;
+    QTimer resourceTimer;
+    resourceTimer.setSingleShot(true);
+    QObject::connect(&resourceTimer, &QTimer::timeout, reply.get(), [&timedOut, r = reply.get()] {
+        timedOut = true;
+        r->abort();
+    });
+    resourceTimer.start(resourceTimeout);
+    token.onCancelled(reply.get(), [r = reply.get()] { r->abort(); });
+
+    co_await qCoro(reply.get()).waitForFinished();
+    resourceTimer.stop();
+    token.throwIfCancelled();
+
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid()) {
+        std::optional<QString> serverHeader;
+        if (reply->hasRawHeader("Server"))
+            serverHeader = QString::fromUtf8(reply->rawHeader("Server"));
+        co_return Reachability::fromStatus(status.toInt(), serverHeader);
+    }
+    if (reply->error() == QNetworkReply::NoError)
+        co_return Reachability::unreachable(QStringLiteral("No HTTP response"));
+    co_return classifyFailure(url, reply->error(), reply->errorString(), timedOut);
+}
+
+QCoro::Task<Reachability> ReachabilityProbe::waitUntilServing(QUrl url, std::chrono::milliseconds timeout,
+                                                              CancellationToken token)
+{
+    const QDeadlineTimer deadline(timeout);
+    while (true) {
+        Reachability result = co_await probe(url, token);
+        if (result.isServing() || deadline.hasExpired())
+            co_return result;
+        co_await sleepFor(retryInterval, token);
+    }
+}
+
+} // namespace halvik

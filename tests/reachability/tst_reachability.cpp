@@ -1,0 +1,156 @@
+#include "TestMain.h"
+
+#include "FakeWebServer.h"
+#include "async/WaitFor.h"
+#include "cli/ProbeCommand.h"
+#include "services/LocalTrustURLSessionDelegate.h"
+#include "services/ReachabilityProbe.h"
+
+#include <QElapsedTimer>
+#include <QHostInfo>
+#include <QTimer>
+
+using namespace halvik;
+using namespace std::chrono_literals;
+using halvik::test::FakeWebServer;
+
+namespace {
+
+Reachability probe(const QUrl& url) { return halvik::waitFor(ReachabilityProbe::probe(url)); }
+
+FakeWebServer::Response answer(int status, QList<QPair<QByteArray, QByteArray>> headers = {})
+{
+    return {status, std::move(headers), QByteArrayLiteral("<html>body</html>")};
+}
+
+} // namespace
+
+class ReachabilityTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void classifiesHttpAnswers()
+    {
+        FakeWebServer server;
+        QVERIFY(server.start());
+
+        server.setResponse(answer(503));
+        const Reachability gateway = probe(server.url());
+        QCOMPARE(gateway, Reachability::gateway(503));
+        QCOMPARE(gateway.summary(), QStringLiteral("Web server up, PHP not answering (HTTP 503)"));
+
+        server.setResponse(answer(500, {{"Server", "Caddy"}}));
+        const Reachability appError = probe(server.url());
+        QCOMPARE(appError, Reachability::appError(500, QStringLiteral("Caddy")));
+        QCOMPARE(appError.summary(), QStringLiteral("Served, but the app returned HTTP 500 — open it to see the error"));
+
+        server.setResponse(answer(404, {{"Server", "nginx"}}));
+        const Reachability missing = probe(server.url());
+        QCOMPARE(missing, Reachability::server(404, QStringLiteral("nginx")));
+        QCOMPARE(missing.summary(), QStringLiteral("Responding (HTTP 404, nginx)"));
+
+        // A redirect is an answer in itself, not something to follow.
+        server.setResponse(answer(302, {{"Location", "http://127.0.0.1:1/elsewhere"}}));
+        QCOMPARE(probe(server.url()).summary(), QStringLiteral("Responding (HTTP 302)"));
+
+        // One HEAD request per probe.
+        QCOMPARE(server.requestLines().size(), 4);
+        for (const QByteArray& line : server.requestLines())
+            QVERIFY2(line.startsWith("HEAD / "), line.constData());
+
+        QCOMPARE(Reachability::unknown().summary(), QStringLiteral("Not checked"));
+        QCOMPARE(Reachability::checking().summary(), QStringLiteral("Checking…"));
+        QCOMPARE(Reachability::notRunning().summary(), QStringLiteral("Server not started"));
+    }
+
+    void explainsFailures()
+    {
+        const quint16 port = test::unusedLocalPort();
+        const QUrl refused(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        QCOMPARE(probe(refused), Reachability::unreachable(QStringLiteral("Nothing is listening on 127.0.0.1:%1").arg(port)));
+
+        // Without a port in the URL the scheme's default is named.
+        for (const auto& [url, expected] : {std::pair{"http://127.0.0.1/", "Nothing is listening on 127.0.0.1:80"},
+                                             std::pair{"https://127.0.0.1/", "Nothing is listening on 127.0.0.1:443"}}) {
+            const Reachability result = probe(QUrl(QString::fromLatin1(url)));
+            if (!result.reason().startsWith(QLatin1String("Nothing is listening")))
+                QSKIP("something listens on a default port of this machine");
+            QCOMPARE(result.summary(), QString::fromLatin1(expected));
+        }
+
+        QCOMPARE(probe(QUrl(QStringLiteral("http://halvik-nowhere.invalid/"))).summary(),
+                 QStringLiteral("halvik-nowhere.invalid doesn't resolve — no local DNS for it"));
+    }
+
+    void trustsSelfSignedCertificatesOnlyLocally()
+    {
+        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("Blog.TEST")));
+        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("localhost")));
+        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("127.0.0.2")));
+        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("::1")));
+        QVERIFY(!LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("test.example.com")));
+        QVERIFY(!LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("mytest")));
+        QVERIFY(!LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("localhost.example.com")));
+
+        auto identity = FakeWebServer::selfSignedIdentity(QStringLiteral("blog.test"));
+        if (!identity)
+            QSKIP("the openssl command is not available");
+        FakeWebServer server;
+        server.useTls(*identity);
+        server.setResponse(answer(200, {{"Server", "nginx"}}));
+        QVERIFY(server.start());
+        QCOMPARE(probe(server.url()), Reachability::server(200, QStringLiteral("nginx")));
+
+        // The same certificate under a name that is not local by rule must fail the normal checks.
+        const QString hostName = QHostInfo::localHostName();
+        const QHostInfo resolved = QHostInfo::fromName(hostName);
+        if (LocalTrustURLSessionDelegate::isLocalHost(hostName) || resolved.addresses().isEmpty()
+            || resolved.addresses().first() != QHostAddress(QHostAddress::LocalHost))
+            QSKIP("this machine's own name does not lead to 127.0.0.1");
+        const Reachability refusedTrust = probe(server.url(hostName));
+        QCOMPARE(refusedTrust.kind(), Reachability::Case::unreachable);
+        QVERIFY2(refusedTrust.reason().startsWith(QLatin1String("TLS handshake failed")), qPrintable(refusedTrust.reason()));
+    }
+
+    void waitsUntilAServerAnswers()
+    {
+        const quint16 port = test::unusedLocalPort();
+        const QUrl url(QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        FakeWebServer server;
+        server.setResponse(answer(200));
+        QTimer::singleShot(1000, &server, [&server, port] { server.start(port); });
+
+        QElapsedTimer clock;
+        clock.start();
+        const Reachability result = halvik::waitFor(ReachabilityProbe::waitUntilServing(url, 8s));
+        const qint64 elapsed = clock.elapsed();
+        QVERIFY2(server.isListening(), "the late server could not take its port");
+        QCOMPARE(result, Reachability::server(200));
+        QVERIFY2(elapsed >= 1000 && elapsed < 2500, qPrintable(QString::number(elapsed)));
+        // Refused probes were retried every 300 ms, not hammered.
+        QCOMPARE(server.requestLines().size(), 1);
+
+        // Nothing ever answers: the last failure comes back once the time is up.
+        clock.restart();
+        const quint16 silentPort = test::unusedLocalPort();
+        const Reachability last = halvik::waitFor(
+            ReachabilityProbe::waitUntilServing(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silentPort)), 700ms));
+        QCOMPARE(last.summary(), QStringLiteral("Nothing is listening on 127.0.0.1:%1").arg(silentPort));
+        QVERIFY(clock.elapsed() >= 700);
+        QVERIFY(clock.elapsed() < 3000);
+    }
+
+    void probeCommandPrintsTheSummary()
+    {
+        FakeWebServer server;
+        QVERIFY(server.start());
+        server.setResponse(answer(500));
+        QCOMPARE(cli::runProbeCommand({server.url().toString()}), 0);
+        server.setResponse(answer(504));
+        QCOMPARE(cli::runProbeCommand({server.url().toString()}), 1);
+        QCOMPARE(cli::runProbeCommand({}), 2);
+    }
+};
+
+HALVIK_TEST_MAIN_CORE(ReachabilityTest)
+#include "tst_reachability.moc"
