@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "CliContext.h"
+#include "ProbeCommand.h"
 #include "SitesCommands.h"
 
 #include "async/WaitFor.h"
@@ -23,6 +24,7 @@ const char* const kHelp =
     "  sites [--json]                   list the registered sites, newest first\n"
     "  remove <site> [--delete-files]   remove a site from Halvik; --delete-files also moves\n"
     "                                   its folder to the Trash\n"
+    "  probe <url>                      tell whether a URL answers, and how\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site.\n";
 
@@ -46,6 +48,10 @@ int run(int argc, char** argv)
         out().flush();
         return 0;
     }
+
+    // Commands that need no registry.
+    if (command == QStringLiteral("probe"))
+        return runProbeCommand(rest);
 
     CliPrompts prompts;
     AppServices services(KeychainStore::shared(), prompts);

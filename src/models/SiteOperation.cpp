@@ -21,7 +21,9 @@ void SiteOperation::appendLine(const QString& line)
         m_log = line;
     }
     else {
-        m_log += QLatin1Char('\n') + line;
+        // Two appends, no temporary: logs run to many megabytes and arrive in batches.
+        m_log.append(QLatin1Char('\n'));
+        m_log.append(line);
     }
     Q_EMIT changed();
 }
