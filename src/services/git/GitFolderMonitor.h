@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace halvik {
+
+// Watches a site folder and everything below it (apart from `.git/objects`, `vendor` and
+// `node_modules`) and calls onChange once, 0.4 s after the last change of a burst. Folders
+// created later are watched as they appear. When the system's watch limit is reached the
+// deepest levels are left unwatched and that is logged. Main thread only.
+class GitFolderMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    explicit GitFolderMonitor(QObject* parent = nullptr);
+    ~GitFolderMonitor() override;
+
+    std::function<void()> onChange;
+
+    // Stops any running watch first. The initial walk of the tree runs off the main thread.
+    void start(const QString& path);
+    void stop();
+
+    bool isPaused() const { return m_paused; }
+    // While paused, changes are ignored and a pending call is dropped.
+    void setPaused(bool paused);
+
+    // Quiet period after the last event (tests shorten it).
+    void setDebounceInterval(int milliseconds) { m_debounce.setInterval(milliseconds); }
+
+    bool isWatching() const { return bool(m_state); }
+    // Folders watched right now; whether the watch limit cut the tree short.
+    int watchedFolderCount() const;
+    bool isDegraded() const;
+
+    // Names below which nothing is watched, however deep.
+    static bool isExcluded(const QString& relativePath);
+
+Q_SIGNALS:
+    // After the initial walk has finished (tests wait for it).
+    void ready();
+
+private:
+    struct State;
+
+    void readEvents();
+    void schedule();
+    void fire();
+
+    std::shared_ptr<State> m_state;
+    QSocketNotifier* m_notifier = nullptr;
+    QTimer m_debounce;
+    bool m_paused = false;
+};
+
+} // namespace halvik
