@@ -1,0 +1,190 @@
+#include "AppPreferences.h"
+
+#include "platform/DesktopEntry.h"
+#include "services/HerdService.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace halvik {
+
+namespace {
+
+constexpr auto kSitesDirectory = "prefs.defaultSitesDirectory";
+constexpr auto kPreferHerd = "prefs.preferHerd";
+constexpr auto kSecureNewSites = "prefs.secureNewSites";
+constexpr auto kPHPSource = "prefs.defaultPHPSource";
+constexpr auto kSitesSort = "prefs.sitesSort";
+constexpr auto kHostsSort = "prefs.hostsSort";
+constexpr auto kAppearance = "prefs.appearance";
+constexpr auto kEditor = "prefs.defaultEditor";
+constexpr auto kGitSplitWidth = "prefs.gitSplitMasterWidth";
+
+// Anything narrower is unusable for the Git list pane, so it is read as the default.
+constexpr double kMinimumSplitWidth = 240;
+constexpr double kDefaultSplitWidth = 320;
+
+const char* const kSortNames[] = {"name", "newest", "oldest"};
+const char* const kAppearanceNames[] = {"system", "light", "dark"};
+
+std::optional<ListSortOrder> parseSort(const QString& raw)
+{
+    for (int i = 0; i < 3; ++i)
+        if (raw == QLatin1String(kSortNames[i]))
+            return static_cast<ListSortOrder>(i);
+    return std::nullopt;
+}
+
+} // namespace
+
+QString toRaw(ListSortOrder order) { return QString::fromLatin1(kSortNames[static_cast<int>(order)]); }
+QString toRaw(AppearancePreference appearance)
+{
+    return QString::fromLatin1(kAppearanceNames[static_cast<int>(appearance)]);
+}
+
+AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* parent)
+    : QObject(parent), m_settings(std::move(settings)), m_launcher(DesktopEntry::launch)
+{
+    if (!m_settings)
+        m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvik"),
+                                                 QStringLiteral("Halvik"));
+    QSettings& s = *m_settings;
+    m_defaultSitesDirectoryPath = s.value(kSitesDirectory, QString()).toString();
+    m_preferHerd = s.value(kPreferHerd, true).toBool();
+    m_secureNewSites = s.value(kSecureNewSites, false).toBool();
+    m_defaultPHPSourceRaw = s.value(kPHPSource, QStringLiteral("automatic")).toString();
+    m_sitesSortRaw = s.value(kSitesSort, QStringLiteral("newest")).toString();
+    m_hostsSortRaw = s.value(kHostsSort, QStringLiteral("name")).toString();
+    m_appearanceRaw = s.value(kAppearance, QStringLiteral("system")).toString();
+    m_defaultEditorPath = s.value(kEditor, QString()).toString();
+    bool ok = false;
+    const double width = s.value(kGitSplitWidth, kDefaultSplitWidth).toDouble(&ok);
+    m_gitSplitMasterWidth = ok && width >= kMinimumSplitWidth ? width : kDefaultSplitWidth;
+    m_canApplyAppearance = true;
+}
+
+AppPreferences::~AppPreferences() = default;
+
+template <typename T>
+void AppPreferences::store(T& field, const T& value, const char* key)
+{
+    if (field == value)
+        return;
+    field = value;
+    m_settings->setValue(key, value);
+    Q_EMIT changed();
+}
+
+void AppPreferences::setDefaultSitesDirectoryPath(const QString& path) { store(m_defaultSitesDirectoryPath, path, kSitesDirectory); }
+void AppPreferences::setPreferHerd(bool value) { store(m_preferHerd, value, kPreferHerd); }
+void AppPreferences::setSecureNewSites(bool value) { store(m_secureNewSites, value, kSecureNewSites); }
+void AppPreferences::setDefaultPHPSourceRaw(const QString& raw) { store(m_defaultPHPSourceRaw, raw, kPHPSource); }
+void AppPreferences::setDefaultEditorPath(const QString& path) { store(m_defaultEditorPath, path, kEditor); }
+void AppPreferences::setGitSplitMasterWidth(double width) { store(m_gitSplitMasterWidth, width, kGitSplitWidth); }
+
+ListSortOrder AppPreferences::sitesSort() const { return parseSort(m_sitesSortRaw).value_or(ListSortOrder::newest); }
+ListSortOrder AppPreferences::hostsSort() const { return parseSort(m_hostsSortRaw).value_or(ListSortOrder::name); }
+void AppPreferences::setSitesSort(ListSortOrder order) { store(m_sitesSortRaw, toRaw(order), kSitesSort); }
+void AppPreferences::setHostsSort(ListSortOrder order) { store(m_hostsSortRaw, toRaw(order), kHostsSort); }
+
+AppearancePreference AppPreferences::appearance() const
+{
+    for (int i = 0; i < 3; ++i)
+        if (m_appearanceRaw == QLatin1String(kAppearanceNames[i]))
+            return static_cast<AppearancePreference>(i);
+    return AppearancePreference::system;
+}
+
+void AppPreferences::setAppearanceRaw(const QString& raw)
+{
+    if (raw == m_appearanceRaw)
+        return;
+    store(m_appearanceRaw, raw, kAppearance);
+    if (m_canApplyAppearance)
+        applyAppearance();
+    Q_EMIT appearanceChanged();
+}
+
+void AppPreferences::applyAppearance()
+{
+    if (m_applier)
+        m_applier(appearance());
+}
+
+QString AppPreferences::resolvedSitesDirectory(const HerdService* herd) const
+{
+    const QString chosen = m_defaultSitesDirectoryPath.trimmed();
+    if (!chosen.isEmpty())
+        return chosen;
+    if (herd && herd->engine() && herd->parkedPath())
+        return *herd->parkedPath();
+    return QDir::homePath() + QStringLiteral("/Quillmar Sites");
+}
+
+PHPSource AppPreferences::phpSource(bool forHerdParking, bool herdInstalled) const
+{
+    if (forHerdParking && herdInstalled)
+        return PHPSource::herd;
+    if (m_defaultPHPSourceRaw == toRaw(PHPSource::managed))
+        return PHPSource::managed;
+    // A stored `herd` without Herd, and anything unknown, fall back to automatic; a stored
+    // `herd` with Herd installed is kept.
+    if (m_defaultPHPSourceRaw == toRaw(PHPSource::herd) && herdInstalled)
+        return PHPSource::herd;
+    return PHPSource::automatic;
+}
+
+std::optional<QUrl> AppPreferences::defaultEditorURL() const
+{
+    const QString path = m_defaultEditorPath.trimmed();
+    if (path.isEmpty() || !QFileInfo::exists(path))
+        return std::nullopt;
+    return QUrl::fromLocalFile(path);
+}
+
+QString AppPreferences::defaultEditorName() const
+{
+    const auto url = defaultEditorURL();
+    if (!url)
+        return QStringLiteral("None");
+    const QString path = url->toLocalFile();
+    if (DesktopEntry::isDesktopFile(path)) {
+        const QString name = DesktopEntry::name(path);
+        if (!name.isEmpty())
+            return name;
+    }
+    const QFileInfo info(path);
+    return info.suffix() == QLatin1String("app") ? info.completeBaseName() : info.fileName();
+}
+
+EditorPanel AppPreferences::editorPanel()
+{
+#ifdef Q_OS_MACOS
+    const QString startIn = QStringLiteral("/Applications");
+#else
+    const QString startIn = QStringLiteral("/usr/share/applications");
+#endif
+    return {startIn, QStringLiteral("Choose"), QStringLiteral("Choose the editor Halvik should open site folders with.")};
+}
+
+bool AppPreferences::chooseEditor()
+{
+    if (!m_chooser)
+        return false;
+    const auto chosen = m_chooser(editorPanel());
+    if (!chosen)
+        return false;
+    setDefaultEditorPath(*chosen);
+    return true;
+}
+
+void AppPreferences::openInEditor(const QString& folder)
+{
+    if (!defaultEditorURL() && !chooseEditor())
+        return;
+    if (const auto editor = defaultEditorURL(); editor && m_launcher)
+        m_launcher(editor->toLocalFile(), folder); // failures are not reported
+}
+
+} // namespace halvik
