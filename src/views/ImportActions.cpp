@@ -1,0 +1,46 @@
+#include "ImportActions.h"
+
+#include "ImportAllSheet.h"
+#include "ImportSheet.h"
+#include "MainWindow.h"
+#include "SitesPage.h"
+
+#include "app/ImportAllModel.h"
+#include "app/ImportServices.h"
+#include "app/ImportSiteModel.h"
+
+#include <QAction>
+#include <QToolBar>
+
+namespace halvik::views {
+
+void installImportActions(MainWindow& window, AppServices& services, ImportServices& imports)
+{
+    // Each sheet owns its model and goes away when closed.
+    window.setCommandHandler(MenuCommand::importSite, [&window, &services, &imports] {
+        auto* model = new ImportSiteModel(services, imports.importer, imports.git);
+        auto* sheet = new ImportSheet(*model, &window);
+        model->setParent(sheet);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+    });
+    window.setCommandHandler(MenuCommand::importAllSites, [&window, &services, &imports] {
+        auto* model = new ImportAllModel(services, imports.importer);
+        auto* sheet = new ImportAllSheet(*model, services.prompts(), &window);
+        model->setParent(sheet);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+    });
+
+    QToolBar* toolbar = window.sitesPage()->toolbar();
+    QAction* importExisting = toolbar->addAction(QStringLiteral("Import Existing"));
+    importExisting->setObjectName(QStringLiteral("toolbarImportExisting"));
+    QObject::connect(importExisting, &QAction::triggered, &window,
+                     [&services] { services.commands().post(MenuCommand::importSite); });
+    QAction* importAll = toolbar->addAction(QStringLiteral("Import All"));
+    importAll->setObjectName(QStringLiteral("toolbarImportAll"));
+    QObject::connect(importAll, &QAction::triggered, &window,
+                     [&services] { services.commands().post(MenuCommand::importAllSites); });
+}
+
+} // namespace halvik::views

@@ -1,0 +1,17 @@
+#pragma once
+
+namespace halvik {
+
+class AppServices;
+struct ImportServices;
+
+namespace views {
+
+class MainWindow;
+
+// Puts the two import sheets behind the window's File menu commands and the Sites toolbar's
+// "Import Existing" and "Import All" buttons.
+void installImportActions(MainWindow& window, AppServices& services, ImportServices& imports);
+
+} // namespace views
+} // namespace halvik
