@@ -1,0 +1,118 @@
+#include "GitSandbox.h"
+#include "TestMain.h"
+
+#include "cli/CliContext.h"
+#include "cli/GitCli.h"
+#include "models/KeychainStore.h"
+#include "models/SiteStore.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+using namespace halvik;
+using halvik::test::GitSandbox;
+
+namespace {
+
+struct Captured
+{
+    int code = 0;
+    QString out;
+};
+
+// Runs the command with standard output sent to a file, and gives back what it printed.
+Captured capture(SiteStore& store, const QStringList& args)
+{
+    QTemporaryFile file;
+    file.open();
+    std::fflush(stdout);
+    const int saved = ::dup(STDOUT_FILENO);
+    ::dup2(file.handle(), STDOUT_FILENO);
+    Captured result;
+    result.code = runGitCommand(store, args);
+    halvik::cli::out().flush();
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+    file.seek(0);
+    result.out = QString::fromUtf8(file.readAll());
+    return result;
+}
+
+} // namespace
+
+class GitCliTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase() { GitSandbox::configureIdentity(); }
+
+    void statusLogDiffAndCommit()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("shop", {{"a.txt", "a\n"}, {"old name.txt", "same\n"}});
+        box.makeRemoteFor(repo, "remote.git");
+        box.write(repo, "a.txt", "a2\n");
+        box.git(repo, {"mv", "old name.txt", "new name.txt"});
+        box.write(repo, "u.txt", "u\n");
+
+        KeychainStore secrets(box.path("secrets.json"));
+        SiteStore store(secrets, box.path("store"));
+        auto site = std::make_shared<Site>("Shop", repo);
+        store.insertSite(site);
+
+        auto status = capture(store, {"status", "Shop", "--json"});
+        QCOMPARE(status.code, 0);
+        const QJsonObject object = QJsonDocument::fromJson(status.out.toUtf8()).object();
+        QCOMPARE(object["branch"].toString(), QStringLiteral("main"));
+        QCOMPARE(object["upstream"].toString(), QStringLiteral("origin/main"));
+        QCOMPARE(object["ahead"].toInt(), 0);
+        QCOMPARE(object["unborn"].toBool(), false);
+        const QJsonArray files = object["files"].toArray();
+        QCOMPARE(files.size(), 3);
+        QJsonObject renamed;
+        for (const auto& value : files)
+            if (value.toObject()["path"] == "new name.txt")
+                renamed = value.toObject();
+        QCOMPARE(renamed["originalPath"].toString(), QStringLiteral("old name.txt"));
+        QCOMPARE(renamed["kindLabel"].toString(), QStringLiteral("Renamed"));
+        QCOMPARE(renamed["inclusion"].toString(), QStringLiteral("included"));
+
+        const auto diff = capture(store, {"diff", repo, "a.txt"});
+        QCOMPARE(diff.code, 0);
+        QVERIFY(diff.out.contains("+a2"));
+        QVERIFY(capture(store, {"diff", repo, "a.txt", "--scope", "included"}).out.isEmpty());
+
+        // A write on a registered site is recorded in its history and saved.
+        const auto commit = capture(store, {"commit", "Shop", "-m", "Edit a", "a.txt"});
+        QCOMPARE(commit.code, 0);
+        QVERIFY(commit.out.contains("Edit a"));
+        QVERIFY(!site->operations().isEmpty());
+        QVERIFY(site->operations().last()->command().startsWith("git commit --only -m Edit a"));
+        KeychainStore secrets2(box.path("secrets.json"));
+        SiteStore reloaded(secrets2, box.path("store"));
+        reloaded.load();
+        QCOMPARE(reloaded.sites().first()->operations().size(), site->operations().size());
+
+        const auto log = capture(store, {"log", repo, "-n", "1", "--json"});
+        const QJsonArray commits = QJsonDocument::fromJson(log.out.toUtf8()).array();
+        QCOMPARE(commits.size(), 1);
+        QCOMPARE(commits[0].toObject()["subject"].toString(), QStringLiteral("Edit a"));
+        QCOMPARE(commits[0].toObject()["files"].toArray().first().toString(), QStringLiteral("a.txt"));
+
+        // Any folder works through a record that is never stored; failures are one line and 1.
+        QCOMPARE(capture(store, {"commit", repo, "-m", "x", "--all", "a.txt"}).code, 1);
+        QCOMPARE(capture(store, {"status", box.path("nowhere")}).code, 1);
+        QCOMPARE(capture(store, {"log", repo, "-n", "zero"}).code, 1);
+        QCOMPARE(store.sites().size(), 1);
+    }
+};
+
+HALVIK_TEST_MAIN_CORE(GitCliTest)
+#include "tst_gitcli.moc"
