@@ -1,9 +1,11 @@
 #include "CommandLine.h"
 
 #include "CliContext.h"
+#include "ImportCommands.h"
 #include "ProbeCommand.h"
 #include "SitesCommands.h"
 
+#include "app/ImportServices.h"
 #include "async/WaitFor.h"
 
 #include <QCoreApplication>
@@ -25,6 +27,10 @@ const char* const kHelp =
     "  remove <site> [--delete-files]   remove a site from Halvik; --delete-files also moves\n"
     "                                   its folder to the Trash\n"
     "  probe <url>                      tell whether a URL answers, and how\n"
+    "  import <path> [--name NAME] [--json]\n"
+    "                                   add a folder that already holds a site\n"
+    "  import-all <folder> [--json]     add every Quillmar site directly inside a folder\n"
+    "  engine [--json]                  show the Herd or Valet set-up: TLD, parked folders, PHP\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site.\n";
 
@@ -61,6 +67,16 @@ int run(int argc, char** argv)
             return runSitesCommand(services, rest);
         if (command == QStringLiteral("remove"))
             return runRemoveCommand(services, prompts, rest);
+        if (command == QStringLiteral("import") || command == QStringLiteral("import-all")
+            || command == QStringLiteral("engine")) {
+            ImportServices imports(services.store());
+            ImportContext context{services, imports.herd, imports.importer};
+            if (command == QStringLiteral("import"))
+                return runImportCommand(context, rest);
+            if (command == QStringLiteral("import-all"))
+                return runImportAllCommand(context, rest);
+            return runEngineCommand(context, rest);
+        }
         throw CliError(QStringLiteral("Unknown command “%1”. Run “halvik help” for the list.").arg(command));
     } catch (const HalvikError& error) {
         QTextStream(stderr) << "halvik: " << error.description() << Qt::endl;

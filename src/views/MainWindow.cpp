@@ -1,8 +1,10 @@
 #include "MainWindow.h"
 
+#include "ImportActions.h"
 #include "SettingsWindow.h"
 #include "SitesPage.h"
 
+#include "app/ImportServices.h"
 #include "platform/PlatformTexts.h"
 
 #include <QApplication>
@@ -74,6 +76,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     connect(&services, &AppServices::selectedSectionChanged, this, [this] { showSection(m_services.selectedSection()); });
     connect(m_sitesPage, &SitesPage::contextMenuRequested, this, &MainWindow::showSiteContextMenu);
     showSection(services.selectedSection());
+    installImportActions(*this, services, *new ImportServices(services.store(), HerdRoots::system(), this));
     updateActions();
 }
 

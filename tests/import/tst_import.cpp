@@ -9,12 +9,10 @@
 #include "services/QuillmarSiteDiscovery.h"
 #include "views/Appearance.h"
 #include "views/ImportAllSheet.h"
-#include "views/ImportActions.h"
 #include "views/ImportSheet.h"
 #include "views/MainWindow.h"
 #include "views/SitesPage.h"
 
-#include "app/ImportServices.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -324,9 +322,7 @@ private Q_SLOTS:
 
     void windowOpensBothSheetsFromMenuAndToolbar()
     {
-        ImportServices imports(f->services.store(), f->fake.roots());
         views::MainWindow window(f->services);
-        views::installImportActions(window, f->services, imports);
         window.show();
 
         QAction* menuItem = window.action(MenuCommand::importSite);
