@@ -4,7 +4,7 @@
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
-#include "services/SiteGitProbe.h"
+#include "services/git/GitService.h"
 
 #include <QObject>
 
@@ -24,7 +24,7 @@ struct ImportServices : QObject
 
     ProcessRunner runner;
     HerdService herd;
-    SiteGitProbe git;
+    GitService git;
     SiteImporter importer;
 };
 

@@ -4,7 +4,8 @@
 #include "ImportPaths.h"
 #include "SiteImporter.h"
 
-#include "services/SiteGitProbe.h"
+#include "models/Site.h"
+#include "services/git/GitService.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,7 +13,7 @@
 
 namespace halvik {
 
-ImportSiteModel::ImportSiteModel(AppServices& services, SiteImporter& importer, SiteGitProbe& git, QObject* parent)
+ImportSiteModel::ImportSiteModel(AppServices& services, SiteImporter& importer, GitService& git, QObject* parent)
     : QObject(parent), m_services(services), m_importer(importer), m_git(git)
 {
 }
@@ -66,13 +67,15 @@ QCoro::Task<> ImportSiteModel::refreshGitHint()
     const int generation = ++m_hintGeneration;
     const QString path = expandedPath();
     std::optional<QString> hint;
-    if (!path.isEmpty() && SiteGitProbe::isRepository(path)) {
+    if (!path.isEmpty() && GitService::isRepository(path)) {
+        // The folder is not registered yet: a temporary record stands in for it.
+        auto probe = std::make_shared<Site>(QString(), path);
         QPointer<ImportSiteModel> alive(this);
-        const auto status = co_await m_git.snapshot(path);
+        const auto snapshot = co_await m_git.snapshot(probe, 0);
         if (!alive)
             co_return;
-        if (status.branch)
-            hint = QStringLiteral("Git: ") + *status.branch;
+        if (snapshot.status.branch)
+            hint = QStringLiteral("Git: ") + *snapshot.status.branch;
     }
     if (generation != m_hintGeneration || hint == m_gitHint)
         co_return;

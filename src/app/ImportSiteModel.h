@@ -8,7 +8,7 @@
 namespace halvik {
 
 class AppServices;
-class SiteGitProbe;
+class GitService;
 class SiteImporter;
 
 // The "Import Existing Site" sheet: one folder, a display name, a notice when the folder is
@@ -17,7 +17,7 @@ class ImportSiteModel : public QObject
 {
     Q_OBJECT
 public:
-    ImportSiteModel(AppServices& services, SiteImporter& importer, SiteGitProbe& git, QObject* parent = nullptr);
+    ImportSiteModel(AppServices& services, SiteImporter& importer, GitService& git, QObject* parent = nullptr);
 
     QString displayName() const { return m_displayName; }
     void setDisplayName(const QString& name);
@@ -45,7 +45,7 @@ private:
 
     AppServices& m_services;
     SiteImporter& m_importer;
-    SiteGitProbe& m_git;
+    GitService& m_git;
     QString m_displayName;
     QString m_projectPath;
     std::optional<QString> m_existingNotice;

@@ -2,7 +2,7 @@
 
 #include "models/SiteStore.h"
 #include "services/HerdService.h"
-#include "services/SiteGitProbe.h"
+#include "services/git/GitService.h"
 
 #include <QCoroFuture>
 #include <QDir>
@@ -12,7 +12,7 @@
 
 namespace halvik {
 
-SiteImporter::SiteImporter(SiteStore& store, HerdService& herd, SiteGitProbe& git)
+SiteImporter::SiteImporter(SiteStore& store, HerdService& herd, GitService& git)
     : m_store(store), m_herd(herd), m_git(git)
 {
 }
@@ -41,9 +41,9 @@ QCoro::Task<SitePtr> SiteImporter::importExistingSite(QString path, std::optiona
     site->setHerdLinked(parked);
     site->setPhpSource(parked ? PHPSource::herd : PHPSource::automatic);
     site->setUsesSSG(usesSSG);
-    if (SiteGitProbe::isRepository(path)) {
-        const auto status = co_await m_git.snapshot(path);
-        site->setGithubRepo(status.githubRepo());
+    if (GitService::isRepository(path)) {
+        const auto snapshot = co_await m_git.snapshot(site, 0);
+        site->setGithubRepo(snapshot.status.githubRepo());
     }
     m_store.insertSite(site);
     if (m_added)

@@ -11,7 +11,7 @@ namespace halvik {
 
 class HerdService;
 class SiteStore;
-class SiteGitProbe;
+class GitService;
 
 // Registers a folder that already holds a site: name, serving engine, static-site use and
 // GitHub repository, newest first in the store. Never fails; what cannot be read stays unset.
@@ -21,7 +21,7 @@ public:
     // Called with each new site so its preview can be refreshed.
     using SiteAdded = std::function<void(const SitePtr&)>;
 
-    SiteImporter(SiteStore& store, HerdService& herd, SiteGitProbe& git);
+    SiteImporter(SiteStore& store, HerdService& herd, GitService& git);
 
     // The caller checks `store.siteAtPath` first; a registered folder is not imported twice.
     QCoro::Task<SitePtr> importExistingSite(QString path, std::optional<QString> name = std::nullopt);
@@ -33,7 +33,7 @@ public:
 private:
     SiteStore& m_store;
     HerdService& m_herd;
-    SiteGitProbe& m_git;
+    GitService& m_git;
     SiteAdded m_added;
 };
 

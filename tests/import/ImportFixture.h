@@ -8,7 +8,7 @@
 #include "models/KeychainStore.h"
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
-#include "services/SiteGitProbe.h"
+#include "services/git/GitService.h"
 
 #include <QDir>
 #include <QProcess>
@@ -28,7 +28,7 @@ struct ImportFixture
     AppServices services{secrets, prompts};
     HerdService herd{fake.roots()};
     ProcessRunner runner;
-    SiteGitProbe git{runner};
+    GitService git{runner};
     SiteImporter importer{services.store(), herd, git};
 
     // A folder with the given top-level files (name -> contents).
