@@ -1,8 +1,6 @@
 #include "gitcore/GitCommands.h"
 #include "gitcore/GitParsers.h"
 
-#include <QRegularExpression>
-
 #include <limits>
 
 namespace halvik::gitcore {
@@ -42,16 +40,6 @@ bool isHeaderLine(QStringView line)
     return false;
 }
 
-int groupOr(const QRegularExpressionMatch& match, int group, int fallback)
-{
-    const QStringView captured = match.capturedView(group);
-    if (captured.isEmpty())
-        return fallback;
-    bool ok = false;
-    const int value = captured.toInt(&ok);
-    return ok ? value : fallback;
-}
-
 // The current line number, then a step forward; a header near the top of the integer range
 // must not overflow.
 int advance(int& counter)
@@ -66,12 +54,51 @@ int advance(int& counter)
 
 GitHunkRange GitParsers::parseHunkHeader(QStringView line)
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("@@ -(\\d+)(?:,(\\d+))? \\+(\\d+)(?:,(\\d+))? @@"));
-    const auto match = pattern.match(line);
-    if (!match.hasMatch())
-        return {};
-    return {groupOr(match, 1, 0), groupOr(match, 2, 1), groupOr(match, 3, 0), groupOr(match, 4, 1)};
+    // Hand-written form of the pattern "@@ -(\\d+)(?:,(\\d+))? \\+(\\d+)(?:,(\\d+))? @@", searched
+    // anywhere in the line: the first "@@ -" where the whole pattern fits wins. The pattern has
+    // no ambiguity, so reading greedily at each candidate gives the same match.
+    const auto digits = [&line](qsizetype& at) {
+        const qsizetype start = at;
+        while (at < line.size() && line[at].unicode() >= u'0' && line[at].unicode() <= u'9')
+            ++at;
+        return line.mid(start, at - start);
+    };
+    const auto number = [](QStringView text, int fallback) {
+        bool ok = false;
+        const int value = text.toInt(&ok);
+        return ok ? value : fallback;
+    };
+    for (qsizetype from = line.indexOf(u"@@ -"); from >= 0; from = line.indexOf(u"@@ -", from + 1)) {
+        qsizetype at = from + 4;
+        const QStringView oldStart = digits(at);
+        if (oldStart.isEmpty())
+            continue;
+        QStringView oldCount;
+        if (at < line.size() && line[at] == u',') {
+            qsizetype after = at + 1;
+            oldCount = digits(after);
+            if (!oldCount.isEmpty())
+                at = after;
+        }
+        if (!line.mid(at).startsWith(u" +"))
+            continue;
+        at += 2;
+        const QStringView newStart = digits(at);
+        if (newStart.isEmpty())
+            continue;
+        QStringView newCount;
+        if (at < line.size() && line[at] == u',') {
+            qsizetype after = at + 1;
+            newCount = digits(after);
+            if (!newCount.isEmpty())
+                at = after;
+        }
+        if (!line.mid(at).startsWith(u" @@"))
+            continue;
+        return {number(oldStart, 0), oldCount.isEmpty() ? 1 : number(oldCount, 1), number(newStart, 0),
+                newCount.isEmpty() ? 1 : number(newCount, 1)};
+    }
+    return {};
 }
 
 std::optional<GitDiffPaths> GitParsers::parseDiffPaths(QStringView line)
@@ -103,19 +130,19 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
                                          bool canApply)
 {
     GitFileDiff diff = GitFileDiff::empty(path, scope, GitDiffKind::empty);
-    const QString trimmed = text.trimmed();
+    const QStringView trimmed = QStringView(text).trimmed();
     if (trimmed.isEmpty())
         return diff;
     if (utf8Length(trimmed) > GitCommands::maxDiffBytes) {
         diff.kind = GitDiffKind::tooLarge;
         return diff;
     }
-    const QString lowered = trimmed.toLower();
+    const QString lowered = trimmed.toString().toLower();
     if (lowered.contains(QLatin1String("binary files ")) ||
         lowered.contains(QLatin1String("git binary patch"))) {
         diff.kind = GitCommands::isImagePath(path) ? GitDiffKind::image : GitDiffKind::binary;
-        diff.raw = trimmed;
-        for (QStringView line : QStringView(trimmed).tokenize(u'\n')) {
+        diff.raw = trimmed.toString();
+        for (QStringView line : trimmed.tokenize(u'\n')) {
             if (line.startsWith(u"diff --git ")) {
                 if (const auto paths = parseDiffPaths(line))
                     diff.originalPath = paths->original;

@@ -7,6 +7,9 @@
 #include <QTimeZone>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
+#include <vector>
 
 namespace halvik::gitcore {
 
@@ -36,11 +39,31 @@ QList<QStringView> splitFields(QStringView text, QChar separator, qsizetype maxF
     return fields;
 }
 
+// The same for the fixed-width status records, without allocating: returns the field count.
+using RecordFields = std::array<QStringView, 11>;
+
+qsizetype splitRecord(QStringView text, RecordFields& fields, qsizetype maxFields)
+{
+    qsizetype count = 0;
+    qsizetype start = 0;
+    while (count + 1 < maxFields) {
+        const qsizetype next = text.indexOf(u' ', start);
+        if (next < 0)
+            break;
+        fields[count++] = text.mid(start, next - start);
+        start = next + 1;
+    }
+    fields[count++] = text.mid(start);
+    return count;
+}
+
 QDateTime secondsSince1970(QStringView field)
 {
     bool ok = false;
     const qint64 seconds = field.toLongLong(&ok);
-    return QDateTime::fromSecsSinceEpoch(ok ? seconds : 0, QTimeZone::utc());
+    // A number beyond the range of dates (its milliseconds overflow) counts as unreadable.
+    const QDateTime date = QDateTime::fromSecsSinceEpoch(ok ? seconds : 0, QTimeZone::utc());
+    return date.isValid() ? date : QDateTime::fromSecsSinceEpoch(0, QTimeZone::utc());
 }
 
 int intOr(QStringView text, int fallback)
@@ -77,14 +100,39 @@ void readBranchHeader(QStringView header, GitStatusParseResult& result)
     }
 }
 
-GitChangedFile trackedFile(QStringView path, QStringView code, QChar defaultIndex, QChar defaultWorktree)
+// Display codes repeat endlessly across a status; one shared string per code is enough.
+class StatusCodes
 {
-    const QString xy = GitChangedFile::normalizedXY(code.toString());
+public:
+    const QString& display(QChar index, QChar worktree)
+    {
+        const quint32 key = (quint32(index.unicode()) << 16) | worktree.unicode();
+        auto found = m_codes.constFind(key);
+        if (found == m_codes.cend())
+            found = m_codes.insert(key, GitChangedFile::displayStatus(index, worktree, false));
+        return *found;
+    }
+
+private:
+    QHash<quint32, QString> m_codes;
+};
+
+// The normalised code always has two columns, so the defaults for missing ones never apply.
+GitChangedFile trackedFile(QStringView path, QStringView code, StatusCodes& codes)
+{
+    // normalizedXY without building strings: trim spaces and tabs, "??" when nothing is left,
+    // a lone character gets a blank second column.
+    while (!code.isEmpty() && (code.front() == u' ' || code.front() == u'\t'))
+        code = code.mid(1);
+    while (!code.isEmpty() && (code.back() == u' ' || code.back() == u'\t'))
+        code.chop(1);
+    const QChar first = code.isEmpty() ? QChar(u'?') : code[0];
+    const QChar second = code.isEmpty() ? QChar(u'?') : code.size() == 1 ? QChar(u' ') : code[1];
     GitChangedFile file;
     file.path = path.toString();
-    file.indexStatus = xy.size() > 0 ? xy.at(0) : defaultIndex;
-    file.worktreeStatus = xy.size() > 1 ? xy.at(1) : defaultWorktree;
-    file.status = GitChangedFile::displayStatus(file.indexStatus, file.worktreeStatus, false);
+    file.indexStatus = first;
+    file.worktreeStatus = second;
+    file.status = codes.display(file.indexStatus, file.worktreeStatus);
     return file;
 }
 
@@ -112,64 +160,78 @@ GitStatusParseResult GitParsers::parseStatusPorcelainV2(const QString& text)
     for (QStringView piece : QStringView(text).tokenize(QChar(u'\0'), Qt::SkipEmptyParts))
         pieces.append(piece);
 
-    // Keys view the paths inside `text`, which outlives the walk.
-    QHash<QStringView, qsizetype> indexByPath;
+    // Every record is kept for now; a later record for the same path replaces the earlier one
+    // after the sort below, which brings the two together.
     QList<GitChangedFile> files;
-    const auto record = [&](QStringView path, GitChangedFile file) {
-        const auto found = indexByPath.constFind(path);
-        if (found != indexByPath.cend()) {
-            files[*found] = std::move(file);
-            return;
-        }
-        indexByPath.insert(path, files.size());
-        files.append(std::move(file));
-    };
     files.reserve(pieces.size());
-    indexByPath.reserve(pieces.size());
 
+    StatusCodes codes;
+    const QString untrackedCode = QStringLiteral("??");
+    RecordFields fields;
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         const QStringView piece = pieces.at(i);
         if (piece.startsWith(u"# ")) {
             readBranchHeader(piece.mid(2), result);
         } else if (piece.startsWith(u"1 ")) {
-            const auto fields = splitFields(piece, QLatin1Char(' '), 9);
-            if (fields.size() > 8 && fields[0] == u"1" && !fields[8].isEmpty())
-                record(fields[8], trackedFile(fields[8], fields[1], QLatin1Char('.'), QLatin1Char('.')));
+            if (splitRecord(piece, fields, 9) > 8 && fields[0] == u"1" && !fields[8].isEmpty())
+                files.append(trackedFile(fields[8], fields[1], codes));
         } else if (piece.startsWith(u"2 ")) {
-            const auto fields = splitFields(piece, QLatin1Char(' '), 10);
-            if (fields.size() > 9 && fields[0] == u"2" && !fields[9].isEmpty()) {
-                GitChangedFile file = trackedFile(fields[9], fields[1], QLatin1Char('R'), QLatin1Char('.'));
+            if (splitRecord(piece, fields, 10) > 9 && fields[0] == u"2" && !fields[9].isEmpty()) {
+                GitChangedFile file = trackedFile(fields[9], fields[1], codes);
                 file.isRenamed = fields[8].startsWith(u'R');
                 file.isCopied = fields[8].startsWith(u'C');
                 // The source path is the next piece; the last piece of the output has none.
                 if (i + 1 < pieces.size())
                     file.originalPath = pieces.at(++i).toString();
-                record(fields[9], std::move(file));
+                files.append(std::move(file));
             }
         } else if (piece.startsWith(u"u ")) {
-            const auto fields = splitFields(piece, QLatin1Char(' '), 11);
-            if (fields.size() > 10 && fields[0] == u"u" && !fields[10].isEmpty()) {
-                GitChangedFile file = trackedFile(fields[10], fields[1], QLatin1Char('U'), QLatin1Char('U'));
+            if (splitRecord(piece, fields, 11) > 10 && fields[0] == u"u" && !fields[10].isEmpty()) {
+                GitChangedFile file = trackedFile(fields[10], fields[1], codes);
                 file.isConflicted = true;
-                record(fields[10], std::move(file));
+                files.append(std::move(file));
             }
         } else if (piece.startsWith(u"? ")) {
             const QStringView path = piece.mid(2);
             if (!path.isEmpty()) {
                 GitChangedFile file;
                 file.path = path.toString();
-                file.status = QStringLiteral("??");
+                file.status = untrackedCode;
                 file.indexStatus = QLatin1Char('?');
                 file.worktreeStatus = QLatin1Char('?');
                 file.isUntracked = true;
-                record(path, std::move(file));
+                files.append(std::move(file));
             }
         }
     }
 
-    std::sort(files.begin(), files.end(),
-              [](const GitChangedFile& a, const GitChangedFile& b) { return naturalLess(a.path, b.path); });
-    result.files = std::move(files);
+    // One natural-order key per path, then a sort of positions: far cheaper than comparing
+    // paths character by character at every step of the sort. Equal paths end up side by side
+    // in record order, and only the last of them is kept.
+    struct Entry
+    {
+        std::string key;
+        qsizetype index;
+    };
+    std::vector<Entry> entries;
+    entries.reserve(std::size_t(files.size()));
+    for (qsizetype i = 0; i < files.size(); ++i)
+        entries.push_back({naturalSortKey(files[i].path), i});
+    std::sort(entries.begin(), entries.end(), [&files](const Entry& a, const Entry& b) {
+        if (const int byKey = a.key.compare(b.key); byKey != 0)
+            return byKey < 0;
+        if (const int byPath = QStringView(files[a.index].path).compare(files[b.index].path); byPath != 0)
+            return byPath < 0;
+        return a.index < b.index;
+    });
+    result.files.reserve(qsizetype(entries.size()));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const GitChangedFile& file = files[entries[i].index];
+        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key &&
+            files[entries[i + 1].index].path == file.path)
+            continue;
+        result.files.append(std::move(files[entries[i].index]));
+    }
     return result;
 }
 

@@ -65,9 +65,10 @@ QString GitRemoteURL::sanitize(const QString& url)
     const qsizetype schemeEnd = text.indexOf(QLatin1String("://"));
     if (schemeEnd >= 0) {
         const qsizetype start = schemeEnd + 3;
-        const qsizetype at = text.indexOf(QLatin1Char('@'), start);
+        // The user part ends at the last "@" before the path: a password may itself hold an "@".
         const qsizetype slash = text.indexOf(QLatin1Char('/'), start);
-        if (at >= 0 && (slash < 0 || at < slash)) {
+        const qsizetype at = text.lastIndexOf(QLatin1Char('@'), slash < 0 ? -1 : slash - 1);
+        if (at >= start) {
             const QString userInfo = text.mid(start, at - start).toLower();
             if (userInfo.contains(QLatin1Char(':')) || userInfo.contains(QLatin1String("token")) ||
                 userInfo.contains(QLatin1String("oauth")))

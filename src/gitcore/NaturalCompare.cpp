@@ -65,4 +65,39 @@ int naturalCompare(QStringView a, QStringView b)
     return a.compare(b);
 }
 
+std::string naturalSortKey(QStringView name)
+{
+    // Letters are case-folded. A run of digits becomes the marker '0' (a digit, so it compares
+    // against other characters the way any digit does), its length without leading zeros as two
+    // code units, then those digits: runs then compare by value. Each code unit is written
+    // big-endian, so byte order is code-unit order and comparing keys is a memcmp.
+    std::string key;
+    key.reserve(std::size_t(name.size()) * 2 + 16);
+    const auto put = [&key](char16_t unit) {
+        key.push_back(char(unit >> 8));
+        key.push_back(char(unit & 0xff));
+    };
+    const char16_t* p = name.utf16();
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n;) {
+        if (!isDigit(p[i])) {
+            put(folded(p[i]));
+            ++i;
+            continue;
+        }
+        while (i < n && p[i] == u'0')
+            ++i;
+        qsizetype end = i;
+        while (end < n && isDigit(p[end]))
+            ++end;
+        const auto length = quint32(end - i);
+        put(u'0');
+        put(char16_t(length >> 16));
+        put(char16_t(length & 0xffff));
+        for (; i < end; ++i)
+            put(p[i]);
+    }
+    return key;
+}
+
 } // namespace halvik::gitcore

@@ -3,6 +3,7 @@
 #include "gitcore/GitCommands.h"
 #include "gitcore/GitParsers.h"
 
+#include <QRegularExpression>
 #include <QTest>
 
 using namespace halvik::gitcore;
@@ -40,6 +41,31 @@ private Q_SLOTS:
         QCOMPARE(GitParsers::parseHunkHeader(u"@@ -99999999999,2 +3 @@"), (GitHunkRange{0, 2, 3, 1}));
         QCOMPARE(GitParsers::parseHunkHeader(u"@@@ -1,2 -1,2 +1,3 @@@"), GitHunkRange{});
         QCOMPARE(GitParsers::parseHunkHeader(u"not a header"), GitHunkRange{});
+    }
+
+    void hunkHeaderMatchesItsPattern()
+    {
+        // The header reader is hand-written for speed; it must agree with the pattern it stands
+        // for on every line, including near misses and several candidates in one line.
+        const QRegularExpression pattern(QStringLiteral("@@ -(\\d+)(?:,(\\d+))? \\+(\\d+)(?:,(\\d+))? @@"));
+        const QStringList pieces{"@@ ", "-", "+", "1", "23", ",", " ", "@@", "x", "4294967296", ",0"};
+        quint32 seed = 99;
+        for (int round = 0; round < 20000; ++round) {
+            QString line;
+            for (int n = int((seed = seed * 1103515245u + 12345u) >> 28); n >= 0; --n)
+                line += pieces.at(int(((seed = seed * 1103515245u + 12345u) >> 16) % quint32(pieces.size())));
+            const auto match = pattern.match(line);
+            GitHunkRange expected;
+            if (match.hasMatch()) {
+                const auto group = [&match](int i, int fallback) {
+                    bool ok = false;
+                    const int value = match.captured(i).toInt(&ok);
+                    return ok ? value : fallback;
+                };
+                expected = {group(1, 0), group(2, 1), group(3, 0), group(4, 1)};
+            }
+            QVERIFY2(GitParsers::parseHunkHeader(line) == expected, qPrintable(line));
+        }
     }
 
     void diffPaths()

@@ -51,6 +51,19 @@ private Q_SLOTS:
         QVERIFY(GitParsers::parseLog(QString()).isEmpty());
     }
 
+    void datesBeyondTheCalendarReadAsZero()
+    {
+        // Found by fuzzing: a number of seconds whose milliseconds overflow gave an invalid date.
+        const auto commits = GitParsers::parseLog(fields({"abc", "Ann", "1111111111111111111", "s"}));
+        QCOMPARE(commits.size(), 1);
+        QVERIFY(commits[0].date.isValid());
+        QCOMPARE(commits[0].date.toSecsSinceEpoch(), 0);
+        const auto stashes = GitParsers::parseStashList(fields({"stash@{0}", "-9223372036854775808", "m"}));
+        QCOMPARE(stashes.size(), 1);
+        QVERIFY(stashes[0].date.isValid());
+        QCOMPARE(stashes[0].date.toSecsSinceEpoch(), 0);
+    }
+
     void nameStatusReadsCodesAndRenames()
     {
         const auto files = GitParsers::parseNameStatus(

@@ -42,6 +42,11 @@ private Q_SLOTS:
         // Not a valid URL for the parser, still cleaned by the text rule.
         QCOMPARE(GitRemoteURL::sanitize("https://u:p w@host name/r"), QStringLiteral("https://host name/r"));
         QCOMPARE(GitRemoteURL::sanitize("https://github.com/o/r"), QStringLiteral("https://github.com/o/r"));
+        // Found by fuzzing: a password holding "@" left its second half behind.
+        QCOMPARE(GitRemoteURL::sanitize("https://u:pthgi@u:p@github.com:8443/t"),
+                 QStringLiteral("https://github.com:8443/t"));
+        QCOMPARE(GitRemoteURL::sanitize("https://host/path@with:colon"),
+                 QStringLiteral("https://host/path@with:colon"));
     }
 
     void redactSecretsInFreeText()

@@ -157,6 +157,32 @@ private Q_SLOTS:
         }
     }
 
+    void sortKeysOrderLikeTheComparator()
+    {
+        // Random names over an alphabet rich in the troublesome cases: digits and leading
+        // zeros, case pairs, characters just below and above the digits, non-ASCII letters.
+        const QString alphabet = QStringLiteral("0019aAbB/ -_.:ZzéÉİ￿");
+        QList<QString> names;
+        quint32 seed = 12345;
+        const auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+        for (int i = 0; i < 400; ++i) {
+            QString name;
+            const int length = int(next() >> 28);
+            for (int c = 0; c < length; ++c)
+                name += alphabet.at(int((next() >> 16) % quint32(alphabet.size())));
+            names << name;
+        }
+        for (int i = 0; i < names.size(); ++i) {
+            for (int j = 0; j < names.size(); j += 7) {
+                const int byKey = naturalSortKey(names[i]).compare(naturalSortKey(names[j]));
+                const int expected = naturalCompare(names[i], names[j]);
+                const int viaKeys = byKey != 0 ? byKey : QStringView(names[i]).compare(names[j]);
+                QVERIFY2((viaKeys < 0) == (expected < 0) && (viaKeys > 0) == (expected > 0),
+                         qPrintable(names[i] + " | " + names[j]));
+            }
+        }
+    }
+
     void changedFileDerivedValues_data()
     {
         QTest::addColumn<QString>("code");
