@@ -1,6 +1,11 @@
 #include "AppServices.h"
 
 #include "DeleteSitesDialogs.h"
+#include "SiteImporter.h"
+
+#include "services/HerdService.h"
+#include "services/ProcessRunner.h"
+#include "services/git/GitService.h"
 
 #include "platform/Log.h"
 
@@ -33,11 +38,19 @@ QList<SitePtr> distinct(const QList<SitePtr>& sites)
 
 } // namespace
 
-AppServices::AppServices(KeychainStore& secrets, UserPrompts& prompts, QObject* parent)
+AppServices::AppServices(KeychainStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
+                         std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveFolderToTrash)
 {
     // Services join here, in their fixed order, as they land.
+    m_runner = std::make_unique<ProcessRunner>();
+    m_herd = std::make_unique<HerdService>(std::move(herdRoots));
+    m_git = std::make_unique<GitService>(*m_runner);
     m_store = std::make_unique<SiteStore>(m_secrets);
+    m_preferences = std::make_unique<AppPreferences>(std::move(settings));
+    m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
+    m_git->setSaveHandler([this] { m_store->save(); });
+    m_preferences->setEditorChooser([this](const EditorPanel& panel) { return m_prompts.chooseEditor(panel); });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
 }
@@ -57,6 +70,16 @@ QCoro::Task<> AppServices::bootstrap()
     };
     step("store", [this] { m_store->load(); });
     step("secrets", [this] { m_secrets.warmup(requiredSecretAccounts()); });
+    step("engine", [this] { m_herd->refresh(); });
+    try {
+        const std::optional<QString> php = m_herd->globalPHPPath();
+        std::optional<QString> version;
+        if (php)
+            version = co_await m_herd->phpVersion(*php);
+        m_herd->setGlobalPHPVersion(version);
+    } catch (const std::exception& error) {
+        qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “PHP version” failed: ") + QString::fromUtf8(error.what());
+    }
     step("notifications", [this] { m_notifications->requestPermission(); });
     m_bootstrapped = true;
     Q_EMIT bootstrapped();
@@ -78,6 +101,11 @@ QStringList AppServices::requiredSecretAccounts() const
     for (const auto& account : m_store->sourceControlAccounts())
         keys << QStringLiteral("sourceControl.") + account.provider;
     return keys;
+}
+
+QCoro::Task<SitePtr> AppServices::importExistingSite(QString path, std::optional<QString> name)
+{
+    co_return co_await m_importer->importExistingSite(std::move(path), std::move(name));
 }
 
 void AppServices::promptDeleteSites(const QList<SitePtr>& sites)

@@ -5,8 +5,10 @@
 #include "SidebarSection.h"
 #include "UserPrompts.h"
 
+#include "models/AppPreferences.h"
 #include "models/KeychainStore.h"
 #include "models/SiteStore.h"
+#include "services/HerdRoots.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -18,6 +20,11 @@
 
 namespace halvik {
 
+class GitService;
+class HerdService;
+class ProcessRunner;
+class SiteImporter;
+
 // Creates and owns every service for the life of the process, holds the application-wide
 // selection and status the screens observe, and offers the site operations no more specific
 // service owns. Main thread only.
@@ -28,11 +35,19 @@ public:
     // Moves a folder to the Trash; returns an error text on failure.
     using TrashFunction = std::function<std::optional<QString>(const QString& path)>;
 
-    AppServices(KeychainStore& secrets, UserPrompts& prompts, QObject* parent = nullptr);
+    // `herdRoots` and `settings` let tests point the engine at a fake machine and the
+    // preferences at their own file; by default they are the real ones.
+    AppServices(KeychainStore& secrets, UserPrompts& prompts, HerdRoots herdRoots = HerdRoots::system(),
+                std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
     ~AppServices() override;
 
     // Services, in the order they are created.
+    ProcessRunner& runner() { return *m_runner; }
+    HerdService& herd() { return *m_herd; }
+    GitService& git() { return *m_git; }
     SiteStore& store() { return *m_store; }
+    AppPreferences& preferences() { return *m_preferences; }
+    SiteImporter& importer() { return *m_importer; }
     NotificationService& notifications() { return *m_notifications; }
     CommandCenter& commands() { return *m_commands; }
     KeychainStore& secrets() { return m_secrets; }
@@ -46,6 +61,9 @@ public:
 
     // The secret keys the store names: every host's, then every source-control account's.
     QStringList requiredSecretAccounts() const;
+
+    // Registers a folder that already holds a site; the screens check store().siteAtPath first.
+    QCoro::Task<SitePtr> importExistingSite(QString path, std::optional<QString> name = std::nullopt);
 
     void promptDeleteSites(const QList<SitePtr>& sites);
     void deleteSites(const QList<SitePtr>& sites, bool deleteFiles);
@@ -75,7 +93,12 @@ Q_SIGNALS:
 private:
     KeychainStore& m_secrets;
     UserPrompts& m_prompts;
+    std::unique_ptr<ProcessRunner> m_runner;
+    std::unique_ptr<HerdService> m_herd;
+    std::unique_ptr<GitService> m_git;
     std::unique_ptr<SiteStore> m_store;
+    std::unique_ptr<AppPreferences> m_preferences;
+    std::unique_ptr<SiteImporter> m_importer;
     std::unique_ptr<NotificationService> m_notifications;
     std::unique_ptr<CommandCenter> m_commands;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "models/AppPreferences.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +32,8 @@ public:
     virtual void alert(const QString& title, const QString& text) = 0;
     // A folder chosen by the person, or nothing when they cancel.
     virtual std::optional<QString> chooseFolder(const QString& title, const QString& startIn) = 0;
+    // An editor: an executable or an installed desktop application; nothing when cancelled.
+    virtual std::optional<QString> chooseEditor(const EditorPanel& panel) = 0;
 };
 
 } // namespace halvik

@@ -17,6 +17,7 @@ public:
     int ask(const PromptDialog& dialog) override { return dialog.cancelIndex; }
     void alert(const QString& title, const QString& text) override { alerts << title + QStringLiteral(": ") + text; }
     std::optional<QString> chooseFolder(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> chooseEditor(const EditorPanel&) override { return std::nullopt; }
 
     QStringList alerts;
 };

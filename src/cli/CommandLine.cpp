@@ -5,7 +5,7 @@
 #include "ProbeCommand.h"
 #include "SitesCommands.h"
 
-#include "app/ImportServices.h"
+#include "GitCli.h"
 #include "async/WaitFor.h"
 
 #include <QCoreApplication>
@@ -31,8 +31,13 @@ const char* const kHelp =
     "                                   add a folder that already holds a site\n"
     "  import-all <folder> [--json]     add every Quillmar site directly inside a folder\n"
     "  engine [--json]                  show the Herd or Valet set-up: TLD, parked folders, PHP\n"
+    "  git status <site> [--json]       the repository's branch and changed files\n"
+    "  git log <site> [-n N] [--json]   recent commits\n"
+    "  git diff <site> <path> [--scope included|remaining]\n"
+    "  git commit <site> -m MESSAGE [--all | PATH…]\n"
     "\n"
-    "<site> is a site id, its folder path, or a display name that matches exactly one site.\n";
+    "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
+    "the git commands also take any folder.\n";
 
 } // namespace
 
@@ -69,14 +74,15 @@ int run(int argc, char** argv)
             return runRemoveCommand(services, prompts, rest);
         if (command == QStringLiteral("import") || command == QStringLiteral("import-all")
             || command == QStringLiteral("engine")) {
-            ImportServices imports(services.store());
-            ImportContext context{services, imports.herd, imports.importer};
+            ImportContext context{services, services.herd(), services.importer()};
             if (command == QStringLiteral("import"))
                 return runImportCommand(context, rest);
             if (command == QStringLiteral("import-all"))
                 return runImportAllCommand(context, rest);
             return runEngineCommand(context, rest);
         }
+        if (command == QStringLiteral("git"))
+            return runGitCommand(services.store(), rest);
         throw CliError(QStringLiteral("Unknown command “%1”. Run “halvik help” for the list.").arg(command));
     } catch (const HalvikError& error) {
         QTextStream(stderr) << "halvik: " << error.description() << Qt::endl;

@@ -6,7 +6,7 @@
 #include "SitesPage.h"
 
 #include "app/ImportAllModel.h"
-#include "app/ImportServices.h"
+#include "app/SiteImporter.h"
 #include "app/ImportSiteModel.h"
 
 #include <QAction>
@@ -14,18 +14,18 @@
 
 namespace halvik::views {
 
-void installImportActions(MainWindow& window, AppServices& services, ImportServices& imports)
+void installImportActions(MainWindow& window, AppServices& services)
 {
     // Each sheet owns its model and goes away when closed.
-    window.setCommandHandler(MenuCommand::importSite, [&window, &services, &imports] {
-        auto* model = new ImportSiteModel(services, imports.importer, imports.git);
+    window.setCommandHandler(MenuCommand::importSite, [&window, &services] {
+        auto* model = new ImportSiteModel(services, services.importer(), services.git());
         auto* sheet = new ImportSheet(*model, &window);
         model->setParent(sheet);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
         sheet->open();
     });
-    window.setCommandHandler(MenuCommand::importAllSites, [&window, &services, &imports] {
-        auto* model = new ImportAllModel(services, imports.importer);
+    window.setCommandHandler(MenuCommand::importAllSites, [&window, &services] {
+        auto* model = new ImportAllModel(services, services.importer());
         auto* sheet = new ImportAllSheet(*model, services.prompts(), &window);
         model->setParent(sheet);
         sheet->setAttribute(Qt::WA_DeleteOnClose);

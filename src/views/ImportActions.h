@@ -3,7 +3,6 @@
 namespace halvik {
 
 class AppServices;
-struct ImportServices;
 
 namespace views {
 
@@ -11,7 +10,7 @@ class MainWindow;
 
 // Puts the two import sheets behind the window's File menu commands and the Sites toolbar's
 // "Import Existing" and "Import All" buttons.
-void installImportActions(MainWindow& window, AppServices& services, ImportServices& imports);
+void installImportActions(MainWindow& window, AppServices& services);
 
 } // namespace views
 } // namespace halvik

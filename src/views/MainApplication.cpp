@@ -1,5 +1,6 @@
 #include "MainApplication.h"
 
+#include "Appearance.h"
 #include "MainWindow.h"
 #include "WidgetPrompts.h"
 
@@ -19,6 +20,10 @@ int runWindowApplication(int argc, char** argv)
 
     WidgetPrompts prompts;
     AppServices services(KeychainStore::shared(), prompts);
+    // The two enumerations list system, light and dark in the same order.
+    services.preferences().setAppearanceApplier(
+        [](AppearancePreference appearance) { applyColorScheme(ColorScheme(int(appearance))); });
+    services.preferences().applyAppearance();
     MainWindow window(services);
     prompts.setParentWindow(&window);
 

@@ -4,7 +4,6 @@
 #include "SettingsWindow.h"
 #include "SitesPage.h"
 
-#include "app/ImportServices.h"
 #include "platform/PlatformTexts.h"
 
 #include <QApplication>
@@ -76,7 +75,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     connect(&services, &AppServices::selectedSectionChanged, this, [this] { showSection(m_services.selectedSection()); });
     connect(m_sitesPage, &SitesPage::contextMenuRequested, this, &MainWindow::showSiteContextMenu);
     showSection(services.selectedSection());
-    installImportActions(*this, services, *new ImportServices(services.store(), HerdRoots::system(), this));
+    installImportActions(*this, services);
     updateActions();
 }
 
@@ -145,11 +144,16 @@ void MainWindow::buildMenus()
     site->addSeparator();
     addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
 
-    // What exists today: revealing a folder and deleting.
+    // What exists today: revealing a folder, opening it in the editor, deleting.
     setCommandHandler(MenuCommand::showInFinder, [this] {
         const auto sites = selectedSites();
         if (sites.size() == 1)
             QDesktopServices::openUrl(QUrl::fromLocalFile(sites.first()->path()));
+    });
+    setCommandHandler(MenuCommand::openInEditor, [this] {
+        const auto sites = selectedSites();
+        if (sites.size() == 1)
+            m_services.preferences().openInEditor(sites.first()->path());
     });
     setCommandHandler(MenuCommand::deleteSite, [this] { m_services.promptDeleteSites(selectedSites()); });
 }
@@ -197,6 +201,8 @@ QList<SitePtr> MainWindow::selectedSites() const { return m_sitesPage->selectedS
 void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
 {
     QMenu menu(this);
+    if (selectedSites().size() == 1)
+        menu.addAction(QStringLiteral("Open in Editor"), this, [this] { m_services.commands().post(MenuCommand::openInEditor); });
     if (m_handlers.contains(MenuCommand::showInFinder) && selectedSites().size() == 1)
         menu.addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFinder); });
     menu.addAction(QStringLiteral("Delete"), this, [this] { m_services.commands().post(MenuCommand::deleteSite); });

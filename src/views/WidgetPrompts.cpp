@@ -51,3 +51,21 @@ std::optional<QString> WidgetPrompts::chooseFolder(const QString& title, const Q
 }
 
 } // namespace halvik::views
+
+namespace halvik::views {
+
+std::optional<QString> WidgetPrompts::chooseEditor(const EditorPanel& panel)
+{
+    // An editor is either a program or an installed desktop application.
+    QFileDialog dialog(m_parent, panel.prompt, panel.startIn);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setLabelText(QFileDialog::Accept, panel.prompt);
+    dialog.setNameFilters({QStringLiteral("Applications (*.desktop)"), QStringLiteral("Any program (*)")});
+    if (!panel.message.isEmpty())
+        dialog.setWindowTitle(panel.message);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first();
+}
+
+} // namespace halvik::views

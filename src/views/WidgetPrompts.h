@@ -20,6 +20,7 @@ public:
     int ask(const PromptDialog& dialog) override;
     void alert(const QString& title, const QString& text) override;
     std::optional<QString> chooseFolder(const QString& title, const QString& startIn) override;
+    std::optional<QString> chooseEditor(const EditorPanel& panel) override;
 
     // The box ask() shows, built but not run (screenshots use it too).
     static std::unique_ptr<QMessageBox> makeBox(const PromptDialog& dialog, QWidget* parent);

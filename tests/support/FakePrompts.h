@@ -17,6 +17,8 @@ public:
     QList<PromptDialog> asked;                // every question shown
     QList<QPair<QString, QString>> alerts;    // title, text
     std::deque<std::optional<QString>> folders;
+    std::deque<std::optional<QString>> editors;
+    QList<EditorPanel> editorPanels;
 
     int ask(const PromptDialog& dialog) override
     {
@@ -29,6 +31,15 @@ public:
         return index >= 0 ? index : dialog.cancelIndex;
     }
     void alert(const QString& title, const QString& text) override { alerts.append({title, text}); }
+    std::optional<QString> chooseEditor(const EditorPanel& panel) override
+    {
+        editorPanels.append(panel);
+        if (editors.empty())
+            return std::nullopt;
+        auto editor = editors.front();
+        editors.pop_front();
+        return editor;
+    }
     std::optional<QString> chooseFolder(const QString&, const QString&) override
     {
         if (folders.empty())
