@@ -1,0 +1,231 @@
+// Properties, derived values, lifecycle and refresh of the Git workspace. Selection and diff
+// loading live in GitWorkspaceSelection.cpp, the operations in GitWorkspaceOperations.cpp.
+#include "GitWorkspace.h"
+
+#include "GitFolderMonitor.h"
+
+#include "gitcore/GitChangeSummarizer.h"
+#include "gitcore/GitRemoteURL.h"
+#include "platform/Log.h"
+
+namespace halvik {
+
+using namespace gitcore;
+
+GitWorkspace::GitWorkspace(GitService& service, SiteStore& store, UserPrompts& prompts, SitePtr site,
+                           QObject* parent)
+    : QObject(parent), m_service(service), m_store(store), m_prompts(prompts), m_site(std::move(site))
+{
+}
+
+GitWorkspace::~GitWorkspace()
+{
+    *m_alive = false;
+    stop();
+}
+
+// --- Drafts and sheets -----------------------------------------------------------------------
+
+void GitWorkspace::setMessage(const QString& value) { assign(m_message, value, &GitWorkspace::draftsChanged); }
+void GitWorkspace::setNewBranchName(const QString& value) { assign(m_newBranchName, value, &GitWorkspace::draftsChanged); }
+void GitWorkspace::setIdentityName(const QString& value) { assign(m_identityName, value, &GitWorkspace::draftsChanged); }
+void GitWorkspace::setIdentityEmail(const QString& value) { assign(m_identityEmail, value, &GitWorkspace::draftsChanged); }
+void GitWorkspace::setRemoteDraft(const QString& value) { assign(m_remoteDraft, value, &GitWorkspace::draftsChanged); }
+void GitWorkspace::setFileFilter(const QString& value) { assign(m_fileFilter, value, &GitWorkspace::filtersChanged); }
+void GitWorkspace::setHistoryFilter(const QString& value) { assign(m_historyFilter, value, &GitWorkspace::filtersChanged); }
+void GitWorkspace::setShowingRepositoryTools(bool value) { assign(m_showingRepositoryTools, value, &GitWorkspace::sheetsChanged); }
+void GitWorkspace::setShowingCreateGitHubRepo(bool value) { assign(m_showingCreateGitHubRepo, value, &GitWorkspace::sheetsChanged); }
+void GitWorkspace::setShowingBranchPicker(bool value) { assign(m_showingBranchPicker, value, &GitWorkspace::sheetsChanged); }
+void GitWorkspace::setShowingStashManager(bool value) { assign(m_showingStashManager, value, &GitWorkspace::sheetsChanged); }
+void GitWorkspace::setShowingNewBranch(bool value) { assign(m_showingNewBranch, value, &GitWorkspace::sheetsChanged); }
+void GitWorkspace::setCompactShowsDetail(bool value) { assign(m_compactShowsDetail, value, &GitWorkspace::displayChanged); }
+
+void GitWorkspace::dismissNotice()
+{
+    assign(m_notice, std::nullopt, &GitWorkspace::noticeChanged);
+    assign(m_noticeFailed, false, &GitWorkspace::noticeChanged);
+    assign(m_rawError, std::nullopt, &GitWorkspace::noticeChanged);
+    assign(m_pendingDirtySwitch, std::nullopt, &GitWorkspace::pendingDirtySwitchChanged);
+}
+
+// --- Derived values --------------------------------------------------------------------------
+
+GitWorkspace::Files GitWorkspace::filteredFiles() const
+{
+    const QString filter = m_fileFilter.toLower();
+    if (filter.isEmpty())
+        return m_snapshot.files;
+    Files result;
+    for (const File& file : m_snapshot.files) {
+        if (file.path.toLower().contains(filter) || file.basename().toLower().contains(filter))
+            result.append(file);
+    }
+    return result;
+}
+
+QList<GitCommit> GitWorkspace::filteredCommits() const
+{
+    const QString filter = m_historyFilter.toLower();
+    if (filter.isEmpty())
+        return m_snapshot.commits;
+    QList<GitCommit> result;
+    for (const GitCommit& commit : m_snapshot.commits) {
+        if (commit.subject.toLower().contains(filter) || commit.author.toLower().contains(filter)
+            || commit.shortSHA().toLower().contains(filter))
+            result.append(commit);
+    }
+    return result;
+}
+
+GitWorkspace::Files GitWorkspace::selectedChangeFiles() const
+{
+    Files result;
+    for (const File& file : filteredFiles()) {
+        if (m_selectedPaths.contains(file.path))
+            result.append(file);
+    }
+    return result;
+}
+
+int GitWorkspace::includedCount() const
+{
+    int count = 0;
+    for (const File& file : m_snapshot.files)
+        count += !file.isConflicted && file.isIncluded() ? 1 : 0;
+    return count;
+}
+
+bool GitWorkspace::someIncluded() const { return includedCount() > 0; }
+
+bool GitWorkspace::allIncluded() const
+{
+    int candidates = 0;
+    for (const File& file : m_snapshot.files)
+        candidates += file.isConflicted ? 0 : 1;
+    return candidates > 0 && includedCount() == candidates;
+}
+
+bool GitWorkspace::canCommit() const
+{
+    return !m_busyAction && m_snapshot.identity.isComplete() && someIncluded()
+        && !m_snapshot.status.inProgressRebase;
+}
+
+bool GitWorkspace::canPull() const
+{
+    return !m_busyAction && m_snapshot.status.remoteURL && !m_snapshot.status.inProgressRebase;
+}
+
+bool GitWorkspace::canPush() const
+{
+    const GitStatus& status = m_snapshot.status;
+    return canPull() && (status.ahead > 0 || !status.upstream);
+}
+
+// --- Lifecycle -------------------------------------------------------------------------------
+
+void GitWorkspace::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    auto first = refresh(true);
+    m_monitor = new GitFolderMonitor(this);
+    const std::weak_ptr<bool> alive = m_alive;
+    m_monitor->onChange = [this, alive] {
+        const auto living = alive.lock();
+        if (living && *living)
+            auto changed = refresh(false);
+    };
+    m_monitor->start(m_site->path());
+}
+
+void GitWorkspace::stop()
+{
+    if (m_monitor) {
+        m_monitor->stop();
+        m_monitor->onChange = nullptr;
+        m_monitor->deleteLater();
+        m_monitor = nullptr;
+    }
+    ++m_diffGeneration;
+    if (m_networkCancel)
+        m_networkCancel->cancel();
+    m_started = false;
+}
+
+QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
+{
+    const auto alive = m_alive;
+    const quint64 generation = ++m_refreshGeneration;
+    assign(m_isRefreshing, true, &GitWorkspace::refreshStateChanged);
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+
+    std::optional<Snapshot> result;
+    try {
+        if (fetchRemote)
+            co_await service.fetch(site, false);
+        if (!*alive)
+            co_return;
+        const int limit = m_historyLimit;
+        result = co_await service.snapshot(site, limit, 0);
+    } catch (const std::exception& error) {
+        // Reads report Git's failures inside the snapshot; this is a runner failure.
+        qCWarning(halvikLog).noquote() << "Halvik git refresh failed:" << QString::fromUtf8(error.what());
+    }
+    if (!*alive || generation != m_refreshGeneration)
+        co_return;
+    if (result)
+        applySnapshot(std::move(*result));
+    assign(m_isRefreshing, false, &GitWorkspace::refreshStateChanged);
+}
+
+QCoro::Task<> GitWorkspace::loadMoreHistory()
+{
+    m_historyLimit += historyPageSize;
+    co_await refresh(false);
+}
+
+void GitWorkspace::applySnapshot(Snapshot snapshot)
+{
+    if (m_snapshot.status.isRepo && !snapshot.status.isRepo) {
+        assign(m_message, QString(), &GitWorkspace::draftsChanged);
+        assign(m_notice, std::nullopt, &GitWorkspace::noticeChanged);
+        assign(m_noticeFailed, false, &GitWorkspace::noticeChanged);
+        assign(m_rawError, std::nullopt, &GitWorkspace::noticeChanged);
+    }
+    assign(m_snapshot, std::move(snapshot), &GitWorkspace::snapshotChanged);
+    assign(m_hasRefreshed, true, &GitWorkspace::refreshStateChanged);
+    assign(m_historyHasMore, m_snapshot.commits.size() >= m_historyLimit, &GitWorkspace::refreshStateChanged);
+    if (m_identityName.isEmpty())
+        assign(m_identityName, m_snapshot.identity.name, &GitWorkspace::draftsChanged);
+    if (m_identityEmail.isEmpty())
+        assign(m_identityEmail, m_snapshot.identity.email, &GitWorkspace::draftsChanged);
+    if (m_remoteDraft.isEmpty() && m_snapshot.status.remoteURL)
+        assign(m_remoteDraft, GitRemoteURL::sanitize(*m_snapshot.status.remoteURL), &GitWorkspace::draftsChanged);
+    reconcileSelection();
+    updateSuggestedMessage();
+    loadCurrentDiff();
+}
+
+void GitWorkspace::updateSuggestedMessage()
+{
+    assign(m_suggestedMessage, GitChangeSummarizer::suggestedMessage(m_snapshot.includedFiles()),
+           &GitWorkspace::suggestedMessageChanged);
+}
+
+QString GitWorkspace::countedLabel(const QString& verb, qsizetype count)
+{
+    return count == 1 ? verb : verb + QLatin1Char(' ') + QString::number(count) + QStringLiteral(" files");
+}
+
+QSet<QString> GitWorkspace::pathsOf(const Files& files)
+{
+    QSet<QString> paths;
+    for (const File& file : files)
+        paths.insert(file.path);
+    return paths;
+}
+
+} // namespace halvik

@@ -1,0 +1,309 @@
+// The Git workspace's operations: each one a body handed to the common runner, which shows
+// progress, reports the outcome in the notice, saves the store and refreshes.
+#include "GitWorkspace.h"
+
+#include "GitFolderMonitor.h"
+
+#include "app/UserPrompts.h"
+#include "models/SiteStore.h"
+#include "services/ProcessRunnerError.h"
+
+namespace halvik {
+
+using namespace gitcore;
+
+namespace {
+
+QString ldquo(const QString& text) { return QStringLiteral("\u201C") + text + QStringLiteral("\u201D"); }
+
+bool isIncludedOrMixed(const GitChangedFile& file)
+{
+    if (file.isUntracked)
+        return false;
+    const auto inclusion = file.inclusion();
+    return inclusion == GitFileInclusion::included || inclusion == GitFileInclusion::mixed;
+}
+
+QStringList pathList(const QList<GitChangedFile>& files)
+{
+    QStringList paths;
+    for (const auto& file : files)
+        paths.append(file.path);
+    return paths;
+}
+
+} // namespace
+
+// --- The runner ------------------------------------------------------------------------------
+
+QCoro::Task<> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QString> paths, Body body)
+{
+    const auto alive = m_alive;
+    const QUuid siteId = m_site->id();
+    assign(m_busyAction, action, &GitWorkspace::busyChanged);
+    assign(m_busyKind, kind, &GitWorkspace::busyChanged);
+    assign(m_busyPaths, std::move(paths), &GitWorkspace::busyChanged);
+    assign(m_notice, std::nullopt, &GitWorkspace::noticeChanged);
+    assign(m_noticeFailed, false, &GitWorkspace::noticeChanged);
+    assign(m_rawError, std::nullopt, &GitWorkspace::noticeChanged);
+    // Git's own writes below the folder must not trigger refreshes of their own.
+    if (m_monitor)
+        m_monitor->setPaused(true);
+
+    CancellationToken token;
+    if (kind == GitBusyKind::network) {
+        m_networkCancel.emplace();
+        token = m_networkCancel->token();
+    }
+
+    bool cancelled = false;
+    std::optional<QString> failure;
+    std::optional<QString> raw;
+    bool dirty = false;
+    try {
+        co_await body(token);
+    } catch (const CancelledError&) {
+        cancelled = true;
+    } catch (const ProcessRunnerError& error) {
+        cancelled = error.isCancelled();
+        if (!cancelled)
+            failure = error.description();
+    } catch (const GitServiceError& error) {
+        failure = error.description();
+        const bool carriesOutput = error.kind() == GitServiceError::Case::failed
+            || error.kind() == GitServiceError::Case::rebaseConflict;
+        raw = carriesOutput ? error.rawText() : error.description();
+        dirty = error.kind() == GitServiceError::Case::dirtyWorktree;
+    } catch (const HalvikError& error) {
+        failure = error.description();
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    }
+    if (!*alive)
+        co_return;
+    if (kind == GitBusyKind::network)
+        m_networkCancel.reset();
+
+    if (cancelled) {
+        assign(m_notice, QStringLiteral("Cancelled"), &GitWorkspace::noticeChanged);
+    } else if (failure && siteId == m_site->id()) {
+        assign(m_noticeFailed, true, &GitWorkspace::noticeChanged);
+        assign(m_notice, dirty ? QStringLiteral("Uncommitted changes would be overwritten. Set them aside to switch.") : *failure,
+               &GitWorkspace::noticeChanged);
+        assign(m_rawError, raw.value_or(*failure), &GitWorkspace::noticeChanged);
+    } else if (!failure) {
+        assign(m_notice, action + QStringLiteral(" finished"), &GitWorkspace::noticeChanged);
+    }
+
+    m_store.save();
+    co_await refresh(false);
+    if (!*alive)
+        co_return;
+
+    assign(m_busyAction, std::nullopt, &GitWorkspace::busyChanged);
+    assign(m_busyKind, GitBusyKind::none, &GitWorkspace::busyChanged);
+    assign(m_busyPaths, QSet<QString>(), &GitWorkspace::busyChanged);
+    if (m_monitor)
+        m_monitor->setPaused(false);
+}
+
+void GitWorkspace::cancelNetwork()
+{
+    if (m_networkCancel)
+        m_networkCancel->cancel();
+}
+
+bool GitWorkspace::confirm(const QString& title, const QString& text, const QString& button, bool destructive)
+{
+    PromptDialog dialog;
+    dialog.title = title;
+    dialog.text = text;
+    dialog.buttons = QStringList{button, QStringLiteral("Cancel")};
+    dialog.cancelIndex = 1;
+    dialog.warning = destructive;
+    return m_prompts.ask(dialog) == 0;
+}
+
+// --- Including and excluding -----------------------------------------------------------------
+
+QCoro::Task<> GitWorkspace::toggleIncluded(File file)
+{
+    if (file.isConflicted || m_snapshot.status.inProgressRebase)
+        co_return;
+    const bool exclude = isIncludedOrMixed(file);
+    const QString label = exclude ? QStringLiteral("Exclude") : QStringLiteral("Include");
+    const QStringList paths{file.path};
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site, paths, exclude](CancellationToken) -> QCoro::Task<> {
+        if (exclude)
+            co_await service.unstage(site, paths);
+        else
+            co_await service.stage(site, paths);
+    };
+    const QSet<QString> busy{file.path};
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::includeFiles(Files files)
+{
+    Files chosen;
+    for (const File& file : files)
+        if (!file.isConflicted)
+            chosen.append(file);
+    if (chosen.isEmpty())
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QStringList paths = pathList(chosen);
+    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.stage(site, paths); };
+    const QString label = countedLabel(QStringLiteral("Include"), chosen.size());
+    const QSet<QString> busy = pathsOf(chosen);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::excludeFiles(Files files)
+{
+    Files chosen;
+    for (const File& file : files)
+        if (isIncludedOrMixed(file))
+            chosen.append(file);
+    if (chosen.isEmpty())
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QStringList paths = pathList(chosen);
+    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.unstage(site, paths); };
+    const QString label = countedLabel(QStringLiteral("Exclude"), chosen.size());
+    const QSet<QString> busy = pathsOf(chosen);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::includeAll()
+{
+    Files chosen;
+    for (const File& file : m_snapshot.files)
+        if (!file.isConflicted && !isIncludedOrMixed(file))
+            chosen.append(file);
+    if (chosen.isEmpty())
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QStringList paths = pathList(chosen);
+    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.stage(site, paths); };
+    const QString label = QStringLiteral("Include all");
+    const QSet<QString> busy = pathsOf(chosen);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::excludeAll()
+{
+    Files chosen;
+    for (const File& file : m_snapshot.files)
+        if (isIncludedOrMixed(file))
+            chosen.append(file);
+    if (chosen.isEmpty())
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QStringList paths = pathList(chosen);
+    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.unstage(site, paths); };
+    const QString label = QStringLiteral("Exclude all");
+    const QSet<QString> busy = pathsOf(chosen);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::markResolved(File file)
+{
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QStringList paths{file.path};
+    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.stage(site, paths); };
+    const QString label = QStringLiteral("Mark resolved");
+    const QSet<QString> busy{file.path};
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::applyHunk(GitFileDiff diff, GitDiffHunk hunk, GitHunkAction action)
+{
+    static const char* const verbs[] = {"Include", "Exclude", "Discard"};
+    const QString label = QString::fromLatin1(verbs[int(action)]) + QStringLiteral(" hunk");
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QSet<QString> busy{diff.path};
+    const Body body = [&service, site, diff, hunk, action](CancellationToken) -> QCoro::Task<> {
+        co_await service.applyHunk(site, diff, hunk, action);
+    };
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+// --- Throwing changes away -------------------------------------------------------------------
+
+QCoro::Task<> GitWorkspace::discardFiles(Files files)
+{
+    if (files.isEmpty())
+        co_return;
+    const bool single = files.size() == 1;
+    const QString title = single ? QStringLiteral("Discard this change?")
+                                 : QStringLiteral("Discard %1 changes?").arg(files.size());
+    const QString text = single ? ldquo(files.first().basename()) + QStringLiteral(" will be thrown away. This can\u2019t be undone.")
+                                : QStringLiteral("These files will be thrown away. This can\u2019t be undone.");
+    if (!confirm(title, text, QStringLiteral("Discard"), true))
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site, files](CancellationToken) -> QCoro::Task<> { co_await service.discard(site, files); };
+    const QString label = countedLabel(QStringLiteral("Discard"), files.size());
+    const QSet<QString> busy = pathsOf(files);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::discardAll()
+{
+    const Files files = m_snapshot.files;
+    if (files.isEmpty())
+        co_return;
+    if (!confirm(QStringLiteral("Discard all changes?"),
+                 QStringLiteral("Every uncommitted file will be thrown away. This can\u2019t be undone."),
+                 QStringLiteral("Discard All"), true))
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site, files](CancellationToken) -> QCoro::Task<> { co_await service.discard(site, files); };
+    const QString label = QStringLiteral("Discard all");
+    const QSet<QString> busy = pathsOf(files);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::revert(GitCommit commit)
+{
+    if (!confirm(QStringLiteral("Undo this commit?"),
+                 QStringLiteral("This adds a new commit that reverses ") + ldquo(commit.subject)
+                     + QStringLiteral(". Nothing is deleted."),
+                 QStringLiteral("Undo"), false))
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QString sha = commit.sha;
+    const Body body = [&service, site, sha](CancellationToken) -> QCoro::Task<> { co_await service.revert(site, sha); };
+    const QString label = QStringLiteral("Undo");
+    const QSet<QString> none;
+    co_await run(label, GitBusyKind::local, none, body);
+}
+
+QCoro::Task<> GitWorkspace::dropStash(GitStash stash)
+{
+    if (!confirm(QStringLiteral("Drop set-aside changes?"),
+                 ldquo(stash.message) + QStringLiteral(" will be deleted. This can\u2019t be undone."),
+                 QStringLiteral("Drop"), true))
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QString ref = stash.ref;
+    const Body body = [&service, site, ref](CancellationToken) -> QCoro::Task<> { co_await service.stashDrop(site, ref); };
+    const QString label = QStringLiteral("Drop set-aside");
+    const QSet<QString> none;
+    co_await run(label, GitBusyKind::local, none, body);
+}
+
+} // namespace halvik
