@@ -49,9 +49,10 @@ std::optional<QUrl> joined(const QString& root, const QString& tail)
 
 } // namespace
 
-QString GitRemoteURL::sanitize(const QString& url)
+namespace {
+
+QString sanitizeOnce(QString text)
 {
-    QString text = url.trimmed();
     const QUrl parsed(text, QUrl::StrictMode);
     if (parsed.isValid() && !parsed.host().isEmpty() &&
         (!parsed.userName().isEmpty() || !parsed.password().isEmpty())) {
@@ -75,6 +76,18 @@ QString GitRemoteURL::sanitize(const QString& url)
                 text.remove(start, at - start + 1);
         }
     }
+    return text;
+}
+
+} // namespace
+
+QString GitRemoteURL::sanitize(const QString& url)
+{
+    // Removing one credential can make the rest parse as a URL that carries another, so repeat
+    // until nothing changes. A round that changes the text removes at least one "@", so it ends.
+    QString text = url.trimmed();
+    for (QString next = sanitizeOnce(text); next != text; next = sanitizeOnce(text))
+        text = next;
     return text;
 }
 

@@ -71,11 +71,13 @@ std::string naturalSortKey(QStringView name)
     // against other characters the way any digit does), its length without leading zeros as two
     // code units, then those digits: runs then compare by value. Each code unit is written
     // big-endian, so byte order is code-unit order and comparing keys is a memcmp.
-    std::string key;
-    key.reserve(std::size_t(name.size()) * 2 + 16);
-    const auto put = [&key](char16_t unit) {
-        key.push_back(char(unit >> 8));
-        key.push_back(char(unit & 0xff));
+    // 2 bytes per code unit, plus 6 bytes of marker and length per digit run; runs are separated
+    // by other characters, so there are at most (n + 1) / 2 of them.
+    std::string key(std::size_t(name.size()) * 5 + 6, '\0');
+    char* out = key.data();
+    const auto put = [&out](char16_t unit) {
+        *out++ = char(unit >> 8);
+        *out++ = char(unit & 0xff);
     };
     const char16_t* p = name.utf16();
     const qsizetype n = name.size();
@@ -97,6 +99,7 @@ std::string naturalSortKey(QStringView name)
         for (; i < end; ++i)
             put(p[i]);
     }
+    key.resize(std::size_t(out - key.data()));
     return key;
 }
 
