@@ -1,0 +1,210 @@
+// A repository of 100,000 tracked files (1% modified, 1,000 untracked) and 20,000 commits.
+// git-snapshot: GitService::snapshot(historyLimit: 50) against the same Git commands run back
+// to back through plain QProcess without parsing. git-refresh-stall: the longest gap a 1 ms
+// main-thread timer sees while a GitWorkspace refreshes that repository.
+#include "BenchReport.h"
+
+#include "app/UserPrompts.h"
+#include "async/WaitFor.h"
+#include "gitcore/GitCommands.h"
+#include "models/KeychainStore.h"
+#include "models/SiteStore.h"
+#include "services/ProcessRunner.h"
+#include "services/git/GitService.h"
+#include "services/git/GitWorkspace.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace halvik;
+
+namespace {
+
+constexpr int fileCount = 100'000;
+constexpr int commitCount = 20'000;
+const QString repoPath = QStringLiteral("/tmp/halvik-bench-repo");
+
+QString filePath(int i)
+{
+    // 100 folders of 100 folders of 10 files keep every tree small.
+    return QStringLiteral("a%1/b%2/f%3.txt").arg(i / 1000, 2, 10, QLatin1Char('0')).arg(i / 10 % 100, 2, 10, QLatin1Char('0')).arg(i % 10);
+}
+
+bool runGit(const QStringList& args, const QByteArray& input = {})
+{
+    QProcess git;
+    git.setWorkingDirectory(repoPath);
+    git.start(QStringLiteral("/usr/bin/git"), args);
+    if (!git.waitForStarted())
+        return false;
+    for (qsizetype offset = 0; offset < input.size(); offset += 1 << 20) {
+        git.write(input.mid(offset, 1 << 20));
+        git.waitForBytesWritten(-1);
+    }
+    git.closeWriteChannel();
+    git.waitForFinished(-1);
+    if (git.exitCode() != 0)
+        std::fprintf(stderr, "git %s failed: %s\n", qPrintable(args.join(' ')), git.readAllStandardError().constData());
+    return git.exitCode() == 0;
+}
+
+void appendData(QByteArray& stream, const QByteArray& data)
+{
+    stream += "data " + QByteArray::number(data.size()) + "\n" + data + "\n";
+}
+
+// Built once with fast-import and kept for later runs.
+bool ensureRepository()
+{
+    const QString ready = repoPath + QStringLiteral("/.git/halvik-bench-ready");
+    if (QFile::exists(ready))
+        return true;
+    QDir(repoPath).removeRecursively();
+    QDir().mkpath(repoPath);
+    if (!runGit({"init", "-q", "-b", "main"}))
+        return false;
+
+    QByteArray stream;
+    stream.reserve(64 << 20);
+    const QByteArray who = "Bench <bench@example.com> ";
+    stream += "commit refs/heads/main\nmark :1\ncommitter " + who + "1600000000 +0000\n";
+    appendData(stream, "Add every file");
+    for (int i = 0; i < fileCount; ++i) {
+        stream += "M 100644 inline " + filePath(i).toUtf8() + "\n";
+        appendData(stream, "file " + QByteArray::number(i) + "\n");
+    }
+    for (int c = 1; c < commitCount; ++c) {
+        const int touched = (c * 7919) % fileCount;
+        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who
+            + QByteArray::number(1600000000 + c) + " +0000\n";
+        appendData(stream, "Change " + filePath(touched).toUtf8());
+        stream += "from :" + QByteArray::number(c) + "\n";
+        stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
+        appendData(stream, "file " + QByteArray::number(touched) + " version " + QByteArray::number(c) + "\n");
+    }
+    stream += "done\n";
+    if (!runGit({"fast-import", "--quiet", "--done"}, stream) || !runGit({"checkout", "-q", "-f", "main"}))
+        return false;
+
+    for (int i = 0; i < fileCount; i += 100) {
+        QFile file(repoPath + QLatin1Char('/') + filePath(i));
+        file.open(QIODevice::Append);
+        file.write("local edit\n");
+    }
+    QDir().mkpath(repoPath + QStringLiteral("/untracked"));
+    for (int i = 0; i < 1000; ++i) {
+        QFile file(repoPath + QStringLiteral("/untracked/u%1.txt").arg(i, 4, 10, QLatin1Char('0')));
+        file.open(QIODevice::WriteOnly);
+        file.write("new\n");
+    }
+    QFile marker(ready);
+    return marker.open(QIODevice::WriteOnly);
+}
+
+// The commands a snapshot runs, in its order.
+QList<QStringList> snapshotCommands()
+{
+    const QString get = QStringLiteral("--get");
+    return {gitcore::GitCommands::statusPorcelainV2(),
+            {"remote", "get-url", "origin"},
+            {"rev-parse", "--git-path", "rebase-merge"},
+            {"rev-parse", "--git-path", "rebase-apply"},
+            {"ls-files", "--", ".env"},
+            {"for-each-ref", QStringLiteral("--format=%(refname)\x1f%(refname:short)\x1f%(HEAD)\x1f%(upstream:short)"),
+             "refs/heads/", "refs/remotes/"},
+            {"stash", "list", "--format=%gd%x1f%ct%x1f%gs"},
+            {"config", "--local", get, "user.name"},
+            {"config", "--local", get, "user.email"},
+            {"config", get, "user.name"},
+            {"config", get, "user.email"},
+            {"log", "-n", "50", "--pretty=format:%H%x1f%an%x1f%at%x1f%s", "--name-only"}};
+}
+
+void runDirectly(const QList<QStringList>& commands)
+{
+    auto env = QProcessEnvironment::systemEnvironment();
+    const auto extra = gitcore::GitCommands::environment(repoPath);
+    for (auto it = extra.cbegin(); it != extra.cend(); ++it)
+        env.insert(it.key(), it.value());
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    for (const QStringList& args : commands) {
+        QProcess git;
+        git.setProcessEnvironment(env);
+        git.setWorkingDirectory(repoPath);
+        git.start(QStringLiteral("/usr/bin/git"), gitcore::GitCommands::quietArguments(args));
+        git.waitForFinished(-1);
+        git.readAllStandardOutput();
+    }
+}
+
+class NoPrompts : public UserPrompts
+{
+public:
+    int ask(const PromptDialog& dialog) override { return dialog.cancelIndex; }
+    void alert(const QString&, const QString&) override {}
+    std::optional<QString> chooseFolder(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QString> chooseEditor(const EditorPanel&) override { return std::nullopt; }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir home;
+    if (!ensureRepository()) {
+        std::fprintf(stderr, "could not build the benchmark repository\n");
+        return 1;
+    }
+
+    ProcessRunner runner;
+    GitService service(runner);
+    const auto site = std::make_shared<Site>(QStringLiteral("bench"), repoPath);
+    const auto commands = snapshotCommands();
+
+    // Warm the file-system cache and the index before timing either side.
+    const auto warm = halvik::waitFor(service.snapshot(site, 50, 0));
+    runDirectly(commands);
+    const QString shape = QStringLiteral("%1 changed files, %2 commits listed").arg(warm.files.size()).arg(warm.commits.size());
+
+    double snapshotBest = 1e300;
+    double directBest = 1e300;
+    for (int round = 0; round < 5; ++round) {
+        snapshotBest = std::min(snapshotBest, bench::bestSeconds(1, [&] { halvik::waitFor(service.snapshot(site, 50, 0)); }));
+        directBest = std::min(directBest, bench::bestSeconds(1, [&] { runDirectly(commands); }));
+    }
+    bench::report(QStringLiteral("git-snapshot"), snapshotBest, QStringLiteral("s"), directBest, shape);
+
+    KeychainStore secrets(home.filePath(QStringLiteral("secrets.json")));
+    SiteStore store(secrets, home.path());
+    NoPrompts prompts;
+    GitWorkspace workspace(service, store, prompts, site);
+    qint64 worst = 0;
+    for (int round = 0; round < 3; ++round) {
+        QElapsedTimer gap;
+        qint64 longest = 0;
+        QTimer ticker;
+        ticker.setInterval(1);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            longest = std::max(longest, gap.restart());
+        });
+        gap.start();
+        ticker.start();
+        halvik::waitFor(workspace.refresh(false));
+        // The diff load the refresh starts belongs to it too.
+        while (workspace.isLoadingDiff())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        longest = std::max(longest, gap.elapsed());
+        ticker.stop();
+        worst = std::max(worst, longest);
+    }
+    bench::report(QStringLiteral("git-refresh-stall"), double(worst), QStringLiteral("ms"), -1,
+                  QStringLiteral("longest main-thread gap over 3 refreshes; goal 50 ms"));
+    return 0;
+}
