@@ -133,6 +133,28 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 3000);
     }
 
+    void aTreeBeyondTheWatchLimitLosesItsDeepestLevels()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath("a/b/c");
+        QDir(dir.path()).mkpath("d");
+        GitFolderMonitor monitor;
+        monitor.setWatchBudget(3); // the root and its two children, nothing deeper
+        monitor.setDebounceInterval(50);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("watch limit was reached.*a/b"));
+        int calls = 0;
+        startCounting(monitor, dir.path(), calls);
+        QVERIFY(monitor.isDegraded());
+        QCOMPARE(monitor.watchedFolderCount(), 3);
+
+        // Shallow changes are still seen; the unwatched depth is not, and nothing failed.
+        touch(dir.filePath("a/b/c/deep.txt"));
+        QTest::qWait(300);
+        QCOMPARE(calls, 0);
+        touch(dir.filePath("d/shallow.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(calls, 1, 3000);
+    }
+
     void exclusions()
     {
         QVERIFY(GitFolderMonitor::isExcluded("vendor"));

@@ -32,6 +32,7 @@ struct GitFolderMonitor::State
     QHash<int, QString> folders; // guarded: watch descriptor -> absolute folder
     bool degraded = false;       // guarded
     bool stopped = false;        // guarded
+    int watchBudget = -1;        // set before start; below zero means only the system's limit
 
     ~State()
     {
@@ -52,9 +53,14 @@ struct GitFolderMonitor::State
                     if (stopped || degraded)
                         return;
                 }
-                const int wd = inotify_add_watch(fd, QFile::encodeName(folder).constData(), kWatchMask);
+                bool overBudget = false;
+                {
+                    QMutexLocker locker(&lock);
+                    overBudget = watchBudget >= 0 && folders.size() >= watchBudget;
+                }
+                const int wd = overBudget ? -1 : inotify_add_watch(fd, QFile::encodeName(folder).constData(), kWatchMask);
                 if (wd < 0) {
-                    if (errno == ENOSPC) {
+                    if (overBudget || errno == ENOSPC) {
                         QMutexLocker locker(&lock);
                         degraded = true;
                         qCWarning(halvikLog).noquote()
@@ -112,6 +118,7 @@ void GitFolderMonitor::start(const QString& path)
         qCWarning(halvikLog) << "Halvik folder monitor: cannot watch" << path << ":" << strerror(errno);
         return;
     }
+    state->watchBudget = m_watchBudget;
     m_state = state;
     m_notifier = new QSocketNotifier(state->fd, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &GitFolderMonitor::readEvents);

@@ -36,6 +36,10 @@ public:
     // Quiet period after the last event (tests shorten it).
     void setDebounceInterval(int milliseconds) { m_debounce.setInterval(milliseconds); }
 
+    // Caps the watches this monitor takes, as if the system's limit were that low (tests use
+    // it to reach the limit without changing the machine's setting). Applies to the next start.
+    void setWatchBudget(int watches) { m_watchBudget = watches; }
+
     bool isWatching() const { return bool(m_state); }
     // Folders watched right now; whether the watch limit cut the tree short.
     int watchedFolderCount() const;
@@ -58,6 +62,7 @@ private:
     std::shared_ptr<State> m_state;
     QSocketNotifier* m_notifier = nullptr;
     QTimer m_debounce;
+    int m_watchBudget = -1;
     bool m_paused = false;
 };
 
