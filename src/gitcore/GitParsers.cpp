@@ -170,12 +170,14 @@ GitStatusParseResult GitParsers::parseStatusPorcelainV2(const QString& text)
     RecordFields fields;
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         const QStringView piece = pieces.at(i);
-        if (piece.startsWith(u"# ")) {
+        // Every record starts with its type character and a space.
+        const char16_t type = piece.size() >= 2 && piece[1] == u' ' ? piece[0].unicode() : u'\0';
+        if (type == u'#') {
             readBranchHeader(piece.mid(2), result);
-        } else if (piece.startsWith(u"1 ")) {
+        } else if (type == u'1') {
             if (splitRecord(piece, fields, 9) > 8 && fields[0] == u"1" && !fields[8].isEmpty())
                 files.append(trackedFile(fields[8], fields[1], codes));
-        } else if (piece.startsWith(u"2 ")) {
+        } else if (type == u'2') {
             if (splitRecord(piece, fields, 10) > 9 && fields[0] == u"2" && !fields[9].isEmpty()) {
                 GitChangedFile file = trackedFile(fields[9], fields[1], codes);
                 file.isRenamed = fields[8].startsWith(u'R');
@@ -185,13 +187,13 @@ GitStatusParseResult GitParsers::parseStatusPorcelainV2(const QString& text)
                     file.originalPath = pieces.at(++i).toString();
                 files.append(std::move(file));
             }
-        } else if (piece.startsWith(u"u ")) {
+        } else if (type == u'u') {
             if (splitRecord(piece, fields, 11) > 10 && fields[0] == u"u" && !fields[10].isEmpty()) {
                 GitChangedFile file = trackedFile(fields[10], fields[1], codes);
                 file.isConflicted = true;
                 files.append(std::move(file));
             }
-        } else if (piece.startsWith(u"? ")) {
+        } else if (type == u'?') {
             const QStringView path = piece.mid(2);
             if (!path.isEmpty()) {
                 GitChangedFile file;

@@ -69,15 +69,29 @@ std::string naturalSortKey(QStringView name)
 {
     // Letters are case-folded. A run of digits becomes the marker '0' (a digit, so it compares
     // against other characters the way any digit does), its length without leading zeros as two
-    // code units, then those digits: runs then compare by value. Each code unit is written
-    // big-endian, so byte order is code-unit order and comparing keys is a memcmp.
-    // 2 bytes per code unit, plus 6 bytes of marker and length per digit run; runs are separated
-    // by other characters, so there are at most (n + 1) / 2 of them.
-    std::string key(std::size_t(name.size()) * 5 + 6, '\0');
-    char* out = key.data();
+    // 16-bit halves, then those digits: runs then compare by value. Every 16-bit value is written
+    // in the UTF-8 byte pattern, which keeps value order under byte comparison and is short for
+    // ASCII, so comparing keys is a short memcmp.
+    const std::size_t bound = std::size_t(name.size()) * 7 + 8; // 3 bytes a unit, 7 more a run
+    char stackBuffer[1024];
+    std::string heapBuffer;
+    char* begin = stackBuffer;
+    if (bound > sizeof stackBuffer) {
+        heapBuffer.resize(bound);
+        begin = heapBuffer.data();
+    }
+    char* out = begin;
     const auto put = [&out](char16_t unit) {
-        *out++ = char(unit >> 8);
-        *out++ = char(unit & 0xff);
+        if (unit < 0x80) {
+            *out++ = char(unit);
+        } else if (unit < 0x800) {
+            *out++ = char(0xc0 | (unit >> 6));
+            *out++ = char(0x80 | (unit & 0x3f));
+        } else {
+            *out++ = char(0xe0 | (unit >> 12));
+            *out++ = char(0x80 | ((unit >> 6) & 0x3f));
+            *out++ = char(0x80 | (unit & 0x3f));
+        }
     };
     const char16_t* p = name.utf16();
     const qsizetype n = name.size();
@@ -97,10 +111,9 @@ std::string naturalSortKey(QStringView name)
         put(char16_t(length >> 16));
         put(char16_t(length & 0xffff));
         for (; i < end; ++i)
-            put(p[i]);
+            *out++ = char(p[i]);
     }
-    key.resize(std::size_t(out - key.data()));
-    return key;
+    return std::string(begin, std::size_t(out - begin));
 }
 
 } // namespace halvik::gitcore

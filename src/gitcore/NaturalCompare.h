@@ -17,7 +17,7 @@ inline bool naturalLess(QStringView a, QStringView b)
     return naturalCompare(a, b) < 0;
 }
 
-// A key whose plain byte order is the order of naturalCompare up to its final tie-break:
+// A key whose plain (unsigned) byte order is the order of naturalCompare up to its final tie-break:
 // comparing keys and then, for equal keys, the names themselves, orders exactly like
 // naturalCompare. Sorting many names is much faster through keys computed once.
 std::string naturalSortKey(QStringView name);

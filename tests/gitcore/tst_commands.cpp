@@ -1,7 +1,6 @@
 #include "GitcoreSuites.h"
 
 #include "gitcore/GitCommands.h"
-#include "gitcore/GitEnums.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,22 +94,6 @@ private Q_SLOTS:
         QVERIFY(GitCommands::looksLikeDirtySwitch(
             "Please commit your changes or stash them before you switch branches."));
         QVERIFY(!GitCommands::looksLikeDirtySwitch("Switched to branch 'main'"));
-    }
-
-    void enumerationsRoundTrip()
-    {
-        QCOMPARE(toRaw(GitDiffKind::tooLarge), QStringLiteral("tooLarge"));
-        QCOMPARE(fromRaw<GitDiffKind>(u"tooLarge"), GitDiffKind::tooLarge);
-        QCOMPARE(fromRaw<GitDiffKind>(u"toolarge"), std::nullopt);
-        for (auto scope : allCases<GitDiffScope>())
-            QCOMPARE(fromRaw<GitDiffScope>(id(scope)), scope);
-        QCOMPARE(allCases<GitListTab>().size(), std::size_t(2));
-        QCOMPARE(title(GitDiffScope::remaining), QStringLiteral("Remaining"));
-        QCOMPARE(title(GitListTab::history), QStringLiteral("History"));
-        QCOMPARE(toRaw(GitHunkAction::discard), QStringLiteral("discard"));
-        QCOMPARE(toRaw(GitBusyKind::network), QStringLiteral("network"));
-        QCOMPARE(fromRaw<GitFileInclusion>(u"conflicted"), GitFileInclusion::conflicted);
-        QCOMPARE(fromRaw<GitIdentityScope>(u"local"), GitIdentityScope::local);
     }
 };
 
