@@ -218,6 +218,7 @@ private:
     QCoro::Task<> switchTo(gitcore::GitBranch branch);
     static QString countedLabel(const QString& verb, qsizetype count);
     static QSet<QString> pathsOf(const Files& files);
+    QCoro::Task<> runStaging(QString label, Files chosen, bool include);
 
     GitService& m_service;
     SiteStore& m_store;

@@ -126,23 +126,32 @@ bool GitWorkspace::confirm(const QString& title, const QString& text, const QStr
 
 // --- Including and excluding -----------------------------------------------------------------
 
+// Stages (`include`) or unstages the chosen files as one labelled operation.
+QCoro::Task<> GitWorkspace::runStaging(QString label, Files chosen, bool include)
+{
+    if (chosen.isEmpty())
+        co_return;
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QStringList paths = pathList(chosen);
+    const Body body = [&service, site, paths, include](CancellationToken) -> QCoro::Task<> {
+        if (include)
+            co_await service.stage(site, paths);
+        else
+            co_await service.unstage(site, paths);
+    };
+    const QSet<QString> busy = pathsOf(chosen);
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
 QCoro::Task<> GitWorkspace::toggleIncluded(File file)
 {
     if (file.isConflicted || m_snapshot.status.inProgressRebase)
         co_return;
     const bool exclude = isIncludedOrMixed(file);
     const QString label = exclude ? QStringLiteral("Exclude") : QStringLiteral("Include");
-    const QStringList paths{file.path};
-    GitService& service = m_service;
-    const SitePtr site = m_site;
-    const Body body = [&service, site, paths, exclude](CancellationToken) -> QCoro::Task<> {
-        if (exclude)
-            co_await service.unstage(site, paths);
-        else
-            co_await service.stage(site, paths);
-    };
-    const QSet<QString> busy{file.path};
-    co_await run(label, GitBusyKind::local, busy, body);
+    const Files chosen{file};
+    co_await runStaging(label, chosen, !exclude);
 }
 
 QCoro::Task<> GitWorkspace::includeFiles(Files files)
@@ -151,15 +160,8 @@ QCoro::Task<> GitWorkspace::includeFiles(Files files)
     for (const File& file : files)
         if (!file.isConflicted)
             chosen.append(file);
-    if (chosen.isEmpty())
-        co_return;
-    GitService& service = m_service;
-    const SitePtr site = m_site;
-    const QStringList paths = pathList(chosen);
-    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.stage(site, paths); };
     const QString label = countedLabel(QStringLiteral("Include"), chosen.size());
-    const QSet<QString> busy = pathsOf(chosen);
-    co_await run(label, GitBusyKind::local, busy, body);
+    co_await runStaging(label, chosen, true);
 }
 
 QCoro::Task<> GitWorkspace::excludeFiles(Files files)
@@ -168,15 +170,8 @@ QCoro::Task<> GitWorkspace::excludeFiles(Files files)
     for (const File& file : files)
         if (isIncludedOrMixed(file))
             chosen.append(file);
-    if (chosen.isEmpty())
-        co_return;
-    GitService& service = m_service;
-    const SitePtr site = m_site;
-    const QStringList paths = pathList(chosen);
-    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.unstage(site, paths); };
     const QString label = countedLabel(QStringLiteral("Exclude"), chosen.size());
-    const QSet<QString> busy = pathsOf(chosen);
-    co_await run(label, GitBusyKind::local, busy, body);
+    co_await runStaging(label, chosen, false);
 }
 
 QCoro::Task<> GitWorkspace::includeAll()
@@ -185,15 +180,8 @@ QCoro::Task<> GitWorkspace::includeAll()
     for (const File& file : m_snapshot.files)
         if (!file.isConflicted && !isIncludedOrMixed(file))
             chosen.append(file);
-    if (chosen.isEmpty())
-        co_return;
-    GitService& service = m_service;
-    const SitePtr site = m_site;
-    const QStringList paths = pathList(chosen);
-    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.stage(site, paths); };
     const QString label = QStringLiteral("Include all");
-    const QSet<QString> busy = pathsOf(chosen);
-    co_await run(label, GitBusyKind::local, busy, body);
+    co_await runStaging(label, chosen, true);
 }
 
 QCoro::Task<> GitWorkspace::excludeAll()
@@ -202,26 +190,15 @@ QCoro::Task<> GitWorkspace::excludeAll()
     for (const File& file : m_snapshot.files)
         if (isIncludedOrMixed(file))
             chosen.append(file);
-    if (chosen.isEmpty())
-        co_return;
-    GitService& service = m_service;
-    const SitePtr site = m_site;
-    const QStringList paths = pathList(chosen);
-    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.unstage(site, paths); };
     const QString label = QStringLiteral("Exclude all");
-    const QSet<QString> busy = pathsOf(chosen);
-    co_await run(label, GitBusyKind::local, busy, body);
+    co_await runStaging(label, chosen, false);
 }
 
 QCoro::Task<> GitWorkspace::markResolved(File file)
 {
-    GitService& service = m_service;
-    const SitePtr site = m_site;
-    const QStringList paths{file.path};
-    const Body body = [&service, site, paths](CancellationToken) -> QCoro::Task<> { co_await service.stage(site, paths); };
     const QString label = QStringLiteral("Mark resolved");
-    const QSet<QString> busy{file.path};
-    co_await run(label, GitBusyKind::local, busy, body);
+    const Files chosen{file};
+    co_await runStaging(label, chosen, true);
 }
 
 QCoro::Task<> GitWorkspace::applyHunk(GitFileDiff diff, GitDiffHunk hunk, GitHunkAction action)
