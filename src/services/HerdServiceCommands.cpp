@@ -69,7 +69,7 @@ QCoro::Task<std::optional<QString>> HerdService::phpVersion(QString path)
     request.arguments << QStringLiteral("-r") << QStringLiteral("echo PHP_VERSION;");
     try {
         const ProcessResult result = co_await m_runner.run(std::move(request));
-        const QString version = result.stdout.trimmed();
+        const QString version = result.stdout.text().trimmed();
         if (result.exitCode != 0 || version.isEmpty())
             co_return std::nullopt;
         co_return version;

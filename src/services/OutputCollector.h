@@ -1,5 +1,6 @@
 #pragma once
 
+#include "OutputText.h"
 #include "ProcessRequest.h"
 
 #include <QByteArray>
@@ -11,6 +12,10 @@ namespace halvik {
 
 // Turns the raw chunks of a child's two output streams into whole texts and a stream of
 // complete lines. Used from one thread at a time (the run's reader thread).
+//
+// A busy child sends a million lines a second, so nothing here allocates per line: each chunk
+// is decoded into one reused buffer and every line is handed out through one reused
+// ProcessOutput (a callback that keeps a line gets its own copy as usual).
 class OutputCollector
 {
 public:
@@ -23,23 +28,26 @@ public:
     // Emits the unterminated tails (stdout's first), exactly as received.
     void finish();
 
-    QString takeText(Stream stream) { return std::move(state(stream).whole); }
+    OutputText takeText(Stream stream) { return std::move(state(stream).whole); }
 
 private:
     struct StreamState
     {
-        QString whole;
+        OutputText whole;
         QString pending;
         // Bytes of a UTF-8 sequence cut by the chunk boundary, completed by the next chunk.
         QByteArray carry;
     };
 
     StreamState& state(Stream stream) { return stream == Stream::stdout ? m_out : m_err; }
-    void appendText(StreamState& s, QStringView text, Stream stream);
+    void splitLines(StreamState& s, Stream stream, QByteArrayView sameOffsets);
+    void emitLine(Stream stream, QStringView line);
 
     Emit m_emit;
     StreamState m_out;
     StreamState m_err;
+    QString m_decoded;
+    ProcessOutput m_line;
 };
 
 } // namespace halvik

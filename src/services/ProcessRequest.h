@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OutputText.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QString>
@@ -27,17 +29,18 @@ struct ProcessRequest
 struct ProcessResult
 {
     int exitCode = 0;
-    QString stdout;
-    QString stderr;
+    // The whole texts, decoded when first read: `stdout.text()`.
+    OutputText stdout;
+    OutputText stderr;
 
     // The non-empty ones of stdout and stderr, in that order, joined by one line feed.
     QString combined() const
     {
         if (stdout.isEmpty())
-            return stderr;
+            return stderr.text();
         if (stderr.isEmpty())
-            return stdout;
-        return stdout + QLatin1Char('\n') + stderr;
+            return stdout.text();
+        return stdout.text() + QLatin1Char('\n') + stderr.text();
     }
 };
 

@@ -123,14 +123,14 @@ private Q_SLOTS:
 
         auto crlf = runCollecting(runner, shell(QStringLiteral("printf 'a\\r\\nb'")));
         QCOMPARE(crlf.lines, (QList<ProcessOutput>{out("a"), out("b")}));
-        QCOMPARE(crlf.result.stdout, QStringLiteral("a\r\nb"));
+        QCOMPARE(crlf.result.stdout.text(), QStringLiteral("a\r\nb"));
 
         auto blank = runCollecting(runner, shell(QStringLiteral("printf 'x\\n\\ny\\n'")));
         QCOMPARE(blank.lines, (QList<ProcessOutput>{out("x"), out(""), out("y")}));
 
         auto errorsOnly = runCollecting(runner, shell(QStringLiteral("printf 'oops\\nmore' >&2")));
         QCOMPARE(errorsOnly.lines, (QList<ProcessOutput>{err("oops"), err("more")}));
-        QCOMPARE(errorsOnly.result.stdout, QString());
+        QCOMPARE(errorsOnly.result.stdout.text(), QString());
         QCOMPARE(errorsOnly.result.combined(), QStringLiteral("oops\nmore"));
 
         auto both = runCollecting(runner, shell(QStringLiteral("printf 'o\\n'; printf 'e\\n' >&2")));
@@ -161,7 +161,7 @@ private Q_SLOTS:
         collector.consume(QByteArray("tail\r"), Stream::stdout);
         collector.finish();
         QCOMPARE(lines, (QList<ProcessOutput>{out("caf\xC3\xA9"), out("pad"), err("na\xC3\xAFve"), out("tail\r")}));
-        QCOMPARE(collector.takeText(Stream::stdout), QString::fromUtf8("caf\xC3\xA9\n\r\rpad\r\r\ntail\r"));
+        QCOMPARE(collector.takeText(Stream::stdout).text(), QString::fromUtf8("caf\xC3\xA9\n\r\rpad\r\r\ntail\r"));
 
         // A cut sequence that never completes is kept as Latin-1 at the end.
         lines.clear();
@@ -169,6 +169,54 @@ private Q_SLOTS:
         cut.consume(QByteArray("x\xE2\x82"), Stream::stdout);
         cut.finish();
         QCOMPARE(lines, (QList<ProcessOutput>{{Stream::stdout, QStringLiteral("x\u00E2\u0082")}}));
+    }
+
+    void keepsLongMixedOutputWhole()
+    {
+        // Several megabytes in reads of awkward sizes: UTF-8 sequences cut between reads, a
+        // Latin-1 read in the middle, lines that span reads. The whole text (kept as bytes and
+        // decoded later) and the lines must match a straightforward decode of the same reads.
+        QByteArray utf8Block;
+        for (int i = 0; i < 40000; ++i)
+            utf8Block += QStringLiteral("Zeile %1 – größer als 9 ✓\r\n").arg(i).toUtf8();
+        const QByteArray latin1Read("na\xEFve caf\xE9\n");
+        QList<QByteArray> reads;
+        for (qsizetype at = 0; at < utf8Block.size(); at += 4093)
+            reads.append(utf8Block.mid(at, 4093));
+        // The Latin-1 read goes between two UTF-8 reads that split a line but no character.
+        qsizetype split = reads.size() / 2;
+        while (uchar(reads[split - 1].back()) >= 0x80 || uchar(reads[split].front()) >= 0x80)
+            ++split;
+        reads.insert(split, latin1Read);
+
+        QStringList lines;
+        OutputCollector collector([&lines](const ProcessOutput& o) { lines.append(o.line); });
+        for (const QByteArray& read : std::as_const(reads))
+            collector.consume(read, Stream::stdout);
+        collector.finish();
+        const OutputText whole = collector.takeText(Stream::stdout);
+
+        QByteArray before;
+        QByteArray after;
+        for (qsizetype i = 0; i < split; ++i)
+            before += reads[i];
+        for (qsizetype i = split + 1; i < reads.size(); ++i)
+            after += reads[i];
+        const QString expected = QString::fromUtf8(before) + QString::fromLatin1(latin1Read) + QString::fromUtf8(after);
+        QCOMPARE(whole.text().size(), expected.size());
+        QVERIFY(whole.text() == expected);
+        const OutputText copy = whole; // copies share the decoded text
+        QCOMPARE(copy.text().constData(), whole.text().constData());
+
+        QStringList expectedLines = expected.split(QLatin1Char('\n'));
+        expectedLines.removeLast(); // the text ends with a line feed
+        for (QString& line : expectedLines) {
+            while (line.endsWith(QLatin1Char('\r')))
+                line.chop(1);
+        }
+        QCOMPARE(lines.size(), expectedLines.size());
+        QVERIFY(lines == expectedLines);
+        QVERIFY(lines.contains(QStringLiteral("Zeile 39999 – größer als 9 ✓")));
     }
 
     void composesTheEnvironment()
@@ -180,20 +228,20 @@ private Q_SLOTS:
         qputenv("PATH", "/usr/bin");
         ProcessRequest request = shell(printPath);
         request.extraPath = {QStringLiteral("/opt/one/bin"), QStringLiteral("/opt/two/bin")};
-        QCOMPARE(runCollecting(runner, request).result.stdout, QStringLiteral("/opt/one/bin:/opt/two/bin:/usr/bin"));
+        QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("/opt/one/bin:/opt/two/bin:/usr/bin"));
 
         request.extraPath.clear();
-        QCOMPARE(runCollecting(runner, request).result.stdout, QStringLiteral("/usr/bin"));
+        QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("/usr/bin"));
 
         request.extraPath = {QStringLiteral("/opt/one/bin")};
         request.environment = {{QStringLiteral("PATH"), QStringLiteral("/explicit")}, {QStringLiteral("HALVIK_X"), QStringLiteral("1")}};
         request.arguments = {QStringLiteral("-c"), QStringLiteral("printf '%s|%s' \"$PATH\" \"$HALVIK_X\"")};
-        QCOMPARE(runCollecting(runner, request).result.stdout, QStringLiteral("/explicit|1"));
+        QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("/explicit|1"));
 
         qunsetenv("PATH");
         request = shell(printPath);
         request.extraPath = {QStringLiteral("/opt/one/bin")};
-        QCOMPARE(runCollecting(runner, request).result.stdout,
+        QCOMPARE(runCollecting(runner, request).result.stdout.text(),
                  QStringLiteral("/opt/one/bin:/usr/bin:/bin:/usr/sbin:/sbin"));
     }
 
@@ -209,7 +257,7 @@ private Q_SLOTS:
 
         // Without input the child reads end-of-file at once instead of waiting forever.
         const auto none = runCollecting(runner, program(QStringLiteral("/bin/cat")));
-        QCOMPARE(none.result.stdout, QString());
+        QCOMPARE(none.result.stdout.text(), QString());
     }
 
     void exitStatusAndStartFailures()

@@ -112,7 +112,7 @@ QCoro::Task<bool> GitService::isInsideWorkTree(SitePtr site)
     try {
         const QStringList argv1{QStringLiteral("rev-parse"), QStringLiteral("--is-inside-work-tree")};
         const auto result = co_await gitRun(site, argv1);
-        co_return result.exitCode == 0 && result.stdout.trimmed().toLower() == QLatin1String("true");
+        co_return result.exitCode == 0 && result.stdout.text().trimmed().toLower() == QLatin1String("true");
     } catch (const HalvikError&) {
         co_return false;
     }
@@ -123,7 +123,7 @@ QCoro::Task<std::optional<QString>> GitService::currentRemote(SitePtr site)
     try {
         const QStringList argv2{QStringLiteral("remote"), QStringLiteral("get-url"), QStringLiteral("origin")};
         const auto result = co_await gitRun(site, argv2);
-        const QString remote = result.stdout.trimmed();
+        const QString remote = result.stdout.text().trimmed();
         if (result.exitCode == 0 && !remote.isEmpty())
             co_return remote;
     } catch (const HalvikError&) {
@@ -146,7 +146,7 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
     } catch (const HalvikError& error) {
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
     }
-    co_return GitRepositoryInspection::result(result.exitCode, result.stdout, result.stderr, isRepository(site->path()));
+    co_return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(), isRepository(site->path()));
 }
 
 QCoro::Task<GitRepositorySnapshot> GitService::snapshot(SitePtr site, int historyLimit, int historySkip)
@@ -191,7 +191,7 @@ QCoro::Task<bool> GitService::rebaseInProgress(SitePtr site)
         try {
             const QStringList args{QStringLiteral("rev-parse"), QStringLiteral("--git-path"), name};
             const auto result = co_await gitRun(site, args);
-            const QString printed = result.stdout.trimmed();
+            const QString printed = result.stdout.text().trimmed();
             if (result.exitCode != 0 || printed.isEmpty())
                 continue;
             const QString full = QDir::isAbsolutePath(printed) ? printed : QDir(site->path()).filePath(printed);
@@ -209,7 +209,7 @@ QCoro::Task<bool> GitService::isTracked(SitePtr site, QString path)
     try {
         const QStringList argv3{QStringLiteral("ls-files"), QStringLiteral("--"), path};
         const auto result = co_await gitRun(site, argv3);
-        co_return result.exitCode == 0 && !result.stdout.trimmed().isEmpty();
+        co_return result.exitCode == 0 && !result.stdout.text().trimmed().isEmpty();
     } catch (const HalvikError&) {
         co_return false;
     }
@@ -222,7 +222,7 @@ QCoro::Task<QList<GitBranch>> GitService::listBranches(SitePtr site)
         const QStringList resultArgs{QStringLiteral("for-each-ref"), format, QStringLiteral("refs/heads/"), QStringLiteral("refs/remotes/")};
         const auto result = co_await gitRun(site, resultArgs);
         if (result.exitCode == 0)
-            co_return GitParsers::parseForEachRef(result.stdout);
+            co_return GitParsers::parseForEachRef(result.stdout.text());
     } catch (const HalvikError&) {
     }
     co_return {};
@@ -234,7 +234,7 @@ QCoro::Task<QList<GitStash>> GitService::listStashes(SitePtr site)
         const QStringList resultArgs{QStringLiteral("stash"), QStringLiteral("list"), QStringLiteral("--format=%gd%x1f%ct%x1f%gs")};
         const auto result = co_await gitRun(site, resultArgs);
         if (result.exitCode == 0)
-            co_return GitParsers::parseStashList(result.stdout);
+            co_return GitParsers::parseStashList(result.stdout.text());
     } catch (const HalvikError&) {
     }
     co_return {};
@@ -246,7 +246,7 @@ QCoro::Task<GitIdentity> GitService::identity(SitePtr site)
         try {
             const auto result = co_await gitRun(site, args);
             if (result.exitCode == 0)
-                co_return result.stdout.trimmed();
+                co_return result.stdout.text().trimmed();
         } catch (const HalvikError&) {
         }
         co_return QString();
@@ -282,7 +282,7 @@ QCoro::Task<QList<GitCommit>> GitService::history(SitePtr site, int limit, int s
     try {
         const auto result = co_await gitRun(site, args);
         if (result.exitCode == 0)
-            co_return GitParsers::parseLog(result.stdout);
+            co_return GitParsers::parseLog(result.stdout.text());
     } catch (const HalvikError&) {
     }
     co_return {};
@@ -295,14 +295,14 @@ QCoro::Task<std::optional<GitCommitDetail>> GitService::commitDetail(SitePtr sit
         const QString quiet = QStringLiteral("-s");
         const QStringList argv4{show, quiet, QStringLiteral("--format=%H%x1f%an%x1f%at%x1f%s"), sha};
         const auto header = co_await gitRun(site, argv4);
-        const auto commits = GitParsers::parseLog(header.stdout);
+        const auto commits = GitParsers::parseLog(header.stdout.text());
         if (commits.isEmpty())
             co_return std::nullopt;
         const QStringList argv5{show, quiet, QStringLiteral("--format=%b"), sha};
         const auto body = co_await gitRun(site, argv5);
         const QStringList namesArgs{show, QStringLiteral("--name-status"), QStringLiteral("--format="), QStringLiteral("--find-renames"), sha};
         const auto names = co_await gitRun(site, namesArgs);
-        co_return GitCommitDetail{commits.first(), body.stdout.trimmed(), GitParsers::parseNameStatus(names.stdout)};
+        co_return GitCommitDetail{commits.first(), body.stdout.text().trimmed(), GitParsers::parseNameStatus(names.stdout.text())};
     } catch (const HalvikError&) {
         co_return std::nullopt;
     }
@@ -344,7 +344,7 @@ QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffSco
     }
     try {
         const auto result = co_await gitRun(site, args);
-        co_return GitParsers::parseUnifiedDiff(result.stdout, target, scope, canApply);
+        co_return GitParsers::parseUnifiedDiff(result.stdout.text(), target, scope, canApply);
     } catch (const HalvikError&) {
         co_return GitFileDiff::empty(target, scope, GitDiffKind::missing);
     }

@@ -163,7 +163,7 @@ QCoro::Task<> GitService::commit(SitePtr site, std::optional<QStringList> paths,
         const auto status = co_await gitRun(site, statusArgs, cLocale);
         if (status.exitCode != 0)
             throw GitServiceError::failed(GitRemoteURL::redactSecrets(status.combined()));
-        if (GitParsers::parseStatusPorcelainV2(status.stdout).files.isEmpty())
+        if (GitParsers::parseStatusPorcelainV2(status.stdout.text()).files.isEmpty())
             co_return;
         if (paths) {
             if (sanitized.isEmpty())
@@ -185,7 +185,7 @@ QCoro::Task<> GitService::commitStaged(SitePtr site, QString message)
     const Body body = [this, site, text]() -> QCoro::Task<> {
         const QStringList argv7{s("diff"), s("--cached"), s("--name-only")};
         const auto staged = co_await gitRun(site, argv7);
-        if (staged.stdout.trimmed().isEmpty())
+        if (staged.stdout.text().trimmed().isEmpty())
             throw GitServiceError::nothingStaged();
         const QStringList commitArgs = GitCommands::commitStaged(text);
         co_await gitRunLogged(site, commitArgs);
@@ -397,7 +397,7 @@ QCoro::Task<std::optional<QString>> GitService::discoverGitHubRepo(SitePtr site)
         try {
             const QStringList argv18{s("remote"), s("-v")};
             const auto result = co_await gitRun(site, argv18);
-            for (const QString& line : result.stdout.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            for (const QString& line : result.stdout.text().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
                 const QStringList fields = line.simplified().split(QLatin1Char(' '));
                 if (fields.size() >= 2 && (slug = GitRemoteURL::githubRepo(fields.at(1))))
                     break;
