@@ -117,24 +117,75 @@ private:
     QHash<quint32, QString> m_codes;
 };
 
-// The normalised code always has two columns, so the defaults for missing ones never apply.
-GitChangedFile trackedFile(QStringView path, QStringView code, StatusCodes& codes)
+// One file record of the status output, still pointing into the text: the records are sorted
+// first and become GitChangedFile values only once, in their final place. Kept small, because
+// a large status has a hundred thousand of them.
+struct StatusRecord
 {
-    // normalizedXY without building strings: trim spaces and tabs, "??" when nothing is left,
-    // a lone character gets a blank second column.
+    const QChar* pathStart = nullptr;
+    const QChar* originalStart = nullptr;
+    quint32 pathLength = 0;
+    quint32 originalLength = 0; // 0: the record has no original path
+    QChar indexStatus = u'?';
+    QChar worktreeStatus = u'?';
+    bool isUntracked = false;
+    bool isConflicted = false;
+    bool isRenamed = false;
+    bool isCopied = false;
+
+    QStringView path() const { return {pathStart, qsizetype(pathLength)}; }
+    QStringView originalPath() const { return {originalStart, qsizetype(originalLength)}; }
+    void setPath(QStringView view)
+    {
+        pathStart = view.data();
+        pathLength = quint32(view.size());
+    }
+    void setOriginalPath(QStringView view)
+    {
+        originalStart = view.data();
+        originalLength = quint32(view.size());
+    }
+};
+
+// A tracked record with its two-column code, normalised without building strings: spaces and
+// tabs trimmed, "??" when nothing is left, a lone character gets a blank second column. The
+// normalised code always has two columns, so the defaults for missing ones never apply.
+StatusRecord trackedRecord(QStringView path, QStringView code)
+{
     while (!code.isEmpty() && (code.front() == u' ' || code.front() == u'\t'))
         code = code.mid(1);
     while (!code.isEmpty() && (code.back() == u' ' || code.back() == u'\t'))
         code.chop(1);
-    const QChar first = code.isEmpty() ? QChar(u'?') : code[0];
-    const QChar second = code.isEmpty() ? QChar(u'?') : code.size() == 1 ? QChar(u' ') : code[1];
-    GitChangedFile file;
-    file.path = path.toString();
-    file.indexStatus = first;
-    file.worktreeStatus = second;
-    file.status = codes.display(file.indexStatus, file.worktreeStatus);
-    return file;
+    StatusRecord record;
+    record.setPath(path);
+    if (!code.isEmpty()) {
+        record.indexStatus = code[0];
+        record.worktreeStatus = code.size() == 1 ? QChar(u' ') : code[1];
+    }
+    return record;
 }
+
+// The non-empty pieces of NUL-separated output, one at a time; an empty view at the end.
+class NulPieces
+{
+public:
+    explicit NulPieces(QStringView text) : m_rest(text) {}
+
+    QStringView next()
+    {
+        while (!m_rest.isEmpty()) {
+            const qsizetype end = m_rest.indexOf(QChar(u'\0'));
+            const QStringView piece = end < 0 ? m_rest : m_rest.first(end);
+            m_rest = end < 0 ? QStringView() : m_rest.sliced(end + 1);
+            if (!piece.isEmpty())
+                return piece;
+        }
+        return {};
+    }
+
+private:
+    QStringView m_rest;
+};
 
 } // namespace
 
@@ -156,83 +207,112 @@ QList<QStringView> GitParsers::splitLines(QStringView text)
 GitStatusParseResult GitParsers::parseStatusPorcelainV2(const QString& text)
 {
     GitStatusParseResult result;
-    QList<QStringView> pieces;
-    for (QStringView piece : QStringView(text).tokenize(QChar(u'\0'), Qt::SkipEmptyParts))
-        pieces.append(piece);
-
     // Every record is kept for now; a later record for the same path replaces the earlier one
     // after the sort below, which brings the two together.
-    QList<GitChangedFile> files;
-    files.reserve(pieces.size());
+    // Reserved first: the result is the largest allocation, and taking it before the
+    // temporaries lets it reuse the memory a previous result gave back.
+    const qsizetype pieceCount = text.count(QChar(u'\0')) + 1;
+    result.files.reserve(pieceCount);
+    std::vector<StatusRecord> records;
+    records.reserve(std::size_t(pieceCount));
 
-    StatusCodes codes;
-    const QString untrackedCode = QStringLiteral("??");
     RecordFields fields;
-    for (qsizetype i = 0; i < pieces.size(); ++i) {
-        const QStringView piece = pieces.at(i);
+    NulPieces pieces(text);
+    for (QStringView piece = pieces.next(); !piece.isEmpty(); piece = pieces.next()) {
         // Every record starts with its type character and a space.
         const char16_t type = piece.size() >= 2 && piece[1] == u' ' ? piece[0].unicode() : u'\0';
         if (type == u'#') {
             readBranchHeader(piece.mid(2), result);
         } else if (type == u'1') {
             if (splitRecord(piece, fields, 9) > 8 && fields[0] == u"1" && !fields[8].isEmpty())
-                files.append(trackedFile(fields[8], fields[1], codes));
+                records.push_back(trackedRecord(fields[8], fields[1]));
         } else if (type == u'2') {
             if (splitRecord(piece, fields, 10) > 9 && fields[0] == u"2" && !fields[9].isEmpty()) {
-                GitChangedFile file = trackedFile(fields[9], fields[1], codes);
-                file.isRenamed = fields[8].startsWith(u'R');
-                file.isCopied = fields[8].startsWith(u'C');
+                StatusRecord record = trackedRecord(fields[9], fields[1]);
+                record.isRenamed = fields[8].startsWith(u'R');
+                record.isCopied = fields[8].startsWith(u'C');
                 // The source path is the next piece; the last piece of the output has none.
-                if (i + 1 < pieces.size())
-                    file.originalPath = pieces.at(++i).toString();
-                files.append(std::move(file));
+                record.setOriginalPath(pieces.next());
+                records.push_back(record);
             }
         } else if (type == u'u') {
             if (splitRecord(piece, fields, 11) > 10 && fields[0] == u"u" && !fields[10].isEmpty()) {
-                GitChangedFile file = trackedFile(fields[10], fields[1], codes);
-                file.isConflicted = true;
-                files.append(std::move(file));
+                StatusRecord record = trackedRecord(fields[10], fields[1]);
+                record.isConflicted = true;
+                records.push_back(record);
             }
         } else if (type == u'?') {
-            const QStringView path = piece.mid(2);
-            if (!path.isEmpty()) {
-                GitChangedFile file;
-                file.path = path.toString();
-                file.status = untrackedCode;
-                file.indexStatus = QLatin1Char('?');
-                file.worktreeStatus = QLatin1Char('?');
-                file.isUntracked = true;
-                files.append(std::move(file));
+            if (piece.size() > 2) {
+                StatusRecord record;
+                record.setPath(piece.mid(2));
+                record.isUntracked = true;
+                records.push_back(record);
             }
         }
     }
 
-    // One natural-order key per path, then a sort of positions: far cheaper than comparing
-    // paths character by character at every step of the sort. Equal paths end up side by side
-    // in record order, and only the last of them is kept.
+    // One natural-order key per path, all in one buffer, then a sort of small entries: far
+    // cheaper than comparing paths character by character at every step of the sort. The first
+    // sixteen bytes of each key ride along as two numbers, which settle most comparisons
+    // without touching the buffer. Equal paths end up side by side in record order, and only
+    // the last of them is kept.
     struct Entry
     {
-        std::string key;
-        qsizetype index;
+        quint64 head[2];
+        quint32 keyStart;
+        quint32 keyLength;
+        quint32 record;
     };
+    std::string keys;
+    keys.reserve(std::size_t(text.size() / 2));
     std::vector<Entry> entries;
-    entries.reserve(std::size_t(files.size()));
-    for (qsizetype i = 0; i < files.size(); ++i)
-        entries.push_back({naturalSortKey(files[i].path), i});
-    std::sort(entries.begin(), entries.end(), [&files](const Entry& a, const Entry& b) {
-        if (const int byKey = a.key.compare(b.key); byKey != 0)
+    entries.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const std::size_t start = keys.size();
+        appendNaturalSortKey(records[i].path(), keys);
+        entries.push_back({{0, 0}, quint32(start), quint32(keys.size() - start), quint32(i)});
+    }
+    for (Entry& entry : entries) {
+        // Big-endian, so that comparing the numbers compares the bytes in order; a shorter key
+        // is padded with zeros, which is why equal heads still need the full comparison.
+        for (quint32 b = 0; b < 16; ++b) {
+            const auto byte = b < entry.keyLength ? quint8(keys[entry.keyStart + b]) : quint8(0);
+            entry.head[b / 8] = (entry.head[b / 8] << 8) | byte;
+        }
+    }
+    const auto keyOf = [&keys](const Entry& entry) {
+        return std::string_view(keys.data() + entry.keyStart, entry.keyLength);
+    };
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        if (a.head[0] != b.head[0])
+            return a.head[0] < b.head[0];
+        if (a.head[1] != b.head[1])
+            return a.head[1] < b.head[1];
+        if (const int byKey = keyOf(a).compare(keyOf(b)); byKey != 0)
             return byKey < 0;
-        if (const int byPath = QStringView(files[a.index].path).compare(files[b.index].path); byPath != 0)
+        if (const int byPath = records[a.record].path().compare(records[b.record].path()); byPath != 0)
             return byPath < 0;
-        return a.index < b.index;
+        return a.record < b.record;
     });
-    result.files.reserve(qsizetype(entries.size()));
+
+    StatusCodes codes;
+    const QString untrackedCode = QStringLiteral("??");
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const GitChangedFile& file = files[entries[i].index];
-        if (i + 1 < entries.size() && entries[i + 1].key == entries[i].key &&
-            files[entries[i + 1].index].path == file.path)
+        const StatusRecord& record = records[entries[i].record];
+        if (i + 1 < entries.size() && keyOf(entries[i + 1]) == keyOf(entries[i]) &&
+            records[entries[i + 1].record].path() == record.path())
             continue;
-        result.files.append(std::move(files[entries[i].index]));
+        GitChangedFile& file = result.files.emplace_back();
+        file.path = record.path().toString();
+        if (record.originalLength > 0)
+            file.originalPath = record.originalPath().toString();
+        file.indexStatus = record.indexStatus;
+        file.worktreeStatus = record.worktreeStatus;
+        file.status = record.isUntracked ? untrackedCode : codes.display(record.indexStatus, record.worktreeStatus);
+        file.isUntracked = record.isUntracked;
+        file.isConflicted = record.isConflicted;
+        file.isRenamed = record.isRenamed;
+        file.isCopied = record.isCopied;
     }
     return result;
 }

@@ -67,13 +67,20 @@ int naturalCompare(QStringView a, QStringView b)
 
 std::string naturalSortKey(QStringView name)
 {
+    std::string key;
+    appendNaturalSortKey(name, key);
+    return key;
+}
+
+void appendNaturalSortKey(QStringView name, std::string& key)
+{
     // Letters are case-folded. A run of digits becomes the marker '0' (a digit, so it compares
     // against other characters the way any digit does), its length without leading zeros as two
     // 16-bit halves, then those digits: runs then compare by value. Every 16-bit value is written
     // in the UTF-8 byte pattern, which keeps value order under byte comparison and is short for
     // ASCII, so comparing keys is a short memcmp.
     const std::size_t bound = std::size_t(name.size()) * 7 + 8; // 3 bytes a unit, 7 more a run
-    char stackBuffer[1024];
+    char stackBuffer[512];
     std::string heapBuffer;
     char* begin = stackBuffer;
     if (bound > sizeof stackBuffer) {
@@ -96,8 +103,13 @@ std::string naturalSortKey(QStringView name)
     const char16_t* p = name.utf16();
     const qsizetype n = name.size();
     for (qsizetype i = 0; i < n;) {
-        if (!isDigit(p[i])) {
-            put(folded(p[i]));
+        const char16_t unit = p[i];
+        if (!isDigit(unit)) {
+            // Paths are mostly ASCII: fold those without the general case-folding table.
+            if (unit < 0x80)
+                *out++ = char(unit >= u'A' && unit <= u'Z' ? unit + 32 : unit);
+            else
+                put(folded(unit));
             ++i;
             continue;
         }
@@ -113,7 +125,7 @@ std::string naturalSortKey(QStringView name)
         for (; i < end; ++i)
             *out++ = char(p[i]);
     }
-    return std::string(begin, std::size_t(out - begin));
+    key.append(begin, std::size_t(out - begin));
 }
 
 } // namespace halvik::gitcore

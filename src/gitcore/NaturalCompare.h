@@ -21,5 +21,7 @@ inline bool naturalLess(QStringView a, QStringView b)
 // comparing keys and then, for equal keys, the names themselves, orders exactly like
 // naturalCompare. Sorting many names is much faster through keys computed once.
 std::string naturalSortKey(QStringView name);
+// The same key appended to `out`, for callers that keep many keys in one buffer.
+void appendNaturalSortKey(QStringView name, std::string& out);
 
 } // namespace halvik::gitcore
