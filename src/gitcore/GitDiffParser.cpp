@@ -30,11 +30,26 @@ qsizetype utf8Length(QStringView text)
 
 bool isHeaderLine(QStringView line)
 {
-    static const char16_t* const prefixes[] = {
-        u"diff --git ", u"index ",   u"--- ",       u"+++ ",    u"new file", u"deleted file",
-        u"old mode",    u"new mode", u"similarity", u"rename ", u"copy ",    u"dissimilarity"};
-    for (const char16_t* prefix : prefixes) {
-        if (line.startsWith(QStringView(prefix)))
+    // Most lines of a diff are hunk lines: settle those by their first character.
+    if (line.isEmpty())
+        return false;
+    switch (line.front().unicode()) {
+    case u' ':
+    case u'@':
+    case u'\\':
+        return false;
+    case u'+':
+        return line.startsWith(u"+++ ");
+    case u'-':
+        return line.startsWith(u"--- ");
+    default:
+        break;
+    }
+    static constexpr QStringView prefixes[] = {u"diff --git ", u"index ",   u"new file",   u"deleted file",
+                                               u"old mode",    u"new mode", u"similarity", u"rename ",
+                                               u"copy ",       u"dissimilarity"};
+    for (QStringView prefix : prefixes) {
+        if (line.startsWith(prefix))
             return true;
     }
     return false;
@@ -137,9 +152,8 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
         diff.kind = GitDiffKind::tooLarge;
         return diff;
     }
-    const QString lowered = trimmed.toString().toLower();
-    if (lowered.contains(QLatin1String("binary files ")) ||
-        lowered.contains(QLatin1String("git binary patch"))) {
+    if (trimmed.contains(QLatin1String("binary files "), Qt::CaseInsensitive) ||
+        trimmed.contains(QLatin1String("git binary patch"), Qt::CaseInsensitive)) {
         diff.kind = GitCommands::isImagePath(path) ? GitDiffKind::image : GitDiffKind::binary;
         diff.raw = trimmed.toString();
         for (QStringView line : trimmed.tokenize(u'\n')) {
