@@ -5,8 +5,10 @@
 #include "gitcore/GitRemoteURL.h"
 #include "services/LoggedOperation.h"
 
+#include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace halvik {
 
@@ -146,7 +148,12 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
     } catch (const HalvikError& error) {
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
     }
-    co_return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(), isRepository(site->path()));
+    // A large status takes tens of milliseconds to decode and sort: not on the main thread.
+    const bool hasGitMetadata = isRepository(site->path());
+    QFuture<GitRepositoryInspection> inspecting = QtConcurrent::run([result, hasGitMetadata] {
+        return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(), hasGitMetadata);
+    });
+    co_return co_await inspecting;
 }
 
 QCoro::Task<GitRepositorySnapshot> GitService::snapshot(SitePtr site, int historyLimit, int historySkip)

@@ -10,17 +10,20 @@ using namespace gitcore;
 
 void GitWorkspace::reconcileSelection()
 {
-    QSet<QString> existing;
-    for (const File& file : m_snapshot.files)
-        existing.insert(file.path);
-
+    // One pass that looks up each file in the (small) selection: putting every path of a large
+    // status into a set instead would hold up the main thread for tens of milliseconds.
     QSet<QString> kept;
-    for (const QString& path : std::as_const(m_selectedPaths)) {
-        if (existing.contains(path))
-            kept.insert(path);
+    bool selectedPathExists = false;
+    if (!m_selectedPaths.isEmpty() || m_selectedPath) {
+        for (const File& file : m_snapshot.files) {
+            if (m_selectedPaths.contains(file.path))
+                kept.insert(file.path);
+            if (m_selectedPath && file.path == *m_selectedPath)
+                selectedPathExists = true;
+        }
     }
     std::optional<QString> primary;
-    if (m_selectedPath && existing.contains(*m_selectedPath)) {
+    if (selectedPathExists) {
         primary = m_selectedPath;
         kept.insert(*primary);
     } else if (!m_snapshot.files.isEmpty()) {
