@@ -19,7 +19,8 @@ public:
 
     OutputText() = default;
 
-    // `bytes` must be complete in its encoding (no UTF-8 sequence cut at either end).
+    // Only while collecting, before the text is read or copied. `bytes` must be complete in its
+    // encoding (no UTF-8 sequence cut at either end).
     void append(QByteArrayView bytes, Encoding encoding);
 
     // Decodes on the first call; safe to call from any thread.
