@@ -7,11 +7,11 @@
 #include "app/UserPrompts.h"
 #include "async/WaitFor.h"
 #include "gitcore/GitCommands.h"
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/ProcessRunner.h"
 #include "services/git/GitService.h"
-#include "services/git/GitWorkspace.h"
+#include "app/GitWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -181,7 +181,7 @@ int main(int argc, char** argv)
     }
     bench::report(QStringLiteral("git-snapshot"), snapshotBest, QStringLiteral("s"), directBest, shape);
 
-    KeychainStore secrets(home.filePath(QStringLiteral("secrets.json")));
+    SecretStore secrets(home.filePath(QStringLiteral("secrets.json")));
     SiteStore store(secrets, home.path());
     NoPrompts prompts;
     GitWorkspace workspace(service, store, prompts, site);

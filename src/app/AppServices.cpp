@@ -38,7 +38,7 @@ QList<SitePtr> distinct(const QList<SitePtr>& sites)
 
 } // namespace
 
-AppServices::AppServices(KeychainStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
+AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
                          std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveFolderToTrash)
 {
@@ -86,7 +86,7 @@ QCoro::Task<> AppServices::bootstrap()
     co_return;
 }
 
-void AppServices::applicationWillTerminate()
+void AppServices::shutdown()
 {
     for (const auto& stop : m_quitHooks)
         stop();
@@ -97,7 +97,7 @@ QStringList AppServices::requiredSecretAccounts() const
 {
     QStringList keys;
     for (const auto& host : m_store->hosts())
-        keys << host->keychainAccount();
+        keys << host->secretAccount();
     for (const auto& account : m_store->sourceControlAccounts())
         keys << QStringLiteral("sourceControl.") + account.provider;
     return keys;

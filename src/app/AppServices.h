@@ -6,7 +6,7 @@
 #include "UserPrompts.h"
 
 #include "models/AppPreferences.h"
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/HerdRoots.h"
 
@@ -37,7 +37,7 @@ public:
 
     // `herdRoots` and `settings` let tests point the engine at a fake machine and the
     // preferences at their own file; by default they are the real ones.
-    AppServices(KeychainStore& secrets, UserPrompts& prompts, HerdRoots herdRoots = HerdRoots::system(),
+    AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots = HerdRoots::system(),
                 std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
     ~AppServices() override;
 
@@ -50,14 +50,14 @@ public:
     SiteImporter& importer() { return *m_importer; }
     NotificationService& notifications() { return *m_notifications; }
     CommandCenter& commands() { return *m_commands; }
-    KeychainStore& secrets() { return m_secrets; }
+    SecretStore& secrets() { return m_secrets; }
     UserPrompts& prompts() { return m_prompts; }
 
     // Start-up: load the store, warm the secrets, ask for notifications. Never stops on a failure.
     QCoro::Task<> bootstrap();
     bool isBootstrapped() const { return m_bootstrapped; }
     // Quit: stop whatever Halvik started, then save the store last.
-    void applicationWillTerminate();
+    void shutdown();
 
     // The secret keys the store names: every host's, then every source-control account's.
     QStringList requiredSecretAccounts() const;
@@ -91,7 +91,7 @@ Q_SIGNALS:
     void bootstrapped();
 
 private:
-    KeychainStore& m_secrets;
+    SecretStore& m_secrets;
     UserPrompts& m_prompts;
     std::unique_ptr<ProcessRunner> m_runner;
     std::unique_ptr<HerdService> m_herd;

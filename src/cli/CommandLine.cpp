@@ -65,7 +65,7 @@ int run(int argc, char** argv)
         return runProbeCommand(rest);
 
     CliPrompts prompts;
-    AppServices services(KeychainStore::shared(), prompts);
+    AppServices services(SecretStore::shared(), prompts);
     try {
         halvik::waitFor(services.bootstrap());
         if (command == QStringLiteral("sites"))

@@ -75,7 +75,7 @@ inline std::optional<OperationKind> fromRaw<OperationKind>(const QString& raw)
 }
 
 // The secret-store key of a connected source-control account.
-inline QString keychainAccount(SourceControlProvider provider)
+inline QString secretAccount(SourceControlProvider provider)
 {
     return QStringLiteral("sourceControl.") + toRaw(provider);
 }

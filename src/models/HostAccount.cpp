@@ -13,7 +13,7 @@ HostAccount::HostAccount(QUuid id, QString providerRaw, QString label, QDateTime
 {
 }
 
-QString HostAccount::keychainAccount() const
+QString HostAccount::secretAccount() const
 {
     return toRaw(provider().value_or(HostProviderKind::forge)) + QLatin1Char('.') + uuidString(m_id);
 }

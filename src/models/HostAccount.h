@@ -11,7 +11,7 @@
 
 namespace halvik {
 
-// One connected hosting account. Its token lives in the secret store under keychainAccount().
+// One connected hosting account. Its token lives in the secret store under secretAccount().
 class HostAccount : public Record
 {
     Q_OBJECT
@@ -32,7 +32,7 @@ public:
     void setProviderAccountID(std::optional<QString> v) { assign(m_providerAccountID, v); }
 
     // "<provider>.<UUID>"; an unknown provider counts as forge.
-    QString keychainAccount() const;
+    QString secretAccount() const;
 
 private:
     QUuid m_id;

@@ -1,10 +1,10 @@
 #include "SiteStore.h"
 
-#include "KeychainStore.h"
+#include "SecretStore.h"
 #include "LegacyKeys.h"
 #include "StoreCodec.h"
 
-#include "platform/AppSupport.h"
+#include "platform/AppDataDir.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
@@ -17,14 +17,14 @@
 
 namespace halvik {
 
-SiteStore::SiteStore(KeychainStore& secrets, QString directory, QObject* parent)
+SiteStore::SiteStore(SecretStore& secrets, QString directory, QObject* parent)
     : QObject(parent), m_secrets(secrets), m_directory(std::move(directory))
 {
 }
 
 QString SiteStore::filePath() const
 {
-    const QString folder = m_directory.isEmpty() ? AppSupport::directory() : m_directory;
+    const QString folder = m_directory.isEmpty() ? AppDataDir::directory() : m_directory;
     return folder + QStringLiteral("/store.json");
 }
 
@@ -103,7 +103,7 @@ void SiteStore::addHost(const HostAccountPtr& host)
 
 void SiteStore::removeHost(const HostAccountPtr& host)
 {
-    m_secrets.remove(host->keychainAccount());
+    m_secrets.remove(host->secretAccount());
     const QUuid id = host->id();
     m_hosts.removeIf([&id](const HostAccountPtr& h) { return h->id() == id; });
     Q_EMIT hostsChanged();
@@ -150,7 +150,7 @@ void SiteStore::upsertSourceControl(const SourceControlAccount& account)
 
 void SiteStore::removeSourceControl(SourceControlProvider provider)
 {
-    m_secrets.remove(keychainAccount(provider));
+    m_secrets.remove(secretAccount(provider));
     const QString raw = toRaw(provider);
     m_sourceControlAccounts.removeIf([&raw](const SourceControlAccount& a) { return a.provider == raw; });
     Q_EMIT sourceControlAccountsChanged();

@@ -10,7 +10,7 @@
 
 namespace halvik {
 
-class KeychainStore;
+class SecretStore;
 
 // The whole persistent registry: sites (newest first), hosting accounts (oldest first) and
 // source-control accounts (by provider name). Rewrites store.json in full after every change.
@@ -19,8 +19,8 @@ class SiteStore : public QObject
     Q_OBJECT
 public:
     // `secrets` is where removed accounts' tokens are deleted; `directory` overrides the
-    // application folder (tests), otherwise AppSupport::directory() is asked at each use.
-    explicit SiteStore(KeychainStore& secrets, QString directory = {}, QObject* parent = nullptr);
+    // application folder (tests), otherwise AppDataDir::directory() is asked at each use.
+    explicit SiteStore(SecretStore& secrets, QString directory = {}, QObject* parent = nullptr);
 
     const QList<SitePtr>& sites() const { return m_sites; }
     const QList<HostAccountPtr>& hosts() const { return m_hosts; }
@@ -55,7 +55,7 @@ Q_SIGNALS:
 private:
     void keepAside(const QString& path, const QString& reason);
 
-    KeychainStore& m_secrets;
+    SecretStore& m_secrets;
     QString m_directory;
     QList<SitePtr> m_sites;
     QList<HostAccountPtr> m_hosts;

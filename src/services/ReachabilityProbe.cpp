@@ -1,6 +1,6 @@
 #include "ReachabilityProbe.h"
 
-#include "LocalTrustURLSessionDelegate.h"
+#include "LocalTlsTrust.h"
 #include "async/HalvikError.h"
 #include "async/Sleep.h"
 
@@ -54,7 +54,7 @@ QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken t
     request.setTransferTimeout(static_cast<int>(requestTimeout.count()));
 
     std::unique_ptr<QNetworkReply> reply(manager.head(request));
-    LocalTrustURLSessionDelegate::attach(reply.get());
+    LocalTlsTrust::attach(reply.get());
 
     bool timedOut = false;
     QTimer resourceTimer;

@@ -19,7 +19,7 @@ int runWindowApplication(int argc, char** argv)
     QApplication::setDesktopFileName(QStringLiteral("halvik"));
 
     WidgetPrompts prompts;
-    AppServices services(KeychainStore::shared(), prompts);
+    AppServices services(SecretStore::shared(), prompts);
     // The two enumerations list system, light and dark in the same order.
     services.preferences().setAppearanceApplier(
         [](AppearancePreference appearance) { applyColorScheme(ColorScheme(int(appearance))); });
@@ -29,7 +29,7 @@ int runWindowApplication(int argc, char** argv)
 
     // Closing the last window quits; at quit whatever Halvik started is stopped and the
     // store is saved last.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &services, [&services] { services.applicationWillTerminate(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &services, [&services] { services.shutdown(); });
 
     window.show();
     // Start-up runs once the window is on screen; the list fills in as the store loads.

@@ -25,7 +25,7 @@ namespace halvik::views {
 namespace {
 
 // Commands that act on the selected site and need exactly one.
-const QStringList kSingleSiteCommands{MenuCommand::openSite, MenuCommand::openControlPanel, MenuCommand::showInFinder,
+const QStringList kSingleSiteCommands{MenuCommand::openSite, MenuCommand::openControlPanel, MenuCommand::showInFileManager,
                                       MenuCommand::openInEditor, MenuCommand::createUser, MenuCommand::cloneSite,
                                       MenuCommand::toggleServe};
 
@@ -133,7 +133,7 @@ void MainWindow::buildMenus()
     QMenu* site = menuBar()->addMenu(QStringLiteral("&Site"));
     addCommand(site, QStringLiteral("Open Site"), MenuCommand::openSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_O));
     addCommand(site, QStringLiteral("Open Control Panel"), MenuCommand::openControlPanel);
-    addCommand(site, PlatformTexts::showInFileManager(), MenuCommand::showInFinder);
+    addCommand(site, PlatformTexts::showInFileManager(), MenuCommand::showInFileManager);
     addCommand(site, QStringLiteral("Open in Editor"), MenuCommand::openInEditor);
     site->addSeparator();
     addCommand(site, QStringLiteral("Create User…"), MenuCommand::createUser);
@@ -145,7 +145,7 @@ void MainWindow::buildMenus()
     addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
 
     // What exists today: revealing a folder, opening it in the editor, deleting.
-    setCommandHandler(MenuCommand::showInFinder, [this] {
+    setCommandHandler(MenuCommand::showInFileManager, [this] {
         const auto sites = selectedSites();
         if (sites.size() == 1)
             QDesktopServices::openUrl(QUrl::fromLocalFile(sites.first()->path()));
@@ -203,8 +203,8 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
     QMenu menu(this);
     if (selectedSites().size() == 1)
         menu.addAction(QStringLiteral("Open in Editor"), this, [this] { m_services.commands().post(MenuCommand::openInEditor); });
-    if (m_handlers.contains(MenuCommand::showInFinder) && selectedSites().size() == 1)
-        menu.addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFinder); });
+    if (m_handlers.contains(MenuCommand::showInFileManager) && selectedSites().size() == 1)
+        menu.addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFileManager); });
     menu.addAction(QStringLiteral("Delete"), this, [this] { m_services.commands().post(MenuCommand::deleteSite); });
     menu.exec(globalPosition);
 }

@@ -1,6 +1,6 @@
 #include "SettingsWindow.h"
 
-#include "platform/AppSupport.h"
+#include "platform/AppDataDir.h"
 
 #include <QFormLayout>
 #include <QLabel>
@@ -19,7 +19,7 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
     // General: where Halvik keeps its own files, so a person can find or back them up.
     auto* general = new QWidget(m_tabs);
     auto* form = new QFormLayout(general);
-    auto* folder = new QLabel(AppSupport::directory(), general);
+    auto* folder = new QLabel(AppDataDir::directory(), general);
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(QStringLiteral("Data folder"), folder);
     auto* store = new QLabel(services.store().filePath(), general);

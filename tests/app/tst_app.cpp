@@ -2,9 +2,9 @@
 #include "TestMain.h"
 
 #include "app/AppServices.h"
-#include "app/IdleSleepAssertion.h"
+#include "app/SleepInhibitor.h"
 #include "async/WaitFor.h"
-#include "platform/AppSupport.h"
+#include "platform/AppDataDir.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,7 +18,7 @@ namespace {
 struct Fixture
 {
     halvik::test::IsolatedHome home;
-    KeychainStore secrets;
+    SecretStore secrets;
     FakePrompts prompts;
     AppServices services{secrets, prompts};
 
@@ -146,13 +146,13 @@ private Q_SLOTS:
         Fixture f;
         // A store and a secret written by an earlier run.
         {
-            KeychainStore earlierSecrets;
+            SecretStore earlierSecrets;
             FakePrompts p;
             AppServices earlier(earlierSecrets, p);
             auto host = std::make_shared<HostAccount>(HostProviderKind::netlify, "N");
             earlier.store().addHost(host);
             earlier.store().upsertSourceControl({"gitlab", "me", QDateTime::currentDateTimeUtc()});
-            earlierSecrets.set("tok", host->keychainAccount());
+            earlierSecrets.set("tok", host->secretAccount());
         }
         QSignalSpy done(&f.services, &AppServices::bootstrapped);
         halvik::waitFor(f.services.bootstrap());
@@ -171,9 +171,9 @@ private Q_SLOTS:
             order << "stop";
             site->setNotes("stopped cleanly"); // a change made while stopping must be saved
         });
-        f.services.applicationWillTerminate();
+        f.services.shutdown();
         QCOMPARE(order, QStringList({"stop"}));
-        QFile stored(AppSupport::directory() + "/store.json");
+        QFile stored(AppDataDir::directory() + "/store.json");
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QVERIFY(stored.readAll().contains("stopped cleanly"));
     }
@@ -181,8 +181,8 @@ private Q_SLOTS:
     void bootstrapSurvivesABadStore()
     {
         Fixture f;
-        QDir().mkpath(AppSupport::directory());
-        QFile bad(AppSupport::directory() + "/store.json");
+        QDir().mkpath(AppDataDir::directory());
+        QFile bad(AppDataDir::directory() + "/store.json");
         QVERIFY(bad.open(QIODevice::WriteOnly));
         bad.write("[1,2");
         bad.close();
@@ -195,7 +195,7 @@ private Q_SLOTS:
     void idleSleepAssertionIsQuietWithoutABus()
     {
         // The tests run without a session bus: taking and dropping the guard must be harmless.
-        IdleSleepAssertion guard("Publishing site");
+        SleepInhibitor guard("Publishing site");
         QVERIFY(!guard.isHeld());
         NotificationService notifications;
         QSignalSpy badge(&notifications, &NotificationService::badgeChanged);

@@ -1,8 +1,8 @@
 #include "TestMain.h"
 
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "models/SiteStore.h"
-#include "platform/AppSupport.h"
+#include "platform/AppDataDir.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,7 +36,7 @@ Run runHalvik(const QStringList& args)
 // A fixture store written through the store itself, as the window would leave it.
 QList<SitePtr> writeFixtureStore()
 {
-    KeychainStore secrets;
+    SecretStore secrets;
     SiteStore store(secrets);
     const QString root = QDir::homePath() + "/Sites";
     QList<SitePtr> sites;
@@ -59,7 +59,7 @@ class CliTest : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { QDir(AppSupport::directory()).removeRecursively(); }
+    void init() { QDir(AppDataDir::directory()).removeRecursively(); }
 
     void versionAndHelp()
     {

@@ -3,7 +3,7 @@
 
 #include "cli/CliContext.h"
 #include "cli/GitCli.h"
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "models/SiteStore.h"
 
 #include <QJsonArray>
@@ -62,7 +62,7 @@ private Q_SLOTS:
         box.git(repo, {"mv", "old name.txt", "new name.txt"});
         box.write(repo, "u.txt", "u\n");
 
-        KeychainStore secrets(box.path("secrets.json"));
+        SecretStore secrets(box.path("secrets.json"));
         SiteStore store(secrets, box.path("store"));
         auto site = std::make_shared<Site>("Shop", repo);
         store.insertSite(site);
@@ -95,7 +95,7 @@ private Q_SLOTS:
         QVERIFY(commit.out.contains("Edit a"));
         QVERIFY(!site->operations().isEmpty());
         QVERIFY(site->operations().last()->command().startsWith("git commit --only -m Edit a"));
-        KeychainStore secrets2(box.path("secrets.json"));
+        SecretStore secrets2(box.path("secrets.json"));
         SiteStore reloaded(secrets2, box.path("store"));
         reloaded.load();
         QCOMPARE(reloaded.sites().first()->operations().size(), site->operations().size());

@@ -3,10 +3,10 @@
 #include "TestMain.h"
 
 #include "async/WaitFor.h"
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/git/GitFolderMonitor.h"
-#include "services/git/GitWorkspace.h"
+#include "app/GitWorkspace.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,7 +31,7 @@ struct Fixture
 
     ProcessRunner runner;
     GitService service{runner};
-    KeychainStore secrets;
+    SecretStore secrets;
     SiteStore store;
     FakePrompts prompts;
     SitePtr site;

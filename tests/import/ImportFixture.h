@@ -5,7 +5,7 @@
 
 #include "app/AppServices.h"
 #include "app/SiteImporter.h"
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
 #include "services/git/GitService.h"
@@ -23,7 +23,7 @@ struct ImportFixture
 {
     QTemporaryDir dir;
     FakeEngine fake{dir.filePath("machine")};
-    KeychainStore secrets{dir.filePath("secrets.json")};
+    SecretStore secrets{dir.filePath("secrets.json")};
     FakePrompts prompts;
     AppServices services{secrets, prompts};
     HerdService herd{fake.roots()};

@@ -3,7 +3,7 @@
 #include "FakeWebServer.h"
 #include "async/WaitFor.h"
 #include "cli/ProbeCommand.h"
-#include "services/LocalTrustURLSessionDelegate.h"
+#include "services/LocalTlsTrust.h"
 #include "services/ReachabilityProbe.h"
 
 #include <QElapsedTimer>
@@ -84,13 +84,13 @@ private Q_SLOTS:
 
     void trustsSelfSignedCertificatesOnlyLocally()
     {
-        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("Blog.TEST")));
-        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("localhost")));
-        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("127.0.0.2")));
-        QVERIFY(LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("::1")));
-        QVERIFY(!LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("test.example.com")));
-        QVERIFY(!LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("mytest")));
-        QVERIFY(!LocalTrustURLSessionDelegate::isLocalHost(QStringLiteral("localhost.example.com")));
+        QVERIFY(LocalTlsTrust::isLocalHost(QStringLiteral("Blog.TEST")));
+        QVERIFY(LocalTlsTrust::isLocalHost(QStringLiteral("localhost")));
+        QVERIFY(LocalTlsTrust::isLocalHost(QStringLiteral("127.0.0.2")));
+        QVERIFY(LocalTlsTrust::isLocalHost(QStringLiteral("::1")));
+        QVERIFY(!LocalTlsTrust::isLocalHost(QStringLiteral("test.example.com")));
+        QVERIFY(!LocalTlsTrust::isLocalHost(QStringLiteral("mytest")));
+        QVERIFY(!LocalTlsTrust::isLocalHost(QStringLiteral("localhost.example.com")));
 
         auto identity = FakeWebServer::selfSignedIdentity(QStringLiteral("blog.test"));
         if (!identity)
@@ -104,7 +104,7 @@ private Q_SLOTS:
         // The same certificate under a name that is not local by rule must fail the normal checks.
         const QString hostName = QHostInfo::localHostName();
         const QHostInfo resolved = QHostInfo::fromName(hostName);
-        if (LocalTrustURLSessionDelegate::isLocalHost(hostName) || resolved.addresses().isEmpty()
+        if (LocalTlsTrust::isLocalHost(hostName) || resolved.addresses().isEmpty()
             || resolved.addresses().first() != QHostAddress(QHostAddress::LocalHost))
             QSKIP("this machine's own name does not lead to 127.0.0.1");
         const Reachability refusedTrust = probe(server.url(hostName));

@@ -1,11 +1,11 @@
 #include "TestMain.h"
 
-#include "models/KeychainStore.h"
+#include "models/SecretStore.h"
 #include "models/LegacyKeys.h"
 #include "models/SiteStore.h"
 #include "models/SourceControlProviders.h"
 #include "models/StoreCodec.h"
-#include "platform/AppSupport.h"
+#include "platform/AppDataDir.h"
 
 #include <QDir>
 #include <QFile>
@@ -92,7 +92,7 @@ class StoreTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<KeychainStore> m_secrets;
+    std::unique_ptr<SecretStore> m_secrets;
 
     SiteStore makeStore() { return SiteStore(*m_secrets, m_dir->path()); }
     QString storePath() const { return m_dir->path() + "/store.json"; }
@@ -101,7 +101,7 @@ private Q_SLOTS:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_secrets = std::make_unique<KeychainStore>(m_dir->path() + "/secrets.json");
+        m_secrets = std::make_unique<SecretStore>(m_dir->path() + "/secrets.json");
     }
 
     void legacyAndPlainDocumentsLoadAlike()
@@ -236,15 +236,15 @@ private Q_SLOTS:
         SiteStore store = makeStore();
         store.load();
         const auto host = store.hosts().first();
-        QCOMPARE(host->keychainAccount(), QString("laravelCloud.") + kHost);
-        QCOMPARE(keychainAccount(SourceControlProvider::bitbucket), QString("sourceControl.bitbucket"));
-        m_secrets->set("cloud-token", host->keychainAccount());
+        QCOMPARE(host->secretAccount(), QString("laravelCloud.") + kHost);
+        QCOMPARE(secretAccount(SourceControlProvider::bitbucket), QString("sourceControl.bitbucket"));
+        m_secrets->set("cloud-token", host->secretAccount());
         m_secrets->set("gh-token", "sourceControl.github");
 
         store.removeHost(host);
         store.removeSourceControl(SourceControlProvider::github);
         store.remove(store.sites().first());
-        QVERIFY(!m_secrets->get(host->keychainAccount()));
+        QVERIFY(!m_secrets->get(host->secretAccount()));
         QVERIFY(!m_secrets->get("sourceControl.github"));
         QVERIFY(!readFile(m_secrets->filePath()).contains("token"));
 
@@ -308,13 +308,13 @@ private Q_SLOTS:
 
     void secretsFileModeAndCaches()
     {
-        KeychainStore& secrets = *m_secrets;
+        SecretStore& secrets = *m_secrets;
         secrets.set("s3cret", "forge.X");
         QCOMPARE(QFile::permissions(secrets.filePath()) & QFileDevice::Permissions(0x7077), QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(secrets.get("forge.X"), std::optional<QString>("s3cret"));
 
         // A fresh store reads the file once, however many lookups follow.
-        KeychainStore again(secrets.filePath());
+        SecretStore again(secrets.filePath());
         QCOMPARE(again.get("forge.X"), std::optional<QString>("s3cret"));
         QVERIFY(!again.get("missing"));
         again.remove("forge.X");
@@ -327,7 +327,7 @@ private Q_SLOTS:
         secrets.set("", "netlify.Y");
         QVERIFY(!secrets.get("netlify.Y"));
         writeFile(m_dir->path() + "/warm.json", R"({"a":"1","b":"","c":7})");
-        KeychainStore warm(m_dir->path() + "/warm.json");
+        SecretStore warm(m_dir->path() + "/warm.json");
         warm.warmup({"a", "b"});
         QCOMPARE(warm.get("a"), std::optional<QString>("1"));
         QVERIFY(!warm.get("b") && !warm.get("c"));
@@ -335,7 +335,7 @@ private Q_SLOTS:
 
         // A corrupt file loads as empty and is replaced by the next write.
         writeFile(m_dir->path() + "/bad.json", "{{{");
-        KeychainStore bad(m_dir->path() + "/bad.json");
+        SecretStore bad(m_dir->path() + "/bad.json");
         QVERIFY(!bad.get("a"));
         bad.set("v", "a");
         QCOMPARE(QJsonDocument::fromJson(readFile(bad.filePath())).object()["a"].toString(), QString("v"));
@@ -354,16 +354,16 @@ private Q_SLOTS:
     {
         IsolatedHomeScope home;
         const QString data = qEnvironmentVariable("XDG_DATA_HOME");
-        QCOMPARE(AppSupport::directory(), data + "/Halvik");
+        QCOMPARE(AppDataDir::directory(), data + "/Halvik");
         QDir(data).mkpath("Dunmoral");
         writeFile(data + "/Dunmoral/store.json", "{}");
-        QCOMPARE(AppSupport::directory(), data + "/Halvik");
+        QCOMPARE(AppDataDir::directory(), data + "/Halvik");
         QVERIFY(QFile::exists(data + "/Halvik/store.json"));
         QVERIFY(!QFile::exists(data + "/Dunmoral"));
 
         // With both present, the current folder wins and the old one is left alone.
         QDir(data).mkpath("Dunmoral");
-        QCOMPARE(AppSupport::directory(), data + "/Halvik");
+        QCOMPARE(AppDataDir::directory(), data + "/Halvik");
         QVERIFY(QFile::exists(data + "/Dunmoral"));
     }
 

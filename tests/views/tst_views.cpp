@@ -31,7 +31,7 @@ namespace {
 struct Window
 {
     halvik::test::IsolatedHome home;
-    KeychainStore secrets;
+    SecretStore secrets;
     FakePrompts prompts;
     AppServices services{secrets, prompts};
     MainWindow window{services};

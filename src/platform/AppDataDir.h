@@ -6,7 +6,7 @@ namespace halvik {
 
 // Where Halvik keeps its own files: $XDG_DATA_HOME/Halvik on Linux,
 // ~/Library/Application Support/Halvik on macOS.
-namespace AppSupport {
+namespace AppDataDir {
 
 // The application folder. If it does not exist yet and a `Dunmoral` folder (the older name)
 // sits beside it, that folder is renamed first; a failed rename is ignored. The folder itself
@@ -16,6 +16,6 @@ QString directory();
 // The folder that holds the application folder (the platform's per-user data folder).
 QString parentDirectory();
 
-} // namespace AppSupport
+} // namespace AppDataDir
 
 } // namespace halvik

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "GitService.h"
-#include "RemoteRepositoryCreator.h"
+#include "services/git/GitService.h"
+#include "services/git/RemoteRepositoryCreator.h"
 
 #include "async/Cancellation.h"
 #include "gitcore/GitDiff.h"

@@ -1,10 +1,10 @@
-#include "LocalTrustURLSessionDelegate.h"
+#include "LocalTlsTrust.h"
 
 #include <QNetworkReply>
 
 namespace halvik {
 
-bool LocalTrustURLSessionDelegate::isLocalHost(const QString& host)
+bool LocalTlsTrust::isLocalHost(const QString& host)
 {
     QString lower = host.toLower();
     // A URL's IPv6 host may arrive bracketed.
@@ -14,7 +14,7 @@ bool LocalTrustURLSessionDelegate::isLocalHost(const QString& host)
            || lower.startsWith(QLatin1String("127.")) || lower == QLatin1String("::1");
 }
 
-void LocalTrustURLSessionDelegate::attach(QNetworkReply* reply)
+void LocalTlsTrust::attach(QNetworkReply* reply)
 {
     QObject::connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>& errors) {
         // Accept the certificate as presented, but only for a host that can only be local.

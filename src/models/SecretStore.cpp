@@ -1,6 +1,6 @@
-#include "KeychainStore.h"
+#include "SecretStore.h"
 
-#include "platform/AppSupport.h"
+#include "platform/AppDataDir.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
@@ -15,20 +15,20 @@ namespace {
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 }
 
-KeychainStore::KeychainStore(QString filePath) : m_filePath(std::move(filePath)) {}
+SecretStore::SecretStore(QString filePath) : m_filePath(std::move(filePath)) {}
 
-KeychainStore& KeychainStore::shared()
+SecretStore& SecretStore::shared()
 {
-    static KeychainStore store;
+    static SecretStore store;
     return store;
 }
 
-QString KeychainStore::filePath() const
+QString SecretStore::filePath() const
 {
-    return m_filePath.isEmpty() ? AppSupport::directory() + QStringLiteral("/secrets.json") : m_filePath;
+    return m_filePath.isEmpty() ? AppDataDir::directory() + QStringLiteral("/secrets.json") : m_filePath;
 }
 
-std::optional<QString> KeychainStore::get(const QString& account)
+std::optional<QString> SecretStore::get(const QString& account)
 {
     QMutexLocker lock(&m_mutex);
     if (auto it = m_cache.constFind(account); it != m_cache.constEnd())
@@ -45,7 +45,7 @@ std::optional<QString> KeychainStore::get(const QString& account)
     return std::nullopt;
 }
 
-void KeychainStore::set(const QString& value, const QString& account)
+void SecretStore::set(const QString& value, const QString& account)
 {
     QMutexLocker lock(&m_mutex);
     if (value.isEmpty()) {
@@ -61,7 +61,7 @@ void KeychainStore::set(const QString& value, const QString& account)
     writeFile();
 }
 
-void KeychainStore::remove(const QString& account)
+void SecretStore::remove(const QString& account)
 {
     QMutexLocker lock(&m_mutex);
     m_cache.remove(account);
@@ -71,7 +71,7 @@ void KeychainStore::remove(const QString& account)
         writeFile();
 }
 
-void KeychainStore::warmup(const QStringList& requiredAccounts)
+void SecretStore::warmup(const QStringList& requiredAccounts)
 {
     QMutexLocker lock(&m_mutex);
     loadFileIfNeeded();
@@ -89,13 +89,13 @@ void KeychainStore::warmup(const QStringList& requiredAccounts)
     }
 }
 
-void KeychainStore::migrateLegacyItems()
+void SecretStore::migrateLegacyItems()
 {
     // Earlier versions kept secrets in the macOS keychain. No such items exist on Linux, and
     // this build has no keychain access, so there is nothing to migrate.
 }
 
-void KeychainStore::loadFileIfNeeded()
+void SecretStore::loadFileIfNeeded()
 {
     if (m_fileLoaded)
         return;
@@ -111,7 +111,7 @@ void KeychainStore::loadFileIfNeeded()
             m_fileSecrets.insert(it.key(), it.value().toString());
 }
 
-void KeychainStore::writeFile()
+void SecretStore::writeFile()
 {
     QJsonObject object;
     for (auto it = m_fileSecrets.constBegin(); it != m_fileSecrets.constEnd(); ++it)

@@ -10,7 +10,7 @@ namespace halvik {
 
 // Lets requests reach local development sites served with self-signed certificates. Only
 // hosts that can only be local get that trust; every other host keeps the normal checks.
-class LocalTrustURLSessionDelegate
+class LocalTlsTrust
 {
 public:
     // Lower-cased: ends in ".test", is "localhost", starts with "127." or is "::1".

@@ -2,7 +2,7 @@
 // loading live in GitWorkspaceSelection.cpp, the operations in GitWorkspaceOperations.cpp.
 #include "GitWorkspace.h"
 
-#include "GitFolderMonitor.h"
+#include "services/git/GitFolderMonitor.h"
 
 #include "gitcore/GitChangeSummarizer.h"
 #include "gitcore/GitRemoteURL.h"

@@ -1,9 +1,9 @@
-#include "AppSupport.h"
+#include "AppDataDir.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-namespace halvik::AppSupport {
+namespace halvik::AppDataDir {
 
 QString parentDirectory()
 {
@@ -29,4 +29,4 @@ QString directory()
     return current;
 }
 
-} // namespace halvik::AppSupport
+} // namespace halvik::AppDataDir

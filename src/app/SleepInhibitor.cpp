@@ -1,4 +1,4 @@
-#include "IdleSleepAssertion.h"
+#include "SleepInhibitor.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,7 +11,7 @@
 namespace halvik {
 
 // Shared with the pending D-Bus replies, which may arrive after the assertion is gone.
-struct IdleSleepAssertion::State
+struct SleepInhibitor::State
 {
     QString reason;
     bool released = false;
@@ -35,7 +35,7 @@ struct IdleSleepAssertion::State
 
 namespace {
 
-void askScreenSaver(const std::shared_ptr<IdleSleepAssertion::State>& state)
+void askScreenSaver(const std::shared_ptr<SleepInhibitor::State>& state)
 {
     QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected() || state->released)
@@ -57,7 +57,7 @@ void askScreenSaver(const std::shared_ptr<IdleSleepAssertion::State>& state)
 
 } // namespace
 
-IdleSleepAssertion::IdleSleepAssertion(const QString& reason) : m_state(std::make_shared<State>())
+SleepInhibitor::SleepInhibitor(const QString& reason) : m_state(std::make_shared<State>())
 {
     m_state->reason = reason;
     QDBusConnection system = QDBusConnection::systemBus();
@@ -83,12 +83,12 @@ IdleSleepAssertion::IdleSleepAssertion(const QString& reason) : m_state(std::mak
     });
 }
 
-IdleSleepAssertion::~IdleSleepAssertion()
+SleepInhibitor::~SleepInhibitor()
 {
     m_state->released = true;
     m_state->release();
 }
 
-bool IdleSleepAssertion::isHeld() const { return m_state->fd >= 0 || m_state->cookie != 0; }
+bool SleepInhibitor::isHeld() const { return m_state->fd >= 0 || m_state->cookie != 0; }
 
 } // namespace halvik

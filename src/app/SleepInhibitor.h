@@ -9,13 +9,13 @@ namespace halvik {
 // While an instance lives, asks the desktop not to idle-sleep: logind's "idle" inhibitor on
 // the system bus, else the screen saver's Inhibit on the session bus. Best effort and never
 // blocking: the request is asynchronous and a missing bus or service leaves it unheld.
-class IdleSleepAssertion
+class SleepInhibitor
 {
 public:
-    explicit IdleSleepAssertion(const QString& reason);
-    ~IdleSleepAssertion();
-    IdleSleepAssertion(const IdleSleepAssertion&) = delete;
-    IdleSleepAssertion& operator=(const IdleSleepAssertion&) = delete;
+    explicit SleepInhibitor(const QString& reason);
+    ~SleepInhibitor();
+    SleepInhibitor(const SleepInhibitor&) = delete;
+    SleepInhibitor& operator=(const SleepInhibitor&) = delete;
 
     bool isHeld() const;
 

@@ -13,14 +13,14 @@ namespace halvik {
 // Every secret of the application (provider tokens, hosting API tokens) by account key, kept
 // in secrets.json (mode 0600) in the application folder and cached in memory. Safe to call
 // from any thread: all access is serialised. An empty value counts as absent.
-class KeychainStore
+class SecretStore
 {
 public:
-    // `filePath` overrides the file (tests); otherwise it is secrets.json in AppSupport::directory().
-    explicit KeychainStore(QString filePath = {});
+    // `filePath` overrides the file (tests); otherwise it is secrets.json in AppDataDir::directory().
+    explicit SecretStore(QString filePath = {});
 
     // The process-wide store.
-    static KeychainStore& shared();
+    static SecretStore& shared();
 
     std::optional<QString> get(const QString& account);
     void set(const QString& value, const QString& account);

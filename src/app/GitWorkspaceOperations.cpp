@@ -2,7 +2,7 @@
 // progress, reports the outcome in the notice, saves the store and refreshes.
 #include "GitWorkspace.h"
 
-#include "GitFolderMonitor.h"
+#include "services/git/GitFolderMonitor.h"
 
 #include "app/UserPrompts.h"
 #include "models/SiteStore.h"
