@@ -90,7 +90,7 @@ void AppServices::shutdown()
 {
     for (const auto& stop : m_quitHooks)
         stop();
-    m_store->save();
+    m_store->flush();
 }
 
 QStringList AppServices::requiredSecretAccounts() const

@@ -14,9 +14,34 @@ Deployment::Deployment(QUuid id, QDateTime startedAt, QString status, QString se
 {
 }
 
+std::shared_ptr<Deployment> Deployment::fromRecord(const DeploymentRecord& record)
+{
+    auto d = std::make_shared<Deployment>(record.id, record.startedAt, record.status, record.serverName,
+                                          record.siteName);
+    d->update(record);
+    return d;
+}
+
+DeploymentRecord Deployment::record() const
+{
+    // The log is bounded when it is written out.
+    return DeploymentRecord{m_id, m_startedAt, m_finishedAt, m_status, m_log, m_forgeDeploymentId, m_serverName, m_siteName};
+}
+
+void Deployment::update(const DeploymentRecord& record)
+{
+    setFinishedAt(record.finishedAt);
+    setStatus(record.status);
+    assign(m_log, record.log);
+    setForgeDeploymentId(record.forgeDeploymentId);
+    setServerName(record.serverName);
+    setSiteName(record.siteName);
+}
+
 void Deployment::appendLine(const QString& line)
 {
-    setLog(m_log.isEmpty() ? line : m_log + QLatin1Char('\n') + line);
+    const QString current = m_log.text();
+    setLog(current.isEmpty() ? line : current + QLatin1Char('\n') + line);
 }
 
 } // namespace halvik

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Record.h"
+#include "StoreRecords.h"
 
 #include <QDateTime>
 #include <QUuid>
@@ -17,12 +18,16 @@ class Deployment : public Record
 public:
     Deployment(QString serverName, QString siteName);
     Deployment(QUuid id, QDateTime startedAt, QString status, QString serverName, QString siteName);
+    static std::shared_ptr<Deployment> fromRecord(const DeploymentRecord& record);
+
+    DeploymentRecord record() const;
+    void update(const DeploymentRecord& record);
 
     QUuid id() const { return m_id; }
     QDateTime startedAt() const { return m_startedAt; }
     std::optional<QDateTime> finishedAt() const { return m_finishedAt; }
     QString status() const { return m_status; }
-    QString log() const { return m_log; }
+    QString log() const { return m_log.text(); }
     std::optional<qint64> forgeDeploymentId() const { return m_forgeDeploymentId; }
     QString serverName() const { return m_serverName; }
     QString siteName() const { return m_siteName; }
@@ -30,7 +35,7 @@ public:
 
     void setFinishedAt(std::optional<QDateTime> v) { assign(m_finishedAt, v); }
     void setStatus(const QString& v) { assign(m_status, v); }
-    void setLog(const QString& v) { assign(m_log, v); }
+    void setLog(const QString& v) { assign(m_log, StoredText(v)); }
     void setForgeDeploymentId(std::optional<qint64> v) { assign(m_forgeDeploymentId, v); }
     void setServerName(const QString& v) { assign(m_serverName, v); }
     void setSiteName(const QString& v) { assign(m_siteName, v); }
@@ -41,7 +46,7 @@ private:
     QDateTime m_startedAt;
     std::optional<QDateTime> m_finishedAt;
     QString m_status;
-    QString m_log;
+    StoredText m_log;
     std::optional<qint64> m_forgeDeploymentId;
     QString m_serverName;
     QString m_siteName;

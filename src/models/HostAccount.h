@@ -2,6 +2,7 @@
 
 #include "Enums.h"
 #include "Record.h"
+#include "StoreRecords.h"
 
 #include <QDateTime>
 #include <QUuid>
@@ -18,6 +19,10 @@ class HostAccount : public Record
 public:
     HostAccount(HostProviderKind provider, QString label, std::optional<QString> providerAccountID = {});
     HostAccount(QUuid id, QString providerRaw, QString label, QDateTime createdAt);
+    static std::shared_ptr<HostAccount> fromRecord(const HostRecord& record);
+
+    HostRecord record() const;
+    void update(const HostRecord& record);
 
     QUuid id() const { return m_id; }
     QString providerRaw() const { return m_providerRaw; }

@@ -1,6 +1,10 @@
 #include "Site.h"
 
 #include <QDir>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
 
 namespace halvik {
 
@@ -16,16 +20,150 @@ Site::Site(QUuid id, QString name, QString path, QDateTime createdAt, QString ph
 {
 }
 
+std::shared_ptr<Site> Site::fromRecord(const SiteRecord& record)
+{
+    auto site = std::make_shared<Site>(record.id, record.name, record.path, record.createdAt, record.phpSourceRaw,
+                                       record.herdLinked);
+    site->update(record);
+    return site;
+}
+
+SiteRecord Site::record() const
+{
+    SiteRecord r{m_id,
+                 m_name,
+                 m_path,
+                 m_createdAt,
+                 m_phpSourceRaw,
+                 m_managedPHPVersion,
+                 m_herdLinked,
+                 m_localPort,
+                 m_githubRepo,
+                 m_forgeServerId,
+                 m_forgeSiteId,
+                 m_forgeHostId,
+                 m_cloudAppId,
+                 m_cloudEnvId,
+                 m_cloudHostId,
+                 m_cloudURL,
+                 m_usesSSG,
+                 m_staticHostKind,
+                 m_staticHostSiteId,
+                 m_staticHostURL,
+                 m_lastStaticBuildAt,
+                 m_notes,
+                 {},
+                 {}};
+    r.operations.reserve(m_operations.size());
+    for (const auto& op : m_operations)
+        r.operations.append(op->record());
+    r.deployments.reserve(m_deployments.size());
+    for (const auto& d : m_deployments)
+        r.deployments.append(d->record());
+    return r;
+}
+
+namespace {
+
+// Brings a history list in line with a stored one: stored items that are new are added,
+// known ones updated when `mayUpdate` allows, and items that came from the store but are no
+// longer in it dropped. Items made in this process stay. Returns whether the list changed.
+template <typename Ptr, typename Rec, typename MayUpdate, typename CameFromStore>
+bool mergeHistory(QList<Ptr>& list, const QList<Rec>& stored, MayUpdate mayUpdate, CameFromStore cameFromStore)
+{
+    using Item = typename Ptr::element_type;
+    QHash<QUuid, Ptr> known;
+    for (const auto& item : list)
+        known.insert(item->id(), item);
+    QSet<QUuid> storedIds;
+    QList<Ptr> merged;
+    merged.reserve(std::max(list.size(), stored.size()));
+    bool changed = false;
+    for (const auto& record : stored) {
+        storedIds.insert(record.id);
+        if (const Ptr existing = known.value(record.id)) {
+            if (mayUpdate(*existing))
+                existing->update(record);
+            merged.append(existing);
+        } else {
+            merged.append(Item::fromRecord(record));
+            changed = true;
+        }
+    }
+    for (const auto& item : list) {
+        if (storedIds.contains(item->id()))
+            continue;
+        if (cameFromStore(*item)) {
+            changed = true;
+            continue;
+        }
+        merged.append(item);
+    }
+    std::stable_sort(merged.begin(), merged.end(),
+                     [](const Ptr& a, const Ptr& b) { return a->startedAt() < b->startedAt(); });
+    if (!changed && merged != list)
+        changed = true;
+    list = std::move(merged);
+    return changed;
+}
+
+} // namespace
+
+void Site::update(const SiteRecord& r)
+{
+    setName(r.name);
+    setPath(r.path);
+    setCreatedAt(r.createdAt);
+    setPhpSourceRaw(r.phpSourceRaw);
+    setManagedPHPVersion(r.managedPHPVersion);
+    setHerdLinked(r.herdLinked);
+    setLocalPort(r.localPort);
+    setGithubRepo(r.githubRepo);
+    setForgeServerId(r.forgeServerId);
+    setForgeSiteId(r.forgeSiteId);
+    setForgeHostId(r.forgeHostId);
+    setCloudAppId(r.cloudAppId);
+    setCloudEnvId(r.cloudEnvId);
+    setCloudHostId(r.cloudHostId);
+    setCloudURL(r.cloudURL);
+    setUsesSSG(r.usesSSG);
+    setStaticHostKind(r.staticHostKind);
+    setStaticHostSiteId(r.staticHostSiteId);
+    setStaticHostURL(r.staticHostURL);
+    setLastStaticBuildAt(r.lastStaticBuildAt);
+    setNotes(r.notes);
+    const bool operationsChanged =
+        mergeHistory(m_operations, r.operations, [](const SiteOperation& op) { return op.isFromStore(); },
+                     [](const SiteOperation& op) { return op.isFromStore(); });
+    const bool deploymentsChanged =
+        mergeHistory(m_deployments, r.deployments, [](const Deployment&) { return true; },
+                     [](const Deployment&) { return true; });
+    if (operationsChanged || deploymentsChanged)
+        touch();
+}
+
+quint64 Site::contentRevision() const
+{
+    quint64 newest = revision();
+    for (const auto& op : m_operations)
+        newest = std::max(newest, op->revision());
+    for (const auto& d : m_deployments)
+        newest = std::max(newest, d->revision());
+    return newest;
+}
+
 void Site::appendOperation(SiteOperationPtr operation)
 {
     m_operations.append(std::move(operation));
-    Q_EMIT changed();
+    if (m_operations.size() > StoreLimits::operationsPerSite)
+        m_operations.remove(0, m_operations.size() - StoreLimits::operationsPerSite);
+    touch();
 }
 
 void Site::appendDeployment(DeploymentPtr deployment)
 {
     m_deployments.append(std::move(deployment));
-    Q_EMIT changed();
+    touch();
 }
 
 QString Site::displayName() const

@@ -4,6 +4,7 @@
 #include "Enums.h"
 #include "Record.h"
 #include "SiteOperation.h"
+#include "StoreRecords.h"
 
 #include <QDateTime>
 #include <QList>
@@ -23,6 +24,16 @@ public:
     Site(QString name, QString path);
     // For decoding: the required fields as stored.
     Site(QUuid id, QString name, QString path, QDateTime createdAt, QString phpSourceRaw, bool herdLinked);
+    static std::shared_ptr<Site> fromRecord(const SiteRecord& record);
+
+    // A plain copy for saving.
+    SiteRecord record() const;
+    // Takes what another process stored for this site: its fields, the operations and
+    // deployments it added or changed, and drops stored ones it no longer has. Operations
+    // started in this process are never overwritten.
+    void update(const SiteRecord& record);
+    // The newest revision of the site or anything in its histories.
+    quint64 contentRevision() const;
 
     QUuid id() const { return m_id; }
     QString name() const { return m_name; }
@@ -74,6 +85,7 @@ public:
     void setNotes(const QString& v) { assign(m_notes, v); }
     void setOperations(QList<SiteOperationPtr> v) { assign(m_operations, std::move(v)); }
     void setDeployments(QList<DeploymentPtr> v) { assign(m_deployments, std::move(v)); }
+    // Appends, dropping the oldest beyond what the store keeps.
     void appendOperation(SiteOperationPtr operation);
     void appendDeployment(DeploymentPtr deployment);
 

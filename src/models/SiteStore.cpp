@@ -1,25 +1,60 @@
 #include "SiteStore.h"
 
 #include "SecretStore.h"
-#include "LegacyKeys.h"
-#include "StoreCodec.h"
 
 #include "platform/AppDataDir.h"
-#include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
 namespace halvik {
 
+namespace {
+
+constexpr int kSaveDelayMs = 100;
+constexpr int kRefreshDelayMs = 150;
+
+void sortSites(QList<SitePtr>& sites)
+{
+    std::stable_sort(sites.begin(), sites.end(),
+                     [](const SitePtr& a, const SitePtr& b) { return a->createdAt() > b->createdAt(); });
+}
+
+void sortHosts(QList<HostAccountPtr>& hosts)
+{
+    std::stable_sort(hosts.begin(), hosts.end(),
+                     [](const HostAccountPtr& a, const HostAccountPtr& b) { return a->createdAt() < b->createdAt(); });
+}
+
+void sortAccounts(QList<SourceControlAccount>& accounts)
+{
+    std::stable_sort(accounts.begin(), accounts.end(),
+                     [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
+}
+
+} // namespace
+
 SiteStore::SiteStore(SecretStore& secrets, QString directory, QObject* parent)
     : QObject(parent), m_secrets(secrets), m_directory(std::move(directory))
 {
+    m_thread.setMaxThreadCount(1);
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(kSaveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, &SiteStore::startCommit);
+    m_refreshTimer.setSingleShot(true);
+    m_refreshTimer.setInterval(kRefreshDelayMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &SiteStore::refreshFromDisk);
+}
+
+SiteStore::~SiteStore()
+{
+    flush();
+    m_thread.waitForDone();
 }
 
 QString SiteStore::filePath() const
@@ -28,60 +63,303 @@ QString SiteStore::filePath() const
     return folder + QStringLiteral("/store.json");
 }
 
-void SiteStore::load()
+StoreFile& SiteStore::file()
 {
     const QString path = filePath();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QByteArray raw = file.readAll();
-    file.close();
+    if (!m_file || m_file->path() != path)
+        m_file = std::make_shared<StoreFile>(path);
+    return *m_file;
+}
 
-    const QByteArray bytes = normalizeObservableKeys(raw).value_or(raw);
-    StoreSnapshot snapshot;
-    try {
-        snapshot = StoreCodec::decode(bytes);
-    } catch (const StoreDecodeError& error) {
-        keepAside(path, error.description());
+void SiteStore::load()
+{
+    const StoreFile::Read read = file().load();
+    if (!read.document)
         return;
+    StoreDocument document = *read.document;
+    QList<SitePtr> sites;
+    sites.reserve(document.sites.size());
+    m_savedSiteRevision.clear();
+    for (const SiteRecord& record : document.sites) {
+        auto site = Site::fromRecord(record);
+        markSaved(site);
+        sites.append(std::move(site));
     }
-
-    std::stable_sort(snapshot.sites.begin(), snapshot.sites.end(),
-                     [](const SitePtr& a, const SitePtr& b) { return a->createdAt() > b->createdAt(); });
-    std::stable_sort(snapshot.hosts.begin(), snapshot.hosts.end(),
-                     [](const HostAccountPtr& a, const HostAccountPtr& b) { return a->createdAt() < b->createdAt(); });
-    m_sites = std::move(snapshot.sites);
-    m_hosts = std::move(snapshot.hosts);
-    m_sourceControlAccounts = std::move(snapshot.sourceControlAccounts);
+    sortSites(sites);
+    QList<HostAccountPtr> hosts;
+    m_savedHostRevision.clear();
+    for (const HostRecord& record : document.hosts) {
+        auto host = HostAccount::fromRecord(record);
+        m_savedHostRevision.insert(host->id(), host->revision());
+        hosts.append(std::move(host));
+    }
+    sortHosts(hosts);
+    m_sites = std::move(sites);
+    m_hosts = std::move(hosts);
+    m_sourceControlAccounts = std::move(document.sourceControlAccounts);
     Q_EMIT sitesChanged();
     Q_EMIT hostsChanged();
     Q_EMIT sourceControlAccountsChanged();
 }
 
-// The in-memory lists stay empty after a failed load and the next save would replace the
-// user's file, so a copy is kept beside it first.
-void SiteStore::keepAside(const QString& path, const QString& reason)
-{
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString copy = path + QStringLiteral(".unreadable-") + stamp;
-    for (int n = 2; QFileInfo::exists(copy); ++n)
-        copy = path + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
-    if (QFile::copy(path, copy))
-        qCWarning(halvikLog).noquote() << "Halvik store load failed: " + reason + " The unreadable file was kept as " + copy;
-    else
-        qCWarning(halvikLog).noquote() << "Halvik store load failed: " + reason + " Copying it aside to " + copy + " failed too.";
-}
-
 void SiteStore::save()
 {
-    const QByteArray bytes = StoreCodec::encode({m_sites, m_hosts, m_sourceControlAccounts});
-    if (auto error = writeFileAtomically(filePath(), bytes))
-        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *error;
+    if (!m_saveTimer.isActive())
+        m_saveTimer.start();
+}
+
+bool SiteStore::isDirty(const Site& site) const
+{
+    const auto it = m_savedSiteRevision.constFind(site.id());
+    return it == m_savedSiteRevision.constEnd() || site.contentRevision() > *it;
+}
+
+bool SiteStore::isDirty(const HostAccount& host) const
+{
+    const auto it = m_savedHostRevision.constFind(host.id());
+    return it == m_savedHostRevision.constEnd() || host.revision() > *it;
+}
+
+StoreChanges SiteStore::takeChanges()
+{
+    StoreChanges changes;
+    for (const auto& site : std::as_const(m_sites)) {
+        if (isDirty(*site)) {
+            changes.sites.append(site->record());
+            markSaved(site);
+        }
+    }
+    for (const auto& host : std::as_const(m_hosts)) {
+        if (isDirty(*host)) {
+            changes.hosts.append(host->record());
+            m_savedHostRevision.insert(host->id(), host->revision());
+        }
+    }
+    changes.removedSites = std::exchange(m_removedSites, {});
+    changes.removedHosts = std::exchange(m_removedHosts, {});
+    changes.accounts = m_changedAccounts.values();
+    m_changedAccounts.clear();
+    changes.removedAccounts = std::exchange(m_removedAccounts, {});
+    return changes;
+}
+
+// A write failed: everything it carried counts as unsaved again, for the next save.
+void SiteStore::restoreChanges(const StoreChanges& changes)
+{
+    for (const auto& site : changes.sites)
+        m_savedSiteRevision.remove(site.id);
+    for (const auto& host : changes.hosts)
+        m_savedHostRevision.remove(host.id);
+    m_removedSites.unite(changes.removedSites);
+    m_removedHosts.unite(changes.removedHosts);
+    for (const auto& account : changes.accounts)
+        if (!m_changedAccounts.contains(account.provider) && !m_removedAccounts.contains(account.provider))
+            m_changedAccounts.insert(account.provider, account);
+    for (const auto& provider : changes.removedAccounts)
+        if (!m_changedAccounts.contains(provider))
+            m_removedAccounts.insert(provider);
+}
+
+void SiteStore::startCommit()
+{
+    if (m_writing) {
+        // The running write picks this up when it ends.
+        m_saveTimer.stop();
+        return;
+    }
+    StoreChanges changes = takeChanges();
+    if (changes.isEmpty())
+        return;
+    m_writing = true;
+    const quint64 sequence = ++m_sequence;
+    file();
+    auto target = m_file;
+    auto outcome = std::make_shared<StoreFile::Outcome>();
+    m_running = QtConcurrent::run(&m_thread, [target, changes, outcome] { *outcome = target->commit(changes); });
+    m_running.then(this, [this, sequence, outcome, changes] { finishCommit(sequence, *outcome, changes); });
+    m_pendingOutcome = outcome;
+    m_pendingChanges = changes;
+}
+
+void SiteStore::finishCommit(quint64 sequence, const StoreFile::Outcome& outcome, const StoreChanges& changes)
+{
+    if (!m_writing || sequence != m_sequence)
+        return; // already handled by flush()
+    m_writing = false;
+    m_pendingOutcome.reset();
+    m_pendingChanges = {};
+    if (outcome.error) {
+        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
+        restoreChanges(changes);
+    }
+    if (outcome.changedElsewhere)
+        adopt(*outcome.changedElsewhere);
+    Q_EMIT saveFinished();
+    if (!outcome.error)
+        save(); // anything changed while this write ran goes next; an empty change costs nothing
+    if (std::exchange(m_refreshAfterWrite, false))
+        refreshFromDisk();
+}
+
+void SiteStore::flush()
+{
+    m_saveTimer.stop();
+    if (m_writing) {
+        m_running.waitForFinished();
+        if (m_pendingOutcome)
+            finishCommit(m_sequence, *m_pendingOutcome, m_pendingChanges);
+        m_saveTimer.stop();
+    }
+    const StoreChanges changes = takeChanges();
+    if (changes.isEmpty())
+        return;
+    const StoreFile::Outcome outcome = file().commit(changes);
+    if (outcome.error) {
+        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
+        restoreChanges(changes);
+    }
+    if (outcome.changedElsewhere)
+        adopt(*outcome.changedElsewhere);
+    Q_EMIT saveFinished();
+}
+
+void SiteStore::watchForChanges()
+{
+    if (m_watcher)
+        return;
+    const QString folder = QFileInfo(filePath()).absolutePath();
+    QDir().mkpath(folder);
+    m_watcher = new QFileSystemWatcher(this);
+    // The folder, because a save replaces the file; the file too, for edits in place.
+    m_watcher->addPath(folder);
+    if (QFileInfo::exists(filePath()))
+        m_watcher->addPath(filePath());
+    const auto changed = [this] {
+        if (!m_watcher->files().contains(filePath()) && QFileInfo::exists(filePath()))
+            m_watcher->addPath(filePath());
+        m_refreshTimer.start();
+    };
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, changed);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, changed);
+}
+
+void SiteStore::refreshFromDisk()
+{
+    if (m_writing) {
+        m_refreshAfterWrite = true;
+        return;
+    }
+    file();
+    m_writing = true;
+    const quint64 sequence = ++m_sequence;
+    auto target = m_file;
+    auto outcome = std::make_shared<StoreFile::Outcome>();
+    m_running = QtConcurrent::run(&m_thread, [target, outcome] { outcome->changedElsewhere = target->refresh(); });
+    m_running.then(this, [this, sequence, outcome] { finishCommit(sequence, *outcome, {}); });
+    m_pendingOutcome = outcome;
+    m_pendingChanges = {};
+}
+
+void SiteStore::adopt(const StoreDocument& document)
+{
+    adoptSites(document.sites);
+    adoptHosts(document.hosts);
+
+    QList<SourceControlAccount> accounts = document.sourceControlAccounts;
+    for (const auto& account : std::as_const(m_changedAccounts)) {
+        accounts.removeIf([&account](const SourceControlAccount& a) { return a.provider == account.provider; });
+        accounts.append(account);
+    }
+    accounts.removeIf([this](const SourceControlAccount& a) { return m_removedAccounts.contains(a.provider); });
+    sortAccounts(accounts);
+    if (accounts != m_sourceControlAccounts) {
+        m_sourceControlAccounts = std::move(accounts);
+        Q_EMIT sourceControlAccountsChanged();
+    }
+}
+
+// Sites changed here and not yet written keep their values; everything else follows the file.
+void SiteStore::adoptSites(const QList<SiteRecord>& stored)
+{
+    QHash<QUuid, const SiteRecord*> byId;
+    for (const auto& record : stored)
+        byId.insert(record.id, &record);
+    bool listChanged = false;
+    QList<SitePtr> kept;
+    kept.reserve(std::max(m_sites.size(), stored.size()));
+    QSet<QUuid> local;
+    for (const auto& site : std::as_const(m_sites)) {
+        local.insert(site->id());
+        if (const SiteRecord* record = byId.value(site->id())) {
+            if (!isDirty(*site)) {
+                site->update(*record);
+                markSaved(site);
+            }
+            kept.append(site);
+        } else if (isDirty(*site)) {
+            kept.append(site); // not written yet; a removal elsewhere does not lose it
+        } else {
+            m_savedSiteRevision.remove(site->id()); // removed by another process
+            listChanged = true;
+        }
+    }
+    for (const auto& record : stored) {
+        if (local.contains(record.id) || m_removedSites.contains(record.id))
+            continue;
+        auto site = Site::fromRecord(record);
+        markSaved(site);
+        kept.append(std::move(site));
+        listChanged = true;
+    }
+    sortSites(kept);
+    if (listChanged || kept != m_sites) {
+        m_sites = std::move(kept);
+        Q_EMIT sitesChanged();
+    }
+}
+
+void SiteStore::adoptHosts(const QList<HostRecord>& stored)
+{
+    QHash<QUuid, const HostRecord*> byId;
+    for (const auto& record : stored)
+        byId.insert(record.id, &record);
+    bool listChanged = false;
+    QList<HostAccountPtr> kept;
+    QSet<QUuid> local;
+    for (const auto& host : std::as_const(m_hosts)) {
+        local.insert(host->id());
+        if (const HostRecord* record = byId.value(host->id())) {
+            if (!isDirty(*host)) {
+                host->update(*record);
+                m_savedHostRevision.insert(host->id(), host->revision());
+            }
+            kept.append(host);
+        } else if (isDirty(*host)) {
+            kept.append(host);
+        } else {
+            m_savedHostRevision.remove(host->id());
+            listChanged = true;
+        }
+    }
+    for (const auto& record : stored) {
+        if (local.contains(record.id) || m_removedHosts.contains(record.id))
+            continue;
+        auto host = HostAccount::fromRecord(record);
+        m_savedHostRevision.insert(host->id(), host->revision());
+        kept.append(std::move(host));
+        listChanged = true;
+    }
+    sortHosts(kept);
+    if (listChanged || kept != m_hosts) {
+        m_hosts = std::move(kept);
+        Q_EMIT hostsChanged();
+    }
 }
 
 void SiteStore::insertSite(const SitePtr& site)
 {
     m_sites.prepend(site);
+    m_removedSites.remove(site->id());
     Q_EMIT sitesChanged();
     save();
 }
@@ -90,6 +368,8 @@ void SiteStore::remove(const SitePtr& site)
 {
     const QUuid id = site->id();
     m_sites.removeIf([&id](const SitePtr& s) { return s->id() == id; });
+    m_savedSiteRevision.remove(id);
+    m_removedSites.insert(id);
     Q_EMIT sitesChanged();
     save();
 }
@@ -97,6 +377,7 @@ void SiteStore::remove(const SitePtr& site)
 void SiteStore::addHost(const HostAccountPtr& host)
 {
     m_hosts.append(host);
+    m_removedHosts.remove(host->id());
     Q_EMIT hostsChanged();
     save();
 }
@@ -106,6 +387,8 @@ void SiteStore::removeHost(const HostAccountPtr& host)
     m_secrets.remove(host->secretAccount());
     const QUuid id = host->id();
     m_hosts.removeIf([&id](const HostAccountPtr& h) { return h->id() == id; });
+    m_savedHostRevision.remove(id);
+    m_removedHosts.insert(id);
     Q_EMIT hostsChanged();
     save();
 }
@@ -142,8 +425,9 @@ void SiteStore::upsertSourceControl(const SourceControlAccount& account)
 {
     m_sourceControlAccounts.removeIf([&account](const SourceControlAccount& a) { return a.provider == account.provider; });
     m_sourceControlAccounts.append(account);
-    std::stable_sort(m_sourceControlAccounts.begin(), m_sourceControlAccounts.end(),
-                     [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
+    sortAccounts(m_sourceControlAccounts);
+    m_changedAccounts.insert(account.provider, account);
+    m_removedAccounts.remove(account.provider);
     Q_EMIT sourceControlAccountsChanged();
     save();
 }
@@ -153,6 +437,8 @@ void SiteStore::removeSourceControl(SourceControlProvider provider)
     m_secrets.remove(secretAccount(provider));
     const QString raw = toRaw(provider);
     m_sourceControlAccounts.removeIf([&raw](const SourceControlAccount& a) { return a.provider == raw; });
+    m_changedAccounts.remove(raw);
+    m_removedAccounts.insert(raw);
     Q_EMIT sourceControlAccountsChanged();
     save();
 }

@@ -1,325 +1,473 @@
 #include "StoreCodec.h"
 
-#include <nlohmann/json.hpp>
+#include "StoreJsonCursor.h"
 
+#include <array>
+#include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace halvik::StoreCodec {
 
 namespace {
 
-using Json = nlohmann::ordered_json;
-
 // Seconds between the Unix epoch and 2001-01-01 00:00:00 UTC.
 constexpr qint64 kReferenceOffsetSeconds = 978307200;
+constexpr qsizetype kChunkBytes = 1 << 20;
 
 // ---- writing ----
 
-std::string str(const QString& value) { return value.toStdString(); }
+class Writer
+{
+public:
+    explicit Writer(QByteArray& out) : m_out(out) {}
 
-void put(Json& object, const char* key, const std::optional<QString>& value)
+    void open() { m_out.append('{'); m_first = true; }
+    void close() { m_out.append('}'); m_first = false; }
+
+    void key(const char* name)
+    {
+        if (!m_first)
+            m_out.append(',');
+        m_first = false;
+        m_out.append('"').append(name).append("\":");
+    }
+    void string(const char* name, const QString& value)
+    {
+        key(name);
+        quoted(value);
+    }
+    void string(const char* name, const std::optional<QString>& value)
+    {
+        if (value)
+            string(name, *value);
+    }
+    void text(const char* name, const StoredText& value)
+    {
+        key(name);
+        value.appendJson(m_out, StoreLimits::logBytes);
+    }
+    void uuid(const char* name, const QUuid& value) { string(name, uuidString(value)); }
+    void uuid(const char* name, const std::optional<QUuid>& value)
+    {
+        if (value)
+            uuid(name, *value);
+    }
+    void boolean(const char* name, bool value)
+    {
+        key(name);
+        m_out.append(value ? "true" : "false");
+    }
+    template <typename Int>
+    void integer(const char* name, const std::optional<Int>& value)
+    {
+        if (!value)
+            return;
+        key(name);
+        char buffer[24];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, static_cast<qint64>(*value));
+        m_out.append(buffer, result.ptr - buffer);
+    }
+    void date(const char* name, const QDateTime& value)
+    {
+        key(name);
+        number(toReferenceSeconds(value));
+    }
+    void date(const char* name, const std::optional<QDateTime>& value)
+    {
+        if (value)
+            date(name, *value);
+    }
+    // Starts an array value; elements are written with open()/close() or by the caller.
+    void beginArray(const char* name)
+    {
+        key(name);
+        m_out.append('[');
+        m_first = true;
+    }
+    void element()
+    {
+        if (!m_first)
+            m_out.append(',');
+        m_first = true;
+    }
+    void endArray()
+    {
+        m_out.append(']');
+        m_first = false;
+    }
+
+private:
+    void quoted(const QString& value)
+    {
+        const QByteArray utf8 = value.toUtf8();
+        m_out.append('"');
+        StoreJson::appendEscaped(m_out, utf8.constData(), utf8.size());
+        m_out.append('"');
+    }
+    // Shortest text that reads back as the same double; whole numbers keep a ".0".
+    void number(double value)
+    {
+        char buffer[32];
+        const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+        const std::string_view text(buffer, result.ptr - buffer);
+        m_out.append(text.data(), qsizetype(text.size()));
+        if (text.find_first_of(".en") == std::string_view::npos)
+            m_out.append(".0");
+    }
+
+    QByteArray& m_out;
+    bool m_first = true;
+};
+
+void writeOperation(Writer& w, const OperationRecord& op)
 {
-    if (value)
-        object[key] = str(*value);
-}
-void put(Json& object, const char* key, const std::optional<qint64>& value)
-{
-    if (value)
-        object[key] = *value;
-}
-void put(Json& object, const char* key, const std::optional<int>& value)
-{
-    if (value)
-        object[key] = *value;
-}
-void put(Json& object, const char* key, const std::optional<QUuid>& value)
-{
-    if (value)
-        object[key] = str(uuidString(*value));
-}
-void put(Json& object, const char* key, const std::optional<QDateTime>& value)
-{
-    if (value)
-        object[key] = toReferenceSeconds(*value);
+    w.open();
+    w.uuid("id", op.id);
+    w.string("command", op.command);
+    w.text("log", op.log);
+    w.integer("exitCode", op.exitCode);
+    w.date("startedAt", op.startedAt);
+    w.date("finishedAt", op.finishedAt);
+    w.string("kindRaw", op.kindRaw);
+    w.close();
 }
 
-Json encodeOperation(const SiteOperation& op)
+void writeDeployment(Writer& w, const DeploymentRecord& d)
 {
-    Json o = Json::object();
-    o["id"] = str(uuidString(op.id()));
-    o["command"] = str(op.command());
-    o["log"] = str(op.log());
-    put(o, "exitCode", op.exitCode());
-    o["startedAt"] = toReferenceSeconds(op.startedAt());
-    put(o, "finishedAt", op.finishedAt());
-    o["kindRaw"] = str(op.kindRaw());
-    return o;
+    w.open();
+    w.uuid("id", d.id);
+    w.date("startedAt", d.startedAt);
+    w.date("finishedAt", d.finishedAt);
+    w.string("status", d.status);
+    w.text("log", d.log);
+    w.integer("forgeDeploymentId", d.forgeDeploymentId);
+    w.string("serverName", d.serverName);
+    w.string("siteName", d.siteName);
+    w.close();
 }
 
-Json encodeDeployment(const Deployment& d)
+void writeSite(QByteArray& out, const SiteRecord& s)
 {
-    Json o = Json::object();
-    o["id"] = str(uuidString(d.id()));
-    o["startedAt"] = toReferenceSeconds(d.startedAt());
-    put(o, "finishedAt", d.finishedAt());
-    o["status"] = str(d.status());
-    o["log"] = str(d.log());
-    put(o, "forgeDeploymentId", d.forgeDeploymentId());
-    o["serverName"] = str(d.serverName());
-    o["siteName"] = str(d.siteName());
-    return o;
+    Writer w(out);
+    w.open();
+    w.uuid("id", s.id);
+    w.string("name", s.name);
+    w.string("path", s.path);
+    w.date("createdAt", s.createdAt);
+    w.string("phpSourceRaw", s.phpSourceRaw);
+    w.string("managedPHPVersion", s.managedPHPVersion);
+    w.boolean("herdLinked", s.herdLinked);
+    w.integer("localPort", s.localPort);
+    w.string("githubRepo", s.githubRepo);
+    w.integer("forgeServerId", s.forgeServerId);
+    w.integer("forgeSiteId", s.forgeSiteId);
+    w.uuid("forgeHostId", s.forgeHostId);
+    w.string("cloudAppId", s.cloudAppId);
+    w.string("cloudEnvId", s.cloudEnvId);
+    w.uuid("cloudHostId", s.cloudHostId);
+    w.string("cloudURL", s.cloudURL);
+    w.boolean("usesSSG", s.usesSSG);
+    w.string("staticHostKind", s.staticHostKind);
+    w.string("staticHostSiteId", s.staticHostSiteId);
+    w.string("staticHostURL", s.staticHostURL);
+    w.date("lastStaticBuildAt", s.lastStaticBuildAt);
+    w.string("notes", s.notes);
+    w.beginArray("operations");
+    const qsizetype firstKept = std::max<qsizetype>(0, s.operations.size() - StoreLimits::operationsPerSite);
+    for (qsizetype i = firstKept; i < s.operations.size(); ++i) {
+        w.element();
+        writeOperation(w, s.operations.at(i));
+    }
+    w.endArray();
+    w.beginArray("deployments");
+    for (const auto& d : s.deployments) {
+        w.element();
+        writeDeployment(w, d);
+    }
+    w.endArray();
+    w.close();
 }
 
-Json encodeSite(const Site& s)
+void writeHost(QByteArray& out, const HostRecord& h)
 {
-    Json o = Json::object();
-    o["id"] = str(uuidString(s.id()));
-    o["name"] = str(s.name());
-    o["path"] = str(s.path());
-    o["createdAt"] = toReferenceSeconds(s.createdAt());
-    o["phpSourceRaw"] = str(s.phpSourceRaw());
-    put(o, "managedPHPVersion", s.managedPHPVersion());
-    o["herdLinked"] = s.herdLinked();
-    put(o, "localPort", s.localPort());
-    put(o, "githubRepo", s.githubRepo());
-    put(o, "forgeServerId", s.forgeServerId());
-    put(o, "forgeSiteId", s.forgeSiteId());
-    put(o, "forgeHostId", s.forgeHostId());
-    put(o, "cloudAppId", s.cloudAppId());
-    put(o, "cloudEnvId", s.cloudEnvId());
-    put(o, "cloudHostId", s.cloudHostId());
-    put(o, "cloudURL", s.cloudURL());
-    o["usesSSG"] = s.usesSSG();
-    put(o, "staticHostKind", s.staticHostKind());
-    put(o, "staticHostSiteId", s.staticHostSiteId());
-    put(o, "staticHostURL", s.staticHostURL());
-    put(o, "lastStaticBuildAt", s.lastStaticBuildAt());
-    o["notes"] = str(s.notes());
-    Json operations = Json::array();
-    for (const auto& op : s.operations())
-        operations.push_back(encodeOperation(*op));
-    o["operations"] = std::move(operations);
-    Json deployments = Json::array();
-    for (const auto& d : s.deployments())
-        deployments.push_back(encodeDeployment(*d));
-    o["deployments"] = std::move(deployments);
-    return o;
+    Writer w(out);
+    w.open();
+    w.uuid("id", h.id);
+    w.string("providerRaw", h.providerRaw);
+    w.string("label", h.label);
+    w.date("createdAt", h.createdAt);
+    w.date("lastVerifiedAt", h.lastVerifiedAt);
+    w.string("providerAccountID", h.providerAccountID);
+    w.close();
 }
 
-Json encodeHost(const HostAccount& h)
+void writeAccount(QByteArray& out, const SourceControlAccount& a)
 {
-    Json o = Json::object();
-    o["id"] = str(uuidString(h.id()));
-    o["providerRaw"] = str(h.providerRaw());
-    o["label"] = str(h.label());
-    o["createdAt"] = toReferenceSeconds(h.createdAt());
-    put(o, "lastVerifiedAt", h.lastVerifiedAt());
-    put(o, "providerAccountID", h.providerAccountID());
-    return o;
+    Writer w(out);
+    w.open();
+    w.string("provider", a.provider);
+    w.string("login", a.login);
+    w.date("connectedAt", a.connectedAt);
+    w.close();
 }
 
 // ---- reading ----
 
-// Reads fields of one JSON object, naming the object's place in the document in its errors.
-class Reader
+// Walks one object's members. Keys written by older versions read as plain keys: `_$…`
+// bookkeeping is skipped and one leading underscore dropped; where a document holds both
+// spellings, the plain one wins. Unknown keys and null values are skipped (null is "unset").
+// Returns the set of fields seen, one bit per name.
+template <std::size_t N, typename Handle>
+quint32 readMembers(StoreJsonCursor& c, const JsonPlace& place, const std::array<const char*, N>& names,
+                    Handle&& handle)
 {
-public:
-    Reader(const Json& object, QString where) : m_object(object), m_where(std::move(where))
-    {
-        if (!object.is_object())
-            fail(QStringLiteral("expected an object"));
-    }
-
-    [[noreturn]] void fail(const QString& problem) const
-    {
-        throw StoreDecodeError(m_where + QStringLiteral(": ") + problem + QLatin1Char('.'));
-    }
-
-    // The value for `key`, or nullptr when absent or null.
-    const Json* find(const char* key) const
-    {
-        auto it = m_object.find(key);
-        if (it == m_object.end() || it->is_null())
-            return nullptr;
-        return &*it;
-    }
-    const Json& need(const char* key) const
-    {
-        const Json* value = find(key);
-        if (!value)
-            fail(QStringLiteral("the required key “%1” is missing").arg(QLatin1String(key)));
-        return *value;
-    }
-    [[noreturn]] void wrongType(const char* key, const char* expected) const
-    {
-        fail(QStringLiteral("“%1” is not %2").arg(QLatin1String(key), QLatin1String(expected)));
-    }
-
-    QString string(const char* key) const { return asString(key, need(key)); }
-    std::optional<QString> optString(const char* key) const
-    {
-        const Json* v = find(key);
-        return v ? std::optional(asString(key, *v)) : std::nullopt;
-    }
-    bool boolean(const char* key) const { return asBool(key, need(key)); }
-    std::optional<bool> optBool(const char* key) const
-    {
-        const Json* v = find(key);
-        return v ? std::optional(asBool(key, *v)) : std::nullopt;
-    }
-    std::optional<qint64> optInteger(const char* key) const
-    {
-        const Json* v = find(key);
-        if (!v)
-            return std::nullopt;
-        if (v->is_number_integer())
-            return v->get<qint64>();
-        if (v->is_number_float()) {
-            const double d = v->get<double>();
-            if (std::isfinite(d) && std::trunc(d) == d && std::fabs(d) < 9.0e15)
-                return static_cast<qint64>(d);
+    static_assert(N <= 32);
+    c.enterObject(place);
+    quint32 seen = 0;
+    quint32 plainSeen = 0;
+    QByteArrayView key;
+    QByteArray scratch;
+    while (c.nextKey(key, scratch)) {
+        bool legacy = false;
+        if (key.startsWith("_$")) {
+            c.skipValue();
+            continue;
         }
-        wrongType(key, "an integer");
+        if (key.startsWith('_')) {
+            key = key.sliced(1);
+            legacy = true;
+        }
+        std::size_t index = N;
+        for (std::size_t i = 0; i < N; ++i) {
+            if (key == QByteArrayView(names[i])) {
+                index = i;
+                break;
+            }
+        }
+        const quint32 bit = index < N ? (1u << index) : 0;
+        if (index == N || (legacy && (plainSeen & bit)) || c.skipNull()) {
+            if (index == N || (legacy && (plainSeen & bit)))
+                c.skipValue();
+            continue;
+        }
+        handle(index, JsonPlace{&place, names[index], -1});
+        seen |= bit;
+        if (!legacy)
+            plainSeen |= bit;
     }
-    std::optional<int> optInt(const char* key) const
-    {
-        const auto v = optInteger(key);
-        if (v && (*v < std::numeric_limits<int>::min() || *v > std::numeric_limits<int>::max()))
-            wrongType(key, "a 32-bit integer");
-        return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
-    }
-    QDateTime date(const char* key) const { return asDate(key, need(key)); }
-    std::optional<QDateTime> optDate(const char* key) const
-    {
-        const Json* v = find(key);
-        return v ? std::optional(asDate(key, *v)) : std::nullopt;
-    }
-    QUuid uuid(const char* key) const { return asUuid(key, need(key)); }
-    std::optional<QUuid> optUuid(const char* key) const
-    {
-        const Json* v = find(key);
-        return v ? std::optional(asUuid(key, *v)) : std::nullopt;
-    }
-    const Json* optArray(const char* key) const
-    {
-        const Json* v = find(key);
-        if (v && !v->is_array())
-            wrongType(key, "an array");
-        return v;
-    }
-    const Json& array(const char* key) const
-    {
-        const Json& v = need(key);
-        if (!v.is_array())
-            wrongType(key, "an array");
-        return v;
-    }
-    const QString& where() const { return m_where; }
+    return seen;
+}
 
-private:
-    QString asString(const char* key, const Json& v) const
+template <std::size_t N>
+void requireMembers(StoreJsonCursor& c, const JsonPlace& place, const std::array<const char*, N>& names,
+                    quint32 seen, quint32 required)
+{
+    const quint32 missing = required & ~seen;
+    if (!missing)
+        return;
+    for (std::size_t i = 0; i < N; ++i)
+        if (missing & (1u << i))
+            c.fail(place, QStringLiteral("the required key “%1” is missing").arg(QLatin1String(names[i])));
+}
+
+constexpr quint32 bits(std::initializer_list<int> indexes)
+{
+    quint32 mask = 0;
+    for (int i : indexes)
+        mask |= 1u << i;
+    return mask;
+}
+
+// Typed values.
+struct Values
+{
+    StoreJsonCursor& c;
+
+    QString string(const JsonPlace& at) { return c.readString(at).decode(); }
+    StoredText text(const JsonPlace& at)
     {
-        if (!v.is_string())
-            wrongType(key, "a string");
-        return QString::fromStdString(v.get<std::string>());
+        const auto s = c.readString(at);
+        return StoredText::fromJsonBody(c.buffer(), s.body, s.size, s.escaped);
     }
-    bool asBool(const char* key, const Json& v) const
+    bool boolean(const JsonPlace& at) { return c.readBool(at); }
+    qint64 integer(const JsonPlace& at)
     {
-        if (!v.is_boolean())
-            wrongType(key, "a boolean");
-        return v.get<bool>();
+        bool integral = false;
+        qint64 whole = 0;
+        const double value = c.readNumber(at, &integral, &whole);
+        if (integral)
+            return whole;
+        if (std::isfinite(value) && std::trunc(value) == value && std::fabs(value) < 9.0e15)
+            return static_cast<qint64>(value);
+        c.fail(at, QStringLiteral("expected an integer"));
     }
-    QDateTime asDate(const char* key, const Json& v) const
+    int int32(const JsonPlace& at)
     {
-        if (!v.is_number() || !std::isfinite(v.get<double>()) || std::fabs(v.get<double>()) > 1.0e11)
-            wrongType(key, "a date");
-        return fromReferenceSeconds(v.get<double>());
+        const qint64 value = integer(at);
+        if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+            c.fail(at, QStringLiteral("expected a 32-bit integer"));
+        return static_cast<int>(value);
     }
-    QUuid asUuid(const char* key, const Json& v) const
+    QDateTime date(const JsonPlace& at)
     {
-        if (!v.is_string())
-            wrongType(key, "a UUID string");
-        const QString text = QString::fromStdString(v.get<std::string>());
-        const QUuid id = QUuid::fromString(text);
-        if (id.isNull() || text.size() != 36)
-            wrongType(key, "a UUID string");
+        const double value = c.readNumber(at);
+        if (!std::isfinite(value) || std::fabs(value) > 1.0e11)
+            c.fail(at, QStringLiteral("expected a date"));
+        return fromReferenceSeconds(value);
+    }
+    QUuid uuid(const JsonPlace& at)
+    {
+        const auto s = c.readString(at);
+        const QUuid id = s.size == 36 && !s.escaped ? QUuid::fromString(QLatin1StringView(s.body, s.size)) : QUuid();
+        if (id.isNull())
+            c.fail(at, QStringLiteral("expected a UUID string"));
         return id;
     }
-
-    const Json& m_object;
-    QString m_where;
 };
 
-SiteOperationPtr decodeOperation(const Json& json, const QString& where)
+OperationRecord readOperation(StoreJsonCursor& c, const JsonPlace& place)
 {
-    Reader r(json, where);
-    auto op = std::make_shared<SiteOperation>(r.uuid("id"), r.string("command"), r.string("kindRaw"),
-                                              r.date("startedAt"));
-    op->setLog(r.optString("log").value_or(QString()));
-    op->setExitCode(r.optInt("exitCode"));
-    op->setFinishedAt(r.optDate("finishedAt"));
+    static constexpr std::array<const char*, 7> names{"id", "command", "log", "exitCode", "startedAt", "finishedAt", "kindRaw"};
+    OperationRecord op;
+    Values v{c};
+    const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
+        switch (field) {
+        case 0: op.id = v.uuid(at); break;
+        case 1: op.command = v.string(at); break;
+        case 2: op.log = v.text(at); break;
+        case 3: op.exitCode = v.int32(at); break;
+        case 4: op.startedAt = v.date(at); break;
+        case 5: op.finishedAt = v.date(at); break;
+        case 6: op.kindRaw = v.string(at); break;
+        }
+    });
+    requireMembers(c, place, names, seen, bits({0, 1, 4, 6}));
     return op;
 }
 
-DeploymentPtr decodeDeployment(const Json& json, const QString& where)
+DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
 {
-    Reader r(json, where);
-    auto d = std::make_shared<Deployment>(r.uuid("id"), r.date("startedAt"), r.string("status"),
-                                          r.string("serverName"), r.string("siteName"));
-    d->setFinishedAt(r.optDate("finishedAt"));
-    d->setLog(r.optString("log").value_or(QString()));
-    d->setForgeDeploymentId(r.optInteger("forgeDeploymentId"));
+    static constexpr std::array<const char*, 8> names{"id", "startedAt", "finishedAt", "status", "log",
+                                                      "forgeDeploymentId", "serverName", "siteName"};
+    DeploymentRecord d;
+    Values v{c};
+    const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
+        switch (field) {
+        case 0: d.id = v.uuid(at); break;
+        case 1: d.startedAt = v.date(at); break;
+        case 2: d.finishedAt = v.date(at); break;
+        case 3: d.status = v.string(at); break;
+        case 4: d.log = v.text(at); break;
+        case 5: d.forgeDeploymentId = v.integer(at); break;
+        case 6: d.serverName = v.string(at); break;
+        case 7: d.siteName = v.string(at); break;
+        }
+    });
+    requireMembers(c, place, names, seen, bits({0, 1, 3, 6, 7}));
     return d;
 }
 
-SitePtr decodeSite(const Json& json, const QString& where)
+SiteRecord readSite(StoreJsonCursor& c, const JsonPlace& place)
 {
-    Reader r(json, where);
-    auto s = std::make_shared<Site>(r.uuid("id"), r.string("name"), r.string("path"), r.date("createdAt"),
-                                    r.string("phpSourceRaw"), r.boolean("herdLinked"));
-    s->setManagedPHPVersion(r.optString("managedPHPVersion"));
-    s->setLocalPort(r.optInt("localPort"));
-    s->setGithubRepo(r.optString("githubRepo"));
-    s->setForgeServerId(r.optInteger("forgeServerId"));
-    s->setForgeSiteId(r.optInteger("forgeSiteId"));
-    s->setForgeHostId(r.optUuid("forgeHostId"));
-    s->setCloudAppId(r.optString("cloudAppId"));
-    s->setCloudEnvId(r.optString("cloudEnvId"));
-    s->setCloudHostId(r.optUuid("cloudHostId"));
-    s->setCloudURL(r.optString("cloudURL"));
-    s->setUsesSSG(r.optBool("usesSSG").value_or(false));
-    s->setStaticHostKind(r.optString("staticHostKind"));
-    s->setStaticHostSiteId(r.optString("staticHostSiteId"));
-    s->setStaticHostURL(r.optString("staticHostURL"));
-    s->setLastStaticBuildAt(r.optDate("lastStaticBuildAt"));
-    s->setNotes(r.optString("notes").value_or(QString()));
-    QList<SiteOperationPtr> operations;
-    if (const Json* list = r.optArray("operations"))
-        for (std::size_t i = 0; i < list->size(); ++i)
-            operations.append(decodeOperation((*list)[i], where + QStringLiteral(".operations[%1]").arg(i)));
-    s->setOperations(std::move(operations));
-    QList<DeploymentPtr> deployments;
-    if (const Json* list = r.optArray("deployments"))
-        for (std::size_t i = 0; i < list->size(); ++i)
-            deployments.append(decodeDeployment((*list)[i], where + QStringLiteral(".deployments[%1]").arg(i)));
-    s->setDeployments(std::move(deployments));
+    static constexpr std::array<const char*, 24> names{
+        "id",          "name",          "path",           "createdAt",       "phpSourceRaw",      "managedPHPVersion",
+        "herdLinked",  "localPort",     "githubRepo",     "forgeServerId",   "forgeSiteId",       "forgeHostId",
+        "cloudAppId",  "cloudEnvId",    "cloudHostId",    "cloudURL",        "usesSSG",           "staticHostKind",
+        "staticHostSiteId", "staticHostURL", "lastStaticBuildAt", "notes",   "operations",        "deployments"};
+    SiteRecord s;
+    Values v{c};
+    const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
+        switch (field) {
+        case 0: s.id = v.uuid(at); break;
+        case 1: s.name = v.string(at); break;
+        case 2: s.path = v.string(at); break;
+        case 3: s.createdAt = v.date(at); break;
+        case 4: s.phpSourceRaw = v.string(at); break;
+        case 5: s.managedPHPVersion = v.string(at); break;
+        case 6: s.herdLinked = v.boolean(at); break;
+        case 7: s.localPort = v.int32(at); break;
+        case 8: s.githubRepo = v.string(at); break;
+        case 9: s.forgeServerId = v.integer(at); break;
+        case 10: s.forgeSiteId = v.integer(at); break;
+        case 11: s.forgeHostId = v.uuid(at); break;
+        case 12: s.cloudAppId = v.string(at); break;
+        case 13: s.cloudEnvId = v.string(at); break;
+        case 14: s.cloudHostId = v.uuid(at); break;
+        case 15: s.cloudURL = v.string(at); break;
+        case 16: s.usesSSG = v.boolean(at); break;
+        case 17: s.staticHostKind = v.string(at); break;
+        case 18: s.staticHostSiteId = v.string(at); break;
+        case 19: s.staticHostURL = v.string(at); break;
+        case 20: s.lastStaticBuildAt = v.date(at); break;
+        case 21: s.notes = v.string(at); break;
+        case 22: {
+            s.operations.clear();
+            c.enterArray(at);
+            for (qsizetype i = 0; c.nextElement(); ++i)
+                s.operations.append(readOperation(c, JsonPlace{&at, nullptr, i}));
+            break;
+        }
+        case 23: {
+            s.deployments.clear();
+            c.enterArray(at);
+            for (qsizetype i = 0; c.nextElement(); ++i)
+                s.deployments.append(readDeployment(c, JsonPlace{&at, nullptr, i}));
+            break;
+        }
+        }
+    });
+    requireMembers(c, place, names, seen, bits({0, 1, 2, 3, 4, 6}));
+    // Histories grow at the end; only the newest are kept.
+    if (s.operations.size() > StoreLimits::operationsPerSite)
+        s.operations.remove(0, s.operations.size() - StoreLimits::operationsPerSite);
     return s;
 }
 
-HostAccountPtr decodeHost(const Json& json, const QString& where)
+HostRecord readHost(StoreJsonCursor& c, const JsonPlace& place)
 {
-    Reader r(json, where);
-    auto h = std::make_shared<HostAccount>(r.uuid("id"), r.string("providerRaw"), r.string("label"),
-                                           r.date("createdAt"));
-    h->setLastVerifiedAt(r.optDate("lastVerifiedAt"));
-    h->setProviderAccountID(r.optString("providerAccountID"));
+    static constexpr std::array<const char*, 6> names{"id", "providerRaw", "label", "createdAt", "lastVerifiedAt",
+                                                      "providerAccountID"};
+    HostRecord h;
+    Values v{c};
+    const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
+        switch (field) {
+        case 0: h.id = v.uuid(at); break;
+        case 1: h.providerRaw = v.string(at); break;
+        case 2: h.label = v.string(at); break;
+        case 3: h.createdAt = v.date(at); break;
+        case 4: h.lastVerifiedAt = v.date(at); break;
+        case 5: h.providerAccountID = v.string(at); break;
+        }
+    });
+    requireMembers(c, place, names, seen, bits({0, 1, 2, 3}));
     return h;
 }
 
-SourceControlAccount decodeAccount(const Json& json, const QString& where)
+SourceControlAccount readAccount(StoreJsonCursor& c, const JsonPlace& place)
 {
-    Reader r(json, where);
-    return SourceControlAccount{r.string("provider"), r.string("login"), r.date("connectedAt")};
+    static constexpr std::array<const char*, 3> names{"provider", "login", "connectedAt"};
+    SourceControlAccount a;
+    Values v{c};
+    const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
+        switch (field) {
+        case 0: a.provider = v.string(at); break;
+        case 1: a.login = v.string(at); break;
+        case 2: a.connectedAt = v.date(at); break;
+        }
+    });
+    requireMembers(c, place, names, seen, bits({0, 1, 2}));
+    return a;
+}
+
+template <typename Record, typename Read>
+QList<Record> readList(StoreJsonCursor& c, const JsonPlace& at, Read read)
+{
+    QList<Record> out;
+    c.enterArray(at);
+    for (qsizetype i = 0; c.nextElement(); ++i)
+        out.append(read(c, JsonPlace{&at, nullptr, i}));
+    return out;
 }
 
 } // namespace
@@ -335,47 +483,93 @@ QDateTime fromReferenceSeconds(double seconds)
     return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(msecs)), Qt::UTC);
 }
 
-QByteArray encode(const StoreSnapshot& snapshot)
+void write(const StoreDocument& document, const std::function<void(const QByteArray&)>& sink)
 {
-    Json document = Json::object();
-    Json sites = Json::array();
-    for (const auto& site : snapshot.sites)
-        sites.push_back(encodeSite(*site));
-    document["sites"] = std::move(sites);
-    Json hosts = Json::array();
-    for (const auto& host : snapshot.hosts)
-        hosts.push_back(encodeHost(*host));
-    document["hosts"] = std::move(hosts);
-    Json accounts = Json::array();
-    for (const auto& account : snapshot.sourceControlAccounts) {
-        Json o = Json::object();
-        o["provider"] = str(account.provider);
-        o["login"] = str(account.login);
-        o["connectedAt"] = toReferenceSeconds(account.connectedAt);
-        accounts.push_back(std::move(o));
-    }
-    document["sourceControlAccounts"] = std::move(accounts);
-    // Strings came from QString, so they are valid UTF-8; replace anything odd rather than throw.
-    return QByteArray::fromStdString(document.dump(-1, ' ', false, Json::error_handler_t::replace));
+    QByteArray chunk;
+    chunk.reserve(kChunkBytes + kChunkBytes / 4);
+    const auto flushIfFull = [&] {
+        if (chunk.size() >= kChunkBytes) {
+            sink(chunk);
+            chunk.resize(0);
+        }
+    };
+    const auto list = [&](const char* key, const auto& records, auto writeOne) {
+        chunk.append('"').append(key).append("\":[");
+        bool first = true;
+        for (const auto& record : records) {
+            if (!first)
+                chunk.append(',');
+            first = false;
+            writeOne(chunk, record);
+            flushIfFull();
+        }
+        chunk.append(']');
+    };
+    chunk.append('{');
+    list("sites", document.sites, writeSite);
+    chunk.append(',');
+    list("hosts", document.hosts, writeHost);
+    chunk.append(',');
+    list("sourceControlAccounts", document.sourceControlAccounts, writeAccount);
+    chunk.append('}');
+    sink(chunk);
 }
 
-StoreSnapshot decode(const QByteArray& bytes)
+QByteArray encode(const StoreDocument& document)
 {
-    Json document = Json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
-    if (document.is_discarded())
-        throw StoreDecodeError(QStringLiteral("The data isn’t valid JSON."));
-    Reader root(document, QStringLiteral("store"));
+    QByteArray out;
+    write(document, [&out](const QByteArray& chunk) { out.append(chunk); });
+    return out;
+}
+
+QByteArray encodeSite(const SiteRecord& site)
+{
+    QByteArray out;
+    writeSite(out, site);
+    return out;
+}
+
+StoreDocument decode(const QByteArray& bytes)
+{
+    static constexpr std::array<const char*, 3> names{"sites", "hosts", "sourceControlAccounts"};
+    StoreJsonCursor c(bytes);
+    const JsonPlace root{nullptr, "store", -1};
+    StoreDocument document;
+    const quint32 seen = readMembers(c, root, names, [&](std::size_t field, const JsonPlace& at) {
+        switch (field) {
+        case 0: document.sites = readList<SiteRecord>(c, at, readSite); break;
+        case 1: document.hosts = readList<HostRecord>(c, at, readHost); break;
+        case 2: document.sourceControlAccounts = readList<SourceControlAccount>(c, at, readAccount); break;
+        }
+    });
+    requireMembers(c, root, names, seen, bits({0, 1}));
+    c.expectEnd();
+    return document;
+}
+
+} // namespace halvik::StoreCodec
+
+namespace halvik::StoreCodec {
+
+StoreDocument records(const StoreSnapshot& snapshot)
+{
+    StoreDocument document;
+    for (const auto& site : snapshot.sites)
+        document.sites.append(site->record());
+    for (const auto& host : snapshot.hosts)
+        document.hosts.append(host->record());
+    document.sourceControlAccounts = snapshot.sourceControlAccounts;
+    return document;
+}
+
+StoreSnapshot objects(const StoreDocument& document)
+{
     StoreSnapshot snapshot;
-    const Json& sites = root.array("sites");
-    for (std::size_t i = 0; i < sites.size(); ++i)
-        snapshot.sites.append(decodeSite(sites[i], QStringLiteral("sites[%1]").arg(i)));
-    const Json& hosts = root.array("hosts");
-    for (std::size_t i = 0; i < hosts.size(); ++i)
-        snapshot.hosts.append(decodeHost(hosts[i], QStringLiteral("hosts[%1]").arg(i)));
-    if (const Json* accounts = root.optArray("sourceControlAccounts"))
-        for (std::size_t i = 0; i < accounts->size(); ++i)
-            snapshot.sourceControlAccounts.append(
-                decodeAccount((*accounts)[i], QStringLiteral("sourceControlAccounts[%1]").arg(i)));
+    for (const auto& site : document.sites)
+        snapshot.sites.append(Site::fromRecord(site));
+    for (const auto& host : document.hosts)
+        snapshot.hosts.append(HostAccount::fromRecord(host));
+    snapshot.sourceControlAccounts = document.sourceControlAccounts;
     return snapshot;
 }
 

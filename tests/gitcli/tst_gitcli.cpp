@@ -95,6 +95,7 @@ private Q_SLOTS:
         QVERIFY(commit.out.contains("Edit a"));
         QVERIFY(!site->operations().isEmpty());
         QVERIFY(site->operations().last()->command().startsWith("git commit --only -m Edit a"));
+        store.flush(); // as the command's exit does
         SecretStore secrets2(box.path("secrets.json"));
         SiteStore reloaded(secrets2, box.path("store"));
         reloaded.load();

@@ -161,6 +161,7 @@ private Q_SLOTS:
         QVERIFY(!plain->usesSSG());
 
         // Newest first, and on disk.
+        f->services.store().flush();
         SiteStore reread(f->secrets, QFileInfo(f->services.store().filePath()).path());
         reread.load();
         QCOMPARE(reread.sites().size(), 3);

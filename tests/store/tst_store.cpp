@@ -1,7 +1,6 @@
 #include "TestMain.h"
 
 #include "models/SecretStore.h"
-#include "models/LegacyKeys.h"
 #include "models/SiteStore.h"
 #include "models/SourceControlProviders.h"
 #include "models/StoreCodec.h"
@@ -122,15 +121,33 @@ private Q_SLOTS:
         QCOMPARE(alpha->deployments().first()->forgeDeploymentId(), std::optional<qint64>(77));
     }
 
-    void prefixRulesApplyAtEveryDepth()
+    void legacyKeyRulesApplyAtEveryDepth()
     {
-        const QByteArray in = R"({"_$x":1,"__a":{"_b":[{"c":"_keep","_$d":2}]},"e":"_f"})";
-        const auto out = QJsonDocument::fromJson(*normalizeObservableKeys(in)).object();
-        QCOMPARE(out.keys(), QStringList({"_a", "e"}));
-        const auto inner = out["_a"].toObject()["b"].toArray().first().toObject();
-        QCOMPARE(inner.keys(), QStringList({"c"}));
-        QCOMPARE(inner["c"].toString(), QString("_keep")); // string values are never altered
-        QVERIFY(!normalizeObservableKeys("{not json").has_value());
+        // `_$…` keys vanish wherever they are, one leading underscore is dropped, the plain
+        // spelling wins over the legacy one in either order, and string values are untouched.
+        const QByteArray bytes =
+            QStringLiteral("{\"_$top\":{\"x\":[1,{\"y\":\"z\"}]},\"sites\":[{\"_id\":\"%1\",\"name\":\"_keep\","
+                           "\"_name\":\"legacy\",\"_path\":\"/p\",\"__notes\":\"ignored\",\"_createdAt\":1,"
+                           "\"_phpSourceRaw\":\"automatic\",\"_herdLinked\":true,\"_$reg\":{},\"_operations\":[{"
+                           "\"_id\":\"%2\",\"_command\":\"ls\",\"_log\":\"a\\\"b\\u00e9\\n\",\"_startedAt\":2,"
+                           "\"_kindRaw\":\"shell\",\"_exitCode\":3,\"exitCode\":4,\"_$obs\":[]}]}],\"hosts\":[]}")
+                .arg(kSiteA, kOp)
+                .toUtf8();
+        // A skipped value may hold brackets inside its strings.
+        const StoreDocument document = StoreCodec::decode("{\"_$skip\":[\"]}\",{\"a\":\"{\"}]," + bytes.mid(1));
+        QCOMPARE(document.sites.size(), 1);
+        const SiteRecord& site = document.sites.first();
+        QCOMPARE(site.name, QString("_keep"));
+        QCOMPARE(site.notes, QString());
+        QVERIFY(site.herdLinked);
+        QCOMPARE(site.operations.size(), 1);
+        QCOMPARE(site.operations.first().exitCode, std::optional<int>(4));
+        QCOMPARE(site.operations.first().log.text(), QString::fromUtf8("a\"bé\n"));
+
+        // Malformed documents fail whole, with the place named.
+        for (const char* bad : {R"({"sites":[)", R"({"sites":[],"hosts":[]} x)", R"({"sites":[{"id":"x"}],"hosts":[]})",
+                                R"({"sites":[],"hosts":[],"sourceControlAccounts":[{"provider":"github"}]})"})
+            QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(bad));
     }
 
     void optionalKeysMissingOrNullAndRequiredKeysMissing()
@@ -138,7 +155,7 @@ private Q_SLOTS:
         const QString site = QStringLiteral(R"({"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"managed",)"
                                             R"("herdLinked":false,"localPort":null,"githubRepo":null%2})")
                                  .arg(kSiteA);
-        auto snapshot = StoreCodec::decode(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg("")).toUtf8());
+        auto snapshot = StoreCodec::decodeObjects(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg("")).toUtf8());
         const auto s = snapshot.sites.first();
         QVERIFY(!s->localPort() && !s->githubRepo());
         QVERIFY(!s->usesSSG());
@@ -148,13 +165,13 @@ private Q_SLOTS:
 
         // Without herdLinked, with a wrong type, or with a bad UUID the whole document fails.
         const QString noHerd = QString(R"({"sites":[{"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"x"}],"hosts":[]})").arg(kSiteA);
-        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(noHerd.toUtf8()));
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decodeObjects(noHerd.toUtf8()));
         QVERIFY_THROWS_EXCEPTION(StoreDecodeError,
-                                 StoreCodec::decode(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg(R"(,"notes":5)")).toUtf8()));
-        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(R"({"sites":[],"hosts":[{"id":"nope","providerRaw":"forge","label":"","createdAt":0}]})"));
-        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(R"({"sites":[]})"));
+                                 StoreCodec::decodeObjects(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg(R"(,"notes":5)")).toUtf8()));
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decodeObjects(R"({"sites":[],"hosts":[{"id":"nope","providerRaw":"forge","label":"","createdAt":0}]})"));
+        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decodeObjects(R"({"sites":[]})"));
         try {
-            StoreCodec::decode(noHerd.toUtf8());
+            StoreCodec::decodeObjects(noHerd.toUtf8());
         } catch (const StoreDecodeError& error) {
             QVERIFY2(error.description().contains("herdLinked"), qPrintable(error.description()));
         }
@@ -169,6 +186,7 @@ private Q_SLOTS:
         op->appendLine("one");
         site->appendOperation(op);
         store.insertSite(site);
+        store.flush();
 
         const QByteArray bytes = readFile(storePath());
         QVERIFY(!bytes.contains('\n') && !bytes.contains(": "));
@@ -197,6 +215,7 @@ private Q_SLOTS:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(readFile(m_dir->path() + "/" + copies.first()), QByteArray(R"({"sites":[{"id":1}],"hosts":[]})"));
         store.save(); // the original survives in the copy
+        store.flush();
         QCOMPARE(QDir(m_dir->path()).entryList({"store.json.unreadable-*"}).size(), 1);
 
         // A missing file is silent and changes nothing.
@@ -244,6 +263,7 @@ private Q_SLOTS:
         store.removeHost(host);
         store.removeSourceControl(SourceControlProvider::github);
         store.remove(store.sites().first());
+        store.flush();
         QVERIFY(!m_secrets->get(host->secretAccount()));
         QVERIFY(!m_secrets->get("sourceControl.github"));
         QVERIFY(!readFile(m_secrets->filePath()).contains("token"));

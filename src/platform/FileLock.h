@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+namespace halvik {
+
+// An exclusive advisory lock on a lock file, held from construction to destruction, shared
+// by every process that uses the same path. The system drops it if the process dies, so a
+// crash never leaves it held. Blocks until the lock is free.
+class FileLock
+{
+public:
+    explicit FileLock(const QString& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Why the lock could not be taken; the holder then goes on unlocked rather than losing work.
+    const std::optional<QString>& error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    std::optional<QString> m_error;
+};
+
+// What a file looked like when it was last read or written: enough to tell that someone
+// replaced or rewrote it since.
+struct FileStamp
+{
+    bool exists = false;
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 size = 0;
+    qint64 modifiedNs = 0;
+    qint64 changedNs = 0;
+
+    static FileStamp of(const QString& path);
+    bool operator==(const FileStamp&) const = default;
+};
+
+} // namespace halvik
