@@ -2,18 +2,33 @@
 
 #include "platform/AppDataDir.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileLock.h"
 #include "platform/Log.h"
 
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMutexLocker>
+
+#include <nlohmann/json.hpp>
 
 namespace halvik {
 
 namespace {
+
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+QMap<QString, QString> parseSecrets(const QByteArray& bytes)
+{
+    QMap<QString, QString> secrets;
+    const auto json = nlohmann::json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
+    if (!json.is_object())
+        return secrets; // unreadable: treated as empty, and replaced by the next write
+    for (const auto& [key, value] : json.items())
+        if (value.is_string())
+            secrets.insert(QString::fromStdString(key), QString::fromStdString(value.get<std::string>()));
+    return secrets;
 }
+
+} // namespace
 
 SecretStore::SecretStore(QString filePath) : m_filePath(std::move(filePath)) {}
 
@@ -31,11 +46,11 @@ QString SecretStore::filePath() const
 std::optional<QString> SecretStore::get(const QString& account)
 {
     QMutexLocker lock(&m_mutex);
+    syncWithFile();
     if (auto it = m_cache.constFind(account); it != m_cache.constEnd())
         return *it;
     if (m_misses.contains(account))
         return std::nullopt;
-    loadFileIfNeeded();
     const QString value = m_fileSecrets.value(account);
     if (!value.isEmpty()) {
         m_cache.insert(account, value);
@@ -48,6 +63,8 @@ std::optional<QString> SecretStore::get(const QString& account)
 void SecretStore::set(const QString& value, const QString& account)
 {
     QMutexLocker lock(&m_mutex);
+    FileLock fileLock(filePath() + QStringLiteral(".lock"));
+    syncWithFile();
     if (value.isEmpty()) {
         // An empty secret is no secret: keep it out of the cache so get() reports it absent.
         m_cache.remove(account);
@@ -56,7 +73,6 @@ void SecretStore::set(const QString& value, const QString& account)
         m_cache.insert(account, value);
         m_misses.remove(account);
     }
-    loadFileIfNeeded();
     m_fileSecrets.insert(account, value);
     writeFile();
 }
@@ -64,9 +80,10 @@ void SecretStore::set(const QString& value, const QString& account)
 void SecretStore::remove(const QString& account)
 {
     QMutexLocker lock(&m_mutex);
+    FileLock fileLock(filePath() + QStringLiteral(".lock"));
+    syncWithFile();
     m_cache.remove(account);
     m_misses.insert(account);
-    loadFileIfNeeded();
     if (m_fileSecrets.remove(account) > 0)
         writeFile();
 }
@@ -74,7 +91,7 @@ void SecretStore::remove(const QString& account)
 void SecretStore::warmup(const QStringList& requiredAccounts)
 {
     QMutexLocker lock(&m_mutex);
-    loadFileIfNeeded();
+    syncWithFile();
     for (auto it = m_fileSecrets.constBegin(); it != m_fileSecrets.constEnd(); ++it) {
         if (!it.value().isEmpty()) {
             m_cache.insert(it.key(), it.value());
@@ -91,38 +108,49 @@ void SecretStore::warmup(const QStringList& requiredAccounts)
 
 void SecretStore::migrateLegacyItems()
 {
-    // Earlier versions kept secrets in the macOS keychain. No such items exist on Linux, and
-    // this build has no keychain access, so there is nothing to migrate.
+    // Earlier versions on another platform kept secrets in its system secret store. No such
+    // items exist here, so there is nothing to migrate.
 }
 
-void SecretStore::loadFileIfNeeded()
+// Reads the file when this process has not seen it yet or another process replaced it since.
+// A file that went missing leaves what is in memory alone.
+void SecretStore::syncWithFile()
 {
-    if (m_fileLoaded)
+    const QString path = filePath();
+    const FileStamp stamp = FileStamp::of(path);
+    if (m_fileLoaded && stamp == m_stamp)
         return;
+    const bool changedElsewhere = m_fileLoaded;
     m_fileLoaded = true;
-    ++m_fileReads;
-    QFile file(filePath());
+    m_stamp = stamp;
+    if (!stamp.exists)
+        return;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-    const QJsonObject object = document.object();
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it)
-        if (it.value().isString())
-            m_fileSecrets.insert(it.key(), it.value().toString());
+    ++m_fileReads;
+    m_fileSecrets = parseSecrets(file.readAll());
+    if (changedElsewhere) {
+        // Another process stored or removed secrets: answer from its file from now on.
+        m_cache.clear();
+        m_misses.clear();
+    }
 }
 
 void SecretStore::writeFile()
 {
-    QJsonObject object;
+    nlohmann::ordered_json object = nlohmann::ordered_json::object();
     for (auto it = m_fileSecrets.constBegin(); it != m_fileSecrets.constEnd(); ++it)
-        object.insert(it.key(), it.value());
+        object[it.key().toStdString()] = it.value().toStdString();
     const QString path = filePath();
-    if (auto error = writeFileAtomically(path, QJsonDocument(object).toJson(QJsonDocument::Compact), kOwnerOnly)) {
+    const QByteArray bytes = QByteArray::fromStdString(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    if (auto error = writeFileAtomically(path, bytes, kOwnerOnly)) {
         qCWarning(halvikLog).noquote() << "Halvik secrets write failed: " + *error;
         return;
     }
     if (!QFile::setPermissions(path, kOwnerOnly))
         qCWarning(halvikLog).noquote() << "Halvik secrets write failed: couldn’t set the file’s permissions to 0600.";
+    m_stamp = FileStamp::of(path);
 }
 
 } // namespace halvik

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/FileLock.h"
+
 #include <QHash>
+#include <QMap>
 #include <QRecursiveMutex>
 #include <QSet>
 #include <QString>
@@ -13,6 +16,9 @@ namespace halvik {
 // Every secret of the application (provider tokens, hosting API tokens) by account key, kept
 // in secrets.json (mode 0600) in the application folder and cached in memory. Safe to call
 // from any thread: all access is serialised. An empty value counts as absent.
+//
+// Other Halvik processes share the file: a change is made under a lock beside it, on top of
+// the file as it is then, and a lookup notices when another process replaced the file.
 class SecretStore
 {
 public:
@@ -31,11 +37,11 @@ public:
     void warmup(const QStringList& requiredAccounts);
 
     QString filePath() const;
-    // How many times the file was read; the file is read at most once per store.
+    // How many times the file was read: once, and again only after another process changed it.
     int fileReads() const { return m_fileReads; }
 
 private:
-    void loadFileIfNeeded();
+    void syncWithFile();
     void writeFile();
     void migrateLegacyItems();
 
@@ -43,7 +49,8 @@ private:
     QString m_filePath;
     QHash<QString, QString> m_cache;
     QSet<QString> m_misses;
-    QHash<QString, QString> m_fileSecrets;
+    QMap<QString, QString> m_fileSecrets;
+    FileStamp m_stamp;
     bool m_fileLoaded = false;
     int m_fileReads = 0;
 };

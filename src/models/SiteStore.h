@@ -53,6 +53,8 @@ public:
     // Writes everything pending now and waits for it: for quitting, the end of a command,
     // and tests. Blocks, so the window never calls it while it runs.
     void flush();
+    // Whether a write runs or waits to run.
+    bool isSaving() const { return m_writing || m_saveTimer.isActive(); }
     // How long save() waits to gather further changes.
     void setSaveDelay(int milliseconds) { m_saveTimer.setInterval(milliseconds); }
 
