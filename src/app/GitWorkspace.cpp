@@ -13,6 +13,9 @@ namespace halvik {
 
 using namespace gitcore;
 
+GitWorkspace::LoadInFlight::LoadInFlight(std::shared_ptr<int> count) : m_count(std::move(count)) { ++*m_count; }
+GitWorkspace::LoadInFlight::~LoadInFlight() { --*m_count; }
+
 GitWorkspace::GitWorkspace(GitService& service, SiteStore& store, UserPrompts& prompts, SitePtr site,
                            QObject* parent)
     : QObject(parent), m_service(service), m_store(store), m_prompts(prompts), m_site(std::move(site))
@@ -156,6 +159,7 @@ void GitWorkspace::stop()
 
 QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
 {
+    const LoadInFlight counted(m_loadsInFlight);
     const LifeToken alive = m_life.token();
     const quint64 generation = ++m_refreshGeneration;
     assign(m_isRefreshing, true, &GitWorkspace::refreshStateChanged);

@@ -102,6 +102,9 @@ public:
     int historyLimit() const { return m_historyLimit; }
     // The folder monitor while started (tests look at whether it is paused).
     const GitFolderMonitor* monitor() const { return m_monitor; }
+    // Refreshes and diff loads still running, counting those that outlive the workspace: their
+    // last steps run inside the Git service, so whoever owns the service waits for zero first.
+    int loadsInFlight() const { return *m_loadsInFlight; }
 
     // Drafts and sheets the screens edit directly.
     void setMessage(const QString& value);
@@ -200,6 +203,19 @@ Q_SIGNALS:
     void pendingDirtySwitchChanged();
 
 private:
+    // Counts one refresh or diff load for as long as its coroutine runs.
+    class LoadInFlight
+    {
+    public:
+        explicit LoadInFlight(std::shared_ptr<int> count);
+        ~LoadInFlight();
+        LoadInFlight(const LoadInFlight&) = delete;
+        LoadInFlight& operator=(const LoadInFlight&) = delete;
+
+    private:
+        std::shared_ptr<int> m_count;
+    };
+
     template <typename T, typename U>
     bool assign(T& field, U&& value, void (GitWorkspace::*signal)())
     {
@@ -276,6 +292,7 @@ private:
     int m_historyLimit = historyPageSize;
     bool m_started = false;
     bool m_confirming = false;
+    std::shared_ptr<int> m_loadsInFlight = std::make_shared<int>(0);
     // Ended first thing in the destructor: coroutines still suspended then return without touching us.
     LifeGuard m_life;
 };

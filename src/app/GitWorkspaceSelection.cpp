@@ -186,6 +186,7 @@ QCoro::Task<> GitWorkspace::loadDiff(quint64 generation, GitListTab tab, std::op
                                      GitDiffScope scope, std::optional<QString> sha,
                                      std::optional<QString> historyPath)
 {
+    const LoadInFlight counted(m_loadsInFlight);
     const LifeToken alive = m_life.token();
     GitService& service = m_service;
     const SitePtr site = m_site;

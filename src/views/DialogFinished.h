@@ -12,7 +12,8 @@ namespace halvik::views {
 // Opens `dialog` window-modal over its parent (QDialog::open()) and suspends the awaiting
 // coroutine until the dialog finishes, resuming it with the result code. When the dialog is
 // destroyed before it finishes (its window went away), the coroutine resumes with nothing
-// instead of waiting forever. The event loop keeps running meanwhile: never exec().
+// instead of waiting forever, and must not touch the dialog again. The event loop keeps
+// running meanwhile: never exec().
 //
 //     const std::optional<int> code = co_await DialogFinished(box);
 class DialogFinished

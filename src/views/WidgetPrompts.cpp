@@ -10,10 +10,12 @@ namespace halvik::views {
 
 namespace {
 
-// Dialogs are deleted later: the one that just finished is still inside its own signal.
-void dispose(const QPointer<QDialog>& dialog)
+// A dialog that finished is deleted later: it is still inside its own signal. One that did not
+// finish was destroyed under the question and must not be touched at all (a QPointer may not
+// have noticed yet while a widget's destructor runs).
+void dispose(QDialog* dialog, const std::optional<int>& finished)
 {
-    if (dialog)
+    if (finished)
         dialog->deleteLater();
 }
 
@@ -42,15 +44,15 @@ std::unique_ptr<QMessageBox> WidgetPrompts::makeBox(const PromptDialog& dialog, 
 
 QCoro::Task<int> WidgetPrompts::ask(PromptDialog dialog)
 {
-    const QPointer<QDialog> box = makeBox(dialog, m_parent).release();
+    QMessageBox* box = makeBox(dialog, m_parent).release();
     DialogFinished waiting(box);
     const std::optional<int> finished = co_await waiting;
     int answer = dialog.cancelIndex;
-    if (finished && box) {
-        if (auto* clicked = static_cast<QMessageBox*>(box.data())->clickedButton())
+    if (finished) {
+        if (const QAbstractButton* clicked = box->clickedButton())
             answer = clicked->property("promptIndex").toInt();
     }
-    dispose(box);
+    dispose(box, finished);
     co_return answer;
 }
 
@@ -58,10 +60,9 @@ QCoro::Task<> WidgetPrompts::alert(QString title, QString text)
 {
     auto* message = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok, m_parent);
     message->setInformativeText(text);
-    const QPointer<QDialog> box = message;
-    DialogFinished waiting(box);
-    co_await waiting;
-    dispose(box);
+    DialogFinished waiting(message);
+    const std::optional<int> finished = co_await waiting;
+    dispose(message, finished);
 }
 
 QCoro::Task<std::optional<QString>> WidgetPrompts::chooseFolder(QString title, QString startIn)
@@ -69,13 +70,12 @@ QCoro::Task<std::optional<QString>> WidgetPrompts::chooseFolder(QString title, Q
     auto* chooser = new QFileDialog(m_parent, title, startIn);
     chooser->setFileMode(QFileDialog::Directory);
     chooser->setOption(QFileDialog::ShowDirsOnly);
-    const QPointer<QFileDialog> dialog = chooser;
     DialogFinished waiting(chooser);
     const std::optional<int> code = co_await waiting;
     std::optional<QString> folder;
-    if (code == QDialog::Accepted && dialog && !dialog->selectedFiles().isEmpty())
-        folder = dialog->selectedFiles().first();
-    dispose(dialog.data());
+    if (code == QDialog::Accepted && !chooser->selectedFiles().isEmpty())
+        folder = chooser->selectedFiles().first();
+    dispose(chooser, code);
     co_return folder;
 }
 
@@ -88,13 +88,12 @@ QCoro::Task<std::optional<QString>> WidgetPrompts::chooseEditor(EditorPanel pane
     chooser->setNameFilters({QStringLiteral("Applications (*.desktop)"), QStringLiteral("Any program (*)")});
     if (!panel.message.isEmpty())
         chooser->setWindowTitle(panel.message);
-    const QPointer<QFileDialog> dialog = chooser;
     DialogFinished waiting(chooser);
     const std::optional<int> code = co_await waiting;
     std::optional<QString> editor;
-    if (code == QDialog::Accepted && dialog && !dialog->selectedFiles().isEmpty())
-        editor = dialog->selectedFiles().first();
-    dispose(dialog.data());
+    if (code == QDialog::Accepted && !chooser->selectedFiles().isEmpty())
+        editor = chooser->selectedFiles().first();
+    dispose(chooser, code);
     co_return editor;
 }
 

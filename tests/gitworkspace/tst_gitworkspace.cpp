@@ -28,6 +28,13 @@ struct Fixture
           site(std::make_shared<Site>(QStringLiteral("site"), repo)), workspace(service, store, prompts, site)
     {
     }
+    // Diff loads and refreshes the workspace started on its own end inside the service: let
+    // them finish before the service goes.
+    ~Fixture()
+    {
+        workspace.stop();
+        QTest::qWaitFor([this] { return workspace.loadsInFlight() == 0; }, 30000);
+    }
 
     ProcessRunner runner;
     GitService service{runner};
@@ -348,6 +355,7 @@ private Q_SLOTS:
         QCOMPARE(box.read(repo, "one.txt"), QByteArray("1\n"));
         QCOMPARE(ws->notice(), std::optional<QString>("Discard finished"));
         QVERIFY(!ws->isOperating());
+        QTRY_COMPARE(ws->loadsInFlight(), 0);
 
         // A question still open when its workspace goes: the answer resumes a flow that stops
         // and throws nothing away (AddressSanitizer reports any touch of the dead workspace).

@@ -2,16 +2,16 @@
 #include "TestMain.h"
 #include "WaitFor.h"
 
+#include "async/Sleep.h"
+
 #include "models/AppPreferences.h"
 #include "platform/DesktopEntry.h"
 #include "services/HerdService.h"
 
-#include <QCoroSignal>
 #include <QCoroTask>
 #include <QDir>
 #include <QJsonObject>
 #include <QTemporaryDir>
-#include <QTimer>
 
 using namespace halvik;
 
@@ -180,18 +180,14 @@ private Q_SLOTS:
             launched << QStringList{editor, folder};
             return true;
         });
-        QTimer* answerLater = new QTimer;
-        answerLater->setSingleShot(true);
-        later->setEditorChooser([answerLater](EditorPanel) -> QCoro::Task<std::optional<QString>> {
-            answerLater->start(10);
-            co_await qCoro(answerLater, &QTimer::timeout);
+        later->setEditorChooser([](EditorPanel) -> QCoro::Task<std::optional<QString>> {
+            co_await halvik::sleepFor(std::chrono::milliseconds(10));
             co_return QStringLiteral("/usr/bin/late-editor");
         });
         auto opening = later->openInEditor("/srv/late");
         QVERIFY(!opening.isReady());
         later.reset();
         QTRY_VERIFY(opening.isReady());
-        delete answerLater;
         QCOMPARE(launched.size(), 2);
         QVERIFY(!settings()->contains("prefs.defaultEditor"));
     }
