@@ -82,7 +82,13 @@ bool SingleInstance::listen()
     });
     if (m_server->listen(m_path))
         return true;
-    // Nobody answered above, so whatever socket file is there was left by a window that crashed.
+    // Another window may have started listening a moment ago; if it answers now, it wins.
+    if (askRunningWindow()) {
+        delete m_server;
+        m_server = nullptr;
+        return false;
+    }
+    // Nobody answers, so the socket file there was left by a window that crashed.
     QLocalServer::removeServer(m_path);
     if (m_server->listen(m_path))
         return true;

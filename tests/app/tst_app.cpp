@@ -5,10 +5,15 @@
 #include "app/SleepInhibitor.h"
 #include "WaitFor.h"
 #include "platform/AppDataDir.h"
+#include "platform/QuitSignals.h"
+#include "platform/SingleInstance.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
 
 using namespace halvik;
 using halvik::test::FakePrompts;
@@ -253,6 +258,46 @@ private Q_SLOTS:
         halvik::waitFor(f.services.bootstrap());
         QVERIFY(f.services.isBootstrapped());
         QVERIFY(f.services.store().sites().isEmpty());
+    }
+
+    void quitSignalsArriveOnTheMainThreadAndLeaveNoHandlerBehind()
+    {
+        {
+            QuitSignals watcher;
+            QVERIFY(watcher.isWatching());
+            QTest::ignoreMessage(QtWarningMsg, "Halvik quit signals are already watched");
+            QuitSignals second; // one watcher per process: the second stays inert
+            QVERIFY(!second.isWatching());
+            QSignalSpy received(&watcher, &QuitSignals::received);
+            for (const int number : {SIGTERM, SIGINT, SIGHUP})
+                QCOMPARE(::raise(number), 0);
+            QTRY_COMPARE(received.count(), 3);
+            QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
+            QCOMPARE(received.at(1).at(0).toInt(), SIGINT);
+            QCOMPARE(received.at(2).at(0).toInt(), SIGHUP);
+        }
+        struct sigaction current = {};
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            QCOMPARE(::sigaction(number, nullptr, &current), 0);
+            QVERIFY(current.sa_handler == SIG_DFL);
+        }
+        // Watching again after the first is gone works.
+        QuitSignals again;
+        QVERIFY(again.isWatching());
+    }
+
+    void onlyTheFirstInstanceListensAndLaterOnesAskItToRaise()
+    {
+        QTemporaryDir runtime;
+        const QString path = runtime.filePath("halvik-window-test");
+        SingleInstance first(path);
+        QVERIFY(first.claim());
+        QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+        SingleInstance second(path);
+        QVERIFY(!second.claim());
+        QTRY_COMPARE(raised.count(), 1);
+        QVERIFY(!second.claim());
+        QTRY_COMPARE(raised.count(), 2);
     }
 
     void idleSleepAssertionIsQuietWithoutABus()
