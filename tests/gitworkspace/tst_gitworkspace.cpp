@@ -33,7 +33,8 @@ struct Fixture
     ~Fixture()
     {
         workspace.stop();
-        QTest::qWaitFor([this] { return workspace.loadsInFlight() == 0; }, 30000);
+        if (!QTest::qWaitFor([this] { return workspace.loadsInFlight() == 0; }, 30000))
+            qFatal("A workspace load never ended");
     }
 
     ProcessRunner runner;
