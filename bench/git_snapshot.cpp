@@ -5,7 +5,7 @@
 #include "BenchReport.h"
 
 #include "app/UserPrompts.h"
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "gitcore/GitCommands.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -146,10 +146,10 @@ void runDirectly(const QList<QStringList>& commands)
 class NoPrompts : public UserPrompts
 {
 public:
-    int ask(const PromptDialog& dialog) override { return dialog.cancelIndex; }
-    void alert(const QString&, const QString&) override {}
-    std::optional<QString> chooseFolder(const QString&, const QString&) override { return std::nullopt; }
-    std::optional<QString> chooseEditor(const EditorPanel&) override { return std::nullopt; }
+    QCoro::Task<int> ask(PromptDialog dialog) override { co_return dialog.cancelIndex; }
+    QCoro::Task<> alert(QString, QString) override { co_return; }
+    QCoro::Task<std::optional<QString>> chooseFolder(QString, QString) override { co_return std::nullopt; }
+    QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel) override { co_return std::nullopt; }
 };
 
 } // namespace

@@ -9,7 +9,7 @@
 // run of each side with the meter on.
 #include "BenchReport.h"
 
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "models/SiteOperation.h"
 #include "services/OperationLogSink.h"
 #include "services/ProcessRunner.h"

@@ -50,7 +50,8 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_preferences = std::make_unique<AppPreferences>(std::move(settings));
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
     m_git->setSaveHandler([this] { m_store->save(); });
-    m_preferences->setEditorChooser([this](const EditorPanel& panel) { return m_prompts.chooseEditor(panel); });
+    UserPrompts& chooser = m_prompts;
+    m_preferences->setEditorChooser([&chooser](EditorPanel panel) { return chooser.chooseEditor(std::move(panel)); });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
 }
@@ -108,21 +109,46 @@ QCoro::Task<SitePtr> AppServices::importExistingSite(QString path, std::optional
     co_return co_await m_importer->importExistingSite(std::move(path), std::move(name));
 }
 
-void AppServices::promptDeleteSites(const QList<SitePtr>& sites)
+QCoro::Task<> AppServices::promptDeleteSites(QList<SitePtr> sites)
 {
     const QList<SitePtr> unique = distinct(sites);
-    if (unique.isEmpty())
-        return;
-    const int choice = m_prompts.ask(DeleteSitesDialogs::first(unique));
-    if (choice == DeleteSitesDialogs::removeButton) {
-        deleteSites(unique, false);
-    } else if (choice == DeleteSitesDialogs::deleteFilesButton) {
-        if (m_prompts.ask(DeleteSitesDialogs::confirmTrash(unique)) == DeleteSitesDialogs::moveToTrashButton)
-            deleteSites(unique, true);
+    if (unique.isEmpty() || m_askingToDelete)
+        co_return;
+    m_askingToDelete = true;
+    const LifeToken alive = m_life.token();
+    UserPrompts& prompts = m_prompts;
+
+    const PromptDialog first = DeleteSitesDialogs::first(unique);
+    const int choice = co_await prompts.ask(first);
+    if (!alive)
+        co_return;
+    bool confirmed = choice == DeleteSitesDialogs::removeButton;
+    const bool deleteFiles = choice == DeleteSitesDialogs::deleteFilesButton;
+    if (deleteFiles) {
+        const PromptDialog confirmTrash = DeleteSitesDialogs::confirmTrash(unique);
+        const int answer = co_await prompts.ask(confirmTrash);
+        if (!alive)
+            co_return;
+        confirmed = answer == DeleteSitesDialogs::moveToTrashButton;
+    }
+    m_askingToDelete = false;
+    if (!confirmed)
+        co_return;
+
+    // The store may have lost or reloaded some of them while the question was open.
+    QList<SitePtr> current;
+    for (const auto& site : unique)
+        if (const SitePtr registered = m_store->site(site->id()))
+            current << registered;
+    const QStringList failures = deleteSites(current, deleteFiles);
+    if (!failures.isEmpty()) {
+        const QString title = DeleteSitesDialogs::failureTitle(current.size());
+        const QString text = failures.join(QLatin1Char('\n'));
+        co_await prompts.alert(title, text);
     }
 }
 
-void AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFiles)
+QStringList AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFiles)
 {
     const QList<SitePtr> unique = distinct(sites);
     QStringList failures;
@@ -143,8 +169,7 @@ void AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFiles)
     if (m_selectedSiteID && !m_store->site(*m_selectedSiteID)) {
         setSelectedSiteID(m_store->sites().isEmpty() ? std::nullopt : std::optional(m_store->sites().first()->id()));
     }
-    if (!failures.isEmpty())
-        m_prompts.alert(DeleteSitesDialogs::failureTitle(unique.size()), failures.join(QLatin1Char('\n')));
+    return failures;
 }
 
 void AppServices::setSelectedSection(SidebarSection section)

@@ -10,6 +10,8 @@
 #include "models/SiteStore.h"
 #include "services/HerdRoots.h"
 
+#include "async/LifeGuard.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QSet>
@@ -65,8 +67,15 @@ public:
     // Registers a folder that already holds a site; the screens check store().siteAtPath first.
     QCoro::Task<SitePtr> importExistingSite(QString path, std::optional<QString> name = std::nullopt);
 
-    void promptDeleteSites(const QList<SitePtr>& sites);
-    void deleteSites(const QList<SitePtr>& sites, bool deleteFiles);
+    // Asks whether to remove the sites or also move their folders to the Trash, then does it and
+    // tells about folders that could not be moved. One question at a time: asked again while
+    // it is open, it refuses at once and changes nothing. Sites removed while the question was
+    // open are left out.
+    QCoro::Task<> promptDeleteSites(QList<SitePtr> sites);
+    bool isAskingToDeleteSites() const { return m_askingToDelete; }
+    // Stops what runs for the sites and removes them; returns one line per folder that could not
+    // be moved to the Trash (its site stays).
+    QStringList deleteSites(const QList<SitePtr>& sites, bool deleteFiles);
     void setTrashFunction(TrashFunction trash) { m_trash = std::move(trash); }
 
     // Observable state.
@@ -110,6 +119,8 @@ private:
     TrashFunction m_trash;
     QList<std::function<void()>> m_quitHooks;
     QList<std::function<void(const SitePtr&)>> m_siteStopHooks;
+    bool m_askingToDelete = false;
+    LifeGuard m_life;
 };
 
 } // namespace halvik

@@ -4,6 +4,7 @@
 
 #include "services/git/GitFolderMonitor.h"
 
+#include "async/FireAndForget.h"
 #include "gitcore/GitChangeSummarizer.h"
 #include "gitcore/GitRemoteURL.h"
 #include "platform/Log.h"
@@ -11,6 +12,9 @@
 namespace halvik {
 
 using namespace gitcore;
+
+GitWorkspace::LoadInFlight::LoadInFlight(std::shared_ptr<int> count) : m_count(std::move(count)) { ++*m_count; }
+GitWorkspace::LoadInFlight::~LoadInFlight() { --*m_count; }
 
 GitWorkspace::GitWorkspace(GitService& service, SiteStore& store, UserPrompts& prompts, SitePtr site,
                            QObject* parent)
@@ -20,7 +24,7 @@ GitWorkspace::GitWorkspace(GitService& service, SiteStore& store, UserPrompts& p
 
 GitWorkspace::~GitWorkspace()
 {
-    *m_alive = false;
+    m_life.end();
     stop();
 }
 
@@ -129,13 +133,12 @@ void GitWorkspace::start()
     if (m_started)
         return;
     m_started = true;
-    auto first = refresh(true);
+    fireAndForget(this, refresh(true));
     m_monitor = new GitFolderMonitor(this);
-    const std::weak_ptr<bool> alive = m_alive;
+    const LifeToken alive = m_life.token();
     m_monitor->onChange = [this, alive] {
-        const auto living = alive.lock();
-        if (living && *living)
-            auto changed = refresh(false);
+        if (alive)
+            fireAndForget(this, refresh(false));
     };
     m_monitor->start(m_site->path());
 }
@@ -156,7 +159,8 @@ void GitWorkspace::stop()
 
 QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
 {
-    const auto alive = m_alive;
+    const LoadInFlight counted(m_loadsInFlight);
+    const LifeToken alive = m_life.token();
     const quint64 generation = ++m_refreshGeneration;
     assign(m_isRefreshing, true, &GitWorkspace::refreshStateChanged);
     GitService& service = m_service;
@@ -166,7 +170,7 @@ QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
     try {
         if (fetchRemote)
             co_await service.fetch(site, false);
-        if (!*alive)
+        if (!alive)
             co_return;
         const int limit = m_historyLimit;
         result = co_await service.snapshot(site, limit, 0);
@@ -174,7 +178,7 @@ QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
         // Reads report Git's failures inside the snapshot; this is a runner failure.
         qCWarning(halvikLog).noquote() << "Halvik git refresh failed:" << QString::fromUtf8(error.what());
     }
-    if (!*alive || generation != m_refreshGeneration)
+    if (!alive || generation != m_refreshGeneration)
         co_return;
     if (result)
         applySnapshot(std::move(*result));

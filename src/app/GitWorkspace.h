@@ -4,6 +4,7 @@
 #include "services/git/RemoteRepositoryCreator.h"
 
 #include "async/Cancellation.h"
+#include "async/LifeGuard.h"
 #include "gitcore/GitDiff.h"
 #include "gitcore/GitRepositorySnapshot.h"
 
@@ -37,7 +38,8 @@ struct PendingDirtySwitch
 // its operations; every operation reports through `notice` and never throws. Main thread only.
 //
 // Refreshes may overlap: only the newest writes its result. Likewise only the newest diff load
-// stores what it loaded.
+// stores what it loaded. Operations do not overlap: one requested while another runs or waits
+// for its confirmation is refused, returning at once without changing anything.
 class GitWorkspace : public QObject
 {
     Q_OBJECT
@@ -100,6 +102,9 @@ public:
     int historyLimit() const { return m_historyLimit; }
     // The folder monitor while started (tests look at whether it is paused).
     const GitFolderMonitor* monitor() const { return m_monitor; }
+    // Refreshes and diff loads still running, counting those that outlive the workspace: their
+    // last steps run inside the Git service, so whoever owns the service waits for zero first.
+    int loadsInFlight() const { return *m_loadsInFlight; }
 
     // Drafts and sheets the screens edit directly.
     void setMessage(const QString& value);
@@ -177,8 +182,11 @@ public:
     QCoro::Task<> stashChanges();
     void cancelNetwork();
 
-    // The common runner every operation goes through.
-    QCoro::Task<> run(QString action, gitcore::GitBusyKind kind, QSet<QString> paths, Body body);
+    // True from the moment an operation starts (or asks to) until it has finished.
+    bool isOperating() const { return m_busyAction.has_value() || m_confirming; }
+
+    // The common runner every operation goes through; false when it was refused.
+    QCoro::Task<bool> run(QString action, gitcore::GitBusyKind kind, QSet<QString> paths, Body body);
 
 Q_SIGNALS:
     void snapshotChanged();
@@ -195,6 +203,19 @@ Q_SIGNALS:
     void pendingDirtySwitchChanged();
 
 private:
+    // Counts one refresh or diff load for as long as its coroutine runs.
+    class LoadInFlight
+    {
+    public:
+        explicit LoadInFlight(std::shared_ptr<int> count);
+        ~LoadInFlight();
+        LoadInFlight(const LoadInFlight&) = delete;
+        LoadInFlight& operator=(const LoadInFlight&) = delete;
+
+    private:
+        std::shared_ptr<int> m_count;
+    };
+
     template <typename T, typename U>
     bool assign(T& field, U&& value, void (GitWorkspace::*signal)())
     {
@@ -214,7 +235,8 @@ private:
                            gitcore::GitDiffScope scope, std::optional<QString> sha,
                            std::optional<QString> historyPath);
     void setLoadingDiff(bool loading);
-    bool confirm(const QString& title, const QString& text, const QString& button, bool destructive);
+    // Asks before a destructive operation; false when declined, refused, or the workspace went.
+    QCoro::Task<bool> confirm(QString title, QString text, QString button, bool destructive);
     QCoro::Task<> switchTo(gitcore::GitBranch branch);
     static QString countedLabel(const QString& verb, qsizetype count);
     static QSet<QString> pathsOf(const Files& files);
@@ -226,8 +248,6 @@ private:
     SitePtr m_site;
     UnconnectedRemoteRepositoryCreator m_noAccounts;
     RemoteRepositoryCreator* m_remoteCreator = &m_noAccounts;
-    // Cleared in the destructor: coroutines still suspended then return without touching us.
-    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 
     Snapshot m_snapshot;
     gitcore::GitListTab m_listTab = gitcore::GitListTab::changes;
@@ -271,6 +291,10 @@ private:
     quint64 m_refreshGeneration = 0;
     int m_historyLimit = historyPageSize;
     bool m_started = false;
+    bool m_confirming = false;
+    std::shared_ptr<int> m_loadsInFlight = std::make_shared<int>(0);
+    // Ended first thing in the destructor: coroutines still suspended then return without touching us.
+    LifeGuard m_life;
 };
 
 } // namespace halvik

@@ -12,14 +12,14 @@ const QSet<QString> noPaths;
 
 QCoro::Task<> GitWorkspace::commit()
 {
-    const auto alive = m_alive;
+    const LifeToken alive = m_life.token();
     const QString text = m_message.isEmpty() ? m_suggestedMessage : m_message;
     GitService& service = m_service;
     const SitePtr site = m_site;
     const Body body = [&service, site, text](CancellationToken) -> QCoro::Task<> { co_await service.commitStaged(site, text); };
     const QString label = QStringLiteral("Commit");
-    co_await run(label, GitBusyKind::local, noPaths, body);
-    if (*alive && !m_noticeFailed)
+    const bool ran = co_await run(label, GitBusyKind::local, noPaths, body);
+    if (alive && ran && !m_noticeFailed)
         setMessage(QString());
 }
 
@@ -71,14 +71,16 @@ QCoro::Task<> GitWorkspace::switchTo(GitBranch branch)
 
 QCoro::Task<> GitWorkspace::checkout(GitBranch branch)
 {
-    const auto alive = m_alive;
+    if (isOperating())
+        co_return;
+    const LifeToken alive = m_life.token();
     // Switching anywhere replaces an earlier refused switch.
     assign(m_pendingDirtySwitch, std::nullopt, &GitWorkspace::pendingDirtySwitchChanged);
     const Body body = [this, alive, branch](CancellationToken) -> QCoro::Task<> {
         try {
             co_await switchTo(branch);
         } catch (const GitServiceError& error) {
-            if (error.kind() == GitServiceError::Case::dirtyWorktree && *alive) {
+            if (error.kind() == GitServiceError::Case::dirtyWorktree && alive) {
                 const PendingDirtySwitch pending{branch.name, branch.isRemote, branch.shortName()};
                 assign(m_pendingDirtySwitch, pending, &GitWorkspace::pendingDirtySwitchChanged);
             }
@@ -93,18 +95,18 @@ QCoro::Task<> GitWorkspace::setAsideAndSwitch()
 {
     if (!m_pendingDirtySwitch)
         co_return;
-    const auto alive = m_alive;
+    const LifeToken alive = m_life.token();
     const PendingDirtySwitch pending = *m_pendingDirtySwitch;
     const Body body = [this, alive, pending](CancellationToken) -> QCoro::Task<> {
         const std::optional<QString> stashMessage = QStringLiteral("Set aside before switching to ") + pending.branch;
         co_await m_service.stashPush(m_site, stashMessage);
-        if (!*alive)
+        if (!alive)
             co_return;
         GitBranch branch;
         branch.name = pending.branch;
         branch.isRemote = pending.isRemote;
         co_await switchTo(branch);
-        if (*alive)
+        if (alive)
             assign(m_pendingDirtySwitch, std::nullopt, &GitWorkspace::pendingDirtySwitchChanged);
     };
     const QString label = QStringLiteral("Set aside and switch");

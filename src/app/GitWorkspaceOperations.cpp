@@ -36,9 +36,11 @@ QStringList pathList(const QList<GitChangedFile>& files)
 
 // --- The runner ------------------------------------------------------------------------------
 
-QCoro::Task<> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QString> paths, Body body)
+QCoro::Task<bool> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QString> paths, Body body)
 {
-    const auto alive = m_alive;
+    if (isOperating())
+        co_return false;
+    const LifeToken alive = m_life.token();
     const QUuid siteId = m_site->id();
     assign(m_busyAction, action, &GitWorkspace::busyChanged);
     assign(m_busyKind, kind, &GitWorkspace::busyChanged);
@@ -79,8 +81,8 @@ QCoro::Task<> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QString> 
     } catch (const std::exception& error) {
         failure = QString::fromUtf8(error.what());
     }
-    if (!*alive)
-        co_return;
+    if (!alive)
+        co_return true;
     if (kind == GitBusyKind::network)
         m_networkCancel.reset();
 
@@ -97,14 +99,15 @@ QCoro::Task<> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QString> 
 
     m_store.save();
     co_await refresh(false);
-    if (!*alive)
-        co_return;
+    if (!alive)
+        co_return true;
 
     assign(m_busyAction, std::nullopt, &GitWorkspace::busyChanged);
     assign(m_busyKind, GitBusyKind::none, &GitWorkspace::busyChanged);
     assign(m_busyPaths, QSet<QString>(), &GitWorkspace::busyChanged);
     if (m_monitor)
         m_monitor->setPaused(false);
+    co_return true;
 }
 
 void GitWorkspace::cancelNetwork()
@@ -113,15 +116,24 @@ void GitWorkspace::cancelNetwork()
         m_networkCancel->cancel();
 }
 
-bool GitWorkspace::confirm(const QString& title, const QString& text, const QString& button, bool destructive)
+QCoro::Task<bool> GitWorkspace::confirm(QString title, QString text, QString button, bool destructive)
 {
+    if (isOperating())
+        co_return false;
+    const LifeToken alive = m_life.token();
+    UserPrompts& prompts = m_prompts;
     PromptDialog dialog;
     dialog.title = title;
     dialog.text = text;
     dialog.buttons = QStringList{button, QStringLiteral("Cancel")};
     dialog.cancelIndex = 1;
     dialog.warning = destructive;
-    return m_prompts.ask(dialog) == 0;
+    m_confirming = true;
+    const int answer = co_await prompts.ask(dialog);
+    if (!alive)
+        co_return false;
+    m_confirming = false;
+    co_return answer == 0;
 }
 
 // --- Including and excluding -----------------------------------------------------------------
@@ -225,7 +237,9 @@ QCoro::Task<> GitWorkspace::discardFiles(Files files)
                                  : QStringLiteral("Discard %1 changes?").arg(files.size());
     const QString text = single ? ldquo(files.first().basename()) + QStringLiteral(" will be thrown away. This can\u2019t be undone.")
                                 : QStringLiteral("These files will be thrown away. This can\u2019t be undone.");
-    if (!confirm(title, text, QStringLiteral("Discard"), true))
+    const QString discard = QStringLiteral("Discard");
+    const bool confirmed = co_await confirm(title, text, discard, true);
+    if (!confirmed)
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;
@@ -240,9 +254,11 @@ QCoro::Task<> GitWorkspace::discardAll()
     const Files files = m_snapshot.files;
     if (files.isEmpty())
         co_return;
-    if (!confirm(QStringLiteral("Discard all changes?"),
-                 QStringLiteral("Every uncommitted file will be thrown away. This can\u2019t be undone."),
-                 QStringLiteral("Discard All"), true))
+    const QString title = QStringLiteral("Discard all changes?");
+    const QString text = QStringLiteral("Every uncommitted file will be thrown away. This can\u2019t be undone.");
+    const QString button = QStringLiteral("Discard All");
+    const bool confirmed = co_await confirm(title, text, button, true);
+    if (!confirmed)
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;
@@ -254,10 +270,12 @@ QCoro::Task<> GitWorkspace::discardAll()
 
 QCoro::Task<> GitWorkspace::revert(GitCommit commit)
 {
-    if (!confirm(QStringLiteral("Undo this commit?"),
-                 QStringLiteral("This adds a new commit that reverses ") + ldquo(commit.subject)
-                     + QStringLiteral(". Nothing is deleted."),
-                 QStringLiteral("Undo"), false))
+    const QString title = QStringLiteral("Undo this commit?");
+    const QString text = QStringLiteral("This adds a new commit that reverses ") + ldquo(commit.subject)
+        + QStringLiteral(". Nothing is deleted.");
+    const QString button = QStringLiteral("Undo");
+    const bool confirmed = co_await confirm(title, text, button, false);
+    if (!confirmed)
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;
@@ -270,9 +288,11 @@ QCoro::Task<> GitWorkspace::revert(GitCommit commit)
 
 QCoro::Task<> GitWorkspace::dropStash(GitStash stash)
 {
-    if (!confirm(QStringLiteral("Drop set-aside changes?"),
-                 ldquo(stash.message) + QStringLiteral(" will be deleted. This can\u2019t be undone."),
-                 QStringLiteral("Drop"), true))
+    const QString title = QStringLiteral("Drop set-aside changes?");
+    const QString text = ldquo(stash.message) + QStringLiteral(" will be deleted. This can\u2019t be undone.");
+    const QString button = QStringLiteral("Drop");
+    const bool confirmed = co_await confirm(title, text, button, true);
+    if (!confirmed)
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;

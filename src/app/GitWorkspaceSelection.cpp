@@ -1,6 +1,8 @@
 // Selection, tab and scope rules of the Git workspace, and loading the diff on screen.
 #include "GitWorkspace.h"
 
+#include "async/FireAndForget.h"
+
 #include "gitcore/GitRemoteURL.h"
 #include "platform/Log.h"
 
@@ -176,18 +178,19 @@ void GitWorkspace::loadCurrentDiff()
         }
     }
     setLoadingDiff(true);
-    auto task = loadDiff(generation, m_listTab, m_selectedPath, m_diffScope, m_selectedCommitSHA,
-                         m_selectedHistoryPath);
+    fireAndForget(this, loadDiff(generation, m_listTab, m_selectedPath, m_diffScope, m_selectedCommitSHA,
+                         m_selectedHistoryPath));
 }
 
 QCoro::Task<> GitWorkspace::loadDiff(quint64 generation, GitListTab tab, std::optional<QString> path,
                                      GitDiffScope scope, std::optional<QString> sha,
                                      std::optional<QString> historyPath)
 {
-    const auto alive = m_alive;
+    const LoadInFlight counted(m_loadsInFlight);
+    const LifeToken alive = m_life.token();
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const auto superseded = [&] { return !*alive || generation != m_diffGeneration; };
+    const auto superseded = [&] { return !alive || generation != m_diffGeneration; };
     try {
         if (tab == GitListTab::history) {
             const auto detail = co_await service.commitDetail(site, *sha);

@@ -7,7 +7,6 @@
 #include "services/QuillmarSiteDiscovery.h"
 
 #include <QFileInfo>
-#include <QPointer>
 
 namespace halvik {
 
@@ -97,7 +96,7 @@ QCoro::Task<> ImportAllModel::rescan()
         clearCandidates(QStringLiteral("That folder doesn’t exist."));
         co_return;
     }
-    QPointer<ImportAllModel> alive(this);
+    const LifeToken alive = m_life.token();
     const QStringList found = co_await QuillmarSiteDiscovery::discoverInBackground(folder);
     // A newer scan started while this one ran: its answer wins.
     if (!alive || generation != m_scanGeneration)
@@ -122,7 +121,7 @@ QCoro::Task<> ImportAllModel::importAll()
         co_return;
     m_importing = true;
     Q_EMIT changed();
-    QPointer<ImportAllModel> alive(this);
+    const LifeToken alive = m_life.token();
     AppServices& services = m_services;
     SiteImporter& importer = m_importer;
     QList<QUuid> imported;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "async/LifeGuard.h"
+
 #include <QCoroTask>
 #include <QObject>
 #include <QSet>
@@ -62,6 +64,7 @@ private:
     QString m_errorText;
     bool m_importing = false;
     int m_scanGeneration = 0;
+    LifeGuard m_life;
 };
 
 } // namespace halvik

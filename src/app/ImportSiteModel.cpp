@@ -4,12 +4,13 @@
 #include "ImportPaths.h"
 #include "SiteImporter.h"
 
+#include "async/FireAndForget.h"
+
 #include "models/Site.h"
 #include "services/git/GitService.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 
 namespace halvik {
 
@@ -30,10 +31,13 @@ void ImportSiteModel::setDisplayName(const QString& name)
 
 QString ImportSiteModel::expandedPath() const { return expandTypedPath(m_projectPath); }
 
-void ImportSiteModel::pick()
+QCoro::Task<> ImportSiteModel::pick()
 {
-    const auto folder = m_services.prompts().chooseFolder(QStringLiteral("Import Existing Site"), QDir::homePath());
-    if (folder)
+    const LifeToken alive = m_life.token();
+    const QString title = QStringLiteral("Import Existing Site");
+    const QString startIn = QDir::homePath();
+    const std::optional<QString> folder = co_await m_services.prompts().chooseFolder(title, startIn);
+    if (alive && folder)
         applyPath(*folder);
 }
 
@@ -47,7 +51,7 @@ void ImportSiteModel::applyPath(const QString& path)
     refreshExistingSiteNotice(expanded);
     Q_EMIT changed();
     // The hint follows on its own; a newer path supersedes it.
-    [](ImportSiteModel* self) -> QCoro::Task<> { co_await self->refreshGitHint(); }(this);
+    fireAndForget(this, refreshGitHint());
 }
 
 void ImportSiteModel::refreshExistingSiteNotice(const QString& path)
@@ -70,7 +74,7 @@ QCoro::Task<> ImportSiteModel::refreshGitHint()
     if (!path.isEmpty() && GitService::isRepository(path)) {
         // The folder is not registered yet: a temporary record stands in for it.
         auto probe = std::make_shared<Site>(QString(), path);
-        QPointer<ImportSiteModel> alive(this);
+        const LifeToken alive = m_life.token();
         const auto snapshot = co_await m_git.snapshot(probe, 0);
         if (!alive)
             co_return;
@@ -99,7 +103,8 @@ QCoro::Task<bool> ImportSiteModel::importSite()
     }
     m_importing = true;
     Q_EMIT changed();
-    QPointer<ImportSiteModel> alive(this);
+    const LifeToken alive = m_life.token();
+    AppServices& services = m_services;
     SitePtr site;
     try {
         site = co_await m_importer.importExistingSite(path, m_displayName.trimmed());
@@ -111,10 +116,11 @@ QCoro::Task<bool> ImportSiteModel::importSite()
         Q_EMIT changed();
         co_return false;
     }
+    // The selection is the application's; it follows even when the sheet has gone.
+    services.setSelectedSiteID(site->id());
     if (!alive)
         co_return true;
     m_importing = false;
-    m_services.setSelectedSiteID(site->id());
     Q_EMIT changed();
     co_return true;
 }

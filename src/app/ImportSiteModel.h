@@ -1,5 +1,7 @@
 #pragma once
 
+#include "async/LifeGuard.h"
+
 #include <QCoroTask>
 #include <QObject>
 
@@ -28,7 +30,7 @@ public:
     bool isImporting() const { return m_importing; }
 
     // Asks for a folder and applies it.
-    void pick();
+    QCoro::Task<> pick();
     // A new path, typed or chosen: refreshes the notice and the Git hint.
     void applyPath(const QString& path);
     void refreshExistingSiteNotice(const QString& path);
@@ -54,6 +56,7 @@ private:
     bool m_importing = false;
     bool m_nameChosen = false;
     int m_hintGeneration = 0;
+    LifeGuard m_life;
 };
 
 } // namespace halvik

@@ -2,6 +2,7 @@
 
 #include "models/AppPreferences.h"
 
+#include <QCoroTask>
 #include <QString>
 #include <QStringList>
 
@@ -22,18 +23,22 @@ struct PromptDialog
 
 // Everything the core must ask or tell a person goes through here. The window implements it
 // with dialogs; the CLI and the tests answer on their own.
+//
+// Every prompt is awaited: the window keeps running while it is open, so the object that asked
+// may be gone by the time the answer arrives. Callers check their LifeGuard after each one.
+// Arguments are taken by value because they must outlive the caller's expression.
 class UserPrompts
 {
 public:
     virtual ~UserPrompts() = default;
 
-    // Returns the index of the chosen button.
-    virtual int ask(const PromptDialog& dialog) = 0;
-    virtual void alert(const QString& title, const QString& text) = 0;
+    // The index of the chosen button; `cancelIndex` when the prompt is dismissed.
+    virtual QCoro::Task<int> ask(PromptDialog dialog) = 0;
+    virtual QCoro::Task<> alert(QString title, QString text) = 0;
     // A folder chosen by the person, or nothing when they cancel.
-    virtual std::optional<QString> chooseFolder(const QString& title, const QString& startIn) = 0;
+    virtual QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString startIn) = 0;
     // An editor: an executable or an installed desktop application; nothing when cancelled.
-    virtual std::optional<QString> chooseEditor(const EditorPanel& panel) = 0;
+    virtual QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel panel) = 0;
 };
 
 } // namespace halvik

@@ -6,10 +6,10 @@
 #include "SitesCommands.h"
 
 #include "GitCli.h"
-#include "async/WaitFor.h"
+#include "async/FireAndForget.h"
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
+#include <QTimer>
 
 namespace halvik::cli {
 
@@ -37,9 +37,108 @@ const char* const kHelp =
     "  git commit <site> -m MESSAGE [--all | PATH…]\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
-    "the git commands also take any folder.\n";
+    "the git commands also take any folder.\n"
+    "\n"
+    "Exit status: 0 on success; 1 when the command failed, with \"halvik: <reason>\" on standard\n"
+    "error; 2 when the command line was not understood (unknown command, missing argument,\n"
+    "bad option).\n";
+
+QCoro::Task<int> dispatch(QStringList args)
+{
+    const QString command = args.value(0);
+    const QStringList rest = args.mid(1);
+
+    if (command.isEmpty())
+        throw CliError::usage(QStringLiteral("Name a command."));
+    if (command == QStringLiteral("--version") || command == QStringLiteral("version")) {
+        out() << "halvik " << HALVIK_VERSION << Qt::endl;
+        co_return 0;
+    }
+    if (command == QStringLiteral("help") || command == QStringLiteral("--help") || command == QStringLiteral("-h")) {
+        out() << kHelp;
+        out().flush();
+        co_return 0;
+    }
+
+    // Commands that need no registry.
+    if (command == QStringLiteral("probe"))
+        co_return co_await runProbeCommand(rest, out());
+
+    static const QStringList withServices{QStringLiteral("sites"),  QStringLiteral("remove"), QStringLiteral("import"),
+                                          QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git")};
+    if (!withServices.contains(command))
+        throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
+
+    CliPrompts prompts;
+    AppServices services(SecretStore::shared(), prompts);
+    co_await services.bootstrap();
+    ImportContext context{services, services.herd(), services.importer()};
+    int code = 0;
+    if (command == QStringLiteral("sites"))
+        code = co_await runSitesCommand(services, rest);
+    else if (command == QStringLiteral("remove"))
+        code = co_await runRemoveCommand(services, rest);
+    else if (command == QStringLiteral("import"))
+        code = co_await runImportCommand(context, rest, out());
+    else if (command == QStringLiteral("import-all"))
+        code = co_await runImportAllCommand(context, rest, out());
+    else if (command == QStringLiteral("engine"))
+        code = co_await runEngineCommand(context, rest, out());
+    else
+        code = co_await runGitCommand(services.store(), rest);
+    // Whatever the command could not ask a person about is its failure.
+    if (!prompts.alerts.isEmpty())
+        throw CliError(prompts.alerts.join(QLatin1Char(' ')));
+    co_return code;
+}
+
+QCoro::Task<> runAndQuit(QStringList args)
+{
+    const int code = co_await runCommand(std::move(args));
+    QCoreApplication::exit(code);
+}
 
 } // namespace
+
+int reportFailure(std::exception_ptr error)
+{
+    out().flush();
+    QString sentence;
+    int code = 1;
+    bool usage = false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const CliError& failure) {
+        sentence = failure.description();
+        code = failure.exitCode();
+        usage = failure.kind() == CliError::Kind::usage;
+    } catch (const HalvikError& failure) {
+        sentence = failure.description();
+    } catch (const std::exception& failure) {
+        sentence = QString::fromUtf8(failure.what());
+    } catch (...) {
+        sentence = QStringLiteral("Something went wrong.");
+    }
+    QTextStream err(stderr);
+    err << "halvik: " << sentence.simplified() << '\n';
+    if (usage)
+        err << "Run “halvik help” for the commands and their options.\n";
+    err.flush();
+    return code;
+}
+
+QCoro::Task<int> runCommand(QStringList args)
+{
+    std::exception_ptr failure;
+    try {
+        const int code = co_await dispatch(std::move(args));
+        out().flush();
+        co_return code;
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    co_return reportFailure(failure);
+}
 
 int run(int argc, char** argv)
 {
@@ -47,47 +146,9 @@ int run(int argc, char** argv)
     QCoreApplication::setApplicationName(QStringLiteral("Halvik"));
     QCoreApplication::setApplicationVersion(QStringLiteral(HALVIK_VERSION));
     const QStringList args = app.arguments().mid(1);
-    const QString command = args.value(0);
-    const QStringList rest = args.mid(1);
-
-    if (command == QStringLiteral("--version") || command == QStringLiteral("version")) {
-        out() << "halvik " << HALVIK_VERSION << Qt::endl;
-        return 0;
-    }
-    if (command == QStringLiteral("help") || command == QStringLiteral("--help") || command == QStringLiteral("-h")) {
-        out() << kHelp;
-        out().flush();
-        return 0;
-    }
-
-    // Commands that need no registry.
-    if (command == QStringLiteral("probe"))
-        return runProbeCommand(rest);
-
-    CliPrompts prompts;
-    AppServices services(SecretStore::shared(), prompts);
-    try {
-        halvik::waitFor(services.bootstrap());
-        if (command == QStringLiteral("sites"))
-            return runSitesCommand(services, rest);
-        if (command == QStringLiteral("remove"))
-            return runRemoveCommand(services, prompts, rest);
-        if (command == QStringLiteral("import") || command == QStringLiteral("import-all")
-            || command == QStringLiteral("engine")) {
-            ImportContext context{services, services.herd(), services.importer()};
-            if (command == QStringLiteral("import"))
-                return runImportCommand(context, rest);
-            if (command == QStringLiteral("import-all"))
-                return runImportAllCommand(context, rest);
-            return runEngineCommand(context, rest);
-        }
-        if (command == QStringLiteral("git"))
-            return runGitCommand(services.store(), rest);
-        throw CliError(QStringLiteral("Unknown command “%1”. Run “halvik help” for the list.").arg(command));
-    } catch (const HalvikError& error) {
-        QTextStream(stderr) << "halvik: " << error.description() << Qt::endl;
-        return 1;
-    }
+    // Started once the loop runs, so the command's own exit() ends it.
+    QTimer::singleShot(0, &app, [args] { fireAndForget(QCoreApplication::instance(), runAndQuit(args)); });
+    return app.exec();
 }
 
 } // namespace halvik::cli

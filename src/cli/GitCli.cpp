@@ -1,23 +1,21 @@
 #include "GitCli.h"
 
 #include "CliContext.h"
+#include "CliJson.h"
 
-#include "async/WaitFor.h"
 #include "gitcore/GitProblemTexts.h"
 #include "services/git/GitService.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
-#include <cstdio>
 
 namespace halvik {
 
 using namespace gitcore;
 using cli::CliError;
+using cli::Json;
+using cli::optionalJson;
+using cli::utf8;
 
 namespace {
 
@@ -44,43 +42,39 @@ Target resolve(const SiteStore& store, const QString& reference)
     }
 }
 
-QJsonValue optionalString(const std::optional<QString>& value) { return value ? QJsonValue(*value) : QJsonValue(); }
-
 QString problemKind(GitRepositoryProblem::Kind kind) { return GitRepositoryProblem::toRaw(kind); }
 
-void printJson(const QJsonValue& value)
+QCoro::Task<int> status(GitService& git, Target target, bool json)
 {
-    const QByteArray text = value.isArray() ? QJsonDocument(value.toArray()).toJson(QJsonDocument::Indented)
-                                            : QJsonDocument(value.toObject()).toJson(QJsonDocument::Indented);
-    cli::out() << QString::fromUtf8(text);
-}
-
-int status(GitService& git, const Target& target, bool json)
-{
-    const auto snap = halvik::waitFor(git.snapshot(target.site, 0, 0));
+    const auto snap = co_await git.snapshot(target.site, 0, 0);
     const GitStatus& st = snap.status;
     if (json) {
-        QJsonArray files;
+        Json files = Json::array();
         for (const auto& file : snap.files)
-            files.append(QJsonObject{{"path", file.path},
-                                     {"originalPath", optionalString(file.originalPath)},
-                                     {"status", file.statusCode()},
-                                     {"inclusion", toRaw(file.inclusion())},
-                                     {"kindLabel", file.kindLabel()}});
-        QJsonObject object{{"isRepo", st.isRepo},          {"branch", optionalString(st.branch)},
-                           {"upstream", optionalString(st.upstream)}, {"ahead", st.ahead},
-                           {"behind", st.behind},          {"unborn", st.isUnborn},
-                           {"detached", st.isDetached},    {"rebase", st.inProgressRebase},
-                           {"unmerged", st.hasUnmerged},   {"tracksEnv", st.tracksEnv},
-                           {"files", files}};
+            files.push_back(Json{{"path", utf8(file.path)},
+                                 {"originalPath", optionalJson(file.originalPath)},
+                                 {"status", utf8(file.statusCode())},
+                                 {"inclusion", utf8(toRaw(file.inclusion()))},
+                                 {"kindLabel", utf8(file.kindLabel())}});
+        Json object{{"isRepo", st.isRepo},
+                    {"branch", optionalJson(st.branch)},
+                    {"upstream", optionalJson(st.upstream)},
+                    {"ahead", st.ahead},
+                    {"behind", st.behind},
+                    {"unborn", st.isUnborn},
+                    {"detached", st.isDetached},
+                    {"rebase", st.inProgressRebase},
+                    {"unmerged", st.hasUnmerged},
+                    {"tracksEnv", st.tracksEnv},
+                    {"files", files}};
         if (st.problem) {
             const auto text = GitProblemTexts::forKind(st.problem->kind);
-            object.insert("problem", QJsonObject{{"kind", problemKind(st.problem->kind)},
-                                                 {"title", text.title},
-                                                 {"details", st.problem->details}});
+            object["problem"] = Json{{"kind", utf8(problemKind(st.problem->kind))},
+                                     {"title", utf8(text.title)},
+                                     {"details", utf8(st.problem->details)}};
         }
-        printJson(object);
-        return 0;
+        cli::printJson(cli::out(), object);
+        co_return 0;
     }
     if (st.problem) {
         const auto text = GitProblemTexts::forKind(st.problem->kind);
@@ -88,7 +82,7 @@ int status(GitService& git, const Target& target, bool json)
     }
     if (!st.isRepo) {
         cli::out() << "Not a Git repository.\n";
-        return 0;
+        co_return 0;
     }
     QString head = st.isDetached ? QStringLiteral("HEAD detached") : QStringLiteral("On branch ") + st.branch.value_or("?");
     if (st.isUnborn)
@@ -106,32 +100,36 @@ int status(GitService& git, const Target& target, bool json)
                           .arg(toRaw(file.inclusion()), -10)
                           .arg(file.originalPath ? *file.originalPath + QStringLiteral(" -> ") : QString())
                           .arg(file.path);
-    return 0;
+    co_return 0;
 }
 
-int log(GitService& git, const Target& target, int limit, bool json)
+QCoro::Task<int> log(GitService& git, Target target, int limit, bool json)
 {
-    const auto commits = halvik::waitFor(git.history(target.site, limit, 0));
+    const auto commits = co_await git.history(target.site, limit, 0);
     if (json) {
-        QJsonArray list;
-        for (const auto& commit : commits)
-            list.append(QJsonObject{{"sha", commit.sha},
-                                    {"author", commit.author},
-                                    {"date", commit.date.toUTC().toString(Qt::ISODate)},
-                                    {"subject", commit.subject},
-                                    {"files", QJsonArray::fromStringList(commit.files)}});
-        printJson(list);
-        return 0;
+        Json list = Json::array();
+        for (const auto& commit : commits) {
+            Json files = Json::array();
+            for (const QString& file : commit.files)
+                files.push_back(utf8(file));
+            list.push_back(Json{{"sha", utf8(commit.sha)},
+                                {"author", utf8(commit.author)},
+                                {"date", utf8(commit.date.toUTC().toString(Qt::ISODate))},
+                                {"subject", utf8(commit.subject)},
+                                {"files", files}});
+        }
+        cli::printJson(cli::out(), list);
+        co_return 0;
     }
     for (const auto& commit : commits)
         cli::out() << commit.shortSHA() << "  " << commit.date.toUTC().toString(Qt::ISODate) << "  " << commit.author
                    << "  " << commit.subject << '\n';
-    return 0;
+    co_return 0;
 }
 
-int diff(GitService& git, const Target& target, const QString& path, GitDiffScope scope)
+QCoro::Task<int> diff(GitService& git, Target target, QString path, GitDiffScope scope)
 {
-    const auto result = halvik::waitFor(git.diff(target.site, path, scope));
+    const auto result = co_await git.diff(target.site, path, scope);
     switch (result.kind) {
     case GitDiffKind::text:
     case GitDiffKind::binary:
@@ -139,18 +137,18 @@ int diff(GitService& git, const Target& target, const QString& path, GitDiffScop
         cli::out() << result.raw;
         if (!result.raw.endsWith('\n'))
             cli::out() << '\n';
-        return 0;
+        co_return 0;
     case GitDiffKind::empty:
-        return 0;
+        co_return 0;
     case GitDiffKind::tooLarge:
         throw CliError(QStringLiteral("The diff of %1 is too large to show.").arg(path));
     case GitDiffKind::missing:
         throw CliError(GitServiceError::gitMissing().description());
     }
-    return 0;
+    co_return 0;
 }
 
-int commit(GitService& git, const Target& target, const QStringList& rest)
+QCoro::Task<int> commit(GitService& git, Target target, QStringList rest)
 {
     std::optional<QString> message;
     bool all = false;
@@ -163,24 +161,29 @@ int commit(GitService& git, const Target& target, const QStringList& rest)
         else
             paths << rest[i];
     }
-    if (!message || (all && !paths.isEmpty()))
-        throw CliError(QString::fromUtf8(kUsage));
+    if (!message)
+        throw CliError::usage(QStringLiteral("git commit needs a message: -m MESSAGE."));
+    if (all && !paths.isEmpty())
+        throw CliError::usage(QStringLiteral("git commit takes --all or paths, not both."));
+    const std::optional<QStringList> everything;
     if (all)
-        halvik::waitFor(git.commit(target.site, std::nullopt, *message));
+        co_await git.commit(target.site, everything, *message);
     else if (!paths.isEmpty())
-        halvik::waitFor(git.commit(target.site, paths, *message));
+        co_await git.commit(target.site, paths, *message);
     else
-        halvik::waitFor(git.commitStaged(target.site, *message));
-    const auto latest = halvik::waitFor(git.history(target.site, 1, 0));
+        co_await git.commitStaged(target.site, *message);
+    const auto latest = co_await git.history(target.site, 1, 0);
     if (!latest.isEmpty())
         cli::out() << latest.first().shortSHA() << "  " << latest.first().subject << '\n';
-    return 0;
+    co_return 0;
 }
 
-int run(SiteStore& store, const QStringList& args)
+} // namespace
+
+QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
 {
     if (args.size() < 2)
-        throw CliError(QString::fromUtf8(kUsage));
+        throw CliError::usage(QString::fromUtf8(kUsage));
     const QString command = args[0];
     const Target target = resolve(store, args[1]);
     QStringList rest = args.mid(2);
@@ -192,7 +195,7 @@ int run(SiteStore& store, const QStringList& args)
         git.setSaveHandler([&store] { store.save(); });
 
     if (command == QLatin1String("status"))
-        return status(git, target, json);
+        co_return co_await status(git, target, json);
     if (command == QLatin1String("log")) {
         int limit = 20;
         const qsizetype n = rest.indexOf(QStringLiteral("-n"));
@@ -200,42 +203,28 @@ int run(SiteStore& store, const QStringList& args)
             bool ok = false;
             limit = rest.value(n + 1).toInt(&ok);
             if (!ok || limit < 1)
-                throw CliError(QStringLiteral("-n needs a positive number."));
+                throw CliError::usage(QStringLiteral("-n needs a positive number."));
         }
-        return log(git, target, limit, json);
+        co_return co_await log(git, target, limit, json);
     }
     if (command == QLatin1String("diff")) {
         if (rest.isEmpty())
-            throw CliError(QString::fromUtf8(kUsage));
+            throw CliError::usage(QStringLiteral("git diff needs a path: halvik git diff <site> <path>."));
         GitDiffScope scope = GitDiffScope::remaining;
         const qsizetype at = rest.indexOf(QStringLiteral("--scope"));
         if (at >= 0) {
             const auto parsed = gitcore::fromRaw<GitDiffScope>(rest.value(at + 1));
             if (!parsed || *parsed == GitDiffScope::commit)
-                throw CliError(QStringLiteral("--scope is included or remaining."));
+                throw CliError::usage(QStringLiteral("--scope is included or remaining."));
             scope = *parsed;
             rest.remove(at, 2);
         }
-        return diff(git, target, rest.first(), scope);
+        const QString path = rest.first();
+        co_return co_await diff(git, target, path, scope);
     }
     if (command == QLatin1String("commit"))
-        return commit(git, target, rest);
-    throw CliError(QString::fromUtf8(kUsage));
-}
-
-} // namespace
-
-int runGitCommand(SiteStore& store, const QStringList& args)
-{
-    try {
-        const int code = run(store, args);
-        cli::out().flush();
-        return code;
-    } catch (const HalvikError& error) {
-        cli::out().flush();
-        std::fprintf(stderr, "%s\n", error.description().simplified().toUtf8().constData());
-        return 1;
-    }
+        co_return co_await commit(git, target, rest);
+    throw CliError::usage(QString::fromUtf8(kUsage));
 }
 
 } // namespace halvik

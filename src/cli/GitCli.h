@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QStringList>
 
 namespace halvik {
@@ -7,8 +8,8 @@ namespace halvik {
 class SiteStore;
 
 // `halvik git status|log|diff|commit …`: `args` are the words after "git". Prints to standard
-// output; a failure is one line on standard error and exit status 1. A <site> is a registered
-// site or any folder; writes to registered sites are recorded in their history and saved.
-int runGitCommand(SiteStore& store, const QStringList& args);
+// output and resolves to 0; a failure is thrown as a CliError. A <site> is a registered site or
+// any folder; writes to registered sites are recorded in their history and saved.
+QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args);
 
 } // namespace halvik

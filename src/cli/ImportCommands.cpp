@@ -1,38 +1,21 @@
 #include "ImportCommands.h"
 
+#include "CliContext.h"
+#include "CliJson.h"
+
 #include "app/AppServices.h"
 #include "app/ImportAllModel.h"
 #include "app/ImportPaths.h"
 #include "app/SiteImporter.h"
-#include "async/WaitFor.h"
 #include "services/HerdService.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <nlohmann/json.hpp>
-
 namespace halvik::cli {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
-
-std::string utf8(const QString& text) { return text.toStdString(); }
-
-Json optionalJson(const std::optional<QString>& value) { return value ? Json(utf8(*value)) : Json(nullptr); }
-
-Json siteJson(const Site& site)
-{
-    return Json{{"id", utf8(site.id().toString(QUuid::WithoutBraces).toUpper())},
-                {"name", utf8(site.displayName())},
-                {"path", utf8(site.path())},
-                {"phpSource", utf8(site.phpSourceRaw())},
-                {"herdLinked", site.herdLinked()},
-                {"usesSSG", site.usesSSG()},
-                {"githubRepo", optionalJson(site.githubRepo())}};
-}
 
 QString siteText(const Site& site)
 {
@@ -45,14 +28,7 @@ QString siteText(const Site& site)
     return text;
 }
 
-int fail(QTextStream& err, const QString& message)
-{
-    err << message << Qt::endl;
-    return 1;
-}
-
 void print(QTextStream& out, const QString& text) { out << text << Qt::endl; }
-void print(QTextStream& out, const Json& json) { out << QString::fromStdString(json.dump(2)) << Qt::endl; }
 
 // The store and the engine picture as a window would have them after start-up.
 void prepare(ImportContext& context)
@@ -70,13 +46,7 @@ QString absoluteFolder(const QString& typed)
 
 } // namespace
 
-int runImportCommand(ImportContext& context, const QStringList& args)
-{
-    QTextStream out(stdout), err(stderr);
-    return runImportCommand(context, args, out, err);
-}
-
-int runImportCommand(ImportContext& context, const QStringList& args, QTextStream& out, QTextStream& err)
+QCoro::Task<int> runImportCommand(ImportContext& context, QStringList args, QTextStream& out)
 {
     QString path;
     std::optional<QString> name;
@@ -86,37 +56,33 @@ int runImportCommand(ImportContext& context, const QStringList& args, QTextStrea
             json = true;
         else if (args[i] == QLatin1String("--name") && i + 1 < args.size())
             name = args[++i];
+        else if (args[i] == QLatin1String("--name"))
+            throw CliError::usage(QStringLiteral("--name needs a name."));
         else if (path.isEmpty() && !args[i].startsWith(QLatin1String("--")))
             path = args[i];
         else
-            return fail(err, QStringLiteral("Usage: halvik import <path> [--name NAME] [--json]"));
+            throw CliError::usage(QStringLiteral("Unexpected “%1” for import.").arg(args[i]));
     }
     path = absoluteFolder(path);
     if (path.isEmpty())
-        return fail(err, QStringLiteral("Usage: halvik import <path> [--name NAME] [--json]"));
+        throw CliError::usage(QStringLiteral("Name the folder to import: halvik import <path> [--name NAME] [--json]."));
     if (!QFileInfo(path).isDir())
-        return fail(err, QStringLiteral("That folder doesn’t exist."));
+        throw CliError(QStringLiteral("That folder doesn’t exist."));
     prepare(context);
     if (const SitePtr existing = context.services.store().siteAtPath(path))
-        return fail(err, QStringLiteral("Already in Halvik as “") + existing->displayName() + QStringLiteral("”"));
+        throw CliError(QStringLiteral("Already in Halvik as “") + existing->displayName() + QStringLiteral("”"));
     if (!QFileInfo(path + QStringLiteral("/composer.json")).isFile())
-        return fail(err, QStringLiteral("That folder does not contain composer.json."));
+        throw CliError(QStringLiteral("That folder does not contain composer.json."));
 
-    const SitePtr site = halvik::waitFor(context.importer.importExistingSite(path, name));
+    const SitePtr site = co_await context.importer.importExistingSite(path, name);
     if (json)
-        print(out, siteJson(*site));
+        printJson(out, siteJson(*site));
     else
         print(out, siteText(*site));
-    return 0;
+    co_return 0;
 }
 
-int runImportAllCommand(ImportContext& context, const QStringList& args)
-{
-    QTextStream out(stdout), err(stderr);
-    return runImportAllCommand(context, args, out, err);
-}
-
-int runImportAllCommand(ImportContext& context, const QStringList& args, QTextStream& out, QTextStream& err)
+QCoro::Task<int> runImportAllCommand(ImportContext& context, QStringList args, QTextStream& out)
 {
     QString folder;
     bool json = false;
@@ -126,20 +92,20 @@ int runImportAllCommand(ImportContext& context, const QStringList& args, QTextSt
         else if (folder.isEmpty() && !arg.startsWith(QLatin1String("--")))
             folder = arg;
         else
-            return fail(err, QStringLiteral("Usage: halvik import-all <folder> [--json]"));
+            throw CliError::usage(QStringLiteral("Unexpected “%1” for import-all.").arg(arg));
     }
     if (folder.trimmed().isEmpty())
-        return fail(err, QStringLiteral("Usage: halvik import-all <folder> [--json]"));
+        throw CliError::usage(QStringLiteral("Name the folder to scan: halvik import-all <folder> [--json]."));
     prepare(context);
 
     ImportAllModel model(context.services, context.importer);
     model.setFolderText(absoluteFolder(folder));
-    halvik::waitFor(model.rescan());
+    co_await model.rescan();
     if (!model.errorText().isEmpty())
-        return fail(err, model.errorText());
+        throw CliError(model.errorText());
     const QString summary = model.scanSummary();
     const QList<DiscoveredSite> chosen = model.selectedSites();
-    halvik::waitFor(model.importAll());
+    co_await model.importAll();
 
     QList<SitePtr> imported;
     for (const DiscoveredSite& candidate : chosen)
@@ -149,34 +115,28 @@ int runImportAllCommand(ImportContext& context, const QStringList& args, QTextSt
         Json sites = Json::array();
         for (const SitePtr& site : imported)
             sites.push_back(siteJson(*site));
-        print(out, Json{{"summary", utf8(summary)}, {"imported", sites}});
+        printJson(out, Json{{"summary", utf8(summary)}, {"imported", sites}});
     } else {
         print(out, summary);
         for (const SitePtr& site : imported)
             print(out, siteText(*site));
     }
     if (!model.errorText().isEmpty())
-        return fail(err, model.errorText());
-    return 0;
+        throw CliError(model.errorText());
+    co_return 0;
 }
 
-int runEngineCommand(ImportContext& context, const QStringList& args)
-{
-    QTextStream out(stdout), err(stderr);
-    return runEngineCommand(context, args, out, err);
-}
-
-int runEngineCommand(ImportContext& context, const QStringList& args, QTextStream& out, QTextStream& err)
+QCoro::Task<int> runEngineCommand(ImportContext& context, QStringList args, QTextStream& out)
 {
     const bool json = args.contains(QStringLiteral("--json"));
     for (const QString& arg : args)
         if (arg != QLatin1String("--json"))
-            return fail(err, QStringLiteral("Usage: halvik engine [--json]"));
+            throw CliError::usage(QStringLiteral("Unknown option %1 for engine.").arg(arg));
     HerdService& herd = context.herd;
     herd.refresh();
     std::optional<QString> phpVersion;
     if (const auto php = herd.globalPHPPath())
-        phpVersion = halvik::waitFor(herd.phpVersion(*php));
+        phpVersion = co_await herd.phpVersion(*php);
     herd.setGlobalPHPVersion(phpVersion);
 
     const std::optional<QString> engine =
@@ -185,13 +145,13 @@ int runEngineCommand(ImportContext& context, const QStringList& args, QTextStrea
         Json parked = Json::array();
         for (const QString& folder : herd.parkedDirectories())
             parked.push_back(utf8(folder));
-        print(out, Json{{"engine", herd.engine() ? Json(utf8(toRaw(*herd.engine()))) : Json(nullptr)},
-                   {"tld", utf8(herd.tld())},
-                   {"parkedDirectories", parked},
-                   {"cliPath", optionalJson(herd.cliPath())},
-                   {"globalPHPPath", optionalJson(herd.globalPHPPath())},
-                   {"globalPHPVersion", optionalJson(phpVersion)}});
-        return 0;
+        printJson(out, Json{{"engine", herd.engine() ? Json(utf8(toRaw(*herd.engine()))) : Json(nullptr)},
+                            {"tld", utf8(herd.tld())},
+                            {"parkedDirectories", parked},
+                            {"cliPath", optionalJson(herd.cliPath())},
+                            {"globalPHPPath", optionalJson(herd.globalPHPPath())},
+                            {"globalPHPVersion", optionalJson(phpVersion)}});
+        co_return 0;
     }
     QStringList lines;
     lines << QStringLiteral("Engine: ") + engine.value_or(QStringLiteral("none"));
@@ -204,7 +164,7 @@ int runEngineCommand(ImportContext& context, const QStringList& args, QTextStrea
         php += QStringLiteral(" (") + *phpVersion + QStringLiteral(")");
     lines << QStringLiteral("PHP: ") + php;
     print(out, lines.join(QLatin1Char('\n')));
-    return 0;
+    co_return 0;
 }
 
 } // namespace halvik::cli

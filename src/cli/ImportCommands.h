@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QStringList>
 
 class QTextStream;
@@ -20,19 +21,14 @@ struct ImportContext
     SiteImporter& importer;
 };
 
-// Each takes the arguments after its subcommand, prints to standard output and returns the
-// exit status; a failure is one line on standard error and status 1.
+// Each takes the arguments after its subcommand, prints to `out` and resolves to the exit
+// status; a failure is thrown as a CliError.
 // `import <path> [--name NAME] [--json]`
-int runImportCommand(ImportContext& context, const QStringList& args);
+QCoro::Task<int> runImportCommand(ImportContext& context, QStringList args, QTextStream& out);
 // `import-all <folder> [--json]`
-int runImportAllCommand(ImportContext& context, const QStringList& args);
+QCoro::Task<int> runImportAllCommand(ImportContext& context, QStringList args, QTextStream& out);
 // `engine [--json]`
-int runEngineCommand(ImportContext& context, const QStringList& args);
-
-// The same, writing to the given streams.
-int runImportCommand(ImportContext& context, const QStringList& args, QTextStream& out, QTextStream& err);
-int runImportAllCommand(ImportContext& context, const QStringList& args, QTextStream& out, QTextStream& err);
-int runEngineCommand(ImportContext& context, const QStringList& args, QTextStream& out, QTextStream& err);
+QCoro::Task<int> runEngineCommand(ImportContext& context, QStringList args, QTextStream& out);
 
 } // namespace cli
 } // namespace halvik

@@ -1,6 +1,7 @@
 #include "ProbeCommand.h"
 
-#include "async/WaitFor.h"
+#include "CliContext.h"
+
 #include "services/ReachabilityProbe.h"
 
 #include <QTextStream>
@@ -8,16 +9,16 @@
 
 namespace halvik::cli {
 
-int runProbeCommand(const QStringList& args)
+QCoro::Task<int> runProbeCommand(QStringList args, QTextStream& out)
 {
     const QUrl url = args.size() == 1 ? QUrl::fromUserInput(args.first()) : QUrl();
-    if (!url.isValid() || url.host().isEmpty()) {
-        QTextStream(stderr) << "usage: halvik probe <url>\n";
-        return 2;
-    }
-    const Reachability result = halvik::waitFor(ReachabilityProbe::probe(url));
-    QTextStream(stdout) << result.summary() << '\n';
-    return result.isServing() ? 0 : 1;
+    if (!url.isValid() || url.host().isEmpty())
+        throw CliError::usage(QStringLiteral("Name one address to probe: halvik probe <url>."));
+    const Reachability result = co_await ReachabilityProbe::probe(url);
+    if (!result.isServing())
+        throw CliError(result.summary());
+    out << result.summary() << Qt::endl;
+    co_return 0;
 }
 
 } // namespace halvik::cli

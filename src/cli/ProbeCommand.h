@@ -1,12 +1,14 @@
 #pragma once
 
+#include <QCoroTask>
 #include <QStringList>
+
+class QTextStream;
 
 namespace halvik::cli {
 
-// `halvik probe <url>`: prints the probe's summary line. Exit status 0 when a server answered
-// (even with an application error), 1 otherwise, 2 for a usage error. Needs a running
-// QCoreApplication.
-int runProbeCommand(const QStringList& args);
+// `halvik probe <url>`: prints the probe's summary line when a server answered (even with an
+// application error) and resolves to 0; when nothing answered, the summary is the failure.
+QCoro::Task<int> runProbeCommand(QStringList args, QTextStream& out);
 
 } // namespace halvik::cli

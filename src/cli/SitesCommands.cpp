@@ -1,39 +1,24 @@
 #include "SitesCommands.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "CliJson.h"
+
+#include "app/DeleteSitesDialogs.h"
 
 namespace halvik::cli {
 
-QJsonObject siteJson(const Site& site)
-{
-    QJsonObject o{{"id", uuidString(site.id())},
-                  {"name", site.name()},
-                  {"displayName", site.displayName()},
-                  {"path", site.path()},
-                  {"createdAt", site.createdAt().toUTC().toString(Qt::ISODate)},
-                  {"phpSource", site.phpSourceRaw()},
-                  {"herdLinked", site.herdLinked()},
-                  {"usesSSG", site.usesSSG()}};
-    if (site.githubRepo())
-        o.insert("githubRepo", *site.githubRepo());
-    return o;
-}
-
-int runSitesCommand(AppServices& services, const QStringList& args)
+QCoro::Task<int> runSitesCommand(AppServices& services, QStringList args)
 {
     const bool json = args.contains(QStringLiteral("--json"));
     for (const QString& arg : args)
         if (arg != QStringLiteral("--json"))
-            throw CliError(QStringLiteral("Unknown option %1 for sites.").arg(arg));
+            throw CliError::usage(QStringLiteral("Unknown option %1 for sites.").arg(arg));
 
     const auto& sites = services.store().sites(); // newest first
     if (json) {
-        QJsonArray list;
+        Json list = Json::array();
         for (const auto& site : sites)
-            list.append(siteJson(*site));
-        out() << QJsonDocument(list).toJson(QJsonDocument::Indented);
+            list.push_back(siteJson(*site));
+        printJson(out(), list);
     } else if (sites.isEmpty()) {
         out() << "No sites yet.\n";
     } else {
@@ -44,10 +29,10 @@ int runSitesCommand(AppServices& services, const QStringList& args)
             out() << site->displayName().leftJustified(width + 2) << site->path() << '\n';
     }
     out().flush();
-    return 0;
+    co_return 0;
 }
 
-int runRemoveCommand(AppServices& services, CliPrompts& prompts, const QStringList& args)
+QCoro::Task<int> runRemoveCommand(AppServices& services, QStringList args)
 {
     bool deleteFiles = false;
     QStringList rest;
@@ -55,20 +40,20 @@ int runRemoveCommand(AppServices& services, CliPrompts& prompts, const QStringLi
         if (arg == QStringLiteral("--delete-files"))
             deleteFiles = true;
         else if (arg.startsWith(QStringLiteral("--")))
-            throw CliError(QStringLiteral("Unknown option %1 for remove.").arg(arg));
+            throw CliError::usage(QStringLiteral("Unknown option %1 for remove.").arg(arg));
         else
             rest << arg;
     }
     if (rest.size() != 1)
-        throw CliError(QStringLiteral("Usage: halvik remove <site> [--delete-files]"));
+        throw CliError::usage(QStringLiteral("Name one site to remove: halvik remove <site> [--delete-files]."));
 
     const SitePtr site = resolveSite(services.store(), rest.first());
-    services.deleteSites({site}, deleteFiles);
-    if (!prompts.alerts.isEmpty())
-        throw CliError(prompts.alerts.join(QLatin1Char(' ')));
+    const QStringList failures = services.deleteSites({site}, deleteFiles);
+    if (!failures.isEmpty())
+        throw CliError(DeleteSitesDialogs::failureTitle(1) + QStringLiteral(": ") + failures.join(QLatin1Char(' ')));
     out() << (deleteFiles ? "Moved to the Trash and removed: " : "Removed: ") << site->displayName() << '\n';
     out().flush();
-    return 0;
+    co_return 0;
 }
 
 } // namespace halvik::cli

@@ -2,12 +2,13 @@
 
 #include "CliContext.h"
 
+#include <QCoroTask>
+
 namespace halvik::cli {
 
-int runSitesCommand(AppServices& services, const QStringList& args);
-int runRemoveCommand(AppServices& services, CliPrompts& prompts, const QStringList& args);
-
-// One site as the CLI's JSON shows it.
-QJsonObject siteJson(const Site& site);
+// `sites [--json]`
+QCoro::Task<int> runSitesCommand(AppServices& services, QStringList args);
+// `remove <site> [--delete-files]`
+QCoro::Task<int> runRemoveCommand(AppServices& services, QStringList args);
 
 } // namespace halvik::cli

@@ -168,21 +168,28 @@ EditorPanel AppPreferences::editorPanel()
     return {startIn, QStringLiteral("Choose"), QStringLiteral("Choose the editor Halvik should open site folders with.")};
 }
 
-bool AppPreferences::chooseEditor()
+QCoro::Task<bool> AppPreferences::chooseEditor()
 {
     if (!m_chooser)
-        return false;
-    const auto chosen = m_chooser(editorPanel());
-    if (!chosen)
-        return false;
+        co_return false;
+    const LifeToken alive = m_life.token();
+    const EditorChooser chooser = m_chooser;
+    const EditorPanel panel = editorPanel();
+    const std::optional<QString> chosen = co_await chooser(panel);
+    if (!alive || !chosen)
+        co_return false;
     setDefaultEditorPath(*chosen);
-    return true;
+    co_return true;
 }
 
-void AppPreferences::openInEditor(const QString& folder)
+QCoro::Task<> AppPreferences::openInEditor(QString folder)
 {
-    if (!defaultEditorURL() && !chooseEditor())
-        return;
+    const LifeToken alive = m_life.token();
+    if (!defaultEditorURL()) {
+        const bool chosen = co_await chooseEditor();
+        if (!alive || !chosen)
+            co_return;
+    }
     if (const auto editor = defaultEditorURL(); editor && m_launcher)
         m_launcher(editor->toLocalFile(), folder); // failures are not reported
 }

@@ -2,6 +2,9 @@
 
 #include "Enums.h"
 
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
 #include <QObject>
 #include <QSettings>
 #include <QUrl>
@@ -34,8 +37,8 @@ class AppPreferences : public QObject
 {
     Q_OBJECT
 public:
-    // A chosen editor path, or nothing when the person cancels.
-    using EditorChooser = std::function<std::optional<QString>(const EditorPanel&)>;
+    // Asks for an editor; resolves to its path, or nothing when the person cancels.
+    using EditorChooser = std::function<QCoro::Task<std::optional<QString>>(EditorPanel)>;
     // Starts `editor` on `folder`; returns whether it started.
     using EditorLauncher = std::function<bool(const QString& editor, const QString& folder)>;
     using AppearanceApplier = std::function<void(AppearancePreference)>;
@@ -80,9 +83,10 @@ public:
     QString defaultEditorName() const;
     void setEditorChooser(EditorChooser chooser) { m_chooser = std::move(chooser); }
     void setEditorLauncher(EditorLauncher launcher) { m_launcher = std::move(launcher); }
-    bool chooseEditor();
+    // Asks for an editor and keeps it; false when cancelled or nobody can ask.
+    QCoro::Task<bool> chooseEditor();
     // Opens a site folder in the editor, asking for one first when none is set.
-    void openInEditor(const QString& folder);
+    QCoro::Task<> openInEditor(QString folder);
 
     static EditorPanel editorPanel();
 
@@ -108,6 +112,7 @@ private:
     AppearanceApplier m_applier;
     EditorChooser m_chooser;
     EditorLauncher m_launcher;
+    LifeGuard m_life;
 };
 
 } // namespace halvik

@@ -2,6 +2,7 @@
 
 #include "app/ImportAllModel.h"
 #include "app/UserPrompts.h"
+#include "async/FireAndForget.h"
 
 #include <QCoroTask>
 #include <QDialogButtonBox>
@@ -11,7 +12,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -51,7 +51,7 @@ ImportAllSheet::ImportAllSheet(ImportAllModel& model, UserPrompts& prompts, QWid
     m_import = buttons->addButton(QStringLiteral("Import"), QDialogButtonBox::AcceptRole);
     m_import->setDefault(true);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(m_import, &QPushButton::clicked, this, &ImportAllSheet::startImport);
+    connect(m_import, &QPushButton::clicked, this, [this] { fireAndForget(this, importAndClose()); });
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(title);
@@ -65,7 +65,7 @@ ImportAllSheet::ImportAllSheet(ImportAllModel& model, UserPrompts& prompts, QWid
     connect(m_folder, &QLineEdit::textEdited, &m_model, &ImportAllModel::setFolderText);
     connect(m_folder, &QLineEdit::returnPressed, this, &ImportAllSheet::rescan);
     connect(m_scan, &QPushButton::clicked, this, &ImportAllSheet::rescan);
-    connect(m_choose, &QPushButton::clicked, this, &ImportAllSheet::choose);
+    connect(m_choose, &QPushButton::clicked, this, [this] { fireAndForget(this, choose()); });
     connect(m_list, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
         if (!m_syncing)
             m_model.setSelected(item->data(Qt::UserRole).toString(), item->checkState() == Qt::Checked);
@@ -111,31 +111,38 @@ void ImportAllSheet::sync()
 void ImportAllSheet::rescan()
 {
     m_model.setFolderText(m_folder->text());
-    [](QPointer<ImportAllSheet> sheet, ImportAllModel* model) -> QCoro::Task<> {
-        co_await model->rescan();
-        if (sheet) {
-            sheet->m_scanned = true;
-            sheet->sync();
-        }
-    }(this, &m_model);
+    fireAndForget(this, rescanAndShow());
 }
 
-void ImportAllSheet::choose()
+QCoro::Task<> ImportAllSheet::rescanAndShow()
 {
-    const QString start = m_model.folderText().trimmed().isEmpty() ? QDir::homePath() : m_model.folderText().trimmed();
-    if (const auto folder = m_prompts.chooseFolder(QStringLiteral("Choose a folder of Quillmar sites"), start)) {
-        m_model.setFolderText(*folder);
-        rescan();
-    }
+    const LifeToken alive = m_life.token();
+    co_await m_model.rescan();
+    if (!alive)
+        co_return;
+    m_scanned = true;
+    sync();
 }
 
-void ImportAllSheet::startImport()
+QCoro::Task<> ImportAllSheet::choose()
 {
-    [](QPointer<ImportAllSheet> sheet, ImportAllModel* model) -> QCoro::Task<> {
-        co_await model->importAll();
-        if (sheet && model->errorText().isEmpty())
-            sheet->accept();
-    }(this, &m_model);
+    const LifeToken alive = m_life.token();
+    const QString typed = m_model.folderText().trimmed();
+    const QString start = typed.isEmpty() ? QDir::homePath() : typed;
+    const QString title = QStringLiteral("Choose a folder of Quillmar sites");
+    const std::optional<QString> folder = co_await m_prompts.chooseFolder(title, start);
+    if (!alive || !folder)
+        co_return;
+    m_model.setFolderText(*folder);
+    rescan();
+}
+
+QCoro::Task<> ImportAllSheet::importAndClose()
+{
+    const LifeToken alive = m_life.token();
+    co_await m_model.importAll();
+    if (alive && m_model.errorText().isEmpty())
+        accept();
 }
 
 } // namespace halvik::views

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
 #include <QDialog>
 
 class QLabel;
@@ -35,8 +38,9 @@ public:
 private:
     void sync();
     void rescan();
-    void choose();
-    void startImport();
+    QCoro::Task<> rescanAndShow();
+    QCoro::Task<> choose();
+    QCoro::Task<> importAndClose();
 
     ImportAllModel& m_model;
     UserPrompts& m_prompts;
@@ -50,6 +54,7 @@ private:
     QListWidget* m_list;
     bool m_scanned = false;
     bool m_syncing = false;
+    LifeGuard m_life;
 };
 
 } // namespace views

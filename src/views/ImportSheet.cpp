@@ -1,6 +1,7 @@
 #include "ImportSheet.h"
 
 #include "app/ImportSiteModel.h"
+#include "async/FireAndForget.h"
 
 #include <QCoroTask>
 #include <QDialogButtonBox>
@@ -8,7 +9,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -65,7 +65,7 @@ ImportSheet::ImportSheet(ImportSiteModel& model, QWidget* parent) : QDialog(pare
 
     connect(m_name, &QLineEdit::textEdited, &m_model, &ImportSiteModel::setDisplayName);
     connect(m_path, &QLineEdit::textEdited, &m_model, &ImportSiteModel::applyPath);
-    connect(m_choose, &QPushButton::clicked, &m_model, &ImportSiteModel::pick);
+    connect(m_choose, &QPushButton::clicked, this, [this] { fireAndForget(this, m_model.pick()); });
     connect(&m_model, &ImportSiteModel::changed, this, &ImportSheet::sync);
     sync();
 }
@@ -88,11 +88,15 @@ void ImportSheet::sync()
 
 void ImportSheet::startImport()
 {
-    [](QPointer<ImportSheet> sheet, ImportSiteModel* model) -> QCoro::Task<> {
-        const bool done = co_await model->importSite();
-        if (sheet && done)
-            sheet->accept();
-    }(this, &m_model);
+    fireAndForget(this, importAndClose());
+}
+
+QCoro::Task<> ImportSheet::importAndClose()
+{
+    const LifeToken alive = m_life.token();
+    const bool done = co_await m_model.importSite();
+    if (alive && done)
+        accept();
 }
 
 } // namespace halvik::views

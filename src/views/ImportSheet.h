@@ -1,5 +1,8 @@
 #pragma once
 
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
 #include <QDialog>
 
 class QLabel;
@@ -30,6 +33,7 @@ public:
 private:
     void sync();
     void startImport();
+    QCoro::Task<> importAndClose();
 
     ImportSiteModel& m_model;
     QLineEdit* m_name;
@@ -39,6 +43,7 @@ private:
     QLabel* m_notice;
     QLabel* m_git;
     QLabel* m_error;
+    LifeGuard m_life;
 };
 
 } // namespace views

@@ -4,8 +4,12 @@
 #include "MainWindow.h"
 #include "WidgetPrompts.h"
 
+#include "async/FireAndForget.h"
+#include "platform/Log.h"
+#include "platform/QuitSignals.h"
+#include "platform/SingleInstance.h"
+
 #include <QApplication>
-#include <QCoroTask>
 #include <QTimer>
 
 namespace halvik::views {
@@ -18,6 +22,19 @@ int runWindowApplication(int argc, char** argv)
     QApplication::setApplicationVersion(QStringLiteral(HALVIK_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("halvik"));
 
+    // One window per user: a second start brings the first to the front and leaves.
+    SingleInstance instance;
+    if (!instance.claim()) {
+        qCInfo(halvikLog) << "Halvik is already open; asked its window to come to the front";
+        return 0;
+    }
+    // Being asked to end quits like closing the window: the same sequence stops and saves.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &app, [](int number) {
+        qCInfo(halvikLog) << "Halvik received signal" << number << "and quits";
+        QCoreApplication::quit();
+    });
+
     WidgetPrompts prompts;
     AppServices services(SecretStore::shared(), prompts);
     // The two enumerations list system, light and dark in the same order.
@@ -27,13 +44,21 @@ int runWindowApplication(int argc, char** argv)
     MainWindow window(services);
     prompts.setParentWindow(&window);
 
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &window, [&window] {
+        qCInfo(halvikLog) << "Halvik was started again; bringing the window to the front";
+        window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+        window.show();
+        window.raise();
+        window.activateWindow();
+    });
+
     // Closing the last window quits; at quit whatever Halvik started is stopped and the
     // store is saved last.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &services, [&services] { services.shutdown(); });
 
     window.show();
     // Start-up runs once the window is on screen; the list fills in as the store loads.
-    QTimer::singleShot(0, &services, [&services] { QCoro::connect(services.bootstrap(), &services, [] {}); });
+    QTimer::singleShot(0, &services, [&services] { fireAndForget(&services, services.bootstrap()); });
     return app.exec();
 }
 

@@ -4,6 +4,7 @@
 #include "SettingsWindow.h"
 #include "SitesPage.h"
 
+#include "async/FireAndForget.h"
 #include "platform/PlatformTexts.h"
 
 #include <QApplication>
@@ -153,9 +154,9 @@ void MainWindow::buildMenus()
     setCommandHandler(MenuCommand::openInEditor, [this] {
         const auto sites = selectedSites();
         if (sites.size() == 1)
-            m_services.preferences().openInEditor(sites.first()->path());
+            fireAndForget(this, m_services.preferences().openInEditor(sites.first()->path()));
     });
-    setCommandHandler(MenuCommand::deleteSite, [this] { m_services.promptDeleteSites(selectedSites()); });
+    setCommandHandler(MenuCommand::deleteSite, [this] { fireAndForget(this, m_services.promptDeleteSites(selectedSites())); });
 }
 
 void MainWindow::setCommandHandler(const QString& commandName, std::function<void()> handler)
@@ -168,7 +169,7 @@ void MainWindow::handleCommand(const QString& name, const QString& argument)
 {
     if (name == MenuCommand::requestDeleteSite) {
         if (auto site = m_services.store().site(QUuid::fromString(argument)))
-            m_services.promptDeleteSites({site});
+            fireAndForget(this, m_services.promptDeleteSites({site}));
         return;
     }
     if (auto handler = m_handlers.value(name))
@@ -200,13 +201,15 @@ QList<SitePtr> MainWindow::selectedSites() const { return m_sitesPage->selectedS
 
 void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
 {
-    QMenu menu(this);
+    // Popped up, not run in a loop of its own: the window goes on while it is open.
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
     if (selectedSites().size() == 1)
-        menu.addAction(QStringLiteral("Open in Editor"), this, [this] { m_services.commands().post(MenuCommand::openInEditor); });
+        menu->addAction(QStringLiteral("Open in Editor"), this, [this] { m_services.commands().post(MenuCommand::openInEditor); });
     if (m_handlers.contains(MenuCommand::showInFileManager) && selectedSites().size() == 1)
-        menu.addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFileManager); });
-    menu.addAction(QStringLiteral("Delete"), this, [this] { m_services.commands().post(MenuCommand::deleteSite); });
-    menu.exec(globalPosition);
+        menu->addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFileManager); });
+    menu->addAction(QStringLiteral("Delete"), this, [this] { m_services.commands().post(MenuCommand::deleteSite); });
+    menu->popup(globalPosition);
 }
 
 SettingsWindow* MainWindow::settingsWindow()

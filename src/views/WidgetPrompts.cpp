@@ -1,10 +1,25 @@
 #include "WidgetPrompts.h"
 
+#include "DialogFinished.h"
+
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace halvik::views {
+
+namespace {
+
+// A dialog that finished is deleted later: it is still inside its own signal. One that did not
+// finish was destroyed under the question and must not be touched at all (a QPointer may not
+// have noticed yet while a widget's destructor runs).
+void dispose(QDialog* dialog, const std::optional<int>& finished)
+{
+    if (finished)
+        dialog->deleteLater();
+}
+
+} // namespace
 
 std::unique_ptr<QMessageBox> WidgetPrompts::makeBox(const PromptDialog& dialog, QWidget* parent)
 {
@@ -27,45 +42,59 @@ std::unique_ptr<QMessageBox> WidgetPrompts::makeBox(const PromptDialog& dialog, 
     return box;
 }
 
-int WidgetPrompts::ask(const PromptDialog& dialog)
+QCoro::Task<int> WidgetPrompts::ask(PromptDialog dialog)
 {
-    auto box = makeBox(dialog, m_parent);
-    box->exec();
-    auto* clicked = box->clickedButton();
-    return clicked ? clicked->property("promptIndex").toInt() : dialog.cancelIndex;
+    QMessageBox* box = makeBox(dialog, m_parent).release();
+    DialogFinished waiting(box);
+    const std::optional<int> finished = co_await waiting;
+    int answer = dialog.cancelIndex;
+    if (finished) {
+        if (const QAbstractButton* clicked = box->clickedButton())
+            answer = clicked->property("promptIndex").toInt();
+    }
+    dispose(box, finished);
+    co_return answer;
 }
 
-void WidgetPrompts::alert(const QString& title, const QString& text)
+QCoro::Task<> WidgetPrompts::alert(QString title, QString text)
 {
-    QMessageBox box(QMessageBox::Warning, title, title, QMessageBox::Ok, m_parent);
-    box.setInformativeText(text);
-    box.exec();
+    auto* message = new QMessageBox(QMessageBox::Warning, title, title, QMessageBox::Ok, m_parent);
+    message->setInformativeText(text);
+    DialogFinished waiting(message);
+    const std::optional<int> finished = co_await waiting;
+    dispose(message, finished);
 }
 
-std::optional<QString> WidgetPrompts::chooseFolder(const QString& title, const QString& startIn)
+QCoro::Task<std::optional<QString>> WidgetPrompts::chooseFolder(QString title, QString startIn)
 {
-    const QString folder = QFileDialog::getExistingDirectory(m_parent, title, startIn);
-    if (folder.isEmpty())
-        return std::nullopt;
-    return folder;
+    auto* chooser = new QFileDialog(m_parent, title, startIn);
+    chooser->setFileMode(QFileDialog::Directory);
+    chooser->setOption(QFileDialog::ShowDirsOnly);
+    DialogFinished waiting(chooser);
+    const std::optional<int> code = co_await waiting;
+    std::optional<QString> folder;
+    if (code == QDialog::Accepted && !chooser->selectedFiles().isEmpty())
+        folder = chooser->selectedFiles().first();
+    dispose(chooser, code);
+    co_return folder;
 }
 
-} // namespace halvik::views
-
-namespace halvik::views {
-
-std::optional<QString> WidgetPrompts::chooseEditor(const EditorPanel& panel)
+QCoro::Task<std::optional<QString>> WidgetPrompts::chooseEditor(EditorPanel panel)
 {
     // An editor is either a program or an installed desktop application.
-    QFileDialog dialog(m_parent, panel.prompt, panel.startIn);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setLabelText(QFileDialog::Accept, panel.prompt);
-    dialog.setNameFilters({QStringLiteral("Applications (*.desktop)"), QStringLiteral("Any program (*)")});
+    auto* chooser = new QFileDialog(m_parent, panel.prompt, panel.startIn);
+    chooser->setFileMode(QFileDialog::ExistingFile);
+    chooser->setLabelText(QFileDialog::Accept, panel.prompt);
+    chooser->setNameFilters({QStringLiteral("Applications (*.desktop)"), QStringLiteral("Any program (*)")});
     if (!panel.message.isEmpty())
-        dialog.setWindowTitle(panel.message);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return std::nullopt;
-    return dialog.selectedFiles().first();
+        chooser->setWindowTitle(panel.message);
+    DialogFinished waiting(chooser);
+    const std::optional<int> code = co_await waiting;
+    std::optional<QString> editor;
+    if (code == QDialog::Accepted && !chooser->selectedFiles().isEmpty())
+        editor = chooser->selectedFiles().first();
+    dispose(chooser, code);
+    co_return editor;
 }
 
 } // namespace halvik::views

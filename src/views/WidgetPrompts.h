@@ -11,18 +11,19 @@ class QMessageBox;
 
 namespace halvik::views {
 
-// Questions and alerts as window-modal message boxes over the main window.
+// Questions, alerts and file choosers as window-modal dialogs over the main window, opened with
+// QDialog::open() and awaited until they finish.
 class WidgetPrompts : public UserPrompts
 {
 public:
     void setParentWindow(QWidget* window) { m_parent = window; }
 
-    int ask(const PromptDialog& dialog) override;
-    void alert(const QString& title, const QString& text) override;
-    std::optional<QString> chooseFolder(const QString& title, const QString& startIn) override;
-    std::optional<QString> chooseEditor(const EditorPanel& panel) override;
+    QCoro::Task<int> ask(PromptDialog dialog) override;
+    QCoro::Task<> alert(QString title, QString text) override;
+    QCoro::Task<std::optional<QString>> chooseFolder(QString title, QString startIn) override;
+    QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel panel) override;
 
-    // The box ask() shows, built but not run (screenshots use it too).
+    // The box ask() shows, built but not opened (screenshots use it too).
     static std::unique_ptr<QMessageBox> makeBox(const PromptDialog& dialog, QWidget* parent);
 
 private:

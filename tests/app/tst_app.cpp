@@ -3,12 +3,17 @@
 
 #include "app/AppServices.h"
 #include "app/SleepInhibitor.h"
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "platform/AppDataDir.h"
+#include "platform/QuitSignals.h"
+#include "platform/SingleInstance.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
 
 using namespace halvik;
 using halvik::test::FakePrompts;
@@ -54,7 +59,7 @@ private Q_SLOTS:
         QList<SitePtr> ten;
         for (int i = 0; i < 10; ++i)
             ten << f.addSite(QString("site%1").arg(i), 100 - i);
-        f.services.promptDeleteSites(ten); // cancelled: nothing happens
+        halvik::waitFor(f.services.promptDeleteSites(ten)); // cancelled: nothing happens
         QCOMPARE(f.prompts.asked.size(), 1);
         const PromptDialog& many = f.prompts.asked.first();
         QCOMPARE(many.title, QString("Delete 10 sites?"));
@@ -65,7 +70,7 @@ private Q_SLOTS:
         QCOMPARE(many.cancelIndex, 2);
         QCOMPARE(f.services.store().sites().size(), 10);
 
-        f.services.promptDeleteSites(ten.mid(0, 8));
+        halvik::waitFor(f.services.promptDeleteSites(ten.mid(0, 8)));
         QVERIFY(!f.prompts.asked.last().text.contains("…"));
         QCOMPARE(f.prompts.asked.last().text.count('\n'), 2 + 7);
     }
@@ -75,7 +80,7 @@ private Q_SLOTS:
         Fixture f;
         auto a = f.addSite("alpha");
         f.prompts.answers = {"Delete Site Files…", "Move to Trash"};
-        f.services.promptDeleteSites({a, a});
+        halvik::waitFor(f.services.promptDeleteSites({a, a}));
         QCOMPARE(f.prompts.asked.size(), 2);
         QCOMPARE(f.prompts.asked[0].title, QString("Delete alpha?"));
         QCOMPARE(f.prompts.asked[0].text,
@@ -93,7 +98,7 @@ private Q_SLOTS:
         auto b = f.addSite("b");
         auto c = f.addSite("c");
         f.prompts.answers = {"Delete Site Files…", "Cancel"};
-        f.services.promptDeleteSites({b, c});
+        halvik::waitFor(f.services.promptDeleteSites({b, c}));
         QCOMPARE(f.prompts.asked.last().title, QString("Delete 2 site folders?"));
         QCOMPARE(f.prompts.asked.last().text,
                  QString("This moves the project folders to the Trash and removes them from Halvik. Can’t be undone from here."));
@@ -111,7 +116,8 @@ private Q_SLOTS:
         f.services.setSelectedSiteID(c->id());
         f.services.setSelectedSiteIDs({a->id(), b->id(), c->id()});
 
-        f.services.deleteSites({a, b, c}, true);
+        f.prompts.answers = {"Delete Site Files…", "Move to Trash"};
+        halvik::waitFor(f.services.promptDeleteSites({a, b, c}));
         QCOMPARE(names(f.services.store().sites()), QStringList({"b"}));
         QCOMPARE(f.prompts.alerts.size(), 1);
         QCOMPARE(f.prompts.alerts.first().first, QString("Couldn’t delete some site files"));
@@ -120,8 +126,11 @@ private Q_SLOTS:
         QCOMPARE(f.services.selectedSiteIDs(), QSet<QUuid>({b->id()}));
         QCOMPARE(f.services.selectedSiteID(), std::optional(b->id())); // fixed up to the newest remaining
 
-        f.services.deleteSites({b}, true);
-        QCOMPARE(f.prompts.alerts.last().first, QString("Couldn’t delete site files"));
+        // Deleting without asking reports the failure to its caller instead.
+        const QStringList failures = f.services.deleteSites({b}, true);
+        QCOMPARE(failures.size(), 1);
+        QVERIFY(failures.first().startsWith("b: "));
+        QCOMPARE(f.prompts.alerts.size(), 1);
     }
 
     void removingKeepsFoldersAndFixesTheSelection()
@@ -132,13 +141,72 @@ private Q_SLOTS:
         auto selected = f.addSite("selected", 5);
         f.services.setSelectedSiteID(selected->id());
         f.prompts.answers = {"Remove from Halvik"};
-        f.services.promptDeleteSites({selected});
+        halvik::waitFor(f.services.promptDeleteSites({selected}));
         QVERIFY(QFile::exists(selected->path()));
         QCOMPARE(f.services.selectedSiteID(), std::optional(newer->id()));
 
-        f.services.deleteSites({older, newer}, false);
+        QVERIFY(f.services.deleteSites({older, newer}, false).isEmpty());
         QVERIFY(!f.services.selectedSiteID().has_value());
         QVERIFY(f.prompts.alerts.isEmpty());
+    }
+
+    void deleteQuestionLeftOpenNeitherRepeatsNorActsOnWhatWent()
+    {
+        Fixture f;
+        auto a = f.addSite("alpha", 20);
+        auto b = f.addSite("beta", 10);
+        f.prompts.holdQuestions = true;
+
+        // While the question is open the window goes on; asking again is refused at once.
+        auto first = f.services.promptDeleteSites({a, b});
+        QVERIFY(!first.isReady());
+        QVERIFY(f.services.isAskingToDeleteSites());
+        auto second = f.services.promptDeleteSites({a});
+        QVERIFY(second.isReady());
+        QCOMPARE(f.prompts.asked.size(), 1);
+        QCOMPARE(f.prompts.openQuestions(), 1);
+
+        // Meanwhile alpha goes by another way; the answer then removes only what is left.
+        QVERIFY(f.services.deleteSites({a}, false).isEmpty());
+        f.prompts.answer("Remove from Halvik");
+        QVERIFY(first.isReady());
+        QVERIFY(!f.services.isAskingToDeleteSites());
+        QVERIFY(f.services.store().sites().isEmpty());
+        QVERIFY(QFile::exists(a->path()) && QFile::exists(b->path()));
+
+        // The confirmation is a second question of the same flow, not a new request.
+        auto c = f.addSite("gamma");
+        auto third = f.services.promptDeleteSites({c});
+        f.prompts.answer("Delete Site Files…");
+        QCOMPARE(f.prompts.openQuestions(), 1);
+        QCOMPARE(f.prompts.asked.last().title, QString("Delete site files?"));
+        f.prompts.answer("Cancel");
+        QVERIFY(third.isReady());
+        QCOMPARE(f.services.store().sites().size(), 1);
+        QVERIFY(QFile::exists(c->path()));
+    }
+
+    void deleteQuestionOutlivingTheServicesResumesHarmlessly()
+    {
+        halvik::test::IsolatedHome home;
+        SecretStore secrets;
+        FakePrompts prompts;
+        prompts.holdQuestions = true;
+        QDir().mkpath(home.path() + "/Sites/alpha");
+        auto site = std::make_shared<Site>("alpha", home.path() + "/Sites/alpha");
+        QCoro::Task<> asking;
+        {
+            AppServices services(secrets, prompts);
+            services.store().insertSite(site);
+            asking = services.promptDeleteSites({site});
+            QCOMPARE(prompts.openQuestions(), 1);
+        }
+        // The answer arrives after the services have gone: the flow must end without them
+        // (AddressSanitizer reports any touch of the dead object).
+        prompts.answer("Delete Site Files…");
+        QVERIFY(asking.isReady());
+        QCOMPARE(prompts.asked.size(), 1);
+        QVERIFY(QFile::exists(site->path()));
     }
 
     void bootstrapLoadsAndQuitSavesLast()
@@ -190,6 +258,46 @@ private Q_SLOTS:
         halvik::waitFor(f.services.bootstrap());
         QVERIFY(f.services.isBootstrapped());
         QVERIFY(f.services.store().sites().isEmpty());
+    }
+
+    void quitSignalsArriveOnTheMainThreadAndLeaveNoHandlerBehind()
+    {
+        {
+            QuitSignals watcher;
+            QVERIFY(watcher.isWatching());
+            QTest::ignoreMessage(QtWarningMsg, "Halvik quit signals are already watched");
+            QuitSignals second; // one watcher per process: the second stays inert
+            QVERIFY(!second.isWatching());
+            QSignalSpy received(&watcher, &QuitSignals::received);
+            for (const int number : {SIGTERM, SIGINT, SIGHUP})
+                QCOMPARE(::raise(number), 0);
+            QTRY_COMPARE(received.count(), 3);
+            QCOMPARE(received.at(0).at(0).toInt(), SIGTERM);
+            QCOMPARE(received.at(1).at(0).toInt(), SIGINT);
+            QCOMPARE(received.at(2).at(0).toInt(), SIGHUP);
+        }
+        struct sigaction current = {};
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            QCOMPARE(::sigaction(number, nullptr, &current), 0);
+            QVERIFY(current.sa_handler == SIG_DFL);
+        }
+        // Watching again after the first is gone works.
+        QuitSignals again;
+        QVERIFY(again.isWatching());
+    }
+
+    void onlyTheFirstInstanceListensAndLaterOnesAskItToRaise()
+    {
+        QTemporaryDir runtime;
+        const QString path = runtime.filePath("halvik-window-test");
+        SingleInstance first(path);
+        QVERIFY(first.claim());
+        QSignalSpy raised(&first, &SingleInstance::raiseRequested);
+        SingleInstance second(path);
+        QVERIFY(!second.claim());
+        QTRY_COMPARE(raised.count(), 1);
+        QVERIFY(!second.claim());
+        QTRY_COMPARE(raised.count(), 2);
     }
 
     void idleSleepAssertionIsQuietWithoutABus()

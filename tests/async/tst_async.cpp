@@ -1,12 +1,15 @@
 #include "TestMain.h"
 
 #include "async/Cancellation.h"
+#include "async/FireAndForget.h"
+#include "async/LifeGuard.h"
 #include "async/HalvikError.h"
 #include "async/Sleep.h"
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTimer>
 
 using namespace halvik;
@@ -81,6 +84,54 @@ private Q_SLOTS:
         QTRY_COMPARE(calls, 2);
         QVERIFY(source.token().isCancelled());
         QVERIFY(!CancellationToken().isCancelled());
+    }
+
+    void detachedTasksRunToTheEndAndReportWhatEscapes()
+    {
+        QObject owner;
+        int finished = 0;
+        const auto counted = [&finished]() -> QCoro::Task<> {
+            co_await sleepFor(5ms);
+            ++finished;
+        };
+        fireAndForget(&owner, counted());
+        QCOMPARE(finished, 0);
+        QTRY_COMPARE(finished, 1);
+
+        // A failure is logged with its owner's class instead of vanishing; a cancellation is not.
+        QTest::failOnWarning(QRegularExpression("^Halvik task"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Halvik task of QObject failed: It broke\\.$"));
+        const auto failing = []() -> QCoro::Task<> { co_await failAfterSleep(); };
+        fireAndForget(&owner, failing());
+        CancellationSource cancelled;
+        cancelled.cancel();
+        fireAndForget(&owner, sleepFor(10s, cancelled.token()));
+        const auto later = [&finished]() -> QCoro::Task<> {
+            co_await sleepFor(30ms);
+            ++finished;
+        };
+        fireAndForget(&owner, later());
+        QTRY_COMPARE(finished, 2); // by now the failure has been reported, and only it
+    }
+
+    void lifeTokensTellWhetherTheirOwnerStillExists()
+    {
+        LifeToken token;
+        QVERIFY(!token);
+        {
+            LifeGuard guard;
+            token = guard.token();
+            QVERIFY(token);
+            const LifeToken copy = token;
+            guard.end(); // a destructor's first step
+            QVERIFY(!token && !copy);
+        }
+        LifeToken outlived;
+        {
+            LifeGuard guard;
+            outlived = guard.token();
+        }
+        QVERIFY(!outlived);
     }
 
     void errorsReachTheAwaitingCode()

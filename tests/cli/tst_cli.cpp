@@ -5,11 +5,21 @@
 #include "platform/AppDataDir.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
+#include <QScopeGuard>
+
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using namespace halvik;
 
@@ -69,9 +79,7 @@ private Q_SLOTS:
         const Run help = runHalvik({"help"});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.contains("sites [--json]"));
-        const Run unknown = runHalvik({"frobnicate"});
-        QCOMPARE(unknown.exitCode, 1);
-        QCOMPARE(unknown.err.count('\n'), 1);
+        QVERIFY(help.out.contains("Exit status: 0 on success; 1 when the command failed"));
     }
 
     void sitesListsTheStoreNewestFirst()
@@ -90,7 +98,7 @@ private Q_SLOTS:
         QCOMPARE(shop["herdLinked"].toBool(true), false);
         QCOMPARE(shop["usesSSG"].toBool(true), false);
         QCOMPARE(shop["githubRepo"].toString(), QString("acme/shop"));
-        QVERIFY(!list.at(0).toObject().contains("githubRepo"));
+        QVERIFY(list.at(0).toObject().contains("githubRepo") && list.at(0).toObject()["githubRepo"].isNull());
         QCOMPARE(list.at(3).toObject()["name"].toString(), QString("blog"));
 
         const Run plain = runHalvik({"sites"});
@@ -126,6 +134,111 @@ private Q_SLOTS:
         QVERIFY(failed.err.startsWith("halvik: Couldn’t delete site files: twin: "));
         QCOMPARE(failed.err.count('\n'), 1);
         QCOMPARE(QJsonDocument::fromJson(runHalvik({"sites", "--json"}).out.toUtf8()).array().size(), 1);
+    }
+
+    void failuresAndUsageErrorsTakeTheOneErrorPath()
+    {
+        writeFixtureStore();
+        struct Case
+        {
+            QStringList args;
+            int exitCode;
+            QString sentence;
+        };
+        const QString missing = QDir::homePath() + "/no-such-folder";
+        const QList<Case> cases{
+            {{"frobnicate"}, 2, "Unknown command “frobnicate”."},
+            {{"sites", "--wide"}, 2, "Unknown option --wide for sites."},
+            {{"remove"}, 2, "Name one site to remove: halvik remove <site> [--delete-files]."},
+            {{"import", "--name"}, 2, "--name needs a name."},
+            {{"import-all"}, 2, "Name the folder to scan: halvik import-all <folder> [--json]."},
+            {{"git", "log", "blog", "-n", "zero"}, 2, "-n needs a positive number."},
+            {{"probe"}, 2, "Name one address to probe: halvik probe <url>."},
+            {{"remove", "nothing"}, 1, "No site matches “nothing”."},
+            {{"import", missing}, 1, "That folder doesn’t exist."},
+            {{"git", "status", missing}, 1, "No site matches “" + missing + "”."},
+        };
+        for (const Case& c : cases) {
+            const Run run = runHalvik(c.args);
+            const QString what = c.args.join(' ');
+            QVERIFY2(run.exitCode == c.exitCode, qPrintable(what + " exited " + QString::number(run.exitCode)));
+            const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
+            QVERIFY2(!lines.isEmpty(), qPrintable(what));
+            QCOMPARE(lines.first(), "halvik: " + c.sentence);
+            // A usage error adds one hint line; a failure is exactly one line.
+            QCOMPARE(lines.size(), c.exitCode == 2 ? 2 : 1);
+            QVERIFY(run.out.isEmpty());
+        }
+    }
+
+    void oneWindowPerUserAndSignalsQuitThroughTheQuitSequence()
+    {
+        writeFixtureStore();
+        const QString storePath = AppDataDir::directory() + "/store.json";
+        const QString socketPath = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/halvik-window-" + QString::number(::getuid());
+
+        // A socket file left behind by a window that crashed: bound, never listened on.
+        {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(fd >= 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            const QByteArray path = QFile::encodeName(socketPath);
+            std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+            QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+            ::close(fd);
+            QVERIFY(QFileInfo::exists(socketPath));
+        }
+
+        QProcess first;
+        auto stopFirst = qScopeGuard([&first] {
+            if (first.state() != QProcess::NotRunning) {
+                first.kill();
+                first.waitForFinished(5000);
+            }
+        });
+        first.start(QStringLiteral(HALVIK_BINARY), {});
+        QVERIFY(first.waitForStarted());
+        const auto answers = [&socketPath] {
+            QLocalSocket probe;
+            probe.connectToServer(socketPath);
+            return probe.waitForConnected(200);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(answers(), 30000);
+
+        // A second start hands over to the running window and leaves at once, successfully.
+        QElapsedTimer clock;
+        clock.start();
+        const Run second = runHalvik({});
+        QCOMPARE(second.exitCode, 0);
+        QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(second.err.contains("already open"));
+        QCOMPARE(first.state(), QProcess::Running);
+        QString log;
+        const auto logged = [&](const QString& line) {
+            log += QString::fromUtf8(first.readAllStandardError());
+            return log.contains(line);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(logged("bringing the window to the front"), 10000);
+
+        // SIGTERM goes through the normal quit: the store is saved and the process ends with 0.
+        QFile stored(storePath);
+        QVERIFY(stored.open(QIODevice::ReadWrite));
+        QVERIFY(stored.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        stored.close();
+        clock.restart();
+        QCOMPARE(::kill(pid_t(first.processId()), SIGTERM), 0);
+        QVERIFY(first.waitForFinished(5000));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        log += QString::fromUtf8(first.readAllStandardError());
+        QVERIFY2(first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0, qPrintable(log));
+        QVERIFY2(log.contains("received signal 15"), qPrintable(log));
+        QVERIFY(QFileInfo(storePath).lastModified().secsTo(QDateTime::currentDateTime()) < 600);
+        SecretStore secrets;
+        SiteStore reloaded(secrets);
+        reloaded.load();
+        QCOMPARE(reloaded.sites().size(), 4);
+        QVERIFY(!QFileInfo::exists(socketPath));
     }
 };
 

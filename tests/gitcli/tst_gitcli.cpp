@@ -1,5 +1,6 @@
 #include "GitSandbox.h"
 #include "TestMain.h"
+#include "WaitFor.h"
 
 #include "cli/CliContext.h"
 #include "cli/GitCli.h"
@@ -34,7 +35,13 @@ Captured capture(SiteStore& store, const QStringList& args)
     const int saved = ::dup(STDOUT_FILENO);
     ::dup2(file.handle(), STDOUT_FILENO);
     Captured result;
-    result.code = runGitCommand(store, args);
+    try {
+        result.code = halvik::waitFor(runGitCommand(store, args));
+    } catch (const halvik::cli::CliError& error) {
+        result.code = error.exitCode();
+    } catch (const halvik::HalvikError&) {
+        result.code = 1;
+    }
     halvik::cli::out().flush();
     std::fflush(stdout);
     ::dup2(saved, STDOUT_FILENO);
@@ -107,10 +114,11 @@ private Q_SLOTS:
         QCOMPARE(commits[0].toObject()["subject"].toString(), QStringLiteral("Edit a"));
         QCOMPARE(commits[0].toObject()["files"].toArray().first().toString(), QStringLiteral("a.txt"));
 
-        // Any folder works through a record that is never stored; failures are one line and 1.
-        QCOMPARE(capture(store, {"commit", repo, "-m", "x", "--all", "a.txt"}).code, 1);
+        // Any folder works through a record that is never stored. A failure is 1, a command
+        // line that makes no sense 2.
+        QCOMPARE(capture(store, {"commit", repo, "-m", "x", "--all", "a.txt"}).code, 2);
         QCOMPARE(capture(store, {"status", box.path("nowhere")}).code, 1);
-        QCOMPARE(capture(store, {"log", repo, "-n", "zero"}).code, 1);
+        QCOMPARE(capture(store, {"log", repo, "-n", "zero"}).code, 2);
         QCOMPARE(store.sites().size(), 1);
     }
 };

@@ -2,7 +2,7 @@
 #include "TestMain.h"
 
 #include "async/Sleep.h"
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "gitcore/GitParsers.h"
 #include "services/git/GitIgnoreFile.h"
 #include "services/git/GitService.h"

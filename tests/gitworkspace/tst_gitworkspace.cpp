@@ -2,7 +2,7 @@
 #include "GitSandbox.h"
 #include "TestMain.h"
 
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/git/GitFolderMonitor.h"
@@ -27,6 +27,14 @@ struct Fixture
         : secrets(box.path("secrets.json")), store(secrets, box.path("store")),
           site(std::make_shared<Site>(QStringLiteral("site"), repo)), workspace(service, store, prompts, site)
     {
+    }
+    // Diff loads and refreshes the workspace started on its own end inside the service: let
+    // them finish before the service goes.
+    ~Fixture()
+    {
+        workspace.stop();
+        if (!QTest::qWaitFor([this] { return workspace.loadsInFlight() == 0; }, 30000))
+            qFatal("A workspace load never ended");
     }
 
     ProcessRunner runner;
@@ -312,6 +320,52 @@ private Q_SLOTS:
         halvik::waitFor(ws.createBranch());
         QCOMPARE(ws.notice(), std::optional<QString>("Use letters, numbers, hyphens, slashes, or underscores."));
         QVERIFY(ws.noticeFailed());
+    }
+
+    void heldConfirmationRefusesOtherOperationsAndOutlivesItsWorkspace()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("repo", {{"one.txt", "1\n"}, {"two.txt", "2\n"}});
+        box.write(repo, "one.txt", "changed\n");
+        box.write(repo, "two.txt", "changed\n");
+        ProcessRunner runner;
+        GitService service{runner};
+        SecretStore secrets(box.path("secrets.json"));
+        SiteStore store(secrets, box.path("store"));
+        FakePrompts prompts;
+        prompts.holdQuestions = true;
+        auto ws = std::make_unique<GitWorkspace>(service, store, prompts, std::make_shared<Site>("site", repo));
+        halvik::waitFor(ws->refresh(false));
+        const auto one = fileNamed(ws->snapshot(), "one.txt");
+
+        // While the discard waits for its answer, a second discard and any other operation are
+        // refused: no second question, nothing staged, no notice.
+        auto discarding = ws->discardFiles({one});
+        QVERIFY(!discarding.isReady());
+        QVERIFY(ws->isOperating());
+        auto again = ws->discardAll();
+        QVERIFY(again.isReady());
+        QCOMPARE(prompts.asked.size(), 1);
+        halvik::waitFor(ws->includeFiles(ws->snapshot().files));
+        QVERIFY(box.git(repo, {"diff", "--cached", "--name-only"}).trimmed().isEmpty());
+        QVERIFY(!ws->notice());
+
+        // Answered: the discard runs once, and the workspace takes requests again.
+        prompts.answer("Discard");
+        halvik::waitFor(std::move(discarding));
+        QCOMPARE(box.read(repo, "one.txt"), QByteArray("1\n"));
+        QCOMPARE(ws->notice(), std::optional<QString>("Discard finished"));
+        QVERIFY(!ws->isOperating());
+        QTRY_COMPARE(ws->loadsInFlight(), 0);
+
+        // A question still open when its workspace goes: the answer resumes a flow that stops
+        // and throws nothing away (AddressSanitizer reports any touch of the dead workspace).
+        auto orphan = ws->discardFiles({fileNamed(ws->snapshot(), "two.txt")});
+        QCOMPARE(prompts.openQuestions(), 1);
+        ws.reset();
+        prompts.answer("Discard");
+        QVERIFY(orphan.isReady());
+        QCOMPARE(box.read(repo, "two.txt"), QByteArray("changed\n"));
     }
 
     void setAsideAndSwitch()

@@ -1,7 +1,7 @@
 #include "FakeEngine.h"
 #include "TestMain.h"
 
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "models/Site.h"
 #include "services/HerdError.h"
 #include "services/HerdService.h"

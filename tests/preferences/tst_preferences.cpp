@@ -1,10 +1,14 @@
 #include "FakeEngine.h"
 #include "TestMain.h"
+#include "WaitFor.h"
+
+#include "async/Sleep.h"
 
 #include "models/AppPreferences.h"
 #include "platform/DesktopEntry.h"
 #include "services/HerdService.h"
 
+#include <QCoroTask>
 #include <QDir>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -140,11 +144,11 @@ private Q_SLOTS:
 
         // No editor and the panel cancelled: nothing opens.
         QList<EditorPanel> panels;
-        prefs.setEditorChooser([&](const EditorPanel& panel) -> std::optional<QString> {
+        prefs.setEditorChooser([&](EditorPanel panel) -> QCoro::Task<std::optional<QString>> {
             panels << panel;
-            return std::nullopt;
+            co_return std::nullopt;
         });
-        prefs.openInEditor("/srv/site");
+        halvik::waitFor(prefs.openInEditor("/srv/site"));
         QVERIFY(launched.isEmpty());
         QCOMPARE(panels.size(), 1);
         QCOMPARE(panels.first().message, QString("Choose the editor Halvik should open site folders with."));
@@ -154,16 +158,38 @@ private Q_SLOTS:
         halvik::test::FakeEngine::writeFile(desktop, "[Desktop Entry]\nName=Code Writer\nName[de]=Kode\n"
                                                      "Exec=/opt/writer/bin/writer --new-window %F\n"
                                                      "[Desktop Action new]\nName=Other\n");
-        prefs.setEditorChooser([&](const EditorPanel&) -> std::optional<QString> { return desktop; });
-        prefs.openInEditor("/srv/site");
+        prefs.setEditorChooser([&](EditorPanel) -> QCoro::Task<std::optional<QString>> { co_return desktop; });
+        halvik::waitFor(prefs.openInEditor("/srv/site"));
         QCOMPARE(launched, (QList<QStringList>{{desktop, "/srv/site"}}));
         QCOMPARE(prefs.defaultEditorName(), QString("Code Writer"));
         QCOMPARE(settings()->value("prefs.defaultEditor").toString(), desktop);
 
         // Chosen once: the next open goes straight to the editor.
         prefs.setEditorChooser({});
-        prefs.openInEditor("/srv/other");
+        halvik::waitFor(prefs.openInEditor("/srv/other"));
         QCOMPARE(launched.size(), 2);
+
+        // An answer that arrives after the preferences have gone is dropped, not written.
+        {
+            auto fresh = settings();
+            fresh->remove("prefs.defaultEditor");
+            fresh->sync();
+        }
+        auto later = std::make_unique<AppPreferences>(settings());
+        later->setEditorLauncher([&](const QString& editor, const QString& folder) {
+            launched << QStringList{editor, folder};
+            return true;
+        });
+        later->setEditorChooser([](EditorPanel) -> QCoro::Task<std::optional<QString>> {
+            co_await halvik::sleepFor(std::chrono::milliseconds(10));
+            co_return QStringLiteral("/usr/bin/late-editor");
+        });
+        auto opening = later->openInEditor("/srv/late");
+        QVERIFY(!opening.isReady());
+        later.reset();
+        QTRY_VERIFY(opening.isReady());
+        QCOMPARE(launched.size(), 2);
+        QVERIFY(!settings()->contains("prefs.defaultEditor"));
     }
 
     void desktopEntriesBecomeCommandLines()

@@ -1,6 +1,6 @@
 #include "TestMain.h"
 
-#include "async/WaitFor.h"
+#include "WaitFor.h"
 #include "models/Site.h"
 #include "services/LoggedOperation.h"
 #include "services/OperationLogSink.h"

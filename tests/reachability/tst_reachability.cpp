@@ -1,7 +1,8 @@
 #include "TestMain.h"
 
 #include "FakeWebServer.h"
-#include "async/WaitFor.h"
+#include "WaitFor.h"
+#include "cli/CliContext.h"
 #include "cli/ProbeCommand.h"
 #include "services/LocalTlsTrust.h"
 #include "services/ReachabilityProbe.h"
@@ -144,11 +145,21 @@ private Q_SLOTS:
     {
         FakeWebServer server;
         QVERIFY(server.start());
+        QString out;
+        QTextStream stream(&out);
+        const auto exitCode = [&](const QStringList& args) {
+            try {
+                return halvik::waitFor(cli::runProbeCommand(args, stream));
+            } catch (const cli::CliError& error) {
+                return error.exitCode();
+            }
+        };
         server.setResponse(answer(500));
-        QCOMPARE(cli::runProbeCommand({server.url().toString()}), 0);
+        QCOMPARE(exitCode({server.url().toString()}), 0);
+        QVERIFY(out.endsWith("\n") && out.count('\n') == 1);
         server.setResponse(answer(504));
-        QCOMPARE(cli::runProbeCommand({server.url().toString()}), 1);
-        QCOMPARE(cli::runProbeCommand({}), 2);
+        QCOMPARE(exitCode({server.url().toString()}), 1);
+        QCOMPARE(exitCode({}), 2);
     }
 };
 

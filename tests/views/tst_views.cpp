@@ -1,6 +1,7 @@
 #include "FakePrompts.h"
 #include "Screenshots.h"
 #include "TestMain.h"
+#include "WaitFor.h"
 
 #include "views/Appearance.h"
 #include "views/MainWindow.h"
@@ -13,6 +14,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -63,6 +65,24 @@ struct Window
         return texts.join(" | ");
     }
 };
+
+// The visible window of type T among the application's windows, if any.
+template <typename T>
+T* openWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<T*>(widget); found && found->isVisible())
+            return found;
+    return nullptr;
+}
+
+QAbstractButton* buttonTitled(QMessageBox* box, const QString& title)
+{
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == title)
+            return button;
+    return nullptr;
+}
 
 void shoot(QWidget* widget, const QString& name)
 {
@@ -164,6 +184,63 @@ private Q_SLOTS:
         QCOMPARE(w.prompts.asked.last().title, QString("Delete Newer?"));
         QCOMPARE(w.services.selectedSiteID(), std::optional(older->id()));
         QCOMPARE(w.window.sitesPage()->selectedSites(), QList<SitePtr>({older}));
+    }
+
+    void windowPromptsOpenWindowModalAndAreAwaited()
+    {
+        Window w;
+        w.window.show();
+        WidgetPrompts prompts;
+        prompts.setParentWindow(&w.window);
+        PromptDialog dialog;
+        dialog.title = "Discard this change?";
+        dialog.text = "“a.txt” will be thrown away.";
+        dialog.buttons = QStringList{"Discard", "Cancel"};
+        dialog.cancelIndex = 1;
+
+        // Asking returns at once: the box is open over the window and the loop goes on.
+        auto asking = prompts.ask(dialog);
+        QVERIFY(!asking.isReady());
+        QMessageBox* box = nullptr;
+        QTRY_VERIFY((box = openWindow<QMessageBox>()) != nullptr);
+        QCOMPARE(box->parentWidget(), &w.window);
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+        QCOMPARE(box->informativeText(), dialog.text);
+        QVERIFY(!asking.isReady());
+        QTest::mouseClick(buttonTitled(box, "Discard"), Qt::LeftButton);
+        QTRY_VERIFY(asking.isReady());
+        QCOMPARE(halvik::waitFor(std::move(asking)), 0);
+        QTRY_VERIFY(!openWindow<QMessageBox>());
+
+        // Escape answers with the cancel button.
+        auto escaped = prompts.ask(dialog);
+        QTRY_VERIFY((box = openWindow<QMessageBox>()) != nullptr);
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTRY_VERIFY(escaped.isReady());
+        QCOMPARE(halvik::waitFor(std::move(escaped)), 1);
+
+        // A box destroyed under the question (its window went) still answers: cancelled.
+        auto orphaned = prompts.ask(dialog);
+        QTRY_VERIFY((box = openWindow<QMessageBox>()) != nullptr);
+        delete box;
+        QVERIFY(orphaned.isReady());
+        QCOMPARE(halvik::waitFor(std::move(orphaned)), 1);
+
+        // Alerts and folder choosers are awaited the same way.
+        auto alerting = prompts.alert("Couldn’t delete site files", "b: gone");
+        QTRY_VERIFY((box = openWindow<QMessageBox>()) != nullptr);
+        QVERIFY(!alerting.isReady());
+        box->accept();
+        QTRY_VERIFY(alerting.isReady());
+
+        auto choosing = prompts.chooseFolder("Import Existing Site", w.home.path());
+        QFileDialog* chooser = nullptr;
+        QTRY_VERIFY((chooser = openWindow<QFileDialog>()) != nullptr);
+        QCOMPARE(chooser->windowModality(), Qt::WindowModal);
+        QVERIFY(!choosing.isReady());
+        chooser->reject();
+        QTRY_VERIFY(choosing.isReady());
+        QCOMPARE(halvik::waitFor(std::move(choosing)), std::optional<QString>());
     }
 
     void dialogsAndSettingsRender()
