@@ -58,6 +58,8 @@ int runWindowApplication(int argc, char** argv)
 
     window.show();
     // Start-up runs once the window is on screen; the list fills in as the store loads.
+    // The window follows store.json, so a site a command adds or removes shows up at once.
+    services.store().watchForChanges();
     QTimer::singleShot(0, &services, [&services] { fireAndForget(&services, services.bootstrap()); });
     return app.exec();
 }

@@ -171,6 +171,37 @@ private Q_SLOTS:
         }
     }
 
+    void parallelImportsKeepEverySite()
+    {
+        SecretStore secrets;
+        SiteStore before(secrets);
+        before.load();
+        const qsizetype existing = before.sites().size();
+
+        QTemporaryDir folders;
+        std::vector<std::unique_ptr<QProcess>> imports;
+        for (int i = 0; i < 20; ++i) {
+            const QString folder = folders.path() + QStringLiteral("/parallel-%1").arg(i);
+            QDir().mkpath(folder);
+            QFile composer(folder + "/composer.json");
+            QVERIFY(composer.open(QIODevice::WriteOnly) && composer.write("{}") == 2);
+            composer.close();
+            auto process = std::make_unique<QProcess>();
+            process->start(QStringLiteral(HALVIK_BINARY), {"import", folder});
+            imports.push_back(std::move(process));
+        }
+        for (auto& process : imports) {
+            QVERIFY(process->waitForFinished(60000));
+            QVERIFY2(process->exitCode() == 0, process->readAllStandardError().constData());
+        }
+
+        SiteStore after(secrets);
+        after.load();
+        QCOMPARE(after.sites().size(), existing + 20);
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(after.siteAtPath(folders.path() + QStringLiteral("/parallel-%1").arg(i)));
+    }
+
     void oneWindowPerUserAndSignalsQuitThroughTheQuitSequence()
     {
         writeFixtureStore();
@@ -221,11 +252,16 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(logged("bringing the window to the front"), 10000);
 
-        // SIGTERM goes through the normal quit: the store is saved and the process ends with 0.
-        QFile stored(storePath);
-        QVERIFY(stored.open(QIODevice::ReadWrite));
-        QVERIFY(stored.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
-        stored.close();
+        // A site imported from the command line while the window runs survives the window's quit.
+        QTemporaryDir beside;
+        QDir(beside.path()).mkpath("imported-beside");
+        QFile composer(beside.path() + "/imported-beside/composer.json");
+        QVERIFY(composer.open(QIODevice::WriteOnly) && composer.write("{}") == 2);
+        composer.close();
+        const Run imported = runHalvik({"import", beside.path() + "/imported-beside"});
+        QCOMPARE(imported.exitCode, 0);
+
+        // SIGTERM goes through the normal quit and the process ends with 0.
         clock.restart();
         QCOMPARE(::kill(pid_t(first.processId()), SIGTERM), 0);
         QVERIFY(first.waitForFinished(5000));
@@ -233,11 +269,11 @@ private Q_SLOTS:
         log += QString::fromUtf8(first.readAllStandardError());
         QVERIFY2(first.exitStatus() == QProcess::NormalExit && first.exitCode() == 0, qPrintable(log));
         QVERIFY2(log.contains("received signal 15"), qPrintable(log));
-        QVERIFY(QFileInfo(storePath).lastModified().secsTo(QDateTime::currentDateTime()) < 600);
         SecretStore secrets;
         SiteStore reloaded(secrets);
         reloaded.load();
-        QCOMPARE(reloaded.sites().size(), 4);
+        QCOMPARE(reloaded.sites().size(), 5);
+        QVERIFY(reloaded.siteAtPath(beside.path() + "/imported-beside"));
         QVERIFY(!QFileInfo::exists(socketPath));
     }
 };

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace halvik;
@@ -359,6 +360,144 @@ private Q_SLOTS:
         QVERIFY(!bad.get("a"));
         bad.set("v", "a");
         QCOMPARE(QJsonDocument::fromJson(readFile(bad.filePath())).object()["a"].toString(), QString("v"));
+    }
+
+    // Two stores on one folder behave like two Halvik processes.
+    void storesSharingOneFileNeverLoseEachOthersChanges()
+    {
+        writeFile(storePath(), plainDocument());
+        SiteStore window = makeStore();
+        SiteStore command = makeStore();
+        window.load();
+        command.load();
+        const SitePtr alphaInWindow = window.site(QUuid::fromString(QLatin1String(kSiteA)));
+        const SitePtr betaInCommand = command.site(QUuid::fromString(QLatin1String(kSiteB)));
+
+        // The command changes one site and adds another; the window changes a different site.
+        betaInCommand->setNotes("from the command");
+        auto added = std::make_shared<Site>("added", "/srv/added");
+        command.insertSite(added);
+        command.flush();
+        alphaInWindow->setNotes("from the window");
+        window.flush();
+
+        // The window's save kept the command's changes (it never writes back its stale beta)
+        // and took them in.
+        SiteStore reread = makeStore();
+        reread.load();
+        QCOMPARE(reread.sites().size(), 3);
+        QCOMPARE(reread.site(QUuid::fromString(QLatin1String(kSiteB)))->notes(), QString("from the command"));
+        QCOMPARE(reread.site(QUuid::fromString(QLatin1String(kSiteA)))->notes(), QString("from the window"));
+        QCOMPARE(window.sites().size(), 3);
+        QCOMPARE(window.site(QUuid::fromString(QLatin1String(kSiteB)))->notes(), QString("from the command"));
+
+        // Operations both processes append to the same site are all kept, in time order.
+        auto fromWindow = std::make_shared<SiteOperation>("git commit", OperationKind::git);
+        window.site(added->id())->appendOperation(fromWindow);
+        window.flush();
+        auto fromCommand = std::make_shared<SiteOperation>("git push", OperationKind::git);
+        added->appendOperation(fromCommand);
+        command.flush();
+        QStringList commands;
+        for (const auto& op : added->operations())
+            commands << op->command();
+        QCOMPARE(commands, QStringList({"git commit", "git push"}));
+
+        // A removal elsewhere reaches a store that follows the file.
+        window.watchForChanges();
+        QSignalSpy windowSites(&window, &SiteStore::sitesChanged);
+        command.remove(betaInCommand);
+        command.flush();
+        QTRY_COMPARE_WITH_TIMEOUT(window.sites().size(), 2, 5000);
+        QVERIFY(!window.site(betaInCommand->id()));
+        QVERIFY(windowSites.count() >= 1);
+        // ...and the window's next write does not bring it back.
+        window.site(added->id())->setNotes("still here");
+        window.flush();
+        SiteStore last = makeStore();
+        last.load();
+        QCOMPARE(last.sites().size(), 2);
+        QVERIFY(!last.site(betaInCommand->id()));
+        QCOMPARE(last.site(added->id())->notes(), QString("still here"));
+        QCOMPARE(last.site(added->id())->operations().size(), 2);
+    }
+
+    void savesAreGatheredAndWrittenOffTheMainThread()
+    {
+        SiteStore store = makeStore();
+        store.setSaveDelay(20);
+        QSignalSpy written(&store, &SiteStore::saveFinished);
+        auto site = std::make_shared<Site>("quick", "/srv/quick");
+        store.insertSite(site);
+        for (int i = 0; i < 50; ++i) {
+            site->setLocalPort(4000 + i);
+            store.save();
+        }
+        QVERIFY(!QFile::exists(storePath())); // nothing written while the changes keep coming
+        QTRY_VERIFY_WITH_TIMEOUT(written.count() >= 1 && !store.isSaving(), 5000);
+        QCOMPARE(written.count(), 1);
+        SiteStore reread = makeStore();
+        reread.load();
+        QCOMPARE(reread.sites().first()->localPort(), std::optional<int>(4049));
+
+        // A store destroyed with a change pending still writes it.
+        {
+            SiteStore closing = makeStore();
+            closing.load();
+            closing.sites().first()->setNotes("written at the end");
+            closing.save();
+        }
+        SiteStore after = makeStore();
+        after.load();
+        QCOMPARE(after.sites().first()->notes(), QString("written at the end"));
+    }
+
+    void historyIsBounded()
+    {
+        SiteStore store = makeStore();
+        auto site = std::make_shared<Site>("busy", "/srv/busy");
+        store.insertSite(site);
+        for (int i = 0; i < StoreLimits::operationsPerSite + 5; ++i)
+            site->appendOperation(std::make_shared<SiteOperation>(QString("op %1").arg(i), OperationKind::shell));
+        QCOMPARE(site->operations().size(), StoreLimits::operationsPerSite);
+        QCOMPARE(site->operations().first()->command(), QString("op 5"));
+
+        // A long log keeps its head and tail and says what it left out.
+        QString log;
+        for (int line = 0; line < 40000; ++line)
+            log += QString("line %1 of a long é log\n").arg(line, 5, 10, QChar('0'));
+        log += "the very end";
+        site->operations().last()->setLog(log);
+        store.flush();
+        const QByteArray bytes = readFile(storePath());
+        QVERIFY(bytes.size() < StoreLimits::logBytes + 200 * 200);
+        SiteStore reread = makeStore();
+        reread.load();
+        const QString kept = reread.sites().first()->operations().last()->log();
+        QVERIFY(kept.toUtf8().size() <= StoreLimits::logBytes);
+        QVERIFY(kept.startsWith("line 00000 of a long é log\n"));
+        QVERIFY(kept.endsWith("the very end"));
+        QVERIFY2(QRegularExpression("\\n\\[… [0-9,]+ characters of this log were left out …\\]\\n").match(kept).hasMatch(),
+                 qPrintable(kept.mid(kept.indexOf("[…") - 10, 80)));
+        // The live log here is untouched by what the store keeps.
+        QCOMPARE(site->operations().last()->log(), log);
+    }
+
+    void secretsSharedBetweenProcessesAreKept()
+    {
+        SecretStore window(m_dir->path() + "/shared-secrets.json");
+        SecretStore command(m_dir->path() + "/shared-secrets.json");
+        window.set("w-token", "forge.W");
+        QVERIFY(!command.get("sourceControl.github"));
+        command.set("gh-token", "sourceControl.github");
+        window.set("w2-token", "netlify.N"); // written on top of the command's file
+        QCOMPARE(window.get("sourceControl.github"), std::optional<QString>("gh-token"));
+        SecretStore fresh(m_dir->path() + "/shared-secrets.json");
+        QCOMPARE(fresh.get("forge.W"), std::optional<QString>("w-token"));
+        QCOMPARE(fresh.get("sourceControl.github"), std::optional<QString>("gh-token"));
+        QCOMPARE(fresh.get("netlify.N"), std::optional<QString>("w2-token"));
+        command.remove("forge.W");
+        QVERIFY(!window.get("forge.W"));
     }
 
     void remoteURLsMapToProviders()
