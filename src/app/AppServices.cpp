@@ -7,6 +7,7 @@
 #include "services/ProcessRunner.h"
 #include "services/git/GitService.h"
 
+#include "platform/DesktopEntry.h"
 #include "platform/Log.h"
 
 #include <QFile>
@@ -51,6 +52,9 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
     m_git->setSaveHandler([this] { m_store->save(); });
     m_preferences->setEditorChooser([this](const EditorPanel& panel) { return m_prompts.chooseEditor(panel); });
+    m_preferences->setEditorLauncher(DesktopEntry::launch);
+    m_preferences->setEditorNamer(DesktopEntry::applicationName);
+    m_preferences->setParkedFolderSource([this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
 }

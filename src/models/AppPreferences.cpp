@@ -1,8 +1,5 @@
 #include "AppPreferences.h"
 
-#include "platform/DesktopEntry.h"
-#include "services/HerdService.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -44,7 +41,7 @@ QString toRaw(AppearancePreference appearance)
 }
 
 AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* parent)
-    : QObject(parent), m_settings(std::move(settings)), m_launcher(DesktopEntry::launch)
+    : QObject(parent), m_settings(std::move(settings))
 {
     if (!m_settings)
         m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvik"),
@@ -112,13 +109,13 @@ void AppPreferences::applyAppearance()
         m_applier(appearance());
 }
 
-QString AppPreferences::resolvedSitesDirectory(const HerdService* herd) const
+QString AppPreferences::resolvedSitesDirectory() const
 {
     const QString chosen = m_defaultSitesDirectoryPath.trimmed();
     if (!chosen.isEmpty())
         return chosen;
-    if (herd && herd->engine() && herd->parkedPath())
-        return *herd->parkedPath();
+    if (const auto parked = m_parkedFolder ? m_parkedFolder() : std::nullopt)
+        return *parked;
     return QDir::homePath() + QStringLiteral("/Quillmar Sites");
 }
 
@@ -149,13 +146,7 @@ QString AppPreferences::defaultEditorName() const
     if (!url)
         return QStringLiteral("None");
     const QString path = url->toLocalFile();
-    if (DesktopEntry::isDesktopFile(path)) {
-        const QString name = DesktopEntry::name(path);
-        if (!name.isEmpty())
-            return name;
-    }
-    const QFileInfo info(path);
-    return info.suffix() == QLatin1String("app") ? info.completeBaseName() : info.fileName();
+    return m_namer ? m_namer(path) : QFileInfo(path).fileName();
 }
 
 EditorPanel AppPreferences::editorPanel()
