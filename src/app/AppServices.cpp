@@ -9,21 +9,11 @@
 
 #include "platform/DesktopEntry.h"
 #include "platform/Log.h"
-
-#include <QFile>
+#include "platform/Trash.h"
 
 namespace halvik {
 
 namespace {
-
-std::optional<QString> moveFolderToTrash(const QString& path)
-{
-    QFile folder(path);
-    if (folder.moveToTrash())
-        return std::nullopt;
-    const QString reason = folder.errorString();
-    return reason.isEmpty() ? QStringLiteral("The folder couldn’t be moved to the Trash.") : reason;
-}
 
 QList<SitePtr> distinct(const QList<SitePtr>& sites)
 {
@@ -41,7 +31,7 @@ QList<SitePtr> distinct(const QList<SitePtr>& sites)
 
 AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
                          std::unique_ptr<QSettings> settings, QObject* parent)
-    : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveFolderToTrash)
+    : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveToTrash)
 {
     // Services join here, in their fixed order, as they land.
     m_runner = std::make_unique<ProcessRunner>();
