@@ -1,26 +1,33 @@
 #pragma once
 
+#include "gitcore/GitProblemTexts.h"
+
 #include <QString>
 
 namespace halvik::PlatformTexts {
 
-// Words that name a macOS thing, with their Linux counterpart.
-inline QString showInFileManager()
-{
-#ifdef Q_OS_MACOS
-    return QStringLiteral("Show in Finder");
-#else
-    return QStringLiteral("Show in File Manager");
-#endif
-}
+// The one table of words that name a macOS thing, with their Linux wording. Git's problem
+// texts keep their own table in gitcore, keyed by the same platform value, and are reached
+// from here so that screens ask one place.
+using Platform = gitcore::GitTextPlatform;
 
-inline QString thisComputer()
+// The desktop this build speaks to.
+Platform current();
+
+enum class Word
 {
-#ifdef Q_OS_MACOS
-    return QStringLiteral("this Mac");
-#else
-    return QStringLiteral("this computer");
-#endif
-}
+    showInFileManager, // "Show in Finder"
+    thisComputer,      // "this Mac"
+    packageManager,    // "Homebrew"
+    gitNotFound,       // the sentence shown when no Git can be run at all
+};
+
+QString text(Word word, Platform platform = current());
+
+inline QString showInFileManager() { return text(Word::showInFileManager); }
+inline QString thisComputer() { return text(Word::thisComputer); }
+inline QString packageManager() { return text(Word::packageManager); }
+
+gitcore::GitProblemText gitProblem(gitcore::GitRepositoryProblem::Kind kind, Platform platform = current());
 
 } // namespace halvik::PlatformTexts

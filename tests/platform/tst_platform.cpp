@@ -1,6 +1,7 @@
 #include "TestMain.h"
 
 #include "platform/FolderWatcher.h"
+#include "platform/PlatformTexts.h"
 #include "platform/Trash.h"
 
 #include <QDir>
@@ -113,6 +114,40 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 0);
         write(dir.filePath("d/shallow.txt"));
         QTRY_VERIFY_WITH_TIMEOUT(changed.count() > 0, 3000);
+    }
+
+    void linuxWordsNameNoMacOSThing()
+    {
+        using PlatformTexts::Platform;
+        using PlatformTexts::Word;
+        using Kind = gitcore::GitRepositoryProblem::Kind;
+#ifdef Q_OS_LINUX
+        QCOMPARE(PlatformTexts::current(), Platform::linuxDesktop);
+        QCOMPARE(PlatformTexts::showInFileManager(), QString("Show in File Manager"));
+        QCOMPARE(PlatformTexts::thisComputer(), QString("this computer"));
+        QCOMPARE(PlatformTexts::packageManager(), QString("your package manager"));
+#endif
+        const QStringList macWords{"Finder", "Mac", "Homebrew", "Xcode", "xcode", "brew"};
+        for (Word word : {Word::showInFileManager, Word::thisComputer, Word::packageManager, Word::gitNotFound}) {
+            const QString mac = PlatformTexts::text(word, Platform::macOS);
+            const QString linuxText = PlatformTexts::text(word, Platform::linuxDesktop);
+            QVERIFY(!mac.isEmpty() && !linuxText.isEmpty());
+            QVERIFY2(mac != linuxText, qPrintable(mac));
+            for (const QString& macWord : macWords)
+                QVERIFY2(!linuxText.contains(macWord), qPrintable(linuxText));
+        }
+        // Git's problem texts come through the same door and speak for the same desktop.
+        for (Kind kind : {Kind::missingGit, Kind::xcodeLicense, Kind::developerTools, Kind::inaccessible}) {
+            const auto text = PlatformTexts::gitProblem(kind, Platform::linuxDesktop);
+            const QString words = text.title + text.message + text.recoveryCommand.value_or(QString());
+            for (const QString& macWord : macWords)
+                QVERIFY2(!words.contains(macWord), qPrintable(words));
+            const gitcore::GitRepositoryProblem problem(kind, "details");
+            QCOMPARE(PlatformTexts::gitProblem(kind).title, problem.title());
+            QCOMPARE(PlatformTexts::gitProblem(kind).message, problem.message());
+        }
+        QCOMPARE(PlatformTexts::gitProblem(Kind::missingGit, Platform::macOS).recoveryCommand,
+                 std::optional<QString>("xcode-select --install"));
     }
 
     void trashTakesFoldersAndExplainsFailures()
