@@ -21,24 +21,7 @@ constexpr auto kGitSplitWidth = "prefs.gitSplitMasterWidth";
 constexpr double kMinimumSplitWidth = 240;
 constexpr double kDefaultSplitWidth = 320;
 
-const char* const kSortNames[] = {"name", "newest", "oldest"};
-const char* const kAppearanceNames[] = {"system", "light", "dark"};
-
-std::optional<ListSortOrder> parseSort(const QString& raw)
-{
-    for (int i = 0; i < 3; ++i)
-        if (raw == QLatin1String(kSortNames[i]))
-            return static_cast<ListSortOrder>(i);
-    return std::nullopt;
-}
-
 } // namespace
-
-QString toRaw(ListSortOrder order) { return QString::fromLatin1(kSortNames[static_cast<int>(order)]); }
-QString toRaw(AppearancePreference appearance)
-{
-    return QString::fromLatin1(kAppearanceNames[static_cast<int>(appearance)]);
-}
 
 AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent), m_settings(std::move(settings))
@@ -80,17 +63,14 @@ void AppPreferences::setDefaultPHPSourceRaw(const QString& raw) { store(m_defaul
 void AppPreferences::setDefaultEditorPath(const QString& path) { store(m_defaultEditorPath, path, kEditor); }
 void AppPreferences::setGitSplitMasterWidth(double width) { store(m_gitSplitMasterWidth, width, kGitSplitWidth); }
 
-ListSortOrder AppPreferences::sitesSort() const { return parseSort(m_sitesSortRaw).value_or(ListSortOrder::newest); }
-ListSortOrder AppPreferences::hostsSort() const { return parseSort(m_hostsSortRaw).value_or(ListSortOrder::name); }
+ListSortOrder AppPreferences::sitesSort() const { return fromRaw<ListSortOrder>(m_sitesSortRaw).value_or(ListSortOrder::newest); }
+ListSortOrder AppPreferences::hostsSort() const { return fromRaw<ListSortOrder>(m_hostsSortRaw).value_or(ListSortOrder::name); }
 void AppPreferences::setSitesSort(ListSortOrder order) { store(m_sitesSortRaw, toRaw(order), kSitesSort); }
 void AppPreferences::setHostsSort(ListSortOrder order) { store(m_hostsSortRaw, toRaw(order), kHostsSort); }
 
 AppearancePreference AppPreferences::appearance() const
 {
-    for (int i = 0; i < 3; ++i)
-        if (m_appearanceRaw == QLatin1String(kAppearanceNames[i]))
-            return static_cast<AppearancePreference>(i);
-    return AppearancePreference::system;
+    return fromRaw<AppearancePreference>(m_appearanceRaw).value_or(AppearancePreference::system);
 }
 
 void AppPreferences::setAppearanceRaw(const QString& raw)

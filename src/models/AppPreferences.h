@@ -15,8 +15,18 @@ namespace halvik {
 enum class ListSortOrder { name, newest, oldest };
 enum class AppearancePreference { system, light, dark };
 
-QString toRaw(ListSortOrder order);
-QString toRaw(AppearancePreference appearance);
+constexpr auto enumCases(std::type_identity<ListSortOrder>)
+{
+    return std::to_array<EnumCase<ListSortOrder>>(
+        {{ListSortOrder::name, "name"}, {ListSortOrder::newest, "newest"}, {ListSortOrder::oldest, "oldest"}});
+}
+
+constexpr auto enumCases(std::type_identity<AppearancePreference>)
+{
+    return std::to_array<EnumCase<AppearancePreference>>({{AppearancePreference::system, "system"},
+                                                          {AppearancePreference::light, "light"},
+                                                          {AppearancePreference::dark, "dark"}});
+}
 
 // What the editor chooser shows.
 struct EditorPanel
