@@ -31,10 +31,10 @@ constexpr auto enumCases(std::type_identity<HostProviderKind>)
 
 constexpr auto enumCases(std::type_identity<SourceControlProvider>)
 {
-    return std::to_array<EnumCase<SourceControlProvider>>({{SourceControlProvider::github, "github"},
-                                                           {SourceControlProvider::gitlab, "gitlab"},
-                                                           {SourceControlProvider::bitbucket, "bitbucket"},
-                                                           {SourceControlProvider::origin, "origin"}});
+    return std::to_array<EnumCase<SourceControlProvider>>({{SourceControlProvider::github, "github", "GitHub"},
+                                                           {SourceControlProvider::gitlab, "gitlab", "GitLab"},
+                                                           {SourceControlProvider::bitbucket, "bitbucket", "Bitbucket"},
+                                                           {SourceControlProvider::origin, "origin", "Cursor Origin"}});
 }
 
 constexpr auto enumCases(std::type_identity<OperationKind>)

@@ -103,6 +103,8 @@ private Q_SLOTS:
         QCOMPARE(titles<GitDiffScope>(), QStringList({"Included", "Remaining", "Commit"}));
         QCOMPARE(titles<GitListTab>(), QStringList({"Changes", "History"}));
         QCOMPARE(titles<LocalDevEngine>(), QStringList({"Herd", "Valet"}));
+        QCOMPARE(titles<SourceControlProvider>(), QStringList({"GitHub", "GitLab", "Bitbucket", "Cursor Origin"}));
+        QCOMPARE(titles<GitHunkAction>(), QStringList({"Include", "Exclude", "Discard"}));
         QCOMPARE(engineDisplayName(LocalDevEngine::valet), QString("Valet"));
     }
 
