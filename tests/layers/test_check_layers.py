@@ -24,8 +24,8 @@ class CheckLayersTest(unittest.TestCase):
         with open(full, "w", encoding="utf-8") as out:
             out.write("\n".join(lines) + "\n")
 
-    def run_checker(self):
-        result = subprocess.run([sys.executable, CHECKER, self.src], capture_output=True, text=True)
+    def run_checker(self, *options):
+        result = subprocess.run([sys.executable, CHECKER, *options, self.src], capture_output=True, text=True)
         return result.returncode, result.stdout.splitlines()
 
     def write_healthy_tree(self):
@@ -98,10 +98,21 @@ class CheckLayersTest(unittest.TestCase):
         code, lines = self.run_checker()
         self.assertEqual((code, lines), (1, ["src/platform/Log.cpp:1: layer platform includes layer models (models/Store.h)"]))
 
+    def test_installed_widgets_headers_are_the_list_when_given(self):
+        headers = os.path.join(self.tmp.name, "QtWidgets")
+        os.makedirs(headers)
+        for name in ("QCalendarWidget", "QtWidgets", "qcalendarwidget.h"):
+            open(os.path.join(headers, name), "w").close()
+        self.write("app/Dates.cpp", "#include <QCalendarWidget>", "#include <QTimer>")
+        self.write("views/Dates.cpp", "#include <QCalendarWidget>")
+        self.assertEqual(self.run_checker("--widgets-headers", headers),
+                         (1, ["src/app/Dates.cpp:1: layer app includes the QtWidgets header <QCalendarWidget>"]))
+
     def test_bad_usage(self):
-        result = subprocess.run([sys.executable, CHECKER, os.path.join(self.tmp.name, "missing")],
-                                capture_output=True, text=True)
-        self.assertEqual(result.returncode, 2)
+        for arguments in ([os.path.join(self.tmp.name, "missing")], ["--unknown"],
+                          ["--widgets-headers", os.path.join(self.tmp.name, "missing"), self.tmp.name]):
+            result = subprocess.run([sys.executable, CHECKER, *arguments], capture_output=True, text=True)
+            self.assertEqual(result.returncode, 2, arguments)
 
 
 if __name__ == "__main__":
