@@ -14,8 +14,7 @@ namespace halvik {
 // One row of an enumeration's table. The raw value is what store.json, the settings and
 // `--json` output hold, so it never changes once released. The title is what people read;
 // enumerations that are never shown leave it out.
-template <typename E>
-struct EnumCase
+template <typename E> struct EnumCase
 {
     E value;
     const char* raw;
@@ -30,12 +29,14 @@ struct EnumCase
 //         return std::to_array<EnumCase<Fruit>>({{Fruit::apple, "apple", "Apple"}, ...});
 //     }
 template <typename E>
-concept TabledEnum = requires { enumCases(std::type_identity<E>{}); };
+concept TabledEnum = requires
+{
+    enumCases(std::type_identity<E>{});
+};
 
 namespace detail {
 
-template <TabledEnum E>
-consteval bool everyCaseHasATitle()
+template <TabledEnum E> consteval bool everyCaseHasATitle()
 {
     for (const auto& row : enumCases(std::type_identity<E>{}))
         if (row.title == nullptr)
@@ -45,8 +46,7 @@ consteval bool everyCaseHasATitle()
 
 } // namespace detail
 
-template <TabledEnum E>
-QString toRaw(E value)
+template <TabledEnum E> QString toRaw(E value)
 {
     for (const auto& row : enumCases(std::type_identity<E>{}))
         if (row.value == value)
@@ -55,8 +55,7 @@ QString toRaw(E value)
 }
 
 // Nothing for a raw value no case has (a newer or a damaged file).
-template <TabledEnum E>
-std::optional<E> fromRaw(QStringView raw)
+template <TabledEnum E> std::optional<E> fromRaw(QStringView raw)
 {
     for (const auto& row : enumCases(std::type_identity<E>{}))
         if (raw == QLatin1String(row.raw))
@@ -64,8 +63,7 @@ std::optional<E> fromRaw(QStringView raw)
     return std::nullopt;
 }
 
-template <TabledEnum E>
-QString title(E value)
+template <TabledEnum E> QString title(E value)
 {
     static_assert(detail::everyCaseHasATitle<E>(), "this enumeration is not shown: its table has no titles");
     for (const auto& row : enumCases(std::type_identity<E>{}))
@@ -74,15 +72,20 @@ QString title(E value)
     return {};
 }
 
-// Every case, in declaration order (the order of pickers and lists).
-template <TabledEnum E>
-constexpr auto allCases()
+namespace detail {
+
+template <typename E, std::size_t... I> constexpr auto valuesOf(std::index_sequence<I...>)
 {
-    constexpr std::size_t count = enumCases(std::type_identity<E>{}).size();
-    return []<std::size_t... I>(std::index_sequence<I...>) {
-        constexpr auto table = enumCases(std::type_identity<E>{});
-        return std::array<E, count>{table[I].value...};
-    }(std::make_index_sequence<count>());
+    constexpr auto table = enumCases(std::type_identity<E>{});
+    return std::array<E, sizeof...(I)>{table[I].value...};
+}
+
+} // namespace detail
+
+// Every case, in declaration order (the order of pickers and lists).
+template <TabledEnum E> constexpr auto allCases()
+{
+    return detail::valuesOf<E>(std::make_index_sequence<enumCases(std::type_identity<E>{}).size()>());
 }
 
 namespace gitcore {

@@ -21,7 +21,10 @@ constexpr Row kRows[] = {
 
 } // namespace
 
-Platform current() { return gitcore::GitProblemTexts::currentPlatform(); }
+Platform current()
+{
+    return gitcore::GitProblemTexts::currentPlatform();
+}
 
 QString text(Word word, Platform platform)
 {

@@ -24,9 +24,18 @@ enum class Word
 
 QString text(Word word, Platform platform = current());
 
-inline QString showInFileManager() { return text(Word::showInFileManager); }
-inline QString thisComputer() { return text(Word::thisComputer); }
-inline QString packageManager() { return text(Word::packageManager); }
+inline QString showInFileManager()
+{
+    return text(Word::showInFileManager);
+}
+inline QString thisComputer()
+{
+    return text(Word::thisComputer);
+}
+inline QString packageManager()
+{
+    return text(Word::packageManager);
+}
 
 gitcore::GitProblemText gitProblem(gitcore::GitRepositoryProblem::Kind kind, Platform platform = current());
 

@@ -33,7 +33,8 @@ void walkTree(const QString& root, const QString& top, const FolderWatcher::Excl
         QStringList next;
         for (const QString& folder : std::as_const(level)) {
             walk.folders.append(folder);
-            QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+            QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System |
+                                        QDir::NoSymLinks);
             while (it.hasNext()) {
                 const QString child = it.next();
                 if (it.fileInfo().isDir()) {
@@ -52,7 +53,10 @@ void walkTree(const QString& root, const QString& top, const FolderWatcher::Excl
 
 PortableFolderWatcher::PortableFolderWatcher(QObject* parent) : FolderWatcher(parent) {}
 
-PortableFolderWatcher::~PortableFolderWatcher() { stop(); }
+PortableFolderWatcher::~PortableFolderWatcher()
+{
+    stop();
+}
 
 void PortableFolderWatcher::start(const QString& root, Exclusion excluded, int watchBudget)
 {
@@ -63,11 +67,13 @@ void PortableFolderWatcher::start(const QString& root, Exclusion excluded, int w
     m_degraded = false;
     m_watcher = std::make_unique<QFileSystemWatcher>();
     connect(m_watcher.get(), &QFileSystemWatcher::fileChanged, this, &FolderWatcher::changed);
-    connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, this, &PortableFolderWatcher::folderChanged);
+    connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, this,
+            &PortableFolderWatcher::folderChanged);
 
     auto walk = std::make_shared<Walk>();
     m_walk = walk;
-    auto future = QtConcurrent::run([root = m_root, excluded = m_excluded, walk] { walkTree(root, root, excluded, *walk); });
+    auto future = QtConcurrent::run(
+        [root = m_root, excluded = m_excluded, walk] { walkTree(root, root, excluded, *walk); });
     auto* watcher = new QFutureWatcher<void>(this);
     QPointer<PortableFolderWatcher> self(this);
     connect(watcher, &QFutureWatcher<void>::finished, this, [this, self, watcher, walk] {
@@ -127,11 +133,13 @@ void PortableFolderWatcher::folderChanged(const QString& folder)
         const QSet<QString> watchedFolders(folders.cbegin(), folders.cend());
         const QSet<QString> watchedFiles(files.cbegin(), files.cend());
         Walk found;
-        QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+        QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System |
+                                    QDir::NoSymLinks);
         while (it.hasNext()) {
             const QString child = it.next();
             if (it.fileInfo().isDir()) {
-                if (!watchedFolders.contains(child) && !(m_excluded && m_excluded(QDir(m_root).relativeFilePath(child))))
+                if (!watchedFolders.contains(child) &&
+                    !(m_excluded && m_excluded(QDir(m_root).relativeFilePath(child))))
                     walkTree(m_root, child, m_excluded, found);
             } else if (!watchedFiles.contains(child)) {
                 found.files.append(child);

@@ -17,6 +17,9 @@ SleepInhibitor::SleepInhibitor(const QString& reason)
 
 SleepInhibitor::~SleepInhibitor() = default;
 
-bool SleepInhibitor::isHeld() const { return m_hold && m_hold->isHeld(); }
+bool SleepInhibitor::isHeld() const
+{
+    return m_hold && m_hold->isHeld();
+}
 
 } // namespace halvik

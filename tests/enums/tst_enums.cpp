@@ -18,8 +18,7 @@ namespace {
 
 // Every case goes to its raw value and back; the raw values are the ones files and scripts
 // already hold; nothing else, not even a near miss, reads as a case.
-template <typename E>
-void checkRawValues(const QStringList& persisted)
+template <typename E> void checkRawValues(const QStringList& persisted)
 {
     QStringList raws;
     for (E value : allCases<E>()) {
@@ -36,8 +35,7 @@ void checkRawValues(const QStringList& persisted)
     QCOMPARE(fromRaw<E>(u"unknownFutureCase"), std::nullopt);
 }
 
-template <typename E>
-QStringList titles()
+template <typename E> QStringList titles()
 {
     QStringList out;
     for (E value : allCases<E>())
@@ -46,8 +44,7 @@ QStringList titles()
 }
 
 // Enumerations numbered from zero without gaps, listed in declaration order.
-template <typename E>
-bool tableFollowsDeclarationOrder()
+template <typename E> bool tableFollowsDeclarationOrder()
 {
     const auto cases = allCases<E>();
     for (std::size_t i = 0; i < cases.size(); ++i)
@@ -68,8 +65,8 @@ private Q_SLOTS:
         checkRawValues<PHPSource>({"automatic", "managed", "herd"});
         checkRawValues<HostProviderKind>({"forge", "laravelCloud", "netlify", "cloudflarePages"});
         checkRawValues<SourceControlProvider>({"github", "gitlab", "bitbucket", "origin"});
-        checkRawValues<OperationKind>(
-            {"createProject", "composer", "artisan", "keffin", "shell", "git", "deploy", "serve", "selfUpdate"});
+        checkRawValues<OperationKind>({"createProject", "composer", "artisan", "keffin", "shell", "git",
+                                       "deploy", "serve", "selfUpdate"});
         checkRawValues<ListSortOrder>({"name", "newest", "oldest"});
         checkRawValues<AppearancePreference>({"system", "light", "dark"});
         checkRawValues<LocalDevEngine>({"herd", "valet"});
@@ -83,7 +80,8 @@ private Q_SLOTS:
         checkRawValues<GitDiffKind>({"text", "binary", "image", "empty", "missing", "tooLarge"});
         checkRawValues<GitHunkAction>({"include", "exclude", "discard"});
         checkRawValues<GitDiffLine::Kind>({"context", "addition", "deletion", "meta"});
-        checkRawValues<GitRepositoryProblem::Kind>({"missingGit", "xcodeLicense", "developerTools", "inaccessible"});
+        checkRawValues<GitRepositoryProblem::Kind>(
+            {"missingGit", "xcodeLicense", "developerTools", "inaccessible"});
         checkRawValues<SourceControlProviderKind>({"github", "gitlab", "bitbucket", "origin"});
 
         // Pickers list the cases in declaration order.
@@ -99,11 +97,13 @@ private Q_SLOTS:
 
     void shownEnumerationsHaveTheirTitles()
     {
-        QCOMPARE(titles<SidebarSection>(), QStringList({"Sites", "Hosts", "Source Control", "Environment", "Settings"}));
+        QCOMPARE(titles<SidebarSection>(),
+                 QStringList({"Sites", "Hosts", "Source Control", "Environment", "Settings"}));
         QCOMPARE(titles<GitDiffScope>(), QStringList({"Included", "Remaining", "Commit"}));
         QCOMPARE(titles<GitListTab>(), QStringList({"Changes", "History"}));
         QCOMPARE(titles<LocalDevEngine>(), QStringList({"Herd", "Valet"}));
-        QCOMPARE(titles<SourceControlProvider>(), QStringList({"GitHub", "GitLab", "Bitbucket", "Cursor Origin"}));
+        QCOMPARE(titles<SourceControlProvider>(),
+                 QStringList({"GitHub", "GitLab", "Bitbucket", "Cursor Origin"}));
         QCOMPARE(titles<GitHunkAction>(), QStringList({"Include", "Exclude", "Discard"}));
         QCOMPARE(engineDisplayName(LocalDevEngine::valet), QString("Valet"));
     }

@@ -128,7 +128,8 @@ private Q_SLOTS:
         QCOMPARE(PlatformTexts::packageManager(), QString("your package manager"));
 #endif
         const QStringList macWords{"Finder", "Mac", "Homebrew", "Xcode", "xcode", "brew"};
-        for (Word word : {Word::showInFileManager, Word::thisComputer, Word::packageManager, Word::gitNotFound}) {
+        for (Word word :
+             {Word::showInFileManager, Word::thisComputer, Word::packageManager, Word::gitNotFound}) {
             const QString mac = PlatformTexts::text(word, Platform::macOS);
             const QString linuxText = PlatformTexts::text(word, Platform::linuxDesktop);
             QVERIFY(!mac.isEmpty() && !linuxText.isEmpty());

@@ -30,7 +30,8 @@ void FreedesktopNotifier::prepare()
     // starts an activatable server early. The reply is not needed.
     if (!notificationServerPresent())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
     QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
 }
 

@@ -19,8 +19,8 @@ namespace halvik {
 
 namespace {
 
-constexpr uint32_t kWatchMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE |
-                                IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+constexpr uint32_t kWatchMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO |
+                                IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 } // namespace
 
@@ -42,7 +42,10 @@ struct InotifyFolderWatcher::State
             ::close(fd);
     }
 
-    bool isExcluded(const QString& folder) const { return excluded && excluded(QDir(root).relativeFilePath(folder)); }
+    bool isExcluded(const QString& folder) const
+    {
+        return excluded && excluded(QDir(root).relativeFilePath(folder));
+    }
 
     // Watches `top` and its subfolders level by level, so that when the system runs out of
     // watches it is the deepest levels that go unwatched.
@@ -59,7 +62,9 @@ struct InotifyFolderWatcher::State
                         return;
                     overBudget = watchBudget >= 0 && folders.size() >= watchBudget;
                 }
-                const int wd = overBudget ? -1 : inotify_add_watch(fd, QFile::encodeName(folder).constData(), kWatchMask);
+                const int wd = overBudget
+                                   ? -1
+                                   : inotify_add_watch(fd, QFile::encodeName(folder).constData(), kWatchMask);
                 if (wd < 0) {
                     if (overBudget || errno == ENOSPC) {
                         QMutexLocker locker(&lock);
@@ -89,7 +94,10 @@ struct InotifyFolderWatcher::State
 
 InotifyFolderWatcher::InotifyFolderWatcher(QObject* parent) : FolderWatcher(parent) {}
 
-InotifyFolderWatcher::~InotifyFolderWatcher() { stop(); }
+InotifyFolderWatcher::~InotifyFolderWatcher()
+{
+    stop();
+}
 
 void InotifyFolderWatcher::start(const QString& root, Exclusion excluded, int watchBudget)
 {
