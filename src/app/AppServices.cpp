@@ -7,22 +7,13 @@
 #include "services/ProcessRunner.h"
 #include "services/git/GitService.h"
 
+#include "platform/DesktopEntry.h"
 #include "platform/Log.h"
-
-#include <QFile>
+#include "platform/Trash.h"
 
 namespace halvik {
 
 namespace {
-
-std::optional<QString> moveFolderToTrash(const QString& path)
-{
-    QFile folder(path);
-    if (folder.moveToTrash())
-        return std::nullopt;
-    const QString reason = folder.errorString();
-    return reason.isEmpty() ? QStringLiteral("The folder couldn’t be moved to the Trash.") : reason;
-}
 
 QList<SitePtr> distinct(const QList<SitePtr>& sites)
 {
@@ -40,7 +31,7 @@ QList<SitePtr> distinct(const QList<SitePtr>& sites)
 
 AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
                          std::unique_ptr<QSettings> settings, QObject* parent)
-    : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveFolderToTrash)
+    : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveToTrash)
 {
     // Services join here, in their fixed order, as they land.
     m_runner = std::make_unique<ProcessRunner>();
@@ -52,6 +43,9 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_git->setSaveHandler([this] { m_store->save(); });
     UserPrompts& chooser = m_prompts;
     m_preferences->setEditorChooser([&chooser](EditorPanel panel) { return chooser.chooseEditor(std::move(panel)); });
+    m_preferences->setEditorLauncher(DesktopEntry::launch);
+    m_preferences->setEditorNamer(DesktopEntry::applicationName);
+    m_preferences->setParkedFolderSource([this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
 }

@@ -205,7 +205,7 @@ QCoro::Task<> GitWorkspace::createRemote(SourceControlProvider provider, QString
         co_await service.addOrigin(site, url);
         co_await service.push(site, token);
     };
-    const QString label = QStringLiteral("Create ") + providerDisplayName(provider) + QStringLiteral(" repo");
+    const QString label = QStringLiteral("Create ") + title(provider) + QStringLiteral(" repo");
     co_await run(label, GitBusyKind::network, noPaths, body);
 }
 

@@ -215,8 +215,7 @@ QCoro::Task<> GitWorkspace::markResolved(File file)
 
 QCoro::Task<> GitWorkspace::applyHunk(GitFileDiff diff, GitDiffHunk hunk, GitHunkAction action)
 {
-    static const char* const verbs[] = {"Include", "Exclude", "Discard"};
-    const QString label = QString::fromLatin1(verbs[int(action)]) + QStringLiteral(" hunk");
+    const QString label = title(action) + QStringLiteral(" hunk");
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QSet<QString> busy{diff.path};

@@ -1,48 +1,20 @@
 #include "NotificationService.h"
 
-#include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusMessage>
-#include <QUuid>
-#include <QVariantMap>
 
 namespace halvik {
 
-namespace {
-const char* const kService = "org.freedesktop.Notifications";
-const char* const kPath = "/org/freedesktop/Notifications";
-
-bool notificationServerPresent()
+NotificationService::NotificationService(std::unique_ptr<DesktopNotifier> notifier, QObject* parent)
+    : QObject(parent), m_notifier(notifier ? std::move(notifier) : DesktopNotifier::create())
 {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
-        return false;
-    return bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value();
 }
-} // namespace
 
-void NotificationService::requestPermission()
-{
-    // Freedesktop servers need no permission; asking for capabilities is the closest step and
-    // starts an activatable server early. The reply is not needed.
-    if (!notificationServerPresent())
-        return;
-    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
-    QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
-}
+NotificationService::~NotificationService() = default;
+
+void NotificationService::requestPermission() { m_notifier->prepare(); }
 
 void NotificationService::finished(const QString& title, const QString& body, bool succeeded)
 {
-    if (notificationServerPresent()) {
-        QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
-        QVariantMap hints;
-        hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
-        hints.insert(QStringLiteral("x-halvik-id"), QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-        call << QCoreApplication::applicationName() << quint32(0) << QStringLiteral("halvik") << title << body
-             << QStringList() << hints << qint32(-1);
-        QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
-    }
+    m_notifier->post(title, body);
     const QString badge = succeeded ? QString() : QStringLiteral("!");
     if (badge != m_badge) {
         m_badge = badge;

@@ -1,19 +1,25 @@
 #pragma once
 
+#include "platform/DesktopNotifier.h"
+
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 namespace halvik {
 
-// Desktop notifications for finished long jobs, over the freedesktop Notifications D-Bus
-// service on Linux. Quiet when there is no session bus or no notification server.
+// Notifications for finished long jobs, posted through the desktop's notifier, and the
+// launcher badge that follows them.
 class NotificationService : public QObject
 {
     Q_OBJECT
 public:
-    using QObject::QObject;
+    // Without a notifier, the system's own.
+    explicit NotificationService(std::unique_ptr<DesktopNotifier> notifier = nullptr, QObject* parent = nullptr);
+    ~NotificationService() override;
 
-    // Asks the notification server what it can do; the answer only decides whether to post.
+    // Gets the desktop ready to show notifications; the answer only decides whether to post.
     void requestPermission();
     void finished(const QString& title, const QString& body, bool succeeded);
 
@@ -24,6 +30,7 @@ Q_SIGNALS:
     void badgeChanged(const QString& badge);
 
 private:
+    std::unique_ptr<DesktopNotifier> m_notifier;
     QString m_badge;
 };
 

@@ -1,26 +1,18 @@
 #pragma once
 
-#include <QString>
-
-#include <array>
+#include "gitcore/EnumTable.h"
 
 namespace halvik {
 
 enum class SidebarSection { sites, hosts, sourceControl, environment, settings };
 
-inline constexpr std::array kSidebarSections{SidebarSection::sites, SidebarSection::hosts, SidebarSection::sourceControl,
-                                             SidebarSection::environment, SidebarSection::settings};
-
-inline QString toRaw(SidebarSection section)
+constexpr auto enumCases(std::type_identity<SidebarSection>)
 {
-    static const char* const names[] = {"sites", "hosts", "sourceControl", "environment", "settings"};
-    return QString::fromLatin1(names[static_cast<int>(section)]);
-}
-
-inline QString sidebarTitle(SidebarSection section)
-{
-    static const char* const titles[] = {"Sites", "Hosts", "Source Control", "Environment", "Settings"};
-    return QString::fromLatin1(titles[static_cast<int>(section)]);
+    return std::to_array<EnumCase<SidebarSection>>({{SidebarSection::sites, "sites", "Sites"},
+                                                    {SidebarSection::hosts, "hosts", "Hosts"},
+                                                    {SidebarSection::sourceControl, "sourceControl", "Source Control"},
+                                                    {SidebarSection::environment, "environment", "Environment"},
+                                                    {SidebarSection::settings, "settings", "Settings"}});
 }
 
 } // namespace halvik

@@ -2,21 +2,6 @@
 
 namespace halvik::gitcore {
 
-QString GitDiffLine::toRaw(Kind kind)
-{
-    switch (kind) {
-    case Kind::context:
-        return QStringLiteral("context");
-    case Kind::addition:
-        return QStringLiteral("addition");
-    case Kind::deletion:
-        return QStringLiteral("deletion");
-    case Kind::meta:
-        return QStringLiteral("meta");
-    }
-    return {};
-}
-
 GitFileDiff GitFileDiff::empty(const QString& path, GitDiffScope scope, GitDiffKind kind)
 {
     GitFileDiff diff;

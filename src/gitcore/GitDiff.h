@@ -26,9 +26,14 @@ struct GitDiffLine
     QString text;
 
     bool operator==(const GitDiffLine&) const = default;
-
-    static QString toRaw(Kind kind);
 };
+
+constexpr auto enumCases(std::type_identity<GitDiffLine::Kind>)
+{
+    using Kind = GitDiffLine::Kind;
+    return std::to_array<EnumCase<Kind>>(
+        {{Kind::context, "context"}, {Kind::addition, "addition"}, {Kind::deletion, "deletion"}, {Kind::meta, "meta"}});
+}
 
 struct GitDiffHunk
 {

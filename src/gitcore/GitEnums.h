@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QString>
-#include <QStringView>
-
-#include <array>
-#include <optional>
+#include "gitcore/EnumTable.h"
 
 namespace halvik::gitcore {
 
@@ -53,49 +49,56 @@ enum class GitHunkAction
     discard
 };
 
-// Raw values of each enumeration, in declaration order. The raw value is the case name.
-template <typename E> struct EnumRawNames;
-
-#define HALVIK_GITCORE_RAW_NAMES(Enum, ...)                                                                  \
-    template <> struct EnumRawNames<Enum>                                                                    \
-    {                                                                                                        \
-        static constexpr auto names = std::to_array<const char*>({__VA_ARGS__});                             \
-    };
-
-HALVIK_GITCORE_RAW_NAMES(GitIdentityScope, "local", "global")
-HALVIK_GITCORE_RAW_NAMES(GitFileInclusion, "included", "remaining", "mixed", "conflicted")
-HALVIK_GITCORE_RAW_NAMES(GitDiffScope, "included", "remaining", "commit")
-HALVIK_GITCORE_RAW_NAMES(GitListTab, "changes", "history")
-HALVIK_GITCORE_RAW_NAMES(GitBusyKind, "none", "local", "network")
-HALVIK_GITCORE_RAW_NAMES(GitDiffKind, "text", "binary", "image", "empty", "missing", "tooLarge")
-HALVIK_GITCORE_RAW_NAMES(GitHunkAction, "include", "exclude", "discard")
-
-template <typename E> QString toRaw(E value)
+constexpr auto enumCases(std::type_identity<GitIdentityScope>)
 {
-    return QString::fromLatin1(EnumRawNames<E>::names[static_cast<std::size_t>(value)]);
+    return std::to_array<EnumCase<GitIdentityScope>>(
+        {{GitIdentityScope::local, "local"}, {GitIdentityScope::global, "global"}});
 }
 
-template <typename E> std::optional<E> fromRaw(QStringView raw)
+constexpr auto enumCases(std::type_identity<GitFileInclusion>)
 {
-    const auto& names = EnumRawNames<E>::names;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (raw == QLatin1String(names[i]))
-            return static_cast<E>(i);
-    }
-    return std::nullopt;
+    return std::to_array<EnumCase<GitFileInclusion>>({{GitFileInclusion::included, "included"},
+                                                      {GitFileInclusion::remaining, "remaining"},
+                                                      {GitFileInclusion::mixed, "mixed"},
+                                                      {GitFileInclusion::conflicted, "conflicted"}});
 }
 
-// Every case of an enumeration, in declaration order.
-template <typename E> constexpr auto allCases()
+constexpr auto enumCases(std::type_identity<GitDiffScope>)
 {
-    std::array<E, EnumRawNames<E>::names.size()> cases{};
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        cases[i] = static_cast<E>(i);
-    return cases;
+    return std::to_array<EnumCase<GitDiffScope>>({{GitDiffScope::included, "included", "Included"},
+                                                  {GitDiffScope::remaining, "remaining", "Remaining"},
+                                                  {GitDiffScope::commit, "commit", "Commit"}});
 }
 
-QString title(GitDiffScope scope);
-QString title(GitListTab tab);
+constexpr auto enumCases(std::type_identity<GitListTab>)
+{
+    return std::to_array<EnumCase<GitListTab>>(
+        {{GitListTab::changes, "changes", "Changes"}, {GitListTab::history, "history", "History"}});
+}
+
+constexpr auto enumCases(std::type_identity<GitBusyKind>)
+{
+    return std::to_array<EnumCase<GitBusyKind>>(
+        {{GitBusyKind::none, "none"}, {GitBusyKind::local, "local"}, {GitBusyKind::network, "network"}});
+}
+
+constexpr auto enumCases(std::type_identity<GitDiffKind>)
+{
+    return std::to_array<EnumCase<GitDiffKind>>({{GitDiffKind::text, "text"},
+                                                 {GitDiffKind::binary, "binary"},
+                                                 {GitDiffKind::image, "image"},
+                                                 {GitDiffKind::empty, "empty"},
+                                                 {GitDiffKind::missing, "missing"},
+                                                 {GitDiffKind::tooLarge, "tooLarge"}});
+}
+
+constexpr auto enumCases(std::type_identity<GitHunkAction>)
+{
+    return std::to_array<EnumCase<GitHunkAction>>(
+        {{GitHunkAction::include, "include", "Include"},
+         {GitHunkAction::exclude, "exclude", "Exclude"},
+         {GitHunkAction::discard, "discard", "Discard"}});
+}
 
 // A diff scope is identified by its raw value.
 inline QString id(GitDiffScope scope)

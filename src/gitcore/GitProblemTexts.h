@@ -29,6 +29,8 @@ enum class GitTextPlatform
 class GitProblemTexts
 {
 public:
+    // The desktop this build speaks to. The platform layer's word table (PlatformTexts) takes
+    // its value from here, so both tables always speak for the same desktop.
     static GitTextPlatform currentPlatform();
     static GitProblemText forKind(GitRepositoryProblem::Kind kind,
                                   GitTextPlatform platform = currentPlatform());

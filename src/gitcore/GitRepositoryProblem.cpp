@@ -43,26 +43,12 @@ std::optional<QString> GitRepositoryProblem::recoveryCommand() const
 
 QString GitRepositoryProblem::toRaw(Kind kind)
 {
-    switch (kind) {
-    case Kind::missingGit:
-        return QStringLiteral("missingGit");
-    case Kind::xcodeLicense:
-        return QStringLiteral("xcodeLicense");
-    case Kind::developerTools:
-        return QStringLiteral("developerTools");
-    case Kind::inaccessible:
-        return QStringLiteral("inaccessible");
-    }
-    return {};
+    return halvik::toRaw(kind);
 }
 
 std::optional<GitRepositoryProblem::Kind> GitRepositoryProblem::fromRaw(const QString& raw)
 {
-    for (Kind kind : {Kind::missingGit, Kind::xcodeLicense, Kind::developerTools, Kind::inaccessible}) {
-        if (toRaw(kind) == raw)
-            return kind;
-    }
-    return std::nullopt;
+    return halvik::fromRaw<Kind>(raw);
 }
 
 } // namespace halvik::gitcore

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gitcore/EnumTable.h"
+
 #include <QString>
 
 #include <optional>
@@ -33,8 +35,18 @@ struct GitRepositoryProblem
     std::optional<QString> recoveryCommand() const;
 
     static Kind classify(const QString& details);
+    // The generic toRaw/fromRaw, under the record's name for callers that spell it so.
     static QString toRaw(Kind kind);
     static std::optional<Kind> fromRaw(const QString& raw);
 };
+
+constexpr auto enumCases(std::type_identity<GitRepositoryProblem::Kind>)
+{
+    using Kind = GitRepositoryProblem::Kind;
+    return std::to_array<EnumCase<Kind>>({{Kind::missingGit, "missingGit"},
+                                          {Kind::xcodeLicense, "xcodeLicense"},
+                                          {Kind::developerTools, "developerTools"},
+                                          {Kind::inaccessible, "inaccessible"}});
+}
 
 } // namespace halvik::gitcore

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "gitcore/EnumTable.h"
+
 #include <QString>
-#include <QStringView>
 
 #include <optional>
 
@@ -23,9 +24,6 @@ public:
     constexpr SourceControlProviderKind(Value value) : m_value(value) {}
     constexpr operator Value() const { return m_value; }
 
-    QString toRaw() const;
-    static std::optional<SourceControlProviderKind> fromRaw(QStringView raw);
-
     // Substring tests on the lower-cased URL, first match wins: the Origin Git host or Cursor's
     // web domain followed by "/codebase", then GitHub, GitLab and Bitbucket.
     static std::optional<SourceControlProviderKind> fromRemoteURL(const QString& remoteURL);
@@ -33,5 +31,12 @@ public:
 private:
     Value m_value;
 };
+
+constexpr auto enumCases(std::type_identity<SourceControlProviderKind>)
+{
+    using Kind = SourceControlProviderKind;
+    return std::to_array<EnumCase<Kind>>(
+        {{Kind::github, "github"}, {Kind::gitlab, "gitlab"}, {Kind::bitbucket, "bitbucket"}, {Kind::origin, "origin"}});
+}
 
 } // namespace halvik::gitcore

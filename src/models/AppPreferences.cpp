@@ -1,8 +1,5 @@
 #include "AppPreferences.h"
 
-#include "platform/DesktopEntry.h"
-#include "services/HerdService.h"
-
 #include <QDir>
 #include <QFileInfo>
 
@@ -24,27 +21,10 @@ constexpr auto kGitSplitWidth = "prefs.gitSplitMasterWidth";
 constexpr double kMinimumSplitWidth = 240;
 constexpr double kDefaultSplitWidth = 320;
 
-const char* const kSortNames[] = {"name", "newest", "oldest"};
-const char* const kAppearanceNames[] = {"system", "light", "dark"};
-
-std::optional<ListSortOrder> parseSort(const QString& raw)
-{
-    for (int i = 0; i < 3; ++i)
-        if (raw == QLatin1String(kSortNames[i]))
-            return static_cast<ListSortOrder>(i);
-    return std::nullopt;
-}
-
 } // namespace
 
-QString toRaw(ListSortOrder order) { return QString::fromLatin1(kSortNames[static_cast<int>(order)]); }
-QString toRaw(AppearancePreference appearance)
-{
-    return QString::fromLatin1(kAppearanceNames[static_cast<int>(appearance)]);
-}
-
 AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* parent)
-    : QObject(parent), m_settings(std::move(settings)), m_launcher(DesktopEntry::launch)
+    : QObject(parent), m_settings(std::move(settings))
 {
     if (!m_settings)
         m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvik"),
@@ -83,17 +63,14 @@ void AppPreferences::setDefaultPHPSourceRaw(const QString& raw) { store(m_defaul
 void AppPreferences::setDefaultEditorPath(const QString& path) { store(m_defaultEditorPath, path, kEditor); }
 void AppPreferences::setGitSplitMasterWidth(double width) { store(m_gitSplitMasterWidth, width, kGitSplitWidth); }
 
-ListSortOrder AppPreferences::sitesSort() const { return parseSort(m_sitesSortRaw).value_or(ListSortOrder::newest); }
-ListSortOrder AppPreferences::hostsSort() const { return parseSort(m_hostsSortRaw).value_or(ListSortOrder::name); }
+ListSortOrder AppPreferences::sitesSort() const { return fromRaw<ListSortOrder>(m_sitesSortRaw).value_or(ListSortOrder::newest); }
+ListSortOrder AppPreferences::hostsSort() const { return fromRaw<ListSortOrder>(m_hostsSortRaw).value_or(ListSortOrder::name); }
 void AppPreferences::setSitesSort(ListSortOrder order) { store(m_sitesSortRaw, toRaw(order), kSitesSort); }
 void AppPreferences::setHostsSort(ListSortOrder order) { store(m_hostsSortRaw, toRaw(order), kHostsSort); }
 
 AppearancePreference AppPreferences::appearance() const
 {
-    for (int i = 0; i < 3; ++i)
-        if (m_appearanceRaw == QLatin1String(kAppearanceNames[i]))
-            return static_cast<AppearancePreference>(i);
-    return AppearancePreference::system;
+    return fromRaw<AppearancePreference>(m_appearanceRaw).value_or(AppearancePreference::system);
 }
 
 void AppPreferences::setAppearanceRaw(const QString& raw)
@@ -112,13 +89,13 @@ void AppPreferences::applyAppearance()
         m_applier(appearance());
 }
 
-QString AppPreferences::resolvedSitesDirectory(const HerdService* herd) const
+QString AppPreferences::resolvedSitesDirectory() const
 {
     const QString chosen = m_defaultSitesDirectoryPath.trimmed();
     if (!chosen.isEmpty())
         return chosen;
-    if (herd && herd->engine() && herd->parkedPath())
-        return *herd->parkedPath();
+    if (const auto parked = m_parkedFolder ? m_parkedFolder() : std::nullopt)
+        return *parked;
     return QDir::homePath() + QStringLiteral("/Quillmar Sites");
 }
 
@@ -149,13 +126,7 @@ QString AppPreferences::defaultEditorName() const
     if (!url)
         return QStringLiteral("None");
     const QString path = url->toLocalFile();
-    if (DesktopEntry::isDesktopFile(path)) {
-        const QString name = DesktopEntry::name(path);
-        if (!name.isEmpty())
-            return name;
-    }
-    const QFileInfo info(path);
-    return info.suffix() == QLatin1String("app") ? info.completeBaseName() : info.fileName();
+    return m_namer ? m_namer(path) : QFileInfo(path).fileName();
 }
 
 EditorPanel AppPreferences::editorPanel()

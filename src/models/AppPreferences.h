@@ -15,13 +15,21 @@
 
 namespace halvik {
 
-class HerdService;
-
 enum class ListSortOrder { name, newest, oldest };
 enum class AppearancePreference { system, light, dark };
 
-QString toRaw(ListSortOrder order);
-QString toRaw(AppearancePreference appearance);
+constexpr auto enumCases(std::type_identity<ListSortOrder>)
+{
+    return std::to_array<EnumCase<ListSortOrder>>(
+        {{ListSortOrder::name, "name"}, {ListSortOrder::newest, "newest"}, {ListSortOrder::oldest, "oldest"}});
+}
+
+constexpr auto enumCases(std::type_identity<AppearancePreference>)
+{
+    return std::to_array<EnumCase<AppearancePreference>>({{AppearancePreference::system, "system"},
+                                                          {AppearancePreference::light, "light"},
+                                                          {AppearancePreference::dark, "dark"}});
+}
 
 // What the editor chooser shows.
 struct EditorPanel
@@ -42,6 +50,10 @@ public:
     // Starts `editor` on `folder`; returns whether it started.
     using EditorLauncher = std::function<bool(const QString& editor, const QString& folder)>;
     using AppearanceApplier = std::function<void(AppearancePreference)>;
+    // The name people know an editor by, from its path.
+    using EditorNamer = std::function<QString(const QString& editor)>;
+    // The serving engine's parked folder, when an engine is installed and parks one.
+    using ParkedFolderSource = std::function<std::optional<QString>()>;
 
     // Without settings, the application's own user-scope store.
     explicit AppPreferences(std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
@@ -75,14 +87,16 @@ public:
     void applyAppearance();
 
     // The folder new sites go to: the chosen one, the engine's parked folder, or ~/Quillmar Sites.
-    QString resolvedSitesDirectory(const HerdService* herd) const;
+    QString resolvedSitesDirectory() const;
+    void setParkedFolderSource(ParkedFolderSource source) { m_parkedFolder = std::move(source); }
     PHPSource phpSource(bool forHerdParking, bool herdInstalled) const;
 
     std::optional<QUrl> defaultEditorURL() const;
-    // The editor's name as its desktop entry or bundle gives it; "None" without an editor.
+    // The editor's name as the namer gives it (its file name without one); "None" without an editor.
     QString defaultEditorName() const;
     void setEditorChooser(EditorChooser chooser) { m_chooser = std::move(chooser); }
     void setEditorLauncher(EditorLauncher launcher) { m_launcher = std::move(launcher); }
+    void setEditorNamer(EditorNamer namer) { m_namer = std::move(namer); }
     // Asks for an editor and keeps it; false when cancelled or nobody can ask.
     QCoro::Task<bool> chooseEditor();
     // Opens a site folder in the editor, asking for one first when none is set.
@@ -112,6 +126,8 @@ private:
     AppearanceApplier m_applier;
     EditorChooser m_chooser;
     EditorLauncher m_launcher;
+    EditorNamer m_namer;
+    ParkedFolderSource m_parkedFolder;
     LifeGuard m_life;
 };
 

@@ -1,77 +1,53 @@
 #pragma once
 
+#include "gitcore/EnumTable.h"
+
 #include <QString>
 #include <QStringList>
-
-#include <array>
-#include <optional>
-#include <utility>
 
 namespace halvik {
 
 // Persisted enumerations are stored as their raw value, which equals the case name. The
-// declaration order is also the order in pickers.
+// declaration order is also the order in pickers. Convert with toRaw / fromRaw<E>.
 
 enum class PHPSource { automatic, managed, herd };
 enum class HostProviderKind { forge, laravelCloud, netlify, cloudflarePages };
 enum class SourceControlProvider { github, gitlab, bitbucket, origin };
 enum class OperationKind { createProject, composer, artisan, keffin, shell, git, deploy, serve, selfUpdate };
 
-namespace detail {
-template <typename E, std::size_t N>
-struct RawNames
+constexpr auto enumCases(std::type_identity<PHPSource>)
 {
-    std::array<const char*, N> names;
-
-    QString toRaw(E value) const { return QString::fromLatin1(names[static_cast<std::size_t>(value)]); }
-    std::optional<E> fromRaw(const QString& raw) const
-    {
-        for (std::size_t i = 0; i < N; ++i)
-            if (raw == QLatin1String(names[i]))
-                return static_cast<E>(i);
-        return std::nullopt;
-    }
-    QList<E> all() const
-    {
-        QList<E> out;
-        for (std::size_t i = 0; i < N; ++i)
-            out.append(static_cast<E>(i));
-        return out;
-    }
-};
-} // namespace detail
-
-inline constexpr detail::RawNames<PHPSource, 3> kPHPSourceNames{{"automatic", "managed", "herd"}};
-inline constexpr detail::RawNames<HostProviderKind, 4> kHostProviderNames{
-    {"forge", "laravelCloud", "netlify", "cloudflarePages"}};
-inline constexpr detail::RawNames<SourceControlProvider, 4> kSourceControlNames{
-    {"github", "gitlab", "bitbucket", "origin"}};
-inline constexpr detail::RawNames<OperationKind, 9> kOperationKindNames{
-    {"createProject", "composer", "artisan", "keffin", "shell", "git", "deploy", "serve", "selfUpdate"}};
-
-inline QString toRaw(PHPSource v) { return kPHPSourceNames.toRaw(v); }
-inline QString toRaw(HostProviderKind v) { return kHostProviderNames.toRaw(v); }
-inline QString toRaw(SourceControlProvider v) { return kSourceControlNames.toRaw(v); }
-inline QString toRaw(OperationKind v) { return kOperationKindNames.toRaw(v); }
-
-template <typename E>
-std::optional<E> fromRaw(const QString& raw);
-template <>
-inline std::optional<PHPSource> fromRaw<PHPSource>(const QString& raw) { return kPHPSourceNames.fromRaw(raw); }
-template <>
-inline std::optional<HostProviderKind> fromRaw<HostProviderKind>(const QString& raw)
-{
-    return kHostProviderNames.fromRaw(raw);
+    return std::to_array<EnumCase<PHPSource>>(
+        {{PHPSource::automatic, "automatic"}, {PHPSource::managed, "managed"}, {PHPSource::herd, "herd"}});
 }
-template <>
-inline std::optional<SourceControlProvider> fromRaw<SourceControlProvider>(const QString& raw)
+
+constexpr auto enumCases(std::type_identity<HostProviderKind>)
 {
-    return kSourceControlNames.fromRaw(raw);
+    return std::to_array<EnumCase<HostProviderKind>>({{HostProviderKind::forge, "forge"},
+                                                      {HostProviderKind::laravelCloud, "laravelCloud"},
+                                                      {HostProviderKind::netlify, "netlify"},
+                                                      {HostProviderKind::cloudflarePages, "cloudflarePages"}});
 }
-template <>
-inline std::optional<OperationKind> fromRaw<OperationKind>(const QString& raw)
+
+constexpr auto enumCases(std::type_identity<SourceControlProvider>)
 {
-    return kOperationKindNames.fromRaw(raw);
+    return std::to_array<EnumCase<SourceControlProvider>>({{SourceControlProvider::github, "github", "GitHub"},
+                                                           {SourceControlProvider::gitlab, "gitlab", "GitLab"},
+                                                           {SourceControlProvider::bitbucket, "bitbucket", "Bitbucket"},
+                                                           {SourceControlProvider::origin, "origin", "Cursor Origin"}});
+}
+
+constexpr auto enumCases(std::type_identity<OperationKind>)
+{
+    return std::to_array<EnumCase<OperationKind>>({{OperationKind::createProject, "createProject"},
+                                                   {OperationKind::composer, "composer"},
+                                                   {OperationKind::artisan, "artisan"},
+                                                   {OperationKind::keffin, "keffin"},
+                                                   {OperationKind::shell, "shell"},
+                                                   {OperationKind::git, "git"},
+                                                   {OperationKind::deploy, "deploy"},
+                                                   {OperationKind::serve, "serve"},
+                                                   {OperationKind::selfUpdate, "selfUpdate"}});
 }
 
 // The secret-store key of a connected source-control account.

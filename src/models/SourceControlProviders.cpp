@@ -9,7 +9,7 @@ std::optional<SourceControlProvider> sourceControlProviderFromRemoteURL(const QS
     const auto kind = gitcore::SourceControlProviderKind::fromRemoteURL(remoteURL);
     if (!kind)
         return std::nullopt;
-    return fromRaw<SourceControlProvider>(kind->toRaw());
+    return fromRaw<SourceControlProvider>(toRaw(*kind));
 }
 
 } // namespace halvik

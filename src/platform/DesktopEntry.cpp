@@ -58,6 +58,17 @@ bool isDesktopFile(const QString& path) { return path.endsWith(QLatin1String(".d
 
 QString name(const QString& desktopFile) { return entryValue(desktopFile, QStringLiteral("Name")); }
 
+QString applicationName(const QString& path)
+{
+    if (isDesktopFile(path)) {
+        const QString entryName = name(path);
+        if (!entryName.isEmpty())
+            return entryName;
+    }
+    const QFileInfo info(path);
+    return info.suffix() == QLatin1String("app") ? info.completeBaseName() : info.fileName();
+}
+
 QStringList commandLine(const QString& desktopFile, const QString& target)
 {
     QStringList out;

@@ -15,6 +15,10 @@ QString name(const QString& desktopFile);
 // by `target` (appended when the line has none) and the other field codes dropped.
 QStringList commandLine(const QString& desktopFile, const QString& target);
 
+// The name people know an application by: a desktop entry's Name, a bundle's name without
+// `.app`, otherwise the file name.
+QString applicationName(const QString& path);
+
 // Starts an editor on a folder, detached: an executable directly, a desktop entry through
 // its Exec line, a macOS bundle through `open -a`.
 bool launch(const QString& editor, const QString& folder);

@@ -22,7 +22,7 @@ QStringList HerdService::commandPath() const
 QCoro::Task<> HerdService::runTool(QString sitePath, QStringList arguments)
 {
     if (!m_cliPath)
-        throw HerdError::cliMissing(engineDisplayName(m_engine.value_or(LocalDevEngine::herd)));
+        throw HerdError::cliMissing(title(m_engine.value_or(LocalDevEngine::herd)));
     ProcessRequest request;
     request.executable = *m_cliPath;
     request.arguments = std::move(arguments);

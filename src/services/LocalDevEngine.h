@@ -1,5 +1,7 @@
 #pragma once
 
+#include "gitcore/EnumTable.h"
+
 #include <QString>
 
 #include <optional>
@@ -9,16 +11,14 @@ namespace halvik {
 // The serving engine a site can live under.
 enum class LocalDevEngine { herd, valet };
 
-inline QString toRaw(LocalDevEngine engine)
+constexpr auto enumCases(std::type_identity<LocalDevEngine>)
 {
-    return engine == LocalDevEngine::herd ? QStringLiteral("herd") : QStringLiteral("valet");
+    return std::to_array<EnumCase<LocalDevEngine>>(
+        {{LocalDevEngine::herd, "herd", "Herd"}, {LocalDevEngine::valet, "valet", "Valet"}});
 }
 
-// The engine's name as people read it.
-inline QString engineDisplayName(LocalDevEngine engine)
-{
-    return engine == LocalDevEngine::valet ? QStringLiteral("Valet") : QStringLiteral("Herd");
-}
+// The engine's name as people read it (its title; the command line calls it so).
+inline QString engineDisplayName(LocalDevEngine engine) { return title(engine); }
 
 // One PHP executable the engine (or the package manager behind it) provides.
 struct HerdPHP
@@ -31,10 +31,12 @@ struct HerdPHP
 
 enum class ResolvedPHPSource { isolated, herdGlobal, managed, system };
 
-inline QString toRaw(ResolvedPHPSource source)
+constexpr auto enumCases(std::type_identity<ResolvedPHPSource>)
 {
-    static const char* const names[] = {"isolated", "herdGlobal", "managed", "system"};
-    return QString::fromLatin1(names[static_cast<int>(source)]);
+    return std::to_array<EnumCase<ResolvedPHPSource>>({{ResolvedPHPSource::isolated, "isolated"},
+                                                       {ResolvedPHPSource::herdGlobal, "herdGlobal"},
+                                                       {ResolvedPHPSource::managed, "managed"},
+                                                       {ResolvedPHPSource::system, "system"}});
 }
 
 // The PHP executable chosen for a site.

@@ -54,8 +54,8 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
 
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);
-    for (SidebarSection section : kSidebarSections)
-        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage : emptySection(sidebarTitle(section), m_pages));
+    for (SidebarSection section : allCases<SidebarSection>())
+        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage : emptySection(title(section), m_pages));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);
@@ -98,8 +98,8 @@ void MainWindow::buildSidebar()
     };
     QTreeWidgetItem* local = group(QStringLiteral("Local"));
     QTreeWidgetItem* configuration = group(QStringLiteral("Configuration"));
-    for (SidebarSection section : kSidebarSections) {
-        auto* item = new QTreeWidgetItem(section == SidebarSection::sites ? local : configuration, {sidebarTitle(section)});
+    for (SidebarSection section : allCases<SidebarSection>()) {
+        auto* item = new QTreeWidgetItem(section == SidebarSection::sites ? local : configuration, {title(section)});
         item->setData(0, Qt::UserRole, static_cast<int>(section));
     }
     m_sidebar->expandAll();

@@ -2,11 +2,12 @@
 #include "TestMain.h"
 
 #include "app/AppServices.h"
-#include "app/SleepInhibitor.h"
 #include "WaitFor.h"
 #include "platform/AppDataDir.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "platform/SleepInhibitor.h"
 
 #include <QDir>
 #include <QFile>
@@ -300,18 +301,35 @@ private Q_SLOTS:
         QTRY_COMPARE(raised.count(), 2);
     }
 
-    void idleSleepAssertionIsQuietWithoutABus()
+    void desktopFacilitiesAreQuietWithoutABusAndNotificationsReachTheNotifier()
     {
         // The tests run without a session bus: taking and dropping the guard must be harmless.
-        SleepInhibitor guard("Publishing site");
-        QVERIFY(!guard.isHeld());
-        NotificationService notifications;
+        {
+            SleepInhibitor guard("Publishing site");
+            QVERIFY(!guard.isHeld());
+        }
+        NotificationService system;
+        system.requestPermission();
+        system.finished("Installed", "alpha", true);
+
+        struct RecordingNotifier : DesktopNotifier
+        {
+            QStringList* log;
+            explicit RecordingNotifier(QStringList* log) : log(log) {}
+            void prepare() override { log->append("prepare"); }
+            void post(const QString& title, const QString& body) override { log->append(title + " | " + body); }
+        };
+        QStringList posted;
+        NotificationService notifications(std::make_unique<RecordingNotifier>(&posted));
         QSignalSpy badge(&notifications, &NotificationService::badgeChanged);
+        notifications.requestPermission();
         notifications.finished("Install failed", "alpha", false);
         QCOMPARE(notifications.badge(), QString("!"));
+        notifications.finished("Install failed", "beta", false);
         notifications.finished("Installed", "alpha", true);
         QCOMPARE(notifications.badge(), QString());
         QCOMPARE(badge.count(), 2);
+        QCOMPARE(posted, QStringList({"prepare", "Install failed | alpha", "Install failed | beta", "Installed | alpha"}));
     }
 };
 

@@ -116,8 +116,6 @@ private Q_SLOTS:
         // The Origin tests come first, even when another host name appears in the path.
         QCOMPARE(P::fromRemoteURL("https://cursor.com/codebase/github.com/r"), P(P::origin));
         QCOMPARE(P::fromRemoteURL("https://git.example.org/o/r"), std::nullopt);
-        QCOMPARE(P(P::bitbucket).toRaw(), QStringLiteral("bitbucket"));
-        QCOMPARE(P::fromRaw(u"origin"), P(P::origin));
     }
 
     void browserLinks()

@@ -1,9 +1,11 @@
 #include "FakeEngine.h"
+#include "FakePrompts.h"
 #include "TestMain.h"
 #include "WaitFor.h"
 
 #include "async/Sleep.h"
 
+#include "app/AppServices.h"
 #include "models/AppPreferences.h"
 #include "platform/DesktopEntry.h"
 #include "services/HerdService.h"
@@ -101,21 +103,28 @@ private Q_SLOTS:
 
     void sitesDirectoryFallsBackToTheParkedFolderThenHome()
     {
-        AppPreferences prefs(settings());
-        prefs.setDefaultSitesDirectoryPath("   ");
+        // The engine's parked folder reaches the preferences through the application's wiring.
         halvik::test::FakeEngine fake(m_dir->filePath("machine"));
-        HerdService none(fake.roots());
-        none.refresh();
-        QCOMPARE(prefs.resolvedSitesDirectory(&none), QDir::homePath() + "/Quillmar Sites");
+        SecretStore secrets;
+        halvik::test::FakePrompts prompts;
+        AppServices services(secrets, prompts, fake.roots(), settings());
+        AppPreferences& prefs = services.preferences();
+        prefs.setDefaultSitesDirectoryPath("   ");
+        services.herd().refresh();
+        QCOMPARE(prefs.resolvedSitesDirectory(), QDir::homePath() + "/Quillmar Sites");
 
         fake.installValet(QJsonObject{{"tld", "test"}});
         QDir().mkpath(fake.home() + "/Sites");
-        HerdService valet(fake.roots());
-        valet.refresh();
-        QCOMPARE(prefs.resolvedSitesDirectory(&valet), fake.home() + "/Sites");
+        services.herd().refresh();
+        QCOMPARE(prefs.resolvedSitesDirectory(), fake.home() + "/Sites");
 
         prefs.setDefaultSitesDirectoryPath("  /srv/mine ");
-        QCOMPARE(prefs.resolvedSitesDirectory(&valet), QString("/srv/mine"));
+        QCOMPARE(prefs.resolvedSitesDirectory(), QString("/srv/mine"));
+
+        // On their own, the preferences know of no engine.
+        AppPreferences alone(settings());
+        alone.setDefaultSitesDirectoryPath("");
+        QCOMPARE(alone.resolvedSitesDirectory(), QDir::homePath() + "/Quillmar Sites");
     }
 
     void appearanceIsAppliedOnChange()
@@ -161,6 +170,8 @@ private Q_SLOTS:
         prefs.setEditorChooser([&](EditorPanel) -> QCoro::Task<std::optional<QString>> { co_return desktop; });
         halvik::waitFor(prefs.openInEditor("/srv/site"));
         QCOMPARE(launched, (QList<QStringList>{{desktop, "/srv/site"}}));
+        QCOMPARE(prefs.defaultEditorName(), QString("code.desktop")); // no namer: the file name
+        prefs.setEditorNamer(DesktopEntry::applicationName);
         QCOMPARE(prefs.defaultEditorName(), QString("Code Writer"));
         QCOMPARE(settings()->value("prefs.defaultEditor").toString(), desktop);
 
@@ -201,6 +212,11 @@ private Q_SLOTS:
                  QStringList({"/opt/My Editor/editor", "--reuse", "/srv/a b", "100%"}));
         halvik::test::FakeEngine::writeFile(desktop, "[Desktop Entry]\nExec=gedit\n");
         QCOMPARE(DesktopEntry::commandLine(desktop, "/srv/a"), QStringList({"gedit", "/srv/a"}));
+
+        // Without a Name the entry is known by its file name, like any other program.
+        QCOMPARE(DesktopEntry::applicationName(desktop), QString("e.desktop"));
+        QCOMPARE(DesktopEntry::applicationName("/Applications/Code Writer.app"), QString("Code Writer"));
+        QCOMPARE(DesktopEntry::applicationName("/usr/bin/vim"), QString("vim"));
     }
 };
 

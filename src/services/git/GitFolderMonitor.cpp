@@ -1,96 +1,18 @@
 #include "GitFolderMonitor.h"
 
-#include "platform/Log.h"
+#include "platform/FolderWatcher.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFutureWatcher>
-#include <QMutex>
-#include <QPointer>
-#include <QSocketNotifier>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <cerrno>
-#include <sys/inotify.h>
-#include <unistd.h>
+#include <QStringList>
 
 namespace halvik {
 
-namespace {
-
-constexpr uint32_t kWatchMask = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE |
-                                IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-
-} // namespace
-
-// Shared with the walking thread, so the descriptor outlives any walk still adding watches.
-struct GitFolderMonitor::State
-{
-    QString root;
-    int fd = -1;
-    QMutex lock;
-    QHash<int, QString> folders; // guarded: watch descriptor -> absolute folder
-    bool degraded = false;       // guarded
-    bool stopped = false;        // guarded
-    int watchBudget = -1;        // set before start; below zero means only the system's limit
-
-    ~State()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-
-    // Watches `top` and its subfolders level by level, so that when the system runs out of
-    // watches it is the deepest levels that go unwatched.
-    void watchTree(const QString& top)
-    {
-        QStringList level{top};
-        while (!level.isEmpty()) {
-            QStringList next;
-            for (const QString& folder : level) {
-                {
-                    QMutexLocker locker(&lock);
-                    if (stopped || degraded)
-                        return;
-                }
-                bool overBudget = false;
-                {
-                    QMutexLocker locker(&lock);
-                    overBudget = watchBudget >= 0 && folders.size() >= watchBudget;
-                }
-                const int wd = overBudget ? -1 : inotify_add_watch(fd, QFile::encodeName(folder).constData(), kWatchMask);
-                if (wd < 0) {
-                    if (overBudget || errno == ENOSPC) {
-                        QMutexLocker locker(&lock);
-                        degraded = true;
-                        qCWarning(halvikLog).noquote()
-                            << "Halvik folder monitor: the system's watch limit was reached; folders below"
-                            << QDir(root).relativeFilePath(folder) << "and deeper are not watched in" << root;
-                        return;
-                    }
-                    continue; // vanished or unreadable: nothing to watch
-                }
-                {
-                    QMutexLocker locker(&lock);
-                    folders.insert(wd, folder);
-                }
-                QDirIterator it(folder, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks);
-                while (it.hasNext()) {
-                    const QString child = it.next();
-                    if (!GitFolderMonitor::isExcluded(QDir(root).relativeFilePath(child)))
-                        next.append(child);
-                }
-            }
-            level = std::move(next);
-        }
-    }
-};
-
-GitFolderMonitor::GitFolderMonitor(QObject* parent) : QObject(parent)
+GitFolderMonitor::GitFolderMonitor(QObject* parent) : QObject(parent), m_watcher(FolderWatcher::create())
 {
     m_debounce.setSingleShot(true);
     m_debounce.setInterval(400);
     connect(&m_debounce, &QTimer::timeout, this, &GitFolderMonitor::fire);
+    connect(m_watcher.get(), &FolderWatcher::changed, this, &GitFolderMonitor::schedule);
+    connect(m_watcher.get(), &FolderWatcher::ready, this, &GitFolderMonitor::ready);
 }
 
 GitFolderMonitor::~GitFolderMonitor() { stop(); }
@@ -111,42 +33,13 @@ bool GitFolderMonitor::isExcluded(const QString& relativePath)
 void GitFolderMonitor::start(const QString& path)
 {
     stop();
-    auto state = std::make_shared<State>();
-    state->root = QDir::cleanPath(path);
-    state->fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (state->fd < 0) {
-        qCWarning(halvikLog) << "Halvik folder monitor: cannot watch" << path << ":" << strerror(errno);
-        return;
-    }
-    state->watchBudget = m_watchBudget;
-    m_state = state;
-    m_notifier = new QSocketNotifier(state->fd, QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &GitFolderMonitor::readEvents);
-
-    QPointer<GitFolderMonitor> self(this);
-    auto walk = QtConcurrent::run([state] { state->watchTree(state->root); });
-    auto* watcher = new QFutureWatcher<void>(this);
-    connect(watcher, &QFutureWatcher<void>::finished, this, [this, self, watcher, state] {
-        watcher->deleteLater();
-        if (self && m_state == state)
-            Q_EMIT ready();
-    });
-    watcher->setFuture(walk);
+    m_watcher->start(path, &GitFolderMonitor::isExcluded, m_watchBudget);
 }
 
 void GitFolderMonitor::stop()
 {
     m_debounce.stop();
-    if (m_notifier) {
-        m_notifier->setEnabled(false);
-        delete m_notifier;
-        m_notifier = nullptr;
-    }
-    if (m_state) {
-        QMutexLocker locker(&m_state->lock);
-        m_state->stopped = true;
-    }
-    m_state.reset();
+    m_watcher->stop();
 }
 
 void GitFolderMonitor::setPaused(bool paused)
@@ -156,63 +49,9 @@ void GitFolderMonitor::setPaused(bool paused)
         m_debounce.stop();
 }
 
-int GitFolderMonitor::watchedFolderCount() const
-{
-    if (!m_state)
-        return 0;
-    QMutexLocker locker(&m_state->lock);
-    return int(m_state->folders.size());
-}
-
-bool GitFolderMonitor::isDegraded() const
-{
-    if (!m_state)
-        return false;
-    QMutexLocker locker(&m_state->lock);
-    return m_state->degraded;
-}
-
-void GitFolderMonitor::readEvents()
-{
-    if (!m_state)
-        return;
-    auto state = m_state;
-    alignas(inotify_event) char buffer[16384];
-    bool changed = false;
-    QStringList newFolders;
-    for (;;) {
-        const ssize_t length = ::read(state->fd, buffer, sizeof buffer);
-        if (length <= 0)
-            break;
-        for (ssize_t offset = 0; offset < length;) {
-            const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
-            offset += ssize_t(sizeof(inotify_event) + event->len);
-            QMutexLocker locker(&state->lock);
-            if (event->mask & IN_IGNORED) {
-                state->folders.remove(event->wd);
-                continue;
-            }
-            if (event->mask & IN_Q_OVERFLOW) {
-                changed = true;
-                continue;
-            }
-            const QString folder = state->folders.value(event->wd);
-            const QString name = event->len ? QFile::decodeName(event->name) : QString();
-            if (!folder.isEmpty() && (event->mask & IN_ISDIR) && (event->mask & (IN_CREATE | IN_MOVED_TO))) {
-                const QString child = folder + QLatin1Char('/') + name;
-                if (!isExcluded(QDir(state->root).relativeFilePath(child)))
-                    newFolders.append(child);
-            }
-            changed = true;
-        }
-    }
-    // New folders are usually small (a mkdir, an unpacked archive): watched here, at once, so
-    // files written into them right away are seen.
-    for (const QString& folder : std::as_const(newFolders))
-        state->watchTree(folder);
-    if (changed)
-        schedule();
-}
+bool GitFolderMonitor::isWatching() const { return m_watcher->isWatching(); }
+int GitFolderMonitor::watchedFolderCount() const { return m_watcher->watchedFolderCount(); }
+bool GitFolderMonitor::isDegraded() const { return m_watcher->isDegraded(); }
 
 void GitFolderMonitor::schedule()
 {
@@ -223,7 +62,7 @@ void GitFolderMonitor::schedule()
 
 void GitFolderMonitor::fire()
 {
-    if (m_paused || !m_state)
+    if (m_paused || !isWatching())
         return;
     if (onChange)
         onChange();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -8,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-class QSocketNotifier;
-
 namespace halvik {
+
+class FolderWatcher;
 
 // Watches a site folder and everything below it (apart from `.git/objects`, `vendor` and
 // `node_modules`) and calls onChange once, 0.4 s after the last change of a burst. Folders
@@ -40,7 +39,7 @@ public:
     // it to reach the limit without changing the machine's setting). Applies to the next start.
     void setWatchBudget(int watches) { m_watchBudget = watches; }
 
-    bool isWatching() const { return bool(m_state); }
+    bool isWatching() const;
     // Folders watched right now; whether the watch limit cut the tree short.
     int watchedFolderCount() const;
     bool isDegraded() const;
@@ -53,14 +52,10 @@ Q_SIGNALS:
     void ready();
 
 private:
-    struct State;
-
-    void readEvents();
     void schedule();
     void fire();
 
-    std::shared_ptr<State> m_state;
-    QSocketNotifier* m_notifier = nullptr;
+    std::unique_ptr<FolderWatcher> m_watcher;
     QTimer m_debounce;
     int m_watchBudget = -1;
     bool m_paused = false;

@@ -1,5 +1,7 @@
 #include "GitServiceError.h"
 
+#include "platform/PlatformTexts.h"
+
 namespace halvik {
 
 GitServiceError GitServiceError::failed(const QString& message)
@@ -31,11 +33,7 @@ GitServiceError GitServiceError::dirtyWorktree()
 
 GitServiceError GitServiceError::gitMissing()
 {
-#ifdef Q_OS_MACOS
-    return {Case::gitMissing, QStringLiteral("Git was not found. Install Xcode Command Line Tools or Homebrew git.")};
-#else
-    return {Case::gitMissing, QStringLiteral("Git was not found. Install Git with your package manager.")};
-#endif
+    return {Case::gitMissing, PlatformTexts::text(PlatformTexts::Word::gitNotFound)};
 }
 
 GitServiceError GitServiceError::identityMissing()

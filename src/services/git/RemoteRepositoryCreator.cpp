@@ -17,15 +17,4 @@ QCoro::Task<CreatedRemoteRepository> UnconnectedRemoteRepositoryCreator::createR
     co_return {};
 }
 
-QString providerDisplayName(SourceControlProvider provider)
-{
-    switch (provider) {
-    case SourceControlProvider::github: return QStringLiteral("GitHub");
-    case SourceControlProvider::gitlab: return QStringLiteral("GitLab");
-    case SourceControlProvider::bitbucket: return QStringLiteral("Bitbucket");
-    case SourceControlProvider::origin: return QStringLiteral("Cursor Origin");
-    }
-    return {};
-}
-
 } // namespace halvik

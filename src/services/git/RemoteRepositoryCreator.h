@@ -43,7 +43,4 @@ public:
     static QString noAccountMessage();
 };
 
-// "GitHub", "GitLab", "Bitbucket", "Cursor Origin".
-QString providerDisplayName(SourceControlProvider provider);
-
 } // namespace halvik

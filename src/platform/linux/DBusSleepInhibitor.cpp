@@ -1,4 +1,4 @@
-#include "SleepInhibitor.h"
+#include "DBusSleepInhibitor.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -11,7 +11,7 @@
 namespace halvik {
 
 // Shared with the pending D-Bus replies, which may arrive after the assertion is gone.
-struct SleepInhibitor::State
+struct DBusSleepInhibitor::State
 {
     QString reason;
     bool released = false;
@@ -35,7 +35,7 @@ struct SleepInhibitor::State
 
 namespace {
 
-void askScreenSaver(const std::shared_ptr<SleepInhibitor::State>& state)
+void askScreenSaver(const std::shared_ptr<DBusSleepInhibitor::State>& state)
 {
     QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected() || state->released)
@@ -57,7 +57,7 @@ void askScreenSaver(const std::shared_ptr<SleepInhibitor::State>& state)
 
 } // namespace
 
-SleepInhibitor::SleepInhibitor(const QString& reason) : m_state(std::make_shared<State>())
+DBusSleepInhibitor::DBusSleepInhibitor(const QString& reason) : m_state(std::make_shared<State>())
 {
     m_state->reason = reason;
     QDBusConnection system = QDBusConnection::systemBus();
@@ -83,12 +83,12 @@ SleepInhibitor::SleepInhibitor(const QString& reason) : m_state(std::make_shared
     });
 }
 
-SleepInhibitor::~SleepInhibitor()
+DBusSleepInhibitor::~DBusSleepInhibitor()
 {
     m_state->released = true;
     m_state->release();
 }
 
-bool SleepInhibitor::isHeld() const { return m_state->fd >= 0 || m_state->cookie != 0; }
+bool DBusSleepInhibitor::isHeld() const { return m_state->fd >= 0 || m_state->cookie != 0; }
 
 } // namespace halvik

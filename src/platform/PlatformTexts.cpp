@@ -1,0 +1,42 @@
+#include "PlatformTexts.h"
+
+namespace halvik::PlatformTexts {
+
+namespace {
+
+struct Row
+{
+    Word word;
+    const char* macOS;
+    const char* linuxDesktop;
+};
+
+constexpr Row kRows[] = {
+    {Word::showInFileManager, "Show in Finder", "Show in File Manager"},
+    {Word::thisComputer, "this Mac", "this computer"},
+    {Word::packageManager, "Homebrew", "your package manager"},
+    {Word::gitNotFound, "Git was not found. Install Xcode Command Line Tools or Homebrew git.",
+     "Git was not found. Install Git with your package manager."},
+};
+
+} // namespace
+
+Platform current()
+{
+    return gitcore::GitProblemTexts::currentPlatform();
+}
+
+QString text(Word word, Platform platform)
+{
+    for (const Row& row : kRows)
+        if (row.word == word)
+            return QString::fromUtf8(platform == Platform::macOS ? row.macOS : row.linuxDesktop);
+    return {};
+}
+
+gitcore::GitProblemText gitProblem(gitcore::GitRepositoryProblem::Kind kind, Platform platform)
+{
+    return gitcore::GitProblemTexts::forKind(kind, platform);
+}
+
+} // namespace halvik::PlatformTexts
