@@ -4,21 +4,27 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+
+#include <nlohmann/json.hpp>
 
 namespace halvik::EngineFiles {
 
 namespace {
 
-QJsonObject configJson(const QString& configFolder)
+using Json = nlohmann::json;
+
+// The engine's config.json; anything unreadable reads as an empty object.
+Json configJson(const QString& configFolder)
 {
     QFile file(configFolder + QStringLiteral("/config.json"));
     if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).object();
+        return Json::object();
+    const QByteArray bytes = file.readAll();
+    Json json = Json::parse(bytes.constBegin(), bytes.constEnd(), nullptr, false);
+    return json.is_object() ? json : Json::object();
 }
+
+QString text(const Json& value) { return QString::fromStdString(value.get<std::string>()); }
 
 } // namespace
 
@@ -32,16 +38,21 @@ QString standardized(const QString& path)
 
 QString tld(const QString& configFolder)
 {
-    const QJsonValue value = configJson(configFolder).value(QStringLiteral("tld"));
-    return value.isString() ? value.toString() : QStringLiteral("test");
+    const Json config = configJson(configFolder);
+    const auto value = config.find("tld");
+    return value != config.end() && value->is_string() ? text(*value) : QStringLiteral("test");
 }
 
 QStringList parkedPaths(const QString& configFolder)
 {
     QStringList paths;
-    for (const QJsonValue& value : configJson(configFolder).value(QStringLiteral("paths")).toArray())
-        if (value.isString())
-            paths << value.toString();
+    const Json config = configJson(configFolder);
+    const auto list = config.find("paths");
+    if (list == config.end() || !list->is_array())
+        return paths;
+    for (const Json& value : *list)
+        if (value.is_string())
+            paths << text(value);
     return paths;
 }
 
