@@ -132,11 +132,13 @@ void Site::update(const SiteRecord& r)
     setStaticHostURL(r.staticHostURL);
     setLastStaticBuildAt(r.lastStaticBuildAt);
     setNotes(r.notes);
-    const bool operationsChanged =
-        mergeHistory(m_operations, r.operations, [](const SiteOperation& op) { return op.isFromStore(); },
-                     [](const SiteOperation& op) { return op.isFromStore(); });
+    // A finished entry no longer changes, so only running ones are compared: adopting a large
+    // store written elsewhere then costs little on the main thread.
+    const bool operationsChanged = mergeHistory(
+        m_operations, r.operations, [](const SiteOperation& op) { return op.isFromStore() && op.isRunning(); },
+        [](const SiteOperation& op) { return op.isFromStore(); });
     const bool deploymentsChanged =
-        mergeHistory(m_deployments, r.deployments, [](const Deployment&) { return true; },
+        mergeHistory(m_deployments, r.deployments, [](const Deployment& d) { return d.isRunning(); },
                      [](const Deployment&) { return true; });
     if (operationsChanged || deploymentsChanged)
         touch();
