@@ -9,15 +9,22 @@
 namespace halvik {
 
 Site::Site(QString name, QString path)
-    : m_id(QUuid::createUuid()), m_name(std::move(name)), m_path(std::move(path)),
-      m_createdAt(QDateTime::currentDateTimeUtc()), m_phpSourceRaw(toRaw(PHPSource::automatic))
 {
+    m_fields.id = QUuid::createUuid();
+    m_fields.name = std::move(name);
+    m_fields.path = std::move(path);
+    m_fields.createdAt = QDateTime::currentDateTimeUtc();
+    m_fields.phpSourceRaw = toRaw(PHPSource::automatic);
 }
 
 Site::Site(QUuid id, QString name, QString path, QDateTime createdAt, QString phpSourceRaw, bool herdLinked)
-    : m_id(id), m_name(std::move(name)), m_path(std::move(path)), m_createdAt(std::move(createdAt)),
-      m_phpSourceRaw(std::move(phpSourceRaw)), m_herdLinked(herdLinked)
 {
+    m_fields.id = id;
+    m_fields.name = std::move(name);
+    m_fields.path = std::move(path);
+    m_fields.createdAt = std::move(createdAt);
+    m_fields.phpSourceRaw = std::move(phpSourceRaw);
+    m_fields.herdLinked = herdLinked;
 }
 
 std::shared_ptr<Site> Site::fromRecord(const SiteRecord& record)
@@ -30,30 +37,8 @@ std::shared_ptr<Site> Site::fromRecord(const SiteRecord& record)
 
 SiteRecord Site::record() const
 {
-    SiteRecord r{m_id,
-                 m_name,
-                 m_path,
-                 m_createdAt,
-                 m_phpSourceRaw,
-                 m_managedPHPVersion,
-                 m_herdLinked,
-                 m_localPort,
-                 m_githubRepo,
-                 m_forgeServerId,
-                 m_forgeSiteId,
-                 m_forgeHostId,
-                 m_cloudAppId,
-                 m_cloudEnvId,
-                 m_cloudHostId,
-                 m_cloudURL,
-                 m_usesSSG,
-                 m_staticHostKind,
-                 m_staticHostSiteId,
-                 m_staticHostURL,
-                 m_lastStaticBuildAt,
-                 m_notes,
-                 {},
-                 {}};
+    SiteRecord r;
+    static_cast<SiteFields&>(r) = m_fields;
     r.operations.reserve(m_operations.size());
     for (const auto& op : m_operations)
         r.operations.append(op->record());
@@ -111,27 +96,11 @@ bool mergeHistory(QList<Ptr>& list, const QList<Rec>& stored, MayUpdate mayUpdat
 
 void Site::update(const SiteRecord& r)
 {
-    setName(r.name);
-    setPath(r.path);
-    setCreatedAt(r.createdAt);
-    setPhpSourceRaw(r.phpSourceRaw);
-    setManagedPHPVersion(r.managedPHPVersion);
-    setHerdLinked(r.herdLinked);
-    setLocalPort(r.localPort);
-    setGithubRepo(r.githubRepo);
-    setForgeServerId(r.forgeServerId);
-    setForgeSiteId(r.forgeSiteId);
-    setForgeHostId(r.forgeHostId);
-    setCloudAppId(r.cloudAppId);
-    setCloudEnvId(r.cloudEnvId);
-    setCloudHostId(r.cloudHostId);
-    setCloudURL(r.cloudURL);
-    setUsesSSG(r.usesSSG);
-    setStaticHostKind(r.staticHostKind);
-    setStaticHostSiteId(r.staticHostSiteId);
-    setStaticHostURL(r.staticHostURL);
-    setLastStaticBuildAt(r.lastStaticBuildAt);
-    setNotes(r.notes);
+    // The identity stays; everything else follows the stored record.
+    SiteFields fields = r;
+    fields.id = m_fields.id;
+    const bool fieldsChanged = fields != m_fields;
+    m_fields = std::move(fields);
     // A finished entry no longer changes, so only running ones are compared: adopting a large
     // store written elsewhere then costs little on the main thread.
     const bool operationsChanged = mergeHistory(
@@ -140,7 +109,7 @@ void Site::update(const SiteRecord& r)
     const bool deploymentsChanged =
         mergeHistory(m_deployments, r.deployments, [](const Deployment& d) { return d.isRunning(); },
                      [](const Deployment&) { return true; });
-    if (operationsChanged || deploymentsChanged)
+    if (fieldsChanged || operationsChanged || deploymentsChanged)
         touch();
 }
 
@@ -170,9 +139,9 @@ void Site::appendDeployment(DeploymentPtr deployment)
 
 QString Site::displayName() const
 {
-    if (!m_name.isEmpty())
-        return m_name;
-    QString path = m_path;
+    if (!m_fields.name.isEmpty())
+        return m_fields.name;
+    QString path = m_fields.path;
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
     const QString last = path.section(QLatin1Char('/'), -1);
@@ -181,7 +150,7 @@ QString Site::displayName() const
 
 bool Site::isLinkedToCloud() const
 {
-    return m_cloudAppId.has_value() || m_cloudEnvId.has_value() || m_cloudURL.has_value();
+    return m_fields.cloudAppId.has_value() || m_fields.cloudEnvId.has_value() || m_fields.cloudURL.has_value();
 }
 
 QList<HostProviderKind> Site::linkedDeployProviders() const
@@ -193,12 +162,12 @@ QList<HostProviderKind> Site::linkedDeployProviders() const
     };
     if (isLinkedToCloud())
         add(HostProviderKind::laravelCloud);
-    if (m_staticHostKind) {
-        if (auto kind = fromRaw<HostProviderKind>(*m_staticHostKind);
-            kind && (m_staticHostSiteId.has_value() || m_staticHostURL.has_value()))
+    if (m_fields.staticHostKind) {
+        if (auto kind = fromRaw<HostProviderKind>(*m_fields.staticHostKind);
+            kind && (m_fields.staticHostSiteId.has_value() || m_fields.staticHostURL.has_value()))
             add(*kind);
     }
-    if (m_forgeServerId || m_forgeSiteId || m_forgeHostId)
+    if (m_fields.forgeServerId || m_fields.forgeSiteId || m_fields.forgeHostId)
         add(HostProviderKind::forge);
     return kinds;
 }

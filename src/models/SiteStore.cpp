@@ -37,6 +37,59 @@ void sortAccounts(QList<SourceControlAccount>& accounts)
                      [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
 }
 
+quint64 siteRevision(const Site& site) { return site.contentRevision(); }
+quint64 hostRevision(const HostAccount& host) { return host.revision(); }
+
+template <typename Item, typename Revision>
+bool changedSinceSaved(const Item& item, const QHash<QUuid, quint64>& saved, Revision revisionOf)
+{
+    const auto it = saved.constFind(item.id());
+    return it == saved.constEnd() || revisionOf(item) > *it;
+}
+
+// Brings shared records in line with the file. Records changed here and not yet written keep
+// their values (and stay even if another process removed them); the others follow the file,
+// and records the file has that were not removed here are added. Returns whether the list changed.
+template <typename Ptr, typename Rec, typename Revision>
+bool adoptRecords(QList<Ptr>& list, const QList<Rec>& stored, QHash<QUuid, quint64>& saved,
+                  const QSet<QUuid>& removedHere, Revision revisionOf)
+{
+    using Item = typename Ptr::element_type;
+    QHash<QUuid, const Rec*> byId;
+    for (const auto& record : stored)
+        byId.insert(record.id, &record);
+    bool changed = false;
+    QList<Ptr> kept;
+    kept.reserve(std::max(list.size(), stored.size()));
+    QSet<QUuid> local;
+    for (const auto& item : std::as_const(list)) {
+        local.insert(item->id());
+        const bool dirty = changedSinceSaved(*item, saved, revisionOf);
+        if (const Rec* record = byId.value(item->id())) {
+            if (!dirty) {
+                item->update(*record);
+                saved.insert(item->id(), revisionOf(*item));
+            }
+            kept.append(item);
+        } else if (dirty) {
+            kept.append(item);
+        } else {
+            saved.remove(item->id());
+            changed = true;
+        }
+    }
+    for (const auto& record : stored) {
+        if (local.contains(record.id) || removedHere.contains(record.id))
+            continue;
+        auto item = Item::fromRecord(record);
+        saved.insert(item->id(), revisionOf(*item));
+        kept.append(std::move(item));
+        changed = true;
+    }
+    list = std::move(kept);
+    return changed;
+}
+
 } // namespace
 
 SiteStore::SiteStore(SecretStore& secrets, QString directory, QObject* parent)
@@ -108,17 +161,9 @@ void SiteStore::save()
         m_saveTimer.start();
 }
 
-bool SiteStore::isDirty(const Site& site) const
-{
-    const auto it = m_savedSiteRevision.constFind(site.id());
-    return it == m_savedSiteRevision.constEnd() || site.contentRevision() > *it;
-}
+bool SiteStore::isDirty(const Site& site) const { return changedSinceSaved(site, m_savedSiteRevision, siteRevision); }
 
-bool SiteStore::isDirty(const HostAccount& host) const
-{
-    const auto it = m_savedHostRevision.constFind(host.id());
-    return it == m_savedHostRevision.constEnd() || host.revision() > *it;
-}
+bool SiteStore::isDirty(const HostAccount& host) const { return changedSinceSaved(host, m_savedHostRevision, hostRevision); }
 
 StoreChanges SiteStore::takeChanges()
 {
@@ -278,80 +323,18 @@ void SiteStore::adopt(const StoreDocument& document)
     }
 }
 
-// Sites changed here and not yet written keep their values; everything else follows the file.
 void SiteStore::adoptSites(const QList<SiteRecord>& stored)
 {
-    QHash<QUuid, const SiteRecord*> byId;
-    for (const auto& record : stored)
-        byId.insert(record.id, &record);
-    bool listChanged = false;
-    QList<SitePtr> kept;
-    kept.reserve(std::max(m_sites.size(), stored.size()));
-    QSet<QUuid> local;
-    for (const auto& site : std::as_const(m_sites)) {
-        local.insert(site->id());
-        if (const SiteRecord* record = byId.value(site->id())) {
-            if (!isDirty(*site)) {
-                site->update(*record);
-                markSaved(site);
-            }
-            kept.append(site);
-        } else if (isDirty(*site)) {
-            kept.append(site); // not written yet; a removal elsewhere does not lose it
-        } else {
-            m_savedSiteRevision.remove(site->id()); // removed by another process
-            listChanged = true;
-        }
-    }
-    for (const auto& record : stored) {
-        if (local.contains(record.id) || m_removedSites.contains(record.id))
-            continue;
-        auto site = Site::fromRecord(record);
-        markSaved(site);
-        kept.append(std::move(site));
-        listChanged = true;
-    }
-    sortSites(kept);
-    if (listChanged || kept != m_sites) {
-        m_sites = std::move(kept);
+    if (adoptRecords(m_sites, stored, m_savedSiteRevision, m_removedSites, siteRevision)) {
+        sortSites(m_sites);
         Q_EMIT sitesChanged();
     }
 }
 
 void SiteStore::adoptHosts(const QList<HostRecord>& stored)
 {
-    QHash<QUuid, const HostRecord*> byId;
-    for (const auto& record : stored)
-        byId.insert(record.id, &record);
-    bool listChanged = false;
-    QList<HostAccountPtr> kept;
-    QSet<QUuid> local;
-    for (const auto& host : std::as_const(m_hosts)) {
-        local.insert(host->id());
-        if (const HostRecord* record = byId.value(host->id())) {
-            if (!isDirty(*host)) {
-                host->update(*record);
-                m_savedHostRevision.insert(host->id(), host->revision());
-            }
-            kept.append(host);
-        } else if (isDirty(*host)) {
-            kept.append(host);
-        } else {
-            m_savedHostRevision.remove(host->id());
-            listChanged = true;
-        }
-    }
-    for (const auto& record : stored) {
-        if (local.contains(record.id) || m_removedHosts.contains(record.id))
-            continue;
-        auto host = HostAccount::fromRecord(record);
-        m_savedHostRevision.insert(host->id(), host->revision());
-        kept.append(std::move(host));
-        listChanged = true;
-    }
-    sortHosts(kept);
-    if (listChanged || kept != m_hosts) {
-        m_hosts = std::move(kept);
+    if (adoptRecords(m_hosts, stored, m_savedHostRevision, m_removedHosts, hostRevision)) {
+        sortHosts(m_hosts);
         Q_EMIT hostsChanged();
     }
 }

@@ -40,7 +40,8 @@ struct DeploymentRecord
     bool operator==(const DeploymentRecord&) const = default;
 };
 
-struct SiteRecord
+// A site without its histories.
+struct SiteFields
 {
     QUuid id;
     QString name;
@@ -64,6 +65,11 @@ struct SiteRecord
     std::optional<QString> staticHostURL;
     std::optional<QDateTime> lastStaticBuildAt;
     QString notes;
+    bool operator==(const SiteFields&) const = default;
+};
+
+struct SiteRecord : SiteFields
+{
     QList<OperationRecord> operations;
     QList<DeploymentRecord> deployments;
     bool operator==(const SiteRecord&) const = default;
