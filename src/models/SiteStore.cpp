@@ -215,12 +215,18 @@ void SiteStore::startCommit()
     StoreChanges changes = takeChanges();
     if (changes.isEmpty())
         return;
+    runOnStoreThread([changes](StoreFile& target) { return target.commit(changes); }, changes);
+}
+
+// One store operation at a time runs on the store's thread; its outcome is handled back here.
+void SiteStore::runOnStoreThread(std::function<StoreFile::Outcome(StoreFile&)> work, const StoreChanges& changes)
+{
+    file();
     m_writing = true;
     const quint64 sequence = ++m_sequence;
-    file();
     auto target = m_file;
     auto outcome = std::make_shared<StoreFile::Outcome>();
-    m_running = QtConcurrent::run(&m_thread, [target, changes, outcome] { *outcome = target->commit(changes); });
+    m_running = QtConcurrent::run(&m_thread, [target, outcome, work] { *outcome = work(*target); });
     m_running.then(this, [this, sequence, outcome, changes] { finishCommit(sequence, *outcome, changes); });
     m_pendingOutcome = outcome;
     m_pendingChanges = changes;
@@ -294,15 +300,13 @@ void SiteStore::refreshFromDisk()
         m_refreshAfterWrite = true;
         return;
     }
-    file();
-    m_writing = true;
-    const quint64 sequence = ++m_sequence;
-    auto target = m_file;
-    auto outcome = std::make_shared<StoreFile::Outcome>();
-    m_running = QtConcurrent::run(&m_thread, [target, outcome] { outcome->changedElsewhere = target->refresh(); });
-    m_running.then(this, [this, sequence, outcome] { finishCommit(sequence, *outcome, {}); });
-    m_pendingOutcome = outcome;
-    m_pendingChanges = {};
+    runOnStoreThread(
+        [](StoreFile& target) {
+            StoreFile::Outcome outcome;
+            outcome.changedElsewhere = target.refresh();
+            return outcome;
+        },
+        {});
 }
 
 void SiteStore::adopt(const StoreDocument& document)

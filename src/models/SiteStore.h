@@ -12,6 +12,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -91,6 +92,7 @@ private:
     StoreChanges takeChanges();
     void restoreChanges(const StoreChanges& changes);
     void startCommit();
+    void runOnStoreThread(std::function<StoreFile::Outcome(StoreFile&)> work, const StoreChanges& changes);
     void finishCommit(quint64 sequence, const StoreFile::Outcome& outcome, const StoreChanges& changes);
     void adopt(const StoreDocument& document);
     void adoptSites(const QList<SiteRecord>& stored);

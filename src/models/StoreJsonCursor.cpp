@@ -79,10 +79,11 @@ void StoreJsonCursor::enterArray(const JsonPlace& place)
     m_firstMember = true;
 }
 
-bool StoreJsonCursor::nextKey(QByteArrayView& key, QByteArray& scratch)
+// Steps past the comma before a member or element; false (having consumed it) at `close`.
+bool StoreJsonCursor::nextMember(char close)
 {
     skipSpace();
-    if (m_p < m_end && *m_p == '}') {
+    if (m_p < m_end && *m_p == close) {
         ++m_p;
         m_firstMember = false;
         return false;
@@ -94,6 +95,13 @@ bool StoreJsonCursor::nextKey(QByteArrayView& key, QByteArray& scratch)
         skipSpace();
     }
     m_firstMember = false;
+    return true;
+}
+
+bool StoreJsonCursor::nextKey(QByteArrayView& key, QByteArray& scratch)
+{
+    if (!nextMember('}'))
+        return false;
     if (m_p >= m_end || *m_p != '"')
         malformed();
     bool escaped = false;
@@ -116,22 +124,7 @@ bool StoreJsonCursor::nextKey(QByteArrayView& key, QByteArray& scratch)
     return true;
 }
 
-bool StoreJsonCursor::nextElement()
-{
-    skipSpace();
-    if (m_p < m_end && *m_p == ']') {
-        ++m_p;
-        m_firstMember = false;
-        return false;
-    }
-    if (!m_firstMember) {
-        if (m_p >= m_end || *m_p != ',')
-            malformed();
-        ++m_p;
-    }
-    m_firstMember = false;
-    return true;
-}
+bool StoreJsonCursor::nextElement() { return nextMember(']'); }
 
 // Finds the closing quote of the string whose opening quote is at m_p.
 const char* StoreJsonCursor::scanString(bool& escaped)

@@ -60,6 +60,7 @@ public:
 
 private:
     void skipSpace();
+    bool nextMember(char close);
     const char* scanString(bool& escaped); // returns the closing quote
     void skipComposite();
 
