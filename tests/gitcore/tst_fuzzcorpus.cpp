@@ -19,7 +19,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("file");
-        const QString root = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../fuzz/corpus";
+        const QString root = QStringLiteral(HALVIK_FUZZ_CORPUS_DIR);
         QVERIFY2(QFileInfo(root).isDir(), qPrintable(root));
         int rows = 0;
         for (const auto& target : halvik::fuzz::kFuzzTargets) {
