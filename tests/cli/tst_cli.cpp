@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "TestPaths.h"
 
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -26,7 +27,7 @@ struct Run
 Run runHalvik(const QStringList& args)
 {
     QProcess process;
-    process.start(QStringLiteral(HALVIK_BINARY), args);
+    process.start(halvik::test::halvikBinary(), args);
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
