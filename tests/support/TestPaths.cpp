@@ -2,9 +2,24 @@
 
 namespace halvik::test {
 
-QString halvikBinary() { return QStringLiteral(HALVIK_BINARY); }
-QString screenshotDir() { return QStringLiteral(HALVIK_SCREENSHOT_DIR); }
-QString fixturesDir() { return QStringLiteral(HALVIK_FIXTURES_DIR); }
-QString fuzzCorpusDir() { return QStringLiteral(HALVIK_FUZZ_CORPUS_DIR); }
+QString halvikBinary()
+{
+    return QStringLiteral(HALVIK_BINARY);
+}
+
+QString screenshotDir()
+{
+    return QStringLiteral(HALVIK_SCREENSHOT_DIR);
+}
+
+QString fixturesDir()
+{
+    return QStringLiteral(HALVIK_FIXTURES_DIR);
+}
+
+QString fuzzCorpusDir()
+{
+    return QStringLiteral(HALVIK_FUZZ_CORPUS_DIR);
+}
 
 } // namespace halvik::test
