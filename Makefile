@@ -1,9 +1,11 @@
 # The two commands of the README. Both install what is missing first.
+# `make test` also fails on any compiler warning and on any file clang-format would change;
+# `make format` rewrites those files.
 BUILD_RUN  := build/release
 BUILD_TEST := build/asan
 CMAKE_GEN  := -G Ninja
 
-.PHONY: run test bench deps build clean
+.PHONY: run test bench format deps build clean
 
 deps:
 	@bash scripts/install-deps
@@ -16,7 +18,7 @@ run: build
 	./$(BUILD_RUN)/src/halvik
 
 test: deps
-	cmake -S . -B $(BUILD_TEST) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DHALVIK_SANITIZE=ON -DHALVIK_BENCH=OFF
+	cmake -S . -B $(BUILD_TEST) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DHALVIK_SANITIZE=ON -DHALVIK_BENCH=OFF -DHALVIK_WERROR=ON
 	cmake --build $(BUILD_TEST)
 	cd $(BUILD_TEST) && ctest --output-on-failure
 
@@ -24,6 +26,9 @@ bench: deps
 	cmake -S . -B build/bench $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DHALVIK_TESTS=OFF -DHALVIK_BENCH=ON
 	cmake --build build/bench
 	cmake --build build/bench --target run-bench
+
+format:
+	@bash scripts/format
 
 clean:
 	rm -rf build

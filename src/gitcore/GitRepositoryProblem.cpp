@@ -5,13 +5,13 @@
 
 namespace halvik::gitcore {
 
-GitRepositoryProblem::GitRepositoryProblem(const QString& details)
-    : kind(classify(details)), details(GitRemoteURL::redactSecrets(details))
+GitRepositoryProblem::GitRepositoryProblem(const QString& output)
+    : kind(classify(output)), details(GitRemoteURL::redactSecrets(output))
 {
 }
 
-GitRepositoryProblem::GitRepositoryProblem(Kind kind, const QString& details)
-    : kind(kind), details(GitRemoteURL::redactSecrets(details))
+GitRepositoryProblem::GitRepositoryProblem(Kind problemKind, const QString& output)
+    : kind(problemKind), details(GitRemoteURL::redactSecrets(output))
 {
 }
 

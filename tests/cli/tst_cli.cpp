@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "TestPaths.h"
 
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -36,7 +37,7 @@ struct Run
 Run runHalvik(const QStringList& args)
 {
     QProcess process;
-    process.start(QStringLiteral(HALVIK_BINARY), args);
+    process.start(halvik::test::halvikBinary(), args);
     if (!process.waitForFinished(60000))
         return {};
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -187,7 +188,7 @@ private Q_SLOTS:
             QVERIFY(composer.open(QIODevice::WriteOnly) && composer.write("{}") == 2);
             composer.close();
             auto process = std::make_unique<QProcess>();
-            process->start(QStringLiteral(HALVIK_BINARY), {"import", folder});
+            process->start(halvik::test::halvikBinary(), {"import", folder});
             imports.push_back(std::move(process));
         }
         for (auto& process : imports) {
@@ -228,7 +229,7 @@ private Q_SLOTS:
                 first.waitForFinished(5000);
             }
         });
-        first.start(QStringLiteral(HALVIK_BINARY), {});
+        first.start(halvik::test::halvikBinary(), {});
         QVERIFY(first.waitForStarted());
         const auto answers = [&socketPath] {
             QLocalSocket probe;

@@ -1,4 +1,5 @@
 #include "GitcoreSuites.h"
+#include "TestPaths.h"
 
 #include "../../fuzz/FuzzEntries.h"
 
@@ -19,7 +20,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("file");
-        const QString root = QFileInfo(QStringLiteral(__FILE__)).absolutePath() + "/../../fuzz/corpus";
+        const QString root = halvik::test::fuzzCorpusDir();
         QVERIFY2(QFileInfo(root).isDir(), qPrintable(root));
         int rows = 0;
         for (const auto& target : halvik::fuzz::kFuzzTargets) {

@@ -1,5 +1,6 @@
 #include "ImportFixture.h"
 #include "TestMain.h"
+#include "TestPaths.h"
 
 #include "app/ImportAllModel.h"
 #include "app/ImportSiteModel.h"
@@ -37,7 +38,7 @@ void screenshot(QWidget& widget, const QString& name)
     // Palette changes reach widgets through posted events.
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
-    const QString folder = QStringLiteral(HALVIK_SCREENSHOT_DIR);
+    const QString folder = halvik::test::screenshotDir();
     QDir().mkpath(folder);
     QVERIFY(widget.grab().save(folder + "/" + name + ".png"));
 }

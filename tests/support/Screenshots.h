@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestPaths.h"
+
 #include <QDir>
 #include <QString>
 #include <QWidget>
@@ -9,8 +11,8 @@ namespace halvik::test {
 // Saves what a person would see to build/screenshots/<name>.png.
 inline bool saveScreenshot(QWidget* widget, const QString& name)
 {
-    QDir().mkpath(QStringLiteral(HALVIK_SCREENSHOT_DIR));
-    return widget->grab().save(QStringLiteral(HALVIK_SCREENSHOT_DIR) + QLatin1Char('/') + name + QStringLiteral(".png"));
+    QDir().mkpath(screenshotDir());
+    return widget->grab().save(screenshotDir() + QLatin1Char('/') + name + QStringLiteral(".png"));
 }
 
 } // namespace halvik::test
