@@ -315,7 +315,7 @@ private Q_SLOTS:
         struct RecordingNotifier : DesktopNotifier
         {
             QStringList* log;
-            explicit RecordingNotifier(QStringList* log) : log(log) {}
+            explicit RecordingNotifier(QStringList* into) : log(into) {}
             void prepare() override { log->append("prepare"); }
             void post(const QString& title, const QString& body) override { log->append(title + " | " + body); }
         };

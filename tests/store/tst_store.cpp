@@ -396,6 +396,7 @@ private Q_SLOTS:
         auto fromWindow = std::make_shared<SiteOperation>("git commit", OperationKind::git);
         window.site(added->id())->appendOperation(fromWindow);
         window.flush();
+        QTest::qWait(5); // start times are kept to the millisecond
         auto fromCommand = std::make_shared<SiteOperation>("git push", OperationKind::git);
         added->appendOperation(fromCommand);
         command.flush();
