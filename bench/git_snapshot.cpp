@@ -4,14 +4,14 @@
 // main-thread timer sees while a GitWorkspace refreshes that repository.
 #include "BenchReport.h"
 
-#include "app/UserPrompts.h"
 #include "WaitFor.h"
+#include "app/GitWorkspace.h"
+#include "app/UserPrompts.h"
 #include "gitcore/GitCommands.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/ProcessRunner.h"
 #include "services/git/GitService.h"
-#include "app/GitWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -33,7 +33,10 @@ const QString repoPath = QStringLiteral("/tmp/halvik-bench-repo");
 QString filePath(int i)
 {
     // 100 folders of 100 folders of 10 files keep every tree small.
-    return QStringLiteral("a%1/b%2/f%3.txt").arg(i / 1000, 2, 10, QLatin1Char('0')).arg(i / 10 % 100, 2, 10, QLatin1Char('0')).arg(i % 10);
+    return QStringLiteral("a%1/b%2/f%3.txt")
+        .arg(i / 1000, 2, 10, QLatin1Char('0'))
+        .arg(i / 10 % 100, 2, 10, QLatin1Char('0'))
+        .arg(i % 10);
 }
 
 bool runGit(const QStringList& args, const QByteArray& input = {})
@@ -50,7 +53,8 @@ bool runGit(const QStringList& args, const QByteArray& input = {})
     git.closeWriteChannel();
     git.waitForFinished(-1);
     if (git.exitCode() != 0)
-        std::fprintf(stderr, "git %s failed: %s\n", qPrintable(args.join(' ')), git.readAllStandardError().constData());
+        std::fprintf(stderr, "git %s failed: %s\n", qPrintable(args.join(' ')),
+                     git.readAllStandardError().constData());
     return git.exitCode() == 0;
 }
 
@@ -81,12 +85,13 @@ bool ensureRepository()
     }
     for (int c = 1; c < commitCount; ++c) {
         const int touched = (c * 7919) % fileCount;
-        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who
-            + QByteArray::number(1600000000 + c) + " +0000\n";
+        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
+                  QByteArray::number(1600000000 + c) + " +0000\n";
         appendData(stream, "Change " + filePath(touched).toUtf8());
         stream += "from :" + QByteArray::number(c) + "\n";
         stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
-        appendData(stream, "file " + QByteArray::number(touched) + " version " + QByteArray::number(c) + "\n");
+        appendData(stream,
+                   "file " + QByteArray::number(touched) + " version " + QByteArray::number(c) + "\n");
     }
     stream += "done\n";
     if (!runGit({"fast-import", "--quiet", "--done"}, stream) || !runGit({"checkout", "-q", "-f", "main"}))
@@ -116,7 +121,8 @@ QList<QStringList> snapshotCommands()
             {"rev-parse", "--git-path", "rebase-merge"},
             {"rev-parse", "--git-path", "rebase-apply"},
             {"ls-files", "--", ".env"},
-            {"for-each-ref", QStringLiteral("--format=%(refname)\x1f%(refname:short)\x1f%(HEAD)\x1f%(upstream:short)"),
+            {"for-each-ref",
+             QStringLiteral("--format=%(refname)\x1f%(refname:short)\x1f%(HEAD)\x1f%(upstream:short)"),
              "refs/heads/", "refs/remotes/"},
             {"stash", "list", "--format=%gd%x1f%ct%x1f%gs"},
             {"config", "--local", get, "user.name"},
@@ -171,12 +177,14 @@ int main(int argc, char** argv)
     // Warm the file-system cache and the index before timing either side.
     const auto warm = halvik::waitFor(service.snapshot(site, 50, 0));
     runDirectly(commands);
-    const QString shape = QStringLiteral("%1 changed files, %2 commits listed").arg(warm.files.size()).arg(warm.commits.size());
+    const QString shape =
+        QStringLiteral("%1 changed files, %2 commits listed").arg(warm.files.size()).arg(warm.commits.size());
 
     double snapshotBest = 1e300;
     double directBest = 1e300;
     for (int round = 0; round < 5; ++round) {
-        snapshotBest = std::min(snapshotBest, bench::bestSeconds(1, [&] { halvik::waitFor(service.snapshot(site, 50, 0)); }));
+        snapshotBest = std::min(
+            snapshotBest, bench::bestSeconds(1, [&] { halvik::waitFor(service.snapshot(site, 50, 0)); }));
         directBest = std::min(directBest, bench::bestSeconds(1, [&] { runDirectly(commands); }));
     }
     bench::report(QStringLiteral("git-snapshot"), snapshotBest, QStringLiteral("s"), directBest, shape);
@@ -191,9 +199,7 @@ int main(int argc, char** argv)
         qint64 longest = 0;
         QTimer ticker;
         ticker.setInterval(1);
-        QObject::connect(&ticker, &QTimer::timeout, [&] {
-            longest = std::max(longest, gap.restart());
-        });
+        QObject::connect(&ticker, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
         gap.start();
         ticker.start();
         halvik::waitFor(workspace.refresh(false));

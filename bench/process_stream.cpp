@@ -75,7 +75,10 @@ private:
     qint64 m_longest = 0;
 };
 
-QStringList childArguments() { return {QStringLiteral("--emit")}; }
+QStringList childArguments()
+{
+    return {QStringLiteral("--emit")};
+}
 
 void plainReadLoop(StallMeter* meter, double& stall)
 {
@@ -130,22 +133,28 @@ int main(int argc, char** argv)
     QString log;
     const auto checkLog = [&log] {
         const qsizetype lines = log.count(QLatin1Char('\n')) + 1;
-        if (lines != lineCount || !log.endsWith(QLatin1String("0000999999 ") + QString(lineBytes - 12, QLatin1Char('x'))))
+        if (lines != lineCount ||
+            !log.endsWith(QLatin1String("0000999999 ") + QString(lineBytes - 12, QLatin1Char('x'))))
             qFatal("the log lost lines: %lld", qlonglong(lines));
         log.clear();
     };
     // Interleaved, so both sides see the same state of a shared, noisy machine.
     for (int i = 0; i < runs; ++i) {
         baseline = std::min(baseline, bench::bestSeconds(1, [&] { plainReadLoop(nullptr, baselineStall); }));
-        measured = std::min(measured, bench::bestSeconds(1, [&] { runnerIntoLog(runner, nullptr, runnerStall, log); }));
+        measured = std::min(measured,
+                            bench::bestSeconds(1, [&] { runnerIntoLog(runner, nullptr, runnerStall, log); }));
         checkLog();
     }
     plainReadLoop(&meter, baselineStall);
     runnerIntoLog(runner, &meter, runnerStall, log);
     checkLog();
-    bench::report(QStringLiteral("process-stream"), measured, QStringLiteral("s"), baseline,
-                  QStringLiteral("1,000,000 lines of 60 bytes into a SiteOperation log; baseline: plain QProcess read loop"));
-    bench::report(QStringLiteral("process-stream-stall"), runnerStall, QStringLiteral("ms"), baselineStall,
-                  QStringLiteral("longest main-thread stall in a metered run; baseline: the same for the plain read loop"));
+    bench::report(
+        QStringLiteral("process-stream"), measured, QStringLiteral("s"), baseline,
+        QStringLiteral(
+            "1,000,000 lines of 60 bytes into a SiteOperation log; baseline: plain QProcess read loop"));
+    bench::report(
+        QStringLiteral("process-stream-stall"), runnerStall, QStringLiteral("ms"), baselineStall,
+        QStringLiteral(
+            "longest main-thread stall in a metered run; baseline: the same for the plain read loop"));
     return 0;
 }

@@ -98,12 +98,14 @@ int main(int argc, char** argv)
         if (store.sites().size() != siteCount)
             std::abort();
     });
-    bench::report(QStringLiteral("store-load"), load, QStringLiteral("s"), readOnly,
-                  QStringLiteral("%1 MB, %2 sites x %3 operations; first load in the process %4 s; baseline reads the bytes only")
-                      .arg(megabytes, 0, 'f', 1)
-                      .arg(siteCount)
-                      .arg(operationsPerSite)
-                      .arg(firstLoad, 0, 'f', 3));
+    bench::report(
+        QStringLiteral("store-load"), load, QStringLiteral("s"), readOnly,
+        QStringLiteral(
+            "%1 MB, %2 sites x %3 operations; first load in the process %4 s; baseline reads the bytes only")
+            .arg(megabytes, 0, 'f', 1)
+            .arg(siteCount)
+            .arg(operationsPerSite)
+            .arg(firstLoad, 0, 'f', 3));
 
     // The cost a save on the main thread would have: encoding the whole store once.
     SiteStore store(secrets, dir.path());
@@ -156,10 +158,11 @@ int main(int argc, char** argv)
     app.exec();
 
     const double stall = std::max<qint64>(0, longestGap - 1'000'000) / 1e9;
-    bench::report(QStringLiteral("store-save-stall"), stall, QStringLiteral("s"), encodeOnce,
-                  QStringLiteral("longest main-thread gap beyond the 1 ms tick while %1 changes were saved in %2 "
-                                 "writes; baseline encodes the whole store once on the calling thread")
-                      .arg(changeCount)
-                      .arg(writes));
+    bench::report(
+        QStringLiteral("store-save-stall"), stall, QStringLiteral("s"), encodeOnce,
+        QStringLiteral("longest main-thread gap beyond the 1 ms tick while %1 changes were saved in %2 "
+                       "writes; baseline encodes the whole store once on the calling thread")
+            .arg(changeCount)
+            .arg(writes));
     return 0;
 }

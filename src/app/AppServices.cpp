@@ -42,10 +42,12 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
     m_git->setSaveHandler([this] { m_store->save(); });
     UserPrompts& chooser = m_prompts;
-    m_preferences->setEditorChooser([&chooser](EditorPanel panel) { return chooser.chooseEditor(std::move(panel)); });
+    m_preferences->setEditorChooser(
+        [&chooser](EditorPanel panel) { return chooser.chooseEditor(std::move(panel)); });
     m_preferences->setEditorLauncher(DesktopEntry::launch);
     m_preferences->setEditorNamer(DesktopEntry::applicationName);
-    m_preferences->setParkedFolderSource([this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
+    m_preferences->setParkedFolderSource(
+        [this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
 }
@@ -73,7 +75,8 @@ QCoro::Task<> AppServices::bootstrap()
             version = co_await m_herd->phpVersion(*php);
         m_herd->setGlobalPHPVersion(version);
     } catch (const std::exception& error) {
-        qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “PHP version” failed: ") + QString::fromUtf8(error.what());
+        qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “PHP version” failed: ") +
+                                              QString::fromUtf8(error.what());
     }
     step("notifications", [this] { m_notifications->requestPermission(); });
     m_bootstrapped = true;
@@ -161,7 +164,8 @@ QStringList AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFil
     }
 
     if (m_selectedSiteID && !m_store->site(*m_selectedSiteID)) {
-        setSelectedSiteID(m_store->sites().isEmpty() ? std::nullopt : std::optional(m_store->sites().first()->id()));
+        setSelectedSiteID(m_store->sites().isEmpty() ? std::nullopt
+                                                     : std::optional(m_store->sites().first()->id()));
     }
     return failures;
 }

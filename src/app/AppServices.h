@@ -91,7 +91,10 @@ public:
     // Everything stopped at quit registers here as it lands (servers, tunnels, dev servers).
     void addQuitHook(std::function<void()> stop) { m_quitHooks.append(std::move(stop)); }
     // Everything that runs for one site and must stop before it is removed.
-    void addSiteStopHook(std::function<void(const SitePtr&)> stop) { m_siteStopHooks.append(std::move(stop)); }
+    void addSiteStopHook(std::function<void(const SitePtr&)> stop)
+    {
+        m_siteStopHooks.append(std::move(stop));
+    }
 
 Q_SIGNALS:
     void selectionChanged();

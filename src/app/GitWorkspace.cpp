@@ -13,8 +13,14 @@ namespace halvik {
 
 using namespace gitcore;
 
-GitWorkspace::LoadInFlight::LoadInFlight(std::shared_ptr<int> count) : m_count(std::move(count)) { ++*m_count; }
-GitWorkspace::LoadInFlight::~LoadInFlight() { --*m_count; }
+GitWorkspace::LoadInFlight::LoadInFlight(std::shared_ptr<int> count) : m_count(std::move(count))
+{
+    ++*m_count;
+}
+GitWorkspace::LoadInFlight::~LoadInFlight()
+{
+    --*m_count;
+}
 
 GitWorkspace::GitWorkspace(GitService& service, SiteStore& store, UserPrompts& prompts, SitePtr site,
                            QObject* parent)
@@ -30,19 +36,58 @@ GitWorkspace::~GitWorkspace()
 
 // --- Drafts and sheets -----------------------------------------------------------------------
 
-void GitWorkspace::setMessage(const QString& value) { assign(m_message, value, &GitWorkspace::draftsChanged); }
-void GitWorkspace::setNewBranchName(const QString& value) { assign(m_newBranchName, value, &GitWorkspace::draftsChanged); }
-void GitWorkspace::setIdentityName(const QString& value) { assign(m_identityName, value, &GitWorkspace::draftsChanged); }
-void GitWorkspace::setIdentityEmail(const QString& value) { assign(m_identityEmail, value, &GitWorkspace::draftsChanged); }
-void GitWorkspace::setRemoteDraft(const QString& value) { assign(m_remoteDraft, value, &GitWorkspace::draftsChanged); }
-void GitWorkspace::setFileFilter(const QString& value) { assign(m_fileFilter, value, &GitWorkspace::filtersChanged); }
-void GitWorkspace::setHistoryFilter(const QString& value) { assign(m_historyFilter, value, &GitWorkspace::filtersChanged); }
-void GitWorkspace::setShowingRepositoryTools(bool value) { assign(m_showingRepositoryTools, value, &GitWorkspace::sheetsChanged); }
-void GitWorkspace::setShowingCreateGitHubRepo(bool value) { assign(m_showingCreateGitHubRepo, value, &GitWorkspace::sheetsChanged); }
-void GitWorkspace::setShowingBranchPicker(bool value) { assign(m_showingBranchPicker, value, &GitWorkspace::sheetsChanged); }
-void GitWorkspace::setShowingStashManager(bool value) { assign(m_showingStashManager, value, &GitWorkspace::sheetsChanged); }
-void GitWorkspace::setShowingNewBranch(bool value) { assign(m_showingNewBranch, value, &GitWorkspace::sheetsChanged); }
-void GitWorkspace::setCompactShowsDetail(bool value) { assign(m_compactShowsDetail, value, &GitWorkspace::displayChanged); }
+void GitWorkspace::setMessage(const QString& value)
+{
+    assign(m_message, value, &GitWorkspace::draftsChanged);
+}
+void GitWorkspace::setNewBranchName(const QString& value)
+{
+    assign(m_newBranchName, value, &GitWorkspace::draftsChanged);
+}
+void GitWorkspace::setIdentityName(const QString& value)
+{
+    assign(m_identityName, value, &GitWorkspace::draftsChanged);
+}
+void GitWorkspace::setIdentityEmail(const QString& value)
+{
+    assign(m_identityEmail, value, &GitWorkspace::draftsChanged);
+}
+void GitWorkspace::setRemoteDraft(const QString& value)
+{
+    assign(m_remoteDraft, value, &GitWorkspace::draftsChanged);
+}
+void GitWorkspace::setFileFilter(const QString& value)
+{
+    assign(m_fileFilter, value, &GitWorkspace::filtersChanged);
+}
+void GitWorkspace::setHistoryFilter(const QString& value)
+{
+    assign(m_historyFilter, value, &GitWorkspace::filtersChanged);
+}
+void GitWorkspace::setShowingRepositoryTools(bool value)
+{
+    assign(m_showingRepositoryTools, value, &GitWorkspace::sheetsChanged);
+}
+void GitWorkspace::setShowingCreateGitHubRepo(bool value)
+{
+    assign(m_showingCreateGitHubRepo, value, &GitWorkspace::sheetsChanged);
+}
+void GitWorkspace::setShowingBranchPicker(bool value)
+{
+    assign(m_showingBranchPicker, value, &GitWorkspace::sheetsChanged);
+}
+void GitWorkspace::setShowingStashManager(bool value)
+{
+    assign(m_showingStashManager, value, &GitWorkspace::sheetsChanged);
+}
+void GitWorkspace::setShowingNewBranch(bool value)
+{
+    assign(m_showingNewBranch, value, &GitWorkspace::sheetsChanged);
+}
+void GitWorkspace::setCompactShowsDetail(bool value)
+{
+    assign(m_compactShowsDetail, value, &GitWorkspace::displayChanged);
+}
 
 void GitWorkspace::dismissNotice()
 {
@@ -74,8 +119,8 @@ QList<GitCommit> GitWorkspace::filteredCommits() const
         return m_snapshot.commits;
     QList<GitCommit> result;
     for (const GitCommit& commit : m_snapshot.commits) {
-        if (commit.subject.toLower().contains(filter) || commit.author.toLower().contains(filter)
-            || commit.shortSHA().toLower().contains(filter))
+        if (commit.subject.toLower().contains(filter) || commit.author.toLower().contains(filter) ||
+            commit.shortSHA().toLower().contains(filter))
             result.append(commit);
     }
     return result;
@@ -99,7 +144,10 @@ int GitWorkspace::includedCount() const
     return count;
 }
 
-bool GitWorkspace::someIncluded() const { return includedCount() > 0; }
+bool GitWorkspace::someIncluded() const
+{
+    return includedCount() > 0;
+}
 
 bool GitWorkspace::allIncluded() const
 {
@@ -111,8 +159,8 @@ bool GitWorkspace::allIncluded() const
 
 bool GitWorkspace::canCommit() const
 {
-    return !m_busyAction && m_snapshot.identity.isComplete() && someIncluded()
-        && !m_snapshot.status.inProgressRebase;
+    return !m_busyAction && m_snapshot.identity.isComplete() && someIncluded() &&
+           !m_snapshot.status.inProgressRebase;
 }
 
 bool GitWorkspace::canPull() const
@@ -207,7 +255,8 @@ void GitWorkspace::applySnapshot(Snapshot snapshot)
     if (m_identityEmail.isEmpty())
         assign(m_identityEmail, m_snapshot.identity.email, &GitWorkspace::draftsChanged);
     if (m_remoteDraft.isEmpty() && m_snapshot.status.remoteURL)
-        assign(m_remoteDraft, GitRemoteURL::sanitize(*m_snapshot.status.remoteURL), &GitWorkspace::draftsChanged);
+        assign(m_remoteDraft, GitRemoteURL::sanitize(*m_snapshot.status.remoteURL),
+               &GitWorkspace::draftsChanged);
     reconcileSelection();
     updateSuggestedMessage();
     loadCurrentDiff();

@@ -160,7 +160,8 @@ public:
     QCoro::Task<> excludeAll();
     QCoro::Task<> discardFiles(Files files);
     QCoro::Task<> discardAll();
-    QCoro::Task<> applyHunk(gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk, gitcore::GitHunkAction action);
+    QCoro::Task<> applyHunk(gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk,
+                            gitcore::GitHunkAction action);
     QCoro::Task<> markResolved(File file);
     QCoro::Task<> commit();
     QCoro::Task<> pull();
@@ -190,16 +191,16 @@ public:
 
 Q_SIGNALS:
     void snapshotChanged();
-    void displayChanged();        // listTab, diffScope, compactShowsDetail
-    void selectionChanged();      // selectedPath(s), selectedCommitSHA, selectedHistoryPath
-    void diffChanged();           // loadedDiff, commitDetail, isLoadingDiff
-    void draftsChanged();         // message, newBranchName, identity and remote drafts
-    void filtersChanged();        // fileFilter, historyFilter
+    void displayChanged();   // listTab, diffScope, compactShowsDetail
+    void selectionChanged(); // selectedPath(s), selectedCommitSHA, selectedHistoryPath
+    void diffChanged();      // loadedDiff, commitDetail, isLoadingDiff
+    void draftsChanged();    // message, newBranchName, identity and remote drafts
+    void filtersChanged();   // fileFilter, historyFilter
     void suggestedMessageChanged();
-    void busyChanged();           // busyAction, busyKind, busyPaths
-    void noticeChanged();         // notice, noticeFailed, rawError
-    void sheetsChanged();         // the showing* flags
-    void refreshStateChanged();   // isRefreshing, hasRefreshed, historyHasMore
+    void busyChanged();         // busyAction, busyKind, busyPaths
+    void noticeChanged();       // notice, noticeFailed, rawError
+    void sheetsChanged();       // the showing* flags
+    void refreshStateChanged(); // isRefreshing, hasRefreshed, historyHasMore
     void pendingDirtySwitchChanged();
 
 private:
@@ -216,8 +217,7 @@ private:
         std::shared_ptr<int> m_count;
     };
 
-    template <typename T, typename U>
-    bool assign(T& field, U&& value, void (GitWorkspace::*signal)())
+    template <typename T, typename U> bool assign(T& field, U&& value, void (GitWorkspace::*signal)())
     {
         if (field == value)
             return false;

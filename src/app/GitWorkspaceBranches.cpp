@@ -16,7 +16,9 @@ QCoro::Task<> GitWorkspace::commit()
     const QString text = m_message.isEmpty() ? m_suggestedMessage : m_message;
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site, text](CancellationToken) -> QCoro::Task<> { co_await service.commitStaged(site, text); };
+    const Body body = [&service, site, text](CancellationToken) -> QCoro::Task<> {
+        co_await service.commitStaged(site, text);
+    };
     const QString label = QStringLiteral("Commit");
     const bool ran = co_await run(label, GitBusyKind::local, noPaths, body);
     if (alive && ran && !m_noticeFailed)
@@ -27,7 +29,9 @@ QCoro::Task<> GitWorkspace::pull()
 {
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site](CancellationToken token) -> QCoro::Task<> { co_await service.pullRebase(site, token); };
+    const Body body = [&service, site](CancellationToken token) -> QCoro::Task<> {
+        co_await service.pullRebase(site, token);
+    };
     const QString label = QStringLiteral("Pull");
     co_await run(label, GitBusyKind::network, noPaths, body);
 }
@@ -36,7 +40,9 @@ QCoro::Task<> GitWorkspace::push()
 {
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site](CancellationToken token) -> QCoro::Task<> { co_await service.push(site, token); };
+    const Body body = [&service, site](CancellationToken token) -> QCoro::Task<> {
+        co_await service.push(site, token);
+    };
     const QString label = QStringLiteral("Push");
     co_await run(label, GitBusyKind::network, noPaths, body);
 }
@@ -45,7 +51,9 @@ QCoro::Task<> GitWorkspace::continueRebase()
 {
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> { co_await service.continueRebase(site); };
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.continueRebase(site);
+    };
     const QString label = QStringLiteral("Continue rebase");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
@@ -54,7 +62,9 @@ QCoro::Task<> GitWorkspace::abortRebase()
 {
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> { co_await service.abortRebase(site); };
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.abortRebase(site);
+    };
     const QString label = QStringLiteral("Abort rebase");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
@@ -98,7 +108,8 @@ QCoro::Task<> GitWorkspace::setAsideAndSwitch()
     const LifeToken alive = m_life.token();
     const PendingDirtySwitch pending = *m_pendingDirtySwitch;
     const Body body = [this, alive, pending](CancellationToken) -> QCoro::Task<> {
-        const std::optional<QString> stashMessage = QStringLiteral("Set aside before switching to ") + pending.branch;
+        const std::optional<QString> stashMessage =
+            QStringLiteral("Set aside before switching to ") + pending.branch;
         co_await m_service.stashPush(m_site, stashMessage);
         if (!alive)
             co_return;
@@ -118,7 +129,9 @@ QCoro::Task<> GitWorkspace::createBranch()
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QString name = m_newBranchName;
-    const Body body = [&service, site, name](CancellationToken) -> QCoro::Task<> { co_await service.createBranch(site, name); };
+    const Body body = [&service, site, name](CancellationToken) -> QCoro::Task<> {
+        co_await service.createBranch(site, name);
+    };
     const QString label = QStringLiteral("New branch");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
@@ -128,7 +141,9 @@ QCoro::Task<> GitWorkspace::restoreStash(GitStash stash)
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QString ref = stash.ref;
-    const Body body = [&service, site, ref](CancellationToken) -> QCoro::Task<> { co_await service.stashApply(site, ref, false); };
+    const Body body = [&service, site, ref](CancellationToken) -> QCoro::Task<> {
+        co_await service.stashApply(site, ref, false);
+    };
     const QString label = QStringLiteral("Restore");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
@@ -176,7 +191,9 @@ QCoro::Task<> GitWorkspace::stopTrackingEnv()
 {
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> { co_await service.untrackEnv(site); };
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.untrackEnv(site);
+    };
     const QString label = QStringLiteral("Stop tracking .env");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
@@ -186,22 +203,27 @@ QCoro::Task<> GitWorkspace::setOrigin()
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QString url = m_remoteDraft;
-    const Body body = [&service, site, url](CancellationToken) -> QCoro::Task<> { co_await service.setOriginURL(site, url); };
+    const Body body = [&service, site, url](CancellationToken) -> QCoro::Task<> {
+        co_await service.setOriginURL(site, url);
+    };
     const QString label = QStringLiteral("Update remote");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
 
-QCoro::Task<> GitWorkspace::createRemote(SourceControlProvider provider, QString name, std::optional<QString> owner,
-                                         bool isPrivate)
+QCoro::Task<> GitWorkspace::createRemote(SourceControlProvider provider, QString name,
+                                         std::optional<QString> owner, bool isPrivate)
 {
     GitService& service = m_service;
     RemoteRepositoryCreator& creator = *m_remoteCreator;
     const SitePtr site = m_site;
-    const Body body = [&service, &creator, site, provider, name, owner, isPrivate](CancellationToken token) -> QCoro::Task<> {
-        const CreatedRemoteRepository created = co_await creator.createRepository(provider, name, isPrivate, owner);
+    const Body body = [&service, &creator, site, provider, name, owner,
+                       isPrivate](CancellationToken token) -> QCoro::Task<> {
+        const CreatedRemoteRepository created =
+            co_await creator.createRepository(provider, name, isPrivate, owner);
         token.throwIfCancelled();
         const auto secret = creator.token(provider);
-        const QString url = secret ? GitService::authenticatedCloneURL(created.cloneURL, *secret, provider) : created.cloneURL;
+        const QString url = secret ? GitService::authenticatedCloneURL(created.cloneURL, *secret, provider)
+                                   : created.cloneURL;
         co_await service.addOrigin(site, url);
         co_await service.push(site, token);
     };

@@ -14,7 +14,10 @@ using namespace gitcore;
 
 namespace {
 
-QString ldquo(const QString& text) { return QStringLiteral("\u201C") + text + QStringLiteral("\u201D"); }
+QString ldquo(const QString& text)
+{
+    return QStringLiteral("\u201C") + text + QStringLiteral("\u201D");
+}
 
 bool isIncludedOrMixed(const GitChangedFile& file)
 {
@@ -72,8 +75,8 @@ QCoro::Task<bool> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QStri
             failure = error.description();
     } catch (const GitServiceError& error) {
         failure = error.description();
-        const bool carriesOutput = error.kind() == GitServiceError::Case::failed
-            || error.kind() == GitServiceError::Case::rebaseConflict;
+        const bool carriesOutput = error.kind() == GitServiceError::Case::failed ||
+                                   error.kind() == GitServiceError::Case::rebaseConflict;
         raw = carriesOutput ? error.rawText() : error.description();
         dirty = error.kind() == GitServiceError::Case::dirtyWorktree;
     } catch (const HalvikError& error) {
@@ -90,7 +93,9 @@ QCoro::Task<bool> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QStri
         assign(m_notice, QStringLiteral("Cancelled"), &GitWorkspace::noticeChanged);
     } else if (failure && siteId == m_site->id()) {
         assign(m_noticeFailed, true, &GitWorkspace::noticeChanged);
-        assign(m_notice, dirty ? QStringLiteral("Uncommitted changes would be overwritten. Set them aside to switch.") : *failure,
+        assign(m_notice,
+               dirty ? QStringLiteral("Uncommitted changes would be overwritten. Set them aside to switch.")
+                     : *failure,
                &GitWorkspace::noticeChanged);
         assign(m_rawError, raw.value_or(*failure), &GitWorkspace::noticeChanged);
     } else if (!failure) {
@@ -234,15 +239,19 @@ QCoro::Task<> GitWorkspace::discardFiles(Files files)
     const bool single = files.size() == 1;
     const QString title = single ? QStringLiteral("Discard this change?")
                                  : QStringLiteral("Discard %1 changes?").arg(files.size());
-    const QString text = single ? ldquo(files.first().basename()) + QStringLiteral(" will be thrown away. This can\u2019t be undone.")
-                                : QStringLiteral("These files will be thrown away. This can\u2019t be undone.");
+    const QString text = single
+                             ? ldquo(files.first().basename()) +
+                                   QStringLiteral(" will be thrown away. This can\u2019t be undone.")
+                             : QStringLiteral("These files will be thrown away. This can\u2019t be undone.");
     const QString discard = QStringLiteral("Discard");
     const bool confirmed = co_await confirm(title, text, discard, true);
     if (!confirmed)
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site, files](CancellationToken) -> QCoro::Task<> { co_await service.discard(site, files); };
+    const Body body = [&service, site, files](CancellationToken) -> QCoro::Task<> {
+        co_await service.discard(site, files);
+    };
     const QString label = countedLabel(QStringLiteral("Discard"), files.size());
     const QSet<QString> busy = pathsOf(files);
     co_await run(label, GitBusyKind::local, busy, body);
@@ -254,14 +263,17 @@ QCoro::Task<> GitWorkspace::discardAll()
     if (files.isEmpty())
         co_return;
     const QString title = QStringLiteral("Discard all changes?");
-    const QString text = QStringLiteral("Every uncommitted file will be thrown away. This can\u2019t be undone.");
+    const QString text =
+        QStringLiteral("Every uncommitted file will be thrown away. This can\u2019t be undone.");
     const QString button = QStringLiteral("Discard All");
     const bool confirmed = co_await confirm(title, text, button, true);
     if (!confirmed)
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site, files](CancellationToken) -> QCoro::Task<> { co_await service.discard(site, files); };
+    const Body body = [&service, site, files](CancellationToken) -> QCoro::Task<> {
+        co_await service.discard(site, files);
+    };
     const QString label = QStringLiteral("Discard all");
     const QSet<QString> busy = pathsOf(files);
     co_await run(label, GitBusyKind::local, busy, body);
@@ -270,8 +282,8 @@ QCoro::Task<> GitWorkspace::discardAll()
 QCoro::Task<> GitWorkspace::revert(GitCommit commit)
 {
     const QString title = QStringLiteral("Undo this commit?");
-    const QString text = QStringLiteral("This adds a new commit that reverses ") + ldquo(commit.subject)
-        + QStringLiteral(". Nothing is deleted.");
+    const QString text = QStringLiteral("This adds a new commit that reverses ") + ldquo(commit.subject) +
+                         QStringLiteral(". Nothing is deleted.");
     const QString button = QStringLiteral("Undo");
     const bool confirmed = co_await confirm(title, text, button, false);
     if (!confirmed)
@@ -279,7 +291,9 @@ QCoro::Task<> GitWorkspace::revert(GitCommit commit)
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QString sha = commit.sha;
-    const Body body = [&service, site, sha](CancellationToken) -> QCoro::Task<> { co_await service.revert(site, sha); };
+    const Body body = [&service, site, sha](CancellationToken) -> QCoro::Task<> {
+        co_await service.revert(site, sha);
+    };
     const QString label = QStringLiteral("Undo");
     const QSet<QString> none;
     co_await run(label, GitBusyKind::local, none, body);
@@ -288,7 +302,8 @@ QCoro::Task<> GitWorkspace::revert(GitCommit commit)
 QCoro::Task<> GitWorkspace::dropStash(GitStash stash)
 {
     const QString title = QStringLiteral("Drop set-aside changes?");
-    const QString text = ldquo(stash.message) + QStringLiteral(" will be deleted. This can\u2019t be undone.");
+    const QString text =
+        ldquo(stash.message) + QStringLiteral(" will be deleted. This can\u2019t be undone.");
     const QString button = QStringLiteral("Drop");
     const bool confirmed = co_await confirm(title, text, button, true);
     if (!confirmed)
@@ -296,7 +311,9 @@ QCoro::Task<> GitWorkspace::dropStash(GitStash stash)
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QString ref = stash.ref;
-    const Body body = [&service, site, ref](CancellationToken) -> QCoro::Task<> { co_await service.stashDrop(site, ref); };
+    const Body body = [&service, site, ref](CancellationToken) -> QCoro::Task<> {
+        co_await service.stashDrop(site, ref);
+    };
     const QString label = QStringLiteral("Drop set-aside");
     const QSet<QString> none;
     co_await run(label, GitBusyKind::local, none, body);

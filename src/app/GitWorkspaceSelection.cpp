@@ -62,10 +62,13 @@ QList<GitDiffScope> GitWorkspace::allowedScopes(const QString& path) const
         if (file.isUntracked)
             return {GitDiffScope::remaining};
         switch (file.inclusion()) {
-        case GitFileInclusion::included: return {GitDiffScope::included};
-        case GitFileInclusion::mixed: return {GitDiffScope::included, GitDiffScope::remaining};
+        case GitFileInclusion::included:
+            return {GitDiffScope::included};
+        case GitFileInclusion::mixed:
+            return {GitDiffScope::included, GitDiffScope::remaining};
         case GitFileInclusion::remaining:
-        case GitFileInclusion::conflicted: return {GitDiffScope::remaining};
+        case GitFileInclusion::conflicted:
+            return {GitDiffScope::remaining};
         }
     }
     return {};
@@ -179,7 +182,7 @@ void GitWorkspace::loadCurrentDiff()
     }
     setLoadingDiff(true);
     fireAndForget(this, loadDiff(generation, m_listTab, m_selectedPath, m_diffScope, m_selectedCommitSHA,
-                         m_selectedHistoryPath));
+                                 m_selectedHistoryPath));
 }
 
 QCoro::Task<> GitWorkspace::loadDiff(quint64 generation, GitListTab tab, std::optional<QString> path,

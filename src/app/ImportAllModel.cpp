@@ -73,7 +73,8 @@ QString ImportAllModel::importTitle() const
 {
     const qsizetype count = selectedSites().size();
     const QString sites = count == 1 ? QStringLiteral("1 Site") : QStringLiteral("%1 Sites").arg(count);
-    return m_importing ? QStringLiteral("Importing ") + sites + QStringLiteral("…") : QStringLiteral("Import ") + sites;
+    return m_importing ? QStringLiteral("Importing ") + sites + QStringLiteral("…")
+                       : QStringLiteral("Import ") + sites;
 }
 
 void ImportAllModel::clearCandidates(const QString& error)

@@ -14,7 +14,8 @@
 
 namespace halvik {
 
-ImportSiteModel::ImportSiteModel(AppServices& services, SiteImporter& importer, GitService& git, QObject* parent)
+ImportSiteModel::ImportSiteModel(AppServices& services, SiteImporter& importer, GitService& git,
+                                 QObject* parent)
     : QObject(parent), m_services(services), m_importer(importer), m_git(git)
 {
 }
@@ -29,7 +30,10 @@ void ImportSiteModel::setDisplayName(const QString& name)
     Q_EMIT changed();
 }
 
-QString ImportSiteModel::expandedPath() const { return expandTypedPath(m_projectPath); }
+QString ImportSiteModel::expandedPath() const
+{
+    return expandTypedPath(m_projectPath);
+}
 
 QCoro::Task<> ImportSiteModel::pick()
 {

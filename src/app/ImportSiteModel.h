@@ -19,7 +19,8 @@ class ImportSiteModel : public QObject
 {
     Q_OBJECT
 public:
-    ImportSiteModel(AppServices& services, SiteImporter& importer, GitService& git, QObject* parent = nullptr);
+    ImportSiteModel(AppServices& services, SiteImporter& importer, GitService& git,
+                    QObject* parent = nullptr);
 
     QString displayName() const { return m_displayName; }
     void setDisplayName(const QString& name);

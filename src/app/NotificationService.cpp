@@ -1,6 +1,5 @@
 #include "NotificationService.h"
 
-
 namespace halvik {
 
 NotificationService::NotificationService(std::unique_ptr<DesktopNotifier> notifier, QObject* parent)
@@ -10,7 +9,10 @@ NotificationService::NotificationService(std::unique_ptr<DesktopNotifier> notifi
 
 NotificationService::~NotificationService() = default;
 
-void NotificationService::requestPermission() { m_notifier->prepare(); }
+void NotificationService::requestPermission()
+{
+    m_notifier->prepare();
+}
 
 void NotificationService::finished(const QString& title, const QString& body, bool succeeded)
 {

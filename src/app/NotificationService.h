@@ -16,7 +16,8 @@ class NotificationService : public QObject
     Q_OBJECT
 public:
     // Without a notifier, the system's own.
-    explicit NotificationService(std::unique_ptr<DesktopNotifier> notifier = nullptr, QObject* parent = nullptr);
+    explicit NotificationService(std::unique_ptr<DesktopNotifier> notifier = nullptr,
+                                 QObject* parent = nullptr);
     ~NotificationService() override;
 
     // Gets the desktop ready to show notifications; the answer only decides whether to post.

@@ -4,15 +4,23 @@
 
 namespace halvik {
 
-enum class SidebarSection { sites, hosts, sourceControl, environment, settings };
+enum class SidebarSection
+{
+    sites,
+    hosts,
+    sourceControl,
+    environment,
+    settings
+};
 
 constexpr auto enumCases(std::type_identity<SidebarSection>)
 {
-    return std::to_array<EnumCase<SidebarSection>>({{SidebarSection::sites, "sites", "Sites"},
-                                                    {SidebarSection::hosts, "hosts", "Hosts"},
-                                                    {SidebarSection::sourceControl, "sourceControl", "Source Control"},
-                                                    {SidebarSection::environment, "environment", "Environment"},
-                                                    {SidebarSection::settings, "settings", "Settings"}});
+    return std::to_array<EnumCase<SidebarSection>>(
+        {{SidebarSection::sites, "sites", "Sites"},
+         {SidebarSection::hosts, "hosts", "Hosts"},
+         {SidebarSection::sourceControl, "sourceControl", "Source Control"},
+         {SidebarSection::environment, "environment", "Environment"},
+         {SidebarSection::settings, "settings", "Settings"}});
 }
 
 } // namespace halvik

@@ -21,10 +21,11 @@ bool SiteImporter::mentionsStaticGenerator(const QString& path)
 {
     const auto mentions = [](const QString& file) {
         QFile in(file);
-        return in.open(QIODevice::ReadOnly) && QString::fromUtf8(in.readAll()).contains(QLatin1String("quillmar/ssg"));
+        return in.open(QIODevice::ReadOnly) &&
+               QString::fromUtf8(in.readAll()).contains(QLatin1String("quillmar/ssg"));
     };
-    return mentions(path + QStringLiteral("/vendor/composer/installed.json"))
-        || mentions(path + QStringLiteral("/composer.lock"));
+    return mentions(path + QStringLiteral("/vendor/composer/installed.json")) ||
+           mentions(path + QStringLiteral("/composer.lock"));
 }
 
 QCoro::Task<SitePtr> SiteImporter::importExistingSite(QString path, std::optional<QString> name)

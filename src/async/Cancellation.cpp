@@ -6,7 +6,10 @@
 
 namespace halvik {
 
-bool CancellationToken::isCancelled() const { return m_state && m_state->cancelled; }
+bool CancellationToken::isCancelled() const
+{
+    return m_state && m_state->cancelled;
+}
 
 void CancellationToken::throwIfCancelled() const
 {
@@ -36,6 +39,9 @@ void CancellationSource::cancel()
     Q_EMIT m_state->cancelledChanged();
 }
 
-bool CancellationSource::isCancelled() const { return m_state->cancelled; }
+bool CancellationSource::isCancelled() const
+{
+    return m_state->cancelled;
+}
 
 } // namespace halvik

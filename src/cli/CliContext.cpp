@@ -30,7 +30,9 @@ SitePtr resolveSite(const SiteStore& store, const QString& reference)
     if (named.size() == 1)
         return named.first();
     if (named.size() > 1)
-        throw CliError(QStringLiteral("%1 sites are named “%2”; use the id or the folder instead.").arg(named.size()).arg(wanted));
+        throw CliError(QStringLiteral("%1 sites are named “%2”; use the id or the folder instead.")
+                           .arg(named.size())
+                           .arg(wanted));
     throw CliError(QStringLiteral("No site matches “%1”.").arg(wanted));
 }
 

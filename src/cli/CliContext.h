@@ -32,7 +32,11 @@ public:
 class CliError : public HalvikError
 {
 public:
-    enum class Kind { failure, usage };
+    enum class Kind
+    {
+        failure,
+        usage
+    };
 
     explicit CliError(QString description, Kind kind = Kind::failure)
         : HalvikError(std::move(description)), m_kind(kind)

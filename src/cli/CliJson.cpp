@@ -5,9 +5,15 @@
 
 namespace halvik::cli {
 
-std::string utf8(const QString& text) { return text.toStdString(); }
+std::string utf8(const QString& text)
+{
+    return text.toStdString();
+}
 
-Json optionalJson(const std::optional<QString>& value) { return value ? Json(utf8(*value)) : Json(nullptr); }
+Json optionalJson(const std::optional<QString>& value)
+{
+    return value ? Json(utf8(*value)) : Json(nullptr);
+}
 
 Json siteJson(const Site& site)
 {

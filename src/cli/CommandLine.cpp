@@ -54,7 +54,8 @@ QCoro::Task<int> dispatch(QStringList args)
         out() << "halvik " << HALVIK_VERSION << Qt::endl;
         co_return 0;
     }
-    if (command == QStringLiteral("help") || command == QStringLiteral("--help") || command == QStringLiteral("-h")) {
+    if (command == QStringLiteral("help") || command == QStringLiteral("--help") ||
+        command == QStringLiteral("-h")) {
         out() << kHelp;
         out().flush();
         co_return 0;
@@ -64,8 +65,9 @@ QCoro::Task<int> dispatch(QStringList args)
     if (command == QStringLiteral("probe"))
         co_return co_await runProbeCommand(rest, out());
 
-    static const QStringList withServices{QStringLiteral("sites"),  QStringLiteral("remove"), QStringLiteral("import"),
-                                          QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git")};
+    static const QStringList withServices{QStringLiteral("sites"),  QStringLiteral("remove"),
+                                          QStringLiteral("import"), QStringLiteral("import-all"),
+                                          QStringLiteral("engine"), QStringLiteral("git")};
     if (!withServices.contains(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 

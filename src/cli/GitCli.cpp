@@ -19,8 +19,9 @@ using cli::utf8;
 
 namespace {
 
-const char* kUsage = "Usage: halvik git status <site> [--json] | log <site> [-n N] [--json] | "
-                     "diff <site> <path> [--scope included|remaining] | commit <site> -m MESSAGE [--all | PATH…]";
+const char* kUsage =
+    "Usage: halvik git status <site> [--json] | log <site> [-n N] [--json] | "
+    "diff <site> <path> [--scope included|remaining] | commit <site> -m MESSAGE [--all | PATH…]";
 
 struct Target
 {
@@ -42,7 +43,10 @@ Target resolve(const SiteStore& store, const QString& reference)
     }
 }
 
-QString problemKind(GitRepositoryProblem::Kind kind) { return GitRepositoryProblem::toRaw(kind); }
+QString problemKind(GitRepositoryProblem::Kind kind)
+{
+    return GitRepositoryProblem::toRaw(kind);
+}
 
 QCoro::Task<int> status(GitService& git, Target target, bool json)
 {
@@ -84,11 +88,15 @@ QCoro::Task<int> status(GitService& git, Target target, bool json)
         cli::out() << "Not a Git repository.\n";
         co_return 0;
     }
-    QString head = st.isDetached ? QStringLiteral("HEAD detached") : QStringLiteral("On branch ") + st.branch.value_or("?");
+    QString head = st.isDetached ? QStringLiteral("HEAD detached")
+                                 : QStringLiteral("On branch ") + st.branch.value_or("?");
     if (st.isUnborn)
         head += QStringLiteral(" (no commits yet)");
     if (st.upstream)
-        head += QStringLiteral(", tracking %1 (ahead %2, behind %3)").arg(*st.upstream).arg(st.ahead).arg(st.behind);
+        head += QStringLiteral(", tracking %1 (ahead %2, behind %3)")
+                    .arg(*st.upstream)
+                    .arg(st.ahead)
+                    .arg(st.behind);
     cli::out() << head << '\n';
     if (st.inProgressRebase)
         cli::out() << "A rebase is in progress.\n";
@@ -122,8 +130,8 @@ QCoro::Task<int> log(GitService& git, Target target, int limit, bool json)
         co_return 0;
     }
     for (const auto& commit : commits)
-        cli::out() << commit.shortSHA() << "  " << commit.date.toUTC().toString(Qt::ISODate) << "  " << commit.author
-                   << "  " << commit.subject << '\n';
+        cli::out() << commit.shortSHA() << "  " << commit.date.toUTC().toString(Qt::ISODate) << "  "
+                   << commit.author << "  " << commit.subject << '\n';
     co_return 0;
 }
 

@@ -19,16 +19,20 @@ namespace {
 
 QString siteText(const Site& site)
 {
-    QString text = QStringLiteral("Imported “%1”\n  path: %2\n  PHP: %3\n  served by Herd/Valet: %4\n  static site: %5")
-                       .arg(site.displayName(), site.path(), site.phpSourceRaw(),
-                            site.herdLinked() ? QStringLiteral("yes") : QStringLiteral("no"),
-                            site.usesSSG() ? QStringLiteral("yes") : QStringLiteral("no"));
+    QString text =
+        QStringLiteral("Imported “%1”\n  path: %2\n  PHP: %3\n  served by Herd/Valet: %4\n  static site: %5")
+            .arg(site.displayName(), site.path(), site.phpSourceRaw(),
+                 site.herdLinked() ? QStringLiteral("yes") : QStringLiteral("no"),
+                 site.usesSSG() ? QStringLiteral("yes") : QStringLiteral("no"));
     if (site.githubRepo())
         text += QStringLiteral("\n  GitHub: ") + *site.githubRepo();
     return text;
 }
 
-void print(QTextStream& out, const QString& text) { out << text << Qt::endl; }
+void print(QTextStream& out, const QString& text)
+{
+    out << text << Qt::endl;
+}
 
 // The store and the engine picture as a window would have them after start-up.
 void prepare(ImportContext& context)
@@ -65,12 +69,14 @@ QCoro::Task<int> runImportCommand(ImportContext& context, QStringList args, QTex
     }
     path = absoluteFolder(path);
     if (path.isEmpty())
-        throw CliError::usage(QStringLiteral("Name the folder to import: halvik import <path> [--name NAME] [--json]."));
+        throw CliError::usage(
+            QStringLiteral("Name the folder to import: halvik import <path> [--name NAME] [--json]."));
     if (!QFileInfo(path).isDir())
         throw CliError(QStringLiteral("That folder doesn’t exist."));
     prepare(context);
     if (const SitePtr existing = context.services.store().siteAtPath(path))
-        throw CliError(QStringLiteral("Already in Halvik as “") + existing->displayName() + QStringLiteral("”"));
+        throw CliError(QStringLiteral("Already in Halvik as “") + existing->displayName() +
+                       QStringLiteral("”"));
     if (!QFileInfo(path + QStringLiteral("/composer.json")).isFile())
         throw CliError(QStringLiteral("That folder does not contain composer.json."));
 
@@ -95,7 +101,8 @@ QCoro::Task<int> runImportAllCommand(ImportContext& context, QStringList args, Q
             throw CliError::usage(QStringLiteral("Unexpected “%1” for import-all.").arg(arg));
     }
     if (folder.trimmed().isEmpty())
-        throw CliError::usage(QStringLiteral("Name the folder to scan: halvik import-all <folder> [--json]."));
+        throw CliError::usage(
+            QStringLiteral("Name the folder to scan: halvik import-all <folder> [--json]."));
     prepare(context);
 
     ImportAllModel model(context.services, context.importer);
@@ -157,7 +164,8 @@ QCoro::Task<int> runEngineCommand(ImportContext& context, QStringList args, QTex
     lines << QStringLiteral("Engine: ") + engine.value_or(QStringLiteral("none"));
     lines << QStringLiteral("TLD: ") + herd.tld();
     const QStringList parked = herd.parkedDirectories();
-    lines << QStringLiteral("Parked: ") + (parked.isEmpty() ? QStringLiteral("none") : parked.join(QStringLiteral(", ")));
+    lines << QStringLiteral("Parked: ") +
+                 (parked.isEmpty() ? QStringLiteral("none") : parked.join(QStringLiteral(", ")));
     lines << QStringLiteral("CLI: ") + herd.cliPath().value_or(QStringLiteral("none"));
     QString php = herd.globalPHPPath().value_or(QStringLiteral("none"));
     if (phpVersion)

@@ -45,12 +45,14 @@ QCoro::Task<int> runRemoveCommand(AppServices& services, QStringList args)
             rest << arg;
     }
     if (rest.size() != 1)
-        throw CliError::usage(QStringLiteral("Name one site to remove: halvik remove <site> [--delete-files]."));
+        throw CliError::usage(
+            QStringLiteral("Name one site to remove: halvik remove <site> [--delete-files]."));
 
     const SitePtr site = resolveSite(services.store(), rest.first());
     const QStringList failures = services.deleteSites({site}, deleteFiles);
     if (!failures.isEmpty())
-        throw CliError(DeleteSitesDialogs::failureTitle(1) + QStringLiteral(": ") + failures.join(QLatin1Char(' ')));
+        throw CliError(DeleteSitesDialogs::failureTitle(1) + QStringLiteral(": ") +
+                       failures.join(QLatin1Char(' ')));
     out() << (deleteFiles ? "Moved to the Trash and removed: " : "Removed: ") << site->displayName() << '\n';
     out().flush();
     co_return 0;

@@ -31,8 +31,10 @@ struct GitDiffLine
 constexpr auto enumCases(std::type_identity<GitDiffLine::Kind>)
 {
     using Kind = GitDiffLine::Kind;
-    return std::to_array<EnumCase<Kind>>(
-        {{Kind::context, "context"}, {Kind::addition, "addition"}, {Kind::deletion, "deletion"}, {Kind::meta, "meta"}});
+    return std::to_array<EnumCase<Kind>>({{Kind::context, "context"},
+                                          {Kind::addition, "addition"},
+                                          {Kind::deletion, "deletion"},
+                                          {Kind::meta, "meta"}});
 }
 
 struct GitDiffHunk

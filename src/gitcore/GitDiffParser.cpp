@@ -45,9 +45,9 @@ bool isHeaderLine(QStringView line)
     default:
         break;
     }
-    static constexpr QStringView prefixes[] = {u"diff --git ", u"index ",   u"new file",   u"deleted file",
-                                               u"old mode",    u"new mode", u"similarity", u"rename ",
-                                               u"copy ",       u"dissimilarity"};
+    static constexpr QStringView prefixes[] = {
+        u"diff --git ", u"index ",     u"new file", u"deleted file", u"old mode",
+        u"new mode",    u"similarity", u"rename ",  u"copy ",        u"dissimilarity"};
     for (QStringView prefix : prefixes) {
         if (line.startsWith(prefix))
             return true;

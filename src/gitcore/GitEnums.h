@@ -94,10 +94,9 @@ constexpr auto enumCases(std::type_identity<GitDiffKind>)
 
 constexpr auto enumCases(std::type_identity<GitHunkAction>)
 {
-    return std::to_array<EnumCase<GitHunkAction>>(
-        {{GitHunkAction::include, "include", "Include"},
-         {GitHunkAction::exclude, "exclude", "Exclude"},
-         {GitHunkAction::discard, "discard", "Discard"}});
+    return std::to_array<EnumCase<GitHunkAction>>({{GitHunkAction::include, "include", "Include"},
+                                                   {GitHunkAction::exclude, "exclude", "Exclude"},
+                                                   {GitHunkAction::discard, "discard", "Discard"}});
 }
 
 // A diff scope is identified by its raw value.

@@ -308,7 +308,8 @@ GitStatusParseResult GitParsers::parseStatusPorcelainV2(const QString& text)
             file.originalPath = record.originalPath().toString();
         file.indexStatus = record.indexStatus;
         file.worktreeStatus = record.worktreeStatus;
-        file.status = record.isUntracked ? untrackedCode : codes.display(record.indexStatus, record.worktreeStatus);
+        file.status =
+            record.isUntracked ? untrackedCode : codes.display(record.indexStatus, record.worktreeStatus);
         file.isUntracked = record.isUntracked;
         file.isConflicted = record.isConflicted;
         file.isRenamed = record.isRenamed;

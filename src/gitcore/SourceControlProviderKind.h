@@ -35,8 +35,10 @@ private:
 constexpr auto enumCases(std::type_identity<SourceControlProviderKind>)
 {
     using Kind = SourceControlProviderKind;
-    return std::to_array<EnumCase<Kind>>(
-        {{Kind::github, "github"}, {Kind::gitlab, "gitlab"}, {Kind::bitbucket, "bitbucket"}, {Kind::origin, "origin"}});
+    return std::to_array<EnumCase<Kind>>({{Kind::github, "github"},
+                                          {Kind::gitlab, "gitlab"},
+                                          {Kind::bitbucket, "bitbucket"},
+                                          {Kind::origin, "origin"}});
 }
 
 } // namespace halvik::gitcore

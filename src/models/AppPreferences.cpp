@@ -27,8 +27,8 @@ AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* par
     : QObject(parent), m_settings(std::move(settings))
 {
     if (!m_settings)
-        m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Halvik"),
-                                                 QStringLiteral("Halvik"));
+        m_settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                 QStringLiteral("Halvik"), QStringLiteral("Halvik"));
     QSettings& s = *m_settings;
     m_defaultSitesDirectoryPath = s.value(kSitesDirectory, QString()).toString();
     m_preferHerd = s.value(kPreferHerd, true).toBool();
@@ -46,8 +46,7 @@ AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* par
 
 AppPreferences::~AppPreferences() = default;
 
-template <typename T>
-void AppPreferences::store(T& field, const T& value, const char* key)
+template <typename T> void AppPreferences::store(T& field, const T& value, const char* key)
 {
     if (field == value)
         return;
@@ -56,17 +55,47 @@ void AppPreferences::store(T& field, const T& value, const char* key)
     Q_EMIT changed();
 }
 
-void AppPreferences::setDefaultSitesDirectoryPath(const QString& path) { store(m_defaultSitesDirectoryPath, path, kSitesDirectory); }
-void AppPreferences::setPreferHerd(bool value) { store(m_preferHerd, value, kPreferHerd); }
-void AppPreferences::setSecureNewSites(bool value) { store(m_secureNewSites, value, kSecureNewSites); }
-void AppPreferences::setDefaultPHPSourceRaw(const QString& raw) { store(m_defaultPHPSourceRaw, raw, kPHPSource); }
-void AppPreferences::setDefaultEditorPath(const QString& path) { store(m_defaultEditorPath, path, kEditor); }
-void AppPreferences::setGitSplitMasterWidth(double width) { store(m_gitSplitMasterWidth, width, kGitSplitWidth); }
+void AppPreferences::setDefaultSitesDirectoryPath(const QString& path)
+{
+    store(m_defaultSitesDirectoryPath, path, kSitesDirectory);
+}
+void AppPreferences::setPreferHerd(bool value)
+{
+    store(m_preferHerd, value, kPreferHerd);
+}
+void AppPreferences::setSecureNewSites(bool value)
+{
+    store(m_secureNewSites, value, kSecureNewSites);
+}
+void AppPreferences::setDefaultPHPSourceRaw(const QString& raw)
+{
+    store(m_defaultPHPSourceRaw, raw, kPHPSource);
+}
+void AppPreferences::setDefaultEditorPath(const QString& path)
+{
+    store(m_defaultEditorPath, path, kEditor);
+}
+void AppPreferences::setGitSplitMasterWidth(double width)
+{
+    store(m_gitSplitMasterWidth, width, kGitSplitWidth);
+}
 
-ListSortOrder AppPreferences::sitesSort() const { return fromRaw<ListSortOrder>(m_sitesSortRaw).value_or(ListSortOrder::newest); }
-ListSortOrder AppPreferences::hostsSort() const { return fromRaw<ListSortOrder>(m_hostsSortRaw).value_or(ListSortOrder::name); }
-void AppPreferences::setSitesSort(ListSortOrder order) { store(m_sitesSortRaw, toRaw(order), kSitesSort); }
-void AppPreferences::setHostsSort(ListSortOrder order) { store(m_hostsSortRaw, toRaw(order), kHostsSort); }
+ListSortOrder AppPreferences::sitesSort() const
+{
+    return fromRaw<ListSortOrder>(m_sitesSortRaw).value_or(ListSortOrder::newest);
+}
+ListSortOrder AppPreferences::hostsSort() const
+{
+    return fromRaw<ListSortOrder>(m_hostsSortRaw).value_or(ListSortOrder::name);
+}
+void AppPreferences::setSitesSort(ListSortOrder order)
+{
+    store(m_sitesSortRaw, toRaw(order), kSitesSort);
+}
+void AppPreferences::setHostsSort(ListSortOrder order)
+{
+    store(m_hostsSortRaw, toRaw(order), kHostsSort);
+}
 
 AppearancePreference AppPreferences::appearance() const
 {
@@ -136,7 +165,8 @@ EditorPanel AppPreferences::editorPanel()
 #else
     const QString startIn = QStringLiteral("/usr/share/applications");
 #endif
-    return {startIn, QStringLiteral("Choose"), QStringLiteral("Choose the editor Halvik should open site folders with.")};
+    return {startIn, QStringLiteral("Choose"),
+            QStringLiteral("Choose the editor Halvik should open site folders with.")};
 }
 
 QCoro::Task<bool> AppPreferences::chooseEditor()

@@ -15,13 +15,24 @@
 
 namespace halvik {
 
-enum class ListSortOrder { name, newest, oldest };
-enum class AppearancePreference { system, light, dark };
+enum class ListSortOrder
+{
+    name,
+    newest,
+    oldest
+};
+enum class AppearancePreference
+{
+    system,
+    light,
+    dark
+};
 
 constexpr auto enumCases(std::type_identity<ListSortOrder>)
 {
-    return std::to_array<EnumCase<ListSortOrder>>(
-        {{ListSortOrder::name, "name"}, {ListSortOrder::newest, "newest"}, {ListSortOrder::oldest, "oldest"}});
+    return std::to_array<EnumCase<ListSortOrder>>({{ListSortOrder::name, "name"},
+                                                   {ListSortOrder::newest, "newest"},
+                                                   {ListSortOrder::oldest, "oldest"}});
 }
 
 constexpr auto enumCases(std::type_identity<AppearancePreference>)
@@ -109,8 +120,7 @@ Q_SIGNALS:
     void appearanceChanged();
 
 private:
-    template <typename T>
-    void store(T& field, const T& value, const char* key);
+    template <typename T> void store(T& field, const T& value, const char* key);
 
     std::unique_ptr<QSettings> m_settings;
     QString m_defaultSitesDirectoryPath;

@@ -10,10 +10,38 @@ namespace halvik {
 // Persisted enumerations are stored as their raw value, which equals the case name. The
 // declaration order is also the order in pickers. Convert with toRaw / fromRaw<E>.
 
-enum class PHPSource { automatic, managed, herd };
-enum class HostProviderKind { forge, laravelCloud, netlify, cloudflarePages };
-enum class SourceControlProvider { github, gitlab, bitbucket, origin };
-enum class OperationKind { createProject, composer, artisan, keffin, shell, git, deploy, serve, selfUpdate };
+enum class PHPSource
+{
+    automatic,
+    managed,
+    herd
+};
+enum class HostProviderKind
+{
+    forge,
+    laravelCloud,
+    netlify,
+    cloudflarePages
+};
+enum class SourceControlProvider
+{
+    github,
+    gitlab,
+    bitbucket,
+    origin
+};
+enum class OperationKind
+{
+    createProject,
+    composer,
+    artisan,
+    keffin,
+    shell,
+    git,
+    deploy,
+    serve,
+    selfUpdate
+};
 
 constexpr auto enumCases(std::type_identity<PHPSource>)
 {
@@ -23,18 +51,20 @@ constexpr auto enumCases(std::type_identity<PHPSource>)
 
 constexpr auto enumCases(std::type_identity<HostProviderKind>)
 {
-    return std::to_array<EnumCase<HostProviderKind>>({{HostProviderKind::forge, "forge"},
-                                                      {HostProviderKind::laravelCloud, "laravelCloud"},
-                                                      {HostProviderKind::netlify, "netlify"},
-                                                      {HostProviderKind::cloudflarePages, "cloudflarePages"}});
+    return std::to_array<EnumCase<HostProviderKind>>(
+        {{HostProviderKind::forge, "forge"},
+         {HostProviderKind::laravelCloud, "laravelCloud"},
+         {HostProviderKind::netlify, "netlify"},
+         {HostProviderKind::cloudflarePages, "cloudflarePages"}});
 }
 
 constexpr auto enumCases(std::type_identity<SourceControlProvider>)
 {
-    return std::to_array<EnumCase<SourceControlProvider>>({{SourceControlProvider::github, "github", "GitHub"},
-                                                           {SourceControlProvider::gitlab, "gitlab", "GitLab"},
-                                                           {SourceControlProvider::bitbucket, "bitbucket", "Bitbucket"},
-                                                           {SourceControlProvider::origin, "origin", "Cursor Origin"}});
+    return std::to_array<EnumCase<SourceControlProvider>>(
+        {{SourceControlProvider::github, "github", "GitHub"},
+         {SourceControlProvider::gitlab, "gitlab", "GitLab"},
+         {SourceControlProvider::bitbucket, "bitbucket", "Bitbucket"},
+         {SourceControlProvider::origin, "origin", "Cursor Origin"}});
 }
 
 constexpr auto enumCases(std::type_identity<OperationKind>)

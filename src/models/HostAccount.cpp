@@ -9,7 +9,8 @@ HostAccount::HostAccount(HostProviderKind provider, QString label, std::optional
 }
 
 HostAccount::HostAccount(QUuid id, QString providerRaw, QString label, QDateTime createdAt)
-    : m_id(id), m_providerRaw(std::move(providerRaw)), m_label(std::move(label)), m_createdAt(std::move(createdAt))
+    : m_id(id), m_providerRaw(std::move(providerRaw)), m_label(std::move(label)),
+      m_createdAt(std::move(createdAt))
 {
 }
 

@@ -51,6 +51,9 @@ private:
 using HostAccountPtr = std::shared_ptr<HostAccount>;
 
 // Upper-case hyphenated form, as stored and as used in secret keys.
-inline QString uuidString(const QUuid& id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+inline QString uuidString(const QUuid& id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
 
 } // namespace halvik

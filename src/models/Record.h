@@ -23,8 +23,7 @@ Q_SIGNALS:
     void changed();
 
 protected:
-    template <typename T, typename U>
-    void assign(T& field, U&& value)
+    template <typename T, typename U> void assign(T& field, U&& value)
     {
         if (field == value)
             return;

@@ -143,13 +143,15 @@ void SecretStore::writeFile()
     for (auto it = m_fileSecrets.constBegin(); it != m_fileSecrets.constEnd(); ++it)
         object[it.key().toStdString()] = it.value().toStdString();
     const QString path = filePath();
-    const QByteArray bytes = QByteArray::fromStdString(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    const QByteArray bytes =
+        QByteArray::fromStdString(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     if (auto error = writeFileAtomically(path, bytes, kOwnerOnly)) {
         qCWarning(halvikLog).noquote() << "Halvik secrets write failed: " + *error;
         return;
     }
     if (!QFile::setPermissions(path, kOwnerOnly))
-        qCWarning(halvikLog).noquote() << "Halvik secrets write failed: couldn’t set the file’s permissions to 0600.";
+        qCWarning(halvikLog).noquote()
+            << "Halvik secrets write failed: couldn’t set the file’s permissions to 0600.";
     m_stamp = FileStamp::of(path);
 }
 

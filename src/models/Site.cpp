@@ -29,8 +29,8 @@ Site::Site(QUuid id, QString name, QString path, QDateTime createdAt, QString ph
 
 std::shared_ptr<Site> Site::fromRecord(const SiteRecord& record)
 {
-    auto site = std::make_shared<Site>(record.id, record.name, record.path, record.createdAt, record.phpSourceRaw,
-                                       record.herdLinked);
+    auto site = std::make_shared<Site>(record.id, record.name, record.path, record.createdAt,
+                                       record.phpSourceRaw, record.herdLinked);
     site->update(record);
     return site;
 }
@@ -54,7 +54,8 @@ namespace {
 // known ones updated when `mayUpdate` allows, and items that came from the store but are no
 // longer in it dropped. Items made in this process stay. Returns whether the list changed.
 template <typename Ptr, typename Rec, typename MayUpdate, typename CameFromStore>
-bool mergeHistory(QList<Ptr>& list, const QList<Rec>& stored, MayUpdate mayUpdate, CameFromStore cameFromStore)
+bool mergeHistory(QList<Ptr>& list, const QList<Rec>& stored, MayUpdate mayUpdate,
+                  CameFromStore cameFromStore)
 {
     using Item = typename Ptr::element_type;
     QHash<QUuid, Ptr> known;
@@ -104,11 +105,12 @@ void Site::update(const SiteRecord& r)
     // A finished entry no longer changes, so only running ones are compared: adopting a large
     // store written elsewhere then costs little on the main thread.
     const bool operationsChanged = mergeHistory(
-        m_operations, r.operations, [](const SiteOperation& op) { return op.isFromStore() && op.isRunning(); },
+        m_operations, r.operations,
+        [](const SiteOperation& op) { return op.isFromStore() && op.isRunning(); },
         [](const SiteOperation& op) { return op.isFromStore(); });
-    const bool deploymentsChanged =
-        mergeHistory(m_deployments, r.deployments, [](const Deployment& d) { return d.isRunning(); },
-                     [](const Deployment&) { return true; });
+    const bool deploymentsChanged = mergeHistory(
+        m_deployments, r.deployments, [](const Deployment& d) { return d.isRunning(); },
+        [](const Deployment&) { return true; });
     if (fieldsChanged || operationsChanged || deploymentsChanged)
         touch();
 }
@@ -150,7 +152,8 @@ QString Site::displayName() const
 
 bool Site::isLinkedToCloud() const
 {
-    return m_fields.cloudAppId.has_value() || m_fields.cloudEnvId.has_value() || m_fields.cloudURL.has_value();
+    return m_fields.cloudAppId.has_value() || m_fields.cloudEnvId.has_value() ||
+           m_fields.cloudURL.has_value();
 }
 
 QList<HostProviderKind> Site::linkedDeployProviders() const

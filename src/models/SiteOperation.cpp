@@ -3,13 +3,14 @@
 namespace halvik {
 
 SiteOperation::SiteOperation(QString command, OperationKind kind)
-    : m_id(QUuid::createUuid()), m_command(std::move(command)),
-      m_startedAt(QDateTime::currentDateTimeUtc()), m_kindRaw(toRaw(kind))
+    : m_id(QUuid::createUuid()), m_command(std::move(command)), m_startedAt(QDateTime::currentDateTimeUtc()),
+      m_kindRaw(toRaw(kind))
 {
 }
 
 SiteOperation::SiteOperation(QUuid id, QString command, QString kindRaw, QDateTime startedAt)
-    : m_id(id), m_command(std::move(command)), m_startedAt(std::move(startedAt)), m_kindRaw(std::move(kindRaw))
+    : m_id(id), m_command(std::move(command)), m_startedAt(std::move(startedAt)),
+      m_kindRaw(std::move(kindRaw))
 {
 }
 
@@ -23,8 +24,13 @@ std::shared_ptr<SiteOperation> SiteOperation::fromRecord(const OperationRecord& 
 
 OperationRecord SiteOperation::record() const
 {
-    return OperationRecord{m_id,        m_command,   m_logIsStored ? m_storedLog : StoredText(StoredText::bounded(m_log, StoreLimits::logBytes)),
-                           m_exitCode,  m_startedAt, m_finishedAt,
+    return OperationRecord{m_id,
+                           m_command,
+                           m_logIsStored ? m_storedLog
+                                         : StoredText(StoredText::bounded(m_log, StoreLimits::logBytes)),
+                           m_exitCode,
+                           m_startedAt,
+                           m_finishedAt,
                            m_kindRaw};
 }
 
@@ -42,7 +48,10 @@ void SiteOperation::update(const OperationRecord& record)
     }
 }
 
-QString SiteOperation::log() const { return m_logIsStored ? m_storedLog.text() : m_log; }
+QString SiteOperation::log() const
+{
+    return m_logIsStored ? m_storedLog.text() : m_log;
+}
 
 void SiteOperation::setLog(const QString& v)
 {
@@ -67,8 +76,7 @@ void SiteOperation::appendLine(const QString& line)
         if (line.isEmpty())
             return;
         m_log = line;
-    }
-    else {
+    } else {
         // Two appends, no temporary: logs run to many megabytes and arrive in batches.
         m_log.append(QLatin1Char('\n'));
         m_log.append(line);

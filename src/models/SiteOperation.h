@@ -51,7 +51,7 @@ public:
 private:
     QUuid m_id;
     QString m_command;
-    QString m_log;         // the live text once the log was written here
+    QString m_log;          // the live text once the log was written here
     StoredText m_storedLog; // the text as read from the store, until the log changes
     bool m_logIsStored = false;
     bool m_fromStore = false;

@@ -27,18 +27,26 @@ void sortSites(QList<SitePtr>& sites)
 
 void sortHosts(QList<HostAccountPtr>& hosts)
 {
-    std::stable_sort(hosts.begin(), hosts.end(),
-                     [](const HostAccountPtr& a, const HostAccountPtr& b) { return a->createdAt() < b->createdAt(); });
+    std::stable_sort(hosts.begin(), hosts.end(), [](const HostAccountPtr& a, const HostAccountPtr& b) {
+        return a->createdAt() < b->createdAt();
+    });
 }
 
 void sortAccounts(QList<SourceControlAccount>& accounts)
 {
-    std::stable_sort(accounts.begin(), accounts.end(),
-                     [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
+    std::stable_sort(
+        accounts.begin(), accounts.end(),
+        [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
 }
 
-quint64 siteRevision(const Site& site) { return site.contentRevision(); }
-quint64 hostRevision(const HostAccount& host) { return host.revision(); }
+quint64 siteRevision(const Site& site)
+{
+    return site.contentRevision();
+}
+quint64 hostRevision(const HostAccount& host)
+{
+    return host.revision();
+}
 
 template <typename Item, typename Revision>
 bool changedSinceSaved(const Item& item, const QHash<QUuid, quint64>& saved, Revision revisionOf)
@@ -161,9 +169,15 @@ void SiteStore::save()
         m_saveTimer.start();
 }
 
-bool SiteStore::isDirty(const Site& site) const { return changedSinceSaved(site, m_savedSiteRevision, siteRevision); }
+bool SiteStore::isDirty(const Site& site) const
+{
+    return changedSinceSaved(site, m_savedSiteRevision, siteRevision);
+}
 
-bool SiteStore::isDirty(const HostAccount& host) const { return changedSinceSaved(host, m_savedHostRevision, hostRevision); }
+bool SiteStore::isDirty(const HostAccount& host) const
+{
+    return changedSinceSaved(host, m_savedHostRevision, hostRevision);
+}
 
 StoreChanges SiteStore::takeChanges()
 {
@@ -219,7 +233,8 @@ void SiteStore::startCommit()
 }
 
 // One store operation at a time runs on the store's thread; its outcome is handled back here.
-void SiteStore::runOnStoreThread(std::function<StoreFile::Outcome(StoreFile&)> work, const StoreChanges& changes)
+void SiteStore::runOnStoreThread(std::function<StoreFile::Outcome(StoreFile&)> work,
+                                 const StoreChanges& changes)
 {
     file();
     m_writing = true;
@@ -316,10 +331,12 @@ void SiteStore::adopt(const StoreDocument& document)
 
     QList<SourceControlAccount> accounts = document.sourceControlAccounts;
     for (const auto& account : std::as_const(m_changedAccounts)) {
-        accounts.removeIf([&account](const SourceControlAccount& a) { return a.provider == account.provider; });
+        accounts.removeIf(
+            [&account](const SourceControlAccount& a) { return a.provider == account.provider; });
         accounts.append(account);
     }
-    accounts.removeIf([this](const SourceControlAccount& a) { return m_removedAccounts.contains(a.provider); });
+    accounts.removeIf(
+        [this](const SourceControlAccount& a) { return m_removedAccounts.contains(a.provider); });
     sortAccounts(accounts);
     if (accounts != m_sourceControlAccounts) {
         m_sourceControlAccounts = std::move(accounts);
@@ -410,7 +427,8 @@ std::optional<SourceControlAccount> SiteStore::sourceControlAccount(SourceContro
 
 void SiteStore::upsertSourceControl(const SourceControlAccount& account)
 {
-    m_sourceControlAccounts.removeIf([&account](const SourceControlAccount& a) { return a.provider == account.provider; });
+    m_sourceControlAccounts.removeIf(
+        [&account](const SourceControlAccount& a) { return a.provider == account.provider; });
     m_sourceControlAccounts.append(account);
     sortAccounts(m_sourceControlAccounts);
     m_changedAccounts.insert(account.provider, account);
@@ -435,7 +453,8 @@ QString SiteStore::normalizedSitePath(const QString& path)
     const QString trimmed = path.trimmed();
     if (trimmed.isEmpty())
         return {};
-    QString standard = QDir::cleanPath(QDir::isAbsolutePath(trimmed) ? trimmed : QDir::current().absoluteFilePath(trimmed));
+    QString standard =
+        QDir::cleanPath(QDir::isAbsolutePath(trimmed) ? trimmed : QDir::current().absoluteFilePath(trimmed));
     // Resolve symbolic links where the folder exists; a missing folder compares by its clean path.
     const QString resolved = QFileInfo(standard).canonicalFilePath();
     return resolved.isEmpty() ? standard : resolved;

@@ -16,7 +16,10 @@ struct SourceControlAccount
     QString login;
     QDateTime connectedAt;
 
-    std::optional<SourceControlProvider> providerKind() const { return fromRaw<SourceControlProvider>(provider); }
+    std::optional<SourceControlProvider> providerKind() const
+    {
+        return fromRaw<SourceControlProvider>(provider);
+    }
     bool operator==(const SourceControlAccount&) const = default;
 };
 

@@ -22,8 +22,16 @@ class Writer
 public:
     explicit Writer(QByteArray& out) : m_out(out) {}
 
-    void open() { m_out.append('{'); m_first = true; }
-    void close() { m_out.append('}'); m_first = false; }
+    void open()
+    {
+        m_out.append('{');
+        m_first = true;
+    }
+    void close()
+    {
+        m_out.append('}');
+        m_first = false;
+    }
 
     void key(const char* name)
     {
@@ -58,8 +66,7 @@ public:
         key(name);
         m_out.append(value ? "true" : "false");
     }
-    template <typename Int>
-    void integer(const char* name, const std::optional<Int>& value)
+    template <typename Int> void integer(const char* name, const std::optional<Int>& value)
     {
         if (!value)
             return;
@@ -319,7 +326,8 @@ struct Values
     QUuid uuid(const JsonPlace& at)
     {
         const auto s = c.readString(at);
-        const QUuid id = s.size == 36 && !s.escaped ? QUuid::fromString(QLatin1StringView(s.body, s.size)) : QUuid();
+        const QUuid id =
+            s.size == 36 && !s.escaped ? QUuid::fromString(QLatin1StringView(s.body, s.size)) : QUuid();
         if (id.isNull())
             c.fail(at, QStringLiteral("expected a UUID string"));
         return id;
@@ -328,18 +336,33 @@ struct Values
 
 OperationRecord readOperation(StoreJsonCursor& c, const JsonPlace& place)
 {
-    static constexpr std::array<const char*, 7> names{"id", "command", "log", "exitCode", "startedAt", "finishedAt", "kindRaw"};
+    static constexpr std::array<const char*, 7> names{"id",        "command",    "log",    "exitCode",
+                                                      "startedAt", "finishedAt", "kindRaw"};
     OperationRecord op;
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
         switch (field) {
-        case 0: op.id = v.uuid(at); break;
-        case 1: op.command = v.string(at); break;
-        case 2: op.log = v.text(at); break;
-        case 3: op.exitCode = v.int32(at); break;
-        case 4: op.startedAt = v.date(at); break;
-        case 5: op.finishedAt = v.date(at); break;
-        case 6: op.kindRaw = v.string(at); break;
+        case 0:
+            op.id = v.uuid(at);
+            break;
+        case 1:
+            op.command = v.string(at);
+            break;
+        case 2:
+            op.log = v.text(at);
+            break;
+        case 3:
+            op.exitCode = v.int32(at);
+            break;
+        case 4:
+            op.startedAt = v.date(at);
+            break;
+        case 5:
+            op.finishedAt = v.date(at);
+            break;
+        case 6:
+            op.kindRaw = v.string(at);
+            break;
         }
     });
     requireMembers(c, place, names, seen, bits({0, 1, 4, 6}));
@@ -348,20 +371,36 @@ OperationRecord readOperation(StoreJsonCursor& c, const JsonPlace& place)
 
 DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
 {
-    static constexpr std::array<const char*, 8> names{"id", "startedAt", "finishedAt", "status", "log",
-                                                      "forgeDeploymentId", "serverName", "siteName"};
+    static constexpr std::array<const char*, 8> names{"id",  "startedAt",         "finishedAt", "status",
+                                                      "log", "forgeDeploymentId", "serverName", "siteName"};
     DeploymentRecord d;
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
         switch (field) {
-        case 0: d.id = v.uuid(at); break;
-        case 1: d.startedAt = v.date(at); break;
-        case 2: d.finishedAt = v.date(at); break;
-        case 3: d.status = v.string(at); break;
-        case 4: d.log = v.text(at); break;
-        case 5: d.forgeDeploymentId = v.integer(at); break;
-        case 6: d.serverName = v.string(at); break;
-        case 7: d.siteName = v.string(at); break;
+        case 0:
+            d.id = v.uuid(at);
+            break;
+        case 1:
+            d.startedAt = v.date(at);
+            break;
+        case 2:
+            d.finishedAt = v.date(at);
+            break;
+        case 3:
+            d.status = v.string(at);
+            break;
+        case 4:
+            d.log = v.text(at);
+            break;
+        case 5:
+            d.forgeDeploymentId = v.integer(at);
+            break;
+        case 6:
+            d.serverName = v.string(at);
+            break;
+        case 7:
+            d.siteName = v.string(at);
+            break;
         }
     });
     requireMembers(c, place, names, seen, bits({0, 1, 3, 6, 7}));
@@ -370,37 +409,100 @@ DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
 
 SiteRecord readSite(StoreJsonCursor& c, const JsonPlace& place)
 {
-    static constexpr std::array<const char*, 24> names{
-        "id",          "name",          "path",           "createdAt",       "phpSourceRaw",      "managedPHPVersion",
-        "herdLinked",  "localPort",     "githubRepo",     "forgeServerId",   "forgeSiteId",       "forgeHostId",
-        "cloudAppId",  "cloudEnvId",    "cloudHostId",    "cloudURL",        "usesSSG",           "staticHostKind",
-        "staticHostSiteId", "staticHostURL", "lastStaticBuildAt", "notes",   "operations",        "deployments"};
+    static constexpr std::array<const char*, 24> names{"id",
+                                                       "name",
+                                                       "path",
+                                                       "createdAt",
+                                                       "phpSourceRaw",
+                                                       "managedPHPVersion",
+                                                       "herdLinked",
+                                                       "localPort",
+                                                       "githubRepo",
+                                                       "forgeServerId",
+                                                       "forgeSiteId",
+                                                       "forgeHostId",
+                                                       "cloudAppId",
+                                                       "cloudEnvId",
+                                                       "cloudHostId",
+                                                       "cloudURL",
+                                                       "usesSSG",
+                                                       "staticHostKind",
+                                                       "staticHostSiteId",
+                                                       "staticHostURL",
+                                                       "lastStaticBuildAt",
+                                                       "notes",
+                                                       "operations",
+                                                       "deployments"};
     SiteRecord s;
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
         switch (field) {
-        case 0: s.id = v.uuid(at); break;
-        case 1: s.name = v.string(at); break;
-        case 2: s.path = v.string(at); break;
-        case 3: s.createdAt = v.date(at); break;
-        case 4: s.phpSourceRaw = v.string(at); break;
-        case 5: s.managedPHPVersion = v.string(at); break;
-        case 6: s.herdLinked = v.boolean(at); break;
-        case 7: s.localPort = v.int32(at); break;
-        case 8: s.githubRepo = v.string(at); break;
-        case 9: s.forgeServerId = v.integer(at); break;
-        case 10: s.forgeSiteId = v.integer(at); break;
-        case 11: s.forgeHostId = v.uuid(at); break;
-        case 12: s.cloudAppId = v.string(at); break;
-        case 13: s.cloudEnvId = v.string(at); break;
-        case 14: s.cloudHostId = v.uuid(at); break;
-        case 15: s.cloudURL = v.string(at); break;
-        case 16: s.usesSSG = v.boolean(at); break;
-        case 17: s.staticHostKind = v.string(at); break;
-        case 18: s.staticHostSiteId = v.string(at); break;
-        case 19: s.staticHostURL = v.string(at); break;
-        case 20: s.lastStaticBuildAt = v.date(at); break;
-        case 21: s.notes = v.string(at); break;
+        case 0:
+            s.id = v.uuid(at);
+            break;
+        case 1:
+            s.name = v.string(at);
+            break;
+        case 2:
+            s.path = v.string(at);
+            break;
+        case 3:
+            s.createdAt = v.date(at);
+            break;
+        case 4:
+            s.phpSourceRaw = v.string(at);
+            break;
+        case 5:
+            s.managedPHPVersion = v.string(at);
+            break;
+        case 6:
+            s.herdLinked = v.boolean(at);
+            break;
+        case 7:
+            s.localPort = v.int32(at);
+            break;
+        case 8:
+            s.githubRepo = v.string(at);
+            break;
+        case 9:
+            s.forgeServerId = v.integer(at);
+            break;
+        case 10:
+            s.forgeSiteId = v.integer(at);
+            break;
+        case 11:
+            s.forgeHostId = v.uuid(at);
+            break;
+        case 12:
+            s.cloudAppId = v.string(at);
+            break;
+        case 13:
+            s.cloudEnvId = v.string(at);
+            break;
+        case 14:
+            s.cloudHostId = v.uuid(at);
+            break;
+        case 15:
+            s.cloudURL = v.string(at);
+            break;
+        case 16:
+            s.usesSSG = v.boolean(at);
+            break;
+        case 17:
+            s.staticHostKind = v.string(at);
+            break;
+        case 18:
+            s.staticHostSiteId = v.string(at);
+            break;
+        case 19:
+            s.staticHostURL = v.string(at);
+            break;
+        case 20:
+            s.lastStaticBuildAt = v.date(at);
+            break;
+        case 21:
+            s.notes = v.string(at);
+            break;
         case 22: {
             s.operations.clear();
             c.enterArray(at);
@@ -426,18 +528,30 @@ SiteRecord readSite(StoreJsonCursor& c, const JsonPlace& place)
 
 HostRecord readHost(StoreJsonCursor& c, const JsonPlace& place)
 {
-    static constexpr std::array<const char*, 6> names{"id", "providerRaw", "label", "createdAt", "lastVerifiedAt",
-                                                      "providerAccountID"};
+    static constexpr std::array<const char*, 6> names{"id",        "providerRaw",    "label",
+                                                      "createdAt", "lastVerifiedAt", "providerAccountID"};
     HostRecord h;
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
         switch (field) {
-        case 0: h.id = v.uuid(at); break;
-        case 1: h.providerRaw = v.string(at); break;
-        case 2: h.label = v.string(at); break;
-        case 3: h.createdAt = v.date(at); break;
-        case 4: h.lastVerifiedAt = v.date(at); break;
-        case 5: h.providerAccountID = v.string(at); break;
+        case 0:
+            h.id = v.uuid(at);
+            break;
+        case 1:
+            h.providerRaw = v.string(at);
+            break;
+        case 2:
+            h.label = v.string(at);
+            break;
+        case 3:
+            h.createdAt = v.date(at);
+            break;
+        case 4:
+            h.lastVerifiedAt = v.date(at);
+            break;
+        case 5:
+            h.providerAccountID = v.string(at);
+            break;
         }
     });
     requireMembers(c, place, names, seen, bits({0, 1, 2, 3}));
@@ -451,9 +565,15 @@ SourceControlAccount readAccount(StoreJsonCursor& c, const JsonPlace& place)
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
         switch (field) {
-        case 0: a.provider = v.string(at); break;
-        case 1: a.login = v.string(at); break;
-        case 2: a.connectedAt = v.date(at); break;
+        case 0:
+            a.provider = v.string(at);
+            break;
+        case 1:
+            a.login = v.string(at);
+            break;
+        case 2:
+            a.connectedAt = v.date(at);
+            break;
         }
     });
     requireMembers(c, place, names, seen, bits({0, 1, 2}));
@@ -474,7 +594,8 @@ QList<Record> readList(StoreJsonCursor& c, const JsonPlace& at, Read read)
 
 double toReferenceSeconds(const QDateTime& date)
 {
-    return static_cast<double>(date.toMSecsSinceEpoch()) / 1000.0 - static_cast<double>(kReferenceOffsetSeconds);
+    return static_cast<double>(date.toMSecsSinceEpoch()) / 1000.0 -
+           static_cast<double>(kReferenceOffsetSeconds);
 }
 
 QDateTime fromReferenceSeconds(double seconds)
@@ -537,9 +658,15 @@ StoreDocument decode(const QByteArray& bytes)
     StoreDocument document;
     const quint32 seen = readMembers(c, root, names, [&](std::size_t field, const JsonPlace& at) {
         switch (field) {
-        case 0: document.sites = readList<SiteRecord>(c, at, readSite); break;
-        case 1: document.hosts = readList<HostRecord>(c, at, readHost); break;
-        case 2: document.sourceControlAccounts = readList<SourceControlAccount>(c, at, readAccount); break;
+        case 0:
+            document.sites = readList<SiteRecord>(c, at, readSite);
+            break;
+        case 1:
+            document.hosts = readList<HostRecord>(c, at, readHost);
+            break;
+        case 2:
+            document.sourceControlAccounts = readList<SourceControlAccount>(c, at, readAccount);
+            break;
         }
     });
     requireMembers(c, root, names, seen, bits({0, 1}));

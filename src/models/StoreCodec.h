@@ -46,8 +46,14 @@ StoreDocument decode(const QByteArray& bytes);
 // The same over the shared records.
 StoreDocument records(const StoreSnapshot& snapshot);
 StoreSnapshot objects(const StoreDocument& document);
-inline QByteArray encode(const StoreSnapshot& snapshot) { return encode(records(snapshot)); }
-inline StoreSnapshot decodeObjects(const QByteArray& bytes) { return objects(decode(bytes)); }
+inline QByteArray encode(const StoreSnapshot& snapshot)
+{
+    return encode(records(snapshot));
+}
+inline StoreSnapshot decodeObjects(const QByteArray& bytes)
+{
+    return objects(decode(bytes));
+}
 
 double toReferenceSeconds(const QDateTime& date);
 QDateTime fromReferenceSeconds(double seconds);

@@ -94,9 +94,11 @@ void StoreFile::keepAside(const QString& reason) const
     for (int n = 2; QFileInfo::exists(copy); ++n)
         copy = m_path + QStringLiteral(".unreadable-%1-%2").arg(stamp).arg(n);
     if (QFile::copy(m_path, copy))
-        qCWarning(halvikLog).noquote() << "Halvik store load failed: " + reason + " The unreadable file was kept as " + copy;
+        qCWarning(halvikLog).noquote()
+            << "Halvik store load failed: " + reason + " The unreadable file was kept as " + copy;
     else
-        qCWarning(halvikLog).noquote() << "Halvik store load failed: " + reason + " Copying it aside to " + copy + " failed too.";
+        qCWarning(halvikLog).noquote()
+            << "Halvik store load failed: " + reason + " Copying it aside to " + copy + " failed too.";
 }
 
 std::optional<QString> StoreFile::write()
@@ -125,8 +127,7 @@ std::optional<QString> StoreFile::write()
 
 namespace {
 
-template <typename Rec>
-QList<Rec> unionById(const QList<Rec>& mine, const QList<Rec>& theirs)
+template <typename Rec> QList<Rec> unionById(const QList<Rec>& mine, const QList<Rec>& theirs)
 {
     QSet<QUuid> ids;
     for (const auto& r : mine)
@@ -135,7 +136,8 @@ QList<Rec> unionById(const QList<Rec>& mine, const QList<Rec>& theirs)
     for (const auto& r : theirs)
         if (!ids.contains(r.id))
             out.append(r);
-    std::stable_sort(out.begin(), out.end(), [](const Rec& a, const Rec& b) { return a.startedAt < b.startedAt; });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Rec& a, const Rec& b) { return a.startedAt < b.startedAt; });
     return out;
 }
 
@@ -166,7 +168,8 @@ void StoreFile::apply(StoreDocument& document, const StoreChanges& changes)
         document.sites.insert(at, site);
     }
     if (!changes.removedSites.isEmpty())
-        document.sites.removeIf([&changes](const SiteRecord& s) { return changes.removedSites.contains(s.id); });
+        document.sites.removeIf(
+            [&changes](const SiteRecord& s) { return changes.removedSites.contains(s.id); });
 
     for (const HostRecord& host : changes.hosts) {
         auto it = std::find_if(document.hosts.begin(), document.hosts.end(),
@@ -181,17 +184,22 @@ void StoreFile::apply(StoreDocument& document, const StoreChanges& changes)
         document.hosts.insert(at, host);
     }
     if (!changes.removedHosts.isEmpty())
-        document.hosts.removeIf([&changes](const HostRecord& h) { return changes.removedHosts.contains(h.id); });
+        document.hosts.removeIf(
+            [&changes](const HostRecord& h) { return changes.removedHosts.contains(h.id); });
 
     auto& accounts = document.sourceControlAccounts;
     for (const SourceControlAccount& account : changes.accounts) {
-        accounts.removeIf([&account](const SourceControlAccount& a) { return a.provider == account.provider; });
+        accounts.removeIf(
+            [&account](const SourceControlAccount& a) { return a.provider == account.provider; });
         accounts.append(account);
     }
     if (!changes.removedAccounts.isEmpty())
-        accounts.removeIf([&changes](const SourceControlAccount& a) { return changes.removedAccounts.contains(a.provider); });
-    std::stable_sort(accounts.begin(), accounts.end(),
-                     [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
+        accounts.removeIf([&changes](const SourceControlAccount& a) {
+            return changes.removedAccounts.contains(a.provider);
+        });
+    std::stable_sort(
+        accounts.begin(), accounts.end(),
+        [](const SourceControlAccount& a, const SourceControlAccount& b) { return a.provider < b.provider; });
 }
 
 } // namespace halvik

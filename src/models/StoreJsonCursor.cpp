@@ -12,7 +12,8 @@ QString JsonPlace::text() const
 {
     QString prefix = parent ? parent->text() : QString();
     if (name)
-        return prefix.isEmpty() ? QString::fromUtf8(name) : prefix + QLatin1Char('.') + QString::fromUtf8(name);
+        return prefix.isEmpty() ? QString::fromUtf8(name)
+                                : prefix + QLatin1Char('.') + QString::fromUtf8(name);
     return prefix + QStringLiteral("[%1]").arg(index);
 }
 
@@ -53,13 +54,19 @@ StoreJsonCursor::Kind StoreJsonCursor::peek()
     if (m_p >= m_end)
         return Kind::end;
     switch (*m_p) {
-    case '{': return Kind::object;
-    case '[': return Kind::array;
-    case '"': return Kind::string;
+    case '{':
+        return Kind::object;
+    case '[':
+        return Kind::array;
+    case '"':
+        return Kind::string;
     case 't':
-    case 'f': return Kind::boolean;
-    case 'n': return Kind::null;
-    default: return Kind::number;
+    case 'f':
+        return Kind::boolean;
+    case 'n':
+        return Kind::null;
+    default:
+        return Kind::number;
     }
 }
 
@@ -124,7 +131,10 @@ bool StoreJsonCursor::nextKey(QByteArrayView& key, QByteArray& scratch)
     return true;
 }
 
-bool StoreJsonCursor::nextElement() { return nextMember(']'); }
+bool StoreJsonCursor::nextElement()
+{
+    return nextMember(']');
+}
 
 // Finds the closing quote of the string whose opening quote is at m_p.
 const char* StoreJsonCursor::scanString(bool& escaped)
@@ -248,12 +258,23 @@ void StoreJsonCursor::skipValue()
     static const JsonPlace nowhere{nullptr, "value", -1};
     switch (peek()) {
     case Kind::object:
-    case Kind::array: skipComposite(); break;
-    case Kind::string: readString(nowhere); break;
-    case Kind::number: readNumber(nowhere); break;
-    case Kind::boolean: readBool(nowhere); break;
-    case Kind::null: skipNull(); break;
-    case Kind::end: malformed();
+    case Kind::array:
+        skipComposite();
+        break;
+    case Kind::string:
+        readString(nowhere);
+        break;
+    case Kind::number:
+        readNumber(nowhere);
+        break;
+    case Kind::boolean:
+        readBool(nowhere);
+        break;
+    case Kind::null:
+        skipNull();
+        break;
+    case Kind::end:
+        malformed();
     }
 }
 

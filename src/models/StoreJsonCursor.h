@@ -31,7 +31,16 @@ public:
         bool escaped = false;
         QString decode() const;
     };
-    enum class Kind { object, array, string, number, boolean, null, end };
+    enum class Kind
+    {
+        object,
+        array,
+        string,
+        number,
+        boolean,
+        null,
+        end
+    };
 
     explicit StoreJsonCursor(const QByteArray& bytes);
 

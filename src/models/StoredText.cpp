@@ -74,7 +74,10 @@ bool StoredText::operator==(const StoredText& other) const
 
 namespace {
 
-bool isLowSurrogate(QChar c) { return c.isLowSurrogate(); }
+bool isLowSurrogate(QChar c)
+{
+    return c.isLowSurrogate();
+}
 
 } // namespace
 
@@ -133,13 +136,27 @@ void appendEscaped(QByteArray& out, const char* text, qsizetype size)
         out.append(text + runStart, i - runStart);
         runStart = i + 1;
         switch (c) {
-        case '"': out.append("\\\"", 2); break;
-        case '\\': out.append("\\\\", 2); break;
-        case '\n': out.append("\\n", 2); break;
-        case '\r': out.append("\\r", 2); break;
-        case '\t': out.append("\\t", 2); break;
-        case '\b': out.append("\\b", 2); break;
-        case '\f': out.append("\\f", 2); break;
+        case '"':
+            out.append("\\\"", 2);
+            break;
+        case '\\':
+            out.append("\\\\", 2);
+            break;
+        case '\n':
+            out.append("\\n", 2);
+            break;
+        case '\r':
+            out.append("\\r", 2);
+            break;
+        case '\t':
+            out.append("\\t", 2);
+            break;
+        case '\b':
+            out.append("\\b", 2);
+            break;
+        case '\f':
+            out.append("\\f", 2);
+            break;
         default: {
             const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF]};
             out.append(escape, 6);
@@ -197,14 +214,30 @@ bool decodeBody(const char* body, qsizetype size, QString& out)
             return false;
         const char kind = *p++;
         switch (kind) {
-        case '"': out.append(QLatin1Char('"')); break;
-        case '\\': out.append(QLatin1Char('\\')); break;
-        case '/': out.append(QLatin1Char('/')); break;
-        case 'n': out.append(QLatin1Char('\n')); break;
-        case 'r': out.append(QLatin1Char('\r')); break;
-        case 't': out.append(QLatin1Char('\t')); break;
-        case 'b': out.append(QLatin1Char('\b')); break;
-        case 'f': out.append(QLatin1Char('\f')); break;
+        case '"':
+            out.append(QLatin1Char('"'));
+            break;
+        case '\\':
+            out.append(QLatin1Char('\\'));
+            break;
+        case '/':
+            out.append(QLatin1Char('/'));
+            break;
+        case 'n':
+            out.append(QLatin1Char('\n'));
+            break;
+        case 'r':
+            out.append(QLatin1Char('\r'));
+            break;
+        case 't':
+            out.append(QLatin1Char('\t'));
+            break;
+        case 'b':
+            out.append(QLatin1Char('\b'));
+            break;
+        case 'f':
+            out.append(QLatin1Char('\f'));
+            break;
         case 'u': {
             char16_t unit = 0;
             if (!readHex4(p, end, unit))

@@ -54,9 +54,15 @@ QStringList splitExec(const QString& exec)
 
 } // namespace
 
-bool isDesktopFile(const QString& path) { return path.endsWith(QLatin1String(".desktop")); }
+bool isDesktopFile(const QString& path)
+{
+    return path.endsWith(QLatin1String(".desktop"));
+}
 
-QString name(const QString& desktopFile) { return entryValue(desktopFile, QStringLiteral("Name")); }
+QString name(const QString& desktopFile)
+{
+    return entryValue(desktopFile, QStringLiteral("Name"));
+}
 
 QString applicationName(const QString& path)
 {
@@ -74,8 +80,8 @@ QStringList commandLine(const QString& desktopFile, const QString& target)
     QStringList out;
     bool placed = false;
     for (const QString& part : splitExec(entryValue(desktopFile, QStringLiteral("Exec")))) {
-        if (part == QLatin1String("%f") || part == QLatin1String("%F") || part == QLatin1String("%u")
-            || part == QLatin1String("%U")) {
+        if (part == QLatin1String("%f") || part == QLatin1String("%F") || part == QLatin1String("%u") ||
+            part == QLatin1String("%U")) {
             out << target;
             placed = true;
         } else if (part.size() == 2 && part.startsWith(u'%')) {
@@ -96,7 +102,8 @@ bool launch(const QString& editor, const QString& folder)
         return !command.isEmpty() && QProcess::startDetached(command.first(), command.mid(1));
     }
     if (editor.endsWith(QLatin1String(".app")))
-        return QProcess::startDetached(QStringLiteral("/usr/bin/open"), {QStringLiteral("-a"), editor, folder});
+        return QProcess::startDetached(QStringLiteral("/usr/bin/open"),
+                                       {QStringLiteral("-a"), editor, folder});
     return QProcess::startDetached(editor, {folder});
 }
 

@@ -19,7 +19,8 @@ FileLock::FileLock(const QString& path)
     const QByteArray native = QFile::encodeName(path);
     m_fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) {
-        m_error = QStringLiteral("Couldn’t open the lock file %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        m_error = QStringLiteral("Couldn’t open the lock file %1: %2")
+                      .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
     int result;
@@ -27,7 +28,8 @@ FileLock::FileLock(const QString& path)
         result = ::flock(m_fd, LOCK_EX);
     while (result != 0 && errno == EINTR);
     if (result != 0)
-        m_error = QStringLiteral("Couldn’t lock %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        m_error =
+            QStringLiteral("Couldn’t lock %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
 }
 
 FileLock::~FileLock()
@@ -40,7 +42,9 @@ FileLock::~FileLock()
 
 FileStamp FileStamp::of(const QString& path)
 {
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &info) != 0)
         return {};
     FileStamp stamp;

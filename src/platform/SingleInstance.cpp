@@ -28,7 +28,10 @@ QString userId()
 
 } // namespace
 
-SingleInstance::SingleInstance(QString serverPath, QObject* parent) : QObject(parent), m_path(std::move(serverPath)) {}
+SingleInstance::SingleInstance(QString serverPath, QObject* parent)
+    : QObject(parent), m_path(std::move(serverPath))
+{
+}
 
 SingleInstance::~SingleInstance()
 {

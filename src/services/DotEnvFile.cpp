@@ -27,7 +27,8 @@ std::optional<QStringView> assignment(QStringView line)
     line = trimBlanks(line);
     if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
         return std::nullopt;
-    if (line.first(std::min<qsizetype>(7, line.size())).compare(QLatin1String("export "), Qt::CaseInsensitive) == 0)
+    if (line.first(std::min<qsizetype>(7, line.size()))
+            .compare(QLatin1String("export "), Qt::CaseInsensitive) == 0)
         line = trimBlanks(line.sliced(7));
     return line;
 }
@@ -113,7 +114,8 @@ QString render(const QList<Entry>& variables)
     static const QRegularExpression needsQuotes(QStringLiteral("[\\s#\"'\\\\]"),
                                                 QRegularExpression::UseUnicodePropertiesOption);
     QList<Entry> sorted = variables;
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const Entry& a, const Entry& b) { return a.key < b.key; });
 
     QStringList lines;
     for (const Entry& variable : sorted) {

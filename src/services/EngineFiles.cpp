@@ -24,7 +24,10 @@ Json configJson(const QString& configFolder)
     return json.is_object() ? json : Json::object();
 }
 
-QString text(const Json& value) { return QString::fromStdString(value.get<std::string>()); }
+QString text(const Json& value)
+{
+    return QString::fromStdString(value.get<std::string>());
+}
 
 } // namespace
 
@@ -60,7 +63,8 @@ std::optional<QString> linkedName(const QString& configFolder, const QString& pa
 {
     const QDir sites(configFolder + QStringLiteral("/Sites"));
     const QString wanted = standardized(path);
-    for (const QFileInfo& entry : sites.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+    for (const QFileInfo& entry :
+         sites.entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
         if (!entry.isSymLink())
             continue;
         // Qt resolves a relative destination against the Sites folder.
@@ -92,7 +96,8 @@ QStringList nginxErrorTail(const QString& logFolder, int lines)
 {
     QFileInfo newest;
     for (const QFileInfo& entry : QDir(logFolder).entryInfoList(QDir::Files)) {
-        if (!entry.fileName().contains(QLatin1String("nginx")) || !entry.fileName().contains(QLatin1String("error")))
+        if (!entry.fileName().contains(QLatin1String("nginx")) ||
+            !entry.fileName().contains(QLatin1String("error")))
             continue;
         if (!newest.exists() || entry.lastModified() > newest.lastModified())
             newest = entry;

@@ -7,7 +7,11 @@ namespace halvik {
 class HerdError : public HalvikError
 {
 public:
-    enum class Case { cliMissing, commandFailed };
+    enum class Case
+    {
+        cliMissing,
+        commandFailed
+    };
 
     // `name` is "Herd" or "Valet".
     static HerdError cliMissing(const QString& name)

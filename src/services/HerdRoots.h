@@ -9,8 +9,8 @@ namespace halvik {
 // build a fake machine below one folder and point the service at it.
 struct HerdRoots
 {
-    QString home;                // the user's home folder
-    QString applications;        // where a Herd application bundle is installed
+    QString home;                 // the user's home folder
+    QString applications;         // where a Herd application bundle is installed
     QStringList homebrewPrefixes; // Homebrew prefixes, Apple silicon first
     QStringList systemBinFolders; // Linux package-manager executables (php, php8.2, composer)
 
@@ -25,7 +25,8 @@ struct HerdRoots
     // Where global Composer packages put their executables, old layout first.
     QStringList composerVendorBins() const
     {
-        return {home + QStringLiteral("/.composer/vendor/bin"), home + QStringLiteral("/.config/composer/vendor/bin")};
+        return {home + QStringLiteral("/.composer/vendor/bin"),
+                home + QStringLiteral("/.config/composer/vendor/bin")};
     }
     QStringList homebrewBins() const;
 };

@@ -148,7 +148,10 @@ QString HerdService::configFolder() const
     return m_roots.valetConfig();
 }
 
-QString HerdService::tld() const { return EngineFiles::tld(configFolder()); }
+QString HerdService::tld() const
+{
+    return EngineFiles::tld(configFolder());
+}
 
 QString HerdService::slug(const QString& name)
 {
@@ -162,7 +165,10 @@ QString HerdService::slug(const QString& name)
     return out;
 }
 
-QString HerdService::domain(const QString& name) const { return slug(name) + QLatin1Char('.') + tld(); }
+QString HerdService::domain(const QString& name) const
+{
+    return slug(name) + QLatin1Char('.') + tld();
+}
 
 QString HerdService::domain(const Site& site) const
 {
@@ -178,7 +184,8 @@ std::optional<QString> HerdService::linkedName(const QString& path) const
 
 bool HerdService::isSecured(const QString& name) const
 {
-    return QFileInfo::exists(configFolder() + QStringLiteral("/Certificates/") + domain(name) + QStringLiteral(".crt"));
+    return QFileInfo::exists(configFolder() + QStringLiteral("/Certificates/") + domain(name) +
+                             QStringLiteral(".crt"));
 }
 
 bool HerdService::isParked(const QString& path) const
@@ -192,7 +199,8 @@ std::optional<QUrl> HerdService::envAppURL(const QString& folder)
 {
     std::optional<QString> value;
     try {
-        value = DotEnvFile::value(QStringLiteral("APP_URL"), DotEnvFile::entries(DotEnvFile::load(folder + QStringLiteral("/.env"))));
+        value = DotEnvFile::value(QStringLiteral("APP_URL"),
+                                  DotEnvFile::entries(DotEnvFile::load(folder + QStringLiteral("/.env"))));
     } catch (const HalvikError&) {
         return std::nullopt; // no readable .env: no URL of its own
     }
@@ -211,7 +219,8 @@ std::optional<QUrl> HerdService::siteURL(const Site& site, std::optional<bool> s
     // A certificate is looked up under the host as it stands: a host is already a domain,
     // and slugging it again would drop its dots.
     const auto hasCertificate = [this](const QString& host) {
-        return QFileInfo::exists(configFolder() + QStringLiteral("/Certificates/") + host + QStringLiteral(".crt"));
+        return QFileInfo::exists(configFolder() + QStringLiteral("/Certificates/") + host +
+                                 QStringLiteral(".crt"));
     };
     if (auto url = envAppURL(site.path()); url && !isLoopbackHost(url->host())) {
         if (secure)

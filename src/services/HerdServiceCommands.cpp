@@ -57,7 +57,8 @@ QCoro::Task<> HerdService::isolate(QString sitePath, QString version)
     arguments << isolateArgument(version);
     co_await runTool(sitePath, arguments);
     // The engine writes its nginx file in its own time; until then the request stands.
-    const QString name = linkedName(sitePath).value_or(QFileInfo(EngineFiles::standardized(sitePath)).fileName());
+    const QString name =
+        linkedName(sitePath).value_or(QFileInfo(EngineFiles::standardized(sitePath)).fileName());
     m_pendingIsolate.insert(slug(name), PHPDiscovery::normalizedVersion(version));
     Q_EMIT changed();
 }
@@ -89,7 +90,8 @@ std::optional<QString> HerdService::isolatedExecutable(const QString& version) c
     for (QChar c : version)
         if (c.isDigit())
             digits += c;
-    QStringList candidates{m_supportPath.value_or(m_roots.herdSupport()) + QStringLiteral("/bin/php") + digits};
+    QStringList candidates{m_supportPath.value_or(m_roots.herdSupport()) + QStringLiteral("/bin/php") +
+                           digits};
     for (const QString& prefix : m_roots.homebrewPrefixes)
         candidates << prefix + QStringLiteral("/opt/php@") + version + QStringLiteral("/bin/php");
     return PHPDiscovery::firstExecutable(candidates);
@@ -97,7 +99,8 @@ std::optional<QString> HerdService::isolatedExecutable(const QString& version) c
 
 std::optional<ResolvedPHP> HerdService::phpForSite(const Site& site) const
 {
-    const QString name = linkedName(site.path()).value_or(QFileInfo(EngineFiles::standardized(site.path())).fileName());
+    const QString name =
+        linkedName(site.path()).value_or(QFileInfo(EngineFiles::standardized(site.path())).fileName());
     return resolvePHP(name, domain(site));
 }
 
@@ -117,7 +120,8 @@ std::optional<ResolvedPHP> HerdService::resolvePHP(const QString& name, const QS
             return ResolvedPHP{*path, version, ResolvedPHPSource::isolated};
     }
     if (m_globalPHPPath)
-        return ResolvedPHP{*m_globalPHPPath, m_globalPHPVersion.value_or(QString()), ResolvedPHPSource::herdGlobal};
+        return ResolvedPHP{*m_globalPHPPath, m_globalPHPVersion.value_or(QString()),
+                           ResolvedPHPSource::herdGlobal};
     return std::nullopt;
 }
 

@@ -9,7 +9,11 @@
 namespace halvik {
 
 // The serving engine a site can live under.
-enum class LocalDevEngine { herd, valet };
+enum class LocalDevEngine
+{
+    herd,
+    valet
+};
 
 constexpr auto enumCases(std::type_identity<LocalDevEngine>)
 {
@@ -18,7 +22,10 @@ constexpr auto enumCases(std::type_identity<LocalDevEngine>)
 }
 
 // The engine's name as people read it (its title; the command line calls it so).
-inline QString engineDisplayName(LocalDevEngine engine) { return title(engine); }
+inline QString engineDisplayName(LocalDevEngine engine)
+{
+    return title(engine);
+}
 
 // One PHP executable the engine (or the package manager behind it) provides.
 struct HerdPHP
@@ -29,7 +36,13 @@ struct HerdPHP
     bool operator==(const HerdPHP&) const = default;
 };
 
-enum class ResolvedPHPSource { isolated, herdGlobal, managed, system };
+enum class ResolvedPHPSource
+{
+    isolated,
+    herdGlobal,
+    managed,
+    system
+};
 
 constexpr auto enumCases(std::type_identity<ResolvedPHPSource>)
 {

@@ -10,8 +10,8 @@ bool LocalTlsTrust::isLocalHost(const QString& host)
     // A URL's IPv6 host may arrive bracketed.
     if (lower.startsWith(QLatin1Char('[')) && lower.endsWith(QLatin1Char(']')))
         lower = lower.mid(1, lower.size() - 2);
-    return lower.endsWith(QLatin1String(".test")) || lower == QLatin1String("localhost")
-           || lower.startsWith(QLatin1String("127.")) || lower == QLatin1String("::1");
+    return lower.endsWith(QLatin1String(".test")) || lower == QLatin1String("localhost") ||
+           lower.startsWith(QLatin1String("127.")) || lower == QLatin1String("::1");
 }
 
 void LocalTlsTrust::attach(QNetworkReply* reply)

@@ -14,7 +14,8 @@ QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, Sit
         request.setActive(operation);
 
     auto sink = OperationLogSink::forOperation(operation);
-    ProcessRunner::OutputCallback forward = [sink, lines = std::move(request.lines)](const ProcessOutput& out) {
+    ProcessRunner::OutputCallback forward = [sink,
+                                             lines = std::move(request.lines)](const ProcessOutput& out) {
         sink->append(out.line);
         if (lines)
             lines(out);

@@ -49,7 +49,10 @@ void OperationLogSink::append(const QString& line)
     }
 }
 
-void OperationLogSink::flush() { publishPending(true); }
+void OperationLogSink::flush()
+{
+    publishPending(true);
+}
 
 qsizetype OperationLogSink::lineCount() const
 {

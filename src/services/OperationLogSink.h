@@ -47,7 +47,7 @@ private:
     Publisher m_publisher;
 
     mutable QMutex m_lock;
-    QString m_pending;           // guarded
+    QString m_pending;            // guarded
     qsizetype m_pendingLines = 0; // guarded
     qsizetype m_lines = 0;        // guarded
     bool m_scheduled = false;     // guarded

@@ -32,7 +32,8 @@ qsizetype incompleteUtf8Tail(QByteArrayView data)
 // Decodes `bytes` into `out`, reusing its storage. False when they are not valid in `encoding`.
 bool decodeInto(QString& out, QByteArrayView bytes, QStringConverter::Encoding encoding)
 {
-    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QStringDecoder decoder(encoding,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     out.resize(bytes.size()); // UTF-16 never needs more units than the input has bytes
     const QChar* end = decoder.appendToBuffer(out.data(), bytes);
     out.resize(end - out.constData());

@@ -30,8 +30,8 @@ void OutputText::append(QByteArrayView bytes, Encoding encoding)
     if (!m_data)
         m_data = std::make_shared<Data>();
     Data& data = *m_data;
-    if (data.pieces.isEmpty() || data.pieces.last().encoding != encoding
-        || data.pieces.last().bytes.capacity() - data.pieces.last().bytes.size() < bytes.size()) {
+    if (data.pieces.isEmpty() || data.pieces.last().encoding != encoding ||
+        data.pieces.last().bytes.capacity() - data.pieces.last().bytes.size() < bytes.size()) {
         QByteArray piece;
         piece.reserve(std::max(bytes.size(), std::min(data.size, largestPiece)));
         data.pieces.append({std::move(piece), encoding});
@@ -40,7 +40,10 @@ void OutputText::append(QByteArrayView bytes, Encoding encoding)
     data.size += bytes.size();
 }
 
-bool OutputText::isEmpty() const { return !m_data || m_data->size == 0; }
+bool OutputText::isEmpty() const
+{
+    return !m_data || m_data->size == 0;
+}
 
 const QString& OutputText::text() const
 {
@@ -53,8 +56,9 @@ const QString& OutputText::text() const
         data.text.resize(data.size);
         QChar* out = data.text.data();
         for (const Piece& piece : std::as_const(data.pieces)) {
-            QStringDecoder decoder(piece.encoding == Encoding::utf8 ? QStringConverter::Utf8 : QStringConverter::Latin1,
-                                   QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+            QStringDecoder decoder(
+                piece.encoding == Encoding::utf8 ? QStringConverter::Utf8 : QStringConverter::Latin1,
+                QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
             out = decoder.appendToBuffer(out, piece.bytes);
         }
         data.text.resize(out - data.text.constData());

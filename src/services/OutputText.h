@@ -15,7 +15,11 @@ namespace halvik {
 class OutputText
 {
 public:
-    enum class Encoding { utf8, latin1 };
+    enum class Encoding
+    {
+        utf8,
+        latin1
+    };
 
     OutputText() = default;
 

@@ -28,7 +28,8 @@ QList<HerdPHP> herdBinaries(const QString& binFolder)
     QList<HerdPHP> found;
     const QDir folder(binFolder);
     for (const QString& name : folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
-        if (!name.startsWith(QLatin1String("php")) || name.contains(QLatin1String("fpm")) || name == QLatin1String("php"))
+        if (!name.startsWith(QLatin1String("php")) || name.contains(QLatin1String("fpm")) ||
+            name == QLatin1String("php"))
             continue;
         const QString path = folder.filePath(name);
         if (!isExecutableFile(path))
@@ -87,7 +88,8 @@ QList<HerdPHP> versionedExecutables(const QStringList& binFolders)
 
 void sortByVersion(QList<HerdPHP>& list)
 {
-    std::stable_sort(list.begin(), list.end(), [](const HerdPHP& a, const HerdPHP& b) { return a.version > b.version; });
+    std::stable_sort(list.begin(), list.end(),
+                     [](const HerdPHP& a, const HerdPHP& b) { return a.version > b.version; });
 }
 
 QString normalizedVersion(const QString& version)

@@ -47,7 +47,11 @@ struct ProcessResult
 // One complete line of one stream, without its terminator.
 struct ProcessOutput
 {
-    enum class Stream { stdout, stderr };
+    enum class Stream
+    {
+        stdout,
+        stderr
+    };
 
     Stream stream = Stream::stdout;
     QString line;

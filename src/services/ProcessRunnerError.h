@@ -7,7 +7,12 @@ namespace halvik {
 class ProcessRunnerError : public HalvikError
 {
 public:
-    enum class Case { executableMissing, failedToStart, cancelled };
+    enum class Case
+    {
+        executableMissing,
+        failedToStart,
+        cancelled
+    };
 
     static ProcessRunnerError executableMissing(const QString& path)
     {
@@ -17,7 +22,10 @@ public:
     {
         return {Case::failedToStart, QStringLiteral("Failed to start process: ") + detail};
     }
-    static ProcessRunnerError cancelled() { return {Case::cancelled, QStringLiteral("Process was cancelled")}; }
+    static ProcessRunnerError cancelled()
+    {
+        return {Case::cancelled, QStringLiteral("Process was cancelled")};
+    }
 
     Case kind() const { return m_case; }
     bool isCancelled() const { return m_case == Case::cancelled; }

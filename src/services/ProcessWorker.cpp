@@ -15,7 +15,8 @@ void ProcessRunState::requestTermination()
     QMutexLocker lock(&mutex);
     if (worker) {
         // Posted while the lock keeps the worker alive; Qt drops it if the worker dies first.
-        QMetaObject::invokeMethod(worker, [w = worker] { w->terminate(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker, [w = worker] { w->terminate(); }, Qt::QueuedConnection);
     }
 }
 

@@ -13,7 +13,8 @@ QStringList QuillmarSiteDiscovery::discover(const QString& folder)
     const QDir parent(folder);
     for (const QFileInfo& entry : parent.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString path = entry.absoluteFilePath();
-        if (QFileInfo(path + QStringLiteral("/keffin")).isFile() && QFileInfo(path + QStringLiteral("/composer.json")).isFile())
+        if (QFileInfo(path + QStringLiteral("/keffin")).isFile() &&
+            QFileInfo(path + QStringLiteral("/composer.json")).isFile())
             sites << QDir::cleanPath(path);
     }
     return sites;

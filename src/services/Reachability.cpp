@@ -19,7 +19,8 @@ QString Reachability::summary() const
             .arg(m_status)
             .arg(m_serverHeader ? QStringLiteral(", ") + *m_serverHeader : QString());
     case Case::appError:
-        return QStringLiteral("Served, but the app returned HTTP %1 — open it to see the error").arg(m_status);
+        return QStringLiteral("Served, but the app returned HTTP %1 — open it to see the error")
+            .arg(m_status);
     case Case::gateway:
         return QStringLiteral("Web server up, PHP not answering (HTTP %1)").arg(m_status);
     case Case::unreachable:

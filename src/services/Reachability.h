@@ -10,7 +10,16 @@ namespace halvik {
 class Reachability
 {
 public:
-    enum class Case { server, appError, gateway, unreachable, unknown, checking, notRunning };
+    enum class Case
+    {
+        server,
+        appError,
+        gateway,
+        unreachable,
+        unknown,
+        checking,
+        notRunning
+    };
 
     Reachability() = default; // unknown
     static Reachability server(int status, std::optional<QString> serverHeader = std::nullopt)
@@ -22,7 +31,10 @@ public:
         return {Case::appError, status, std::move(serverHeader), {}};
     }
     static Reachability gateway(int status) { return {Case::gateway, status, std::nullopt, {}}; }
-    static Reachability unreachable(QString reason) { return {Case::unreachable, 0, std::nullopt, std::move(reason)}; }
+    static Reachability unreachable(QString reason)
+    {
+        return {Case::unreachable, 0, std::nullopt, std::move(reason)};
+    }
     static Reachability unknown() { return {}; }
     static Reachability checking() { return {Case::checking, 0, std::nullopt, {}}; }
     static Reachability notRunning() { return {Case::notRunning, 0, std::nullopt, {}}; }

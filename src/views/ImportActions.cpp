@@ -6,8 +6,8 @@
 #include "SitesPage.h"
 
 #include "app/ImportAllModel.h"
-#include "app/SiteImporter.h"
 #include "app/ImportSiteModel.h"
+#include "app/SiteImporter.h"
 
 #include <QAction>
 #include <QToolBar>

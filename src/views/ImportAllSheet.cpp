@@ -99,7 +99,8 @@ void ImportAllSheet::sync()
             text += QStringLiteral("\nAlready in Halvik as “") + *site.existingName + QStringLiteral("”");
         auto* item = new QListWidgetItem(text, m_list);
         item->setData(Qt::UserRole, site.path);
-        item->setFlags(site.isAlreadyInHalvik() ? Qt::ItemIsUserCheckable : Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+        item->setFlags(site.isAlreadyInHalvik() ? Qt::ItemIsUserCheckable
+                                                : Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
         item->setCheckState(m_model.isSelected(site.path) ? Qt::Checked : Qt::Unchecked);
     }
     m_import->setText(m_model.importTitle());

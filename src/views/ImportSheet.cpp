@@ -25,7 +25,8 @@ ImportSheet::ImportSheet(ImportSiteModel& model, QWidget* parent) : QDialog(pare
     big.setPointSizeF(big.pointSizeF() * 1.3);
     big.setBold(true);
     title->setFont(big);
-    auto* explanation = new QLabel(QStringLiteral("Point Halvik at a folder that already has Quillmar installed."));
+    auto* explanation =
+        new QLabel(QStringLiteral("Point Halvik at a folder that already has Quillmar installed."));
     explanation->setWordWrap(true);
 
     m_name = new QLineEdit;

@@ -26,8 +26,9 @@ namespace halvik::views {
 namespace {
 
 // Commands that act on the selected site and need exactly one.
-const QStringList kSingleSiteCommands{MenuCommand::openSite, MenuCommand::openControlPanel, MenuCommand::showInFileManager,
-                                      MenuCommand::openInEditor, MenuCommand::createUser, MenuCommand::cloneSite,
+const QStringList kSingleSiteCommands{MenuCommand::openSite,          MenuCommand::openControlPanel,
+                                      MenuCommand::showInFileManager, MenuCommand::openInEditor,
+                                      MenuCommand::createUser,        MenuCommand::cloneSite,
                                       MenuCommand::toggleServe};
 
 QWidget* emptySection(const QString& title, QWidget* parent)
@@ -55,7 +56,8 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);
     for (SidebarSection section : allCases<SidebarSection>())
-        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage : emptySection(title(section), m_pages));
+        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage
+                                                            : emptySection(title(section), m_pages));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);
@@ -73,7 +75,8 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     buildMenus();
     connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
     connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
-    connect(&services, &AppServices::selectedSectionChanged, this, [this] { showSection(m_services.selectedSection()); });
+    connect(&services, &AppServices::selectedSectionChanged, this,
+            [this] { showSection(m_services.selectedSection()); });
     connect(m_sitesPage, &SitesPage::contextMenuRequested, this, &MainWindow::showSiteContextMenu);
     showSection(services.selectedSection());
     installImportActions(*this, services);
@@ -99,7 +102,8 @@ void MainWindow::buildSidebar()
     QTreeWidgetItem* local = group(QStringLiteral("Local"));
     QTreeWidgetItem* configuration = group(QStringLiteral("Configuration"));
     for (SidebarSection section : allCases<SidebarSection>()) {
-        auto* item = new QTreeWidgetItem(section == SidebarSection::sites ? local : configuration, {title(section)});
+        auto* item =
+            new QTreeWidgetItem(section == SidebarSection::sites ? local : configuration, {title(section)});
         item->setData(0, Qt::UserRole, static_cast<int>(section));
     }
     m_sidebar->expandAll();
@@ -109,12 +113,14 @@ void MainWindow::buildSidebar()
     });
 }
 
-QAction* MainWindow::addCommand(QMenu* menu, const QString& title, const QString& commandName, const QKeySequence& shortcut)
+QAction* MainWindow::addCommand(QMenu* menu, const QString& title, const QString& commandName,
+                                const QKeySequence& shortcut)
 {
     QAction* action = menu->addAction(title);
     action->setShortcut(shortcut);
     action->setObjectName(commandName);
-    connect(action, &QAction::triggered, this, [this, commandName] { m_services.commands().post(commandName); });
+    connect(action, &QAction::triggered, this,
+            [this, commandName] { m_services.commands().post(commandName); });
     m_actions.insert(commandName, action);
     return action;
 }
@@ -123,23 +129,29 @@ void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     addCommand(file, QStringLiteral("New Site…"), MenuCommand::newSite, QKeySequence(Qt::CTRL | Qt::Key_N));
-    addCommand(file, QStringLiteral("Import Existing…"), MenuCommand::importSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
+    addCommand(file, QStringLiteral("Import Existing…"), MenuCommand::importSite,
+               QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
     addCommand(file, QStringLiteral("Import All Quillmar Sites…"), MenuCommand::importAllSites);
     file->addSeparator();
     QAction* settings = file->addAction(QStringLiteral("Settings…"), QKeySequence::Preferences);
-    connect(settings, &QAction::triggered, this, [this] { settingsWindow()->show(); settingsWindow()->raise(); });
+    connect(settings, &QAction::triggered, this, [this] {
+        settingsWindow()->show();
+        settingsWindow()->raise();
+    });
     QAction* quit = file->addAction(QStringLiteral("Quit Halvik"), QKeySequence::Quit);
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
     QMenu* site = menuBar()->addMenu(QStringLiteral("&Site"));
-    addCommand(site, QStringLiteral("Open Site"), MenuCommand::openSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_O));
+    addCommand(site, QStringLiteral("Open Site"), MenuCommand::openSite,
+               QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_O));
     addCommand(site, QStringLiteral("Open Control Panel"), MenuCommand::openControlPanel);
     addCommand(site, PlatformTexts::showInFileManager(), MenuCommand::showInFileManager);
     addCommand(site, QStringLiteral("Open in Editor"), MenuCommand::openInEditor);
     site->addSeparator();
     addCommand(site, QStringLiteral("Create User…"), MenuCommand::createUser);
     site->addSeparator();
-    addCommand(site, QStringLiteral("Clone Site…"), MenuCommand::cloneSite, QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
+    addCommand(site, QStringLiteral("Clone Site…"), MenuCommand::cloneSite,
+               QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
     site->addSeparator();
     addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe);
     site->addSeparator();
@@ -156,7 +168,8 @@ void MainWindow::buildMenus()
         if (sites.size() == 1)
             fireAndForget(this, m_services.preferences().openInEditor(sites.first()->path()));
     });
-    setCommandHandler(MenuCommand::deleteSite, [this] { fireAndForget(this, m_services.promptDeleteSites(selectedSites())); });
+    setCommandHandler(MenuCommand::deleteSite,
+                      [this] { fireAndForget(this, m_services.promptDeleteSites(selectedSites())); });
 }
 
 void MainWindow::setCommandHandler(const QString& commandName, std::function<void()> handler)
@@ -193,11 +206,15 @@ void MainWindow::showSection(SidebarSection section)
 {
     m_pages->setCurrentIndex(static_cast<int>(section));
     for (QTreeWidgetItemIterator it(m_sidebar); *it; ++it)
-        if ((*it)->data(0, Qt::UserRole).isValid() && (*it)->data(0, Qt::UserRole).toInt() == static_cast<int>(section))
+        if ((*it)->data(0, Qt::UserRole).isValid() &&
+            (*it)->data(0, Qt::UserRole).toInt() == static_cast<int>(section))
             m_sidebar->setCurrentItem(*it);
 }
 
-QList<SitePtr> MainWindow::selectedSites() const { return m_sitesPage->selectedSites(); }
+QList<SitePtr> MainWindow::selectedSites() const
+{
+    return m_sitesPage->selectedSites();
+}
 
 void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
 {
@@ -205,10 +222,13 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     if (selectedSites().size() == 1)
-        menu->addAction(QStringLiteral("Open in Editor"), this, [this] { m_services.commands().post(MenuCommand::openInEditor); });
+        menu->addAction(QStringLiteral("Open in Editor"), this,
+                        [this] { m_services.commands().post(MenuCommand::openInEditor); });
     if (m_handlers.contains(MenuCommand::showInFileManager) && selectedSites().size() == 1)
-        menu->addAction(PlatformTexts::showInFileManager(), this, [this] { m_services.commands().post(MenuCommand::showInFileManager); });
-    menu->addAction(QStringLiteral("Delete"), this, [this] { m_services.commands().post(MenuCommand::deleteSite); });
+        menu->addAction(PlatformTexts::showInFileManager(), this,
+                        [this] { m_services.commands().post(MenuCommand::showInFileManager); });
+    menu->addAction(QStringLiteral("Delete"), this,
+                    [this] { m_services.commands().post(MenuCommand::deleteSite); });
     menu->popup(globalPosition);
 }
 

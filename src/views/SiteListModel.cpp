@@ -27,7 +27,10 @@ void SiteListModel::rebuild()
     endResetModel();
 }
 
-int SiteListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : int(m_sites.size()); }
+int SiteListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_sites.size());
+}
 
 QVariant SiteListModel::data(const QModelIndex& index, int role) const
 {

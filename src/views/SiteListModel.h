@@ -11,7 +11,11 @@ class SiteListModel : public QAbstractListModel
 {
     Q_OBJECT
 public:
-    enum Roles { SiteIdRole = Qt::UserRole + 1, PathRole };
+    enum Roles
+    {
+        SiteIdRole = Qt::UserRole + 1,
+        PathRole
+    };
 
     explicit SiteListModel(SiteStore& store, QObject* parent = nullptr);
 

@@ -16,7 +16,12 @@ namespace halvik::views {
 
 namespace {
 
-enum DetailPage { emptyPage, sitePage, multiPage };
+enum DetailPage
+{
+    emptyPage,
+    sitePage,
+    multiPage
+};
 
 QLabel* makeLabel(const QString& text, int pointDelta, bool bold, QWidget* parent)
 {
@@ -73,9 +78,10 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
 
     m_detail = new QStackedWidget(this);
     m_detail->setObjectName("siteDetail");
-    m_detail->addWidget(centred({makeLabel(QStringLiteral("Select a site"), 6, true, this),
-                                 makeLabel(QStringLiteral("Pick a site from the list, or create a new one."), 0, false, this)},
-                                m_detail));
+    m_detail->addWidget(centred(
+        {makeLabel(QStringLiteral("Select a site"), 6, true, this),
+         makeLabel(QStringLiteral("Pick a site from the list, or create a new one."), 0, false, this)},
+        m_detail));
     m_siteTitle = makeLabel(QString(), 6, true, this);
     m_sitePath = makeLabel(QString(), 0, false, this);
     m_detail->addWidget(centred({m_siteTitle, m_sitePath}, m_detail));
@@ -91,10 +97,10 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter);
 
-    connect(m_search, &QLineEdit::textChanged, m_filter, [this](const QString& text) {
-        m_filter->setFilterFixedString(text.trimmed());
-    });
-    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, &SitesPage::syncSelectionToServices);
+    connect(m_search, &QLineEdit::textChanged, m_filter,
+            [this](const QString& text) { m_filter->setFilterFixedString(text.trimmed()); });
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &SitesPage::syncSelectionToServices);
     connect(&services, &AppServices::selectionChanged, this, &SitesPage::syncSelectionFromServices);
     connect(m_model, &QAbstractItemModel::modelReset, this, &SitesPage::syncSelectionFromServices);
     connect(m_list, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -113,7 +119,8 @@ QList<SitePtr> SitesPage::selectedSites() const
 {
     QList<SitePtr> sites;
     QModelIndexList rows = m_list->selectionModel()->selectedRows();
-    std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::sort(rows.begin(), rows.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
     for (const QModelIndex& index : rows)
         if (auto site = m_model->siteAt(m_filter->mapToSource(index).row()))
             sites << site;

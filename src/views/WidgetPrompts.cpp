@@ -30,8 +30,8 @@ std::unique_ptr<QMessageBox> WidgetPrompts::makeBox(const PromptDialog& dialog, 
     box->setInformativeText(dialog.text);
     for (int i = 0; i < dialog.buttons.size(); ++i) {
         const auto role = i == dialog.cancelIndex ? QMessageBox::RejectRole
-                          : i == 0               ? QMessageBox::AcceptRole
-                                                 : QMessageBox::ActionRole;
+                          : i == 0                ? QMessageBox::AcceptRole
+                                                  : QMessageBox::ActionRole;
         QPushButton* button = box->addButton(dialog.buttons.at(i), role);
         button->setProperty("promptIndex", i);
         if (i == dialog.cancelIndex)

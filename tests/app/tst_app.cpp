@@ -1,8 +1,8 @@
 #include "FakePrompts.h"
 #include "TestMain.h"
 
-#include "app/AppServices.h"
 #include "WaitFor.h"
+#include "app/AppServices.h"
 #include "platform/AppDataDir.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/QuitSignals.h"
@@ -64,7 +64,8 @@ private Q_SLOTS:
         QCOMPARE(f.prompts.asked.size(), 1);
         const PromptDialog& many = f.prompts.asked.first();
         QCOMPARE(many.title, QString("Delete 10 sites?"));
-        QStringList expected{"Remove keeps folders on disk. Delete site files moves project folders to the Trash.", ""};
+        QStringList expected{
+            "Remove keeps folders on disk. Delete site files moves project folders to the Trash.", ""};
         expected << names(ten.mid(0, 8)) << "…";
         QCOMPARE(many.text, expected.join('\n'));
         QCOMPARE(many.buttons, QStringList({"Remove from Halvik", "Delete Site Files…", "Cancel"}));
@@ -84,11 +85,14 @@ private Q_SLOTS:
         halvik::waitFor(f.services.promptDeleteSites({a, a}));
         QCOMPARE(f.prompts.asked.size(), 2);
         QCOMPARE(f.prompts.asked[0].title, QString("Delete alpha?"));
-        QCOMPARE(f.prompts.asked[0].text,
-                 QString("Remove keeps the folder on disk. Delete site files moves the project folder to the Trash."));
+        QCOMPARE(
+            f.prompts.asked[0].text,
+            QString(
+                "Remove keeps the folder on disk. Delete site files moves the project folder to the Trash."));
         QCOMPARE(f.prompts.asked[1].title, QString("Delete site files?"));
-        QCOMPARE(f.prompts.asked[1].text, "This moves " + a->path() +
-                                              " to the Trash and removes it from Halvik. Can’t be undone from here.");
+        QCOMPARE(f.prompts.asked[1].text,
+                 "This moves " + a->path() +
+                     " to the Trash and removes it from Halvik. Can’t be undone from here.");
         QCOMPARE(f.prompts.asked[1].buttons, QStringList({"Move to Trash", "Cancel"}));
         // Really in the freedesktop trash of the test's home, and gone from the registry.
         QVERIFY(!QFile::exists(a->path()));
@@ -102,7 +106,8 @@ private Q_SLOTS:
         halvik::waitFor(f.services.promptDeleteSites({b, c}));
         QCOMPARE(f.prompts.asked.last().title, QString("Delete 2 site folders?"));
         QCOMPARE(f.prompts.asked.last().text,
-                 QString("This moves the project folders to the Trash and removes them from Halvik. Can’t be undone from here."));
+                 QString("This moves the project folders to the Trash and removes them from Halvik. Can’t be "
+                         "undone from here."));
         QCOMPARE(f.services.store().sites().size(), 2);
         QVERIFY(QFile::exists(b->path()));
     }
@@ -317,7 +322,10 @@ private Q_SLOTS:
             QStringList* log;
             explicit RecordingNotifier(QStringList* into) : log(into) {}
             void prepare() override { log->append("prepare"); }
-            void post(const QString& title, const QString& body) override { log->append(title + " | " + body); }
+            void post(const QString& title, const QString& body) override
+            {
+                log->append(title + " | " + body);
+            }
         };
         QStringList posted;
         NotificationService notifications(std::make_unique<RecordingNotifier>(&posted));
@@ -329,7 +337,8 @@ private Q_SLOTS:
         notifications.finished("Installed", "alpha", true);
         QCOMPARE(notifications.badge(), QString());
         QCOMPARE(badge.count(), 2);
-        QCOMPARE(posted, QStringList({"prepare", "Install failed | alpha", "Install failed | beta", "Installed | alpha"}));
+        QCOMPARE(posted, QStringList({"prepare", "Install failed | alpha", "Install failed | beta",
+                                      "Installed | alpha"}));
     }
 };
 

@@ -1,11 +1,11 @@
 #include "TestMain.h"
 
+#include "WaitFor.h"
 #include "async/Cancellation.h"
 #include "async/FireAndForget.h"
-#include "async/LifeGuard.h"
 #include "async/HalvikError.h"
+#include "async/LifeGuard.h"
 #include "async/Sleep.h"
-#include "WaitFor.h"
 
 #include <QCoroTask>
 #include <QElapsedTimer>
@@ -100,7 +100,8 @@ private Q_SLOTS:
 
         // A failure is logged with its owner's class instead of vanishing; a cancellation is not.
         QTest::failOnWarning(QRegularExpression("^Halvik task"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Halvik task of QObject failed: It broke\\.$"));
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression("^Halvik task of QObject failed: It broke\\.$"));
         const auto failing = []() -> QCoro::Task<> { co_await failAfterSleep(); };
         fireAndForget(&owner, failing());
         CancellationSource cancelled;

@@ -162,7 +162,8 @@ private Q_SLOTS:
         for (const Case& c : cases) {
             const Run run = runHalvik(c.args);
             const QString what = c.args.join(' ');
-            QVERIFY2(run.exitCode == c.exitCode, qPrintable(what + " exited " + QString::number(run.exitCode)));
+            QVERIFY2(run.exitCode == c.exitCode,
+                     qPrintable(what + " exited " + QString::number(run.exitCode)));
             const QStringList lines = run.err.split('\n', Qt::SkipEmptyParts);
             QVERIFY2(!lines.isEmpty(), qPrintable(what));
             QCOMPARE(lines.first(), "halvik: " + c.sentence);
@@ -207,7 +208,8 @@ private Q_SLOTS:
     {
         writeFixtureStore();
         const QString storePath = AppDataDir::directory() + "/store.json";
-        const QString socketPath = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/halvik-window-" + QString::number(::getuid());
+        const QString socketPath =
+            qEnvironmentVariable("XDG_RUNTIME_DIR") + "/halvik-window-" + QString::number(::getuid());
 
         // A socket file left behind by a window that crashed: bound, never listened on.
         {

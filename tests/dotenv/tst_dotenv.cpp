@@ -24,22 +24,21 @@ class DotEnvTest : public QObject
 private Q_SLOTS:
     void parsesKeysAndValues()
     {
-        const QString text = QStringLiteral(
-            "APP_NAME=Halvik\n"
-            "export APP_ENV=local\n"
-            "\tEXPORT  APP_DEBUG = true \r\n"
-            "DB_PASSWORD=\"two words\"\n"
-            "MAIL_FROM='ops#team'\n"
-            "CACHE_DRIVER=file # fast enough\n"
-            "QUOTE=\"\n"
-            "EMPTY=\n"
-            "=orphan\n"
-            "no equals sign\n"
-            "# APP_KEY=commented\n"
-            "  # indented comment\n"
-            "ESCAPED=\"a\\\"b\"\n"
-            "URL=http://x.test/?a=b\r"
-            "APP_NAME=Second\n");
+        const QString text = QStringLiteral("APP_NAME=Halvik\n"
+                                            "export APP_ENV=local\n"
+                                            "\tEXPORT  APP_DEBUG = true \r\n"
+                                            "DB_PASSWORD=\"two words\"\n"
+                                            "MAIL_FROM='ops#team'\n"
+                                            "CACHE_DRIVER=file # fast enough\n"
+                                            "QUOTE=\"\n"
+                                            "EMPTY=\n"
+                                            "=orphan\n"
+                                            "no equals sign\n"
+                                            "# APP_KEY=commented\n"
+                                            "  # indented comment\n"
+                                            "ESCAPED=\"a\\\"b\"\n"
+                                            "URL=http://x.test/?a=b\r"
+                                            "APP_NAME=Second\n");
         const QList<Entry> expected{
             {"APP_NAME", "Halvik"},
             {"APP_ENV", "local"},
@@ -107,8 +106,8 @@ private Q_SLOTS:
         QCOMPARE(readBytes(path), QByteArray());
 
         // Writing into a folder that does not exist reports the system's reason.
-        QVERIFY_THROWS_EXCEPTION(HalvikError,
-                                 DotEnvFile::save(QStringLiteral("A=1"), dir.filePath(QStringLiteral("gone/.env"))));
+        QVERIFY_THROWS_EXCEPTION(
+            HalvikError, DotEnvFile::save(QStringLiteral("A=1"), dir.filePath(QStringLiteral("gone/.env"))));
         // Bytes that are not UTF-8 are an error, not a silently mangled file.
         QFile bad(path);
         QVERIFY(bad.open(QIODevice::WriteOnly));

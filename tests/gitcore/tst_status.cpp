@@ -195,7 +195,8 @@ private Q_SLOTS:
                 expected << path;
             }
         }
-        std::sort(expected.begin(), expected.end(), [](const QString& a, const QString& b) { return naturalLess(a, b); });
+        std::sort(expected.begin(), expected.end(),
+                  [](const QString& a, const QString& b) { return naturalLess(a, b); });
         QCOMPARE(paths(GitParsers::parseStatusPorcelainV2(nul(records)).files), expected);
     }
 

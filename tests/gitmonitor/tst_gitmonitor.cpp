@@ -27,7 +27,8 @@ class GitFolderMonitorTest : public QObject
     Q_OBJECT
 
     // Starts a monitor on `dir` counting its calls, and waits for its first walk.
-    void startCounting(GitFolderMonitor& monitor, const QString& dir, int& calls, QElapsedTimer* lastCall = nullptr)
+    void startCounting(GitFolderMonitor& monitor, const QString& dir, int& calls,
+                       QElapsedTimer* lastCall = nullptr)
     {
         monitor.onChange = [&calls, lastCall] {
             ++calls;

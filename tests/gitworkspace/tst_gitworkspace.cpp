@@ -3,10 +3,10 @@
 #include "TestMain.h"
 
 #include "WaitFor.h"
+#include "app/GitWorkspace.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/git/GitFolderMonitor.h"
-#include "app/GitWorkspace.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -60,8 +60,8 @@ void writeScript(const QString& path, const QByteArray& body)
 void makeSlowRemote(const GitSandbox& box, const QString& repo, int seconds)
 {
     const QString script = box.path("slow-ssh");
-    writeScript(script, "echo $$ >> '" + box.path("ssh.pids").toUtf8() + "'\nsleep " + QByteArray::number(seconds)
-                            + "\nexit 1\n");
+    writeScript(script, "echo $$ >> '" + box.path("ssh.pids").toUtf8() + "'\nsleep " +
+                            QByteArray::number(seconds) + "\nexit 1\n");
     box.git(repo, {"config", "core.sshCommand", script});
     box.git(repo, {"remote", "add", "origin", "ssh://slow.invalid/site.git"});
 }
@@ -217,9 +217,10 @@ private Q_SLOTS:
         // A git that takes a second over anything naming slow.txt.
         const QString log = box.path("slow.log");
         const QString wrapper = box.path("slow-git");
-        writeScript(wrapper, "case \"$*\" in *slow.txt*) echo start >> '" + log.toUtf8()
-                                 + "'; sleep 1;; esac\n/usr/bin/git \"$@\"\nrc=$?\n"
-                                   "case \"$*\" in *slow.txt*) echo end >> '" + log.toUtf8() + "';; esac\nexit $rc\n");
+        writeScript(wrapper, "case \"$*\" in *slow.txt*) echo start >> '" + log.toUtf8() +
+                                 "'; sleep 1;; esac\n/usr/bin/git \"$@\"\nrc=$?\n"
+                                 "case \"$*\" in *slow.txt*) echo end >> '" +
+                                 log.toUtf8() + "';; esac\nexit $rc\n");
         Fixture f(box, repo);
         f.service.setGitCandidates(QStringList{wrapper});
         GitWorkspace& ws = f.workspace;
@@ -250,7 +251,8 @@ private Q_SLOTS:
     void operationsConfirmAndReport()
     {
         GitSandbox box;
-        const QString repo = box.makeRepo("repo", {{"one.txt", "1\n"}, {"two.txt", "2\n"}, {"three.txt", "3\n"}});
+        const QString repo =
+            box.makeRepo("repo", {{"one.txt", "1\n"}, {"two.txt", "2\n"}, {"three.txt", "3\n"}});
         Fixture f(box, repo);
         GitWorkspace& ws = f.workspace;
         for (const char* name : {"one.txt", "two.txt", "three.txt"})
@@ -268,7 +270,8 @@ private Q_SLOTS:
         halvik::waitFor(ws.discardFiles({one}));
         QCOMPARE(f.prompts.asked.size(), 1);
         QCOMPARE(f.prompts.asked[0].title, QStringLiteral("Discard this change?"));
-        QCOMPARE(f.prompts.asked[0].text, QStringLiteral("\u201Cone.txt\u201D will be thrown away. This can\u2019t be undone."));
+        QCOMPARE(f.prompts.asked[0].text,
+                 QStringLiteral("\u201Cone.txt\u201D will be thrown away. This can\u2019t be undone."));
         QCOMPARE(f.prompts.asked[0].buttons, QStringList({"Discard", "Cancel"}));
         QCOMPARE(box.read(repo, "one.txt"), QByteArray("changed\n"));
         QVERIFY(!ws.notice());
@@ -288,7 +291,8 @@ private Q_SLOTS:
         // Several files: the plural question, declined.
         halvik::waitFor(ws.discardFiles(ws.snapshot().files));
         QCOMPARE(f.prompts.asked.last().title, QStringLiteral("Discard 2 changes?"));
-        QCOMPARE(f.prompts.asked.last().text, QStringLiteral("These files will be thrown away. This can\u2019t be undone."));
+        QCOMPARE(f.prompts.asked.last().text,
+                 QStringLiteral("These files will be thrown away. This can\u2019t be undone."));
         QCOMPARE(ws.snapshot().files.size(), 2);
 
         box.write(repo, "four.txt", "new\n");
@@ -318,7 +322,8 @@ private Q_SLOTS:
 
         ws.setNewBranchName("bad..name");
         halvik::waitFor(ws.createBranch());
-        QCOMPARE(ws.notice(), std::optional<QString>("Use letters, numbers, hyphens, slashes, or underscores."));
+        QCOMPARE(ws.notice(),
+                 std::optional<QString>("Use letters, numbers, hyphens, slashes, or underscores."));
         QVERIFY(ws.noticeFailed());
     }
 
@@ -334,7 +339,8 @@ private Q_SLOTS:
         SiteStore store(secrets, box.path("store"));
         FakePrompts prompts;
         prompts.holdQuestions = true;
-        auto ws = std::make_unique<GitWorkspace>(service, store, prompts, std::make_shared<Site>("site", repo));
+        auto ws =
+            std::make_unique<GitWorkspace>(service, store, prompts, std::make_shared<Site>("site", repo));
         halvik::waitFor(ws->refresh(false));
         const auto one = fileNamed(ws->snapshot(), "one.txt");
 
@@ -385,7 +391,8 @@ private Q_SLOTS:
         other.name = "other";
         halvik::waitFor(ws.checkout(other));
         QVERIFY(ws.noticeFailed());
-        QCOMPARE(ws.notice(), std::optional<QString>("Uncommitted changes would be overwritten. Set them aside to switch."));
+        QCOMPARE(ws.notice(), std::optional<QString>(
+                                  "Uncommitted changes would be overwritten. Set them aside to switch."));
         QVERIFY(ws.pendingDirtySwitch());
         QCOMPARE(ws.pendingDirtySwitch()->branch, QStringLiteral("other"));
         QCOMPARE(ws.snapshot().status.branch, std::optional<QString>("main"));

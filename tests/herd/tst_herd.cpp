@@ -105,7 +105,8 @@ private Q_SLOTS:
         m_fake->installHerd({"php84", "php83", "php-fpm84", "php8"});
         const QString bin = m_fake->home() + "/Library/Application Support/Herd/bin/";
         FakeEngine::writeFile(bin + "php82", "not executable");
-        m_fake->writeConfig(m_fake->home() + "/Library/Application Support/Herd/config/valet", {{"tld", "herd"}});
+        m_fake->writeConfig(m_fake->home() + "/Library/Application Support/Herd/config/valet",
+                            {{"tld", "herd"}});
 
         const auto herd = service();
         QCOMPARE(herd->engine(), std::optional(LocalDevEngine::herd));
@@ -156,7 +157,8 @@ private Q_SLOTS:
         QVERIFY(QFile::link(linked, config + "/Sites/portal"));
         const QString plain = project("code/Plain Site", "APP_URL=http://127.0.0.1\n");
         const QString custom = project("code/custom", "export APP_URL=\"https://shop.example.test/path\" \n");
-        const QString commented = project("code/commented", "APP_URL=http://docs.example.test # served by nginx\n");
+        const QString commented =
+            project("code/commented", "APP_URL=http://docs.example.test # served by nginx\n");
         const QString broken = project("code/broken", "APP_URL=not a url\n");
         FakeEngine::writeFile(config + "/Certificates/docs.example.test.crt", "cert");
         FakeEngine::writeFile(config + "/Certificates/plain-site.test.crt", "cert");
@@ -167,7 +169,8 @@ private Q_SLOTS:
         QCOMPARE(herd->siteURL(Site("", plain)), std::optional(QUrl("https://plain-site.test")));
         QCOMPARE(herd->siteURL(Site("", plain), false), std::optional(QUrl("http://plain-site.test")));
         QCOMPARE(herd->siteURL(Site("", custom)), std::optional(QUrl("https://shop.example.test/path")));
-        QCOMPARE(herd->siteURL(Site("", custom), false), std::optional(QUrl("http://shop.example.test/path")));
+        QCOMPARE(herd->siteURL(Site("", custom), false),
+                 std::optional(QUrl("http://shop.example.test/path")));
         QCOMPARE(herd->siteURL(Site("", commented)), std::optional(QUrl("https://docs.example.test")));
         QCOMPARE(herd->domain(Site("", custom)), QString("shop.example.test"));
         QVERIFY(!HerdService::envAppURL(broken));
@@ -189,8 +192,8 @@ private Q_SLOTS:
         QCOMPARE(calls[2].arguments, QStringList({"isolate", "php@8.3"}));
         QCOMPARE(calls[0].workingDirectory, site);
         const QStringList expectedPath{QFileInfo(tool).path(), m_fake->home() + "/.composer/vendor/bin",
-                                       m_fake->home() + "/.config/composer/vendor/bin", root() + "/opt/homebrew/bin",
-                                       root() + "/usr/local/bin"};
+                                       m_fake->home() + "/.config/composer/vendor/bin",
+                                       root() + "/opt/homebrew/bin", root() + "/usr/local/bin"};
         QCOMPARE(calls[0].path.mid(0, 5), expectedPath);
         QCOMPARE(herd->pendingIsolate().value("my-blog"), QString("8.3"));
 
@@ -250,7 +253,8 @@ private Q_SLOTS:
         // A requested isolation wins until the engine's files show one.
         halvik::waitFor(herd->isolate(project("code/other"), "8.0"));
         QCOMPARE(herd->phpForSite("other")->path, root() + "/usr/local/opt/php@8.0/bin/php");
-        FakeEngine::writeFile(m_fake->home() + "/.config/valet/Nginx/other.test", "ISOLATED_PHP_VERSION=8.1\n");
+        FakeEngine::writeFile(m_fake->home() + "/.config/valet/Nginx/other.test",
+                              "ISOLATED_PHP_VERSION=8.1\n");
         herd->refresh();
         QVERIFY(herd->pendingIsolate().isEmpty());
         QCOMPARE(herd->phpForSite("other")->version, QString("8.1"));
@@ -268,7 +272,8 @@ private Q_SLOTS:
         {
             QFile old(logs + "nginx-error.log.1");
             QVERIFY(old.open(QIODevice::ReadWrite));
-            QVERIFY(old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+            QVERIFY(
+                old.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
         }
         FakeEngine::writeFile(logs + "php-error.log", "not nginx\n");
         QByteArray big(20000, 'x');

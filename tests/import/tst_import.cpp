@@ -2,9 +2,9 @@
 #include "TestMain.h"
 #include "TestPaths.h"
 
+#include "WaitFor.h"
 #include "app/ImportAllModel.h"
 #include "app/ImportSiteModel.h"
-#include "WaitFor.h"
 #include "cli/CliContext.h"
 #include "cli/ImportCommands.h"
 #include "models/SiteStore.h"
@@ -14,7 +14,6 @@
 #include "views/ImportSheet.h"
 #include "views/MainWindow.h"
 #include "views/SitesPage.h"
-
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -137,11 +136,14 @@ private Q_SLOTS:
         f->fake.installValet(QJsonObject{{"paths", QJsonArray{parked}}});
         f->herd.refresh();
         const QString lockOnly = ImportFixture::makeFolder(
-            parked + "/press", {{"composer.json", "{}"}, {"composer.lock", R"({"packages":[{"name":"quillmar/ssg"}]})"}});
-        const QString installed = ImportFixture::makeFolder(f->dir.filePath("elsewhere/installed"), {{"composer.json", "{}"}});
+            parked + "/press",
+            {{"composer.json", "{}"}, {"composer.lock", R"({"packages":[{"name":"quillmar/ssg"}]})"}});
+        const QString installed =
+            ImportFixture::makeFolder(f->dir.filePath("elsewhere/installed"), {{"composer.json", "{}"}});
         ImportFixture::makeFolder(installed + "/vendor/composer", {{"installed.json", "[\"quillmar/ssg\"]"}});
         ImportFixture::runGit(installed, {"init", "-q", "-b", "trunk"});
-        ImportFixture::runGit(installed, {"remote", "add", "origin", "https://token@github.com/acme/blog.git"});
+        ImportFixture::runGit(installed,
+                              {"remote", "add", "origin", "https://token@github.com/acme/blog.git"});
 
         const SitePtr press = halvik::waitFor(f->importer.importExistingSite(lockOnly));
         QCOMPARE(press->name(), QString("press"));
@@ -158,7 +160,8 @@ private Q_SLOTS:
         QCOMPARE(blog->githubRepo(), std::optional<QString>("acme/blog"));
 
         const SitePtr plain = halvik::waitFor(f->importer.importExistingSite(
-            ImportFixture::makeFolder(f->dir.filePath("plain"), {{"composer.lock", "{\"packages\":[]}"}}), QString()));
+            ImportFixture::makeFolder(f->dir.filePath("plain"), {{"composer.lock", "{\"packages\":[]}"}}),
+            QString()));
         QCOMPARE(plain->name(), QString("plain"));
         QVERIFY(!plain->usesSSG());
 
@@ -218,18 +221,23 @@ private Q_SLOTS:
             return QString();
         };
 
-        QCOMPARE(halvik::waitFor(cli::runImportCommand(context, {site, "--name", "CLI Site", "--json"}, outStream)), 0);
+        QCOMPARE(halvik::waitFor(
+                     cli::runImportCommand(context, {site, "--name", "CLI Site", "--json"}, outStream)),
+                 0);
         const QJsonObject printed = QJsonDocument::fromJson(out.toUtf8()).object();
         QCOMPARE(printed.value("name").toString(), QString("CLI Site"));
         QCOMPARE(printed.value("path").toString(), site);
         // The one site shape every command prints, keys in their fixed order.
         QCOMPARE(printed.keys().size(), 9);
-        QVERIFY(out.indexOf("\"id\"") < out.indexOf("\"name\"") && out.indexOf("\"usesSSG\"") < out.indexOf("\"githubRepo\""));
+        QVERIFY(out.indexOf("\"id\"") < out.indexOf("\"name\"") &&
+                out.indexOf("\"usesSSG\"") < out.indexOf("\"githubRepo\""));
         QVERIFY(printed.value("githubRepo").isNull());
 
         out.clear();
-        QCOMPARE(failure(cli::runImportCommand(context, {site + "/"}, outStream)), QString("Already in Halvik as “CLI Site”"));
-        QCOMPARE(failure(cli::runImportCommand(context, {ImportFixture::makeFolder(m_parent + "/empty")}, outStream)),
+        QCOMPARE(failure(cli::runImportCommand(context, {site + "/"}, outStream)),
+                 QString("Already in Halvik as “CLI Site”"));
+        QCOMPARE(failure(cli::runImportCommand(context, {ImportFixture::makeFolder(m_parent + "/empty")},
+                                               outStream)),
                  QString("That folder does not contain composer.json."));
         QVERIFY(out.isEmpty());
 
@@ -318,7 +326,8 @@ private Q_SLOTS:
         views::ImportAllSheet rescanned(model, f->prompts);
         rescanned.show();
         QTest::mouseClick(rescanned.scanButton(), Qt::LeftButton);
-        QTRY_COMPARE(rescanned.summaryLabel()->text(), QString("Found 2 Quillmar sites · 1 new · 1 already in Halvik"));
+        QTRY_COMPARE(rescanned.summaryLabel()->text(),
+                     QString("Found 2 Quillmar sites · 1 new · 1 already in Halvik"));
         QVERIFY(!(rescanned.list()->item(0)->flags() & Qt::ItemIsEnabled));
         views::applyColorScheme(views::ColorScheme::dark);
         screenshot(rescanned, "import-all-sheet-rescanned-dark");

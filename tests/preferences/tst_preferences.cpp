@@ -137,8 +137,9 @@ private Q_SLOTS:
         prefs.setAppearanceRaw("light");
         prefs.setAppearanceRaw("light");
         prefs.setAppearance(AppearancePreference::system);
-        QCOMPARE(applied, (QList<AppearancePreference>{AppearancePreference::dark, AppearancePreference::light,
-                                                       AppearancePreference::system}));
+        QCOMPARE(applied,
+                 (QList<AppearancePreference>{AppearancePreference::dark, AppearancePreference::light,
+                                              AppearancePreference::system}));
         QCOMPARE(settings()->value("prefs.appearance").toString(), QString("system"));
     }
 
@@ -167,7 +168,8 @@ private Q_SLOTS:
         halvik::test::FakeEngine::writeFile(desktop, "[Desktop Entry]\nName=Code Writer\nName[de]=Kode\n"
                                                      "Exec=/opt/writer/bin/writer --new-window %F\n"
                                                      "[Desktop Action new]\nName=Other\n");
-        prefs.setEditorChooser([&](EditorPanel) -> QCoro::Task<std::optional<QString>> { co_return desktop; });
+        prefs.setEditorChooser(
+            [&](EditorPanel) -> QCoro::Task<std::optional<QString>> { co_return desktop; });
         halvik::waitFor(prefs.openInEditor("/srv/site"));
         QCOMPARE(launched, (QList<QStringList>{{desktop, "/srv/site"}}));
         QCOMPARE(prefs.defaultEditorName(), QString("code.desktop")); // no namer: the file name

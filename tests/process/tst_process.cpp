@@ -51,10 +51,19 @@ ProcessRequest program(const QString& executable, const QStringList& arguments =
     return request;
 }
 
-ProcessRequest shell(const QString& script) { return program(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}); }
+ProcessRequest shell(const QString& script)
+{
+    return program(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+}
 
-ProcessOutput out(const char* line) { return {Stream::stdout, QString::fromUtf8(line)}; }
-ProcessOutput err(const char* line) { return {Stream::stderr, QString::fromUtf8(line)}; }
+ProcessOutput out(const char* line)
+{
+    return {Stream::stdout, QString::fromUtf8(line)};
+}
+ProcessOutput err(const char* line)
+{
+    return {Stream::stderr, QString::fromUtf8(line)};
+}
 
 // Alive means present and not a zombie waiting for its parent.
 bool isAlive(qint64 pid)
@@ -71,7 +80,10 @@ bool isAlive(qint64 pid)
 class EnvGuard
 {
 public:
-    explicit EnvGuard(const char* name) : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name)) {}
+    explicit EnvGuard(const char* name)
+        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+    {
+    }
     ~EnvGuard()
     {
         if (m_had)
@@ -97,12 +109,18 @@ std::pair<qint64, qint64> cancelOnFirstLine(ProcessRunner& runner, const QString
     clock.start();
     bool cancelled = false;
     try {
-        halvik::waitFor(runner.run(shell(script), [&](const ProcessOutput& line) {
-            QMetaObject::invokeMethod(&context, [&, text = line.line] {
-                pid = text.toLongLong();
-                source.cancel();
-            }, Qt::QueuedConnection);
-        }, source.token()));
+        halvik::waitFor(runner.run(
+            shell(script),
+            [&](const ProcessOutput& line) {
+                QMetaObject::invokeMethod(
+                    &context,
+                    [&, text = line.line] {
+                        pid = text.toLongLong();
+                        source.cancel();
+                    },
+                    Qt::QueuedConnection);
+            },
+            source.token()));
     } catch (const ProcessRunnerError& error) {
         cancelled = error.isCancelled() && error.description() == QLatin1String("Process was cancelled");
     }
@@ -142,7 +160,9 @@ private Q_SLOTS:
         QCOMPARE(silent.result.exitCode, 0);
 
         // A large output crosses many pipe reads; no line may be split, lost or reordered.
-        auto many = runCollecting(runner, shell(QStringLiteral("i=0; while [ $i -lt 20000 ]; do echo \"line $i\"; i=$((i+1)); done")));
+        auto many = runCollecting(
+            runner,
+            shell(QStringLiteral("i=0; while [ $i -lt 20000 ]; do echo \"line $i\"; i=$((i+1)); done")));
         QCOMPARE(many.lines.size(), 20000);
         for (int i = 0; i < many.lines.size(); i += 997)
             QCOMPARE(many.lines[i].line, QStringLiteral("line %1").arg(i));
@@ -160,8 +180,10 @@ private Q_SLOTS:
         collector.consume(QByteArray("na\xEFve\n"), Stream::stderr);
         collector.consume(QByteArray("tail\r"), Stream::stdout);
         collector.finish();
-        QCOMPARE(lines, (QList<ProcessOutput>{out("caf\xC3\xA9"), out("pad"), err("na\xC3\xAFve"), out("tail\r")}));
-        QCOMPARE(collector.takeText(Stream::stdout).text(), QString::fromUtf8("caf\xC3\xA9\n\r\rpad\r\r\ntail\r"));
+        QCOMPARE(lines,
+                 (QList<ProcessOutput>{out("caf\xC3\xA9"), out("pad"), err("na\xC3\xAFve"), out("tail\r")}));
+        QCOMPARE(collector.takeText(Stream::stdout).text(),
+                 QString::fromUtf8("caf\xC3\xA9\n\r\rpad\r\r\ntail\r"));
 
         // A cut sequence that never completes is kept as Latin-1 at the end.
         lines.clear();
@@ -202,7 +224,8 @@ private Q_SLOTS:
             before += reads[i];
         for (qsizetype i = split + 1; i < reads.size(); ++i)
             after += reads[i];
-        const QString expected = QString::fromUtf8(before) + QString::fromLatin1(latin1Read) + QString::fromUtf8(after);
+        const QString expected =
+            QString::fromUtf8(before) + QString::fromLatin1(latin1Read) + QString::fromUtf8(after);
         QCOMPARE(whole.text().size(), expected.size());
         QVERIFY(whole.text() == expected);
         const OutputText copy = whole; // copies share the decoded text
@@ -228,13 +251,15 @@ private Q_SLOTS:
         qputenv("PATH", "/usr/bin");
         ProcessRequest request = shell(printPath);
         request.extraPath = {QStringLiteral("/opt/one/bin"), QStringLiteral("/opt/two/bin")};
-        QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("/opt/one/bin:/opt/two/bin:/usr/bin"));
+        QCOMPARE(runCollecting(runner, request).result.stdout.text(),
+                 QStringLiteral("/opt/one/bin:/opt/two/bin:/usr/bin"));
 
         request.extraPath.clear();
         QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("/usr/bin"));
 
         request.extraPath = {QStringLiteral("/opt/one/bin")};
-        request.environment = {{QStringLiteral("PATH"), QStringLiteral("/explicit")}, {QStringLiteral("HALVIK_X"), QStringLiteral("1")}};
+        request.environment = {{QStringLiteral("PATH"), QStringLiteral("/explicit")},
+                               {QStringLiteral("HALVIK_X"), QStringLiteral("1")}};
         request.arguments = {QStringLiteral("-c"), QStringLiteral("printf '%s|%s' \"$PATH\" \"$HALVIK_X\"")};
         QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("/explicit|1"));
 
@@ -253,7 +278,8 @@ private Q_SLOTS:
         request.workingDirectory = dir.path();
         request.stdin = QByteArray("first\nsecond");
         const auto fed = runCollecting(runner, request);
-        QCOMPARE(fed.lines, (QList<ProcessOutput>{{Stream::stdout, dir.path()}, out("first"), out("second")}));
+        QCOMPARE(fed.lines,
+                 (QList<ProcessOutput>{{Stream::stdout, dir.path()}, out("first"), out("second")}));
 
         // Without input the child reads end-of-file at once instead of waiting forever.
         const auto none = runCollecting(runner, program(QStringLiteral("/bin/cat")));
@@ -272,7 +298,8 @@ private Q_SLOTS:
             QFAIL("a missing executable must throw");
         } catch (const ProcessRunnerError& error) {
             QCOMPARE(error.kind(), ProcessRunnerError::Case::executableMissing);
-            QCOMPARE(error.description(), QStringLiteral("Executable not found: ") + dir.filePath(QStringLiteral("missing")));
+            QCOMPARE(error.description(),
+                     QStringLiteral("Executable not found: ") + dir.filePath(QStringLiteral("missing")));
         }
 
         // A file that exists but cannot be executed fails at launch.
@@ -355,15 +382,17 @@ private Q_SLOTS:
         QStringList snapshots;
 
         LoggedOperationRequest request;
-        request.process = shell(QStringLiteral("echo; i=0; while [ $i -lt 3000 ]; do echo \"row $i\"; i=$((i+1)); done; echo bad >&2; exit 2"));
+        request.process = shell(QStringLiteral(
+            "echo; i=0; while [ $i -lt 3000 ]; do echo \"row $i\"; i=$((i+1)); done; echo bad >&2; exit 2"));
         request.command = QStringLiteral("composer update");
         request.kind = OperationKind::composer;
         request.setActive = [&active](const SiteOperationPtr& op) { active = op; };
         auto result = halvik::waitFor([&]() -> QCoro::Task<LoggedOperationResult> {
             auto pending = runLoggedOperation(runner, site, std::move(request), [&] { ++saves; });
             // Every intermediate log must be a prefix of the final one.
-            QObject::connect(site->operations().last().get(), &SiteOperation::changed,
-                             [&snapshots, op = site->operations().last().get()] { snapshots.append(op->log()); });
+            QObject::connect(
+                site->operations().last().get(), &SiteOperation::changed,
+                [&snapshots, op = site->operations().last().get()] { snapshots.append(op->log()); });
             activeDuringRun = active == site->operations().last();
             co_return co_await std::move(pending);
         }());
@@ -402,10 +431,12 @@ private Q_SLOTS:
         request.token = source.token();
         QObject context;
         request.lines = [&](const ProcessOutput&) {
-            QMetaObject::invokeMethod(&context, [&source] { source.cancel(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                &context, [&source] { source.cancel(); }, Qt::QueuedConnection);
         };
-        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError,
-                                 halvik::waitFor(runLoggedOperation(runner, site, std::move(request), [&] { ++saves; })));
+        QVERIFY_THROWS_EXCEPTION(
+            ProcessRunnerError,
+            halvik::waitFor(runLoggedOperation(runner, site, std::move(request), [&] { ++saves; })));
         const SiteOperationPtr op = site->operations().last();
         QCOMPARE(op->log(), QStringLiteral("started"));
         QVERIFY(op->finishedAt().has_value());

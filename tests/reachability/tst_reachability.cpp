@@ -17,7 +17,10 @@ using halvik::test::FakeWebServer;
 
 namespace {
 
-Reachability probe(const QUrl& url) { return halvik::waitFor(ReachabilityProbe::probe(url)); }
+Reachability probe(const QUrl& url)
+{
+    return halvik::waitFor(ReachabilityProbe::probe(url));
+}
 
 FakeWebServer::Response answer(int status, QList<QPair<QByteArray, QByteArray>> headers = {})
 {
@@ -43,7 +46,8 @@ private Q_SLOTS:
         server.setResponse(answer(500, {{"Server", "Caddy"}}));
         const Reachability appError = probe(server.url());
         QCOMPARE(appError, Reachability::appError(500, QStringLiteral("Caddy")));
-        QCOMPARE(appError.summary(), QStringLiteral("Served, but the app returned HTTP 500 — open it to see the error"));
+        QCOMPARE(appError.summary(),
+                 QStringLiteral("Served, but the app returned HTTP 500 — open it to see the error"));
 
         server.setResponse(answer(404, {{"Server", "nginx"}}));
         const Reachability missing = probe(server.url());
@@ -68,11 +72,13 @@ private Q_SLOTS:
     {
         const quint16 port = test::unusedLocalPort();
         const QUrl refused(QStringLiteral("http://127.0.0.1:%1/").arg(port));
-        QCOMPARE(probe(refused), Reachability::unreachable(QStringLiteral("Nothing is listening on 127.0.0.1:%1").arg(port)));
+        QCOMPARE(probe(refused),
+                 Reachability::unreachable(QStringLiteral("Nothing is listening on 127.0.0.1:%1").arg(port)));
 
         // Without a port in the URL the scheme's default is named.
-        for (const auto& [url, expected] : {std::pair{"http://127.0.0.1/", "Nothing is listening on 127.0.0.1:80"},
-                                             std::pair{"https://127.0.0.1/", "Nothing is listening on 127.0.0.1:443"}}) {
+        for (const auto& [url, expected] :
+             {std::pair{"http://127.0.0.1/", "Nothing is listening on 127.0.0.1:80"},
+              std::pair{"https://127.0.0.1/", "Nothing is listening on 127.0.0.1:443"}}) {
             const Reachability result = probe(QUrl(QString::fromLatin1(url)));
             if (!result.reason().startsWith(QLatin1String("Nothing is listening")))
                 QSKIP("something listens on a default port of this machine");
@@ -105,12 +111,13 @@ private Q_SLOTS:
         // The same certificate under a name that is not local by rule must fail the normal checks.
         const QString hostName = QHostInfo::localHostName();
         const QHostInfo resolved = QHostInfo::fromName(hostName);
-        if (LocalTlsTrust::isLocalHost(hostName) || resolved.addresses().isEmpty()
-            || resolved.addresses().first() != QHostAddress(QHostAddress::LocalHost))
+        if (LocalTlsTrust::isLocalHost(hostName) || resolved.addresses().isEmpty() ||
+            resolved.addresses().first() != QHostAddress(QHostAddress::LocalHost))
             QSKIP("this machine's own name does not lead to 127.0.0.1");
         const Reachability refusedTrust = probe(server.url(hostName));
         QCOMPARE(refusedTrust.kind(), Reachability::Case::unreachable);
-        QVERIFY2(refusedTrust.reason().startsWith(QLatin1String("TLS handshake failed")), qPrintable(refusedTrust.reason()));
+        QVERIFY2(refusedTrust.reason().startsWith(QLatin1String("TLS handshake failed")),
+                 qPrintable(refusedTrust.reason()));
     }
 
     void waitsUntilAServerAnswers()
@@ -134,8 +141,8 @@ private Q_SLOTS:
         // Nothing ever answers: the last failure comes back once the time is up.
         clock.restart();
         const quint16 silentPort = test::unusedLocalPort();
-        const Reachability last = halvik::waitFor(
-            ReachabilityProbe::waitUntilServing(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silentPort)), 700ms));
+        const Reachability last = halvik::waitFor(ReachabilityProbe::waitUntilServing(
+            QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silentPort)), 700ms));
         QCOMPARE(last.summary(), QStringLiteral("Nothing is listening on 127.0.0.1:%1").arg(silentPort));
         QVERIFY(clock.elapsed() >= 700);
         QVERIFY(clock.elapsed() < 3000);

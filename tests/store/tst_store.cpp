@@ -11,9 +11,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSignalSpy>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 using namespace halvik;
@@ -128,15 +128,17 @@ private Q_SLOTS:
         // `_$…` keys vanish wherever they are, one leading underscore is dropped, the plain
         // spelling wins over the legacy one in either order, and string values are untouched.
         const QByteArray bytes =
-            QStringLiteral("{\"_$top\":{\"x\":[1,{\"y\":\"z\"}]},\"sites\":[{\"_id\":\"%1\",\"name\":\"_keep\","
-                           "\"_name\":\"legacy\",\"_path\":\"/p\",\"__notes\":\"ignored\",\"_createdAt\":1,"
-                           "\"_phpSourceRaw\":\"automatic\",\"_herdLinked\":true,\"_$reg\":{},\"_operations\":[{"
-                           "\"_id\":\"%2\",\"_command\":\"ls\",\"_log\":\"a\\\"b\\u00e9\\n\",\"_startedAt\":2,"
-                           "\"_kindRaw\":\"shell\",\"_exitCode\":3,\"exitCode\":4,\"_$obs\":[]}]}],\"hosts\":[]}")
+            QStringLiteral(
+                "{\"_$top\":{\"x\":[1,{\"y\":\"z\"}]},\"sites\":[{\"_id\":\"%1\",\"name\":\"_keep\","
+                "\"_name\":\"legacy\",\"_path\":\"/p\",\"__notes\":\"ignored\",\"_createdAt\":1,"
+                "\"_phpSourceRaw\":\"automatic\",\"_herdLinked\":true,\"_$reg\":{},\"_operations\":[{"
+                "\"_id\":\"%2\",\"_command\":\"ls\",\"_log\":\"a\\\"b\\u00e9\\n\",\"_startedAt\":2,"
+                "\"_kindRaw\":\"shell\",\"_exitCode\":3,\"exitCode\":4,\"_$obs\":[]}]}],\"hosts\":[]}")
                 .arg(kSiteA, kOp)
                 .toUtf8();
         // A skipped value may hold brackets inside its strings.
-        const StoreDocument document = StoreCodec::decode("{\"_$skip\":[\"]}\",{\"a\":\"{\"}]," + bytes.mid(1));
+        const StoreDocument document =
+            StoreCodec::decode("{\"_$skip\":[\"]}\",{\"a\":\"{\"}]," + bytes.mid(1));
         QCOMPARE(document.sites.size(), 1);
         const SiteRecord& site = document.sites.first();
         QCOMPARE(site.name, QString("_keep"));
@@ -147,17 +149,20 @@ private Q_SLOTS:
         QCOMPARE(site.operations.first().log.text(), QString::fromUtf8("a\"bé\n"));
 
         // Malformed documents fail whole, with the place named.
-        for (const char* bad : {R"({"sites":[)", R"({"sites":[],"hosts":[]} x)", R"({"sites":[{"id":"x"}],"hosts":[]})",
-                                R"({"sites":[],"hosts":[],"sourceControlAccounts":[{"provider":"github"}]})"})
+        for (const char* bad :
+             {R"({"sites":[)", R"({"sites":[],"hosts":[]} x)", R"({"sites":[{"id":"x"}],"hosts":[]})",
+              R"({"sites":[],"hosts":[],"sourceControlAccounts":[{"provider":"github"}]})"})
             QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decode(bad));
     }
 
     void optionalKeysMissingOrNullAndRequiredKeysMissing()
     {
-        const QString site = QStringLiteral(R"({"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"managed",)"
-                                            R"("herdLinked":false,"localPort":null,"githubRepo":null%2})")
-                                 .arg(kSiteA);
-        auto snapshot = StoreCodec::decodeObjects(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg("")).toUtf8());
+        const QString site =
+            QStringLiteral(R"({"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"managed",)"
+                           R"("herdLinked":false,"localPort":null,"githubRepo":null%2})")
+                .arg(kSiteA);
+        auto snapshot = StoreCodec::decodeObjects(
+            QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg("")).toUtf8());
         const auto s = snapshot.sites.first();
         QVERIFY(!s->localPort() && !s->githubRepo());
         QVERIFY(!s->usesSSG());
@@ -166,11 +171,19 @@ private Q_SLOTS:
         QVERIFY(snapshot.sourceControlAccounts.isEmpty());
 
         // Without herdLinked, with a wrong type, or with a bad UUID the whole document fails.
-        const QString noHerd = QString(R"({"sites":[{"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"x"}],"hosts":[]})").arg(kSiteA);
+        const QString noHerd =
+            QString(
+                R"({"sites":[{"id":"%1","name":"n","path":"/p","createdAt":1,"phpSourceRaw":"x"}],"hosts":[]})")
+                .arg(kSiteA);
         QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decodeObjects(noHerd.toUtf8()));
-        QVERIFY_THROWS_EXCEPTION(StoreDecodeError,
-                                 StoreCodec::decodeObjects(QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg(R"(,"notes":5)")).toUtf8()));
-        QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decodeObjects(R"({"sites":[],"hosts":[{"id":"nope","providerRaw":"forge","label":"","createdAt":0}]})"));
+        QVERIFY_THROWS_EXCEPTION(
+            StoreDecodeError,
+            StoreCodec::decodeObjects(
+                QStringLiteral(R"({"sites":[%1],"hosts":[]})").arg(site.arg(R"(,"notes":5)")).toUtf8()));
+        QVERIFY_THROWS_EXCEPTION(
+            StoreDecodeError,
+            StoreCodec::decodeObjects(
+                R"({"sites":[],"hosts":[{"id":"nope","providerRaw":"forge","label":"","createdAt":0}]})"));
         QVERIFY_THROWS_EXCEPTION(StoreDecodeError, StoreCodec::decodeObjects(R"({"sites":[]})"));
         try {
             StoreCodec::decodeObjects(noHerd.toUtf8());
@@ -193,13 +206,16 @@ private Q_SLOTS:
         const QByteArray bytes = readFile(storePath());
         QVERIFY(!bytes.contains('\n') && !bytes.contains(": "));
         QVERIFY(!bytes.contains("null"));
-        QVERIFY(bytes.startsWith("{\"sites\":[{\"id\":\"" + uuidString(site->id()).toUtf8() + "\",\"name\":\"\",\"path\""));
-        QVERIFY(bytes.contains(R"("herdLinked":false,"localPort":4002,"usesSSG":false,"notes":"","operations":[)"));
+        QVERIFY(bytes.startsWith("{\"sites\":[{\"id\":\"" + uuidString(site->id()).toUtf8() +
+                                 "\",\"name\":\"\",\"path\""));
+        QVERIFY(bytes.contains(
+            R"("herdLinked":false,"localPort":4002,"usesSSG":false,"notes":"","operations":[)"));
         QVERIFY(bytes.endsWith(R"("deployments":[]}],"hosts":[],"sourceControlAccounts":[]})"));
         QVERIFY(!bytes.contains("finishedAt") && !bytes.contains("exitCode")); // running operation
 
         // Dates count seconds from 2001-01-01 UTC, with fractions.
-        QCOMPARE(StoreCodec::toReferenceSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC)), 1.5);
+        QCOMPARE(StoreCodec::toReferenceSeconds(QDateTime(QDate(2001, 1, 1), QTime(0, 0, 1, 500), Qt::UTC)),
+                 1.5);
         SiteStore reread = makeStore();
         reread.load();
         QCOMPARE(reread.sites().first()->createdAt(), site->createdAt());
@@ -210,12 +226,15 @@ private Q_SLOTS:
     {
         writeFile(storePath(), R"({"sites":[{"id":1}],"hosts":[]})");
         SiteStore store = makeStore();
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Halvik store load failed: .*kept as .*store\\.json\\.unreadable-"));
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression("^Halvik store load failed: .*kept as .*store\\.json\\.unreadable-"));
         store.load();
         QVERIFY(store.sites().isEmpty());
         const QStringList copies = QDir(m_dir->path()).entryList({"store.json.unreadable-*"});
         QCOMPARE(copies.size(), 1);
-        QCOMPARE(readFile(m_dir->path() + "/" + copies.first()), QByteArray(R"({"sites":[{"id":1}],"hosts":[]})"));
+        QCOMPARE(readFile(m_dir->path() + "/" + copies.first()),
+                 QByteArray(R"({"sites":[{"id":1}],"hosts":[]})"));
         store.save(); // the original survives in the copy
         store.flush();
         QCOMPARE(QDir(m_dir->path()).entryList({"store.json.unreadable-*"}).size(), 1);
@@ -234,7 +253,7 @@ private Q_SLOTS:
         QSignalSpy sitesChanged(&store, &SiteStore::sitesChanged);
         store.load();
         QCOMPARE(sitesChanged.count(), 1);
-        QCOMPARE(store.sites().at(0)->displayName(), QString("Beta")); // newest first
+        QCOMPARE(store.sites().at(0)->displayName(), QString("Beta"));  // newest first
         QCOMPARE(store.sites().at(1)->displayName(), QString("alpha")); // empty name: folder name
 
         auto newer = std::make_shared<HostAccount>(HostProviderKind::forge, "Forge");
@@ -325,14 +344,16 @@ private Q_SLOTS:
         linked.setStaticHostURL("https://x.netlify.app");
         linked.setCloudURL("https://x.cloud");
         QCOMPARE(linked.linkedDeployProviders(),
-                 QList<HostProviderKind>({HostProviderKind::laravelCloud, HostProviderKind::netlify, HostProviderKind::forge}));
+                 QList<HostProviderKind>(
+                     {HostProviderKind::laravelCloud, HostProviderKind::netlify, HostProviderKind::forge}));
     }
 
     void secretsFileModeAndCaches()
     {
         SecretStore& secrets = *m_secrets;
         secrets.set("s3cret", "forge.X");
-        QCOMPARE(QFile::permissions(secrets.filePath()) & QFileDevice::Permissions(0x7077), QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFile::permissions(secrets.filePath()) & QFileDevice::Permissions(0x7077),
+                 QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(secrets.get("forge.X"), std::optional<QString>("s3cret"));
 
         // A fresh store reads the file once, however many lookups follow.
@@ -460,7 +481,8 @@ private Q_SLOTS:
         auto site = std::make_shared<Site>("busy", "/srv/busy");
         store.insertSite(site);
         for (int i = 0; i < StoreLimits::operationsPerSite + 5; ++i)
-            site->appendOperation(std::make_shared<SiteOperation>(QString("op %1").arg(i), OperationKind::shell));
+            site->appendOperation(
+                std::make_shared<SiteOperation>(QString("op %1").arg(i), OperationKind::shell));
         QCOMPARE(site->operations().size(), StoreLimits::operationsPerSite);
         QCOMPARE(site->operations().first()->command(), QString("op 5"));
 
@@ -479,7 +501,9 @@ private Q_SLOTS:
         QVERIFY(kept.toUtf8().size() <= StoreLimits::logBytes);
         QVERIFY(kept.startsWith("line 00000 of a long é log\n"));
         QVERIFY(kept.endsWith("the very end"));
-        QVERIFY2(QRegularExpression("\\n\\[… [0-9,]+ characters of this log were left out …\\]\\n").match(kept).hasMatch(),
+        QVERIFY2(QRegularExpression("\\n\\[… [0-9,]+ characters of this log were left out …\\]\\n")
+                     .match(kept)
+                     .hasMatch(),
                  qPrintable(kept.mid(kept.indexOf("[…") - 10, 80)));
         // The live log here is untouched by what the store keeps.
         QCOMPARE(site->operations().last()->log(), log);
@@ -517,10 +541,18 @@ private Q_SLOTS:
             for (int e = 0; e < edits && !bytes.isEmpty(); ++e) {
                 const qsizetype at = random.bounded(int(bytes.size()));
                 switch (random.bounded(4)) {
-                case 0: bytes[at] = specials.at(random.bounded(int(specials.size()))); break;
-                case 1: bytes.truncate(at); break;
-                case 2: bytes.insert(at, specials.at(random.bounded(int(specials.size())))); break;
-                default: bytes.remove(at, 1 + random.bounded(8)); break;
+                case 0:
+                    bytes[at] = specials.at(random.bounded(int(specials.size())));
+                    break;
+                case 1:
+                    bytes.truncate(at);
+                    break;
+                case 2:
+                    bytes.insert(at, specials.at(random.bounded(int(specials.size()))));
+                    break;
+                default:
+                    bytes.remove(at, 1 + random.bounded(8));
+                    break;
                 }
             }
             try {
@@ -537,9 +569,12 @@ private Q_SLOTS:
     void remoteURLsMapToProviders()
     {
         using P = SourceControlProvider;
-        QCOMPARE(sourceControlProviderFromRemoteURL("git@github.com:acme/shop.git"), std::optional(P::github));
-        QCOMPARE(sourceControlProviderFromRemoteURL("https://GitLab.com/acme/shop"), std::optional(P::gitlab));
-        QCOMPARE(sourceControlProviderFromRemoteURL("https://me@bitbucket.org/acme/shop.git"), std::optional(P::bitbucket));
+        QCOMPARE(sourceControlProviderFromRemoteURL("git@github.com:acme/shop.git"),
+                 std::optional(P::github));
+        QCOMPARE(sourceControlProviderFromRemoteURL("https://GitLab.com/acme/shop"),
+                 std::optional(P::gitlab));
+        QCOMPARE(sourceControlProviderFromRemoteURL("https://me@bitbucket.org/acme/shop.git"),
+                 std::optional(P::bitbucket));
         QVERIFY(!sourceControlProviderFromRemoteURL("https://git.example.com/acme/shop.git"));
     }
 

@@ -25,10 +25,12 @@ QString FakeEngine::writeScript(const QString& path, const QString& body) const
     const QString log = m_root + QStringLiteral("/calls.log");
     const QString failure = m_root + QStringLiteral("/fail-with");
     // One record per call: working directory, arguments and PATH separated by unit separators.
-    const QString script = QStringLiteral(
-        "#!/bin/sh\n"
-        "{ printf '%s' \"$PWD\"; for a in \"$@\"; do printf '\\037%s' \"$a\"; done; printf '\\036%s\\n' \"$PATH\"; } >> '%1'\n"
-        "if [ -f '%2' ]; then cat '%2'; exit 1; fi\n").arg(log, failure) + body;
+    const QString script = QStringLiteral("#!/bin/sh\n"
+                                          "{ printf '%s' \"$PWD\"; for a in \"$@\"; do printf '\\037%s' "
+                                          "\"$a\"; done; printf '\\036%s\\n' \"$PATH\"; } >> '%1'\n"
+                                          "if [ -f '%2' ]; then cat '%2'; exit 1; fi\n")
+                               .arg(log, failure) +
+                           body;
     writeFile(path, script.toUtf8());
     QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner | QFile::ExeUser);
     return path;
@@ -69,7 +71,8 @@ QList<ToolCall> FakeEngine::calls() const
     QList<ToolCall> calls;
     if (!file.open(QIODevice::ReadOnly))
         return calls;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    for (const QString& line :
+         QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         const QStringList record = line.split(QChar(0x1e));
         QStringList fields = record.value(0).split(QChar(0x1f));
         ToolCall call;

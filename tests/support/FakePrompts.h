@@ -19,9 +19,9 @@ namespace halvik::test {
 class FakePrompts : public UserPrompts
 {
 public:
-    std::deque<QString> answers;              // button titles, consumed in order
-    QList<PromptDialog> asked;                // every question shown
-    QList<QPair<QString, QString>> alerts;    // title, text
+    std::deque<QString> answers;           // button titles, consumed in order
+    QList<PromptDialog> asked;             // every question shown
+    QList<QPair<QString, QString>> alerts; // title, text
     std::deque<std::optional<QString>> folders;
     std::deque<std::optional<QString>> editors;
     QList<EditorPanel> editorPanels;

@@ -8,7 +8,10 @@
 
 namespace halvik::test {
 
-bool FakeWebServer::start(quint16 port) { return listen(QHostAddress::LocalHost, port); }
+bool FakeWebServer::start(quint16 port)
+{
+    return listen(QHostAddress::LocalHost, port);
+}
 
 QUrl FakeWebServer::url(const QString& host) const
 {

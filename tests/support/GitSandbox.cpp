@@ -27,7 +27,8 @@ QString GitSandbox::git(const QString& repo, const QStringList& args, int* exitC
     if (exitCode) {
         *exitCode = process.exitCode();
     } else if (process.exitCode() != 0) {
-        QTest::qFail(qPrintable(QStringLiteral("git %1 failed: %2").arg(args.join(' '), err)), __FILE__, __LINE__);
+        QTest::qFail(qPrintable(QStringLiteral("git %1 failed: %2").arg(args.join(' '), err)), __FILE__,
+                     __LINE__);
     }
     return out;
 }

@@ -6,7 +6,8 @@
 namespace halvik::test {
 
 namespace {
-const char* const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"};
+const char* const kVariables[] = {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+                                  "XDG_RUNTIME_DIR"};
 }
 
 IsolatedHome::IsolatedHome()
@@ -39,7 +40,13 @@ IsolatedHome::~IsolatedHome()
     }
 }
 
-QString IsolatedHome::dataHome() const { return m_dir.path() + "/.local/share"; }
-QString IsolatedHome::configHome() const { return m_dir.path() + "/.config"; }
+QString IsolatedHome::dataHome() const
+{
+    return m_dir.path() + "/.local/share";
+}
+QString IsolatedHome::configHome() const
+{
+    return m_dir.path() + "/.config";
+}
 
 } // namespace halvik::test

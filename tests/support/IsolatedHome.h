@@ -25,5 +25,4 @@ private:
     QList<QPair<QByteArray, QByteArray>> m_saved;
 };
 
-
 } // namespace halvik::test

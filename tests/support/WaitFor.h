@@ -12,8 +12,7 @@ namespace halvik {
 // Runs a task to completion in a nested event loop and returns its result, rethrowing
 // whatever it threw. For tests and benchmarks only: the product itself never nests a loop.
 // (QCoro's own waitFor loses exceptions and then never returns.)
-template <typename T>
-T waitFor(QCoro::Task<T>&& task)
+template <typename T> T waitFor(QCoro::Task<T>&& task)
 {
     QEventLoop loop;
     bool done = false;

@@ -67,8 +67,7 @@ struct Window
 };
 
 // The visible window of type T among the application's windows, if any.
-template <typename T>
-T* openWindow()
+template <typename T> T* openWindow()
 {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* found = qobject_cast<T*>(widget); found && found->isVisible())
@@ -112,7 +111,8 @@ private Q_SLOTS:
         QStringList sidebar;
         for (QTreeWidgetItemIterator it(w.window.sidebar()); *it; ++it)
             sidebar << (*it)->text(0);
-        QCOMPARE(sidebar, QStringList({"Local", "Sites", "Configuration", "Hosts", "Source Control", "Environment", "Settings"}));
+        QCOMPARE(sidebar, QStringList({"Local", "Sites", "Configuration", "Hosts", "Source Control",
+                                       "Environment", "Settings"}));
         // Nothing to act on yet: the delete command is off.
         QVERIFY(!w.window.action(MenuCommand::deleteSite)->isEnabled());
         shoot(&w.window, "main-empty");

@@ -15,8 +15,8 @@ struct DBusSleepInhibitor::State
 {
     QString reason;
     bool released = false;
-    int fd = -1;          // logind: closing the descriptor releases the inhibitor
-    quint32 cookie = 0;   // screen saver: released with UnInhibit
+    int fd = -1;        // logind: closing the descriptor releases the inhibitor
+    quint32 cookie = 0; // screen saver: released with UnInhibit
 
     void release()
     {
@@ -24,8 +24,9 @@ struct DBusSleepInhibitor::State
             ::close(fd);
         fd = -1;
         if (cookie != 0) {
-            QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                                                               "org.freedesktop.ScreenSaver", "UnInhibit");
+            QDBusMessage call =
+                QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                                               "org.freedesktop.ScreenSaver", "UnInhibit");
             call << cookie;
             QDBusConnection::sessionBus().call(call, QDBus::NoBlock);
         }
@@ -40,8 +41,9 @@ void askScreenSaver(const std::shared_ptr<DBusSleepInhibitor::State>& state)
     QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected() || state->released)
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                                                       "org.freedesktop.ScreenSaver", "Inhibit");
+    QDBusMessage call =
+        QDBusMessage::createMethodCall("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                                       "org.freedesktop.ScreenSaver", "Inhibit");
     call << QStringLiteral("Halvik") << state->reason;
     auto* watcher = new QDBusPendingCallWatcher(session.asyncCall(call));
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, [state](QDBusPendingCallWatcher* w) {
@@ -89,6 +91,9 @@ DBusSleepInhibitor::~DBusSleepInhibitor()
     m_state->release();
 }
 
-bool DBusSleepInhibitor::isHeld() const { return m_state->fd >= 0 || m_state->cookie != 0; }
+bool DBusSleepInhibitor::isHeld() const
+{
+    return m_state->fd >= 0 || m_state->cookie != 0;
+}
 
 } // namespace halvik

@@ -15,7 +15,10 @@ GitFolderMonitor::GitFolderMonitor(QObject* parent) : QObject(parent), m_watcher
     connect(m_watcher.get(), &FolderWatcher::ready, this, &GitFolderMonitor::ready);
 }
 
-GitFolderMonitor::~GitFolderMonitor() { stop(); }
+GitFolderMonitor::~GitFolderMonitor()
+{
+    stop();
+}
 
 bool GitFolderMonitor::isExcluded(const QString& relativePath)
 {
@@ -24,7 +27,8 @@ bool GitFolderMonitor::isExcluded(const QString& relativePath)
         const QString& part = parts.at(i);
         if (part == QLatin1String("vendor") || part == QLatin1String("node_modules"))
             return true;
-        if (part == QLatin1String(".git") && i + 1 < parts.size() && parts.at(i + 1) == QLatin1String("objects"))
+        if (part == QLatin1String(".git") && i + 1 < parts.size() &&
+            parts.at(i + 1) == QLatin1String("objects"))
             return true;
     }
     return false;
@@ -49,9 +53,18 @@ void GitFolderMonitor::setPaused(bool paused)
         m_debounce.stop();
 }
 
-bool GitFolderMonitor::isWatching() const { return m_watcher->isWatching(); }
-int GitFolderMonitor::watchedFolderCount() const { return m_watcher->watchedFolderCount(); }
-bool GitFolderMonitor::isDegraded() const { return m_watcher->isDegraded(); }
+bool GitFolderMonitor::isWatching() const
+{
+    return m_watcher->isWatching();
+}
+int GitFolderMonitor::watchedFolderCount() const
+{
+    return m_watcher->watchedFolderCount();
+}
+bool GitFolderMonitor::isDegraded() const
+{
+    return m_watcher->isDegraded();
+}
 
 void GitFolderMonitor::schedule()
 {

@@ -11,7 +11,10 @@ namespace halvik {
 
 namespace {
 
-QString gitignorePath(const QString& folder) { return QDir(folder).filePath(QStringLiteral(".gitignore")); }
+QString gitignorePath(const QString& folder)
+{
+    return QDir(folder).filePath(QStringLiteral(".gitignore"));
+}
 
 void write(const QString& path, const QByteArray& bytes)
 {
@@ -23,12 +26,20 @@ void write(const QString& path, const QByteArray& bytes)
 
 const QStringList& GitIgnoreFile::defaultLines()
 {
-    static const QStringList lines{
-        QStringLiteral("/node_modules"), QStringLiteral("/public/build"),   QStringLiteral("/public/hot"),
-        QStringLiteral("/public/storage"), QStringLiteral("/storage/*.key"), QStringLiteral("/vendor"),
-        QStringLiteral(".env"),          QStringLiteral(".env.backup"),     QStringLiteral(".phpunit.result.cache"),
-        QStringLiteral("Homestead.json"), QStringLiteral("Homestead.yaml"), QStringLiteral("auth.json"),
-        QStringLiteral("npm-debug.log"), QStringLiteral("yarn-error.log")};
+    static const QStringList lines{QStringLiteral("/node_modules"),
+                                   QStringLiteral("/public/build"),
+                                   QStringLiteral("/public/hot"),
+                                   QStringLiteral("/public/storage"),
+                                   QStringLiteral("/storage/*.key"),
+                                   QStringLiteral("/vendor"),
+                                   QStringLiteral(".env"),
+                                   QStringLiteral(".env.backup"),
+                                   QStringLiteral(".phpunit.result.cache"),
+                                   QStringLiteral("Homestead.json"),
+                                   QStringLiteral("Homestead.yaml"),
+                                   QStringLiteral("auth.json"),
+                                   QStringLiteral("npm-debug.log"),
+                                   QStringLiteral("yarn-error.log")};
     return lines;
 }
 

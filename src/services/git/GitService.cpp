@@ -21,7 +21,8 @@ GitService::GitService(ProcessRunner& runner, QObject* parent)
 
 QStringList GitService::defaultGitCandidates()
 {
-    return {QStringLiteral("/usr/bin/git"), QStringLiteral("/opt/homebrew/bin/git"), QStringLiteral("/usr/local/bin/git"),
+    return {QStringLiteral("/usr/bin/git"), QStringLiteral("/opt/homebrew/bin/git"),
+            QStringLiteral("/usr/local/bin/git"),
             QDir::homePath() + QStringLiteral("/Library/Application Support/Herd/bin/git")};
 }
 
@@ -83,8 +84,8 @@ QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList ar
 
     if (outcome.result.exitCode != 0 && !allowFailure) {
         const QString combined = GitRemoteURL::redactSecrets(outcome.result.combined()).trimmed();
-        throw GitServiceError::failed(combined.isEmpty() ? QStringLiteral("git exited %1").arg(outcome.result.exitCode)
-                                                         : combined);
+        throw GitServiceError::failed(
+            combined.isEmpty() ? QStringLiteral("git exited %1").arg(outcome.result.exitCode) : combined);
     }
     co_return outcome.result;
 }
@@ -123,7 +124,8 @@ QCoro::Task<bool> GitService::isInsideWorkTree(SitePtr site)
 QCoro::Task<std::optional<QString>> GitService::currentRemote(SitePtr site)
 {
     try {
-        const QStringList argv2{QStringLiteral("remote"), QStringLiteral("get-url"), QStringLiteral("origin")};
+        const QStringList argv2{QStringLiteral("remote"), QStringLiteral("get-url"),
+                                QStringLiteral("origin")};
         const auto result = co_await gitRun(site, argv2);
         const QString remote = result.stdout.text().trimmed();
         if (result.exitCode == 0 && !remote.isEmpty())
@@ -137,21 +139,21 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
 {
     const auto git = gitPath();
     if (!git)
-        co_return GitRepositoryInspection::unavailable(
-            GitRepositoryProblem(GitRepositoryProblem::Kind::missingGit, QStringLiteral("No Git executable was found.")));
+        co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(
+            GitRepositoryProblem::Kind::missingGit, QStringLiteral("No Git executable was found.")));
     Env cLocale;
     cLocale.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     ProcessResult result;
     try {
-        result = co_await m_runner.run(
-            request(site, *git, GitCommands::statusPorcelainV2(), cLocale));
+        result = co_await m_runner.run(request(site, *git, GitCommands::statusPorcelainV2(), cLocale));
     } catch (const HalvikError& error) {
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
     }
     // A large status takes tens of milliseconds to decode and sort: not on the main thread.
     const bool hasGitMetadata = isRepository(site->path());
     QFuture<GitRepositoryInspection> inspecting = QtConcurrent::run([result, hasGitMetadata] {
-        return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(), hasGitMetadata);
+        return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(),
+                                               hasGitMetadata);
     });
     co_return co_await inspecting;
 }
@@ -201,7 +203,8 @@ QCoro::Task<bool> GitService::rebaseInProgress(SitePtr site)
             const QString printed = result.stdout.text().trimmed();
             if (result.exitCode != 0 || printed.isEmpty())
                 continue;
-            const QString full = QDir::isAbsolutePath(printed) ? printed : QDir(site->path()).filePath(printed);
+            const QString full =
+                QDir::isAbsolutePath(printed) ? printed : QDir(site->path()).filePath(printed);
             if (QFileInfo::exists(full))
                 co_return true;
         } catch (const HalvikError&) {
@@ -224,9 +227,11 @@ QCoro::Task<bool> GitService::isTracked(SitePtr site, QString path)
 
 QCoro::Task<QList<GitBranch>> GitService::listBranches(SitePtr site)
 {
-    const QString format = QStringLiteral("--format=%(refname)\x1f%(refname:short)\x1f%(HEAD)\x1f%(upstream:short)");
+    const QString format =
+        QStringLiteral("--format=%(refname)\x1f%(refname:short)\x1f%(HEAD)\x1f%(upstream:short)");
     try {
-        const QStringList resultArgs{QStringLiteral("for-each-ref"), format, QStringLiteral("refs/heads/"), QStringLiteral("refs/remotes/")};
+        const QStringList resultArgs{QStringLiteral("for-each-ref"), format, QStringLiteral("refs/heads/"),
+                                     QStringLiteral("refs/remotes/")};
         const auto result = co_await gitRun(site, resultArgs);
         if (result.exitCode == 0)
             co_return GitParsers::parseForEachRef(result.stdout.text());
@@ -238,7 +243,8 @@ QCoro::Task<QList<GitBranch>> GitService::listBranches(SitePtr site)
 QCoro::Task<QList<GitStash>> GitService::listStashes(SitePtr site)
 {
     try {
-        const QStringList resultArgs{QStringLiteral("stash"), QStringLiteral("list"), QStringLiteral("--format=%gd%x1f%ct%x1f%gs")};
+        const QStringList resultArgs{QStringLiteral("stash"), QStringLiteral("list"),
+                                     QStringLiteral("--format=%gd%x1f%ct%x1f%gs")};
         const auto result = co_await gitRun(site, resultArgs);
         if (result.exitCode == 0)
             co_return GitParsers::parseStashList(result.stdout.text());
@@ -274,7 +280,8 @@ QCoro::Task<GitIdentity> GitService::identity(SitePtr site)
     GitIdentity identity;
     identity.name = localName.isEmpty() ? name : localName;
     identity.email = localEmail.isEmpty() ? email : localEmail;
-    identity.scope = localName.isEmpty() && localEmail.isEmpty() ? GitIdentityScope::global : GitIdentityScope::local;
+    identity.scope =
+        localName.isEmpty() && localEmail.isEmpty() ? GitIdentityScope::global : GitIdentityScope::local;
     co_return identity;
 }
 
@@ -307,15 +314,18 @@ QCoro::Task<std::optional<GitCommitDetail>> GitService::commitDetail(SitePtr sit
             co_return std::nullopt;
         const QStringList argv5{show, quiet, QStringLiteral("--format=%b"), sha};
         const auto body = co_await gitRun(site, argv5);
-        const QStringList namesArgs{show, QStringLiteral("--name-status"), QStringLiteral("--format="), QStringLiteral("--find-renames"), sha};
+        const QStringList namesArgs{show, QStringLiteral("--name-status"), QStringLiteral("--format="),
+                                    QStringLiteral("--find-renames"), sha};
         const auto names = co_await gitRun(site, namesArgs);
-        co_return GitCommitDetail{commits.first(), body.stdout.text().trimmed(), GitParsers::parseNameStatus(names.stdout.text())};
+        co_return GitCommitDetail{commits.first(), body.stdout.text().trimmed(),
+                                  GitParsers::parseNameStatus(names.stdout.text())};
     } catch (const HalvikError&) {
         co_return std::nullopt;
     }
 }
 
-QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffScope scope, std::optional<QString> sha)
+QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffScope scope,
+                                          std::optional<QString> sha)
 {
     const QStringList sanitized = GitCommands::sanitizePaths({path});
     const QString target = sanitized.isEmpty() ? path : sanitized.first();
@@ -330,22 +340,29 @@ QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffSco
     bool canApply = true;
     switch (scope) {
     case GitDiffScope::included:
-        args = {QStringLiteral("diff"), QStringLiteral("--cached"), noColor, renames, context, dashes, target};
+        args = {
+            QStringLiteral("diff"), QStringLiteral("--cached"), noColor, renames, context, dashes, target};
         break;
     case GitDiffScope::remaining:
         // The index alone tells whether the file is untracked; no full status is needed.
         if (co_await isTracked(site, target)) {
             args = {QStringLiteral("diff"), noColor, renames, context, dashes, target};
         } else {
-            args = {QStringLiteral("diff"), QStringLiteral("--no-index"), noColor, context, dashes,
-                    QStringLiteral("/dev/null"), target};
+            args = {QStringLiteral("diff"),
+                    QStringLiteral("--no-index"),
+                    noColor,
+                    context,
+                    dashes,
+                    QStringLiteral("/dev/null"),
+                    target};
             canApply = false;
         }
         break;
     case GitDiffScope::commit:
         if (!sha)
             co_return GitFileDiff::empty(target, scope, GitDiffKind::missing);
-        args = {QStringLiteral("show"), noColor, renames, context, QStringLiteral("--format="), *sha, dashes, target};
+        args = {QStringLiteral("show"),      noColor, renames, context,
+                QStringLiteral("--format="), *sha,    dashes,  target};
         canApply = false;
         break;
     }
@@ -365,7 +382,8 @@ QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken toke
     if (!inside)
         co_return;
     const QString path = site->path();
-    if (!force && m_lastFetchAt.contains(path) && m_lastFetchAt.value(path).secsTo(m_clock()) < fetchThrottleSeconds)
+    if (!force && m_lastFetchAt.contains(path) &&
+        m_lastFetchAt.value(path).secsTo(m_clock()) < fetchThrottleSeconds)
         co_return;
     const QStringList args{QStringLiteral("fetch"), QStringLiteral("--quiet")};
     const Env noExtra;

@@ -64,7 +64,8 @@ public:
     QCoro::Task<bool> isInsideWorkTree(SitePtr site);
     QCoro::Task<std::optional<QString>> currentRemote(SitePtr site);
     QCoro::Task<gitcore::GitRepositoryInspection> inspectRepository(SitePtr site);
-    QCoro::Task<gitcore::GitRepositorySnapshot> snapshot(SitePtr site, int historyLimit = 50, int historySkip = 0);
+    QCoro::Task<gitcore::GitRepositorySnapshot> snapshot(SitePtr site, int historyLimit = 50,
+                                                         int historySkip = 0);
     QCoro::Task<bool> rebaseInProgress(SitePtr site);
     QCoro::Task<bool> isTracked(SitePtr site, QString path);
     QCoro::Task<QList<gitcore::GitBranch>> listBranches(SitePtr site);

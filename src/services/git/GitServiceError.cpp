@@ -28,7 +28,8 @@ GitServiceError GitServiceError::rebaseConflict(const QString& details)
 
 GitServiceError GitServiceError::dirtyWorktree()
 {
-    return {Case::dirtyWorktree, QStringLiteral("Uncommitted changes would be overwritten by switching branches.")};
+    return {Case::dirtyWorktree,
+            QStringLiteral("Uncommitted changes would be overwritten by switching branches.")};
 }
 
 GitServiceError GitServiceError::gitMissing()
@@ -38,12 +39,14 @@ GitServiceError GitServiceError::gitMissing()
 
 GitServiceError GitServiceError::identityMissing()
 {
-    return {Case::identityMissing, QStringLiteral("Git needs your name and email before it can save changes.")};
+    return {Case::identityMissing,
+            QStringLiteral("Git needs your name and email before it can save changes.")};
 }
 
 GitServiceError GitServiceError::needsPull()
 {
-    return {Case::needsPull, QStringLiteral("The remote has newer changes \u2014 Pull will bring them in first.")};
+    return {Case::needsPull,
+            QStringLiteral("The remote has newer changes \u2014 Pull will bring them in first.")};
 }
 
 GitServiceError GitServiceError::rebaseInProgress()

@@ -9,8 +9,17 @@ namespace halvik {
 class GitServiceError : public HalvikError
 {
 public:
-    enum class Case { failed, rebaseConflict, dirtyWorktree, gitMissing, identityMissing, needsPull,
-                      rebaseInProgress, nothingStaged };
+    enum class Case
+    {
+        failed,
+        rebaseConflict,
+        dirtyWorktree,
+        gitMissing,
+        identityMissing,
+        needsPull,
+        rebaseInProgress,
+        nothingStaged
+    };
 
     static GitServiceError failed(const QString& message);
     static GitServiceError rebaseConflict(const QString& details);

@@ -21,7 +21,10 @@ namespace {
 // co_await expression (a lambda converted to std::function there is destroyed twice).
 using Body = std::function<QCoro::Task<>()>;
 
-QString s(const char* text) { return QString::fromLatin1(text); }
+QString s(const char* text)
+{
+    return QString::fromLatin1(text);
+}
 
 bool isSafeStashRef(const QString& ref)
 {
@@ -34,10 +37,14 @@ std::optional<SourceControlProvider> providerOf(const QString& url)
     if (!kind)
         return std::nullopt;
     switch (*kind) {
-    case SourceControlProviderKind::github: return SourceControlProvider::github;
-    case SourceControlProviderKind::gitlab: return SourceControlProvider::gitlab;
-    case SourceControlProviderKind::bitbucket: return SourceControlProvider::bitbucket;
-    case SourceControlProviderKind::origin: return SourceControlProvider::origin;
+    case SourceControlProviderKind::github:
+        return SourceControlProvider::github;
+    case SourceControlProviderKind::gitlab:
+        return SourceControlProvider::gitlab;
+    case SourceControlProviderKind::bitbucket:
+        return SourceControlProvider::bitbucket;
+    case SourceControlProviderKind::origin:
+        return SourceControlProvider::origin;
     }
     return std::nullopt;
 }
@@ -94,7 +101,8 @@ QCoro::Task<> GitService::withDirtySwitchMapped(SitePtr site, QStringList args)
         try {
             co_await gitRunLogged(site, args);
         } catch (const GitServiceError& error) {
-            if (error.kind() == GitServiceError::Case::failed && GitCommands::looksLikeDirtySwitch(error.rawText()))
+            if (error.kind() == GitServiceError::Case::failed &&
+                GitCommands::looksLikeDirtySwitch(error.rawText()))
                 throw GitServiceError::dirtyWorktree();
             throw;
         }
@@ -245,9 +253,15 @@ QCoro::Task<> GitService::applyHunk(SitePtr site, GitFileDiff diff, GitDiffHunk 
     const QByteArray bytes = patch.toUtf8();
     QStringList args;
     switch (action) {
-    case GitHunkAction::include: args = GitCommands::applyCached(); break;
-    case GitHunkAction::exclude: args = GitCommands::applyCachedReverse(); break;
-    case GitHunkAction::discard: args = GitCommands::applyReverse(); break;
+    case GitHunkAction::include:
+        args = GitCommands::applyCached();
+        break;
+    case GitHunkAction::exclude:
+        args = GitCommands::applyCachedReverse();
+        break;
+    case GitHunkAction::discard:
+        args = GitCommands::applyReverse();
+        break;
     }
     const Body body = [this, site, args, bytes]() -> QCoro::Task<> {
         co_await gitRunLogged(site, args, false, bytes);
@@ -274,7 +288,8 @@ QCoro::Task<> GitService::pullRebase(SitePtr site, CancellationToken token)
             const QStringList argv9{s("pull"), s("--rebase"), s("--autostash")};
             co_await gitRunLogged(site, argv9, false, std::nullopt, {}, token);
         } catch (const GitServiceError& error) {
-            if (error.kind() == GitServiceError::Case::failed && GitCommands::looksLikeConflict(error.rawText()))
+            if (error.kind() == GitServiceError::Case::failed &&
+                GitCommands::looksLikeConflict(error.rawText()))
                 throw GitServiceError::rebaseConflict(error.rawText());
             throw;
         }
@@ -292,7 +307,8 @@ QCoro::Task<> GitService::push(SitePtr site, CancellationToken token)
             const QStringList argv10{s("push"), s("-u"), s("origin"), branch};
             co_await gitRunLogged(site, argv10, false, std::nullopt, {}, token);
         } catch (const GitServiceError& error) {
-            if (error.kind() == GitServiceError::Case::failed && GitCommands::looksLikeNeedsPull(error.rawText()))
+            if (error.kind() == GitServiceError::Case::failed &&
+                GitCommands::looksLikeNeedsPull(error.rawText()))
                 throw GitServiceError::needsPull();
             throw;
         }

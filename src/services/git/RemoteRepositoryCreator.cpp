@@ -9,9 +9,9 @@ QString UnconnectedRemoteRepositoryCreator::noAccountMessage()
     return QStringLiteral("Connect a source control account first.");
 }
 
-QCoro::Task<CreatedRemoteRepository> UnconnectedRemoteRepositoryCreator::createRepository(SourceControlProvider,
-                                                                                          QString, bool,
-                                                                                          std::optional<QString>)
+QCoro::Task<CreatedRemoteRepository>
+UnconnectedRemoteRepositoryCreator::createRepository(SourceControlProvider, QString, bool,
+                                                     std::optional<QString>)
 {
     throw HalvikError(noAccountMessage());
     co_return {};

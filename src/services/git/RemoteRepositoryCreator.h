@@ -26,8 +26,9 @@ class RemoteRepositoryCreator
 public:
     virtual ~RemoteRepositoryCreator() = default;
 
-    virtual QCoro::Task<CreatedRemoteRepository> createRepository(SourceControlProvider provider, QString name,
-                                                                  bool isPrivate, std::optional<QString> owner) = 0;
+    virtual QCoro::Task<CreatedRemoteRepository> createRepository(SourceControlProvider provider,
+                                                                  QString name, bool isPrivate,
+                                                                  std::optional<QString> owner) = 0;
     virtual std::optional<QString> token(SourceControlProvider provider) const = 0;
 };
 
@@ -37,7 +38,8 @@ class UnconnectedRemoteRepositoryCreator : public RemoteRepositoryCreator
 {
 public:
     QCoro::Task<CreatedRemoteRepository> createRepository(SourceControlProvider provider, QString name,
-                                                          bool isPrivate, std::optional<QString> owner) override;
+                                                          bool isPrivate,
+                                                          std::optional<QString> owner) override;
     std::optional<QString> token(SourceControlProvider) const override { return std::nullopt; }
 
     static QString noAccountMessage();
