@@ -194,8 +194,9 @@ int main(int argc, char** argv)
     lastTick = clock.nsecsElapsed();
     app.exec();
     const double adopt = std::max<qint64>(0, longestGap - 1'000'000) / 1e9;
-    bench::report(QStringLiteral("store-adopt-stall"), adopt, QStringLiteral("s"), encodeOnce,
-                  QStringLiteral("longest main-thread gap beyond the 1 ms tick while a change written by another "
-                                 "process is read and taken in; baseline as for store-save-stall"));
+    bench::report(
+        QStringLiteral("store-adopt-stall"), adopt, QStringLiteral("s"), encodeOnce,
+        QStringLiteral("longest main-thread gap beyond the 1 ms tick while a change written by another "
+                       "process is read and taken in; baseline as for store-save-stall"));
     return 0;
 }
