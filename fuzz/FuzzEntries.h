@@ -12,6 +12,7 @@
 #include "gitcore/GitRepositorySnapshot.h"
 #include "gitcore/NaturalCompare.h"
 #include "gitcore/SourceControlProviderKind.h"
+#include "models/StoreCodec.h"
 
 #include <QSet>
 #include <QString>
@@ -144,6 +145,24 @@ inline bool fuzzRedactSecrets(const uint8_t* data, size_t size)
     return true;
 }
 
+// store.json as anyone may have left it: a document either fails whole with StoreDecodeError
+// or reads back unchanged after being written out.
+inline bool fuzzStoreJson(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    StoreDocument document;
+    try {
+        document = StoreCodec::decode(bytes);
+    } catch (const StoreDecodeError&) {
+        return true;
+    }
+    try {
+        return StoreCodec::decode(StoreCodec::encode(document)) == document;
+    } catch (const StoreDecodeError&) {
+        return false;
+    }
+}
+
 inline bool fuzzRemoteURL(const uint8_t* data, size_t size)
 {
     const QString url = textOf(data, size);
@@ -172,7 +191,7 @@ inline constexpr FuzzTarget kFuzzTargets[] = {
     {"name-status", fuzzNameStatus}, {"for-each-ref", fuzzForEachRef},
     {"stash-list", fuzzStashList},   {"unified-diff", fuzzUnifiedDiff},
     {"hunk-header", fuzzHunkHeader}, {"redact-secrets", fuzzRedactSecrets},
-    {"remote-url", fuzzRemoteURL},
+    {"remote-url", fuzzRemoteURL},   {"store-json", fuzzStoreJson},
 };
 
 inline const FuzzTarget* fuzzTarget(std::string_view name)

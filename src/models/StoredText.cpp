@@ -243,7 +243,23 @@ bool decodeBody(const char* body, qsizetype size, QString& out)
             if (!readHex4(p, end, unit))
                 return false;
             p += 4;
-            out.append(QChar(unit));
+            // A surrogate only counts as half of a pair; alone it cannot be written back as
+            // UTF-8, so it reads as the replacement character.
+            if (QChar::isHighSurrogate(unit)) {
+                char16_t low = 0;
+                if (end - p >= 6 && p[0] == '\\' && p[1] == 'u' && readHex4(p + 2, end, low) &&
+                    QChar::isLowSurrogate(low)) {
+                    p += 6;
+                    out.append(QChar(unit));
+                    out.append(QChar(low));
+                } else {
+                    out.append(QChar(QChar::ReplacementCharacter));
+                }
+            } else if (QChar::isLowSurrogate(unit)) {
+                out.append(QChar(QChar::ReplacementCharacter));
+            } else {
+                out.append(QChar(unit));
+            }
             break;
         }
         default:
