@@ -65,7 +65,15 @@ QCoro::Task<> AppServices::bootstrap()
                                                   .arg(QLatin1String(what), QString::fromUtf8(error.what()));
         }
     };
-    step("store", [this] { m_store->load(); });
+    const LifeToken alive = m_life.token();
+    try {
+        co_await m_store->loadInBackground();
+    } catch (const std::exception& error) {
+        qCWarning(halvikLog).noquote()
+            << QStringLiteral("Halvik start-up step “store” failed: ") + QString::fromUtf8(error.what());
+    }
+    if (!alive)
+        co_return;
     step("secrets", [this] { m_secrets.warmup(requiredSecretAccounts()); });
     step("engine", [this] { m_herd->refresh(); });
     try {
@@ -73,6 +81,8 @@ QCoro::Task<> AppServices::bootstrap()
         std::optional<QString> version;
         if (php)
             version = co_await m_herd->phpVersion(*php);
+        if (!alive)
+            co_return;
         m_herd->setGlobalPHPVersion(version);
     } catch (const std::exception& error) {
         qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “PHP version” failed: ") +

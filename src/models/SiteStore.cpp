@@ -5,6 +5,7 @@
 #include "platform/AppDataDir.h"
 #include "platform/Log.h"
 
+#include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -114,6 +115,7 @@ SiteStore::SiteStore(SecretStore& secrets, QString directory, QObject* parent)
 
 SiteStore::~SiteStore()
 {
+    m_life.end();
     flush();
     m_thread.waitForDone();
 }
@@ -161,6 +163,19 @@ void SiteStore::load()
     Q_EMIT sitesChanged();
     Q_EMIT hostsChanged();
     Q_EMIT sourceControlAccountsChanged();
+}
+
+QCoro::Task<> SiteStore::loadInBackground()
+{
+    file();
+    const auto target = m_file;
+    const LifeToken alive = m_life.token();
+    const QFuture<StoreFile::Read> reading =
+        QtConcurrent::run(&m_thread, [target] { return target->load(); });
+    const StoreFile::Read read = co_await reading;
+    if (!alive || !read.document)
+        co_return;
+    adopt(*read.document);
 }
 
 void SiteStore::save()

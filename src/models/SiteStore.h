@@ -5,6 +5,10 @@
 #include "SourceControlAccount.h"
 #include "StoreFile.h"
 
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
+
 #include <QFuture>
 #include <QHash>
 #include <QObject>
@@ -49,6 +53,9 @@ public:
     // Replaces the lists with the file's contents. A missing file changes nothing; a bad one
     // is logged, copied aside so no later save can destroy it, and changes nothing.
     void load();
+    // The same, read and decoded on the store's thread so a large store never holds up the
+    // window; records changed here meanwhile are kept, as when following another process.
+    QCoro::Task<> loadInBackground();
     // Notes that records changed; they are written shortly, off the main thread.
     void save();
     // Writes everything pending now and waits for it: for quitting, the end of a command,
@@ -124,6 +131,7 @@ private:
     QSet<QUuid> m_removedHosts;
     QHash<QString, SourceControlAccount> m_changedAccounts;
     QSet<QString> m_removedAccounts;
+    LifeGuard m_life;
 };
 
 } // namespace halvik

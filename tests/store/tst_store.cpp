@@ -1,4 +1,5 @@
 #include "TestMain.h"
+#include "WaitFor.h"
 
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -443,6 +444,24 @@ private Q_SLOTS:
         QVERIFY(!last.site(betaInCommand->id()));
         QCOMPARE(last.site(added->id())->notes(), QString("still here"));
         QCOMPARE(last.site(added->id())->operations().size(), 2);
+    }
+
+    void loadingInTheBackgroundKeepsWhatChangedMeanwhile()
+    {
+        writeFile(storePath(), plainDocument());
+        SiteStore store = makeStore();
+        QCoro::Task<> loading = store.loadInBackground();
+        auto early = std::make_shared<Site>("early", "/srv/early"); // imported while the file is read
+        store.insertSite(early);
+        halvik::waitFor(std::move(loading));
+        QCOMPARE(store.sites().size(), 3);
+        QCOMPARE(store.sites().first(), early); // the newest
+        QCOMPARE(store.hosts().size(), 1);
+        QCOMPARE(store.sourceControlAccounts().size(), 1);
+        store.flush();
+        SiteStore reread = makeStore();
+        reread.load();
+        QCOMPARE(reread.sites().size(), 3);
     }
 
     void savesAreGatheredAndWrittenOffTheMainThread()
