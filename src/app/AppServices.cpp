@@ -5,8 +5,8 @@
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
-#include "services/runtime/RuntimeManager.h"
 #include "services/git/GitService.h"
+#include "services/runtime/RuntimeManager.h"
 
 #include "platform/DesktopEntry.h"
 #include "platform/Log.h"

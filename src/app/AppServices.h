@@ -44,8 +44,8 @@ public:
     AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots = HerdRoots::system(),
                 std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
     // Tests also point the managed runtimes at their own folders and servers.
-    AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots, std::unique_ptr<QSettings> settings,
-                RuntimeRoots runtimeRoots, QObject* parent = nullptr);
+    AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
+                std::unique_ptr<QSettings> settings, RuntimeRoots runtimeRoots, QObject* parent = nullptr);
     ~AppServices() override;
 
     // Services, in the order they are created.

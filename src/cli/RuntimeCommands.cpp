@@ -52,7 +52,8 @@ Json snapshotJson(const RuntimeManager& runtime)
                                   {"version", optionalJson(snapshot.composerVersion)},
                                   {"latest", optionalJson(snapshot.latestComposerVersion)}}},
                 {"node", nodeJson},
-                {"managedNode", Json{{"installed", node.hasManagedNode()}, {"version", optionalJson(node.managedVersion())}}},
+                {"managedNode", Json{{"installed", node.hasManagedNode()},
+                                     {"version", optionalJson(node.managedVersion())}}},
                 {"lastError", optionalJson(runtime.lastError())}};
 }
 
@@ -70,8 +71,9 @@ void printSnapshot(const RuntimeManager& runtime)
         o << " (" << *snapshot.managedPHPVersion << ")";
     o << '\n';
     for (const ManagedPHP& php : snapshot.extraPHP)
-        o << "PHP " << php.line << ":     " << php.path << " (" << php.version.value_or(QStringLiteral("version unknown"))
-          << (php.bundled ? ", bundled" : "") << ")\n";
+        o << "PHP " << php.line << ":     " << php.path << " ("
+          << php.version.value_or(QStringLiteral("version unknown")) << (php.bundled ? ", bundled" : "")
+          << ")\n";
     o << "Composer:    " << orNone(snapshot.composerPath);
     if (snapshot.composerVersion)
         o << " (" << *snapshot.composerVersion << ")";
@@ -80,8 +82,9 @@ void printSnapshot(const RuntimeManager& runtime)
     o << '\n';
     const NodeRuntime node(runtime.roots());
     const auto toolchain = node.resolve();
-    o << "Node:        " << (toolchain ? toolchain->node + QStringLiteral(" (") + title(toolchain->source) + QLatin1Char(')')
-                                       : QStringLiteral("none"))
+    o << "Node:        "
+      << (toolchain ? toolchain->node + QStringLiteral(" (") + title(toolchain->source) + QLatin1Char(')')
+                    : QStringLiteral("none"))
       << '\n';
     if (node.hasManagedNode())
         o << "Halvik Node: " << orNone(node.managedVersion()) << '\n';
@@ -141,7 +144,8 @@ QCoro::Task<int> installPHP(RuntimeManager& runtime, QString line)
 {
     {
         InstallWatcher watcher(
-            runtime, [&runtime] { return runtime.phpInstallProgress(); }, [&runtime] { runtime.cancelPHPInstall(); });
+            runtime, [&runtime] { return runtime.phpInstallProgress(); },
+            [&runtime] { runtime.cancelPHPInstall(); });
         co_await runtime.installManagedPHP(line);
     }
     const auto php = runtime.extraPHP(line);
@@ -155,11 +159,13 @@ QCoro::Task<int> installNode(RuntimeManager& runtime)
 {
     {
         InstallWatcher watcher(
-            runtime, [&runtime] { return runtime.nodeInstallProgress(); }, [&runtime] { runtime.cancelNodeInstall(); });
+            runtime, [&runtime] { return runtime.nodeInstallProgress(); },
+            [&runtime] { runtime.cancelNodeInstall(); });
         co_await runtime.installManagedNode();
     }
     const NodeRuntime node(runtime.roots());
-    out() << "Installed Node " << orNone(node.managedVersion()) << " at " << runtime.roots().managedNode() << '\n';
+    out() << "Installed Node " << orNone(node.managedVersion()) << " at " << runtime.roots().managedNode()
+          << '\n';
     co_return 0;
 }
 
@@ -182,8 +188,8 @@ QCoro::Task<int> sitePHP(AppServices& services, QStringList args)
                               {"version", version.isEmpty() ? Json(nullptr) : Json(utf8(version))},
                               {"source", utf8(toRaw(php->source))}});
     } else {
-        out() << php->path << " (" << (version.isEmpty() ? QStringLiteral("version unknown") : version) << ", "
-              << toRaw(php->source) << ")\n";
+        out() << php->path << " (" << (version.isEmpty() ? QStringLiteral("version unknown") : version)
+              << ", " << toRaw(php->source) << ")\n";
     }
     co_return 0;
 }

@@ -37,8 +37,9 @@ QStringList fixedSearchFolders(const QString& home)
 
 QStringList standardPathTail()
 {
-    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"), QStringLiteral("/usr/bin"),
-            QStringLiteral("/bin"), QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")};
+    return {QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin"),
+            QStringLiteral("/usr/bin"),          QStringLiteral("/bin"),
+            QStringLiteral("/usr/sbin"),         QStringLiteral("/sbin")};
 }
 
 QString herdNodeVersions(const QString& home)

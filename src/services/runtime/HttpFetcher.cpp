@@ -1,9 +1,11 @@
 #include "HttpFetcher.h"
 
-#include <QCoroNetworkReply>
+#include "async/ReplyFinished.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QNetworkReply>
+#include <QPointer>
 
 #include <memory>
 
@@ -24,6 +26,17 @@ void throwIfFailedWithoutAnswer(QNetworkReply* reply, const QUrl& url)
                                  .arg(url.toDisplayString(QUrl::RemoveUserInfo), reply->errorString()));
 }
 
+// Deletes the reply when the transfer's coroutine ends, unless its manager already did.
+struct ReplyDeleter
+{
+    QPointer<QNetworkReply> reply;
+    ~ReplyDeleter()
+    {
+        if (reply)
+            reply->deleteLater();
+    }
+};
+
 } // namespace
 
 QByteArray HttpFetcher::userAgent()
@@ -40,15 +53,27 @@ QNetworkRequest HttpFetcher::request(const QUrl& url) const
     return request;
 }
 
+HttpFetcher::~HttpFetcher()
+{
+    // Every transfer still running ends now; its coroutine finds the reply gone and stops.
+    for (QNetworkReply* reply : m_network.findChildren<QNetworkReply*>())
+        reply->abort();
+}
+
 QCoro::Task<HttpFetcher::Reply> HttpFetcher::get(QUrl url, CancellationToken token)
 {
     token.throwIfCancelled();
-    std::unique_ptr<QNetworkReply> reply(m_network.get(request(url)));
-    token.onCancelled(reply.get(), [r = reply.get()] { r->abort(); });
-    co_await qCoro(reply.get()).waitForFinished();
+    // The manager owns the reply; should the fetcher go first, the pointer turns null.
+    const QPointer<QNetworkReply> reply = m_network.get(request(url));
+    const ReplyDeleter cleanup{reply};
+    token.onCancelled(reply, [reply] { reply->abort(); });
+    ReplyFinished finishing{reply, {}, {}};
+    co_await finishing;
+    if (!reply)
+        throw CancelledError();
     token.throwIfCancelled();
-    throwIfFailedWithoutAnswer(reply.get(), url);
-    co_return Reply{statusOf(reply.get()), reply->readAll()};
+    throwIfFailedWithoutAnswer(reply, url);
+    co_return Reply{statusOf(reply), reply->readAll()};
 }
 
 QCoro::Task<HttpFetcher::Download> HttpFetcher::download(QUrl url, QString filePath, Progress progress,
@@ -59,8 +84,9 @@ QCoro::Task<HttpFetcher::Download> HttpFetcher::download(QUrl url, QString fileP
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw HttpFetchError(QStringLiteral("Couldn’t write %1: %2").arg(filePath, file.errorString()));
 
-    std::unique_ptr<QNetworkReply> reply(m_network.get(request(url)));
-    QNetworkReply* raw = reply.get();
+    const QPointer<QNetworkReply> reply = m_network.get(request(url));
+    const ReplyDeleter cleanup{reply};
+    QNetworkReply* raw = reply;
     token.onCancelled(raw, [raw] { raw->abort(); });
 
     // The body goes to disk chunk by chunk as it arrives and is hashed on the way, so a large
@@ -83,10 +109,12 @@ QCoro::Task<HttpFetcher::Download> HttpFetcher::download(QUrl url, QString fileP
     };
     QObject::connect(raw, &QNetworkReply::readyRead, raw, drain);
     if (progress)
-        QObject::connect(raw, &QNetworkReply::downloadProgress, raw, [&progress](qint64 received, qint64 total) {
-            progress(received, total);
-        });
-    co_await qCoro(raw).waitForFinished();
+        QObject::connect(raw, &QNetworkReply::downloadProgress, raw,
+                         [&progress](qint64 received, qint64 total) { progress(received, total); });
+    ReplyFinished finishing{reply, {}, {}};
+    co_await finishing;
+    if (!reply)
+        throw CancelledError();
     drain();
     QObject::disconnect(raw, nullptr, nullptr, nullptr); // the handlers use this frame's locals
     file.close();

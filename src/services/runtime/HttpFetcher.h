@@ -38,6 +38,9 @@ public:
     using Progress = std::function<void(qint64, qint64)>;
 
     explicit HttpFetcher(int timeoutMs = 60000) : m_timeoutMs(timeoutMs) {}
+    ~HttpFetcher();
+    HttpFetcher(const HttpFetcher&) = delete;
+    HttpFetcher& operator=(const HttpFetcher&) = delete;
 
     QCoro::Task<Reply> get(QUrl url, CancellationToken token = {});
     // Writes a 2xx body to `filePath` as it arrives; any other status writes nothing.

@@ -21,7 +21,7 @@ std::optional<NodeRuntime::Toolchain> NodeRuntime::toolchainIn(const QString& fo
 }
 
 std::optional<NodeRuntime::Toolchain> NodeRuntime::newestVersionIn(const QString& versionsFolder,
-                                                                    NodeSource source) const
+                                                                   NodeSource source) const
 {
     QStringList versions = QDir(versionsFolder).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     std::sort(versions.begin(), versions.end(),
@@ -39,7 +39,8 @@ QStringList NodeRuntime::lookupPath() const
     QStringList path{m_roots.managedNode() + QStringLiteral("/bin"),
                      RuntimePlatform::herdNodeVersions(m_roots.home) + QStringLiteral("/v22.14.0/bin"),
                      QStringLiteral("/opt/homebrew/bin"), QStringLiteral("/usr/local/bin")};
-    const QString inherited = m_roots.inheritedPath.isEmpty() ? QStringLiteral("/usr/bin:/bin") : m_roots.inheritedPath;
+    const QString inherited =
+        m_roots.inheritedPath.isEmpty() ? QStringLiteral("/usr/bin:/bin") : m_roots.inheritedPath;
     path << inherited.split(QLatin1Char(':'), Qt::SkipEmptyParts);
     return path;
 }

@@ -15,17 +15,22 @@ public:
         composerMissing
     };
 
-    static RuntimeError nodeInstallFailed(const QString& message) { return {Case::nodeInstallFailed, message}; }
+    static RuntimeError nodeInstallFailed(const QString& message)
+    {
+        return {Case::nodeInstallFailed, message};
+    }
     static RuntimeError phpInstallFailed(const QString& message) { return {Case::phpInstallFailed, message}; }
     static RuntimeError phpMissing()
     {
-        return {Case::phpMissing, QStringLiteral("No PHP binary found. Bundle one with Scripts/download-runtime.sh "
-                                                 "or install Laravel Herd or Valet.")};
+        return {Case::phpMissing,
+                QStringLiteral("No PHP binary found. Bundle one with Scripts/download-runtime.sh "
+                               "or install Laravel Herd or Valet.")};
     }
     static RuntimeError composerMissing()
     {
         return {Case::composerMissing,
-                QStringLiteral("Composer is not available. Bundle composer.phar with Scripts/download-runtime.sh.")};
+                QStringLiteral(
+                    "Composer is not available. Bundle composer.phar with Scripts/download-runtime.sh.")};
     }
 
     Case kind() const { return m_case; }

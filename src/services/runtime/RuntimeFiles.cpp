@@ -20,10 +20,11 @@ QStringList offeredPHPLines()
 
 QByteArray managedIni()
 {
-    return QByteArrayLiteral("; Managed by Halvik. Not for Herd or system PHP.\n"
-                             "; static-php-cli cannot mmap executable memory for PCRE JIT on hardened macOS.\n"
-                             "pcre.jit=0\n"
-                             "memory_limit=1G\n");
+    return QByteArrayLiteral(
+        "; Managed by Halvik. Not for Herd or system PHP.\n"
+        "; static-php-cli cannot mmap executable memory for PCRE JIT on hardened macOS.\n"
+        "pcre.jit=0\n"
+        "memory_limit=1G\n");
 }
 
 QByteArray phpWrapper(const QString& folder)
@@ -122,7 +123,8 @@ std::optional<QString> composerVersionFrom(const QString& output)
 
 std::optional<QString> latestComposerFrom(const QByteArray& versionsJson)
 {
-    const auto root = nlohmann::json::parse(versionsJson.constBegin(), versionsJson.constEnd(), nullptr, false);
+    const auto root =
+        nlohmann::json::parse(versionsJson.constBegin(), versionsJson.constEnd(), nullptr, false);
     if (!root.is_object())
         return std::nullopt;
     const auto stable = root.find("stable");
@@ -180,7 +182,8 @@ void writeAtomically(const QString& path, const QByteArray& contents, int mode)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(contents) != contents.size() || !file.commit())
-        throw std::runtime_error(QStringLiteral("Couldn’t write %1: %2").arg(path, file.errorString()).toStdString());
+        throw std::runtime_error(
+            QStringLiteral("Couldn’t write %1: %2").arg(path, file.errorString()).toStdString());
     if (mode != 0 && ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(mode)) != 0)
         throw std::runtime_error(QStringLiteral("Couldn’t make %1 executable.").arg(path).toStdString());
 }

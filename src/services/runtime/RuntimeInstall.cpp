@@ -36,10 +36,12 @@ void removeInBackground(const QString& path)
 class ScratchFolder
 {
 public:
-    ScratchFolder(const QString& parent, const QString& prefix) : m_path(parent + QLatin1Char('/') + prefix + newUuid())
+    ScratchFolder(const QString& parent, const QString& prefix)
+        : m_path(parent + QLatin1Char('/') + prefix + newUuid())
     {
         if (!QDir().mkpath(m_path))
-            throw std::runtime_error(QStringLiteral("Couldn’t create the folder %1.").arg(m_path).toStdString());
+            throw std::runtime_error(
+                QStringLiteral("Couldn’t create the folder %1.").arg(m_path).toStdString());
     }
     // Takes charge of a folder something else created.
     explicit ScratchFolder(QString existing) : m_path(std::move(existing)) {}
@@ -149,14 +151,15 @@ QCoro::Task<> RuntimeManager::installPHPLine(QString line, CancellationToken tok
     const HttpFetcher::Download download = co_await m_http.download(url, archive, progress, token);
     ensureAlive(alive);
     if (!download.ok())
-        throw RuntimeError::phpInstallFailed(QStringLiteral("PHP download failed (HTTP %1).").arg(download.status));
+        throw RuntimeError::phpInstallFailed(
+            QStringLiteral("PHP download failed (HTTP %1).").arg(download.status));
 
     setPHPProgress(QStringLiteral("Unpacking PHP %1…").arg(*version));
     const std::optional<QString> unpackError = co_await unpack(archive, scratch.path(), token);
     ensureAlive(alive);
     if (unpackError)
         throw RuntimeError::phpInstallFailed(unpackError->isEmpty() ? QStringLiteral("Couldn’t unpack PHP.")
-                                                                     : *unpackError);
+                                                                    : *unpackError);
     const std::optional<QString> binary = RuntimeFiles::findBinary(scratch.path(), QStringLiteral("php"));
     if (!binary)
         throw RuntimeError::phpInstallFailed(QStringLiteral("PHP archive didn’t contain a php binary."));
@@ -167,13 +170,16 @@ QCoro::Task<> RuntimeManager::installPHPLine(QString line, CancellationToken tok
     ScratchFolder staging(m_roots.phpLines(), QStringLiteral(".new-%1-").arg(line));
     const QString cli = staging.path() + QStringLiteral("/php-cli");
     const QString source = *binary;
-    const bool moved = co_await QtConcurrent::run([source, cli] { return QFile::rename(source, cli); });
+    QFuture<bool> moving = QtConcurrent::run([source, cli] { return QFile::rename(source, cli); });
+    const bool moved = co_await moving;
     ensureAlive(alive);
     if (!moved)
-        throw RuntimeError::phpInstallFailed(QStringLiteral("Couldn’t copy PHP into %1.").arg(staging.path()));
+        throw RuntimeError::phpInstallFailed(
+            QStringLiteral("Couldn’t copy PHP into %1.").arg(staging.path()));
     RuntimeFiles::makeExecutable(cli);
     RuntimeFiles::writeAtomically(staging.path() + QStringLiteral("/php.ini"), RuntimeFiles::managedIni());
-    RuntimeFiles::writeAtomically(staging.path() + QStringLiteral("/php"), RuntimeFiles::phpWrapper(lineFolder), 0755);
+    RuntimeFiles::writeAtomically(staging.path() + QStringLiteral("/php"),
+                                  RuntimeFiles::phpWrapper(lineFolder), 0755);
     RuntimeFiles::writeAtomically(staging.path() + QStringLiteral("/VERSION"), version->toUtf8() + '\n');
 
     setPHPProgress(QStringLiteral("Verifying…"));
@@ -185,10 +191,12 @@ QCoro::Task<> RuntimeManager::installPHPLine(QString line, CancellationToken tok
     const ProcessResult result = co_await m_runner.run(std::move(verify), {}, token);
     ensureAlive(alive);
     if (result.exitCode != 0)
-        throw RuntimeError::phpInstallFailed(result.combined().trimmed().isEmpty() ? QStringLiteral("php -v failed.")
-                                                                                    : result.combined().trimmed());
+        throw RuntimeError::phpInstallFailed(result.combined().trimmed().isEmpty()
+                                                 ? QStringLiteral("php -v failed.")
+                                                 : result.combined().trimmed());
     if (!replaceFolder(staging.path(), lineFolder))
-        throw RuntimeError::phpInstallFailed(QStringLiteral("Couldn’t move the new PHP into %1.").arg(lineFolder));
+        throw RuntimeError::phpInstallFailed(
+            QStringLiteral("Couldn’t move the new PHP into %1.").arg(lineFolder));
     staging.release();
     refreshExtraPHP();
 }
@@ -200,7 +208,8 @@ QCoro::Task<> RuntimeManager::installManagedNode()
     const LifeToken alive = m_life.token();
     m_nodeCancel = CancellationSource();
     const CancellationToken token = m_nodeCancel.token();
-    setNodeInstall(true, QStringLiteral("Looking up Node %1 LTS…").arg(QLatin1String(RuntimeFiles::managedNodeMajor)));
+    setNodeInstall(
+        true, QStringLiteral("Looking up Node %1 LTS…").arg(QLatin1String(RuntimeFiles::managedNodeMajor)));
     try {
         co_await installNode(token);
     } catch (...) {
@@ -224,15 +233,17 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
     try {
         if (!index.ok())
             throw std::runtime_error("no index");
-        version = RuntimeFiles::newestNodeLTS(index.body, QString::fromLatin1(RuntimeFiles::managedNodeMajor));
+        version =
+            RuntimeFiles::newestNodeLTS(index.body, QString::fromLatin1(RuntimeFiles::managedNodeMajor));
     } catch (const std::exception&) {
         throw RuntimeError::nodeInstallFailed(QStringLiteral("Couldn’t read the Node release list."));
     }
     if (!version)
-        throw RuntimeError::nodeInstallFailed(
-            QStringLiteral("No Node %1 LTS release found.").arg(QLatin1String(RuntimeFiles::managedNodeMajor)));
+        throw RuntimeError::nodeInstallFailed(QStringLiteral("No Node %1 LTS release found.")
+                                                  .arg(QLatin1String(RuntimeFiles::managedNodeMajor)));
 
-    const QString folderName = QStringLiteral("node-v%1-%2").arg(*version, RuntimePlatform::currentArchiveNames().nodeSuffix);
+    const QString folderName =
+        QStringLiteral("node-v%1-%2").arg(*version, RuntimePlatform::currentArchiveNames().nodeSuffix);
     const QString archiveName = folderName + QStringLiteral(".tar.gz");
     const QString releasePath = QStringLiteral("/dist/v%1/").arg(*version);
     const QUrl url = childUrl(m_roots.nodeDistribution, releasePath + archiveName);
@@ -241,8 +252,8 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
 
     // The release's checksum list, when the server publishes one.
     std::optional<QByteArray> expected;
-    const HttpFetcher::Reply sums =
-        co_await m_http.get(childUrl(m_roots.nodeDistribution, releasePath + QStringLiteral("SHASUMS256.txt")), token);
+    const HttpFetcher::Reply sums = co_await m_http.get(
+        childUrl(m_roots.nodeDistribution, releasePath + QStringLiteral("SHASUMS256.txt")), token);
     ensureAlive(alive);
     if (sums.ok())
         expected = RuntimeFiles::checksumFor(sums.body, archiveName);
@@ -257,7 +268,8 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
     const HttpFetcher::Download download = co_await m_http.download(url, archive, progress, token);
     ensureAlive(alive);
     if (!download.ok())
-        throw RuntimeError::nodeInstallFailed(QStringLiteral("Node download failed (HTTP %1).").arg(download.status));
+        throw RuntimeError::nodeInstallFailed(
+            QStringLiteral("Node download failed (HTTP %1).").arg(download.status));
     if (expected && *expected != download.sha256)
         throw RuntimeError::nodeInstallFailed(
             QStringLiteral("The Node download doesn’t match its published checksum. Nothing was installed."));
@@ -267,7 +279,7 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
     ensureAlive(alive);
     if (unpackError)
         throw RuntimeError::nodeInstallFailed(unpackError->isEmpty() ? QStringLiteral("Couldn’t unpack Node.")
-                                                                      : *unpackError);
+                                                                     : *unpackError);
     const QString unpacked = scratch.path() + QLatin1Char('/') + folderName;
     if (!RuntimeFiles::isExecutable(unpacked + QStringLiteral("/bin/node")))
         throw RuntimeError::nodeInstallFailed(QStringLiteral("Node archive didn’t contain bin/node."));
@@ -280,7 +292,8 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
     ensureAlive(alive);
     if (!placed) {
         removeInBackground(staging);
-        throw RuntimeError::nodeInstallFailed(QStringLiteral("Couldn’t copy Node into %1.").arg(runtimeFolder));
+        throw RuntimeError::nodeInstallFailed(
+            QStringLiteral("Couldn’t copy Node into %1.").arg(runtimeFolder));
     }
     ScratchFolder keep(staging);
     RuntimeFiles::writeAtomically(staging + QStringLiteral("/HALVIK_NODE_VERSION"), version->toUtf8() + '\n');
@@ -288,17 +301,20 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
     setNodeProgress(QStringLiteral("Verifying…"));
     if (!RuntimeFiles::isExecutable(staging + QStringLiteral("/bin/node")) ||
         !RuntimeFiles::isExecutable(staging + QStringLiteral("/bin/npm")))
-        throw RuntimeError::nodeInstallFailed(QStringLiteral("Node installed but bin/node or bin/npm is missing."));
+        throw RuntimeError::nodeInstallFailed(
+            QStringLiteral("Node installed but bin/node or bin/npm is missing."));
     ProcessRequest verify;
     verify.executable = staging + QStringLiteral("/bin/node");
     verify.arguments = {QStringLiteral("-v")};
     const ProcessResult result = co_await m_runner.run(std::move(verify), {}, token);
     ensureAlive(alive);
     if (result.exitCode != 0)
-        throw RuntimeError::nodeInstallFailed(result.combined().trimmed().isEmpty() ? QStringLiteral("node -v failed.")
-                                                                                     : result.combined().trimmed());
+        throw RuntimeError::nodeInstallFailed(result.combined().trimmed().isEmpty()
+                                                  ? QStringLiteral("node -v failed.")
+                                                  : result.combined().trimmed());
     if (!replaceFolder(staging, m_roots.managedNode()))
-        throw RuntimeError::nodeInstallFailed(QStringLiteral("Couldn’t move the new Node into %1.").arg(m_roots.managedNode()));
+        throw RuntimeError::nodeInstallFailed(
+            QStringLiteral("Couldn’t move the new Node into %1.").arg(m_roots.managedNode()));
     keep.release();
     Q_EMIT changed();
 }
@@ -316,7 +332,8 @@ void RuntimeManager::removeManagedNode()
     Q_EMIT changed();
 }
 
-QCoro::Task<std::optional<QString>> RuntimeManager::unpack(QString archive, QString into, CancellationToken token)
+QCoro::Task<std::optional<QString>> RuntimeManager::unpack(QString archive, QString into,
+                                                           CancellationToken token)
 {
     ProcessRequest request;
     request.executable = tarPath();

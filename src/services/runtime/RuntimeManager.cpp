@@ -31,11 +31,11 @@ void writeIniAndWrapper(const QString& folder)
 {
     RuntimeFiles::writeAtomically(folder + QStringLiteral("/php.ini"), RuntimeFiles::managedIni());
     if (QFileInfo::exists(folder + QStringLiteral("/php-cli")))
-        RuntimeFiles::writeAtomically(folder + QStringLiteral("/php"), RuntimeFiles::phpWrapper(folder), 0755);
+        RuntimeFiles::writeAtomically(folder + QStringLiteral("/php"), RuntimeFiles::phpWrapper(folder),
+                                      0755);
 }
 
-template<typename T>
-bool assignIfChanged(T& field, T value)
+template <typename T> bool assignIfChanged(T& field, T value)
 {
     if (field == value)
         return false;
@@ -52,6 +52,9 @@ RuntimeManager::RuntimeManager(ProcessRunner& runner, RuntimeRoots roots, QObjec
 
 RuntimeManager::~RuntimeManager()
 {
+    // Whatever is still downloading or running ends now and finds this object gone.
+    m_life.end();
+    m_lookupCancel.cancel();
     m_phpCancel.cancel();
     m_nodeCancel.cancel();
 }
@@ -68,9 +71,11 @@ void RuntimeManager::seedIfNeeded()
     if (!QFileInfo::exists(phar))
         if (const auto resource = resourcePath(QStringLiteral("composer.phar")))
             if (!QFile::copy(*resource, phar))
-                throw std::runtime_error(QStringLiteral("Couldn’t copy Composer to %1.").arg(phar).toStdString());
+                throw std::runtime_error(
+                    QStringLiteral("Couldn’t copy Composer to %1.").arg(phar).toStdString());
     if (QFileInfo::exists(phar))
-        RuntimeFiles::writeAtomically(bin + QStringLiteral("/composer"), RuntimeFiles::composerWrapper(phar), 0755);
+        RuntimeFiles::writeAtomically(bin + QStringLiteral("/composer"), RuntimeFiles::composerWrapper(phar),
+                                      0755);
 
     RuntimeSnapshot next = m_snapshot;
     next.seeded = QFileInfo::exists(bin + QStringLiteral("/composer"));
@@ -126,14 +131,17 @@ QCoro::Task<> RuntimeManager::refreshVersions()
     }
 
     const QString phar = m_roots.bin() + QStringLiteral("/composer.phar");
-    next.composerPath = QFileInfo::exists(phar) ? std::optional<QString>(phar) : which(QStringLiteral("composer"));
+    next.composerPath =
+        QFileInfo::exists(phar) ? std::optional<QString>(phar) : which(QStringLiteral("composer"));
     next.composerVersion = std::nullopt;
     if (next.composerPath) {
         std::optional<QString> output;
         if (next.composerPath->endsWith(QLatin1String(".phar"))) {
-            const std::optional<QString> php =
-                RuntimeFiles::isExecutable(managedPHP) ? std::optional<QString>(managedPHP) : which(QStringLiteral("php"));
-            const QStringList arguments{*next.composerPath, QStringLiteral("--version"), QStringLiteral("--no-ansi")};
+            const std::optional<QString> php = RuntimeFiles::isExecutable(managedPHP)
+                                                   ? std::optional<QString>(managedPHP)
+                                                   : which(QStringLiteral("php"));
+            const QStringList arguments{*next.composerPath, QStringLiteral("--version"),
+                                        QStringLiteral("--no-ansi")};
             if (php)
                 output = co_await runForVersion(*php, arguments);
         } else {
@@ -183,9 +191,10 @@ QCoro::Task<std::optional<QString>> RuntimeManager::runForVersion(QString progra
 QCoro::Task<std::optional<QString>> RuntimeManager::latestComposerVersion()
 {
     QUrl url = m_roots.composerVersions;
-    url.setPath(url.path().chopped(url.path().endsWith(QLatin1Char('/')) ? 1 : 0) + QStringLiteral("/versions"));
+    url.setPath(url.path().chopped(url.path().endsWith(QLatin1Char('/')) ? 1 : 0) +
+                QStringLiteral("/versions"));
     try {
-        const HttpFetcher::Reply reply = co_await m_lookup.get(url);
+        const HttpFetcher::Reply reply = co_await m_lookup.get(url, m_lookupCancel.token());
         if (!reply.ok())
             co_return std::nullopt;
         co_return RuntimeFiles::latestComposerFrom(reply.body);
@@ -213,8 +222,10 @@ QList<ManagedPHP> RuntimeManager::installedPHP() const
     });
     const QString seeded = m_roots.bin() + QStringLiteral("/php");
     if (!hasSeededLine && RuntimeFiles::isExecutable(seeded))
-        list << ManagedPHP{QString::fromLatin1(RuntimeFiles::seededPHPLine), m_snapshot.managedPHPVersion, seeded, true};
-    std::sort(list.begin(), list.end(), [](const ManagedPHP& a, const ManagedPHP& b) { return a.line > b.line; });
+        list << ManagedPHP{QString::fromLatin1(RuntimeFiles::seededPHPLine), m_snapshot.managedPHPVersion,
+                           seeded, true};
+    std::sort(list.begin(), list.end(),
+              [](const ManagedPHP& a, const ManagedPHP& b) { return a.line > b.line; });
     return list;
 }
 
@@ -262,7 +273,8 @@ std::optional<ResolvedPHP> RuntimeManager::resolvePHP(const QString& sourceRaw, 
     return resolve(fromRaw<PHPSource>(sourceRaw), fromEngine, managedLine);
 }
 
-std::optional<ResolvedPHP> RuntimeManager::resolve(std::optional<PHPSource> source, const EngineLookup& fromEngine,
+std::optional<ResolvedPHP> RuntimeManager::resolve(std::optional<PHPSource> source,
+                                                   const EngineLookup& fromEngine,
                                                    const std::optional<QString>& managedLine) const
 {
     if (source == PHPSource::managed)
@@ -287,7 +299,8 @@ std::optional<ResolvedPHP> RuntimeManager::resolveManagedPHP(const std::optional
     const QString seeded = m_roots.bin() + QStringLiteral("/php");
     const QString path = m_snapshot.managedPHPPath.value_or(seeded);
     if (QFileInfo::exists(path))
-        return ResolvedPHP{path, m_snapshot.managedPHPVersion.value_or(QString()), ResolvedPHPSource::managed};
+        return ResolvedPHP{path, m_snapshot.managedPHPVersion.value_or(QString()),
+                           ResolvedPHPSource::managed};
     return std::nullopt;
 }
 
@@ -297,7 +310,8 @@ RuntimeManager::ComposerLaunch RuntimeManager::composerLaunch(const Site& site, 
     if (!php)
         throw RuntimeError::phpMissing();
     const QString phar = m_roots.bin() + QStringLiteral("/composer.phar");
-    std::optional<QString> composer = QFileInfo::exists(phar) ? std::optional<QString>(phar) : which(QStringLiteral("composer"));
+    std::optional<QString> composer =
+        QFileInfo::exists(phar) ? std::optional<QString>(phar) : which(QStringLiteral("composer"));
     if (!composer)
         throw RuntimeError::composerMissing();
     return {php->path, *composer, *php};
@@ -358,7 +372,8 @@ void RuntimeManager::setLastError(std::optional<QString> error)
         Q_EMIT changed();
 }
 
-void RuntimeManager::setPHPInstall(bool installing, std::optional<QString> line, std::optional<QString> progress)
+void RuntimeManager::setPHPInstall(bool installing, std::optional<QString> line,
+                                   std::optional<QString> progress)
 {
     bool changedAny = assignIfChanged(m_isInstallingPHP, installing);
     changedAny |= assignIfChanged(m_phpInstallLine, std::move(line));

@@ -39,7 +39,8 @@ public:
         ResolvedPHP resolved;
     };
 
-    RuntimeManager(ProcessRunner& runner, RuntimeRoots roots = RuntimeRoots::system(), QObject* parent = nullptr);
+    RuntimeManager(ProcessRunner& runner, RuntimeRoots roots = RuntimeRoots::system(),
+                   QObject* parent = nullptr);
     ~RuntimeManager() override;
 
     const RuntimeRoots& roots() const { return m_roots; }
@@ -75,7 +76,8 @@ public:
     void removeManagedNode();
 
     std::optional<ResolvedPHP> resolvePHP(const Site& site, const HerdService* herd) const;
-    std::optional<ResolvedPHP> resolvePHP(const QString& sourceRaw, const QString& siteName, const HerdService* herd,
+    std::optional<ResolvedPHP> resolvePHP(const QString& sourceRaw, const QString& siteName,
+                                          const HerdService* herd,
                                           const std::optional<QString>& managedLine) const;
     std::optional<ResolvedPHP> resolveManagedPHP(const std::optional<QString>& line) const;
     // Throws RuntimeError::phpMissing or composerMissing.
@@ -127,6 +129,7 @@ private:
     std::optional<QString> m_nodeInstallProgress;
     CancellationSource m_phpCancel;
     CancellationSource m_nodeCancel;
+    CancellationSource m_lookupCancel;
     LifeGuard m_life;
 };
 

@@ -34,7 +34,8 @@ RuntimeRoots RuntimeRoots::system()
     roots.resourceFolders << QStringLiteral(HALVIK_SOURCE_RESOURCES);
 #endif
     roots.inheritedPath = qEnvironmentVariable("PATH");
-    roots.phpDownloads = configuredUrl("HALVIK_PHP_DOWNLOADS", "https://dl.static-php.dev/static-php-cli/common/");
+    roots.phpDownloads =
+        configuredUrl("HALVIK_PHP_DOWNLOADS", "https://dl.static-php.dev/static-php-cli/common/");
     roots.nodeDistribution = configuredUrl("HALVIK_NODE_DIST", "https://nodejs.org");
     roots.composerVersions = configuredUrl("HALVIK_COMPOSER_VERSIONS", "https://getcomposer.org");
     return roots;
