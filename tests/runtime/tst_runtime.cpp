@@ -9,7 +9,13 @@
 #include "services/runtime/RuntimeError.h"
 #include "services/runtime/RuntimeFiles.h"
 
+#include "Screenshots.h"
+
+#include "views/Appearance.h"
+#include "views/RuntimeSettingsPane.h"
+
 #include <QCryptographicHash>
+#include <QPushButton>
 #include <QJsonObject>
 
 using namespace halvik;
@@ -405,6 +411,56 @@ private Q_SLOTS:
         QCOMPARE(failureOf(runtime.installManagedNode()), QString("No Node 22 LTS release found."));
         fx.server.serve("/dist/index.json", "{}");
         QCOMPARE(failureOf(runtime.installManagedNode()), QString("Couldn’t read the Node release list."));
+    }
+
+    void settingsRowsShowEachState()
+    {
+        RuntimeFixture fx;
+        RuntimeFixture::copyExecutable(RuntimeFixture::realPHP(), fx.root() + "/resources/runtime/php");
+        RuntimeManager& runtime = fx.manager();
+        halvik::waitFor(runtime.refreshVersions());
+        views::RuntimeSettingsPane pane(runtime);
+        pane.resize(640, 660);
+        pane.show();
+        const auto button = [&pane](const QString& text, int index = 0) {
+            QList<QPushButton*> found;
+            for (QPushButton* b : pane.findChildren<QPushButton*>())
+                if (b->text() == text && b->isVisible())
+                    found << b;
+            return found.value(index);
+        };
+        for (auto scheme : {views::ColorScheme::light, views::ColorScheme::dark}) {
+            views::applyColorScheme(scheme);
+            QCoreApplication::processEvents();
+            QVERIFY(saveScreenshot(&pane, scheme == views::ColorScheme::light ? "runtime-settings"
+                                                                              : "runtime-settings-dark"));
+        }
+        views::applyColorScheme(views::ColorScheme::light);
+        QVERIFY(button("Install Node for Halvik"));
+
+        // A download in progress shows in its own row, with a way to stop it.
+        fx.servePHPList({"8.2.10"});
+        fx.server.serveSlowly("/static-php-cli/common/" + RuntimeFixture::phpArchiveName("8.2.10").toUtf8(),
+                              fx.phpArchive(RuntimeFixture::realPHP(), 2 << 20), 32 << 10, 30);
+        button("Download")->click(); // the 8.2 row comes first
+        QTRY_VERIFY(runtime.phpInstallProgress().value_or("").contains("%"));
+        QVERIFY(!button("Download", 1)->isEnabled()); // one install at a time
+        QVERIFY(saveScreenshot(&pane, "runtime-settings-downloading"));
+        button("Cancel Download")->click();
+        QTRY_VERIFY(!runtime.isInstallingPHP());
+        QVERIFY(pane.errorText().isEmpty()); // a cancel is not a failure
+
+        fx.server.remove("/static-php-cli/common/" + RuntimeFixture::phpArchiveName("8.2.10").toUtf8());
+        button("Download")->click();
+        QTRY_COMPARE(pane.errorText(), QString("PHP download failed (HTTP 404)."));
+        QVERIFY(saveScreenshot(&pane, "runtime-settings-error"));
+
+        fx.servePHPArchive("8.2.10", fx.phpArchive(RuntimeFixture::realPHP()));
+        button("Download")->click();
+        QTRY_VERIFY(button("Remove"));
+        QVERIFY(pane.errorText().isEmpty());
+        button("Remove")->click();
+        QVERIFY(!runtime.extraPHP("8.2"));
     }
 };
 

@@ -23,7 +23,7 @@ constexpr auto enumCases(std::type_identity<NodeSource>)
 {
     return std::to_array<EnumCase<NodeSource>>({{NodeSource::herd, "herd", "Herd"},
                                                 {NodeSource::nvm, "nvm", "nvm"},
-                                                {NodeSource::path, "path", "PATH"},
+                                                {NodeSource::path, "path", "The system"},
                                                 {NodeSource::managed, "managed", "Halvik"}});
 }
 
