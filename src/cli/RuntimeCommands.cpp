@@ -11,6 +11,7 @@
 #include "platform/QuitSignals.h"
 
 #include <QObject>
+#include <QRegularExpression>
 
 #include <unistd.h>
 
@@ -117,7 +118,9 @@ private:
         const QString text = m_progress().value_or(QString());
         if (text.isEmpty() || text == m_last)
             return;
-        const QString step = text.section(QStringLiteral("… "), 0, 0);
+        // The step without its running figure: "Downloading PHP 8.3.10… 42%" -> "Downloading PHP 8.3.10…".
+        static const QRegularExpression figure(QStringLiteral("\\s+[\\d.]+(%| MB)$"));
+        const QString step = QString(text).remove(figure);
         if (m_terminal)
             out() << '\r' << text.leftJustified(m_last.size());
         else if (step != m_lastStep)

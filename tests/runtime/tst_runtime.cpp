@@ -10,11 +10,14 @@
 #include "services/runtime/RuntimeFiles.h"
 
 #include "Screenshots.h"
+#include "TestPaths.h"
 
 #include "views/Appearance.h"
 #include "views/RuntimeSettingsPane.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QPushButton>
 #include <QJsonObject>
 
@@ -411,6 +414,68 @@ private Q_SLOTS:
         QCOMPARE(failureOf(runtime.installManagedNode()), QString("No Node 22 LTS release found."));
         fx.server.serve("/dist/index.json", "{}");
         QCOMPARE(failureOf(runtime.installManagedNode()), QString("Couldn’t read the Node release list."));
+    }
+
+    void commandLineInstallsListsAndRemoves()
+    {
+        RuntimeFixture fx;
+        fx.servePHPList({"8.3.9", "8.3.10"});
+        fx.servePHPArchive("8.3.10", fx.phpArchive(RuntimeFixture::realPHP()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", fx.root() + "/home");
+        env.insert("XDG_DATA_HOME", fx.root() + "/data");
+        env.insert("XDG_CONFIG_HOME", fx.root() + "/config");
+        env.insert("HALVIK_PHP_DOWNLOADS", fx.server.url("/static-php-cli/common/").toString());
+        struct Run
+        {
+            int code;
+            QString out;
+            QString err;
+        };
+        // The fake server lives in this process, so its loop keeps turning while the command runs.
+        const auto halvik = [&env](const QStringList& arguments) {
+            QProcess process;
+            process.setProcessEnvironment(env);
+            process.start(halvikBinary(), arguments);
+            QElapsedTimer timer;
+            timer.start();
+            while (!process.waitForFinished(10) && timer.elapsed() < 60000)
+                QCoreApplication::processEvents();
+            return Run{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                       QString::fromUtf8(process.readAllStandardError())};
+        };
+        const QString support = fx.root() + "/data/Halvik";
+
+        Run install = halvik({"runtime", "install-php", "8.3"});
+        QVERIFY2(install.code == 0, qPrintable(install.err));
+        QVERIFY2(install.out.contains("Downloading PHP 8.3.10…\nUnpacking PHP 8.3.10…\nVerifying…\n"), qPrintable(install.out));
+        QVERIFY(install.out.contains("Installed PHP 8.3.10 at " + support + "/runtime/php/8.3/php"));
+
+        const Run json = halvik({"runtime", "--json"});
+        QCOMPARE(json.code, 0);
+        const QJsonObject snapshot = QJsonDocument::fromJson(json.out.toUtf8()).object();
+        QCOMPARE(snapshot["extraPHP"].toArray().at(0).toObject()["line"].toString(), QString("8.3"));
+        QCOMPARE(snapshot["extraPHP"].toArray().at(0).toObject()["version"].toString(), QString("8.3.10"));
+
+        // A registered site that asks for Halvik's 8.3 runs with it.
+        const QString site = fx.root() + "/shop";
+        RuntimeFixture::writeFile(site + "/artisan", "#!/usr/bin/env php\n");
+        RuntimeFixture::writeFile(site + "/composer.json", "{}");
+        QCOMPARE(halvik({"import", site}).code, 0);
+        const Run php = halvik({"runtime", "php", site, "--json"});
+        QVERIFY2(php.code == 0, qPrintable(php.err));
+        const QJsonObject chosen = QJsonDocument::fromJson(php.out.toUtf8()).object();
+        QVERIFY(!chosen["path"].toString().isEmpty());
+        QVERIFY(!chosen["source"].toString().isEmpty());
+
+        const Run refused = halvik({"runtime", "install-php", "7.4"});
+        QCOMPARE(refused.code, 1);
+        QCOMPARE(refused.err.trimmed(), QString("halvik: Halvik doesn’t offer PHP 7.4."));
+        QCOMPARE(halvik({"runtime", "install-php"}).code, 2);
+
+        QCOMPARE(halvik({"runtime", "remove-php", "8.3"}).code, 0);
+        QVERIFY(!QFileInfo::exists(support + "/runtime/php/8.3"));
+        QCOMPARE(halvik({"runtime", "remove-php", "8.3"}).code, 1);
     }
 
     void settingsRowsShowEachState()
