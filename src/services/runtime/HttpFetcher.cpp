@@ -77,7 +77,7 @@ QCoro::Task<HttpFetcher::Reply> HttpFetcher::get(QUrl url, CancellationToken tok
 }
 
 QCoro::Task<HttpFetcher::Download> HttpFetcher::download(QUrl url, QString filePath, Progress progress,
-                                                         CancellationToken token)
+                                                         CancellationToken token, Checksum checksum)
 {
     token.throwIfCancelled();
     QFile file(filePath);
@@ -104,7 +104,8 @@ QCoro::Task<HttpFetcher::Download> HttpFetcher::download(QUrl url, QString fileP
             raw->abort();
             return;
         }
-        hash.addData(chunk);
+        if (checksum == Checksum::sha256)
+            hash.addData(chunk);
         written += chunk.size();
     };
     QObject::connect(raw, &QNetworkReply::readyRead, raw, drain);
@@ -127,7 +128,8 @@ QCoro::Task<HttpFetcher::Download> HttpFetcher::download(QUrl url, QString fileP
         if (raw->error() != QNetworkReply::NoError)
             throw HttpFetchError(QStringLiteral("Download from %1 broke off: %2")
                                      .arg(url.toDisplayString(QUrl::RemoveUserInfo), raw->errorString()));
-        result.sha256 = hash.result().toHex();
+        if (checksum == Checksum::sha256)
+            result.sha256 = hash.result().toHex();
     }
     co_return result;
 }

@@ -30,7 +30,7 @@ public:
     {
         int status = 0;
         qint64 bytes = 0;
-        QByteArray sha256; // hex, lower case; only of a 2xx body
+        QByteArray sha256; // hex, lower case; only of a 2xx body, and only when asked for
         bool ok() const { return status >= 200 && status < 300; }
     };
 
@@ -43,9 +43,14 @@ public:
     HttpFetcher& operator=(const HttpFetcher&) = delete;
 
     QCoro::Task<Reply> get(QUrl url, CancellationToken token = {});
+    enum class Checksum
+    {
+        none,
+        sha256
+    };
     // Writes a 2xx body to `filePath` as it arrives; any other status writes nothing.
-    QCoro::Task<Download> download(QUrl url, QString filePath, Progress progress = {},
-                                   CancellationToken token = {});
+    QCoro::Task<Download> download(QUrl url, QString filePath, Progress progress = {}, CancellationToken token = {},
+                                   Checksum checksum = Checksum::none);
 
     static QByteArray userAgent();
 
