@@ -45,16 +45,17 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString version = QStringLiteral("8.3.10");
-    const QString name = QStringLiteral("php-%1-cli-%2.tar.gz")
-                             .arg(version, RuntimePlatform::currentArchiveNames().phpSuffix);
+    const QString name =
+        QStringLiteral("php-%1-cli-%2.tar.gz").arg(version, RuntimePlatform::currentArchiveNames().phpSuffix);
     const QString served = dir.filePath(QStringLiteral("www/static-php-cli/common"));
     const QString package = dir.filePath(QStringLiteral("package"));
     QDir().mkpath(served);
     QDir().mkpath(package);
 
-    QFile::copy(QFileInfo(QStringLiteral("/usr/bin/php")).canonicalFilePath(), package + QStringLiteral("/php"));
-    QFile(package + QStringLiteral("/php")).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                           QFileDevice::ExeOwner);
+    QFile::copy(QFileInfo(QStringLiteral("/usr/bin/php")).canonicalFilePath(),
+                package + QStringLiteral("/php"));
+    QFile(package + QStringLiteral("/php"))
+        .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QByteArray padding(30 << 20, Qt::Uninitialized);
     QRandomGenerator generator(42);
     generator.fillRange(reinterpret_cast<quint32*>(padding.data()), padding.size() / 4);
@@ -62,8 +63,8 @@ int main(int argc, char** argv)
     pad.open(QIODevice::WriteOnly);
     pad.write(padding);
     pad.close();
-    if (!run(QStringLiteral("tar"), {QStringLiteral("-czf"), served + QLatin1Char('/') + name, QStringLiteral("-C"),
-                                     package, QStringLiteral(".")})) {
+    if (!run(QStringLiteral("tar"), {QStringLiteral("-czf"), served + QLatin1Char('/') + name,
+                                     QStringLiteral("-C"), package, QStringLiteral(".")})) {
         std::fprintf(stderr, "php-install: could not build the archive\n");
         return 1;
     }
@@ -74,9 +75,10 @@ int main(int argc, char** argv)
 
     const quint16 port = freePort();
     QProcess server;
-    server.start(QStringLiteral("python3"), {QStringLiteral("-m"), QStringLiteral("http.server"), QString::number(port),
-                                             QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
-                                             QStringLiteral("--directory"), dir.filePath(QStringLiteral("www"))});
+    server.start(QStringLiteral("python3"),
+                 {QStringLiteral("-m"), QStringLiteral("http.server"), QString::number(port),
+                  QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
+                  dir.filePath(QStringLiteral("www"))});
     for (int i = 0; i < 100; ++i) {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, port);
@@ -92,7 +94,8 @@ int main(int argc, char** argv)
     roots.home = dir.path();
     roots.phpDownloads = QUrl(listUrl);
     RuntimeManager runtime(runner, roots);
-    const QString archiveSize = QString::number(QFileInfo(served + QLatin1Char('/') + name).size() / (1 << 20));
+    const QString archiveSize =
+        QString::number(QFileInfo(served + QLatin1Char('/') + name).size() / (1 << 20));
 
     bool installed = true;
     const double install = bench::bestSeconds(3, [&] {
@@ -106,8 +109,9 @@ int main(int argc, char** argv)
     });
     const double baseline = bench::bestSeconds(3, [&] {
         QTemporaryDir target;
-        run(QStringLiteral("bash"), {QStringLiteral("-c"), QStringLiteral("curl -s '%1%2' | tar -xzf - -C '%3'")
-                                                               .arg(listUrl, name, target.path())});
+        run(QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("curl -s '%1%2' | tar -xzf - -C '%3'").arg(listUrl, name, target.path())});
     });
     server.terminate();
     server.waitForFinished();

@@ -15,8 +15,8 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
-#include <QSplitter>
 #include <QScrollArea>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTreeWidget>

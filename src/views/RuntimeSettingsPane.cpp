@@ -58,20 +58,24 @@ void showProgress(QProgressBar* bar, const std::optional<QString>& text)
 
 } // namespace
 
-RuntimeSettingsPane::RuntimeSettingsPane(RuntimeManager& runtime, QWidget* parent) : QWidget(parent), m_runtime(runtime)
+RuntimeSettingsPane::RuntimeSettingsPane(RuntimeManager& runtime, QWidget* parent)
+    : QWidget(parent), m_runtime(runtime)
 {
     auto* layout = new QVBoxLayout(this);
 
     // Node.
     layout->addWidget(sectionTitle(QStringLiteral("Node"), this));
-    layout->addWidget(wrapped(QStringLiteral("Needed for Vite and static-site publishing. Halvik can download official "
-                                             "Node 22 LTS — it stays out of your PATH."),
-                              this, true));
+    layout->addWidget(
+        wrapped(QStringLiteral("Needed for Vite and static-site publishing. Halvik can download official "
+                               "Node 22 LTS — it stays out of your PATH."),
+                this, true));
     m_nodeSource = wrapped(QString(), this);
     layout->addWidget(m_nodeSource);
     auto* nodeButtons = new QHBoxLayout;
-    m_nodeInstall = new QPushButton(QIcon::fromTheme(QStringLiteral("download")), QStringLiteral("Install Node for Halvik"), this);
-    m_nodeRemove = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-delete")), QStringLiteral("Remove Halvik’s Node"), this);
+    m_nodeInstall = new QPushButton(QIcon::fromTheme(QStringLiteral("download")),
+                                    QStringLiteral("Install Node for Halvik"), this);
+    m_nodeRemove = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-delete")),
+                                   QStringLiteral("Remove Halvik’s Node"), this);
     m_nodeCancel = new QPushButton(QStringLiteral("Cancel"), this);
     nodeButtons->addWidget(m_nodeInstall);
     nodeButtons->addWidget(m_nodeRemove);
@@ -122,9 +126,10 @@ RuntimeSettingsPane::RuntimeSettingsPane(RuntimeManager& runtime, QWidget* paren
     phpCancelRow->addStretch();
     phpCancelRow->addWidget(m_phpCancel);
     layout->addLayout(phpCancelRow);
-    layout->addWidget(wrapped(QStringLiteral("Extra Halvik PHP versions are unused unless Default PHP is Halvik PHP. "
-                                             "Herd versions live in Herd."),
-                              this, true));
+    layout->addWidget(
+        wrapped(QStringLiteral("Extra Halvik PHP versions are unused unless Default PHP is Halvik PHP. "
+                               "Herd versions live in Herd."),
+                this, true));
     layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing) * 3);
 
     layout->addWidget(sectionTitle(QStringLiteral("Composer"), this));
@@ -225,21 +230,23 @@ void RuntimeSettingsPane::refreshNode()
     m_nodeRemove->setVisible(managed && !installing);
     m_nodeCancel->setVisible(installing);
     m_nodeProgressText->setVisible(installing);
-    m_nodeProgressText->setText(QStringLiteral("Installing Node… ") + m_runtime.nodeInstallProgress().value_or(QString()));
-    showProgress(m_nodeProgress, installing ? m_runtime.nodeInstallProgress().value_or(QString())
-                                            : std::optional<QString>());
+    m_nodeProgressText->setText(QStringLiteral("Installing Node… ") +
+                                m_runtime.nodeInstallProgress().value_or(QString()));
+    showProgress(m_nodeProgress,
+                 installing ? m_runtime.nodeInstallProgress().value_or(QString()) : std::optional<QString>());
 }
 
 void RuntimeSettingsPane::refreshPHP()
 {
     const RuntimeSnapshot& snapshot = m_runtime.snapshot();
     const bool bundled = snapshot.managedPHPPath.has_value();
-    m_phpIntro->setText(bundled ? QStringLiteral("Halvik can download official static PHP builds. Bundled 8.4 is already "
-                                                 "here.")
-                                : QStringLiteral("Halvik can download official static PHP builds. No PHP is bundled "
-                                                 "with Halvik on %1, so sites use Herd’s, the system’s or a "
-                                                 "downloaded PHP.")
-                                      .arg(PlatformTexts::thisComputer()));
+    m_phpIntro->setText(
+        bundled ? QStringLiteral("Halvik can download official static PHP builds. Bundled 8.4 is already "
+                                 "here.")
+                : QStringLiteral("Halvik can download official static PHP builds. No PHP is bundled "
+                                 "with Halvik on %1, so sites use Herd’s, the system’s or a "
+                                 "downloaded PHP.")
+                      .arg(PlatformTexts::thisComputer()));
     const bool installing = m_runtime.isInstallingPHP();
     for (const PHPRow& row : std::as_const(m_phpRows)) {
         const auto installed = m_runtime.extraPHP(row.line);
@@ -250,12 +257,15 @@ void RuntimeSettingsPane::refreshPHP()
         else if (installed)
             status = QStringLiteral("Installed: ") + installed->version.value_or(row.line);
         else if (row.line == QLatin1String(RuntimeFiles::seededPHPLine) && bundled)
-            status = QStringLiteral("Download the latest static PHP %1 and use it instead of the bundled copy").arg(row.line);
+            status =
+                QStringLiteral("Download the latest static PHP %1 and use it instead of the bundled copy")
+                    .arg(row.line);
         else
             status = QStringLiteral("Not installed");
         row.status->setText(status);
         row.action->setText(installed ? QStringLiteral("Remove") : QStringLiteral("Download"));
-        row.action->setIcon(QIcon::fromTheme(installed ? QStringLiteral("edit-delete") : QStringLiteral("download")));
+        row.action->setIcon(
+            QIcon::fromTheme(installed ? QStringLiteral("edit-delete") : QStringLiteral("download")));
         row.action->setEnabled(!installing);
         showProgress(row.progress, thisLine ? m_runtime.phpInstallProgress().value_or(QString())
                                             : std::optional<QString>());

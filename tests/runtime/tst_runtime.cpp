@@ -18,8 +18,8 @@
 #include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QPushButton>
 #include <QJsonObject>
+#include <QPushButton>
 
 using namespace halvik;
 using namespace halvik::test;
@@ -448,7 +448,8 @@ private Q_SLOTS:
 
         Run install = halvik({"runtime", "install-php", "8.3"});
         QVERIFY2(install.code == 0, qPrintable(install.err));
-        QVERIFY2(install.out.contains("Downloading PHP 8.3.10…\nUnpacking PHP 8.3.10…\nVerifying…\n"), qPrintable(install.out));
+        QVERIFY2(install.out.contains("Downloading PHP 8.3.10…\nUnpacking PHP 8.3.10…\nVerifying…\n"),
+                 qPrintable(install.out));
         QVERIFY(install.out.contains("Installed PHP 8.3.10 at " + support + "/runtime/php/8.3/php"));
 
         const Run json = halvik({"runtime", "--json"});

@@ -49,8 +49,8 @@ public:
         sha256
     };
     // Writes a 2xx body to `filePath` as it arrives; any other status writes nothing.
-    QCoro::Task<Download> download(QUrl url, QString filePath, Progress progress = {}, CancellationToken token = {},
-                                   Checksum checksum = Checksum::none);
+    QCoro::Task<Download> download(QUrl url, QString filePath, Progress progress = {},
+                                   CancellationToken token = {}, Checksum checksum = Checksum::none);
 
     static QByteArray userAgent();
 

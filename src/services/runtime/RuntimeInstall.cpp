@@ -265,7 +265,8 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
     const HttpFetcher::Progress progress = [this, what](qint64 received, qint64 total) {
         setNodeProgress(progressText(what, received, total));
     };
-    const HttpFetcher::Checksum checksum = expected ? HttpFetcher::Checksum::sha256 : HttpFetcher::Checksum::none;
+    const HttpFetcher::Checksum checksum =
+        expected ? HttpFetcher::Checksum::sha256 : HttpFetcher::Checksum::none;
     const HttpFetcher::Download download = co_await m_http.download(url, archive, progress, token, checksum);
     ensureAlive(alive);
     if (!download.ok())
