@@ -1,10 +1,12 @@
 #include "AppServices.h"
 
 #include "DeleteSitesDialogs.h"
+#include "PackageUpdateCoordinator.h"
 #include "SiteImporter.h"
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
+#include "services/composer/ComposerService.h"
 #include "services/git/GitService.h"
 #include "services/runtime/RuntimeManager.h"
 
@@ -58,6 +60,14 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
         [this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
+    m_composer = std::make_unique<ComposerService>(*m_runner, *m_runtime, m_herd.get());
+    m_composer->setSaveHandler([this] { m_store->save(); });
+    m_packageUpdates = std::make_unique<PackageUpdateCoordinator>(*m_composer, *m_store, *m_notifications);
+    addSiteStopHook([this](const SitePtr& site) { m_packageUpdates->cancel(site->id()); });
+    addQuitHook([this] {
+        for (const QUuid& id : m_packageUpdates->runningSites())
+            m_packageUpdates->cancel(id);
+    });
 }
 
 AppServices::~AppServices() = default;

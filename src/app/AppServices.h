@@ -23,8 +23,10 @@
 
 namespace halvik {
 
+class ComposerService;
 class GitService;
 class HerdService;
+class PackageUpdateCoordinator;
 class ProcessRunner;
 class RuntimeManager;
 class SiteImporter;
@@ -60,6 +62,8 @@ public:
     CommandCenter& commands() { return *m_commands; }
     SecretStore& secrets() { return m_secrets; }
     UserPrompts& prompts() { return m_prompts; }
+    ComposerService& composer() { return *m_composer; }
+    PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -128,6 +132,8 @@ private:
     std::unique_ptr<SiteImporter> m_importer;
     std::unique_ptr<NotificationService> m_notifications;
     std::unique_ptr<CommandCenter> m_commands;
+    std::unique_ptr<ComposerService> m_composer;
+    std::unique_ptr<PackageUpdateCoordinator> m_packageUpdates;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

@@ -1,0 +1,313 @@
+#include "ComposerService.h"
+
+#include "ComposerFiles.h"
+
+#include "services/HerdService.h"
+#include "services/LoggedOperation.h"
+#include "services/runtime/RuntimeError.h"
+#include "services/runtime/RuntimeManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace halvik {
+
+namespace {
+
+const QString noInteraction = QStringLiteral("--no-interaction");
+const QString passwordMask = QStringLiteral("********");
+
+QStringList withNoInteraction(QStringList arguments)
+{
+    if (!arguments.contains(noInteraction))
+        arguments.append(noInteraction);
+    return arguments;
+}
+
+QString commandLine(const ProcessRequest& request)
+{
+    QStringList parts{request.executable};
+    parts += request.arguments;
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+ComposerService::ComposerService(ProcessRunner& runner, RuntimeManager& runtime, const HerdService* herd,
+                                 QObject* parent)
+    : QObject(parent), m_runner(runner), m_runtime(runtime), m_herd(herd)
+{
+}
+
+ComposerService::~ComposerService()
+{
+    m_life.end();
+}
+
+ComposerService::Environment ComposerService::processEnvironment(const QString& php) const
+{
+    Environment environment = m_runtime.composerEnvironment();
+    environment.insert(QStringLiteral("PATH"),
+                       m_runtime.processPathEntries(php, m_herd).join(QLatin1Char(':')));
+    return environment;
+}
+
+ComposerService::Launch ComposerService::composerRequest(const Site& site, const QStringList& composerArgs,
+                                                         const std::optional<QString>& workingDirectory) const
+{
+    const RuntimeManager::ComposerLaunch launch = m_runtime.composerLaunch(site, m_herd);
+    const QStringList arguments = withNoInteraction(composerArgs);
+    ProcessRequest request;
+    if (launch.composer.endsWith(QLatin1String(".phar"))) {
+        request.executable = launch.php;
+        request.arguments = QStringList{launch.composer} + arguments;
+    } else {
+        request.executable = launch.composer;
+        request.arguments = arguments;
+    }
+    request.workingDirectory = workingDirectory.value_or(site.path());
+    request.environment = processEnvironment(launch.php);
+    return {request, commandLine(request)};
+}
+
+ComposerService::Launch ComposerService::phpRequest(const Site& site, const QString& script,
+                                                    const QStringList& arguments,
+                                                    const Environment& environment) const
+{
+    const auto php = m_runtime.resolvePHP(site, m_herd);
+    if (!php)
+        throw RuntimeError::phpMissing();
+    ProcessRequest request;
+    request.executable = php->path;
+    request.arguments = QStringList{script} + withNoInteraction(arguments);
+    request.workingDirectory = site.path();
+    request.environment = processEnvironment(php->path);
+    for (auto it = environment.cbegin(); it != environment.cend(); ++it)
+        request.environment.insert(it.key(), it.value());
+    return {request, commandLine(request)};
+}
+
+void ComposerService::setActive(const SiteOperationPtr& operation)
+{
+    const std::optional<QUuid> id = operation ? std::optional<QUuid>(operation->id()) : std::nullopt;
+    if (m_activeOperationID == id)
+        return;
+    m_activeOperationID = id;
+    Q_EMIT activeOperationChanged();
+}
+
+QCoro::Task<ProcessResult> ComposerService::logged(SitePtr site, Launch launch, OperationKind kind,
+                                                   OutputCallback onOutput, CancellationToken token,
+                                                   std::function<QString(const QString&)> redact,
+                                                   QString noOutputFailure)
+{
+    const LifeToken alive = m_life.token();
+    LoggedOperationRequest request;
+    request.process = std::move(launch.request);
+    request.command = launch.command;
+    request.kind = kind;
+    request.lines = std::move(onOutput);
+    request.token = token;
+    request.setActive = [this, alive](const SiteOperationPtr& operation) {
+        if (alive)
+            setActive(operation);
+    };
+    auto outcome = co_await runLoggedOperation(m_runner, site, std::move(request), m_save);
+    if (redact) {
+        const QString log = outcome.operation->log();
+        const QString clean = redact(log);
+        if (clean != log) {
+            outcome.operation->setLog(clean);
+            if (alive && m_save)
+                m_save();
+        }
+    }
+    if (outcome.result.exitCode != 0) {
+        QString output = outcome.result.combined().trimmed();
+        if (redact)
+            output = redact(output);
+        throw ComposerServiceError::failed(output.isEmpty() ? noOutputFailure.arg(outcome.result.exitCode)
+                                                            : output);
+    }
+    co_return outcome.result;
+}
+
+QCoro::Task<ProcessResult> ComposerService::run(SitePtr site, QStringList composerArgs, OperationKind kind,
+                                                std::optional<QString> workingDirectory,
+                                                OutputCallback onOutput, CancellationToken token)
+{
+    Launch launch = composerRequest(*site, composerArgs, workingDirectory);
+    co_return co_await logged(site, std::move(launch), kind, std::move(onOutput), token, {},
+                              QStringLiteral("Composer exited with %1"));
+}
+
+QCoro::Task<ProcessResult> ComposerService::runDetached(SitePtr site, QStringList composerArgs,
+                                                        CancellationToken token)
+{
+    Launch launch = composerRequest(*site, composerArgs, std::nullopt);
+    co_return co_await m_runner.run(std::move(launch.request), {}, token);
+}
+
+QCoro::Task<QString> ComposerService::requirePackage(SitePtr site, QString package, QString constraint,
+                                                     OutputCallback onOutput, CancellationToken token)
+{
+    const QString name = package.trimmed();
+    const QString wanted = constraint.trimmed();
+    if (name.isEmpty())
+        throw ComposerServiceError::failed(QStringLiteral("Enter a package name."));
+    const QStringList args{QStringLiteral("require"),
+                           wanted.isEmpty() ? name : name + QLatin1Char(':') + wanted,
+                           QStringLiteral("--no-progress"), QStringLiteral("--with-all-dependencies")};
+    co_await run(site, args, OperationKind::composer, std::nullopt, std::move(onOutput), token);
+    co_return QStringLiteral("Installed ") + name;
+}
+
+QCoro::Task<ProcessResult> ComposerService::runPHP(SitePtr site, QString script, QStringList arguments,
+                                                   OperationKind kind, Environment environment,
+                                                   OutputCallback onOutput, CancellationToken token)
+{
+    Launch launch = phpRequest(*site, script, arguments, environment);
+    co_return co_await logged(site, std::move(launch), kind, std::move(onOutput), token, {},
+                              QStringLiteral("PHP exited with %1"));
+}
+
+QCoro::Task<ProcessResult> ComposerService::runPHPDetached(SitePtr site, QString script,
+                                                           QStringList arguments, CancellationToken token)
+{
+    Launch launch = phpRequest(*site, script, arguments, {});
+    co_return co_await m_runner.run(std::move(launch.request), {}, token);
+}
+
+bool ComposerService::hasKeffin(const Site& site)
+{
+    return QFileInfo::exists(QDir(site.path()).filePath(QStringLiteral("keffin")));
+}
+
+QCoro::Task<ProcessResult> ComposerService::keffin(SitePtr site, QStringList arguments,
+                                                   Environment environment, OutputCallback onOutput,
+                                                   CancellationToken token)
+{
+    if (hasKeffin(*site)) {
+        co_return co_await runPHP(site, QStringLiteral("keffin"), arguments, OperationKind::keffin,
+                                  environment, std::move(onOutput), token);
+    }
+    if (!arguments.isEmpty())
+        arguments[0] = QStringLiteral("quillmar:") + arguments[0];
+    co_return co_await runPHP(site, QStringLiteral("artisan"), arguments, OperationKind::keffin, environment,
+                              std::move(onOutput), token);
+}
+
+QCoro::Task<ProcessResult> ComposerService::runShell(SitePtr site, QString command, OutputCallback onOutput,
+                                                     CancellationToken token)
+{
+    const QString trimmed = command.trimmed();
+    if (trimmed.isEmpty())
+        throw ComposerServiceError::failed(QStringLiteral("Enter a command to run."));
+    const QString normalized = ComposerFiles::normalizeShellCommand(trimmed);
+    QString shell = m_shells.value(m_shells.size() - 1);
+    for (const QString& candidate : m_shells) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable()) {
+            shell = candidate;
+            break;
+        }
+    }
+    const auto php = m_runtime.resolvePHP(*site, m_herd);
+    ProcessRequest request;
+    request.executable = shell;
+    request.arguments = QStringList{QStringLiteral("-lc"), normalized};
+    request.workingDirectory = site->path();
+    request.environment = processEnvironment(php ? php->path : QString());
+    Launch launch{request, commandLine(request)};
+    co_return co_await logged(site, std::move(launch), OperationKind::shell, std::move(onOutput), token, {},
+                              QStringLiteral("Command exited with %1"));
+}
+
+QCoro::Task<> ComposerService::createUser(SitePtr site, QString email, QString password, bool superUser,
+                                          OutputCallback onOutput)
+{
+    const QString address = email.trimmed();
+    if (address.isEmpty())
+        throw ComposerServiceError::failed(QStringLiteral("Enter an email address."));
+    if (password.size() < minimumPasswordLength)
+        throw ComposerServiceError::failed(QStringLiteral("Password must be at least 8 characters."));
+    QStringList arguments{QStringLiteral("make:user"), address};
+    if (superUser)
+        arguments << QStringLiteral("--super");
+    arguments << QStringLiteral("--password=") + password;
+
+    const bool viaKeffin = hasKeffin(*site);
+    if (!viaKeffin)
+        arguments[0] = QStringLiteral("quillmar:make:user");
+    Launch launch =
+        phpRequest(*site, viaKeffin ? QStringLiteral("keffin") : QStringLiteral("artisan"), arguments, {});
+    launch.command.replace(QStringLiteral("--password=") + password,
+                           QStringLiteral("--password=") + passwordMask);
+    const auto redact = [password](const QString& text) {
+        QString clean = text;
+        return clean.replace(password, passwordMask);
+    };
+    co_await logged(site, std::move(launch), OperationKind::keffin, std::move(onOutput), {}, redact,
+                    QStringLiteral("PHP exited with %1"));
+}
+
+QCoro::Task<QList<OutdatedPackage>> ComposerService::outdated(SitePtr site, bool force,
+                                                              CancellationToken token)
+{
+    const QString path = site->path();
+    if (!force)
+        if (const auto cached = m_outdated.constFind(path); cached != m_outdated.cend())
+            co_return *cached;
+    const LifeToken alive = m_life.token();
+    const QStringList args{QStringLiteral("outdated"), QStringLiteral("--direct"),
+                           QStringLiteral("--format=json"), noInteraction};
+    const ProcessResult result = co_await runDetached(site, args, token);
+    if (result.exitCode != 0 && result.stdout.isEmpty()) {
+        const QString output = result.combined().trimmed();
+        throw ComposerServiceError::failed(
+            output.isEmpty() ? QStringLiteral("Composer exited with %1").arg(result.exitCode) : output);
+    }
+    QList<OutdatedPackage> packages = ComposerFiles::parseOutdated(result.stdout.text());
+    if (alive) {
+        m_outdated.insert(path, packages);
+        Q_EMIT outdatedChanged(path);
+    }
+    co_return packages;
+}
+
+std::optional<QList<OutdatedPackage>> ComposerService::cachedOutdated(const Site& site) const
+{
+    if (const auto cached = m_outdated.constFind(site.path()); cached != m_outdated.cend())
+        return *cached;
+    return std::nullopt;
+}
+
+SiteManifest ComposerService::readManifest(const Site& site)
+{
+    return ComposerFiles::readManifest(site.path());
+}
+
+QCoro::Task<QList<ConsoleCommand>> ComposerService::listConsoleCommands(SitePtr site, bool force)
+{
+    const QString path = site->path();
+    if (!force)
+        if (const auto cached = m_commands.constFind(path); cached != m_commands.cend())
+            co_return *cached;
+    const LifeToken alive = m_life.token();
+    const QStringList listArgs{QStringLiteral("list"), QStringLiteral("--format=json"), noInteraction};
+    QList<ConsoleCommand> commands;
+    if (hasKeffin(*site)) {
+        const ProcessResult keffinList = co_await runPHPDetached(site, QStringLiteral("keffin"), listArgs);
+        if (!alive)
+            co_return commands;
+        commands += ComposerFiles::parseConsoleCommands(keffinList.stdout.text(), QStringLiteral("keffin"));
+    }
+    const ProcessResult artisanList = co_await runPHPDetached(site, QStringLiteral("artisan"), listArgs);
+    if (!alive)
+        co_return commands;
+    commands += ComposerFiles::parseConsoleCommands(artisanList.stdout.text(), QStringLiteral("artisan"));
+    m_commands.insert(path, commands);
+    co_return commands;
+}
+
+} // namespace halvik
