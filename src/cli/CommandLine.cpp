@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "CliContext.h"
+#include "ComposerCommands.h"
 #include "ImportCommands.h"
 #include "ProbeCommand.h"
 #include "RuntimeCommands.h"
@@ -42,6 +43,17 @@ const char* const kHelp =
     "  git log <site> [-n N] [--json]   recent commits\n"
     "  git diff <site> <path> [--scope included|remaining]\n"
     "  git commit <site> -m MESSAGE [--all | PATH…]\n"
+    "  packages <site> [--json]         installed packages, PHP constraint, Laravel and CMS versions\n"
+    "  outdated <site> [--json] [--force]\n"
+    "                                   outdated direct dependencies with their bump kind\n"
+    "  update <site>                    update every package, with a progress bar; Ctrl-C cancels\n"
+    "  require <site> PACKAGE[:CONSTRAINT]\n"
+    "                                   add a package with Composer\n"
+    "  composer <site> ARGS…            any Composer command, logged on the site\n"
+    "  artisan <site> ARGS…             php artisan ARGS… in the site, logged\n"
+    "  keffin <site> ARGS…              the CMS console (keffin, or artisan quillmar:…), logged\n"
+    "  commands <site> [--json]         the site's artisan and keffin commands\n"
+    "  env <site> [--get KEY]           print the site's .env, or one value from it\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
     "the git commands also take any folder.\n"
@@ -76,7 +88,7 @@ QCoro::Task<int> dispatch(QStringList args)
                                           QStringLiteral("import"), QStringLiteral("import-all"),
                                           QStringLiteral("engine"), QStringLiteral("git"),
                                           QStringLiteral("runtime")};
-    if (!withServices.contains(command))
+    if (!withServices.contains(command) && !isComposerCommand(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
     CliPrompts prompts;
@@ -94,6 +106,8 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runImportAllCommand(context, rest, out());
     else if (command == QStringLiteral("runtime"))
         code = co_await runRuntimeCommand(services, rest);
+    else if (isComposerCommand(command))
+        code = co_await runComposerCommand(services, command, rest);
     else if (command == QStringLiteral("engine"))
         code = co_await runEngineCommand(context, rest, out());
     else

@@ -12,6 +12,8 @@
 #include "services/composer/PackagistClient.h"
 #include "services/composer/VersionBump.h"
 
+#include <QProcess>
+
 #include <signal.h>
 
 using namespace halvik;
@@ -35,6 +37,23 @@ QStringList titles(const QList<ConflictAdvice>& advice)
     for (const auto& a : advice)
         out << a.title;
     return out;
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run runHalvik(const QStringList& args)
+{
+    QProcess process;
+    process.start(halvik::test::halvikBinary(), args);
+    if (!process.waitForFinished(120000))
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 bool processExists(qint64 pid)
@@ -542,6 +561,78 @@ private Q_SLOTS:
         QVERIFY(!site->operations().last()->log().contains(password));
         QVERIFY(site->operations().last()->command().contains(
             "quillmar:make:user bob@example.com --password=********"));
+    }
+
+    void commandLineVerbs()
+    {
+        ComposerFixture fx;
+        const SitePtr site = fx.installedSite("cli");
+        const SitePtr app = fx.laravelSite("cli-app");
+        QCOMPARE(runHalvik({"import", site->path(), "--name", "Packages"}).exitCode, 0);
+        const Run imported = runHalvik({"import", app->path(), "--name", "Console"});
+        QVERIFY2(imported.exitCode == 0, qPrintable(imported.err));
+
+        Run run = runHalvik({"packages", "Packages"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains("Laravel:  8.83.0\n"), qPrintable(run.out));
+        QVERIFY(run.out.contains("acme/widget        1.0.0\n"));
+
+        run = runHalvik({"outdated", "Packages", "--json"});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonArray outdated = QJsonDocument::fromJson(run.out.toUtf8())["outdated"].toArray();
+        QCOMPARE(outdated.size(), 2);
+        QCOMPARE(outdated[0]["bump"].toString(), QString("major"));
+        QCOMPARE(outdated[1]["bump"].toString(), QString("minor"));
+
+        run = runHalvik({"require", "Packages", "acme/missing:^2"});
+        QCOMPARE(run.exitCode, 1);
+        const qsizetype composerSaid = run.out.indexOf("could not be found in any version");
+        QVERIFY2(composerSaid >= 0, qPrintable(run.out));
+        QVERIFY(run.out.indexOf("Advice: Package not found") > composerSaid); // after Composer's own output
+        QCOMPARE(run.err, QString("halvik: The command failed; its output is above.\n"));
+
+        run = runHalvik({"update", "Packages"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.out.startsWith("$ composer update -W --no-interaction\n"));
+        QVERIFY(run.out.endsWith("Done.\nPackages updated\n"));
+        QVERIFY(runHalvik({"packages", "Packages", "--json"}).out.contains("\"version\": \"1.2.0\""));
+
+        run = runHalvik({"artisan", "Console", "site:greet", "Ann"});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, QString("Hello, Ann!\n"));
+        run = runHalvik({"commands", "Console", "--json"});
+        QVERIFY(run.out.contains("\"tool\": \"keffin\""));
+        QCOMPARE(runHalvik({"env", "Console", "--get", "APP_URL"}).out, QString("http://fixture.test\n"));
+        QCOMPARE(runHalvik({"env", "Console", "--get", "NOPE"}).err,
+                 QString("halvik: NOPE is not set in .env.\n"));
+        QCOMPARE(runHalvik({"outdated"}).exitCode, 2);
+        QCOMPARE(runHalvik({"composer", "Console"}).exitCode, 2);
+    }
+
+    void commandLineUpdateStopsOnInterrupt()
+    {
+        ComposerFixture fx;
+        const QJsonObject scripts{
+            {"scripts", QJsonObject{{"post-update-cmd",
+                                     QJsonArray{"echo $$ $PPID > composer-pids; echo Waiting for the slow "
+                                                "script; sleep 120"}}}}};
+        const SitePtr site = fx.installedSite("cli-cancel", scripts);
+        QCOMPARE(runHalvik({"import", site->path(), "--name", "Slow"}).exitCode, 0);
+        QProcess update;
+        update.start(halvik::test::halvikBinary(), {"update", "Slow"});
+        QString output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromUtf8(update.readAllStandardOutput()))
+                                     .contains("Waiting for the slow script"),
+                                 120000);
+        const QStringList pids =
+            ComposerFixture::readText(site->path() + "/composer-pids").trimmed().split(' ');
+        ::kill(pid_t(update.processId()), SIGINT);
+        QVERIFY(update.waitForFinished(30000));
+        QCOMPARE(update.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(update.readAllStandardError()), QString("halvik: Update cancelled.\n"));
+        QVERIFY((output + QString::fromUtf8(update.readAllStandardOutput())).contains("Update cancelled."));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !processExists(pids.value(1).toLongLong()) && !processExists(pids.value(0).toLongLong()), 15000);
     }
 };
 

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "CliContext.h"
+
+#include <QCoroTask>
+
+namespace halvik::cli {
+
+// The package and console verbs: packages, outdated, update, require, composer, artisan,
+// keffin, commands and env. `verb` is the command's own name.
+QCoro::Task<int> runComposerCommand(AppServices& services, QString verb, QStringList args);
+
+bool isComposerCommand(const QString& verb);
+
+} // namespace halvik::cli
