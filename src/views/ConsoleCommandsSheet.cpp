@@ -7,17 +7,20 @@
 #include "services/OperationLogSink.h"
 #include "services/composer/ComposerService.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -27,6 +30,54 @@ namespace {
 
 constexpr int nameRole = Qt::UserRole;
 constexpr int descriptionRole = Qt::UserRole + 1;
+
+// The command's name in a monospace column, its description beside it, muted.
+class CommandDelegate : public QStyledItemDelegate
+{
+public:
+    CommandDelegate(const int* nameWidth, QObject* parent)
+        : QStyledItemDelegate(parent), m_nameWidth(nameWidth)
+    {
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem plain = option;
+        initStyleOption(&plain, index);
+        plain.text.clear();
+        QApplication::style()->drawControl(QStyle::CE_ItemViewItem, &plain, painter, plain.widget);
+        const bool selected = option.state & QStyle::State_Selected;
+        const QRect area = option.rect.adjusted(8, 0, -8, 0);
+        QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        painter->save();
+        painter->setFont(mono);
+        painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const int nameWidth = std::min(*m_nameWidth, area.width() / 2);
+        const QString name = index.data(nameRole).toString();
+        painter->drawText(QRect(area.left(), area.top(), nameWidth, area.height()),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          QFontMetrics(mono, painter->device()).elidedText(name, Qt::ElideRight, nameWidth));
+        painter->setFont(option.font);
+        painter->setPen(
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+        const QRect rest(area.left() + nameWidth + 16, area.top(), area.width() - nameWidth - 16,
+                         area.height());
+        painter->drawText(rest, Qt::AlignLeft | Qt::AlignVCenter,
+                          option.fontMetrics.elidedText(index.data(descriptionRole).toString(),
+                                                        Qt::ElideRight, rest.width()));
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(option.fontMetrics.height() + 10);
+        return size;
+    }
+
+private:
+    const int* m_nameWidth;
+};
 
 // "Loading command list" with a busy bar, shown in each tab until the lists arrive.
 QWidget* loadingPage(QWidget* parent)
@@ -65,6 +116,14 @@ ConsoleCommandsSheet::ConsoleCommandsSheet(ComposerService& composer, SitePtr si
     setWindowTitle(QStringLiteral("Commands"));
     resize(860, 620);
     auto* layout = new QVBoxLayout(this);
+    auto* intro =
+        new QLabel(tr("Console commands of %1. Choose one, add its arguments and run it in the site’s "
+                      "folder.")
+                       .arg(m_site->displayName()),
+                   this);
+    intro->setWordWrap(true);
+    intro->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(intro);
 
     auto* split = new QSplitter(Qt::Vertical, this);
     split->setChildrenCollapsible(false);
@@ -150,6 +209,7 @@ QListWidget* ConsoleCommandsSheet::makeList()
     auto* list = new QListWidget(this);
     list->setUniformItemSizes(true);
     list->setAlternatingRowColors(true);
+    list->setItemDelegate(new CommandDelegate(&m_nameWidth, list));
     connect(list, &QListWidget::currentItemChanged, this, &ConsoleCommandsSheet::syncSelection);
     connect(list, &QListWidget::itemActivated, this, [this] { m_arguments->setFocus(); });
     return list;
@@ -189,6 +249,10 @@ void ConsoleCommandsSheet::fill(const QList<ConsoleCommand>& commands)
 {
     m_artisan->clear();
     m_keffin->clear();
+    const QFontMetrics mono(QFontDatabase::systemFont(QFontDatabase::FixedFont), m_artisan);
+    m_nameWidth = 120;
+    for (const ConsoleCommand& command : commands)
+        m_nameWidth = std::max(m_nameWidth, mono.horizontalAdvance(command.name) + 12);
     for (const ConsoleCommand& command : commands) {
         auto* item = new QListWidgetItem(list(command.tool));
         item->setText(command.description.isEmpty()

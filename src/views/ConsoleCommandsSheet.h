@@ -54,6 +54,7 @@ private:
     SitePtr m_site;
     bool m_loading = false;
     bool m_running = false;
+    int m_nameWidth = 120;
     QTabWidget* m_tabs;
     QStackedWidget* m_artisanStack;
     QStackedWidget* m_keffinStack;

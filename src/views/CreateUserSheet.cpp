@@ -58,7 +58,8 @@ CreateUserSheet::CreateUserSheet(ComposerService& composer, SitePtr site, QWidge
     };
     connect(m_email, &QLineEdit::textChanged, this, sync);
     connect(m_password, &QLineEdit::textChanged, this, sync);
-    setMinimumWidth(420);
+    setMinimumWidth(440);
+    layout->setSpacing(10);
 }
 
 CreateUserSheet::~CreateUserSheet()

@@ -39,7 +39,12 @@ LocalEnvironmentSheet::LocalEnvironmentSheet(ComposerService& composer, GitServi
     auto* warningLayout = new QHBoxLayout(m_warning);
     warningLayout->setContentsMargins(8, 6, 8, 6);
     auto* icon = new QLabel(m_warning);
-    icon->setPixmap(QIcon::fromTheme(QStringLiteral("dialog-warning")).pixmap(20, 20));
+    const QIcon symbol = QIcon::fromTheme(QStringLiteral("dialog-warning"));
+    // Without an icon theme, a text symbol stands in.
+    if (symbol.isNull())
+        icon->setText(QStringLiteral("⚠"));
+    else
+        icon->setPixmap(symbol.pixmap(20, 20));
     warningLayout->addWidget(icon);
     auto* warningText =
         new QLabel(QStringLiteral("Git is tracking .env — secrets may be pushed to your remote."), m_warning);
@@ -65,6 +70,12 @@ LocalEnvironmentSheet::LocalEnvironmentSheet(ComposerService& composer, GitServi
         m_summary->addRow(key, value);
     }
     layout->addLayout(m_summary);
+    layout->addSpacing(6);
+    auto* file =
+        new QLabel(QDir::toNativeSeparators(QDir(m_site->path()).filePath(QStringLiteral(".env"))), this);
+    file->setForegroundRole(QPalette::PlaceholderText);
+    file->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(file);
 
     m_editor = new QPlainTextEdit(this);
     m_editor->setFont(mono);

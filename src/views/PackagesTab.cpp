@@ -35,6 +35,51 @@ namespace halvik::views {
 namespace {
 
 constexpr int bumpRole = Qt::UserRole + 1;
+constexpr int descriptionRole = Qt::UserRole + 2;
+
+// The package's name with its description beneath it, muted.
+class NameDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem plain = option;
+        initStyleOption(&plain, index);
+        plain.text.clear();
+        QApplication::style()->drawControl(QStyle::CE_ItemViewItem, &plain, painter, plain.widget);
+        const bool selected = option.state & QStyle::State_Selected;
+        const QRect area = option.rect.adjusted(6, 4, -6, -4);
+        const QFontMetrics metrics(option.font);
+        painter->save();
+        QFont name = option.font;
+        name.setWeight(QFont::DemiBold);
+        painter->setFont(name);
+        painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const QRect top(area.left(), area.top(), area.width(), metrics.height());
+        painter->drawText(
+            top, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(name).elidedText(index.data().toString(), Qt::ElideRight, top.width()));
+        const QString description = index.data(descriptionRole).toString();
+        if (!description.isEmpty()) {
+            painter->setFont(option.font);
+            painter->setPen(
+                option.palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
+            const QRect bottom(area.left(), top.bottom() + 1, area.width(), metrics.height());
+            painter->drawText(bottom, Qt::AlignLeft | Qt::AlignVCenter,
+                              metrics.elidedText(description, Qt::ElideRight, bottom.width()));
+        }
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(QFontMetrics(option.font).height() * 2 + 10);
+        return size;
+    }
+};
 
 Semantic bumpColour(VersionBump bump)
 {
@@ -97,6 +142,11 @@ public:
         return size;
     }
 };
+
+QString counted(qsizetype n, const char* one, const char* many)
+{
+    return QString::fromUtf8(n == 1 ? one : many).arg(n);
+}
 
 QLabel* mutedLabel(const QString& text, QWidget* parent)
 {
@@ -199,13 +249,17 @@ PackagesTab::PackagesTab(ComposerService& composer, PackageUpdateCoordinator& up
     auto* adviceScroll = new QScrollArea(detailSplit);
     adviceScroll->setWidgetResizable(true);
     adviceScroll->setFrameShape(QFrame::NoFrame);
+    adviceScroll->setMinimumWidth(260);
     m_advicePanel = new QWidget(adviceScroll);
     m_adviceLayout = new QVBoxLayout(m_advicePanel);
+    m_adviceLayout->setContentsMargins(4, 0, 0, 0);
+    m_adviceLayout->setSpacing(8);
     m_adviceLayout->addStretch();
     adviceScroll->setWidget(m_advicePanel);
     detailSplit->addWidget(adviceScroll);
     detailSplit->setStretchFactor(0, 3);
     detailSplit->setStretchFactor(1, 2);
+    detailSplit->setChildrenCollapsible(false);
     adviceScroll->hide();
     panel->addWidget(m_detailArea, 1);
     split->addWidget(m_updatePanel);
@@ -272,6 +326,7 @@ void PackagesTab::buildList()
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_list->setSortingEnabled(false);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->setItemDelegateForColumn(nameColumn, new NameDelegate(m_list));
     m_list->setItemDelegateForColumn(kindColumn, new BumpDelegate(m_list));
     m_list->header()->setStretchLastSection(false);
     m_list->header()->setSectionResizeMode(nameColumn, QHeaderView::Stretch);
@@ -302,7 +357,7 @@ void PackagesTab::reload()
     if (m_manifest.quillmarVersion)
         parts << QStringLiteral("Quillmar ") + *m_manifest.quillmarVersion;
     parts << title(m_manifest.contentStorage);
-    parts << tr("%n package(s)", nullptr, int(m_manifest.packages.size()));
+    parts << counted(m_manifest.packages.size(), "%1 package", "%1 packages");
     m_summary->setText(parts.join(QStringLiteral("  ·  ")));
     if (const auto cached = m_composer.cachedOutdated(*m_site))
         m_outdated = *cached;
@@ -322,6 +377,7 @@ void PackagesTab::fillRows()
     for (const InstalledPackage& package : std::as_const(m_manifest.packages)) {
         auto* name = new QStandardItem(package.name);
         name->setToolTip(package.description.value_or(package.name));
+        name->setData(package.description.value_or(QString()), descriptionRole);
         name->setData(package.name, Qt::UserRole);
         auto* installed = new QStandardItem(package.version);
         installed->setFont(fixed);
@@ -383,8 +439,9 @@ QCoro::Task<> PackagesTab::checkForUpdates(bool force)
             co_return;
         m_outdated = std::move(list);
         fillRows();
-        setStatus(m_outdated.isEmpty() ? tr("Every direct dependency is up to date.")
-                                       : tr("%n update(s) available", nullptr, int(m_outdated.size())));
+        setStatus(m_outdated.isEmpty()
+                      ? tr("Every direct dependency is up to date.")
+                      : counted(m_outdated.size(), "%1 update available", "%1 updates available"));
     } catch (const HalvikError& error) {
         if (!alive)
             co_return;
@@ -495,12 +552,22 @@ void PackagesTab::showAdvice(const QString& output)
         m_adviceTitles << item.title;
         auto* box = new QWidget(m_advicePanel);
         auto* boxLayout = new QVBoxLayout(box);
-        boxLayout->setContentsMargins(8, 4, 4, 8);
+        boxLayout->setContentsMargins(10, 8, 10, 10);
+        box->setAutoFillBackground(true);
+        QPalette tinted = box->palette();
+        QColor tint = semanticColor(Semantic::caution, tinted);
+        tint.setAlpha(isDark(tinted) ? 50 : 28);
+        tinted.setColor(QPalette::Window, tint);
+        box->setPalette(tinted);
         auto* heading = new QHBoxLayout;
         auto* icon = new QLabel(box);
-        icon->setPixmap(QIcon::fromTheme(QStringLiteral("dialog-warning")).pixmap(16, 16));
-        heading->addWidget(icon);
-        heading->addWidget(boldLabel(item.title, box), 1);
+        const QIcon warning = QIcon::fromTheme(QStringLiteral("dialog-warning"));
+        icon->setPixmap(warning.pixmap(16, 16));
+        icon->setVisible(!warning.isNull());
+        heading->addWidget(icon, 0, Qt::AlignTop);
+        QLabel* adviceTitle = boldLabel(item.title, box);
+        adviceTitle->setWordWrap(true);
+        heading->addWidget(adviceTitle, 1);
         boxLayout->addLayout(heading);
         auto* detail = new QLabel(item.detail, box);
         detail->setWordWrap(true);
@@ -529,7 +596,8 @@ QCoro::Task<> PackagesTab::loadVersions(QString package)
                 label += tr("  ·  abandoned");
             m_versions->addItem(label, version.version);
         }
-        setStatus(tr("%n published version(s) of %1", nullptr, int(versions.size())).arg(package));
+        setStatus(counted(versions.size(), "%1 published version of ", "%1 published versions of ") +
+                  package);
     } catch (const HalvikError& error) {
         if (!alive)
             co_return;
