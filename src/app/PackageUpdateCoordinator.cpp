@@ -3,9 +3,11 @@
 #include "NotificationService.h"
 
 #include "async/FireAndForget.h"
+
 #include "models/SiteStore.h"
 #include "services/OperationLogSink.h"
 #include "services/composer/ComposerService.h"
+#include <QCoroSignal>
 
 namespace halvik {
 
@@ -26,6 +28,9 @@ PackageUpdateCoordinator::~PackageUpdateCoordinator()
     m_life.end();
     for (const Task& task : std::as_const(m_tasks))
         task.cancel->cancel();
+    // A run waiting for its job's backlog resumes now and finds the coordinator gone.
+    for (const auto& job : std::as_const(m_jobs))
+        job->drainBacklog();
 }
 
 PackageUpdateJob* PackageUpdateCoordinator::job(const QUuid& siteID) const
@@ -88,7 +93,7 @@ QCoro::Task<> PackageUpdateCoordinator::run(SitePtr site, std::shared_ptr<Packag
 
     // Lines arrive on the runner's thread and reach the job in batches, on the main thread.
     auto sink =
-        OperationLogSink::create(job.get(), [job](const QString& batch, bool) { job->appendLines(batch); });
+        OperationLogSink::create(job.get(), [job](const QString& batch, bool) { job->enqueueLines(batch); });
     const ComposerService::OutputCallback forward = [sink](const ProcessOutput& out) {
         sink->append(out.line);
     };
@@ -121,6 +126,9 @@ QCoro::Task<> PackageUpdateCoordinator::run(SitePtr site, std::shared_ptr<Packag
         }
     }
     sink->flush();
+    // Whatever Composer printed is in the log before the outcome is.
+    if (job->hasBacklog() && !job->isFinished())
+        co_await qCoro(job.get(), &PackageUpdateJob::drained);
     if (!alive)
         co_return;
     removeTask(id, generation);

@@ -1,5 +1,7 @@
 #include "PackageUpdateJob.h"
 
+#include <QStringMatcher>
+
 #include <algorithm>
 
 namespace halvik {
@@ -9,22 +11,30 @@ PackageUpdateJob::PackageUpdateJob(QUuid siteID, QObject* parent)
 {
 }
 
-double PackageUpdateJob::weight(const QString& line)
+double PackageUpdateJob::weight(QStringView line)
 {
     if (line.trimmed().isEmpty())
         return 0.0;
-    const QString lower = line.toLower();
-    const auto startsWith = [&lower](const char* prefix) { return lower.startsWith(QLatin1String(prefix)); };
-    if (lower.contains(QLatin1String("lock file")) || lower.contains(QLatin1String("loading composer")))
+    // Matchers built once: a case-insensitive search per needle and line is the hot path when
+    // Composer floods the log.
+    static const QStringMatcher lockFile(u"lock file", Qt::CaseInsensitive);
+    static const QStringMatcher loadingComposer(u"loading composer", Qt::CaseInsensitive);
+    static const QStringMatcher generatingOptimized(u"generating optimized", Qt::CaseInsensitive);
+    static const QStringMatcher packageDiscovery(u"package discovery", Qt::CaseInsensitive);
+    const auto has = [line](const QStringMatcher& matcher) { return matcher.indexIn(line) >= 0; };
+    const auto startsWith = [line](const char* prefix) {
+        return line.startsWith(QLatin1String(prefix), Qt::CaseInsensitive);
+    };
+    if (has(lockFile) || has(loadingComposer))
         return 0.04;
     if (startsWith("updating ") || startsWith("upgrading "))
         return 0.06;
     if (startsWith("downloading ") || startsWith("installing ") || startsWith("removing ") ||
         startsWith("downgrading "))
         return 0.05;
-    if (lower.contains(QLatin1String("generating optimized")))
+    if (has(generatingOptimized))
         return 0.08;
-    if (lower.contains(QLatin1String("package discovery")))
+    if (has(packageDiscovery))
         return 0.08;
     if (line.startsWith(QLatin1String("$ ")))
         return 0.02;
@@ -40,6 +50,66 @@ void PackageUpdateJob::appendLines(const QString& lines)
 {
     if (m_isFinished)
         return;
+    drainBacklog();
+    add(lines);
+}
+
+void PackageUpdateJob::enqueueLines(const QString& lines)
+{
+    if (m_isFinished)
+        return;
+    if (!m_backlog.isEmpty())
+        m_backlog += QLatin1Char('\n');
+    m_backlog += lines;
+    if (!m_drainScheduled) {
+        m_drainScheduled = true;
+        QMetaObject::invokeMethod(this, &PackageUpdateJob::drainSlice, Qt::QueuedConnection);
+    }
+}
+
+void PackageUpdateJob::drainSlice()
+{
+    m_drainScheduled = false;
+    if (!hasBacklog())
+        return;
+    // Up to linesPerTurn lines from the front of the backlog: [start, end).
+    const qsizetype start = m_backlogOffset;
+    qsizetype end = m_backlog.size();
+    qsizetype from = start;
+    for (qsizetype n = 0; n < linesPerTurn; ++n) {
+        const qsizetype feed = m_backlog.indexOf(QLatin1Char('\n'), from);
+        if (feed < 0) {
+            end = m_backlog.size();
+            break;
+        }
+        end = feed;
+        from = feed + 1;
+    }
+    m_backlogOffset = end + 1;
+    add(QStringView(m_backlog).mid(start, end - start));
+    if (!hasBacklog()) {
+        m_backlog.clear();
+        m_backlogOffset = 0;
+        Q_EMIT drained();
+    } else if (!m_drainScheduled) {
+        m_drainScheduled = true;
+        QMetaObject::invokeMethod(this, &PackageUpdateJob::drainSlice, Qt::QueuedConnection);
+    }
+}
+
+void PackageUpdateJob::drainBacklog()
+{
+    if (!hasBacklog())
+        return;
+    const QString text = QStringView(m_backlog).mid(m_backlogOffset).toString();
+    m_backlog.clear();
+    m_backlogOffset = 0;
+    add(text);
+    Q_EMIT drained();
+}
+
+void PackageUpdateJob::add(QStringView lines)
+{
     const bool first = m_log.isEmpty();
     const double before = m_fractionComplete;
     double fraction = before;
@@ -57,7 +127,7 @@ void PackageUpdateJob::appendLines(const QString& lines)
         m_log += QLatin1Char('\n');
     m_log += lines;
     m_fractionComplete = fraction;
-    Q_EMIT logAppended(lines, first);
+    Q_EMIT logAppended(lines.toString(), first);
     if (fraction != before)
         Q_EMIT progressChanged(fraction);
 }
@@ -66,6 +136,7 @@ void PackageUpdateJob::finish(bool succeeded, std::optional<QString> errorMessag
 {
     if (m_isFinished)
         return;
+    drainBacklog();
     m_succeeded = succeeded;
     m_isFinished = true;
     m_errorMessage = std::move(errorMessage);

@@ -29,13 +29,22 @@ public:
     std::optional<QDateTime> finishedAt() const { return m_finishedAt; }
     double fractionComplete() const { return m_fractionComplete; }
 
-    // How far one line of Composer's output moves the estimate towards the end.
-    static double weight(const QString& line);
+    // Lines handled per turn of the event loop while a backlog drains.
+    static constexpr qsizetype linesPerTurn = 2000;
 
-    // Adds one line, or several joined by line feeds, to the log; lines that arrive after the
-    // job finished are dropped.
+    // How far one line of Composer's output moves the estimate towards the end.
+    static double weight(QStringView line);
+
+    // Adds one line, or several joined by line feeds, to the log at once (after any backlog);
+    // lines that arrive after the job finished are dropped.
     void appendLine(const QString& line);
     void appendLines(const QString& lines);
+    // Queues lines that arrive faster than the window can show them: they are added a slice
+    // per turn of the event loop, so a flood of output never holds up the main thread.
+    void enqueueLines(const QString& lines);
+    bool hasBacklog() const { return !m_backlog.isEmpty() && m_backlogOffset <= m_backlog.size(); }
+    // Adds everything queued now.
+    void drainBacklog();
     // Sets the result and the estimate to 1. A finished job stays as it is.
     void finish(bool succeeded, std::optional<QString> errorMessage = std::nullopt);
 
@@ -45,8 +54,17 @@ Q_SIGNALS:
     void logAppended(const QString& text, bool first);
     void progressChanged(double fraction);
     void finished();
+    // The backlog became empty.
+    void drained();
 
 private:
+    // Adds the lines in `text` (joined by line feeds) and announces them.
+    void add(QStringView text);
+    void drainSlice();
+
+    QString m_backlog;
+    qsizetype m_backlogOffset = 0;
+    bool m_drainScheduled = false;
     QUuid m_siteID;
     QString m_log;
     bool m_isFinished = false;

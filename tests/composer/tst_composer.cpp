@@ -336,17 +336,17 @@ private Q_SLOTS:
 
     void progressWeightsFollowComposerLines()
     {
-        QCOMPARE(PackageUpdateJob::weight("Loading composer repositories with package information"), 0.04);
-        QCOMPARE(PackageUpdateJob::weight("Writing lock file"), 0.04);
-        QCOMPARE(PackageUpdateJob::weight("Updating dependencies"), 0.06);
-        QCOMPARE(PackageUpdateJob::weight("Upgrading a/b (1 => 2)"), 0.06);
-        QCOMPARE(PackageUpdateJob::weight("Installing a/b (1.0)"), 0.05);
-        QCOMPARE(PackageUpdateJob::weight("Generating optimized autoload files"), 0.08);
-        QCOMPARE(PackageUpdateJob::weight("> @php artisan package:discover --ansi"), 0.015);
-        QCOMPARE(PackageUpdateJob::weight("Discovered Package: x — package discovery done"), 0.08);
-        QCOMPARE(PackageUpdateJob::weight("$ composer update"), 0.02);
-        QCOMPARE(PackageUpdateJob::weight("anything else"), 0.015);
-        QCOMPARE(PackageUpdateJob::weight("   "), 0.0);
+        QCOMPARE(PackageUpdateJob::weight(u"Loading composer repositories with package information"), 0.04);
+        QCOMPARE(PackageUpdateJob::weight(u"Writing lock file"), 0.04);
+        QCOMPARE(PackageUpdateJob::weight(u"Updating dependencies"), 0.06);
+        QCOMPARE(PackageUpdateJob::weight(u"Upgrading a/b (1 => 2)"), 0.06);
+        QCOMPARE(PackageUpdateJob::weight(u"Installing a/b (1.0)"), 0.05);
+        QCOMPARE(PackageUpdateJob::weight(u"Generating optimized autoload files"), 0.08);
+        QCOMPARE(PackageUpdateJob::weight(u"> @php artisan package:discover --ansi"), 0.015);
+        QCOMPARE(PackageUpdateJob::weight(u"Discovered Package: x — package discovery done"), 0.08);
+        QCOMPARE(PackageUpdateJob::weight(u"$ composer update"), 0.02);
+        QCOMPARE(PackageUpdateJob::weight(u"anything else"), 0.015);
+        QCOMPARE(PackageUpdateJob::weight(u"   "), 0.0);
 
         PackageUpdateJob job{QUuid::createUuid()};
         job.appendLines("Updating dependencies\n\nInstalling a/b");
@@ -356,7 +356,24 @@ private Q_SLOTS:
         for (int i = 0; i < 500; ++i)
             job.appendLine("Updating something");
         QCOMPARE(job.fractionComplete(), PackageUpdateJob::runningCeiling);
+        // A flood is added a slice per turn of the event loop, in order, and all of it.
+        QString flood;
+        for (int i = 0; i < 5000; ++i)
+            flood += QString("Installing vendor/package-%1\n").arg(i);
+        flood.chop(1);
+        int announcements = 0;
+        connect(&job, &PackageUpdateJob::logAppended, this, [&announcements] { ++announcements; });
+        job.enqueueLines(flood);
+        job.enqueueLines("after the flood");
+        QVERIFY(job.hasBacklog());
+        QVERIFY(!job.log().contains("package-0"));
+        QTRY_VERIFY(!job.hasBacklog());
+        QCOMPARE(announcements, 3); // 5,001 lines in slices of 2,000
+        QVERIFY(job.log().endsWith("Installing vendor/package-4999\nafter the flood"));
+        QCOMPARE(job.log().count('\n'), 2 + 500 + 5001);
+        job.enqueueLines("queued when it ends");
         job.finish(true);
+        QVERIFY(job.log().endsWith("\nqueued when it ends")); // the end takes the backlog with it
         job.appendLine("late");
         QVERIFY(!job.log().endsWith("late"));
         QCOMPARE(job.fractionComplete(), 1.0);
