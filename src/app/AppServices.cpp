@@ -7,6 +7,7 @@
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
 #include "services/composer/ComposerService.h"
+#include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
 #include "services/runtime/RuntimeManager.h"
 
@@ -63,6 +64,7 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_composer = std::make_unique<ComposerService>(*m_runner, *m_runtime, m_herd.get());
     m_composer->setSaveHandler([this] { m_store->save(); });
     m_packageUpdates = std::make_unique<PackageUpdateCoordinator>(*m_composer, *m_store, *m_notifications);
+    m_packagist = std::make_unique<PackagistClient>();
     addSiteStopHook([this](const SitePtr& site) { m_packageUpdates->cancel(site->id()); });
     addQuitHook([this] {
         for (const QUuid& id : m_packageUpdates->runningSites())

@@ -27,6 +27,7 @@ class ComposerService;
 class GitService;
 class HerdService;
 class PackageUpdateCoordinator;
+class PackagistClient;
 class ProcessRunner;
 class RuntimeManager;
 class SiteImporter;
@@ -64,6 +65,7 @@ public:
     UserPrompts& prompts() { return m_prompts; }
     ComposerService& composer() { return *m_composer; }
     PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
+    PackagistClient& packagist() { return *m_packagist; }
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -134,6 +136,7 @@ private:
     std::unique_ptr<CommandCenter> m_commands;
     std::unique_ptr<ComposerService> m_composer;
     std::unique_ptr<PackageUpdateCoordinator> m_packageUpdates;
+    std::unique_ptr<PackagistClient> m_packagist;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

@@ -487,7 +487,12 @@ private Q_SLOTS:
                      .metadataURL("a/b#c")
                      ->toString(QUrl::FullyEncoded),
                  QString("https://repo.example/mirror/p2/a/b%23c.json"));
+        const QByteArray configured = qgetenv("HALVIK_PACKAGIST_URL");
+        qputenv("HALVIK_PACKAGIST_URL", " http://mirror.example/packagist ");
+        QCOMPARE(PackagistClient::systemRepository(), QUrl("http://mirror.example/packagist"));
+        qunsetenv("HALVIK_PACKAGIST_URL");
         QCOMPARE(PackagistClient::systemRepository(), QUrl("https://repo.packagist.org"));
+        qputenv("HALVIK_PACKAGIST_URL", configured);
     }
 
     void consoleCommandsComeFromBothConsoles()
