@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "ImportActions.h"
+#include "PackageActions.h"
 #include "RuntimeSettingsPane.h"
 #include "SettingsWindow.h"
 #include "SitesPage.h"
@@ -100,6 +101,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     connect(m_sitesPage, &SitesPage::contextMenuRequested, this, &MainWindow::showSiteContextMenu);
     showSection(services.selectedSection());
     installImportActions(*this, services);
+    installPackageActions(*this, services);
     updateActions();
 }
 
