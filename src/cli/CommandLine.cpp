@@ -4,6 +4,7 @@
 #include "ImportCommands.h"
 #include "ProbeCommand.h"
 #include "RuntimeCommands.h"
+#include "ServeCommands.h"
 #include "SitesCommands.h"
 
 #include "GitCli.h"
@@ -38,6 +39,11 @@ const char* const kHelp =
     "  runtime install-node             download Node 22 LTS for Halvik's own use\n"
     "  runtime remove-node              remove Halvik's Node\n"
     "  runtime php <site> [--json]      the PHP a site runs with: path, version, source\n"
+    "  open <site> [--control-panel]    open the site in the browser; when that needs Halvik's own\n"
+    "                                   server, serve in the foreground until Ctrl-C\n"
+    "  serve <site> [--port N]          serve the site with php artisan serve until Ctrl-C\n"
+    "  status [--json]                  every site's URL, how it is served and whether it answers\n"
+    "  doctor [--json]                  check the environment and print the diagnostics report\n"
     "  git status <site> [--json]       the repository's branch and changed files\n"
     "  git log <site> [-n N] [--json]   recent commits\n"
     "  git diff <site> <path> [--scope included|remaining]\n"
@@ -72,10 +78,11 @@ QCoro::Task<int> dispatch(QStringList args)
     if (command == QStringLiteral("probe"))
         co_return co_await runProbeCommand(rest, out());
 
-    static const QStringList withServices{QStringLiteral("sites"),  QStringLiteral("remove"),
-                                          QStringLiteral("import"), QStringLiteral("import-all"),
-                                          QStringLiteral("engine"), QStringLiteral("git"),
-                                          QStringLiteral("runtime")};
+    static const QStringList withServices{
+        QStringLiteral("sites"),      QStringLiteral("remove"), QStringLiteral("import"),
+        QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git"),
+        QStringLiteral("runtime"),    QStringLiteral("open"),   QStringLiteral("serve"),
+        QStringLiteral("status"),     QStringLiteral("doctor")};
     if (!withServices.contains(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
@@ -92,6 +99,14 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runImportCommand(context, rest, out());
     else if (command == QStringLiteral("import-all"))
         code = co_await runImportAllCommand(context, rest, out());
+    else if (command == QStringLiteral("open"))
+        code = co_await runOpenCommand(services, rest);
+    else if (command == QStringLiteral("serve"))
+        code = co_await runServeCommand(services, rest);
+    else if (command == QStringLiteral("status"))
+        code = co_await runStatusCommand(services, rest);
+    else if (command == QStringLiteral("doctor"))
+        code = co_await runDoctorCommand(services, rest);
     else if (command == QStringLiteral("runtime"))
         code = co_await runRuntimeCommand(services, rest);
     else if (command == QStringLiteral("engine"))

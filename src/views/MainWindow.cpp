@@ -3,7 +3,9 @@
 #include "ImportActions.h"
 #include "RuntimeSettingsPane.h"
 #include "SettingsWindow.h"
+
 #include "SitesPage.h"
+#include "services/serving/LocalServer.h"
 
 #include "async/FireAndForget.h"
 #include "platform/PlatformTexts.h"
@@ -190,6 +192,18 @@ void MainWindow::buildMenus()
     });
     setCommandHandler(MenuCommand::deleteSite,
                       [this] { fireAndForget(this, m_services.promptDeleteSites(selectedSites())); });
+    setCommandHandler(MenuCommand::openSite, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1)
+            fireAndForget(this, m_services.openInBrowser(sites.first(), false));
+    });
+    setCommandHandler(MenuCommand::openControlPanel, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1)
+            fireAndForget(this, m_services.openInBrowser(sites.first(), true));
+    });
+    setCommandHandler(MenuCommand::toggleServe, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1)
+            m_services.toggleLocalServer(sites.first());
+    });
 }
 
 void MainWindow::setCommandHandler(const QString& commandName, std::function<void()> handler)
@@ -241,6 +255,16 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
     // Popped up, not run in a loop of its own: the window goes on while it is open.
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (selectedSites().size() == 1) {
+        menu->addAction(QStringLiteral("Open Site"), this,
+                        [this] { m_services.commands().post(MenuCommand::openSite); });
+        menu->addAction(QStringLiteral("Control Panel"), this,
+                        [this] { m_services.commands().post(MenuCommand::openControlPanel); });
+        const bool serving = m_services.localServer().isRunning(selectedSites().first()->id());
+        menu->addAction(serving ? QStringLiteral("Stop Serving") : QStringLiteral("Serve"), this,
+                        [this] { m_services.commands().post(MenuCommand::toggleServe); });
+        menu->addSeparator();
+    }
     if (selectedSites().size() == 1)
         menu->addAction(QStringLiteral("Open in Editor"), this,
                         [this] { m_services.commands().post(MenuCommand::openInEditor); });
