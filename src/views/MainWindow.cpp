@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "EnvironmentPage.h"
 #include "ImportActions.h"
 #include "RuntimeSettingsPane.h"
 #include "SettingsWindow.h"
@@ -63,7 +64,7 @@ QWidget* settingsSection(AppServices& services, QWidget* parent)
     scroll->setWidget(pane);
     auto* layout = static_cast<QVBoxLayout*>(page->layout());
     layout->insertWidget(1, scroll, 1);
-    layout->takeAt(2); // the stretch: the scroll area fills the page
+    delete layout->takeAt(2); // the stretch: the scroll area fills the page
     return page;
 }
 
@@ -77,9 +78,10 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);
     for (SidebarSection section : allCases<SidebarSection>())
-        m_pages->addWidget(section == SidebarSection::sites      ? m_sitesPage
-                           : section == SidebarSection::settings ? settingsSection(services, m_pages)
-                                                                 : emptySection(title(section), m_pages));
+        m_pages->addWidget(section == SidebarSection::sites         ? m_sitesPage
+                           : section == SidebarSection::settings    ? settingsSection(services, m_pages)
+                           : section == SidebarSection::environment ? new EnvironmentPage(services, m_pages)
+                                                                    : emptySection(title(section), m_pages));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);

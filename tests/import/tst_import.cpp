@@ -228,9 +228,10 @@ private Q_SLOTS:
         QCOMPARE(printed.value("name").toString(), QString("CLI Site"));
         QCOMPARE(printed.value("path").toString(), site);
         // The one site shape every command prints, keys in their fixed order.
-        QCOMPARE(printed.keys().size(), 9);
+        QCOMPARE(printed.keys().size(), 10);
         QVERIFY(out.indexOf("\"id\"") < out.indexOf("\"name\"") &&
-                out.indexOf("\"usesSSG\"") < out.indexOf("\"githubRepo\""));
+                out.indexOf("\"usesSSG\"") < out.indexOf("\"githubRepo\"") &&
+                out.indexOf("\"githubRepo\"") < out.indexOf("\"localPort\""));
         QVERIFY(printed.value("githubRepo").isNull());
 
         out.clear();
