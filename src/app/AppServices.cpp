@@ -5,6 +5,7 @@
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
+#include "services/accounts/SourceControlService.h"
 #include "services/git/GitService.h"
 
 #include "platform/DesktopEntry.h"
@@ -50,6 +51,10 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
         [this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
     m_notifications = std::make_unique<NotificationService>();
     m_commands = std::make_unique<CommandCenter>();
+    m_sourceControl = std::make_unique<SourceControlService>(*m_store, m_secrets, *m_runner);
+    SourceControlService& accounts = *m_sourceControl;
+    m_git->setCredentialSource(
+        [&accounts](const QString& url) { return accounts.gitCredentialEnvironment(url); });
 }
 
 AppServices::~AppServices() = default;
@@ -75,6 +80,9 @@ QCoro::Task<> AppServices::bootstrap()
     if (!alive)
         co_return;
     step("secrets", [this] { m_secrets.warmup(requiredSecretAccounts()); });
+    co_await m_sourceControl->migrateLegacyGitHubIfNeeded();
+    if (!alive)
+        co_return;
     step("engine", [this] { m_herd->refresh(); });
     try {
         const std::optional<QString> php = m_herd->globalPHPPath();
