@@ -5,6 +5,7 @@
 #include "ProbeCommand.h"
 #include "SitesCommands.h"
 
+#include "AccountsCli.h"
 #include "GitCli.h"
 #include "async/FireAndForget.h"
 
@@ -35,6 +36,14 @@ const char* const kHelp =
     "  git log <site> [-n N] [--json]   recent commits\n"
     "  git diff <site> <path> [--scope included|remaining]\n"
     "  git commit <site> -m MESSAGE [--all | PATH…]\n"
+    "  git create-remote <site> --provider PROVIDER --name NAME [--owner OWNER] [--public]\n"
+    "                                   create the repository on the provider, set it as\n"
+    "                                   origin and push\n"
+    "  accounts [--json]                the connected source-control accounts\n"
+    "  accounts connect github|gitlab|bitbucket|origin [--token-stdin] [--username NAME]\n"
+    "                                   connect an account; the token is read as one line\n"
+    "                                   from standard input\n"
+    "  accounts disconnect PROVIDER     forget an account and its token\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
     "the git commands also take any folder.\n"
@@ -65,9 +74,10 @@ QCoro::Task<int> dispatch(QStringList args)
     if (command == QStringLiteral("probe"))
         co_return co_await runProbeCommand(rest, out());
 
-    static const QStringList withServices{QStringLiteral("sites"),  QStringLiteral("remove"),
-                                          QStringLiteral("import"), QStringLiteral("import-all"),
-                                          QStringLiteral("engine"), QStringLiteral("git")};
+    static const QStringList withServices{QStringLiteral("sites"),   QStringLiteral("remove"),
+                                          QStringLiteral("import"),  QStringLiteral("import-all"),
+                                          QStringLiteral("engine"),  QStringLiteral("git"),
+                                          QStringLiteral("accounts")};
     if (!withServices.contains(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
@@ -86,6 +96,10 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runImportAllCommand(context, rest, out());
     else if (command == QStringLiteral("engine"))
         code = co_await runEngineCommand(context, rest, out());
+    else if (command == QStringLiteral("accounts"))
+        code = co_await runAccountsCommand(services, rest);
+    else if (rest.value(0) == QStringLiteral("create-remote"))
+        code = co_await runCreateRemoteCommand(services, rest.mid(1));
     else
         code = co_await runGitCommand(services.store(), rest);
     // Whatever the command could not ask a person about is its failure.

@@ -1,25 +1,27 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 
 namespace halvik::gitcore {
 
 // Hands a token to one Git invocation without it ever appearing in a command line or in
-// .git/config: Git is given, through its environment, a credential helper for exactly the
-// remote's scheme and host that prints the user name and token it finds in two environment
-// variables. Helpers configured elsewhere are reset for that host, and Git never prompts.
+// .git/config: Git's askpass program is pointed at a small script that answers Git's user-name
+// and password questions from two environment variables set for that invocation alone. (Git
+// runs with every configured credential helper reset, so the askpass answer is the one used.)
 class GitCredentials
 {
 public:
     static constexpr auto usernameVariable = "HALVIK_GIT_USERNAME";
     static constexpr auto secretVariable = "HALVIK_GIT_SECRET";
 
-    // Empty when the URL is not an HTTP(S) URL with a host.
+    // The askpass script; it holds no secret, only reads the two variables.
+    static QByteArray askpassScript();
+
+    // Empty when the URL is not an HTTP(S) URL with a host or there is no secret.
     static QMap<QString, QString> environment(const QString& remoteURL, const QString& username,
-                                              const QString& secret);
-    // "<scheme>://<host[:port]>" of an HTTP(S) remote, or empty.
-    static QString credentialScope(const QString& remoteURL);
+                                              const QString& secret, const QString& askpassPath);
 };
 
 } // namespace halvik::gitcore

@@ -5,12 +5,14 @@
 #include "async/FireAndForget.h"
 #include "gitcore/GitCredentials.h"
 #include "gitcore/GitHosts.h"
+
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "models/SourceControlProviders.h"
 #include "platform/AppDataDir.h"
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
+#include <QFile>
 
 namespace halvik {
 
@@ -303,7 +305,27 @@ QMap<QString, QString> SourceControlService::gitCredentialEnvironment(const QStr
     const auto secret = token(*provider);
     if (!secret)
         return {};
-    return gitcore::GitCredentials::environment(remoteURL, gitUsername(*provider), *secret);
+    const QString askpass = askpassPath();
+    if (askpass.isEmpty())
+        return {};
+    return gitcore::GitCredentials::environment(remoteURL, gitUsername(*provider), *secret, askpass);
+}
+
+QString SourceControlService::askpassPath()
+{
+    const QString path = AppDataDir::directory() + QStringLiteral("/bin/git-askpass");
+    const QByteArray script = gitcore::GitCredentials::askpassScript();
+    QFile existing(path);
+    if (existing.open(QIODevice::ReadOnly) && existing.readAll() == script &&
+        existing.permissions().testFlag(QFileDevice::ExeOwner))
+        return path;
+    const auto failure = writeFileAtomically(
+        path, script, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (failure) {
+        qCWarning(halvikLog).noquote() << QStringLiteral("Halvik askpass write failed: ") + *failure;
+        return {};
+    }
+    return path;
 }
 
 } // namespace halvik

@@ -61,6 +61,8 @@ public:
     // What Git needs in its environment to authenticate to `remoteURL` with the connected
     // account of its provider; empty when no account's token applies.
     QMap<QString, QString> gitCredentialEnvironment(const QString& remoteURL) const;
+    // The askpass script Git runs (written on first use, mode 0700); empty when it can't be written.
+    static QString askpassPath();
     // The user name Git presents with a provider's token.
     QString gitUsername(SourceControlProvider provider) const;
 
