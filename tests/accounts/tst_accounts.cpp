@@ -2,6 +2,7 @@
 #include "FakePrompts.h"
 #include "GitSandbox.h"
 #include "TestMain.h"
+#include "TestPaths.h"
 #include "WaitFor.h"
 
 #include "app/GitWorkspace.h"
@@ -20,7 +21,9 @@
 #include "services/git/GitService.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimeZone>
 
@@ -121,6 +124,7 @@ private Q_SLOTS:
     void connectStoresTokenWhereItBelongs();
     void credentialEnvironment();
     void createRemoteAndPushEndToEnd();
+    void canaryTokenStaysWhereItBelongs();
 };
 
 void AccountsTest::githubClientSendsAndReads()
@@ -634,6 +638,140 @@ void AccountsTest::createRemoteAndPushEndToEnd()
     box.commitAll(repo, QStringLiteral("More"));
     QCOMPARE(errorOf(git.push(site)).isEmpty(), false);
     QVERIFY(errorOf(git.push(site)) != QLatin1String("(no error)"));
+}
+
+namespace {
+
+struct CliRun
+{
+    int exitCode = -1;
+    QString output; // standard output and error
+};
+
+// Runs the halvik command line while this process keeps serving the fakes.
+CliRun runHalvik(const QStringList& args, const QByteArray& input = {})
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(halvik::test::halvikBinary(), args);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 120000))
+        process.kill();
+    process.waitForFinished(5000);
+    return {process.exitCode(), QString::fromUtf8(process.readAll())};
+}
+
+} // namespace
+
+void AccountsTest::canaryTokenStaysWhereItBelongs()
+{
+    GitSandbox box;
+    GitSandbox::configureIdentity();
+    const QString projects = box.path(QStringLiteral("served"));
+    QDir().mkpath(projects);
+    const QByteArray canary = "ghp_CANARY_0d9f3a7c41";
+    int accepted = 0;
+    FakeApiServer gitServer(test::gitHttpBackend(projects, canary, &accepted));
+    QVERIFY(gitServer.start());
+    FakeApiServer api([&](const Request& r) {
+        if (r.header("authorization") != "Bearer " + canary)
+            return Response::json(401, "{}");
+        if (r.path == QLatin1String("/user"))
+            return Response::json(200, "{\"login\":\"octo\"}");
+        box.git(projects, {QStringLiteral("init"), QStringLiteral("--bare"), QStringLiteral("-b"),
+                           QStringLiteral("main"), QStringLiteral("octo/canary.git")});
+        const QString clone = gitServer.root() + QStringLiteral("/octo/canary.git");
+        return Response::json(
+            201, QStringLiteral("{\"full_name\":\"octo/canary\",\"clone_url\":\"%1\"}").arg(clone).toUtf8());
+    });
+    QVERIFY(api.start());
+    const QString trace = box.path(QStringLiteral("git-trace.log"));
+    const ScopedEnv apiRoot("HALVIK_GITHUB_API", api.root());
+    const ScopedEnv webRoot("HALVIK_GITHUB_WEB", gitServer.root());
+    const ScopedEnv gitTrace("GIT_TRACE", trace);
+    const QString repo =
+        box.makeRepo(QStringLiteral("canary-site"), {{QStringLiteral("composer.json"), "{}\n"}});
+
+    QStringList outputs;
+    const auto step = [&outputs](const QStringList& args, const QByteArray& input = {}) {
+        const CliRun run = runHalvik(args, input);
+        outputs << run.output;
+        return run;
+    };
+    const CliRun imported = step({QStringLiteral("import"), repo});
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    // A token given on the command line itself is refused: there is no such option.
+    QCOMPARE(step({QStringLiteral("accounts"), QStringLiteral("connect"), QStringLiteral("github"),
+                   QStringLiteral("--token"), QString::fromUtf8(canary)})
+                 .exitCode,
+             2);
+    outputs.removeLast(); // that output echoes the refused argument back, as any usage error would
+    const CliRun wrong = step({QStringLiteral("accounts"), QStringLiteral("connect"),
+                               QStringLiteral("github"), QStringLiteral("--token-stdin")},
+                              "not-the-token\n");
+    QCOMPARE(wrong.exitCode, 1);
+    QVERIFY2(wrong.output.contains(QStringLiteral("GitHub rejected the token.")), qPrintable(wrong.output));
+    const CliRun connected = step({QStringLiteral("accounts"), QStringLiteral("connect"),
+                                   QStringLiteral("github"), QStringLiteral("--token-stdin")},
+                                  canary + "\n");
+    QCOMPARE(connected.exitCode, 0);
+    QVERIFY2(connected.output.contains(QStringLiteral("Connected to GitHub as @octo")),
+             qPrintable(connected.output));
+    const CliRun listed = step({QStringLiteral("accounts"), QStringLiteral("--json")});
+    QVERIFY(listed.output.contains(QStringLiteral("\"login\": \"octo\"")));
+    const CliRun created =
+        step({QStringLiteral("git"), QStringLiteral("create-remote"), QStringLiteral("canary-site"),
+              QStringLiteral("--provider"), QStringLiteral("github"), QStringLiteral("--name"),
+              QStringLiteral("canary")});
+    QVERIFY2(created.exitCode == 0, qPrintable(created.output));
+    QVERIFY(accepted > 0);
+    QCOMPARE(box.git(projects + QStringLiteral("/octo/canary.git"),
+                     {QStringLiteral("rev-parse"), QStringLiteral("main")}),
+             box.git(repo, {QStringLiteral("rev-parse"), QStringLiteral("HEAD")}));
+    step({QStringLiteral("git"), QStringLiteral("status"), QStringLiteral("canary-site"),
+          QStringLiteral("--json")});
+
+    // Where the token belongs...
+    const QString data =
+        QFileInfo(SourceControlService::composerAuthPath()).absolutePath() + QStringLiteral("/..");
+    const QString secretsFile = QDir(data).absoluteFilePath(QStringLiteral("secrets.json"));
+    QVERIFY(readText(secretsFile).contains(QString::fromUtf8(canary)));
+    QVERIFY(readText(SourceControlService::composerAuthPath()).contains(QString::fromUtf8(canary)));
+    // ...and nowhere else: the application folder (store, logs, operation histories), the
+    // repository's Git folder, every command's output and every command line Git ran.
+    QStringList searched;
+    int hits = 0;
+    const auto search = [&](const QString& path, const QString& text) {
+        searched << path;
+        if (text.contains(QString::fromUtf8(canary))) {
+            ++hits;
+            qWarning() << "token found in" << path;
+        }
+    };
+    for (QDirIterator it(QDir(data).absolutePath(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = QFileInfo(it.next()).canonicalFilePath();
+        if (path == QFileInfo(secretsFile).canonicalFilePath() ||
+            path == QFileInfo(SourceControlService::composerAuthPath()).canonicalFilePath())
+            continue;
+        search(path, readText(path));
+    }
+    for (QDirIterator it(repo + QStringLiteral("/.git"), QDir::Files | QDir::Hidden,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString path = it.next();
+        if (!path.contains(QStringLiteral("/objects/")))
+            search(path, readText(path));
+    }
+    for (const QString& output : std::as_const(outputs))
+        search(QStringLiteral("command output"), output);
+    const QString traced = readText(trace);
+    QVERIFY(traced.contains(QStringLiteral("git-remote-http")));
+    search(trace, traced);
+    QVERIFY(searched.size() > 10);
+    QVERIFY(searched.join(QLatin1Char(' ')).contains(QStringLiteral("store.json")));
+    QCOMPARE(hits, 0);
 }
 
 HALVIK_TEST_MAIN(AccountsTest)
