@@ -3,6 +3,7 @@
 #include "ImportActions.h"
 #include "SettingsWindow.h"
 #include "SitesPage.h"
+#include "SourceControlPage.h"
 
 #include "async/FireAndForget.h"
 #include "platform/PlatformTexts.h"
@@ -57,7 +58,9 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     m_pages = new QStackedWidget(this);
     for (SidebarSection section : allCases<SidebarSection>())
         m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage
-                                                            : emptySection(title(section), m_pages));
+                           : section == SidebarSection::sourceControl
+                               ? new SourceControlPage(services.sourceControl(), m_pages)
+                               : emptySection(title(section), m_pages));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);

@@ -1,5 +1,7 @@
 #include "SettingsWindow.h"
 
+#include "SourceControlPage.h"
+
 #include "platform/AppDataDir.h"
 
 #include <QFormLayout>
@@ -13,7 +15,7 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
 {
     setWindowTitle(QStringLiteral("Settings"));
     setObjectName("settingsWindow");
-    resize(560, 360);
+    resize(640, 520);
     m_tabs = new QTabWidget(this);
 
     // General: where Halvik keeps its own files, so a person can find or back them up.
@@ -26,6 +28,7 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
     store->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(QStringLiteral("Site registry"), store);
     m_tabs->addTab(general, QStringLiteral("General"));
+    m_tabs->addTab(new SourceControlPage(services.sourceControl(), m_tabs), QStringLiteral("Source Control"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);

@@ -69,6 +69,7 @@ public:
     // The Git workspace's view of this service.
     RemoteRepositoryCreator& remoteCreator() { return *m_creator; }
 
+    SiteStore& store() { return m_store; }
     GitHubClient& github() { return m_github; }
     GitHubCLI& githubCLI() { return m_githubCLI; }
     OriginClient& origin() { return m_origin; }
