@@ -98,7 +98,10 @@ void ToneLabel::applyTone()
 {
     m_applying = true;
     QPalette palette;
-    palette.setColor(QPalette::WindowText, toneColor(m_tone, QApplication::palette()));
+    // Inside a list the label draws with Text rather than WindowText: colour both.
+    const QColor color = toneColor(m_tone, QApplication::palette());
+    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::Text, color);
     setPalette(palette);
     setTextInteractionFlags(m_tone == Tone::failure ? Qt::TextSelectableByMouse : Qt::LinksAccessibleByMouse);
     m_applying = false;

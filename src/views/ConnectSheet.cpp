@@ -132,7 +132,6 @@ ConnectSheet::ConnectSheet(SourceControlService& service, SourceControlProvider 
     m_token = new QLineEdit(m_tokenBox);
     m_token->setObjectName("tokenField");
     m_token->setEchoMode(QLineEdit::Password);
-    m_token->setClearButtonEnabled(true);
     tokenForm->addRow(m_tokenTitle, m_token);
     m_tokenHelp = new ToneLabel(QString(), Tone::muted, m_tokenBox);
     tokenForm->addRow(QString(), m_tokenHelp);

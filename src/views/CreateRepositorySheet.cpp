@@ -133,6 +133,7 @@ CreateRepositorySheet::CreateRepositorySheet(GitWorkspace& workspace, SourceCont
     connect(m_owner, &QLineEdit::textChanged, this, &CreateRepositorySheet::sync);
     connect(m_name, &QLineEdit::textChanged, this, &CreateRepositorySheet::sync);
     connect(&m_workspace, &GitWorkspace::busyChanged, this, &CreateRepositorySheet::sync);
+    connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &CreateRepositorySheet::sync);
     sync();
 }
 

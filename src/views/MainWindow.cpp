@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "ImportActions.h"
+#include "RemoteRepositoryActions.h"
 #include "SettingsWindow.h"
 #include "SitesPage.h"
 #include "SourceControlPage.h"
@@ -157,6 +158,12 @@ void MainWindow::buildMenus()
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
     site->addSeparator();
     addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe);
+    site->addSeparator();
+    site->addAction(QStringLiteral("Create Remote Repository…"), this, [this] {
+        const auto sites = selectedSites();
+        if (sites.size() == 1)
+            openCreateRepository(m_services, sites.first(), this);
+    });
     site->addSeparator();
     addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
 

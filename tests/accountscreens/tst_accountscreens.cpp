@@ -5,6 +5,7 @@
 #include "TestMain.h"
 #include "WaitFor.h"
 
+#include "app/AppServices.h"
 #include "app/GitWorkspace.h"
 #include "async/Sleep.h"
 #include "models/SecretStore.h"
@@ -15,6 +16,7 @@
 #include "views/Appearance.h"
 #include "views/ConnectSheet.h"
 #include "views/CreateRepositorySheet.h"
+#include "views/RemoteRepositoryActions.h"
 #include "views/SettingsWindow.h"
 #include "views/SourceControlPage.h"
 
@@ -23,6 +25,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -110,6 +113,7 @@ private Q_SLOTS:
     void connectSheetDeviceCode();
     void connectSheetTokens();
     void createRepositorySheet();
+    void windowOpensTheRightSheet();
 };
 
 void AccountScreensTest::sectionShowsEachProvider()
@@ -379,6 +383,48 @@ void AccountScreensTest::createRepositorySheet()
     shoot(&again, QStringLiteral("create-repository-has-remote"));
 
     QTRY_VERIFY(workspace.loadsInFlight() == 0);
+}
+
+namespace {
+
+template <typename T> T* openWindow()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* found = qobject_cast<T*>(widget); found && found->isVisible())
+            return found;
+    return nullptr;
+}
+
+} // namespace
+
+void AccountScreensTest::windowOpensTheRightSheet()
+{
+    test::GitSandbox box;
+    const QString repo = box.makeRepo(QStringLiteral("site"));
+    SecretStore secrets(box.path(QStringLiteral("secrets.json")));
+    test::FakePrompts prompts;
+    AppServices services(secrets, prompts);
+    QWidget window;
+    const SitePtr site = std::make_shared<Site>(QStringLiteral("site"), repo);
+
+    // No account yet: connecting comes first.
+    openCreateRepository(services, site, &window);
+    QTRY_VERIFY(openWindow<ConnectSheet>());
+    openWindow<ConnectSheet>()->close();
+    QTRY_VERIFY(!openWindow<ConnectSheet>());
+
+    services.store().upsertSourceControl(
+        {QStringLiteral("gitlab"), QStringLiteral("gina"), QDateTime::currentDateTimeUtc()});
+    openCreateRepository(services, site, &window);
+    QTRY_VERIFY(openWindow<CreateRepositorySheet>());
+    auto* sheet = openWindow<CreateRepositorySheet>();
+    QCOMPARE(sheet->windowTitle(), QStringLiteral("Create GitLab repository"));
+    QVERIFY(!sheet->ownerField()->isVisible());
+    QPointer<GitWorkspace> workspace = window.findChild<GitWorkspace*>();
+    QVERIFY(workspace);
+    QTRY_VERIFY(workspace->loadsInFlight() == 0);
+    sheet->close();
+    QTRY_VERIFY(!workspace);
 }
 
 HALVIK_TEST_MAIN(AccountScreensTest)
