@@ -122,6 +122,7 @@ private Q_SLOTS:
     void githubCLI();
     void originClient();
     void connectStoresTokenWhereItBelongs();
+    void accountsThroughTheCLIs();
     void credentialEnvironment();
     void createRemoteAndPushEndToEnd();
     void canaryTokenStaysWhereItBelongs();
@@ -540,6 +541,57 @@ void AccountsTest::connectStoresTokenWhereItBelongs()
     const auto requests = api.requests().size();
     halvik::waitFor(service.migrateLegacyGitHubIfNeeded());
     QCOMPARE(api.requests().size(), requests);
+}
+
+void AccountsTest::accountsThroughTheCLIs()
+{
+    FakeApiServer api([](const Request& r) {
+        return r.header("authorization") == "Bearer gho_from_cli"
+                   ? Response::json(200, "{\"login\":\"octo\"}")
+                   : Response::json(401, "{}");
+    });
+    QVERIFY(api.start());
+    const ScopedEnv apiRoot("HALVIK_GITHUB_API", api.root());
+    QTemporaryDir dir;
+    SecretStore secrets(dir.filePath(QStringLiteral("secrets.json")));
+    SiteStore store(secrets, dir.path());
+    ProcessRunner runner;
+    SourceControlService service(store, secrets, runner);
+    const QString gh = dir.filePath(QStringLiteral("gh"));
+    const QString origin = dir.filePath(QStringLiteral("origin"));
+    const QString status = dir.filePath(QStringLiteral("status"));
+    const QString log = dir.filePath(QStringLiteral("origin.log"));
+    service.githubCLI().setCandidates({gh}, false);
+    service.origin().setCandidates({origin});
+
+    // Without the CLI, or with it signed out, nothing is imported.
+    QVERIFY(!halvik::waitFor(service.importGitHubFromCLIIfAvailable()));
+    writeScript(gh, "exit 1\n");
+    QVERIFY(!halvik::waitFor(service.importGitHubFromCLIIfAvailable()));
+    writeScript(gh, "echo gho_from_cli\n");
+    QVERIFY(halvik::waitFor(service.importGitHubFromCLIIfAvailable()));
+    QCOMPARE(store.sourceControlAccount(SourceControlProvider::github)->login, QStringLiteral("octo"));
+
+    // Origin keeps no secret; its login follows `origin auth status`.
+    writeScript(origin, "echo \"$*\" >> '" + log.toUtf8() + "'\ncat '" + status.toUtf8() + "'\n");
+    QFile file(status);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("Logged in as @dev.user\n");
+    file.close();
+    halvik::waitFor(service.connectOrigin());
+    QCOMPARE(store.sourceControlAccount(SourceControlProvider::origin)->login, QStringLiteral("dev.user"));
+    QVERIFY(!secrets.get(QStringLiteral("sourceControl.origin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("origin.cursor.com\n  You are not logged in.\n");
+    file.close();
+    halvik::waitFor(service.refreshOriginAccount());
+    QVERIFY(!store.sourceControlAccount(SourceControlProvider::origin));
+
+    QCOMPARE(errorOf(service.connect(SourceControlProvider::origin, QStringLiteral("ignored"))),
+             QStringLiteral("Not signed in to Cursor Origin. Sign in with your Cursor account."));
+    QVERIFY(!store.sourceControlAccount(SourceControlProvider::origin));
+    service.disconnect(SourceControlProvider::origin);
+    QTRY_VERIFY(readText(log).endsWith(QStringLiteral("auth logout\n")));
 }
 
 void AccountsTest::credentialEnvironment()
