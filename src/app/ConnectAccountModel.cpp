@@ -24,6 +24,11 @@ ConnectAccountModel::ConnectAccountModel(SourceControlService& service, QObject*
     restState();
 }
 
+ConnectAccountModel::~ConnectAccountModel()
+{
+    m_cancel.cancel();
+}
+
 void ConnectAccountModel::setProvider(SourceControlProvider provider)
 {
     if (isBusy() || provider == m_provider)
@@ -179,7 +184,8 @@ QCoro::Task<> ConnectAccountModel::signIn()
         if (provider == SourceControlProvider::origin)
             co_await m_service.connectOrigin(progress);
         else if (usesDeviceFlow())
-            co_await m_service.connectGitHubViaDevice(GitHubOAuth::clientID(), showCode, progress);
+            co_await m_service.connectGitHubViaDevice(GitHubOAuth::clientID(), showCode, progress,
+                                                      m_cancel.token());
         else
             co_await m_service.connectGitHubViaCLI(progress);
         if (!alive)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "async/Cancellation.h"
 #include "async/LifeGuard.h"
 #include "models/Enums.h"
 
@@ -34,6 +35,8 @@ public:
     };
 
     explicit ConnectAccountModel(SourceControlService& service, QObject* parent = nullptr);
+    // A device sign-in still polling stops with the sheet.
+    ~ConnectAccountModel() override;
 
     SourceControlProvider provider() const { return m_provider; }
     void setProvider(SourceControlProvider provider);
@@ -79,6 +82,7 @@ private:
     QString m_detail;
     QString m_userCode;
     QString m_login;
+    CancellationSource m_cancel;
     LifeGuard m_life;
 };
 

@@ -294,6 +294,22 @@ void AccountsTest::deviceFlowAnswers()
     QCOMPARE(errorOf(client.waitForDeviceToken(QStringLiteral("c"), code, clock.timing())),
              QStringLiteral("GitHub sign-in expired. Start again."));
     QCOMPARE(clock.sleeps.size(), 1);
+
+    // A wait given up (the sheet closed) polls no more.
+    answer = "{\"error\":\"authorization_pending\"}";
+    CancellationSource cancel;
+    FakeClock clock2;
+    GitHubClient::Timing timing = clock2.timing();
+    timing.sleep = [&clock2, &cancel](std::chrono::seconds duration) -> QCoro::Task<> {
+        clock2.sleeps << duration.count();
+        if (clock2.sleeps.size() == 2)
+            cancel.cancel();
+        co_return;
+    };
+    const auto polled = web.requests().size();
+    QCOMPARE(errorOf(client.waitForDeviceToken(QStringLiteral("c"), code, timing, {}, cancel.token())),
+             QStringLiteral("Cancelled"));
+    QCOMPARE(web.requests().size(), polled + 1);
 }
 
 void AccountsTest::gitlabClient()

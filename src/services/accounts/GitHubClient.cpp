@@ -145,7 +145,8 @@ QCoro::Task<QString> GitHubClient::pollAccessToken(QString clientID, QString dev
 }
 
 QCoro::Task<QString> GitHubClient::waitForDeviceToken(QString clientID, GitHubDeviceCode code, Timing timing,
-                                                      std::function<void(const QString&)> progress)
+                                                      std::function<void(const QString&)> progress,
+                                                      CancellationToken token)
 {
     const QDateTime deadline = timing.now().addSecs(code.expiresIn);
     int interval = std::max(code.interval, 5);
@@ -153,6 +154,7 @@ QCoro::Task<QString> GitHubClient::waitForDeviceToken(QString clientID, GitHubDe
         if (!(timing.now() < deadline))
             throw GitHubClientError::deviceExpired();
         co_await timing.sleep(std::chrono::seconds(interval));
+        token.throwIfCancelled();
         try {
             co_return co_await pollAccessToken(clientID, code.deviceCode);
         } catch (const GitHubClientError& error) {

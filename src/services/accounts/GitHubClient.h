@@ -2,6 +2,8 @@
 
 #include "GitRemoteRepository.h"
 
+#include "async/Cancellation.h"
+
 #include <QCoroTask>
 #include <QDateTime>
 #include <QNetworkAccessManager>
@@ -33,9 +35,11 @@ public:
     // Throws devicePending / deviceSlowDown while the person has not finished.
     QCoro::Task<QString> pollAccessToken(QString clientID, QString deviceCode);
     // Polls until the person authorised the code, the code expired or GitHub refused;
-    // `progress` receives "Waiting for authorization…" and "Still waiting…".
+    // `progress` receives "Waiting for authorization…" and "Still waiting…". Cancelling `token`
+    // ends the wait after the current sleep.
     QCoro::Task<QString> waitForDeviceToken(QString clientID, GitHubDeviceCode code, Timing timing,
-                                            std::function<void(const QString&)> progress = {});
+                                            std::function<void(const QString&)> progress = {},
+                                            CancellationToken token = {});
 
     static bool isValidOrganization(const QString& name);
 

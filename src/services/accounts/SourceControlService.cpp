@@ -145,8 +145,10 @@ QCoro::Task<> SourceControlService::connectGitHubViaCLI(Progress progress)
     co_await connect(SourceControlProvider::github, token);
 }
 
-QCoro::Task<> SourceControlService::connectGitHubViaDevice(
-    QString clientID, std::function<void(const GitHubDeviceCode&)> showCode, Progress progress)
+QCoro::Task<>
+SourceControlService::connectGitHubViaDevice(QString clientID,
+                                             std::function<void(const GitHubDeviceCode&)> showCode,
+                                             Progress progress, CancellationToken token)
 {
     const LifeToken alive = m_life.token();
     const GitHubDeviceCode code = co_await m_github.requestDeviceCode(clientID);
@@ -154,10 +156,11 @@ QCoro::Task<> SourceControlService::connectGitHubViaDevice(
         co_return;
     if (showCode)
         showCode(code);
-    const QString token = co_await m_github.waitForDeviceToken(clientID, code, m_timing, progress);
+    const QString accessToken =
+        co_await m_github.waitForDeviceToken(clientID, code, m_timing, progress, token);
     if (!alive)
         co_return;
-    co_await connect(SourceControlProvider::github, token);
+    co_await connect(SourceControlProvider::github, accessToken);
 }
 
 QCoro::Task<> SourceControlService::connectOrigin(Progress progress)

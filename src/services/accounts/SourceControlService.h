@@ -48,7 +48,7 @@ public:
     // The device sign-in: `showCode` receives the code to show and open, then the token is connected.
     QCoro::Task<> connectGitHubViaDevice(QString clientID,
                                          std::function<void(const GitHubDeviceCode&)> showCode,
-                                         Progress progress = {});
+                                         Progress progress = {}, CancellationToken token = {});
     QCoro::Task<> connectOrigin(Progress progress = {});
     QCoro::Task<bool> importGitHubFromCLIIfAvailable();
     void disconnect(SourceControlProvider provider);
