@@ -7,6 +7,7 @@
 #include "services/ProcessRunner.h"
 #include "services/accounts/SourceControlService.h"
 #include "services/git/GitService.h"
+#include "services/runtime/RuntimeManager.h"
 
 #include "platform/DesktopEntry.h"
 #include "platform/Log.h"
@@ -32,10 +33,17 @@ QList<SitePtr> distinct(const QList<SitePtr>& sites)
 
 AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
                          std::unique_ptr<QSettings> settings, QObject* parent)
+    : AppServices(secrets, prompts, std::move(herdRoots), std::move(settings), RuntimeRoots::system(), parent)
+{
+}
+
+AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
+                         std::unique_ptr<QSettings> settings, RuntimeRoots runtimeRoots, QObject* parent)
     : QObject(parent), m_secrets(secrets), m_prompts(prompts), m_trash(moveToTrash)
 {
     // Services join here, in their fixed order, as they land.
     m_runner = std::make_unique<ProcessRunner>();
+    m_runtime = std::make_unique<RuntimeManager>(*m_runner, std::move(runtimeRoots));
     m_herd = std::make_unique<HerdService>(std::move(herdRoots));
     m_git = std::make_unique<GitService>(*m_runner);
     m_store = std::make_unique<SiteStore>(m_secrets);
@@ -59,7 +67,7 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
 
 AppServices::~AppServices() = default;
 
-QCoro::Task<> AppServices::bootstrap()
+QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
 {
     // Each step is best effort: a failure is logged and start-up goes on.
     const auto step = [](const char* what, const std::function<void()>& body) {
@@ -95,6 +103,16 @@ QCoro::Task<> AppServices::bootstrap()
     } catch (const std::exception& error) {
         qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “PHP version” failed: ") +
                                               QString::fromUtf8(error.what());
+    }
+    if (scope == BootstrapScope::window) {
+        try {
+            m_runtime->seedIfNeeded();
+        } catch (const std::exception& error) {
+            setBusyMessage(QString::fromUtf8(error.what()));
+        }
+        co_await m_runtime->refreshVersions();
+        if (!alive)
+            co_return;
     }
     step("notifications", [this] { m_notifications->requestPermission(); });
     m_bootstrapped = true;

@@ -9,6 +9,7 @@
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/HerdRoots.h"
+#include "services/runtime/RuntimeRoots.h"
 
 #include "async/LifeGuard.h"
 
@@ -25,6 +26,7 @@ namespace halvik {
 class GitService;
 class HerdService;
 class ProcessRunner;
+class RuntimeManager;
 class SiteImporter;
 class SourceControlService;
 
@@ -42,10 +44,14 @@ public:
     // preferences at their own file; by default they are the real ones.
     AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots = HerdRoots::system(),
                 std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
+    // Tests also point the managed runtimes at their own folders and servers.
+    AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots herdRoots,
+                std::unique_ptr<QSettings> settings, RuntimeRoots runtimeRoots, QObject* parent = nullptr);
     ~AppServices() override;
 
     // Services, in the order they are created.
     ProcessRunner& runner() { return *m_runner; }
+    RuntimeManager& runtime() { return *m_runtime; }
     HerdService& herd() { return *m_herd; }
     GitService& git() { return *m_git; }
     SiteStore& store() { return *m_store; }
@@ -57,8 +63,16 @@ public:
     SourceControlService& sourceControl() { return *m_sourceControl; }
     UserPrompts& prompts() { return m_prompts; }
 
-    // Start-up: load the store, warm the secrets, ask for notifications. Never stops on a failure.
-    QCoro::Task<> bootstrap();
+    // What a start-up prepares: the window needs the whole picture; a command needs the store
+    // and the engine, and asks for anything else itself.
+    enum class BootstrapScope
+    {
+        window,
+        command
+    };
+    // Start-up: load the store, warm the secrets, read the engine, seed and list the managed
+    // runtimes, ask for notifications. Never stops on a failure.
+    QCoro::Task<> bootstrap(BootstrapScope scope = BootstrapScope::window);
     bool isBootstrapped() const { return m_bootstrapped; }
     // Quit: stop whatever Halvik started, then save the store last.
     void shutdown();
@@ -108,6 +122,7 @@ private:
     SecretStore& m_secrets;
     UserPrompts& m_prompts;
     std::unique_ptr<ProcessRunner> m_runner;
+    std::unique_ptr<RuntimeManager> m_runtime;
     std::unique_ptr<HerdService> m_herd;
     std::unique_ptr<GitService> m_git;
     std::unique_ptr<SiteStore> m_store;

@@ -3,6 +3,7 @@
 #include "CliContext.h"
 #include "ImportCommands.h"
 #include "ProbeCommand.h"
+#include "RuntimeCommands.h"
 #include "SitesCommands.h"
 
 #include "AccountsCli.h"
@@ -32,6 +33,12 @@ const char* const kHelp =
     "                                   add a folder that already holds a site\n"
     "  import-all <folder> [--json]     add every Quillmar site directly inside a folder\n"
     "  engine [--json]                  show the Herd or Valet set-up: TLD, parked folders, PHP\n"
+    "  runtime [--json]                 Halvik's own PHP, Composer and Node, and the Node in use\n"
+    "  runtime install-php LINE         download the latest static PHP of a line (8.2 to 8.5)\n"
+    "  runtime remove-php LINE          remove a downloaded PHP line\n"
+    "  runtime install-node             download Node 22 LTS for Halvik's own use\n"
+    "  runtime remove-node              remove Halvik's Node\n"
+    "  runtime php <site> [--json]      the PHP a site runs with: path, version, source\n"
     "  git status <site> [--json]       the repository's branch and changed files\n"
     "  git log <site> [-n N] [--json]   recent commits\n"
     "  git diff <site> <path> [--scope included|remaining]\n"
@@ -77,13 +84,13 @@ QCoro::Task<int> dispatch(QStringList args)
     static const QStringList withServices{QStringLiteral("sites"),   QStringLiteral("remove"),
                                           QStringLiteral("import"),  QStringLiteral("import-all"),
                                           QStringLiteral("engine"),  QStringLiteral("git"),
-                                          QStringLiteral("accounts")};
+                                          QStringLiteral("runtime"), QStringLiteral("accounts")};
     if (!withServices.contains(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
     CliPrompts prompts;
     AppServices services(SecretStore::shared(), prompts);
-    co_await services.bootstrap();
+    co_await services.bootstrap(AppServices::BootstrapScope::command);
     ImportContext context{services, services.herd(), services.importer()};
     int code = 0;
     if (command == QStringLiteral("sites"))
@@ -94,6 +101,8 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runImportCommand(context, rest, out());
     else if (command == QStringLiteral("import-all"))
         code = co_await runImportAllCommand(context, rest, out());
+    else if (command == QStringLiteral("runtime"))
+        code = co_await runRuntimeCommand(services, rest);
     else if (command == QStringLiteral("engine"))
         code = co_await runEngineCommand(context, rest, out());
     else if (command == QStringLiteral("accounts"))

@@ -2,6 +2,7 @@
 
 #include "ImportActions.h"
 #include "RemoteRepositoryActions.h"
+#include "RuntimeSettingsPane.h"
 #include "SettingsWindow.h"
 #include "SitesPage.h"
 #include "SourceControlPage.h"
@@ -16,6 +17,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -48,6 +50,23 @@ QWidget* emptySection(const QString& title, QWidget* parent)
     return page;
 }
 
+// The Settings section: what has landed so far, scrollable in a short window.
+QWidget* settingsSection(AppServices& services, QWidget* parent)
+{
+    auto* page = emptySection(title(SidebarSection::settings), parent);
+    auto* scroll = new QScrollArea(page);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto* pane = new RuntimeSettingsPane(services.runtime(), scroll);
+    pane->setObjectName("runtimeSettings");
+    pane->setMaximumWidth(720);
+    scroll->setWidget(pane);
+    auto* layout = static_cast<QVBoxLayout*>(page->layout());
+    layout->insertWidget(1, scroll, 1);
+    delete layout->takeAt(2); // the stretch: the scroll area fills the page
+    return page;
+}
+
 } // namespace
 
 MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(parent), m_services(services)
@@ -58,7 +77,8 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);
     for (SidebarSection section : allCases<SidebarSection>())
-        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage
+        m_pages->addWidget(section == SidebarSection::sites      ? m_sitesPage
+                           : section == SidebarSection::settings ? settingsSection(services, m_pages)
                            : section == SidebarSection::sourceControl
                                ? new SourceControlPage(services.sourceControl(), m_pages)
                                : emptySection(title(section), m_pages));

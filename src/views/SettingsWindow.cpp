@@ -1,5 +1,6 @@
 #include "SettingsWindow.h"
 
+#include "RuntimeSettingsPane.h"
 #include "SourceControlPage.h"
 
 #include "platform/AppDataDir.h"
@@ -15,7 +16,7 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
 {
     setWindowTitle(QStringLiteral("Settings"));
     setObjectName("settingsWindow");
-    resize(640, 520);
+    resize(640, 620);
     m_tabs = new QTabWidget(this);
 
     // General: where Halvik keeps its own files, so a person can find or back them up.
@@ -28,6 +29,7 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
     store->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(QStringLiteral("Site registry"), store);
     m_tabs->addTab(general, QStringLiteral("General"));
+    m_tabs->addTab(new RuntimeSettingsPane(services.runtime(), m_tabs), QStringLiteral("Runtimes"));
     m_tabs->addTab(new SourceControlPage(services.sourceControl(), m_tabs), QStringLiteral("Source Control"));
 
     auto* layout = new QVBoxLayout(this);

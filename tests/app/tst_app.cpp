@@ -8,6 +8,7 @@
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
 #include "platform/SleepInhibitor.h"
+#include "services/runtime/RuntimeManager.h"
 
 #include <QDir>
 #include <QFile>
@@ -264,6 +265,29 @@ private Q_SLOTS:
         halvik::waitFor(f.services.bootstrap());
         QVERIFY(f.services.isBootstrapped());
         QVERIFY(f.services.store().sites().isEmpty());
+    }
+
+    void aFailedRuntimeSeedingIsShownAndStartUpGoesOn()
+    {
+        // The application folder cannot hold bin/: a file sits where the folder should be.
+        QTemporaryDir dir;
+        QFile blocker(dir.filePath("support"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        RuntimeRoots roots = RuntimeRoots::system();
+        roots.support = dir.filePath("support");
+        SecretStore secrets;
+        FakePrompts prompts;
+        AppServices services(secrets, prompts, HerdRoots::system(), nullptr, roots);
+        halvik::waitFor(services.bootstrap());
+        QVERIFY(services.isBootstrapped());
+        QVERIFY(services.busyMessage().value_or("").startsWith("Couldn’t create the folder"));
+        QCOMPARE(services.runtime().lastError(), services.busyMessage());
+
+        // A command's start-up leaves the runtimes alone.
+        AppServices command(secrets, prompts, HerdRoots::system(), nullptr, roots);
+        halvik::waitFor(command.bootstrap(AppServices::BootstrapScope::command));
+        QCOMPARE(command.busyMessage(), std::nullopt);
     }
 
     void quitSignalsArriveOnTheMainThreadAndLeaveNoHandlerBehind()

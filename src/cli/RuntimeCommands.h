@@ -1,0 +1,13 @@
+#pragma once
+
+#include "CliContext.h"
+
+#include <QCoroTask>
+
+namespace halvik::cli {
+
+// halvik runtime [--json] | install-php LINE | remove-php LINE | install-node | remove-node |
+// php <site> [--json]
+QCoro::Task<int> runRuntimeCommand(AppServices& services, QStringList args);
+
+} // namespace halvik::cli
