@@ -319,6 +319,8 @@ void AccountsTest::gitlabClient()
             return Response::json(401, "{}");
         if (r.method == "GET" && r.path == QLatin1String("/api/v4/user"))
             return Response::json(200, "{\"username\":\"gina\"}");
+        if (r.json().value(QStringLiteral("name")) == QStringLiteral("taken"))
+            return Response::json(422, "{\"message\":\"has already been taken\"}");
         if (r.method == "POST" && r.path == QLatin1String("/api/v4/projects"))
             return Response::json(
                 201, "{\"name\":\"Site\",\"path_with_namespace\":\"gina/site\",\"http_url_to_repo\":"
@@ -340,6 +342,10 @@ void AccountsTest::gitlabClient()
     QCOMPARE(body.value(QStringLiteral("visibility")).toString(), QStringLiteral("public"));
     QCOMPARE(body.value(QStringLiteral("initialize_with_readme")), QVariant(false));
     QCOMPARE(api.requests().last().header("content-type"), QByteArray("application/json"));
+    QCOMPARE(errorOf(client.createRepository(QStringLiteral("taken"), true, QStringLiteral("glpat"))),
+             QStringLiteral("GitLab error 422: {\"message\":\"has already been taken\"}"));
+    QCOMPARE(errorOf(client.createRepository(QStringLiteral("Site"), true, QStringLiteral("expired"))),
+             QStringLiteral("GitLab rejected the token."));
 }
 
 void AccountsTest::bitbucketClient()
@@ -403,6 +409,13 @@ void AccountsTest::bitbucketClient()
         QStringLiteral("Other"), false, QStringLiteral("api-token"), QStringLiteral("dev")));
     QCOMPARE(other.cloneURL, QStringLiteral("https://bb.example/dev/other.git"));
     QCOMPARE(api.requests().last().header("authorization"), QByteArray("Bearer api-token"));
+
+    api.setHandler([](const Request& r) {
+        return r.path == QLatin1String("/2.0/user") ? Response::json(200, "{\"username\":\"dev\"}")
+                                                    : Response::json(500, "server trouble");
+    });
+    QCOMPARE(errorOf(client.createRepository(QStringLiteral("Other"), false, QStringLiteral("api-token"))),
+             QStringLiteral("Bitbucket error 500: server trouble"));
 }
 
 void AccountsTest::githubCLI()

@@ -3,6 +3,7 @@
 #include "SourceControlErrors.h"
 
 #include "gitcore/GitHosts.h"
+#include "platform/PlatformTexts.h"
 #include "services/ProcessRunner.h"
 
 #include <QDir>
@@ -91,9 +92,7 @@ QCoro::Task<> GitHubCLI::install()
 {
     const auto brew = brewPath();
     if (!brew)
-        throw GitHubCLIError::failed(
-            QStringLiteral("Homebrew isn’t installed. Install the GitHub CLI with your package manager "
-                           "(sudo apt install gh), or paste a personal access token."));
+        throw GitHubCLIError::failed(PlatformTexts::text(PlatformTexts::Word::githubCLIWithoutHomebrew));
     const QStringList args{QStringLiteral("install"), QStringLiteral("gh")};
     const QMap<QString, QString> env{{QStringLiteral("HOMEBREW_NO_AUTO_UPDATE"), QStringLiteral("1")},
                                      {QStringLiteral("NONINTERACTIVE"), QStringLiteral("1")}};
