@@ -4,9 +4,11 @@
 
 #include "async/FireAndForget.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -189,6 +191,13 @@ QLabel* ConnectSheet::tokenHelpLabel() const
     return m_tokenHelp;
 }
 
+void ConnectSheet::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        sync();
+}
+
 void ConnectSheet::sync()
 {
     using State = ConnectAccountModel::State;
@@ -238,10 +247,11 @@ void ConnectSheet::sync()
     m_username->setVisible(bitbucket);
     m_username->setEnabled(!busy);
     m_usernameHelp->setVisible(bitbucket);
+    // The colour is spelled out: a label keeps the link colour it was given its text with.
     m_link->setText(
-        QStringLiteral("<a href=\"%1\">%2</a>")
+        QStringLiteral("<a href=\"%1\" style=\"color:%3\">%2</a>")
             .arg(ConnectAccountModel::tokenPage(provider).toString(QUrl::FullyEncoded).toHtmlEscaped(),
-                 linkText(provider).toHtmlEscaped()));
+                 linkText(provider).toHtmlEscaped(), QApplication::palette().color(QPalette::Link).name()));
 
     const bool showResult = !browser && (state == State::failed || state == State::connected || busy);
     m_result->setVisible(showResult);

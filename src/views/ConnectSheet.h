@@ -42,6 +42,9 @@ public:
     // How links and the device page are opened (tests record them instead).
     static std::function<void(const QUrl&)>& urlOpener();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void sync();
 

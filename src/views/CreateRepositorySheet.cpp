@@ -174,6 +174,9 @@ void CreateRepositorySheet::sync()
     m_primary->setText(m_retry ? QStringLiteral("Retry push") : QStringLiteral("Create and push"));
     m_primary->setEnabled(!busy && problem.isEmpty() && !name.isEmpty());
     m_cancel->setText(hasRemote ? QStringLiteral("Close") : QStringLiteral("Cancel"));
+    // Lines come and go with the state: keep every field at its natural height.
+    if (isVisible())
+        adjustSize();
 }
 
 QCoro::Task<> CreateRepositorySheet::createAndPush()

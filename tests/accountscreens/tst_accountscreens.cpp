@@ -425,6 +425,18 @@ void AccountScreensTest::windowOpensTheRightSheet()
     QTRY_VERIFY(workspace->loadsInFlight() == 0);
     sheet->close();
     QTRY_VERIFY(!workspace);
+
+    // The same section is a tab of the settings window.
+    SettingsWindow settings(services);
+    QTabWidget* tabs = settings.tabs();
+    const int index = tabs->count() - 1;
+    QCOMPARE(tabs->tabText(index), QStringLiteral("Source Control"));
+    tabs->setCurrentIndex(index);
+    settings.show();
+    auto* page = tabs->widget(index)->findChild<QLabel*>(QStringLiteral("status-gitlab"));
+    QVERIFY(page);
+    QCOMPARE(page->text(), QStringLiteral("Connected as @gina"));
+    shoot(&settings, QStringLiteral("settings-source-control"));
 }
 
 HALVIK_TEST_MAIN(AccountScreensTest)
