@@ -5,6 +5,7 @@
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
+#include "services/accounts/SourceControlService.h"
 #include "services/git/GitService.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
@@ -71,6 +72,10 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     addQuitHook([this] { m_localServer->stopAll(); });
     addSiteStopHook([this](const SitePtr& site) { m_localServer->stop(site->id()); });
     m_commands = std::make_unique<CommandCenter>();
+    m_sourceControl = std::make_unique<SourceControlService>(*m_store, m_secrets, *m_runner);
+    SourceControlService& accounts = *m_sourceControl;
+    m_git->setCredentialSource(
+        [&accounts](const QString& url) { return accounts.gitCredentialEnvironment(url); });
 }
 
 AppServices::~AppServices() = default;
@@ -96,6 +101,9 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
     if (!alive)
         co_return;
     step("secrets", [this] { m_secrets.warmup(requiredSecretAccounts()); });
+    co_await m_sourceControl->migrateLegacyGitHubIfNeeded();
+    if (!alive)
+        co_return;
     co_await refreshEngine();
     if (!alive)
         co_return;

@@ -35,6 +35,7 @@ class LocalServer;
 class DevEnvironment;
 class LaravelConfigurationResolver;
 class SiteImporter;
+class SourceControlService;
 
 // Creates and owns every service for the life of the process, holds the application-wide
 // selection and status the screens observe, and offers the site operations no more specific
@@ -71,6 +72,7 @@ public:
     NotificationService& notifications() { return *m_notifications; }
     CommandCenter& commands() { return *m_commands; }
     SecretStore& secrets() { return m_secrets; }
+    SourceControlService& sourceControl() { return *m_sourceControl; }
     UserPrompts& prompts() { return m_prompts; }
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
@@ -166,6 +168,7 @@ private:
     std::unique_ptr<SiteImporter> m_importer;
     std::unique_ptr<NotificationService> m_notifications;
     std::unique_ptr<CommandCenter> m_commands;
+    std::unique_ptr<SourceControlService> m_sourceControl;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

@@ -7,6 +7,7 @@
 #include "ServeCommands.h"
 #include "SitesCommands.h"
 
+#include "AccountsCli.h"
 #include "GitCli.h"
 #include "async/FireAndForget.h"
 
@@ -48,6 +49,14 @@ const char* const kHelp =
     "  git log <site> [-n N] [--json]   recent commits\n"
     "  git diff <site> <path> [--scope included|remaining]\n"
     "  git commit <site> -m MESSAGE [--all | PATH…]\n"
+    "  git create-remote <site> --provider PROVIDER --name NAME [--owner OWNER] [--public]\n"
+    "                                   create the repository on the provider, set it as\n"
+    "                                   origin and push\n"
+    "  accounts [--json]                the connected source-control accounts\n"
+    "  accounts connect github|gitlab|bitbucket|origin [--token-stdin] [--username NAME]\n"
+    "                                   connect an account; the token is read as one line\n"
+    "                                   from standard input\n"
+    "  accounts disconnect PROVIDER     forget an account and its token\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
     "the git commands also take any folder.\n"
@@ -82,7 +91,7 @@ QCoro::Task<int> dispatch(QStringList args)
         QStringLiteral("sites"),      QStringLiteral("remove"), QStringLiteral("import"),
         QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git"),
         QStringLiteral("runtime"),    QStringLiteral("open"),   QStringLiteral("serve"),
-        QStringLiteral("status"),     QStringLiteral("doctor")};
+        QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts")};
     if (!withServices.contains(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
@@ -111,6 +120,10 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runRuntimeCommand(services, rest);
     else if (command == QStringLiteral("engine"))
         code = co_await runEngineCommand(context, rest, out());
+    else if (command == QStringLiteral("accounts"))
+        code = co_await runAccountsCommand(services, rest);
+    else if (rest.value(0) == QStringLiteral("create-remote"))
+        code = co_await runCreateRemoteCommand(services, rest.mid(1));
     else
         code = co_await runGitCommand(services.store(), rest);
     // Whatever the command could not ask a person about is its failure.

@@ -2,10 +2,12 @@
 
 #include "EnvironmentPage.h"
 #include "ImportActions.h"
+#include "RemoteRepositoryActions.h"
 #include "RuntimeSettingsPane.h"
 #include "SettingsWindow.h"
 
 #include "SitesPage.h"
+#include "SourceControlPage.h"
 #include "services/serving/LocalServer.h"
 
 #include "async/FireAndForget.h"
@@ -81,7 +83,9 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
         m_pages->addWidget(section == SidebarSection::sites         ? m_sitesPage
                            : section == SidebarSection::settings    ? settingsSection(services, m_pages)
                            : section == SidebarSection::environment ? new EnvironmentPage(services, m_pages)
-                                                                    : emptySection(title(section), m_pages));
+                           : section == SidebarSection::sourceControl
+                               ? new SourceControlPage(services.sourceControl(), m_pages)
+                               : emptySection(title(section), m_pages));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);
@@ -178,6 +182,12 @@ void MainWindow::buildMenus()
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
     site->addSeparator();
     addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe);
+    site->addSeparator();
+    site->addAction(QStringLiteral("Create Remote Repository…"), this, [this] {
+        const auto sites = selectedSites();
+        if (sites.size() == 1)
+            openCreateRepository(m_services, sites.first(), this);
+    });
     site->addSeparator();
     addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
 
