@@ -14,13 +14,19 @@
 #include "services/serving/LocalServer.h"
 #include "views/Appearance.h"
 #include "views/EnvironmentPage.h"
+#include "views/MainWindow.h"
+#include "views/SitesPage.h"
+
+#include "services/ReachabilityProbe.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 
@@ -250,7 +256,8 @@ private Q_SLOTS:
         QByteArray printed;
         QTRY_VERIFY_WITH_TIMEOUT((printed += serve.readAllStandardOutput()).contains("Serving"), 15000);
         LocalServer& server = m.services->localServer();
-        QTRY_VERIFY_WITH_TIMEOUT((server.refresh(), server.isRunning(site->id())), 15000);
+        // The window learns of it by itself: the registry folder is watched.
+        QTRY_VERIFY_WITH_TIMEOUT(server.isRunning(site->id()), 15000);
         const auto running = *server.running(site->id());
         QVERIFY(!running.startedHere);
         QVERIFY(m.services->siteURL(*site)->toString().startsWith("http://127.0.0.1:"));
@@ -354,6 +361,50 @@ private Q_SLOTS:
         QVERIFY(environment.diagnosticsReport().contains("TLD: .test\n"));
         QVERIFY(environment.howSitesOpen().contains("Valet"));
         QCOMPARE(environment.mode(*answering).kind, ServeMode::Kind::engine);
+    }
+
+    void theSitePaneServesOpensAndShowsFailures()
+    {
+        Machine m;
+        auto site = m.addSite("pane");
+        views::MainWindow window(*m.services);
+        window.resize(1180, 760);
+        window.show();
+        auto* page = window.findChild<views::SitesPage*>();
+        page->selectSite(site->id());
+        const auto button = [&window](const QString& text) {
+            for (QPushButton* b : window.findChildren<QPushButton*>())
+                if (b->text() == text && b->isVisible())
+                    return b;
+            return static_cast<QPushButton*>(nullptr);
+        };
+        auto* serving = window.findChild<QLabel*>("siteServing");
+        QVERIFY(button("Serve"));
+        button("Serve")->click();
+        QTRY_VERIFY(button("Stop"));
+        QVERIFY(serving->text().startsWith("Opens at http://127.0.0.1:"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            halvik::waitFor(ReachabilityProbe::probe(*m.services->siteURL(*site))).isServing(), 10000);
+        QVERIFY(saveScreenshot(&window, "site-serving"));
+        button("Stop")->click();
+        QTRY_VERIFY(button("Serve"));
+
+        // A PHP that cannot serve: the failure shows in the pane, word for word.
+        Machine broken({m.dir.path() + "/fake-bin"});
+        m.fakePHP("echo 'PHP Fatal error: no artisan here' >&2\nexit 1\n");
+        auto failing = broken.addSite("failing");
+        views::MainWindow other(*broken.services);
+        other.resize(1180, 760);
+        other.show();
+        other.findChild<views::SitesPage*>()->selectSite(failing->id());
+        for (QPushButton* b : other.findChildren<QPushButton*>())
+            if (b->text() == "Open Site" && b->isVisible())
+                b->click();
+        auto* error = other.findChild<QLabel*>("openSiteError");
+        QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 10000);
+        QCOMPARE(error->text(),
+                 QString("Halvik’s local server didn’t start. PHP Fatal error: no artisan here"));
+        QVERIFY(saveScreenshot(&other, "site-open-failed"));
     }
 };
 

@@ -7,6 +7,8 @@
 
 #include "async/FireAndForget.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMutex>
 #include <QPointer>
 #include <QTcpServer>
@@ -33,6 +35,13 @@ bool canBind(int port)
 LocalServer::LocalServer(ProcessRunner& runner, ServerRegistry registry, QObject* parent)
     : QObject(parent), m_runner(runner), m_registry(std::move(registry))
 {
+    const QString folder = QFileInfo(m_registry.filePath()).absolutePath();
+    QDir().mkpath(folder);
+    m_watcher.addPath(folder);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(100);
+    connect(&m_settle, &QTimer::timeout, this, &LocalServer::refresh);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
     refresh();
 }
 

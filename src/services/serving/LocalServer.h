@@ -7,9 +7,11 @@
 #include "services/ProcessRequest.h"
 
 #include <QCoroTask>
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QObject>
 #include <QSet>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
@@ -88,6 +90,9 @@ private:
     QHash<QUuid, ServerRegistry::Entry> m_elsewhere;
     QHash<QUuid, QString> m_lastExit;
     int m_generation = 0;
+    // Follows the registry so servers other processes start or stop show up here.
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle;
     LifeGuard m_life;
 };
 
