@@ -8,6 +8,7 @@
 // how quickly a sleeping main thread reacts to a pipe. The stall figures come from one more
 // run of each side with the meter on.
 #include "BenchReport.h"
+#include "StallMeter.h"
 
 #include "WaitFor.h"
 #include "models/SiteOperation.h"
@@ -25,6 +26,7 @@
 #include <vector>
 
 using namespace halvik;
+using bench::StallMeter;
 
 namespace {
 
@@ -44,36 +46,6 @@ int emitLines()
     std::fwrite(buffer.data(), 1, buffer.size(), stdout);
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
-
-// Records the longest gap between two turns of the main event loop.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_clock.nsecsElapsed());
-            m_clock.restart();
-        });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_clock.start();
-        m_timer.start(0);
-    }
-    double stopMilliseconds()
-    {
-        m_timer.stop();
-        m_longest = std::max(m_longest, m_clock.nsecsElapsed());
-        return m_longest / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
 
 QStringList childArguments()
 {

@@ -6,10 +6,18 @@
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
+#include "services/accounts/SourceControlService.h"
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
 #include "services/runtime/RuntimeManager.h"
+#include "services/serving/LaravelConfigurationResolver.h"
+#include "services/serving/LocalServer.h"
+
+#include "DevEnvironment.h"
+
+#include "async/FireAndForget.h"
+#include "platform/Browser.h"
 
 #include "platform/DesktopEntry.h"
 #include "platform/Log.h"
@@ -47,6 +55,8 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_runner = std::make_unique<ProcessRunner>();
     m_runtime = std::make_unique<RuntimeManager>(*m_runner, std::move(runtimeRoots));
     m_herd = std::make_unique<HerdService>(std::move(herdRoots));
+    m_localServer = std::make_unique<LocalServer>(*m_runner);
+    m_configuration = std::make_unique<LaravelConfigurationResolver>(*m_runner);
     m_git = std::make_unique<GitService>(*m_runner);
     m_store = std::make_unique<SiteStore>(m_secrets);
     m_preferences = std::make_unique<AppPreferences>(std::move(settings));
@@ -60,7 +70,15 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_preferences->setParkedFolderSource(
         [this] { return m_herd->engine() ? m_herd->parkedPath() : std::nullopt; });
     m_notifications = std::make_unique<NotificationService>();
+    m_devEnvironment = std::make_unique<DevEnvironment>(*this);
+    m_openBrowser = Browser::open;
+    addQuitHook([this] { m_localServer->stopAll(); });
+    addSiteStopHook([this](const SitePtr& site) { m_localServer->stop(site->id()); });
     m_commands = std::make_unique<CommandCenter>();
+    m_sourceControl = std::make_unique<SourceControlService>(*m_store, m_secrets, *m_runner);
+    SourceControlService& accounts = *m_sourceControl;
+    m_git->setCredentialSource(
+        [&accounts](const QString& url) { return accounts.gitCredentialEnvironment(url); });
     m_composer = std::make_unique<ComposerService>(*m_runner, *m_runtime, m_herd.get());
     m_composer->setSaveHandler([this] { m_store->save(); });
     m_packageUpdates = std::make_unique<PackageUpdateCoordinator>(*m_composer, *m_store, *m_notifications);
@@ -95,19 +113,12 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
     if (!alive)
         co_return;
     step("secrets", [this] { m_secrets.warmup(requiredSecretAccounts()); });
-    step("engine", [this] { m_herd->refresh(); });
-    try {
-        const std::optional<QString> php = m_herd->globalPHPPath();
-        std::optional<QString> version;
-        if (php)
-            version = co_await m_herd->phpVersion(*php);
-        if (!alive)
-            co_return;
-        m_herd->setGlobalPHPVersion(version);
-    } catch (const std::exception& error) {
-        qCWarning(halvikLog).noquote() << QStringLiteral("Halvik start-up step “PHP version” failed: ") +
-                                              QString::fromUtf8(error.what());
-    }
+    co_await m_sourceControl->migrateLegacyGitHubIfNeeded();
+    if (!alive)
+        co_return;
+    co_await refreshEngine();
+    if (!alive)
+        co_return;
     if (scope == BootstrapScope::window) {
         try {
             m_runtime->seedIfNeeded();
@@ -119,9 +130,29 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
             co_return;
     }
     step("notifications", [this] { m_notifications->requestPermission(); });
+    if (scope == BootstrapScope::window)
+        fireAndForget(this, m_devEnvironment->refresh());
     m_bootstrapped = true;
     Q_EMIT bootstrapped();
     co_return;
+}
+
+QCoro::Task<> AppServices::refreshEngine()
+{
+    const LifeToken alive = m_life.token();
+    m_herd->refresh();
+    try {
+        const std::optional<QString> php = m_herd->globalPHPPath();
+        std::optional<QString> version;
+        if (php)
+            version = co_await m_herd->phpVersion(*php);
+        if (!alive)
+            co_return;
+        m_herd->setGlobalPHPVersion(version);
+    } catch (const std::exception& error) {
+        qCWarning(halvikLog).noquote()
+            << QStringLiteral("Halvik engine PHP version check failed: ") + QString::fromUtf8(error.what());
+    }
 }
 
 void AppServices::shutdown()

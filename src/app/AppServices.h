@@ -17,6 +17,10 @@
 #include <QObject>
 #include <QSet>
 
+#include <QHash>
+#include <QUrl>
+
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -30,7 +34,11 @@ class PackageUpdateCoordinator;
 class PackagistClient;
 class ProcessRunner;
 class RuntimeManager;
+class LocalServer;
+class DevEnvironment;
+class LaravelConfigurationResolver;
 class SiteImporter;
+class SourceControlService;
 
 // Creates and owns every service for the life of the process, holds the application-wide
 // selection and status the screens observe, and offers the site operations no more specific
@@ -55,6 +63,11 @@ public:
     ProcessRunner& runner() { return *m_runner; }
     RuntimeManager& runtime() { return *m_runtime; }
     HerdService& herd() { return *m_herd; }
+    const HerdService& herd() const { return *m_herd; }
+    const RuntimeManager& runtime() const { return *m_runtime; }
+    LocalServer& localServer() { return *m_localServer; }
+    const LocalServer& localServer() const { return *m_localServer; }
+    DevEnvironment& devEnvironment() { return *m_devEnvironment; }
     GitService& git() { return *m_git; }
     SiteStore& store() { return *m_store; }
     AppPreferences& preferences() { return *m_preferences; }
@@ -62,6 +75,7 @@ public:
     NotificationService& notifications() { return *m_notifications; }
     CommandCenter& commands() { return *m_commands; }
     SecretStore& secrets() { return m_secrets; }
+    SourceControlService& sourceControl() { return *m_sourceControl; }
     UserPrompts& prompts() { return m_prompts; }
     ComposerService& composer() { return *m_composer; }
     PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
@@ -80,6 +94,27 @@ public:
     bool isBootstrapped() const { return m_bootstrapped; }
     // Quit: stop whatever Halvik started, then save the store last.
     void shutdown();
+
+    // Re-detects Herd or Valet and asks its global PHP for its version.
+    QCoro::Task<> refreshEngine();
+
+    // Opening and serving sites.
+    using BrowserOpener = std::function<bool(const QUrl&)>;
+    // The URL a site is served at: its running built-in server, the engine's URL, or an
+    // external APP_URL.
+    std::optional<QUrl> siteURL(const Site& site) const;
+    std::optional<QUrl> previewURL(const Site& site) const;
+    // Starts or stops the site's built-in server; a failure lands in openSiteErrors.
+    void toggleLocalServer(const SitePtr& site);
+    // Opens the site (or its control panel) in the browser, starting the built-in server when
+    // the engine does not answer. Never throws: a failure lands in openSiteErrors. A second
+    // request for a site whose opening runs does nothing.
+    QCoro::Task<> openInBrowser(SitePtr site, bool controlPanel = false);
+    QSet<QUuid> openingSites() const { return m_openingSites; }
+    std::optional<QString> openSiteError(const QUuid& site) const;
+    void setBrowserOpener(BrowserOpener opener) { m_openBrowser = std::move(opener); }
+    // How long an opening waits for the built-in server to answer.
+    void setServerWaitLimit(std::chrono::milliseconds limit) { m_serverWait = limit; }
 
     // The secret keys the store names: every host's, then every source-control account's.
     QStringList requiredSecretAccounts() const;
@@ -101,6 +136,7 @@ public:
     // Observable state.
     SidebarSection selectedSection() const { return m_selectedSection; }
     void setSelectedSection(SidebarSection section);
+    void setOpenSiteError(const QUuid& site, std::optional<QString> error);
     std::optional<QUuid> selectedSiteID() const { return m_selectedSiteID; }
     void setSelectedSiteID(std::optional<QUuid> id);
     QSet<QUuid> selectedSiteIDs() const { return m_selectedSiteIDs; }
@@ -117,6 +153,7 @@ public:
     }
 
 Q_SIGNALS:
+    void openingChanged();
     void selectionChanged();
     void selectedSectionChanged();
     void busyMessageChanged();
@@ -128,12 +165,16 @@ private:
     std::unique_ptr<ProcessRunner> m_runner;
     std::unique_ptr<RuntimeManager> m_runtime;
     std::unique_ptr<HerdService> m_herd;
+    std::unique_ptr<LocalServer> m_localServer;
+    std::unique_ptr<LaravelConfigurationResolver> m_configuration;
+    std::unique_ptr<DevEnvironment> m_devEnvironment;
     std::unique_ptr<GitService> m_git;
     std::unique_ptr<SiteStore> m_store;
     std::unique_ptr<AppPreferences> m_preferences;
     std::unique_ptr<SiteImporter> m_importer;
     std::unique_ptr<NotificationService> m_notifications;
     std::unique_ptr<CommandCenter> m_commands;
+    std::unique_ptr<SourceControlService> m_sourceControl;
     std::unique_ptr<ComposerService> m_composer;
     std::unique_ptr<PackageUpdateCoordinator> m_packageUpdates;
     std::unique_ptr<PackagistClient> m_packagist;
@@ -147,6 +188,10 @@ private:
     QList<std::function<void()>> m_quitHooks;
     QList<std::function<void(const SitePtr&)>> m_siteStopHooks;
     bool m_askingToDelete = false;
+    QSet<QUuid> m_openingSites;
+    QHash<QUuid, QString> m_openSiteErrors;
+    BrowserOpener m_openBrowser;
+    std::chrono::milliseconds m_serverWait{8000};
     LifeGuard m_life;
 };
 

@@ -221,10 +221,9 @@ QCoro::Task<> GitWorkspace::createRemote(SourceControlProvider provider, QString
         const CreatedRemoteRepository created =
             co_await creator.createRepository(provider, name, isPrivate, owner);
         token.throwIfCancelled();
-        const auto secret = creator.token(provider);
-        const QString url = secret ? GitService::authenticatedCloneURL(created.cloneURL, *secret, provider)
-                                   : created.cloneURL;
-        co_await service.addOrigin(site, url);
+        // The origin keeps the clean URL: the push borrows the account's token through the
+        // service's credential source, so it never lands in .git/config.
+        co_await service.addOrigin(site, created.cloneURL);
         co_await service.push(site, token);
     };
     const QString label = QStringLiteral("Create ") + title(provider) + QStringLiteral(" repo");

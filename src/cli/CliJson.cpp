@@ -25,7 +25,8 @@ Json siteJson(const Site& site)
                 {"phpSource", utf8(site.phpSourceRaw())},
                 {"herdLinked", site.herdLinked()},
                 {"usesSSG", site.usesSSG()},
-                {"githubRepo", optionalJson(site.githubRepo())}};
+                {"githubRepo", optionalJson(site.githubRepo())},
+                {"localPort", site.localPort() ? Json(*site.localPort()) : Json(nullptr)}};
 }
 
 void printJson(QTextStream& stream, const Json& json)

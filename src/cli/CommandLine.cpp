@@ -5,8 +5,10 @@
 #include "ImportCommands.h"
 #include "ProbeCommand.h"
 #include "RuntimeCommands.h"
+#include "ServeCommands.h"
 #include "SitesCommands.h"
 
+#include "AccountsCli.h"
 #include "GitCli.h"
 #include "async/FireAndForget.h"
 
@@ -39,10 +41,23 @@ const char* const kHelp =
     "  runtime install-node             download Node 22 LTS for Halvik's own use\n"
     "  runtime remove-node              remove Halvik's Node\n"
     "  runtime php <site> [--json]      the PHP a site runs with: path, version, source\n"
+    "  open <site> [--control-panel]    open the site in the browser; when that needs Halvik's own\n"
+    "                                   server, serve in the foreground until Ctrl-C\n"
+    "  serve <site> [--port N]          serve the site with php artisan serve until Ctrl-C\n"
+    "  status [--json]                  every site's URL, how it is served and whether it answers\n"
+    "  doctor [--json]                  check the environment and print the diagnostics report\n"
     "  git status <site> [--json]       the repository's branch and changed files\n"
     "  git log <site> [-n N] [--json]   recent commits\n"
     "  git diff <site> <path> [--scope included|remaining]\n"
     "  git commit <site> -m MESSAGE [--all | PATH…]\n"
+    "  git create-remote <site> --provider PROVIDER --name NAME [--owner OWNER] [--public]\n"
+    "                                   create the repository on the provider, set it as\n"
+    "                                   origin and push\n"
+    "  accounts [--json]                the connected source-control accounts\n"
+    "  accounts connect github|gitlab|bitbucket|origin [--token-stdin] [--username NAME]\n"
+    "                                   connect an account; the token is read as one line\n"
+    "                                   from standard input\n"
+    "  accounts disconnect PROVIDER     forget an account and its token\n"
     "  packages <site> [--json]         installed packages, PHP constraint, Laravel and CMS versions\n"
     "  outdated <site> [--json] [--force]\n"
     "                                   outdated direct dependencies with their bump kind\n"
@@ -84,10 +99,11 @@ QCoro::Task<int> dispatch(QStringList args)
     if (command == QStringLiteral("probe"))
         co_return co_await runProbeCommand(rest, out());
 
-    static const QStringList withServices{QStringLiteral("sites"),  QStringLiteral("remove"),
-                                          QStringLiteral("import"), QStringLiteral("import-all"),
-                                          QStringLiteral("engine"), QStringLiteral("git"),
-                                          QStringLiteral("runtime")};
+    static const QStringList withServices{
+        QStringLiteral("sites"),      QStringLiteral("remove"), QStringLiteral("import"),
+        QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git"),
+        QStringLiteral("runtime"),    QStringLiteral("open"),   QStringLiteral("serve"),
+        QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts")};
     if (!withServices.contains(command) && !isComposerCommand(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
@@ -104,12 +120,24 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runImportCommand(context, rest, out());
     else if (command == QStringLiteral("import-all"))
         code = co_await runImportAllCommand(context, rest, out());
+    else if (command == QStringLiteral("open"))
+        code = co_await runOpenCommand(services, rest);
+    else if (command == QStringLiteral("serve"))
+        code = co_await runServeCommand(services, rest);
+    else if (command == QStringLiteral("status"))
+        code = co_await runStatusCommand(services, rest);
+    else if (command == QStringLiteral("doctor"))
+        code = co_await runDoctorCommand(services, rest);
     else if (command == QStringLiteral("runtime"))
         code = co_await runRuntimeCommand(services, rest);
     else if (isComposerCommand(command))
         code = co_await runComposerCommand(services, command, rest);
     else if (command == QStringLiteral("engine"))
         code = co_await runEngineCommand(context, rest, out());
+    else if (command == QStringLiteral("accounts"))
+        code = co_await runAccountsCommand(services, rest);
+    else if (rest.value(0) == QStringLiteral("create-remote"))
+        code = co_await runCreateRemoteCommand(services, rest.mid(1));
     else
         code = co_await runGitCommand(services.store(), rest);
     // Whatever the command could not ask a person about is its failure.

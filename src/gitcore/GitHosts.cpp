@@ -19,31 +19,53 @@ QString withoutTrailingSlash(QString root)
     return root;
 }
 
+QString root(const char* variable, const char* fallback)
+{
+    return withoutTrailingSlash(configured(variable, QString::fromLatin1(fallback)));
+}
+
 } // namespace
 
-QString GitHosts::githubHost()
+QString GitHosts::hostOf(const QString& rootURL, const QString& fallback)
 {
-    return QStringLiteral("github.com");
+    const QUrl url(rootURL);
+    const QString host = url.host().toLower();
+    if (host.isEmpty())
+        return fallback;
+    return url.port() == -1 ? host : host + QLatin1Char(':') + QString::number(url.port());
 }
+
 QString GitHosts::githubWebRoot()
 {
-    return QStringLiteral("https://github.com");
+    return root("HALVIK_GITHUB_WEB", "https://github.com");
 }
-QString GitHosts::gitlabHost()
+QString GitHosts::githubHost()
 {
-    return QStringLiteral("gitlab.com");
+    return hostOf(githubWebRoot(), QStringLiteral("github.com"));
+}
+QString GitHosts::githubAPIRoot()
+{
+    return root("HALVIK_GITHUB_API", "https://api.github.com");
 }
 QString GitHosts::gitlabWebRoot()
 {
-    return QStringLiteral("https://gitlab.com");
+    return root("HALVIK_GITLAB_URL", "https://gitlab.com");
 }
-QString GitHosts::bitbucketHost()
+QString GitHosts::gitlabHost()
 {
-    return QStringLiteral("bitbucket.org");
+    return hostOf(gitlabWebRoot(), QStringLiteral("gitlab.com"));
 }
 QString GitHosts::bitbucketWebRoot()
 {
-    return QStringLiteral("https://bitbucket.org");
+    return root("HALVIK_BITBUCKET_WEB", "https://bitbucket.org");
+}
+QString GitHosts::bitbucketHost()
+{
+    return hostOf(bitbucketWebRoot(), QStringLiteral("bitbucket.org"));
+}
+QString GitHosts::bitbucketAPIRoot()
+{
+    return root("HALVIK_BITBUCKET_API", "https://api.bitbucket.org");
 }
 
 QString GitHosts::originGitHost()
@@ -51,18 +73,24 @@ QString GitHosts::originGitHost()
     return configured("HALVIK_ORIGIN_HOST", QStringLiteral("origin.cursor.com")).toLower();
 }
 
+QString GitHosts::originWebRoot()
+{
+    return QStringLiteral("https://") + originGitHost();
+}
+
+QString GitHosts::originInstallScriptURL()
+{
+    return configured("HALVIK_ORIGIN_INSTALL_URL", QStringLiteral("https://cursor.com/origin/install.sh"));
+}
+
 QString GitHosts::cursorWebRoot()
 {
-    return withoutTrailingSlash(configured("HALVIK_CURSOR_WEB_ROOT", QStringLiteral("https://cursor.com")));
+    return root("HALVIK_CURSOR_WEB_ROOT", "https://cursor.com");
 }
 
 QString GitHosts::cursorWebDomain()
 {
-    const QUrl root(cursorWebRoot());
-    const QString host = root.host().toLower();
-    if (host.isEmpty())
-        return QStringLiteral("cursor.com");
-    return root.port() == -1 ? host : host + QLatin1Char(':') + QString::number(root.port());
+    return hostOf(cursorWebRoot(), QStringLiteral("cursor.com"));
 }
 
 } // namespace halvik::gitcore

@@ -29,4 +29,12 @@ QString directory()
     return current;
 }
 
+QString runtimeDirectory()
+{
+    const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg) && QFileInfo(xdg).isDir())
+        return QDir::cleanPath(xdg) + QStringLiteral("/halvik");
+    return directory() + QStringLiteral("/run");
+}
+
 } // namespace halvik::AppDataDir

@@ -16,6 +16,10 @@ QString directory();
 // The folder that holds the application folder (the platform's per-user data folder).
 QString parentDirectory();
 
+// Where running processes leave notes for each other: $XDG_RUNTIME_DIR/halvik when the
+// desktop provides one, else <application folder>/run. Not created here.
+QString runtimeDirectory();
+
 } // namespace AppDataDir
 
 } // namespace halvik

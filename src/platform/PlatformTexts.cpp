@@ -17,6 +17,10 @@ constexpr Row kRows[] = {
     {Word::packageManager, "Homebrew", "your package manager"},
     {Word::gitNotFound, "Git was not found. Install Xcode Command Line Tools or Homebrew git.",
      "Git was not found. Install Git with your package manager."},
+    {Word::githubCLIWithoutHomebrew,
+     "Homebrew isn’t installed. Install the GitHub CLI from its web site, or paste a personal access token.",
+     "Homebrew isn’t installed. Install the GitHub CLI with your package manager (sudo apt install gh), or "
+     "paste a personal access token."},
 };
 
 } // namespace

@@ -16,10 +16,11 @@ Platform current();
 
 enum class Word
 {
-    showInFileManager, // "Show in Finder"
-    thisComputer,      // "this Mac"
-    packageManager,    // "Homebrew"
-    gitNotFound,       // the sentence shown when no Git can be run at all
+    showInFileManager,        // "Show in Finder"
+    thisComputer,             // "this Mac"
+    packageManager,           // "Homebrew"
+    gitNotFound,              // the sentence shown when no Git can be run at all
+    githubCLIWithoutHomebrew, // the GitHub CLI is missing and there is no Homebrew to install it
 };
 
 QString text(Word word, Platform platform = current());

@@ -85,12 +85,14 @@ void OutputCollector::consume(const QByteArray& chunk, Stream stream)
     const QByteArrayView body = QByteArrayView(bytes).first(bytes.size() - tail);
     QByteArrayView decodedBytes = body;
     if (decodeInto(m_decoded, body, QStringConverter::Utf8)) {
-        s.whole.append(body, OutputText::Encoding::utf8);
+        if (m_keepText)
+            s.whole.append(body, OutputText::Encoding::utf8);
         if (tail > 0)
             s.carry = bytes.last(tail);
     } else {
         decodeInto(m_decoded, bytes, QStringConverter::Latin1);
-        s.whole.append(bytes, OutputText::Encoding::latin1);
+        if (m_keepText)
+            s.whole.append(bytes, OutputText::Encoding::latin1);
         decodedBytes = bytes;
     }
     // Latin-1 and plain ASCII decode one byte to one character, so the line feeds can be found
@@ -140,7 +142,8 @@ void OutputCollector::finish()
     for (Stream stream : {Stream::stdout, Stream::stderr}) {
         StreamState& s = state(stream);
         if (!s.carry.isEmpty()) {
-            s.whole.append(s.carry, OutputText::Encoding::latin1);
+            if (m_keepText)
+                s.whole.append(s.carry, OutputText::Encoding::latin1);
             s.pending += QString::fromLatin1(s.carry);
             s.carry.clear();
         }

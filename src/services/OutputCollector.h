@@ -25,6 +25,8 @@ public:
     explicit OutputCollector(Emit emit = {}) : m_emit(std::move(emit)) {}
 
     void consume(const QByteArray& chunk, Stream stream);
+    // Lines only: the whole texts stay empty.
+    void setKeepText(bool keep) { m_keepText = keep; }
     // Emits the unterminated tails (stdout's first), exactly as received.
     void finish();
 
@@ -44,6 +46,7 @@ private:
     void emitLine(Stream stream, QStringView line);
 
     Emit m_emit;
+    bool m_keepText = true;
     StreamState m_out;
     StreamState m_err;
     QString m_decoded;

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace halvik {
@@ -24,6 +25,12 @@ struct ProcessRequest
     QStringList extraPath;
     // Written whole to standard input, which is then closed. Absent: the null device.
     std::optional<QByteArray> stdin;
+    // For children that run for hours (servers): the output callback still gets every line, but
+    // the result keeps no text, so memory stays flat however much the child prints.
+    bool streamOnly = false;
+    // Called on the run's reader thread once the child runs, with its process id (which is
+    // also its process group). Must not block.
+    std::function<void(qint64)> started;
 };
 
 struct ProcessResult

@@ -49,6 +49,7 @@ void ProcessWorker::start()
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     if (!request.stdin)
         m_process->setStandardInputFile(QProcess::nullDevice());
+    m_collector.setKeepText(!request.streamOnly);
     // Its own session, so that a cancel reaches every grandchild through the process group.
     m_process->setChildProcessModifier([] { ::setsid(); });
 
@@ -67,6 +68,8 @@ void ProcessWorker::start()
             m_process->write(*m_state->request.stdin);
             m_process->closeWriteChannel();
         }
+        if (m_state->request.started)
+            m_state->request.started(m_process->processId());
     });
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)

@@ -83,14 +83,15 @@ QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken t
 }
 
 QCoro::Task<Reachability> ReachabilityProbe::waitUntilServing(QUrl url, std::chrono::milliseconds timeout,
-                                                              CancellationToken token)
+                                                              CancellationToken token,
+                                                              std::chrono::milliseconds interval)
 {
     const QDeadlineTimer deadline(timeout);
     while (true) {
         Reachability result = co_await probe(url, token);
         if (result.isServing() || deadline.hasExpired())
             co_return result;
-        co_await sleepFor(retryInterval, token);
+        co_await sleepFor(interval, token);
     }
 }
 

@@ -23,7 +23,8 @@ public:
     // Probes until a server answers (server or appError) or `timeout` has passed; returns the
     // last result either way.
     static QCoro::Task<Reachability> waitUntilServing(QUrl url, std::chrono::milliseconds timeout,
-                                                      CancellationToken token = {});
+                                                      CancellationToken token = {},
+                                                      std::chrono::milliseconds interval = retryInterval);
 };
 
 } // namespace halvik

@@ -26,6 +26,8 @@ QPalette darkPalette()
     p.setColor(QPalette::Highlight, accent);
     p.setColor(QPalette::HighlightedText, Qt::white);
     p.setColor(QPalette::PlaceholderText, QColor(140, 140, 145));
+    p.setColor(QPalette::Link, QColor(110, 168, 254));
+    p.setColor(QPalette::LinkVisited, QColor(180, 150, 250));
     p.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 125));
     p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(120, 120, 125));
     p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 125));

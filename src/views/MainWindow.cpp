@@ -1,10 +1,15 @@
 #include "MainWindow.h"
 
+#include "EnvironmentPage.h"
 #include "ImportActions.h"
 #include "PackageActions.h"
+#include "RemoteRepositoryActions.h"
 #include "RuntimeSettingsPane.h"
 #include "SettingsWindow.h"
+
 #include "SitesPage.h"
+#include "SourceControlPage.h"
+#include "services/serving/LocalServer.h"
 
 #include "async/FireAndForget.h"
 #include "platform/PlatformTexts.h"
@@ -62,7 +67,7 @@ QWidget* settingsSection(AppServices& services, QWidget* parent)
     scroll->setWidget(pane);
     auto* layout = static_cast<QVBoxLayout*>(page->layout());
     layout->insertWidget(1, scroll, 1);
-    layout->takeAt(2); // the stretch: the scroll area fills the page
+    delete layout->takeAt(2); // the stretch: the scroll area fills the page
     return page;
 }
 
@@ -76,9 +81,12 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);
     for (SidebarSection section : allCases<SidebarSection>())
-        m_pages->addWidget(section == SidebarSection::sites      ? m_sitesPage
-                           : section == SidebarSection::settings ? settingsSection(services, m_pages)
-                                                                 : emptySection(title(section), m_pages));
+        m_pages->addWidget(section == SidebarSection::sites         ? m_sitesPage
+                           : section == SidebarSection::settings    ? settingsSection(services, m_pages)
+                           : section == SidebarSection::environment ? new EnvironmentPage(services, m_pages)
+                           : section == SidebarSection::sourceControl
+                               ? new SourceControlPage(services.sourceControl(), m_pages)
+                               : emptySection(title(section), m_pages));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);
@@ -177,6 +185,12 @@ void MainWindow::buildMenus()
     site->addSeparator();
     addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe);
     site->addSeparator();
+    site->addAction(QStringLiteral("Create Remote Repository…"), this, [this] {
+        const auto sites = selectedSites();
+        if (sites.size() == 1)
+            openCreateRepository(m_services, sites.first(), this);
+    });
+    site->addSeparator();
     addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
 
     // What exists today: revealing a folder, opening it in the editor, deleting.
@@ -192,6 +206,18 @@ void MainWindow::buildMenus()
     });
     setCommandHandler(MenuCommand::deleteSite,
                       [this] { fireAndForget(this, m_services.promptDeleteSites(selectedSites())); });
+    setCommandHandler(MenuCommand::openSite, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1)
+            fireAndForget(this, m_services.openInBrowser(sites.first(), false));
+    });
+    setCommandHandler(MenuCommand::openControlPanel, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1)
+            fireAndForget(this, m_services.openInBrowser(sites.first(), true));
+    });
+    setCommandHandler(MenuCommand::toggleServe, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1)
+            m_services.toggleLocalServer(sites.first());
+    });
 }
 
 void MainWindow::setCommandHandler(const QString& commandName, std::function<void()> handler)
@@ -243,6 +269,16 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
     // Popped up, not run in a loop of its own: the window goes on while it is open.
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (selectedSites().size() == 1) {
+        menu->addAction(QStringLiteral("Open Site"), this,
+                        [this] { m_services.commands().post(MenuCommand::openSite); });
+        menu->addAction(QStringLiteral("Control Panel"), this,
+                        [this] { m_services.commands().post(MenuCommand::openControlPanel); });
+        const bool serving = m_services.localServer().isRunning(selectedSites().first()->id());
+        menu->addAction(serving ? QStringLiteral("Stop Serving") : QStringLiteral("Serve"), this,
+                        [this] { m_services.commands().post(MenuCommand::toggleServe); });
+        menu->addSeparator();
+    }
     if (selectedSites().size() == 1)
         menu->addAction(QStringLiteral("Open in Editor"), this,
                         [this] { m_services.commands().post(MenuCommand::openInEditor); });

@@ -1,6 +1,7 @@
 #include "SettingsWindow.h"
 
 #include "RuntimeSettingsPane.h"
+#include "SourceControlPage.h"
 
 #include "platform/AppDataDir.h"
 
@@ -29,6 +30,7 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
     form->addRow(QStringLiteral("Site registry"), store);
     m_tabs->addTab(general, QStringLiteral("General"));
     m_tabs->addTab(new RuntimeSettingsPane(services.runtime(), m_tabs), QStringLiteral("Runtimes"));
+    m_tabs->addTab(new SourceControlPage(services.sourceControl(), m_tabs), QStringLiteral("Source Control"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_tabs);

@@ -1,11 +1,16 @@
 #include "SitesPage.h"
+#include "app/MenuCommands.h"
+
+#include "services/serving/LocalServer.h"
 
 #include "SiteListModel.h"
 
+#include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStackedWidget>
@@ -84,7 +89,33 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
         m_detail));
     m_siteTitle = makeLabel(QString(), 6, true, this);
     m_sitePath = makeLabel(QString(), 0, false, this);
-    m_detail->addWidget(centred({m_siteTitle, m_sitePath}, m_detail));
+    m_siteServing = makeLabel(QString(), 0, false, this);
+    m_siteServing->setObjectName("siteServing");
+    m_siteError = makeLabel(QString(), 0, false, this);
+    m_siteError->setObjectName("openSiteError");
+    m_siteError->setWordWrap(true);
+    m_siteError->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QPalette warning = m_siteError->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    m_siteError->setPalette(warning);
+    auto* actions = new QWidget(this);
+    auto* actionRow = new QHBoxLayout(actions);
+    actionRow->setContentsMargins(0, 0, 0, 0);
+    m_openButton = new QPushButton(QIcon::fromTheme(QStringLiteral("applications-internet")),
+                                   QStringLiteral("Open Site"), actions);
+    m_openButton->setDefault(true);
+    m_serveButton = new QPushButton(actions);
+    actionRow->addStretch();
+    actionRow->addWidget(m_openButton);
+    actionRow->addWidget(m_serveButton);
+    actionRow->addStretch();
+    connect(m_openButton, &QPushButton::clicked, this,
+            [this] { m_services.commands().post(MenuCommand::openSite); });
+    connect(m_serveButton, &QPushButton::clicked, this,
+            [this] { m_services.commands().post(MenuCommand::toggleServe); });
+    connect(&services, &AppServices::openingChanged, this, &SitesPage::showDetail);
+    connect(&services.localServer(), &LocalServer::changed, this, &SitesPage::showDetail);
+    m_detail->addWidget(centred({m_siteTitle, m_sitePath, m_siteServing, actions, m_siteError}, m_detail));
     m_multiTitle = makeLabel(QString(), 4, true, this);
     m_detail->addWidget(centred({m_multiTitle}, m_detail));
 
@@ -181,8 +212,28 @@ void SitesPage::showDetail()
 {
     const QList<SitePtr> sites = selectedSites();
     if (sites.size() == 1) {
-        m_siteTitle->setText(sites.first()->displayName());
-        m_sitePath->setText(sites.first()->path());
+        const SitePtr& site = sites.first();
+        m_siteTitle->setText(site->displayName());
+        m_sitePath->setText(site->path());
+        const LocalServer& server = m_services.localServer();
+        const bool opening = m_services.openingSites().contains(site->id());
+        const bool serving = server.isRunning(site->id());
+        QString servingText;
+        if (opening)
+            servingText = QStringLiteral("Opening…");
+        else if (const auto url = m_services.siteURL(*site))
+            servingText = QStringLiteral("Opens at ") + url->toString();
+        else if (const auto exit = server.lastExit(site->id()))
+            servingText = QStringLiteral("Halvik’s server stopped: ") + *exit;
+        m_siteServing->setText(servingText);
+        m_siteServing->setVisible(!servingText.isEmpty());
+        m_openButton->setEnabled(!opening);
+        m_serveButton->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
+        m_serveButton->setIcon(QIcon::fromTheme(serving ? QStringLiteral("media-playback-stop")
+                                                        : QStringLiteral("media-playback-start")));
+        const auto error = m_services.openSiteError(site->id());
+        m_siteError->setText(error.value_or(QString()));
+        m_siteError->setVisible(error.has_value());
         m_detail->setCurrentIndex(sitePage);
     } else if (sites.size() > 1) {
         m_multiTitle->setText(QStringLiteral("%1 sites selected").arg(sites.size()));

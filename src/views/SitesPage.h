@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 class QLineEdit;
 class QListView;
 class QSortFilterProxyModel;
@@ -46,6 +47,10 @@ private:
     QStackedWidget* m_detail;
     QLabel* m_siteTitle;
     QLabel* m_sitePath;
+    QLabel* m_siteServing;
+    QLabel* m_siteError;
+    QPushButton* m_openButton;
+    QPushButton* m_serveButton;
     QLabel* m_multiTitle;
     bool m_syncing = false;
 };

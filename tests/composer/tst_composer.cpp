@@ -624,7 +624,7 @@ private Q_SLOTS:
         QCOMPARE(run.out, QString("Hello, Ann!\n"));
         run = runHalvik({"commands", "Console", "--json"});
         QVERIFY(run.out.contains("\"tool\": \"keffin\""));
-        QCOMPARE(runHalvik({"env", "Console", "--get", "APP_URL"}).out, QString("http://fixture.test\n"));
+        QCOMPARE(runHalvik({"env", "Console", "--get", "APP_URL"}).out, QString("http://localhost\n"));
         QCOMPARE(runHalvik({"env", "Console", "--get", "NOPE"}).err,
                  QString("halvik: NOPE is not set in .env.\n"));
         QCOMPARE(runHalvik({"outdated"}).exitCode, 2);

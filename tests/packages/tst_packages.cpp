@@ -275,6 +275,14 @@ private Q_SLOTS:
         ComposerFixture fx;
         GitService gitService(fx.runner);
         const SitePtr site = fx.laravelSite("environment");
+        {
+            QFile env(site->path() + "/.env");
+            QVERIFY(env.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            env.write("APP_NAME=Fixture\nAPP_ENV=local\nAPP_KEY=base64:"
+                      "c2l4dGVlbi1ieXRlcy1zaXh0ZWVuLWJ5dGVzLTMyISE=\n"
+                      "APP_URL=http://fixture.test\n\nDB_CONNECTION=sqlite\nDB_DATABASE=database/"
+                      "database.sqlite\n");
+        }
         git(site->path(), {"init", "-q"});
         git(site->path(), {"add", ".env", "artisan"});
         git(site->path(), {"commit", "-qm", "Start"});

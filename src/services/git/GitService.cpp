@@ -374,6 +374,14 @@ QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffSco
     }
 }
 
+QCoro::Task<GitService::Env> GitService::credentialEnvironment(SitePtr site)
+{
+    if (!m_credentials)
+        co_return Env{};
+    const auto remote = co_await currentRemote(site);
+    co_return remote ? m_credentials(*remote) : Env{};
+}
+
 QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken token)
 {
     if (!gitPath())
@@ -386,9 +394,9 @@ QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken toke
         m_lastFetchAt.value(path).secsTo(m_clock()) < fetchThrottleSeconds)
         co_return;
     const QStringList args{QStringLiteral("fetch"), QStringLiteral("--quiet")};
-    const Env noExtra;
+    const Env auth = co_await credentialEnvironment(site);
     try {
-        co_await gitRun(site, args, noExtra, token);
+        co_await gitRun(site, args, auth, token);
     } catch (const HalvikError&) {
         // Not started or cancelled: nothing is remembered, nothing is reported.
         co_return;

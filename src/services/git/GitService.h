@@ -44,6 +44,11 @@ public:
     void setClock(Clock clock) { m_clock = std::move(clock); }
     // Called after every logged write so the site's operation history is persisted.
     void setSaveHandler(std::function<void()> save) { m_save = std::move(save); }
+    // Authenticates the network operations (fetch, pull, push): given the origin's URL, the
+    // environment that lends Git the connected account's token for that one run.
+    using CredentialSource = std::function<Env(const QString& remoteURL)>;
+    void setCredentialSource(CredentialSource source) { m_credentials = std::move(source); }
+    QCoro::Task<Env> credentialEnvironment(SitePtr site);
 
     // --- Running Git -------------------------------------------------------------------------
     // Unlogged: the caller interprets the result. Throws gitMissing without Git, and the
@@ -125,6 +130,7 @@ private:
     std::optional<QStringList> m_gitCandidates;
     Clock m_clock;
     std::function<void()> m_save;
+    CredentialSource m_credentials;
     QHash<QString, QDateTime> m_lastFetchAt;
     GitWriteLock m_locks;
 };

@@ -283,10 +283,11 @@ QCoro::Task<> GitService::pullRebase(SitePtr site, CancellationToken token)
     requireGit();
     if (co_await rebaseInProgress(site))
         throw GitServiceError::rebaseInProgress();
-    const Body body = [this, site, token]() -> QCoro::Task<> {
+    const Env auth = co_await credentialEnvironment(site);
+    const Body body = [this, site, token, auth]() -> QCoro::Task<> {
         try {
             const QStringList argv9{s("pull"), s("--rebase"), s("--autostash")};
-            co_await gitRunLogged(site, argv9, false, std::nullopt, {}, token);
+            co_await gitRunLogged(site, argv9, false, std::nullopt, auth, token);
         } catch (const GitServiceError& error) {
             if (error.kind() == GitServiceError::Case::failed &&
                 GitCommands::looksLikeConflict(error.rawText()))
@@ -302,10 +303,11 @@ QCoro::Task<> GitService::push(SitePtr site, CancellationToken token)
     requireGit();
     const auto snap = co_await snapshot(site, 0, 0);
     const QString branch = snap.status.branch.value_or(s("main"));
-    const Body body = [this, site, branch, token]() -> QCoro::Task<> {
+    const Env auth = co_await credentialEnvironment(site);
+    const Body body = [this, site, branch, token, auth]() -> QCoro::Task<> {
         try {
             const QStringList argv10{s("push"), s("-u"), s("origin"), branch};
-            co_await gitRunLogged(site, argv10, false, std::nullopt, {}, token);
+            co_await gitRunLogged(site, argv10, false, std::nullopt, auth, token);
         } catch (const GitServiceError& error) {
             if (error.kind() == GitServiceError::Case::failed &&
                 GitCommands::looksLikeNeedsPull(error.rawText()))

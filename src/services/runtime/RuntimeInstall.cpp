@@ -358,6 +358,20 @@ QCoro::Task<bool> RuntimeManager::moveFolder(QString from, QString to, Cancellat
     co_return result.exitCode == 0;
 }
 
+QCoro::Task<> RuntimeManager::clearQuarantine(QString folder)
+{
+    // Downloads carry a quarantine mark on macOS that keeps them from running; Linux has none.
+    if (!RuntimePlatform::needsQuarantineRemoval())
+        co_return;
+    ProcessRequest request;
+    request.executable = QStringLiteral("/usr/bin/xattr");
+    request.arguments = {QStringLiteral("-dr"), QStringLiteral("com.apple.quarantine"), folder};
+    try {
+        co_await m_runner.run(std::move(request));
+    } catch (const std::exception&) {
+    }
+}
+
 bool RuntimeManager::replaceFolder(const QString& staged, const QString& target)
 {
     const QString aside = target + QStringLiteral(".old-") + newUuid();

@@ -110,6 +110,7 @@ private:
     // Nothing on success, else tar's output (possibly empty).
     QCoro::Task<std::optional<QString>> unpack(QString archive, QString into, CancellationToken token);
     QCoro::Task<bool> moveFolder(QString from, QString to, CancellationToken token);
+    QCoro::Task<> clearQuarantine(QString folder);
     // Puts a checked folder in place of `target`, whose old content goes only once it is replaced.
     static bool replaceFolder(const QString& staged, const QString& target);
     void seedPHP();

@@ -1,0 +1,357 @@
+#include "DevEnvironment.h"
+
+#include "AppServices.h"
+
+#include "services/HerdService.h"
+#include "services/ProcessRunner.h"
+#include "services/ReachabilityProbe.h"
+#include "services/runtime/RuntimeFiles.h"
+#include "services/runtime/RuntimeManager.h"
+
+#include <QCollator>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QSysInfo>
+
+namespace halvik {
+
+namespace {
+
+bool isLocalHost(const QString& host)
+{
+    return host == QLatin1String("localhost") || host.startsWith(QLatin1String("127.")) ||
+           host == QLatin1String("::1");
+}
+
+QString orText(const std::optional<QString>& value, const char* fallback)
+{
+    return value.value_or(QString::fromUtf8(fallback));
+}
+
+} // namespace
+
+QString PortListener::description() const
+{
+    QStringList parts;
+    if (command)
+        parts << *command;
+    if (pid)
+        parts << QStringLiteral("pid %1").arg(*pid);
+    return parts.isEmpty() ? QStringLiteral("unknown process") : parts.join(QStringLiteral(", "));
+}
+
+std::optional<PortListener> PortListener::fromLsof(const QString& output)
+{
+    std::optional<PortListener> found;
+    for (const QString& raw : output.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('p'))) {
+            if (found)
+                break; // the first process only
+            found = PortListener{};
+            bool ok = false;
+            const qint64 pid = line.mid(1).toLongLong(&ok);
+            if (ok)
+                found->pid = pid;
+        } else if (line.startsWith(QLatin1Char('c')) && found && !found->command) {
+            found->command = line.mid(1);
+        }
+    }
+    return found;
+}
+
+std::optional<PortListener> PortListener::fromSs(const QString& output)
+{
+    // LISTEN 0 511 0.0.0.0:80 0.0.0.0:* users:(("nginx",pid=812,fd=6),…)
+    static const QRegularExpression user(QStringLiteral("\\(\\(\"([^\"]+)\",pid=(\\d+)"));
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (line.trimmed().isEmpty())
+            continue;
+        PortListener listener;
+        const auto match = user.match(line);
+        if (match.hasMatch()) {
+            listener.command = match.captured(1);
+            listener.pid = match.captured(2).toLongLong();
+        }
+        return listener;
+    }
+    return std::nullopt;
+}
+
+QString ServeMode::servedBy() const
+{
+    switch (kind) {
+    case Kind::engine:
+        return engine ? engineDisplayName(*engine) : QStringLiteral("Engine");
+    case Kind::halvikServer:
+        return QStringLiteral("Halvik server");
+    case Kind::external:
+        return QStringLiteral("External");
+    case Kind::none:
+        break;
+    }
+    return QStringLiteral("Not served");
+}
+
+DevEnvironment::DevEnvironment(AppServices& services, QObject* parent) : QObject(parent), m_services(services)
+{
+}
+
+QStringList DevEnvironment::githubCLICandidates()
+{
+    return {QStringLiteral("/opt/homebrew/bin/gh"), QStringLiteral("/usr/local/bin/gh"),
+            QStringLiteral("/usr/bin/gh"), QStringLiteral("/home/linuxbrew/.linuxbrew/bin/gh")};
+}
+
+bool DevEnvironment::isExternalURL(const QUrl& url, const Site& site)
+{
+    const QString host = url.host();
+    if (host.isEmpty() || url.port() < 0)
+        return false;
+    if (!isLocalHost(host))
+        return !(host.endsWith(QLatin1String(".test")) || host.endsWith(QLatin1String(".localhost")));
+    return site.localPort() != url.port();
+}
+
+ServeMode DevEnvironment::mode(const Site& site) const
+{
+    if (const auto server = m_services.localServer().running(site.id()))
+        return ServeMode{ServeMode::Kind::halvikServer, std::nullopt, server, {}};
+    const HerdService& herd = m_services.herd();
+    if (herd.engine())
+        return ServeMode{ServeMode::Kind::engine, herd.engine(), std::nullopt, {}};
+    if (const auto url = HerdService::envAppURL(site.path()); url && isExternalURL(*url, site))
+        return ServeMode{ServeMode::Kind::external, std::nullopt, std::nullopt, *url};
+    return {};
+}
+
+QCoro::Task<> DevEnvironment::refresh()
+{
+    if (m_isRefreshing)
+        co_return;
+    m_isRefreshing = true;
+    Q_EMIT changed();
+    const LifeToken alive = m_life.token();
+
+    co_await m_services.refreshEngine();
+    if (!alive)
+        co_return;
+
+    m_node = NodeRuntime(m_services.runtime().roots()).resolve();
+    m_nodeVersion = std::nullopt;
+    if (m_node) {
+        const QStringList arguments{QStringLiteral("--version")};
+        const std::optional<QString> version = co_await firstLine(m_node->node, arguments);
+        if (!alive)
+            co_return;
+        m_nodeVersion = version;
+    }
+    m_githubCLIPath = std::nullopt;
+    for (const QString& candidate : githubCLICandidates())
+        if (RuntimeFiles::isExecutable(candidate)) {
+            m_githubCLIPath = candidate;
+            break;
+        }
+
+    // Port 80 and the sites are probed side by side.
+    QCoro::Task<> port = refreshPort80();
+    QCoro::Task<> sites = refreshSiteMappings();
+    co_await std::move(port);
+    co_await std::move(sites);
+    if (!alive)
+        co_return;
+    m_nginxErrors = m_services.herd().nginxErrorTail(6);
+    m_lastRefreshed = QDateTime::currentDateTime();
+    m_isRefreshing = false;
+    Q_EMIT changed();
+}
+
+QCoro::Task<> DevEnvironment::refreshPort80()
+{
+    const LifeToken alive = m_life.token();
+    const Reachability gateway = co_await ReachabilityProbe::probe(QUrl(QStringLiteral("http://127.0.0.1/")));
+    if (!alive)
+        co_return;
+    m_engineGateway = gateway;
+
+    std::optional<PortListener> listener;
+    QString lsof = QStandardPaths::findExecutable(QStringLiteral("lsof"));
+    if (lsof.isEmpty() && QFileInfo(QStringLiteral("/usr/sbin/lsof")).isExecutable())
+        lsof = QStringLiteral("/usr/sbin/lsof");
+    const QString ss = QStandardPaths::findExecutable(
+        QStringLiteral("ss"), {QStringLiteral("/usr/bin"), QStringLiteral("/usr/sbin"),
+                               QStringLiteral("/bin"), QStringLiteral("/sbin")});
+    try {
+        ProcessRequest request;
+        if (!lsof.isEmpty()) {
+            request.executable = lsof;
+            request.arguments = {QStringLiteral("-nP"), QStringLiteral("-iTCP:80"),
+                                 QStringLiteral("-sTCP:LISTEN"), QStringLiteral("-Fpc")};
+        } else if (!ss.isEmpty()) {
+            request.executable = ss;
+            request.arguments = {QStringLiteral("-ltnpH"), QStringLiteral("sport = :80")};
+        }
+        if (!request.executable.isEmpty()) {
+            const bool fromLsof = !lsof.isEmpty();
+            const ProcessResult result = co_await m_services.runner().run(std::move(request));
+            listener = fromLsof ? PortListener::fromLsof(result.stdout.text())
+                                : PortListener::fromSs(result.stdout.text());
+        }
+    } catch (const std::exception&) {
+        // No tool to ask: no listener is reported.
+    }
+    if (!alive)
+        co_return;
+    m_port80 = listener;
+}
+
+QCoro::Task<> DevEnvironment::refreshSiteMappings()
+{
+    if (m_isRefreshingSites)
+        co_return;
+    m_isRefreshingSites = true;
+    const LifeToken alive = m_life.token();
+    m_services.localServer().refresh();
+
+    struct Pending
+    {
+        SiteMapping mapping;
+        std::optional<QCoro::Task<Reachability>> probe;
+    };
+    std::vector<Pending> pending;
+    for (const SitePtr& site : m_services.store().sites()) {
+        Pending row{SiteMapping{site->id(), site->displayName(), site->path(), m_services.siteURL(*site),
+                                mode(*site), Reachability::notRunning()},
+                    std::nullopt};
+        if (row.mapping.url)
+            row.probe = ReachabilityProbe::probe(*row.mapping.url); // starts now; all run at once
+        pending.push_back(std::move(row));
+    }
+    QList<SiteMapping> mappings;
+    for (Pending& row : pending) {
+        if (row.probe)
+            row.mapping.reachability = co_await std::move(*row.probe);
+        mappings << row.mapping;
+    }
+    if (!alive)
+        co_return;
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(mappings.begin(), mappings.end(),
+                     [&collator](const SiteMapping& a, const SiteMapping& b) {
+                         return collator.compare(a.name, b.name) < 0;
+                     });
+    m_siteMappings = std::move(mappings);
+    m_isRefreshingSites = false;
+    Q_EMIT changed();
+}
+
+QCoro::Task<std::optional<QString>> DevEnvironment::firstLine(QString program, QStringList arguments)
+{
+    ProcessRequest request;
+    request.executable = std::move(program);
+    request.arguments = std::move(arguments);
+    try {
+        const ProcessResult result = co_await m_services.runner().run(std::move(request));
+        const QString text = result.stdout.text().trimmed();
+        if (result.exitCode == 0 && !text.isEmpty())
+            co_return text.section(QLatin1Char('\n'), 0, 0);
+    } catch (const std::exception&) {
+    }
+    co_return std::nullopt;
+}
+
+void DevEnvironment::setServeFallbackNotice(const QUuid& site, std::optional<QString> notice)
+{
+    if (notice)
+        m_notices.insert(site, *notice);
+    else if (!m_notices.remove(site))
+        return;
+    Q_EMIT changed();
+}
+
+QString DevEnvironment::howSitesOpen() const
+{
+    const HerdService& herd = m_services.herd();
+    QString first;
+    if (herd.engine()) {
+        const QString name = engineDisplayName(*herd.engine());
+        if (!m_engineGateway.isServing())
+            first = name + QStringLiteral(
+                               " is installed but isn't answering. Open Site will start Halvik's own server "
+                               "instead.");
+        else
+            first = QStringLiteral("Sites open at *.") + herd.tld() + QStringLiteral(" through ") + name;
+    } else {
+        first = QStringLiteral(
+            "No Herd or Valet found. Open Site starts a local PHP server (php artisan serve) for you.");
+    }
+    return first + QStringLiteral("\nhttp://127.0.0.1/: ") + m_engineGateway.summary();
+}
+
+QString DevEnvironment::diagnosticsReport() const
+{
+    const HerdService& herd = m_services.herd();
+    const RuntimeManager& runtime = m_services.runtime();
+    QStringList lines;
+    lines << QStringLiteral("Halvik %1").arg(QStringLiteral(HALVIK_VERSION));
+    lines << QSysInfo::prettyProductName();
+    lines << QStringLiteral("Checked: ") +
+                 (m_lastRefreshed ? m_lastRefreshed->toString(Qt::ISODate) : QStringLiteral("never"));
+    if (herd.engine()) {
+        lines << QStringLiteral("Engine: ") + engineDisplayName(*herd.engine());
+        lines << QStringLiteral("App: ") + orText(herd.appPath(), "not found");
+        lines << QStringLiteral("CLI: ") + orText(herd.cliPath(), "not found");
+        lines << QStringLiteral("Support: ") + orText(herd.supportPath(), "not found");
+        lines << QStringLiteral("TLD: .") + herd.tld();
+        lines << QStringLiteral("Parked: ") + (herd.parkedDirectories().isEmpty()
+                                                   ? QStringLiteral("none")
+                                                   : herd.parkedDirectories().join(QStringLiteral(", ")));
+        lines << QStringLiteral("Global PHP: ") + (herd.globalPHPPath()
+                                                       ? orText(herd.globalPHPVersion(), "unknown version") +
+                                                             QStringLiteral(" at ") + *herd.globalPHPPath()
+                                                       : QStringLiteral("not found"));
+        QStringList binaries;
+        for (const HerdPHP& php : herd.phpBinaries())
+            binaries << php.version + QStringLiteral(" at ") + php.path;
+        lines << QStringLiteral("PHP binaries: ") +
+                     (binaries.isEmpty() ? QStringLiteral("none") : binaries.join(QStringLiteral(", ")));
+    } else {
+        lines << QStringLiteral("Engine: none (Herd/Valet not detected)");
+    }
+    lines << QStringLiteral("Port 80: ") +
+                 (m_port80 ? QStringLiteral("in use by ") + m_port80->description() : QStringLiteral("free"));
+
+    lines << QStringLiteral("--- tools ---");
+    const QList<ManagedPHP> managed = runtime.installedPHP();
+    if (managed.isEmpty())
+        lines << QStringLiteral("Halvik PHP: not seeded");
+    for (const ManagedPHP& php : managed)
+        lines << QStringLiteral("Halvik PHP %1: %2 at %3")
+                     .arg(php.line, php.version.value_or(php.line), php.path);
+    const std::optional<QString> composer = runtime.snapshot().composerPath
+                                                ? runtime.snapshot().composerPath
+                                                : runtime.which(QStringLiteral("composer"));
+    lines << QStringLiteral("Composer: ") + orText(composer, "not found");
+    lines << QStringLiteral("Node: ") +
+                 (m_node ? orText(m_nodeVersion, "unknown version") + QStringLiteral(" at ") + m_node->node
+                         : QStringLiteral("not found"));
+    lines << QStringLiteral("GitHub CLI: ") + orText(m_githubCLIPath, "not found");
+
+    lines << QStringLiteral("--- sites ---");
+    if (m_siteMappings.isEmpty())
+        lines << QStringLiteral("(none)");
+    for (const SiteMapping& mapping : m_siteMappings) {
+        lines << mapping.name;
+        lines << QStringLiteral("  URL: ") +
+                     (mapping.url ? mapping.url->toString() : QStringLiteral("none yet"));
+        lines << QStringLiteral("  Served by: ") + mapping.mode.servedBy();
+        lines << QStringLiteral("  Status: ") + mapping.reachability.summary();
+        if (const auto notice = m_notices.constFind(mapping.id); notice != m_notices.constEnd())
+            lines << QStringLiteral("  Note: ") + *notice;
+    }
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace halvik

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "services/LocalDevEngine.h"
+#include "services/Reachability.h"
+#include "services/runtime/NodeRuntime.h"
+#include "services/serving/LocalServer.h"
+
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QUrl>
+
+#include <optional>
+
+namespace halvik {
+
+class AppServices;
+class Site;
+
+// Who listens on a TCP port.
+struct PortListener
+{
+    std::optional<QString> command;
+    std::optional<qint64> pid;
+
+    QString description() const;
+    bool operator==(const PortListener&) const = default;
+
+    // The first process in `lsof -Fpc` field output.
+    static std::optional<PortListener> fromLsof(const QString& output);
+    // The first listener in `ss -ltnpH` output.
+    static std::optional<PortListener> fromSs(const QString& output);
+};
+
+// How a site is served.
+struct ServeMode
+{
+    enum class Kind
+    {
+        none,
+        engine,
+        halvikServer,
+        external
+    };
+    Kind kind = Kind::none;
+    std::optional<LocalDevEngine> engine;
+    std::optional<LocalServer::RunningServer> server;
+    QUrl url; // external only
+
+    // "Herd", "Valet", "External", "Halvik server", or "Not served".
+    QString servedBy() const;
+    bool operator==(const ServeMode&) const = default;
+};
+
+struct SiteMapping
+{
+    QUuid id;
+    QString name;
+    QString path;
+    std::optional<QUrl> url;
+    ServeMode mode;
+    Reachability reachability;
+
+    bool operator==(const SiteMapping&) const = default;
+};
+
+// The picture of the local development environment: engine, port 80, Node, the GitHub
+// command-line tool, and how every site is served and whether it answers. Main thread.
+class DevEnvironment : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DevEnvironment(AppServices& services, QObject* parent = nullptr);
+
+    // Refreshes everything; a refresh asked for while one runs returns at once. Never throws.
+    QCoro::Task<> refresh();
+    // Only the site rows (after a server started or stopped).
+    QCoro::Task<> refreshSiteMappings();
+
+    ServeMode mode(const Site& site) const;
+    QString howSitesOpen() const;
+    QString diagnosticsReport() const;
+    static bool isExternalURL(const QUrl& url, const Site& site);
+
+    bool isRefreshing() const { return m_isRefreshing; }
+    std::optional<QDateTime> lastRefreshed() const { return m_lastRefreshed; }
+    bool port80InUse() const { return m_port80.has_value(); }
+    std::optional<PortListener> port80() const { return m_port80; }
+    Reachability engineGateway() const { return m_engineGateway; }
+    QStringList nginxErrors() const { return m_nginxErrors; }
+    std::optional<NodeRuntime::Toolchain> node() const { return m_node; }
+    std::optional<QString> nodeVersion() const { return m_nodeVersion; }
+    std::optional<QString> githubCLIPath() const { return m_githubCLIPath; }
+    QList<SiteMapping> siteMappings() const { return m_siteMappings; }
+    QHash<QUuid, QString> serveFallbackNotices() const { return m_notices; }
+    void setServeFallbackNotice(const QUuid& site, std::optional<QString> notice);
+
+    // Where the GitHub command-line tool is looked for, in order.
+    static QStringList githubCLICandidates();
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    QCoro::Task<> refreshPort80();
+    QCoro::Task<std::optional<QString>> firstLine(QString program, QStringList arguments);
+
+    AppServices& m_services;
+    bool m_isRefreshing = false;
+    bool m_isRefreshingSites = false;
+    std::optional<QDateTime> m_lastRefreshed;
+    std::optional<PortListener> m_port80;
+    Reachability m_engineGateway;
+    QStringList m_nginxErrors;
+    std::optional<NodeRuntime::Toolchain> m_node;
+    std::optional<QString> m_nodeVersion;
+    std::optional<QString> m_githubCLIPath;
+    QList<SiteMapping> m_siteMappings;
+    QHash<QUuid, QString> m_notices;
+    LifeGuard m_life;
+};
+
+} // namespace halvik

@@ -1,0 +1,191 @@
+// Opening sites in the browser and serving them with Halvik's own server.
+#include "AppServices.h"
+#include "DevEnvironment.h"
+
+#include "services/HerdService.h"
+#include "services/ReachabilityProbe.h"
+#include "services/runtime/RuntimeError.h"
+#include "services/runtime/RuntimeManager.h"
+#include "services/serving/LaravelConfigurationResolver.h"
+#include "services/serving/LocalServer.h"
+
+#include "async/FireAndForget.h"
+
+namespace halvik {
+
+namespace {
+
+QString serverDidNotStart(const std::optional<QString>& detail)
+{
+    if (detail && !detail->isEmpty())
+        return QStringLiteral("Halvik’s local server didn’t start. ") + *detail;
+    return QStringLiteral("Halvik’s local server didn’t start.");
+}
+
+QUrl withPath(QUrl url, const QString& path)
+{
+    if (path.isEmpty())
+        return url;
+    QString base = url.path();
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    url.setPath(base + path);
+    return url;
+}
+
+} // namespace
+
+std::optional<QUrl> AppServices::siteURL(const Site& site) const
+{
+    if (const auto url = m_localServer->url(site.id()))
+        return url;
+    if (m_herd->engine())
+        return m_herd->siteURL(site);
+    if (const auto url = HerdService::envAppURL(site.path());
+        url && DevEnvironment::isExternalURL(*url, site))
+        return url;
+    return std::nullopt;
+}
+
+std::optional<QUrl> AppServices::previewURL(const Site& site) const
+{
+    return siteURL(site);
+}
+
+std::optional<QString> AppServices::openSiteError(const QUuid& site) const
+{
+    const auto it = m_openSiteErrors.constFind(site);
+    return it == m_openSiteErrors.constEnd() ? std::nullopt : std::optional<QString>(*it);
+}
+
+void AppServices::setOpenSiteError(const QUuid& site, std::optional<QString> error)
+{
+    if (error)
+        m_openSiteErrors.insert(site, *error);
+    else if (!m_openSiteErrors.remove(site))
+        return;
+    Q_EMIT openingChanged();
+}
+
+void AppServices::toggleLocalServer(const SitePtr& site)
+{
+    if (!site)
+        return;
+    setOpenSiteError(site->id(), std::nullopt);
+    if (m_localServer->isRunning(site->id())) {
+        m_localServer->stop(site->id());
+    } else if (const auto php = m_runtime->resolvePHP(*site, m_herd.get()); !php) {
+        setOpenSiteError(site->id(), RuntimeError::phpMissing().description());
+    } else {
+        try {
+            m_localServer->start(*site, php->path);
+            m_store->save();
+        } catch (const HalvikError& error) {
+            setOpenSiteError(site->id(), error.description());
+        }
+    }
+    fireAndForget(this, m_devEnvironment->refreshSiteMappings());
+}
+
+QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
+{
+    if (!site || m_openingSites.contains(site->id()))
+        co_return;
+    const QUuid id = site->id();
+    const LifeToken alive = m_life.token();
+    m_openingSites.insert(id);
+    setOpenSiteError(id, std::nullopt);
+    Q_EMIT openingChanged();
+    const auto finish = [this, id](std::optional<QString> error) {
+        m_openingSites.remove(id);
+        if (error)
+            m_openSiteErrors.insert(id, *error);
+        Q_EMIT openingChanged();
+    };
+
+    const std::optional<ResolvedPHP> php = m_runtime->resolvePHP(*site, m_herd.get());
+    QString path;
+    if (controlPanel && php) {
+        try {
+            const QString route =
+                co_await m_configuration->string(QStringLiteral("quillmar.cp.route"), site->path(), php->path,
+                                                 m_runtime->composerEnvironment());
+            if (!alive)
+                co_return;
+            path = route;
+        } catch (const std::exception&) {
+            if (!alive)
+                co_return;
+            path = QStringLiteral("cp");
+        }
+        while (path.startsWith(QLatin1Char('/')))
+            path.remove(0, 1);
+        while (path.endsWith(QLatin1Char('/')))
+            path.chop(1);
+    } else if (controlPanel) {
+        path = QStringLiteral("cp");
+    }
+
+    // The engine (or whatever serves the site now) first, when it answers.
+    const std::optional<QUrl> url = siteURL(*site);
+    std::optional<Reachability> tried;
+    if (url) {
+        const Reachability answer = co_await ReachabilityProbe::probe(*url);
+        if (!alive)
+            co_return;
+        if (answer.isServing()) {
+            m_openBrowser(withPath(*url, path));
+            finish(std::nullopt);
+            co_return;
+        }
+        tried = answer;
+    }
+
+    // Otherwise Halvik's own server.
+    if (!php) {
+        finish(RuntimeError::phpMissing().description());
+        co_return;
+    }
+    try {
+        m_localServer->start(*site, php->path);
+    } catch (const HalvikError& error) {
+        finish(error.description());
+        co_return;
+    }
+    if (url && tried) {
+        const QString engine =
+            m_herd->engine() ? engineDisplayName(*m_herd->engine()) : QStringLiteral("APP_URL");
+        m_devEnvironment->setServeFallbackNotice(
+            id, url->toString() + QStringLiteral(" isn't answering (") + tried->summary() +
+                    QStringLiteral("). Using Halvik's server instead of ") + engine + QLatin1Char('.'));
+    }
+    const std::optional<QUrl> serverURL = m_localServer->url(id);
+    // Stops waiting as soon as the server has ended: a server that died will not answer.
+    CancellationSource gaveUp;
+    const auto watch = connect(m_localServer.get(), &LocalServer::changed, this, [this, id, &gaveUp] {
+        if (!m_localServer->isRunning(id))
+            gaveUp.cancel();
+    });
+    Reachability answer;
+    try {
+        if (serverURL)
+            answer = co_await ReachabilityProbe::waitUntilServing(*serverURL, m_serverWait, gaveUp.token(),
+                                                                  std::chrono::milliseconds(50));
+    } catch (const CancelledError&) {
+    }
+    if (!alive)
+        co_return;
+    disconnect(watch);
+    if (serverURL && answer.isServing()) {
+        m_openBrowser(withPath(*serverURL, path));
+        m_store->save();
+        finish(std::nullopt);
+        fireAndForget(this, m_devEnvironment->refreshSiteMappings());
+        co_return;
+    }
+    const std::optional<QString> detail = m_localServer->lastExit(id);
+    m_localServer->stop(id);
+    finish(serverDidNotStart(detail));
+}
+
+} // namespace halvik

@@ -1,0 +1,81 @@
+#include "HttpJson.h"
+
+#include <QCoroNetworkReply>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringDecoder>
+
+#include <memory>
+
+namespace halvik {
+
+QString HttpAnswer::text() const
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = decoder.decode(body);
+    if (decoder.hasError())
+        return {};
+    return decoded;
+}
+
+std::optional<nlohmann::json> HttpAnswer::object() const
+{
+    const auto parsed =
+        nlohmann::json::parse(body.constData(), body.constData() + body.size(), nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object())
+        return std::nullopt;
+    return parsed;
+}
+
+QCoro::Task<HttpAnswer> sendHttp(QNetworkAccessManager& manager, QByteArray method, QUrl url,
+                                 HttpHeaders headers, std::optional<QByteArray> body,
+                                 std::chrono::milliseconds timeout)
+{
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setTransferTimeout(static_cast<int>(timeout.count()));
+    for (const auto& [name, value] : std::as_const(headers))
+        request.setRawHeader(name, value);
+    std::unique_ptr<QNetworkReply> reply;
+    if (body)
+        reply.reset(manager.sendCustomRequest(request, method, *body));
+    else
+        reply.reset(manager.sendCustomRequest(request, method));
+    co_await qCoro(reply.get()).waitForFinished();
+    HttpAnswer answer;
+    answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (answer.status == 0) {
+        answer.body = reply->errorString().toUtf8();
+        co_return answer;
+    }
+    answer.body = reply->readAll();
+    co_return answer;
+}
+
+QByteArray jsonBody(const nlohmann::json& object)
+{
+    const std::string dumped = object.dump();
+    return QByteArray(dumped.data(), static_cast<qsizetype>(dumped.size()));
+}
+
+QString jsonString(const nlohmann::json& object, const char* key)
+{
+    if (!object.is_object())
+        return {};
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_string())
+        return {};
+    return QString::fromStdString(it->get<std::string>());
+}
+
+QUrl apiURL(const QString& root, const QString& path)
+{
+    QString base = root;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return QUrl(base + path);
+}
+
+} // namespace halvik

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ServerRegistry.h"
+
+#include "async/Cancellation.h"
+#include "async/LifeGuard.h"
+#include "services/ProcessRequest.h"
+
+#include <QCoroTask>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+
+namespace halvik {
+
+class ProcessRunner;
+class Site;
+
+// Halvik's own `php artisan serve`, one per site, on a free loopback port. Servers another
+// Halvik process started (a `halvik serve` in a terminal) show here too, through the registry,
+// and can be stopped from here. Main thread.
+class LocalServer : public QObject
+{
+    Q_OBJECT
+public:
+    struct RunningServer
+    {
+        QUuid site;
+        int port = 0;
+        qint64 pid = 0;
+        bool startedHere = false;
+
+        QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)); }
+        bool operator==(const RunningServer&) const = default;
+    };
+
+    explicit LocalServer(ProcessRunner& runner, ServerRegistry registry = ServerRegistry(),
+                         QObject* parent = nullptr);
+    ~LocalServer() override;
+
+    // From `preferred` (or 4000) upwards, at most 200 ports, skipping `avoiding` untested; the
+    // first one 127.0.0.1 can bind. None free: the port after the last one tried, untested.
+    static int freePort(std::optional<int> preferred, const QSet<int>& avoiding);
+
+    // Starts `php artisan serve` for the site unless one already runs for it (here or in another
+    // Halvik process). Sets the site's localPort to the chosen port; the caller saves the store.
+    // Throws ProcessRunnerError when the PHP executable is missing.
+    void start(Site& site, const QString& php);
+    void stop(const QUuid& site);
+    // Stops every server this process started (at quit).
+    void stopAll();
+
+    bool isRunning(const QUuid& site) const { return running(site).has_value(); }
+    std::optional<RunningServer> running(const QUuid& site) const;
+    std::optional<QUrl> url(const QUuid& site) const;
+    QList<RunningServer> allRunning() const;
+    std::optional<QString> lastExit(const QUuid& site) const;
+
+    // Re-reads what other processes run; emits changed() when the picture moved.
+    void refresh();
+
+    const ServerRegistry& registry() const { return m_registry; }
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    struct Own
+    {
+        int port = 0;
+        qint64 pid = 0;
+        int generation = 0;
+        std::shared_ptr<CancellationSource> stop;
+    };
+
+    QCoro::Task<> serve(QUuid site, int generation, ProcessRequest request,
+                        std::shared_ptr<CancellationSource> stop);
+    void ended(const QUuid& site, int generation, std::optional<QString> exitText);
+
+    ProcessRunner& m_runner;
+    ServerRegistry m_registry;
+    QHash<QUuid, Own> m_own;
+    QHash<QUuid, ServerRegistry::Entry> m_elsewhere;
+    QHash<QUuid, QString> m_lastExit;
+    int m_generation = 0;
+    // Follows the registry so servers other processes start or stop show up here.
+    QFileSystemWatcher m_watcher;
+    QTimer m_settle;
+    LifeGuard m_life;
+};
+
+} // namespace halvik

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QWidget>
+
+class QFormLayout;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTreeWidget;
+
+namespace halvik {
+class AppServices;
+}
+
+namespace halvik::views {
+
+// The Environment section: how sites open, the engine and tools, port 80, recent nginx errors,
+// and one row per site with how it is served and whether it answers.
+class EnvironmentPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit EnvironmentPage(AppServices& services, QWidget* parent = nullptr);
+
+    QTreeWidget* sites() const { return m_sites; }
+
+private:
+    void refreshView();
+
+    AppServices& m_services;
+    QLabel* m_howSitesOpen;
+    QLabel* m_checked;
+    QFormLayout* m_form;
+    QLabel* m_server;
+    QLabel* m_engine;
+    QLabel* m_php;
+    QLabel* m_composer;
+    QLabel* m_node;
+    QLabel* m_gh;
+    QLabel* m_tld;
+    QLabel* m_parked;
+    QLabel* m_port80;
+    QLabel* m_conflicts;
+    QPlainTextEdit* m_nginx;
+    QTreeWidget* m_sites;
+    QPushButton* m_refresh;
+};
+
+} // namespace halvik::views

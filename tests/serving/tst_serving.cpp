@@ -1,0 +1,412 @@
+#include "FakeEngine.h"
+#include "FakePrompts.h"
+#include "FakeWebServer.h"
+#include "Screenshots.h"
+#include "TestMain.h"
+#include "TestPaths.h"
+#include "WaitFor.h"
+
+#include "app/AppServices.h"
+#include "app/DevEnvironment.h"
+#include "services/HerdService.h"
+#include "services/runtime/RuntimeManager.h"
+#include "services/serving/LaravelConfigurationResolver.h"
+#include "services/serving/LocalServer.h"
+#include "views/Appearance.h"
+#include "views/EnvironmentPage.h"
+#include "views/MainWindow.h"
+#include "views/SitesPage.h"
+
+#include "services/ReachabilityProbe.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <cerrno>
+#include <csignal>
+
+using namespace halvik;
+using namespace halvik::test;
+
+namespace {
+
+// Copies a folder tree (the Laravel fixture) so a test can change it.
+void copyTree(const QString& from, const QString& to)
+{
+    QDir().mkpath(to);
+    for (const QFileInfo& entry :
+         QDir(from).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        const QString target = to + "/" + entry.fileName();
+        if (entry.isDir())
+            copyTree(entry.filePath(), target);
+        else
+            QFile::copy(entry.filePath(), target);
+    }
+}
+
+bool groupIsGone(qint64 pid)
+{
+    return ::kill(-static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// A machine with the real php on the fixed search, no engine unless a test installs one, and a
+// browser that only records what it was asked to open.
+struct Machine
+{
+    QTemporaryDir dir;
+    FakeEngine engine{dir.path() + "/machine"};
+    // Each machine keeps its own store (and the commands it starts use the same one).
+    bool ownData = qputenv("XDG_DATA_HOME", (dir.path() + "/data").toUtf8());
+    SecretStore secrets;
+    FakePrompts prompts;
+    std::unique_ptr<AppServices> services;
+    QList<QUrl> opened;
+
+    explicit Machine(const QStringList& phpFolders = {"/usr/bin"})
+    {
+        RuntimeRoots roots = RuntimeRoots::system();
+        roots.fixedSearch = phpFolders;
+        services = std::make_unique<AppServices>(secrets, prompts, engine.roots(), nullptr, roots);
+        services->herd().refresh();
+        services->setBrowserOpener([this](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+    }
+
+    SitePtr addSite(const QString& name, const QString& env = {})
+    {
+        const QString path = dir.path() + "/sites/" + name;
+        copyTree(fixturesDir() + "/laravel-app", path);
+        if (!env.isEmpty()) {
+            // The given keys replace the fixture's own.
+            QFile file(path + "/.env");
+            file.open(QIODevice::ReadOnly);
+            QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+            file.close();
+            for (const QString& line : env.split('\n', Qt::SkipEmptyParts))
+                lines.removeIf([&line](const QString& old) {
+                    return old.section('=', 0, 0) == line.section('=', 0, 0);
+                });
+            lines << env.split('\n', Qt::SkipEmptyParts);
+            file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            file.write((lines.join('\n') + '\n').toUtf8());
+        }
+        auto site = std::make_shared<Site>(name, path);
+        services->store().insertSite(site);
+        return site;
+    }
+
+    QString fakePHP(const QString& body)
+    {
+        const QString path = dir.path() + "/fake-bin/php";
+        FakeEngine::writeFile(path, ("#!/bin/sh\n" + body).toUtf8());
+        QFile::setPermissions(path, QFile::permissions(path) | QFile::ExeOwner);
+        return path;
+    }
+};
+
+} // namespace
+
+class ServingTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void externalURLsAndPortListeners()
+    {
+        Site site("shop", "/tmp/shop");
+        QVERIFY(!DevEnvironment::isExternalURL(QUrl("http://shop.test:8080"), site));
+        QVERIFY(!DevEnvironment::isExternalURL(QUrl("http://127.0.0.1"), site));
+        QVERIFY(!DevEnvironment::isExternalURL(QUrl("http://example.com"), site));
+        QVERIFY(DevEnvironment::isExternalURL(QUrl("http://example.com:3000"), site));
+        QVERIFY(DevEnvironment::isExternalURL(QUrl("http://127.0.0.1:8080"), site));
+        site.setLocalPort(8080);
+        QVERIFY(!DevEnvironment::isExternalURL(QUrl("http://127.0.0.1:8080"), site));
+
+        const auto lsof = PortListener::fromLsof("p812\ncnginx\nf6\np900\ncother\n");
+        QCOMPARE(lsof->description(), QString("nginx, pid 812"));
+        QCOMPARE(PortListener::fromLsof(""), std::nullopt);
+        const auto ss =
+            PortListener::fromSs("LISTEN 0 511 0.0.0.0:80 0.0.0.0:* users:((\"caddy\",pid=77,fd=6))\n");
+        QCOMPARE(ss->description(), QString("caddy, pid 77"));
+        QCOMPARE(PortListener::fromSs("LISTEN 0 511 0.0.0.0:80 0.0.0.0:*\n")->description(),
+                 QString("unknown process"));
+    }
+
+    void portsAreChosenAndRemembered()
+    {
+        Machine m;
+        auto first = m.addSite("first");
+        auto second = m.addSite("second");
+        LocalServer& server = m.services->localServer();
+        const int expectedFirst = LocalServer::freePort(std::nullopt, {});
+        server.start(*first, "/usr/bin/php");
+        server.start(*second, "/usr/bin/php");
+        QCOMPARE(first->localPort(), std::optional<int>(expectedFirst));
+        QCOMPARE(second->localPort(),
+                 std::optional<int>(LocalServer::freePort(expectedFirst, {expectedFirst})));
+        QVERIFY(second->localPort() > first->localPort());
+        server.start(*first, "/usr/bin/php"); // already running: left alone
+        QCOMPARE(server.allRunning().size(), 2);
+        server.stopAll();
+
+        // A stored port another program holds: the site moves on and remembers where.
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        first->setLocalPort(squatter.serverPort());
+        server.start(*first, "/usr/bin/php");
+        QVERIFY(first->localPort() != std::optional<int>(squatter.serverPort()));
+        QVERIFY(*first->localPort() > squatter.serverPort());
+        server.stopAll();
+        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError, server.start(*first, m.dir.path() + "/no-php"));
+    }
+
+    void openFallsBackToHalviksServerAndQuitStopsIt()
+    {
+        Machine m;
+        // APP_URL points at a local port nothing listens on: the site's own URL refuses.
+        const int dead = unusedLocalPort();
+        auto site = m.addSite("shop", QString("APP_URL=http://127.0.0.1:%1\nCP_ROUTE=/admin/\n").arg(dead));
+        AppServices& services = *m.services;
+
+        // Asked twice while the first attempt runs: one attempt, one server, one page.
+        QCoro::Task<> first = services.openInBrowser(site);
+        QCoro::Task<> second = services.openInBrowser(site);
+        halvik::waitFor(std::move(second));
+        halvik::waitFor(std::move(first));
+        QCOMPARE(services.openSiteError(site->id()), std::nullopt);
+        QCOMPARE(m.opened.size(), 1);
+        const int port = *site->localPort();
+        QCOMPARE(m.opened.first(), QUrl(QString("http://127.0.0.1:%1").arg(port)));
+        QCOMPARE(services.localServer().allRunning().size(), 1);
+        const QString notice = services.devEnvironment().serveFallbackNotices().value(site->id());
+        QVERIFY2(notice.startsWith(QString("http://127.0.0.1:%1 isn't answering (").arg(dead)),
+                 qPrintable(notice));
+        QVERIFY(notice.endsWith("). Using Halvik's server instead of APP_URL."));
+        QCOMPARE(services.siteURL(*site),
+                 std::optional<QUrl>(QUrl(QString("http://127.0.0.1:%1").arg(port))));
+        QCOMPARE(services.devEnvironment().mode(*site).kind, ServeMode::Kind::halvikServer);
+
+        // The control panel goes to the route the site configures, on the server now running.
+        halvik::waitFor(services.openInBrowser(site, true));
+        QCOMPARE(m.opened.last(), QUrl(QString("http://127.0.0.1:%1/admin").arg(port)));
+
+        // Quitting stops `serve` and the `php -S` it started.
+        QTRY_VERIFY(services.localServer().running(site->id())->pid > 0);
+        const qint64 pid = services.localServer().running(site->id())->pid;
+        services.shutdown();
+        QTRY_VERIFY_WITH_TIMEOUT(groupIsGone(pid), 10000);
+        QVERIFY(!services.localServer().isRunning(site->id()));
+        QVERIFY(services.localServer().registry().entries().isEmpty());
+    }
+
+    void aServerThatDiesSaysWhy()
+    {
+        Machine m({QDir::tempPath() + "/none"});
+        const QString php = m.fakePHP(
+            "echo 'PHP Warning: something' >&2\necho 'Could not open input file: artisan' >&2\nexit 1\n");
+        RuntimeRoots roots = RuntimeRoots::system();
+        roots.fixedSearch = {QFileInfo(php).absolutePath()};
+        AppServices services(m.secrets, m.prompts, m.engine.roots(), nullptr, roots);
+        services.setBrowserOpener([](const QUrl&) { return true; });
+        auto site = std::make_shared<Site>("broken", m.dir.path());
+        services.store().insertSite(site);
+
+        QElapsedTimer timer;
+        timer.start();
+        halvik::waitFor(services.openInBrowser(site));
+        QCOMPARE(
+            services.openSiteError(site->id()),
+            std::optional<QString>("Halvik’s local server didn’t start. Could not open input file: artisan"));
+        QVERIFY2(timer.elapsed() < 5000, "a dead server is not waited for");
+        QVERIFY(services.openingSites().isEmpty());
+
+        m.fakePHP("exit 255\n");
+        halvik::waitFor(services.openInBrowser(site));
+        QCOMPARE(services.openSiteError(site->id()),
+                 std::optional<QString>(
+                     "Halvik’s local server didn’t start. php artisan serve exited with status 255."));
+
+        // No PHP at all.
+        RuntimeRoots empty = roots;
+        empty.fixedSearch = {};
+        AppServices bare(m.secrets, m.prompts, m.engine.roots(), nullptr, empty);
+        bare.store().insertSite(site);
+        bare.toggleLocalServer(site);
+        QVERIFY(bare.openSiteError(site->id())->startsWith("No PHP binary found."));
+    }
+
+    void aServerStartedByACommandIsSeenAndStoppedHere()
+    {
+        Machine m;
+        auto site = m.addSite("terminal");
+        m.services->store().flush();
+        QProcess serve;
+        serve.start(halvikBinary(), {"serve", site->path()});
+        QVERIFY(serve.waitForStarted());
+        QByteArray printed;
+        QTRY_VERIFY_WITH_TIMEOUT((printed += serve.readAllStandardOutput()).contains("Serving"), 15000);
+        LocalServer& server = m.services->localServer();
+        // The window learns of it by itself: the registry folder is watched.
+        QTRY_VERIFY_WITH_TIMEOUT(server.isRunning(site->id()), 15000);
+        const auto running = *server.running(site->id());
+        QVERIFY(!running.startedHere);
+        QVERIFY(m.services->siteURL(*site)->toString().startsWith("http://127.0.0.1:"));
+        halvik::waitFor(m.services->devEnvironment().refreshSiteMappings());
+        SiteMapping mapping;
+        for (const SiteMapping& row : m.services->devEnvironment().siteMappings())
+            if (row.id == site->id())
+                mapping = row;
+        QCOMPARE(mapping.mode.servedBy(), QString("Halvik server"));
+        QVERIFY(mapping.reachability.isServing());
+
+        server.stop(site->id());
+        QVERIFY(serve.waitForFinished(15000));
+        QCOMPARE(serve.exitCode(), 0); // stopped from elsewhere is not a failure
+        QTRY_VERIFY(groupIsGone(running.pid));
+    }
+
+    void configurationIsReadFromTheSite()
+    {
+        Machine m;
+        auto site = m.addSite("configured", "CP_ROUTE=backstage\n");
+        ProcessRunner runner;
+        LaravelConfigurationResolver resolver(runner);
+        QCOMPARE(halvik::waitFor(resolver.string("quillmar.cp.route", site->path(), "/usr/bin/php")),
+                 QString("backstage"));
+        QVERIFY(halvik::waitFor(resolver.string("quillmar.ssg.destination", site->path(), "/usr/bin/php"))
+                    .endsWith("/storage/app/static"));
+        try {
+            halvik::waitFor(resolver.string("app.key", site->path(), "/usr/bin/php"));
+            QFAIL("an unsupported key was read");
+        } catch (const LaravelConfigurationError& error) {
+            QCOMPARE(error.description(), QString("Couldn’t read app.key from this site’s "
+                                                  "configuration.\n\nUnsupported configuration key."));
+        }
+        QFile::remove(site->path() + "/vendor/autoload.php");
+        try {
+            halvik::waitFor(resolver.string("quillmar.cp.route", site->path(), "/usr/bin/php"));
+            QFAIL("a site without its dependencies answered");
+        } catch (const LaravelConfigurationError& error) {
+            QVERIFY(error.description().endsWith("Run Composer install and retry."));
+        }
+        QCOMPARE(LaravelConfigurationResolver::valueFrom("noise\nHALVIK_CONFIGURATION:{\"value\":\"a\"}\n"
+                                                         "HALVIK_CONFIGURATION:{\"value\":\"b\"}"),
+                 std::optional<QString>("b"));
+        QCOMPARE(LaravelConfigurationResolver::valueFrom("HALVIK_CONFIGURATION:{oops"), std::nullopt);
+    }
+
+    void theEnvironmentPictureAndItsReport()
+    {
+        Machine m;
+        AppServices& services = *m.services;
+        DevEnvironment& environment = services.devEnvironment();
+        QVERIFY(environment.diagnosticsReport().contains("Engine: none (Herd/Valet not detected)"));
+        QVERIFY(environment.diagnosticsReport().contains("--- sites ---\n(none)\n"));
+        QVERIFY(environment.howSitesOpen().startsWith("No Herd or Valet found."));
+
+        // A site that answers through an outside server, and one that is not served.
+        FakeWebServer outside;
+        QVERIFY(outside.start());
+        auto answering =
+            m.addSite("answering", QString("APP_URL=http://127.0.0.1:%1\n").arg(outside.serverPort()));
+        m.addSite("idle");
+
+        // Two refreshes at once: the second returns at once, the first does the work.
+        QCoro::Task<> one = environment.refresh();
+        QCoro::Task<> two = environment.refresh();
+        halvik::waitFor(std::move(two));
+        QVERIFY(environment.isRefreshing());
+        halvik::waitFor(std::move(one));
+        QVERIFY(!environment.isRefreshing() && environment.lastRefreshed());
+        const QList<SiteMapping> rows = environment.siteMappings();
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].name, QString("answering"));
+        QCOMPARE(rows[0].mode.servedBy(), QString("External"));
+        QVERIFY(rows[0].reachability.isServing());
+        QCOMPARE(rows[1].reachability.kind(), Reachability::Case::notRunning);
+        const QString report = environment.diagnosticsReport();
+        QVERIFY(report.contains("answering\n  URL: http://127.0.0.1:"));
+        QVERIFY(
+            report.contains("idle\n  URL: none yet\n  Served by: Not served\n  Status: Server not started"));
+        QVERIFY(report.contains("--- tools ---"));
+        QVERIFY(report.contains("\nPort 80: "));
+
+        views::EnvironmentPage page(services);
+        page.resize(980, 720);
+        page.show();
+        QCOMPARE(page.sites()->topLevelItemCount(), 2);
+        for (auto scheme : {views::ColorScheme::light, views::ColorScheme::dark}) {
+            views::applyColorScheme(scheme);
+            QCoreApplication::processEvents();
+            QVERIFY(saveScreenshot(&page,
+                                   scheme == views::ColorScheme::light ? "environment" : "environment-dark"));
+        }
+        views::applyColorScheme(views::ColorScheme::light);
+
+        // With an engine, the report has its section and how sites open names it.
+        m.engine.installValet(QJsonObject{{"tld", "test"}});
+        services.herd().refresh();
+        QVERIFY(services.herd().engine());
+        QVERIFY(environment.diagnosticsReport().contains("Engine: Valet\n"));
+        QVERIFY(environment.diagnosticsReport().contains("TLD: .test\n"));
+        QVERIFY(environment.howSitesOpen().contains("Valet"));
+        QCOMPARE(environment.mode(*answering).kind, ServeMode::Kind::engine);
+    }
+
+    void theSitePaneServesOpensAndShowsFailures()
+    {
+        Machine m;
+        auto site = m.addSite("pane");
+        views::MainWindow window(*m.services);
+        window.resize(1180, 760);
+        window.show();
+        auto* page = window.findChild<views::SitesPage*>();
+        page->selectSite(site->id());
+        const auto button = [&window](const QString& text) {
+            for (QPushButton* b : window.findChildren<QPushButton*>())
+                if (b->text() == text && b->isVisible())
+                    return b;
+            return static_cast<QPushButton*>(nullptr);
+        };
+        auto* serving = window.findChild<QLabel*>("siteServing");
+        QVERIFY(button("Serve"));
+        button("Serve")->click();
+        QTRY_VERIFY(button("Stop"));
+        QVERIFY(serving->text().startsWith("Opens at http://127.0.0.1:"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            halvik::waitFor(ReachabilityProbe::probe(*m.services->siteURL(*site))).isServing(), 10000);
+        QVERIFY(saveScreenshot(&window, "site-serving"));
+        button("Stop")->click();
+        QTRY_VERIFY(button("Serve"));
+
+        // A PHP that cannot serve: the failure shows in the pane, word for word.
+        Machine broken({m.dir.path() + "/fake-bin"});
+        m.fakePHP("echo 'PHP Fatal error: no artisan here' >&2\nexit 1\n");
+        auto failing = broken.addSite("failing");
+        views::MainWindow other(*broken.services);
+        other.resize(1180, 760);
+        other.show();
+        other.findChild<views::SitesPage*>()->selectSite(failing->id());
+        for (QPushButton* b : other.findChildren<QPushButton*>())
+            if (b->text() == "Open Site" && b->isVisible())
+                b->click();
+        auto* error = other.findChild<QLabel*>("openSiteError");
+        QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 10000);
+        QCOMPARE(error->text(),
+                 QString("Halvik’s local server didn’t start. PHP Fatal error: no artisan here"));
+        QVERIFY(saveScreenshot(&other, "site-open-failed"));
+    }
+};
+
+HALVIK_TEST_MAIN(ServingTest)
+#include "tst_serving.moc"
