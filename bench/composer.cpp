@@ -5,6 +5,7 @@
 // Composer-like lines into its job and into the Packages tab showing the live log and progress
 // bar; baseline: the same child drained by a plain QProcess read loop on the main thread.
 #include "BenchReport.h"
+#include "StallMeter.h"
 
 #include "WaitFor.h"
 #include "app/NotificationService.h"
@@ -115,36 +116,7 @@ void writeSite(const QString& path)
     composer.write(R"({"name": "bench/site", "require": {"php": "^8.2", "laravel/framework": "^11.0"}})");
 }
 
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] {
-            m_longest = std::max(m_longest, m_clock.nsecsElapsed());
-            m_clock.restart();
-        });
-    }
-    void start()
-    {
-        m_longest = 0;
-        m_clock.start();
-        m_timer.start(0);
-    }
-    double stopMilliseconds()
-    {
-        m_timer.stop();
-        m_longest = std::max(m_longest, m_clock.nsecsElapsed());
-        return m_longest / 1e6;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_longest = 0;
-};
-
-double plainReadLoopStall(StallMeter& meter, const QString& emitter)
+double plainReadLoopStall(bench::StallMeter& meter, const QString& emitter)
 {
     QProcess process;
     qint64 received = 0;
@@ -223,7 +195,7 @@ int main(int argc, char** argv)
     tab.resize(1000, 700);
     tab.show();
 
-    StallMeter meter;
+    bench::StallMeter meter;
     double baselineStall = 0;
     double jobStall = 0;
     constexpr int runs = 3;

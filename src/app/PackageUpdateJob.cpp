@@ -3,6 +3,7 @@
 #include <QStringMatcher>
 
 #include <algorithm>
+#include <utility>
 
 namespace halvik {
 
@@ -58,9 +59,8 @@ void PackageUpdateJob::enqueueLines(const QString& lines)
 {
     if (m_isFinished)
         return;
-    if (!m_backlog.isEmpty())
-        m_backlog += QLatin1Char('\n');
-    m_backlog += lines;
+    // Batches are kept as they came (shared, not copied) and split only when drained.
+    m_backlog.append(lines);
     if (!m_drainScheduled) {
         m_drainScheduled = true;
         QMetaObject::invokeMethod(this, &PackageUpdateJob::drainSlice, Qt::QueuedConnection);
@@ -72,24 +72,27 @@ void PackageUpdateJob::drainSlice()
     m_drainScheduled = false;
     if (!hasBacklog())
         return;
-    // Up to linesPerTurn lines from the front of the backlog: [start, end).
+    // Up to linesPerTurn lines from the front batch: [start, end).
+    const QString front = m_backlog.first();
     const qsizetype start = m_backlogOffset;
-    qsizetype end = m_backlog.size();
+    qsizetype end = front.size();
     qsizetype from = start;
     for (qsizetype n = 0; n < linesPerTurn; ++n) {
-        const qsizetype feed = m_backlog.indexOf(QLatin1Char('\n'), from);
+        const qsizetype feed = front.indexOf(QLatin1Char('\n'), from);
         if (feed < 0) {
-            end = m_backlog.size();
+            end = front.size();
             break;
         }
         end = feed;
         from = feed + 1;
     }
     m_backlogOffset = end + 1;
-    add(QStringView(m_backlog).mid(start, end - start));
-    if (!hasBacklog()) {
-        m_backlog.clear();
+    if (m_backlogOffset > front.size()) {
+        m_backlog.removeFirst();
         m_backlogOffset = 0;
+    }
+    add(QStringView(front).mid(start, end - start));
+    if (!hasBacklog()) {
         Q_EMIT drained();
     } else if (!m_drainScheduled) {
         m_drainScheduled = true;
@@ -101,10 +104,10 @@ void PackageUpdateJob::drainBacklog()
 {
     if (!hasBacklog())
         return;
-    const QString text = QStringView(m_backlog).mid(m_backlogOffset).toString();
-    m_backlog.clear();
-    m_backlogOffset = 0;
-    add(text);
+    const QList<QString> batches = std::exchange(m_backlog, {});
+    const qsizetype offset = std::exchange(m_backlogOffset, 0);
+    for (qsizetype i = 0; i < batches.size(); ++i)
+        add(i == 0 ? QStringView(batches[i]).mid(offset) : QStringView(batches[i]));
     Q_EMIT drained();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QUuid>
@@ -42,7 +43,7 @@ public:
     // Queues lines that arrive faster than the window can show them: they are added a slice
     // per turn of the event loop, so a flood of output never holds up the main thread.
     void enqueueLines(const QString& lines);
-    bool hasBacklog() const { return !m_backlog.isEmpty() && m_backlogOffset <= m_backlog.size(); }
+    bool hasBacklog() const { return !m_backlog.isEmpty(); }
     // Adds everything queued now.
     void drainBacklog();
     // Sets the result and the estimate to 1. A finished job stays as it is.
@@ -62,8 +63,8 @@ private:
     void add(QStringView text);
     void drainSlice();
 
-    QString m_backlog;
-    qsizetype m_backlogOffset = 0;
+    QList<QString> m_backlog;      // batches of whole lines, oldest first
+    qsizetype m_backlogOffset = 0; // where the front batch's next line starts
     bool m_drainScheduled = false;
     QUuid m_siteID;
     QString m_log;

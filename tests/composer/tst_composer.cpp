@@ -368,7 +368,7 @@ private Q_SLOTS:
         QVERIFY(job.hasBacklog());
         QVERIFY(!job.log().contains("package-0"));
         QTRY_VERIFY(!job.hasBacklog());
-        QCOMPARE(announcements, 3); // 5,001 lines in slices of 2,000
+        QCOMPARE(announcements, 4); // 2,000 + 2,000 + 1,000 lines, then the second batch
         QVERIFY(job.log().endsWith("Installing vendor/package-4999\nafter the flood"));
         QCOMPARE(job.log().count('\n'), 2 + 500 + 5001);
         job.enqueueLines("queued when it ends");
