@@ -1,6 +1,7 @@
 // A full environment refresh with 200 registered sites: 100 whose APP_URL answers (a separate
 // HTTP server process) and 100 whose APP_URL refuses connections. Measured: the refresh's wall
 // time (goal 1.5 s) and the longest the main thread went without turning its event loop.
+#include "BenchMachine.h"
 #include "BenchReport.h"
 #include "StallMeter.h"
 
@@ -21,28 +22,13 @@
 
 using namespace halvik;
 
-namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-    qputenv("XDG_RUNTIME_DIR", (home.path() + QStringLiteral("/run")).toUtf8());
-    QDir().mkpath(home.path() + QStringLiteral("/run"));
+    bench::isolateHome(home.path());
 
-    const quint16 answering = freePort();
+    const quint16 answering = bench::freePort();
     QProcess server;
     // A threaded server with a backlog deep enough for 100 sites probed at once.
     const QString script = QStringLiteral(
@@ -56,14 +42,8 @@ int main(int argc, char** argv)
         "    def log_message(self, *a): pass\n"
         "S(('127.0.0.1', int(sys.argv[1])), H).serve_forever()\n");
     server.start(QStringLiteral("python3"), {QStringLiteral("-c"), script, QString::number(answering)});
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, answering);
-        if (socket.waitForConnected(100))
-            break;
-        QThread::msleep(50);
-    }
-    const quint16 refusing = freePort(); // nothing listens there
+    bench::waitUntilListening(answering);
+    const quint16 refusing = bench::freePort(); // nothing listens there
 
     SecretStore secrets;
     test::FakePrompts prompts;

@@ -2,6 +2,7 @@
 // over 30 MB, served by a separate HTTP server process. Measured: installManagedPHP from the
 // request to the verified install (list lookup, download, unpack, copy, check). Baseline, same
 // server, same run: `curl -s <url> | tar -xzf - -C <tmp>`, which only fetches and unpacks.
+#include "BenchMachine.h"
 #include "BenchReport.h"
 
 #include "WaitFor.h"
@@ -29,13 +30,6 @@ bool run(const QString& program, const QStringList& arguments)
     QProcess process;
     process.start(program, arguments);
     return process.waitForFinished(300000) && process.exitCode() == 0;
-}
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 } // namespace
@@ -73,19 +67,13 @@ int main(int argc, char** argv)
     index.write("<a href=\"" + name.toUtf8() + "\">" + name.toUtf8() + "</a>\n");
     index.close();
 
-    const quint16 port = freePort();
+    const quint16 port = bench::freePort();
     QProcess server;
     server.start(QStringLiteral("python3"),
                  {QStringLiteral("-m"), QStringLiteral("http.server"), QString::number(port),
                   QStringLiteral("--bind"), QStringLiteral("127.0.0.1"), QStringLiteral("--directory"),
                   dir.filePath(QStringLiteral("www"))});
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (socket.waitForConnected(100))
-            break;
-        QThread::msleep(50);
-    }
+    bench::waitUntilListening(port);
     const QString listUrl = QStringLiteral("http://127.0.0.1:%1/static-php-cli/common/").arg(port);
 
     ProcessRunner runner;

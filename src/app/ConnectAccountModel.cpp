@@ -29,6 +29,12 @@ ConnectAccountModel::~ConnectAccountModel()
     m_cancel.cancel();
 }
 
+void ConnectAccountModel::cancel()
+{
+    m_cancel.cancel();
+    m_cancel = CancellationSource();
+}
+
 void ConnectAccountModel::setProvider(SourceControlProvider provider)
 {
     if (isBusy() || provider == m_provider)
@@ -182,12 +188,12 @@ QCoro::Task<> ConnectAccountModel::signIn()
              QStringLiteral("Complete sign-in in the browser."));
     try {
         if (provider == SourceControlProvider::origin)
-            co_await m_service.connectOrigin(progress);
+            co_await m_service.connectOrigin(progress, m_cancel.token());
         else if (usesDeviceFlow())
             co_await m_service.connectGitHubViaDevice(GitHubOAuth::clientID(), showCode, progress,
                                                       m_cancel.token());
         else
-            co_await m_service.connectGitHubViaCLI(progress);
+            co_await m_service.connectGitHubViaCLI(progress, m_cancel.token());
         if (!alive)
             co_return;
         const auto account = m_service.store().sourceControlAccount(provider);

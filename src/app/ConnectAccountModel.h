@@ -67,6 +67,9 @@ public:
     // How the browser is opened belongs to the window.
     std::function<void(const QUrl&)> openURL;
 
+    // Stops a sign-in in progress (its browser flow and the process behind it).
+    void cancel();
+
 Q_SIGNALS:
     void changed();
 

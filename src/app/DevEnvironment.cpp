@@ -8,6 +8,8 @@
 #include "services/runtime/RuntimeFiles.h"
 #include "services/runtime/RuntimeManager.h"
 
+#include "async/Sleep.h"
+
 #include <QCollator>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -220,7 +222,16 @@ QCoro::Task<> DevEnvironment::refreshSiteMappings()
         std::optional<QCoro::Task<Reachability>> probe;
     };
     std::vector<Pending> pending;
-    for (const SitePtr& site : m_services.store().sites()) {
+    const QList<SitePtr> sites = m_services.store().sites();
+    for (qsizetype i = 0; i < sites.size(); ++i) {
+        // Starting a probe costs a little main-thread time; a long list yields now and then so
+        // the window keeps painting while hundreds start.
+        if (i > 0 && i % 25 == 0) {
+            co_await sleepFor(std::chrono::milliseconds(0));
+            if (!alive)
+                co_return;
+        }
+        const SitePtr& site = sites[i];
         Pending row{SiteMapping{site->id(), site->displayName(), site->path(), m_services.siteURL(*site),
                                 mode(*site), Reachability::notRunning()},
                     std::nullopt};

@@ -266,4 +266,10 @@ void ConnectSheet::sync()
     adjustSize();
 }
 
+void ConnectSheet::done(int result)
+{
+    m_model.cancel();
+    QDialog::done(result);
+}
+
 } // namespace halvik::views

@@ -42,6 +42,9 @@ public:
     // How links and the device page are opened (tests record them instead).
     static std::function<void(const QUrl&)>& urlOpener();
 
+    // Closing the sheet also stops a sign-in that is still waiting for the browser.
+    void done(int result) override;
+
 protected:
     void changeEvent(QEvent* event) override;
 

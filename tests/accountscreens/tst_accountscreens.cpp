@@ -31,6 +31,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 using namespace halvik;
 using namespace halvik::views;
 using halvik::test::FakeApiServer;
@@ -110,6 +112,7 @@ class AccountScreensTest : public QObject
 private Q_SLOTS:
     void sectionShowsEachProvider();
     void connectSheetThroughTheGitHubCLI();
+    void closingTheSheetStopsASignInInProgress();
     void connectSheetDeviceCode();
     void connectSheetTokens();
     void createRepositorySheet();
@@ -204,6 +207,34 @@ void AccountScreensTest::connectSheetThroughTheGitHubCLI()
     QCOMPARE(sheet.statusLabel()->text(), QStringLiteral("Connected as @octo"));
     QCOMPARE(a.store.sourceControlAccount(SourceControlProvider::github)->login, QStringLiteral("octo"));
     shoot(&sheet, QStringLiteral("connect-github-connected"));
+}
+
+void AccountScreensTest::closingTheSheetStopsASignInInProgress()
+{
+    Accounts a;
+    QTemporaryDir tools;
+    const QString gh = tools.filePath(QStringLiteral("gh"));
+    const QString pidFile = tools.filePath(QStringLiteral("pid"));
+    // Not signed in yet; the browser sign-in never finishes on its own.
+    writeScript(gh, "if [ \"$1 $2\" = 'auth token' ]; then exit 1; fi\necho $$ > '" + pidFile.toUtf8() +
+                        "'\nsleep 60\n");
+    a.service.githubCLI().setCandidates({gh}, false);
+
+    auto* sheet = new ConnectSheet(a.service, SourceControlProvider::github);
+    sheet->setAttribute(Qt::WA_DeleteOnClose, false);
+    sheet->show();
+    sheet->signInButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pidFile).size() > 0, 10000);
+    QFile file(pidFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const pid_t pid = file.readAll().trimmed().toInt();
+    QVERIFY(pid > 0 && ::kill(pid, 0) == 0);
+
+    sheet->reject();
+    QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 5000);
+    QTRY_VERIFY(sheet->model().state() != ConnectAccountModel::State::waiting);
+    QVERIFY(!a.store.sourceControlAccount(SourceControlProvider::github));
+    delete sheet;
 }
 
 void AccountScreensTest::connectSheetDeviceCode()

@@ -275,6 +275,40 @@ private Q_SLOTS:
         QTRY_VERIFY(groupIsGone(running.pid));
     }
 
+    void openFromTheCommandLineServesUntilInterrupted()
+    {
+        Machine m;
+        auto site = m.addSite("cli-open", "CP_ROUTE=backstage\n");
+        m.services->store().flush();
+        const QString opened = m.dir.path() + "/opened";
+        const QString browser = m.dir.path() + "/browser";
+        FakeEngine::writeFile(browser, ("#!/bin/sh\necho \"$1\" >> '" + opened + "'\n").toUtf8());
+        QFile::setPermissions(browser, QFile::permissions(browser) | QFile::ExeOwner);
+
+        QProcess open;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("BROWSER", browser);
+        open.setProcessEnvironment(env);
+        open.start(halvikBinary(), {"open", "cli-open", "--control-panel"});
+        QByteArray printed;
+        QTRY_VERIFY_WITH_TIMEOUT((printed += open.readAllStandardOutput()).contains("press Ctrl-C to stop"),
+                                 20000);
+        QTRY_VERIFY(QFileInfo(opened).size() > 0);
+        QFile file(opened);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QUrl url(QString::fromUtf8(file.readAll()).trimmed());
+        QCOMPARE(url.host(), QString("127.0.0.1"));
+        QCOMPARE(url.path(), QString("/backstage"));
+        QVERIFY(halvik::waitFor(ReachabilityProbe::probe(url)).isServing());
+
+        // Ctrl-C stops the server with the command, and nothing keeps serving.
+        ::kill(static_cast<pid_t>(open.processId()), SIGINT);
+        QVERIFY(open.waitForFinished(15000));
+        QCOMPARE(open.exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!halvik::waitFor(ReachabilityProbe::probe(url)).isServing(), 10000);
+        QVERIFY(m.services->localServer().registry().entries().isEmpty());
+    }
+
     void configurationIsReadFromTheSite()
     {
         Machine m;

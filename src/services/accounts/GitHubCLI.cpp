@@ -77,7 +77,7 @@ std::optional<QString> GitHubCLI::brewPath() const
     return std::nullopt;
 }
 
-QCoro::Task<ProcessResult> GitHubCLI::run(QString executable, QStringList arguments,
+QCoro::Task<ProcessResult> GitHubCLI::run(QString executable, QStringList arguments, CancellationToken cancel,
                                           QMap<QString, QString> environment)
 {
     ProcessRequest request;
@@ -85,7 +85,7 @@ QCoro::Task<ProcessResult> GitHubCLI::run(QString executable, QStringList argume
     request.arguments = arguments;
     request.environment = environment;
     request.extraPath = searchPathAdditions();
-    co_return co_await m_runner.run(request);
+    co_return co_await m_runner.run(request, {}, cancel);
 }
 
 QCoro::Task<> GitHubCLI::install()
@@ -96,7 +96,7 @@ QCoro::Task<> GitHubCLI::install()
     const QStringList args{QStringLiteral("install"), QStringLiteral("gh")};
     const QMap<QString, QString> env{{QStringLiteral("HOMEBREW_NO_AUTO_UPDATE"), QStringLiteral("1")},
                                      {QStringLiteral("NONINTERACTIVE"), QStringLiteral("1")}};
-    const ProcessResult result = co_await run(*brew, args, env);
+    const ProcessResult result = co_await run(*brew, args, {}, env);
     if (result.exitCode != 0 || !cliPath()) {
         const QString output = result.combined().trimmed();
         throw GitHubCLIError::failed(output.isEmpty() ? QStringLiteral("Couldn’t install GitHub CLI.")
@@ -111,14 +111,14 @@ QCoro::Task<QString> GitHubCLI::token()
         throw GitHubCLIError::notLoggedIn();
     const QStringList args{QStringLiteral("auth"), QStringLiteral("token"), QStringLiteral("--hostname"),
                            gitcore::GitHosts::githubHost()};
-    const ProcessResult result = co_await run(*gh, args, noPrompt());
+    const ProcessResult result = co_await run(*gh, args, {}, noPrompt());
     const QString value = result.stdout.text().trimmed();
     if (result.exitCode != 0 || value.isEmpty())
         throw GitHubCLIError::notLoggedIn();
     co_return value;
 }
 
-QCoro::Task<QString> GitHubCLI::login()
+QCoro::Task<QString> GitHubCLI::login(CancellationToken cancel)
 {
     const auto gh = cliPath();
     if (!gh)
@@ -136,7 +136,7 @@ QCoro::Task<QString> GitHubCLI::login()
                            QStringLiteral("--web"),
                            QStringLiteral("--scopes"),
                            QStringLiteral("repo,workflow,read:packages")};
-    const ProcessResult result = co_await run(*gh, args, noPrompt());
+    const ProcessResult result = co_await run(*gh, args, cancel, noPrompt());
     if (result.exitCode != 0) {
         const QString output = result.combined().trimmed();
         throw GitHubCLIError::failed(output.isEmpty() ? QStringLiteral("GitHub sign-in didn’t finish.")

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "async/Cancellation.h"
+
 #include <QCoroTask>
 #include <QString>
 #include <QStringList>
@@ -31,14 +33,15 @@ public:
     std::optional<QString> cliPath() const;
     std::optional<QString> brewPath() const;
     QCoro::Task<> install();
-    QCoro::Task<QString> login();
+    // A cancelled token stops the browser sign-in and its `gh` process.
+    QCoro::Task<QString> login(CancellationToken cancel = {});
     QCoro::Task<QString> token();
 
     // Added in front of PATH for every `gh` and `brew` run.
     static QStringList searchPathAdditions();
 
 private:
-    QCoro::Task<ProcessResult> run(QString executable, QStringList arguments,
+    QCoro::Task<ProcessResult> run(QString executable, QStringList arguments, CancellationToken cancel,
                                    QMap<QString, QString> environment);
 
     ProcessRunner& m_runner;

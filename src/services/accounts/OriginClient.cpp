@@ -57,13 +57,13 @@ QString OriginClient::requireCLI() const
     return *path;
 }
 
-QCoro::Task<ProcessResult> OriginClient::run(QStringList arguments)
+QCoro::Task<ProcessResult> OriginClient::run(QStringList arguments, CancellationToken cancel)
 {
     ProcessRequest request;
     request.executable = requireCLI();
     request.arguments = arguments;
     request.extraPath = GitHubCLI::searchPathAdditions();
-    co_return co_await m_runner.run(request);
+    co_return co_await m_runner.run(request, {}, cancel);
 }
 
 QCoro::Task<> OriginClient::install()
@@ -111,14 +111,14 @@ QCoro::Task<QString> OriginClient::authenticatedUser()
     co_return parseLogin(result.combined());
 }
 
-QCoro::Task<QString> OriginClient::login()
+QCoro::Task<QString> OriginClient::login(CancellationToken cancel)
 {
     const QStringList loginArgs{QStringLiteral("auth"), QStringLiteral("login")};
-    const ProcessResult signIn = co_await run(loginArgs);
+    const ProcessResult signIn = co_await run(loginArgs, cancel);
     if (signIn.exitCode != 0)
         throw OriginClientError::failed(orFallback(signIn.combined(), "Origin sign-in didn’t finish."));
     const QStringList setupArgs{QStringLiteral("auth"), QStringLiteral("setup-git")};
-    const ProcessResult setup = co_await run(setupArgs);
+    const ProcessResult setup = co_await run(setupArgs, cancel);
     if (setup.exitCode != 0)
         throw OriginClientError::failed(orFallback(setup.combined(), "Origin sign-in didn’t finish."));
     co_return co_await authenticatedUser();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "async/Cancellation.h"
+
 #include "GitRemoteRepository.h"
 
 #include <QCoroTask>
@@ -27,7 +29,8 @@ public:
 
     std::optional<QString> cliPath() const;
     QCoro::Task<> install();
-    QCoro::Task<QString> login();
+    // A cancelled token stops the browser sign-in and its `origin` process.
+    QCoro::Task<QString> login(CancellationToken cancel = {});
     QCoro::Task<QString> authenticatedUser();
     QCoro::Task<> logout();
     QCoro::Task<GitRemoteRepository> createRepository(QString name);
@@ -39,7 +42,7 @@ public:
     static GitRemoteRepository repository(const QString& org, const QString& name);
 
 private:
-    QCoro::Task<ProcessResult> run(QStringList arguments);
+    QCoro::Task<ProcessResult> run(QStringList arguments, CancellationToken cancel = {});
     QString requireCLI() const;
 
     ProcessRunner& m_runner;

@@ -125,7 +125,7 @@ QCoro::Task<> SourceControlService::connect(SourceControlProvider provider, QStr
     upsertAccount(provider, login);
 }
 
-QCoro::Task<> SourceControlService::connectGitHubViaCLI(Progress progress)
+QCoro::Task<> SourceControlService::connectGitHubViaCLI(Progress progress, CancellationToken token)
 {
     const LifeToken alive = m_life.token();
     if (!m_githubCLI.cliPath()) {
@@ -139,10 +139,10 @@ QCoro::Task<> SourceControlService::connectGitHubViaCLI(Progress progress)
     }
     if (progress)
         progress(QStringLiteral("Waiting for GitHub…"));
-    const QString token = co_await m_githubCLI.login();
+    const QString signedIn = co_await m_githubCLI.login(token);
     if (!alive)
         co_return;
-    co_await connect(SourceControlProvider::github, token);
+    co_await connect(SourceControlProvider::github, signedIn);
 }
 
 QCoro::Task<>
@@ -163,7 +163,7 @@ SourceControlService::connectGitHubViaDevice(QString clientID,
     co_await connect(SourceControlProvider::github, accessToken);
 }
 
-QCoro::Task<> SourceControlService::connectOrigin(Progress progress)
+QCoro::Task<> SourceControlService::connectOrigin(Progress progress, CancellationToken token)
 {
     const LifeToken alive = m_life.token();
     if (!m_origin.cliPath()) {
@@ -177,7 +177,7 @@ QCoro::Task<> SourceControlService::connectOrigin(Progress progress)
     }
     if (progress)
         progress(QStringLiteral("Waiting for Cursor…"));
-    const QString login = co_await m_origin.login();
+    const QString login = co_await m_origin.login(token);
     if (!alive)
         co_return;
     upsertAccount(SourceControlProvider::origin, login);

@@ -44,12 +44,12 @@ public:
                           std::optional<QString> username = std::nullopt);
     // `progress` hears "Installing the GitHub CLI…", "CLI installed. Sign in with GitHub." and
     // the waiting texts, as the sheet shows them.
-    QCoro::Task<> connectGitHubViaCLI(Progress progress = {});
+    QCoro::Task<> connectGitHubViaCLI(Progress progress = {}, CancellationToken token = {});
     // The device sign-in: `showCode` receives the code to show and open, then the token is connected.
     QCoro::Task<> connectGitHubViaDevice(QString clientID,
                                          std::function<void(const GitHubDeviceCode&)> showCode,
                                          Progress progress = {}, CancellationToken token = {});
-    QCoro::Task<> connectOrigin(Progress progress = {});
+    QCoro::Task<> connectOrigin(Progress progress = {}, CancellationToken token = {});
     QCoro::Task<bool> importGitHubFromCLIIfAvailable();
     void disconnect(SourceControlProvider provider);
     QCoro::Task<> refreshOriginAccount();
