@@ -1,9 +1,12 @@
 #include "FakeFileServer.h"
+#include "FakePrompts.h"
 #include "Screenshots.h"
 #include "TestMain.h"
 #include "WaitFor.h"
 #include "composer/ComposerFixture.h"
 
+#include "app/AppServices.h"
+#include "app/MenuCommands.h"
 #include "app/NotificationService.h"
 #include "app/PackageUpdateCoordinator.h"
 #include "models/SecretStore.h"
@@ -16,6 +19,7 @@
 #include "views/CreateUserSheet.h"
 #include "views/LiveLogView.h"
 #include "views/LocalEnvironmentSheet.h"
+#include "views/MainWindow.h"
 #include "views/PackagesTab.h"
 
 #include <QCheckBox>
@@ -29,6 +33,7 @@
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeView>
 
 using namespace halvik;
@@ -325,6 +330,30 @@ private Q_SLOTS:
         views::LocalEnvironmentSheet other(fx.composer, gitService, loose);
         halvik::waitFor(other.load());
         QVERIFY(!other.isTrackingWarningShown());
+    }
+
+    void createUserOpensFromTheWindowMenu()
+    {
+        QTemporaryDir dir;
+        SecretStore secrets{dir.filePath("secrets.json")};
+        FakePrompts prompts;
+        AppServices services{secrets, prompts};
+        ComposerFixture fx;
+        const SitePtr site = fx.laravelSite("menu-user");
+        services.store().insertSite(site);
+        views::MainWindow window(services);
+        window.show();
+        QAction* item = window.action(MenuCommand::createUser);
+        services.setSelectedSiteID(site->id());
+        services.setSelectedSiteIDs({site->id()});
+        QTRY_VERIFY(item->isEnabled());
+        item->trigger();
+        QTRY_VERIFY(window.findChild<views::CreateUserSheet*>());
+        auto* sheet = window.findChild<views::CreateUserSheet*>();
+        QVERIFY(sheet->isVisible());
+        QCOMPARE(sheet->windowTitle(), QString("Create User"));
+        sheet->reject();
+        QTRY_VERIFY(!window.findChild<views::CreateUserSheet*>());
     }
 };
 
