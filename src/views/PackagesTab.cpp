@@ -217,7 +217,32 @@ PackagesTab::PackagesTab(ComposerService& composer, PackageUpdateCoordinator& up
         mutedLabel(tr("Install the site’s dependencies with Composer, then they are listed here."), empty);
     emptyText->setAlignment(Qt::AlignCenter);
     emptyLayout->addWidget(emptyText);
+    auto* installAll =
+        new QPushButton(QIcon::fromTheme(QStringLiteral("run-install")), tr("Install Packages"), empty);
+    installAll->setObjectName(QStringLiteral("installPackages"));
+    emptyLayout->addSpacing(6);
+    emptyLayout->addWidget(installAll, 0, Qt::AlignHCenter);
     emptyLayout->addStretch();
+    connect(installAll, &QPushButton::clicked, this, [this, installAll] {
+        fireAndForget(this, [](PackagesTab* tab, QPushButton* button) -> QCoro::Task<> {
+            const LifeToken alive = tab->m_life.token();
+            button->setEnabled(false);
+            tab->setStatus(tr("Installing packages…"));
+            try {
+                const QStringList args{QStringLiteral("install"), QStringLiteral("--no-progress")};
+                co_await tab->m_composer.run(tab->m_site, args);
+                if (!alive)
+                    co_return;
+                tab->setStatus(QString());
+                tab->reload();
+            } catch (const HalvikError& error) {
+                if (!alive)
+                    co_return;
+                tab->setStatus(error.description().section(QLatin1Char('\n'), 0, 0), true);
+            }
+            button->setEnabled(true);
+        }(this, installAll));
+    });
     m_listStack->addWidget(empty);
     split->addWidget(m_listStack);
 

@@ -209,6 +209,13 @@ private Q_SLOTS:
         tab.show();
         QVERIFY(!tab.packageList()->isVisible());
         QVERIFY(saveScreenshot(&tab, "packages-empty"));
+
+        // The empty state's action installs what composer.json asks for.
+        ComposerFixture::writeJSON(site->path() + "/composer.json",
+                                   ComposerFixture::manifest(QJsonObject{{"acme/widget", "^1.0"}}));
+        tab.findChild<QPushButton*>("installPackages")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(tab.packageList()->isVisible(), 60000);
+        QCOMPARE(cell(tab, 0, views::PackagesTab::installedColumn), QString("1.2.0"));
     }
 
     void commandsListBothConsolesAndRunOne()
