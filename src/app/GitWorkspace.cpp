@@ -174,6 +174,49 @@ bool GitWorkspace::canPush() const
     return canPull() && (status.ahead > 0 || !status.upstream);
 }
 
+GitConflictKind GitWorkspace::conflict() const
+{
+    const GitStatus& status = m_snapshot.status;
+    if (status.inProgressRebase)
+        return GitConflictKind::rebase;
+    if (status.inProgressRevert)
+        return GitConflictKind::revert;
+    if (status.hasUnmerged)
+        return m_unmergedSource;
+    return GitConflictKind::none;
+}
+
+GitConflictTexts GitWorkspace::conflictTexts() const
+{
+    switch (conflict()) {
+    case GitConflictKind::none:
+        break;
+    case GitConflictKind::rebase:
+        return {
+            QStringLiteral("Interrupted rebase"),
+            QStringLiteral("A pull stopped mid-rebase. Mark files resolved and Continue, or Abort to return "
+                           "to the previous branch state."),
+            {QStringLiteral("Continue Rebase"), QStringLiteral("Abort Rebase")}};
+    case GitConflictKind::revert:
+        return {QStringLiteral("Interrupted undo"),
+                QStringLiteral("Undoing this commit clashes with later changes to the same lines. Mark files "
+                               "resolved and Continue, or Abort to leave the history as it was."),
+                {QStringLiteral("Continue Undo"), QStringLiteral("Abort Undo")}};
+    case GitConflictKind::restore:
+        return {QStringLiteral("Restored with conflicts"),
+                QStringLiteral("Some set-aside changes clash with your files. Resolve each file and Mark "
+                               "Resolved; the set-aside copy stays until you drop it."),
+                {QStringLiteral("Mark Resolved")}};
+    case GitConflictKind::autostash:
+        return {
+            QStringLiteral("Your changes clash with the pull"),
+            QStringLiteral("The pull finished, but your uncommitted changes touch the same lines. Resolve "
+                           "each file and Mark Resolved; a copy of your changes stays set aside."),
+            {QStringLiteral("Mark Resolved")}};
+    }
+    return {};
+}
+
 // --- Lifecycle -------------------------------------------------------------------------------
 
 void GitWorkspace::start()

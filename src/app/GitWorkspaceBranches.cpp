@@ -69,6 +69,28 @@ QCoro::Task<> GitWorkspace::abortRebase()
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
 
+QCoro::Task<> GitWorkspace::continueRevert()
+{
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.continueRevert(site);
+    };
+    const QString label = QStringLiteral("Continue undo");
+    co_await run(label, GitBusyKind::local, noPaths, body);
+}
+
+QCoro::Task<> GitWorkspace::abortRevert()
+{
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.abortRevert(site);
+    };
+    const QString label = QStringLiteral("Abort undo");
+    co_await run(label, GitBusyKind::local, noPaths, body);
+}
+
 QCoro::Task<> GitWorkspace::switchTo(GitBranch branch)
 {
     if (branch.isRemote) {

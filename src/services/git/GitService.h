@@ -93,6 +93,8 @@ public:
     QCoro::Task<> applyHunk(SitePtr site, gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk,
                             gitcore::GitHunkAction action);
     QCoro::Task<> revert(SitePtr site, QString sha);
+    QCoro::Task<> continueRevert(SitePtr site);
+    QCoro::Task<> abortRevert(SitePtr site);
     QCoro::Task<> pullRebase(SitePtr site, CancellationToken token = {});
     QCoro::Task<> push(SitePtr site, CancellationToken token = {});
     QCoro::Task<> continueRebase(SitePtr site);

@@ -278,6 +278,24 @@ QCoro::Task<> GitService::revert(SitePtr site, QString sha)
     co_await mutate(site, body);
 }
 
+QCoro::Task<> GitService::continueRevert(SitePtr site)
+{
+    const Body body = [this, site]() -> QCoro::Task<> {
+        const QStringList args{s("-c"), s("core.editor=true"), s("revert"), s("--continue")};
+        Env noEditor;
+        noEditor.insert(s("GIT_EDITOR"), s("true"));
+        co_await gitRunLogged(site, args, false, std::nullopt, noEditor);
+    };
+    co_await mutate(site, body);
+}
+
+QCoro::Task<> GitService::abortRevert(SitePtr site)
+{
+    const QStringList args{s("revert"), s("--abort")};
+    const Body body = [this, site, args]() -> QCoro::Task<> { co_await gitRunLogged(site, args); };
+    co_await mutate(site, body);
+}
+
 QCoro::Task<> GitService::pullRebase(SitePtr site, CancellationToken token)
 {
     requireGit();
