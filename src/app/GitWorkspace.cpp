@@ -9,6 +9,8 @@
 #include "gitcore/GitRemoteURL.h"
 #include "platform/Log.h"
 
+#include <QTimer>
+
 namespace halvik {
 
 using namespace gitcore;
@@ -224,12 +226,12 @@ void GitWorkspace::start()
     if (m_started)
         return;
     m_started = true;
-    fireAndForget(this, refresh(true));
+    fireAndForget(this, firstRefresh());
     m_monitor = new GitFolderMonitor(this);
     const LifeToken alive = m_life.token();
-    m_monitor->onChange = [this, alive] {
+    m_monitor->onChangedPaths = [this, alive](const QStringList& paths) {
         if (alive)
-            fireAndForget(this, refresh(false));
+            fireAndForget(this, refreshAfterChange(paths));
     };
     m_monitor->start(m_site->path());
 }
@@ -245,6 +247,8 @@ void GitWorkspace::stop()
     ++m_diffGeneration;
     if (m_networkCancel)
         m_networkCancel->cancel();
+    if (m_fetchCancel)
+        m_fetchCancel->cancel();
     m_started = false;
 }
 
@@ -274,6 +278,42 @@ QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
     if (result)
         applySnapshot(std::move(*result));
     assign(m_isRefreshing, false, &GitWorkspace::refreshStateChanged);
+}
+
+QCoro::Task<> GitWorkspace::firstRefresh()
+{
+    const LifeToken alive = m_life.token();
+    // What is on disk first; the remote's news follow when they come, or not at all.
+    co_await refresh(false);
+    if (!alive || !m_started)
+        co_return;
+    m_fetchCancel.emplace();
+    const CancellationToken token = m_fetchCancel->token();
+    QTimer::singleShot(m_initialFetchTimeout, this, [this, alive] {
+        if (alive && m_fetchCancel)
+            m_fetchCancel->cancel();
+    });
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    co_await service.fetch(site, false, token);
+    if (!alive)
+        co_return;
+    const bool cancelled = token.isCancelled();
+    m_fetchCancel.reset();
+    if (!cancelled && m_started)
+        co_await refresh(false);
+}
+
+QCoro::Task<> GitWorkspace::refreshAfterChange(QStringList paths)
+{
+    const LifeToken alive = m_life.token();
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    // A served site writes caches and sessions below ignored folders on every request.
+    if (co_await service.allIgnored(site, paths))
+        co_return;
+    if (alive)
+        co_await refresh(false);
 }
 
 QCoro::Task<> GitWorkspace::loadMoreHistory()

@@ -243,6 +243,8 @@ private:
     }
 
     void applySnapshot(Snapshot snapshot);
+    QCoro::Task<> firstRefresh();
+    QCoro::Task<> refreshAfterChange(QStringList paths);
     void reconcileSelection();
     QList<gitcore::GitDiffScope> allowedScopes(const QString& path) const;
     void updateSuggestedMessage();
@@ -304,6 +306,7 @@ private:
     // The newest diff load; an older one that finishes later stores nothing.
     quint64 m_diffGeneration = 0;
     std::optional<CancellationSource> m_networkCancel;
+    std::optional<CancellationSource> m_fetchCancel;
     quint64 m_refreshGeneration = 0;
     int m_historyLimit = historyPageSize;
     bool m_started = false;

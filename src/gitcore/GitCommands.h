@@ -17,7 +17,14 @@ public:
     static QStringList quietArguments(const QStringList& args);
     // quietEnvironment() plus GIT_CEILING_DIRECTORIES set to the site folder's parent (symbolic
     // links resolved), so Git never treats a site as part of a repository around it.
+    // Also: messages in English whatever the desktop's language (LC_ALL=C, see
+    // removedEnvironment), paths taken literally (never as patterns) and printed unquoted.
     static QMap<QString, QString> environment(const QString& sitePath);
+    // Removed from every Git child's environment: LANGUAGE would otherwise still pick the
+    // language of Git's messages.
+    static QStringList removedEnvironment();
+    // Added for reads, which then never take the index lock a write needs.
+    static QMap<QString, QString> readEnvironment();
 
     // Trimmed paths, without empty ones, option look-alikes ("-…") and NUL-carrying ones.
     static QStringList sanitizePaths(const QStringList& paths);
@@ -44,6 +51,10 @@ public:
     static bool looksLikeConflict(const QString& output);
     static bool looksLikeNeedsPull(const QString& output);
     static bool looksLikeDirtySwitch(const QString& output);
+    // Files were left with conflict markers ("CONFLICT (content): …").
+    static bool looksLikeMergeConflict(const QString& output);
+    // A pull went through but re-applying the changes it had set aside conflicted.
+    static bool looksLikeAutostashConflict(const QString& output);
 };
 
 } // namespace halvik::gitcore

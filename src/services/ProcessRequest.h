@@ -20,6 +20,8 @@ struct ProcessRequest
     std::optional<QString> workingDirectory;
     // Set on top of the application's environment; an explicit PATH here wins over extraPath.
     QMap<QString, QString> environment;
+    // Removed from the application's environment (an entry in `environment` still wins).
+    QStringList removedEnvironment;
     // Put in front of PATH.
     QStringList extraPath;
     // Written whole to standard input, which is then closed. Absent: the null device.

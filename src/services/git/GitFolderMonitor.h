@@ -23,6 +23,9 @@ public:
     ~GitFolderMonitor() override;
 
     std::function<void()> onChange;
+    // When set, called instead of onChange with the changed paths of the burst, relative to
+    // the folder; empty when the system could not say which changed.
+    std::function<void(const QStringList&)> onChangedPaths;
 
     // Stops any running watch first. The initial walk of the tree runs off the main thread.
     void start(const QString& path);
@@ -55,7 +58,12 @@ private:
     void schedule();
     void fire();
 
+    void collect(const QStringList& paths);
+
     std::unique_ptr<FolderWatcher> m_watcher;
+    QString m_root;
+    QStringList m_pending;
+    bool m_pendingUnknown = false;
     QTimer m_debounce;
     int m_watchBudget = -1;
     bool m_paused = false;

@@ -8,6 +8,7 @@
 #include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace halvik {
@@ -51,6 +52,7 @@ ProcessRequest GitService::request(const SitePtr& site, const QString& git, cons
     req.arguments = GitCommands::quietArguments(args);
     req.workingDirectory = site->path();
     req.environment = GitCommands::environment(site->path());
+    req.removedEnvironment = GitCommands::removedEnvironment();
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
         req.environment.insert(it.key(), it.value());
     return req;
@@ -60,7 +62,11 @@ QCoro::Task<ProcessResult> GitService::gitRun(SitePtr site, QStringList args, En
                                               CancellationToken token)
 {
     const QString git = requireGit();
-    co_return co_await m_runner.run(request(site, git, args, extraEnvironment), {}, token);
+    ProcessRequest req = request(site, git, args, extraEnvironment);
+    const auto reads = GitCommands::readEnvironment();
+    for (auto it = reads.cbegin(); it != reads.cend(); ++it)
+        req.environment.insert(it.key(), it.value());
+    co_return co_await m_runner.run(std::move(req), {}, token);
 }
 
 QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList args, bool allowFailure,
@@ -74,13 +80,9 @@ QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList ar
     logged.command = GitRemoteURL::redactSecrets(QStringLiteral("git ") + args.join(QLatin1Char(' ')));
     logged.kind = OperationKind::git;
     logged.token = token;
+    // The log is shown and saved as it streams: no credential Git echoes may reach it.
+    logged.redact = [](const QString& text) { return GitRemoteURL::redactSecrets(text); };
     auto outcome = co_await runLoggedOperation(m_runner, site, std::move(logged), m_save);
-
-    // The log is shown as is: make sure no credential Git echoed survives in it.
-    const QString log = outcome.operation->log();
-    const QString redacted = GitRemoteURL::redactSecrets(log);
-    if (redacted != log)
-        outcome.operation->setLog(redacted);
 
     if (outcome.result.exitCode != 0 && !allowFailure) {
         const QString combined = GitRemoteURL::redactSecrets(outcome.result.combined()).trimmed();
@@ -141,11 +143,13 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
     if (!git)
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(
             GitRepositoryProblem::Kind::missingGit, QStringLiteral("No Git executable was found.")));
-    Env cLocale;
-    cLocale.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
     ProcessResult result;
     try {
-        result = co_await m_runner.run(request(site, *git, GitCommands::statusPorcelainV2(), cLocale));
+        ProcessRequest req = request(site, *git, GitCommands::statusPorcelainV2(), {});
+        const auto reads = GitCommands::readEnvironment();
+        for (auto it = reads.cbegin(); it != reads.cend(); ++it)
+            req.environment.insert(it.key(), it.value());
+        result = co_await m_runner.run(std::move(req));
     } catch (const HalvikError& error) {
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
     }
@@ -160,7 +164,29 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
 
 QCoro::Task<GitRepositorySnapshot> GitService::snapshot(SitePtr site, int historyLimit, int historySkip)
 {
-    const auto inspection = co_await inspectRepository(site);
+    // The reads are independent of each other and of the status: they all start now and run
+    // side by side (each task runs up to its first wait when created). Outside a repository
+    // their results are simply dropped; they never throw.
+    auto inspecting = inspectRepository(site);
+    auto remote = currentRemote(site);
+    auto rebase = rebaseInProgress(site);
+    auto revert = revertInProgress(site);
+    const QString envFile = QStringLiteral(".env");
+    auto envTracked = isTracked(site, envFile);
+    auto branches = listBranches(site);
+    auto stashes = listStashes(site);
+    auto who = identity(site);
+    auto commits = history(site, historyLimit, historySkip);
+    // Every read is awaited before anything returns: none may outlive this call (and the service).
+    const auto inspection = co_await inspecting;
+    std::optional<QString> remoteURL = co_await remote;
+    const bool rebasing = co_await rebase;
+    const bool reverting = co_await revert;
+    const bool tracksEnv = co_await envTracked;
+    QList<GitBranch> branchList = co_await branches;
+    QList<GitStash> stashList = co_await stashes;
+    GitIdentity identityRead = co_await who;
+    QList<GitCommit> commitList = co_await commits;
     switch (inspection.kind) {
     case GitRepositoryInspection::Kind::notRepository:
         co_return GitRepositorySnapshot::empty();
@@ -174,23 +200,39 @@ QCoro::Task<GitRepositorySnapshot> GitService::snapshot(SitePtr site, int histor
     GitRepositorySnapshot snap;
     snap.status.isRepo = true;
     snap.status.branch = parsed.branch;
-    snap.status.remoteURL = co_await currentRemote(site);
+    snap.status.remoteURL = std::move(remoteURL);
     snap.status.dirtyCount = int(parsed.files.size());
     snap.status.ahead = parsed.ahead;
     snap.status.behind = parsed.behind;
-    snap.status.inProgressRebase = co_await rebaseInProgress(site);
-    const QString envFile = QStringLiteral(".env");
-    snap.status.tracksEnv = co_await isTracked(site, envFile);
+    snap.status.inProgressRebase = rebasing;
+    snap.status.inProgressRevert = reverting;
+    snap.status.tracksEnv = tracksEnv;
     snap.status.isUnborn = parsed.isUnborn;
     snap.status.isDetached = parsed.isDetached;
     snap.status.upstream = parsed.upstream;
     snap.status.hasUnmerged = parsed.hasUnmerged();
     snap.files = parsed.files;
-    snap.branches = co_await listBranches(site);
-    snap.stashes = co_await listStashes(site);
-    snap.identity = co_await identity(site);
-    snap.commits = co_await history(site, historyLimit, historySkip);
+    snap.branches = std::move(branchList);
+    snap.stashes = std::move(stashList);
+    snap.identity = std::move(identityRead);
+    snap.commits = std::move(commitList);
     co_return snap;
+}
+
+QCoro::Task<bool> GitService::revertInProgress(SitePtr site)
+{
+    try {
+        const QStringList args{QStringLiteral("rev-parse"), QStringLiteral("--git-path"),
+                               QStringLiteral("REVERT_HEAD")};
+        const auto result = co_await gitRun(site, args);
+        const QString printed = result.stdout.text().trimmed();
+        if (result.exitCode != 0 || printed.isEmpty())
+            co_return false;
+        co_return QFileInfo::exists(QDir::isAbsolutePath(printed) ? printed
+                                                                  : QDir(site->path()).filePath(printed));
+    } catch (const HalvikError&) {
+        co_return false;
+    }
 }
 
 QCoro::Task<bool> GitService::rebaseInProgress(SitePtr site)
@@ -220,6 +262,47 @@ QCoro::Task<bool> GitService::isTracked(SitePtr site, QString path)
         const QStringList argv3{QStringLiteral("ls-files"), QStringLiteral("--"), path};
         const auto result = co_await gitRun(site, argv3);
         co_return result.exitCode == 0 && !result.stdout.text().trimmed().isEmpty();
+    } catch (const HalvikError&) {
+        co_return false;
+    }
+}
+
+QCoro::Task<bool> GitService::allIgnored(SitePtr site, QStringList paths)
+{
+    if (paths.isEmpty())
+        co_return false;
+    QByteArray input;
+    for (const QString& path : paths) {
+        // Every fetch rewrites this; the refs it moves are reported on their own.
+        if (path == QLatin1String(".git/FETCH_HEAD"))
+            continue;
+        if (path == QLatin1String(".git") || path.startsWith(QLatin1String(".git/")) ||
+            path.startsWith(QLatin1String("../")) || path.isEmpty() || path == QLatin1String("."))
+            co_return false;
+        input += path.toUtf8();
+        input += '\0';
+    }
+    try {
+        ProcessRequest req =
+            request(site, requireGit(),
+                    {QStringLiteral("check-ignore"), QStringLiteral("--stdin"), QStringLiteral("-z")}, {});
+        const auto reads = GitCommands::readEnvironment();
+        for (auto it = reads.cbegin(); it != reads.cend(); ++it)
+            req.environment.insert(it.key(), it.value());
+        // check-ignore reads plain paths and refuses the literal-pathspec setting.
+        req.environment.insert(QStringLiteral("GIT_LITERAL_PATHSPECS"), QStringLiteral("0"));
+        req.stdin = input;
+        if (input.isEmpty())
+            co_return true;
+        const auto result = co_await m_runner.run(std::move(req));
+        if (result.exitCode != 0)
+            co_return false;
+        const QStringList ignored = result.stdout.text().split(QLatin1Char('\0'), Qt::SkipEmptyParts);
+        for (const QString& path : paths) {
+            if (!ignored.contains(path) && path != QLatin1String(".git/FETCH_HEAD"))
+                co_return false;
+        }
+        co_return true;
     } catch (const HalvikError&) {
         co_return false;
     }
@@ -273,10 +356,15 @@ QCoro::Task<GitIdentity> GitService::identity(SitePtr site)
     const QStringList localEmailArgs{config, local, get, userEmail};
     const QStringList nameArgs{config, get, userName};
     const QStringList emailArgs{config, get, userEmail};
-    const QString localName = co_await read(localNameArgs);
-    const QString localEmail = co_await read(localEmailArgs);
-    const QString name = co_await read(nameArgs);
-    const QString email = co_await read(emailArgs);
+    // Four independent reads, side by side.
+    auto readingLocalName = read(localNameArgs);
+    auto readingLocalEmail = read(localEmailArgs);
+    auto readingName = read(nameArgs);
+    auto readingEmail = read(emailArgs);
+    const QString localName = co_await readingLocalName;
+    const QString localEmail = co_await readingLocalEmail;
+    const QString name = co_await readingName;
+    const QString email = co_await readingEmail;
     GitIdentity identity;
     identity.name = localName.isEmpty() ? name : localName;
     identity.email = localEmail.isEmpty() ? email : localEmail;
@@ -368,7 +456,17 @@ QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffSco
     }
     try {
         const auto result = co_await gitRun(site, args);
-        co_return GitParsers::parseUnifiedDiff(result.stdout.text(), target, scope, canApply);
+        // A file that is not UTF-8 is read one byte per character, so that a hunk's patch can
+        // be written back byte for byte.
+        const QByteArray bytes = result.stdout.bytes();
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QString text = utf8(bytes);
+        const bool latin1 = utf8.hasError();
+        if (latin1)
+            text = QString::fromLatin1(bytes);
+        GitFileDiff parsed = GitParsers::parseUnifiedDiff(text, target, scope, canApply);
+        parsed.isLatin1 = latin1;
+        co_return parsed;
     } catch (const HalvikError&) {
         co_return GitFileDiff::empty(target, scope, GitDiffKind::missing);
     }
@@ -385,15 +483,21 @@ QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken toke
     if (!force && m_lastFetchAt.contains(path) &&
         m_lastFetchAt.value(path).secsTo(m_clock()) < fetchThrottleSeconds)
         co_return;
-    const QStringList args{QStringLiteral("fetch"), QStringLiteral("--quiet")};
-    const Env noExtra;
-    try {
-        co_await gitRun(site, args, noExtra, token);
-    } catch (const HalvikError&) {
-        // Not started or cancelled: nothing is remembered, nothing is reported.
-        co_return;
-    }
-    m_lastFetchAt.insert(path, m_clock());
+    // A fetch writes refs: it takes its turn with the other writes of the repository.
+    bool fetched = false;
+    const std::function<QCoro::Task<>()> body = [this, site, token, &fetched]() -> QCoro::Task<> {
+        const QStringList args{QStringLiteral("fetch"), QStringLiteral("--quiet")};
+        const Env noExtra;
+        try {
+            co_await gitRun(site, args, noExtra, token);
+            fetched = true;
+        } catch (const HalvikError&) {
+            // Not started or cancelled: nothing is remembered, nothing is reported.
+        }
+    };
+    co_await mutate(site, body);
+    if (fetched)
+        m_lastFetchAt.insert(path, m_clock());
 }
 
 } // namespace halvik

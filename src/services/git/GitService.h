@@ -67,7 +67,13 @@ public:
     QCoro::Task<gitcore::GitRepositorySnapshot> snapshot(SitePtr site, int historyLimit = 50,
                                                          int historySkip = 0);
     QCoro::Task<bool> rebaseInProgress(SitePtr site);
+    QCoro::Task<bool> revertInProgress(SitePtr site);
+    // False before the first commit (an unborn branch).
+    QCoro::Task<bool> hasCommits(SitePtr site);
     QCoro::Task<bool> isTracked(SitePtr site, QString path);
+    // True when Git ignores every one of the (site-relative) paths, so changes there cannot
+    // change what a snapshot shows. False for anything inside `.git` and when unsure.
+    QCoro::Task<bool> allIgnored(SitePtr site, QStringList paths);
     QCoro::Task<QList<gitcore::GitBranch>> listBranches(SitePtr site);
     QCoro::Task<QList<gitcore::GitStash>> listStashes(SitePtr site);
     QCoro::Task<gitcore::GitIdentity> identity(SitePtr site);
@@ -95,7 +101,9 @@ public:
     QCoro::Task<> revert(SitePtr site, QString sha);
     QCoro::Task<> continueRevert(SitePtr site);
     QCoro::Task<> abortRevert(SitePtr site);
-    QCoro::Task<> pullRebase(SitePtr site, CancellationToken token = {});
+    // True when the pull itself went through but the uncommitted changes it set aside came
+    // back with conflicts (they also stay set aside).
+    QCoro::Task<bool> pullRebase(SitePtr site, CancellationToken token = {});
     QCoro::Task<> push(SitePtr site, CancellationToken token = {});
     QCoro::Task<> continueRebase(SitePtr site);
     QCoro::Task<> abortRebase(SitePtr site);
@@ -103,7 +111,14 @@ public:
     QCoro::Task<> setOriginURL(SitePtr site, QString url);
     QCoro::Task<> untrackEnv(SitePtr site);
     QCoro::Task<> stashPush(SitePtr site, std::optional<QString> message = std::nullopt);
-    QCoro::Task<> stashApply(SitePtr site, QString ref, bool restoreIndex);
+    enum class StashApplied
+    {
+        asSaved,     // included and remaining parts came back as they were
+        withoutIndex // everything came back as remaining
+    };
+    // With `restoreIndex`, falls back to a plain apply only when Git refuses to restore the
+    // index; conflicts throw `conflicted` and leave the files to resolve.
+    QCoro::Task<StashApplied> stashApply(SitePtr site, QString ref, bool restoreIndex);
     QCoro::Task<> stashDrop(SitePtr site, QString ref);
     QCoro::Task<std::optional<QString>> discoverGitHubRepo(SitePtr site);
     QCoro::Task<> initializeAndPush(SitePtr site, QString remoteURL, QString commitMessage,
