@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QTimeZone>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace halvik {
@@ -388,6 +389,46 @@ QCoro::Task<QList<GitCommit>> GitService::history(SitePtr site, int limit, int s
     } catch (const HalvikError&) {
     }
     co_return {};
+}
+
+QCoro::Task<int> GitService::streamHistory(SitePtr site, int limit,
+                                           std::function<void(const GitCommit&)> onCommit)
+{
+    const QString git = requireGit();
+    const QStringList args{QStringLiteral("log"), QStringLiteral("-n"), QString::number(std::max(limit, 0)),
+                           QStringLiteral("--pretty=format:%H%x1f%an%x1f%at%x1f%s"),
+                           QStringLiteral("--name-only")};
+    ProcessRequest req = request(site, git, args, {});
+    const auto reads = GitCommands::readEnvironment();
+    for (auto it = reads.cbegin(); it != reads.cend(); ++it)
+        req.environment.insert(it.key(), it.value());
+    // Lines arrive on the runner's thread; the commit being collected lives there too.
+    auto current = std::make_shared<std::optional<GitCommit>>();
+    ProcessRunner::OutputCallback lines = [current, onCommit](const ProcessOutput& out) {
+        if (!out.isStdout())
+            return;
+        const QString& line = out.line;
+        if (line.contains(QChar(0x1f))) {
+            if (*current)
+                onCommit(**current);
+            current->reset();
+            const QStringList fields = line.split(QChar(0x1f));
+            if (fields.size() < 4)
+                return;
+            GitCommit commit;
+            commit.sha = fields[0];
+            commit.author = fields[1];
+            commit.date = QDateTime::fromSecsSinceEpoch(fields[2].toLongLong(), QTimeZone::utc());
+            commit.subject = fields.mid(3).join(QChar(0x1f));
+            *current = std::move(commit);
+        } else if (*current && !line.isEmpty()) {
+            (*current)->files.append(line);
+        }
+    };
+    const auto result = co_await m_runner.run(std::move(req), std::move(lines));
+    if (*current)
+        onCommit(**current);
+    co_return result.exitCode;
 }
 
 QCoro::Task<std::optional<GitCommitDetail>> GitService::commitDetail(SitePtr site, QString sha)

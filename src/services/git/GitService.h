@@ -78,6 +78,10 @@ public:
     QCoro::Task<QList<gitcore::GitStash>> listStashes(SitePtr site);
     QCoro::Task<gitcore::GitIdentity> identity(SitePtr site);
     QCoro::Task<QList<gitcore::GitCommit>> history(SitePtr site, int limit, int skip = 0);
+    // The newest `limit` commits with their files, handed to `onCommit` one by one while Git
+    // is still writing (on the runner's thread, in order). Returns Git's exit code.
+    QCoro::Task<int> streamHistory(SitePtr site, int limit,
+                                   std::function<void(const gitcore::GitCommit&)> onCommit);
     QCoro::Task<std::optional<gitcore::GitCommitDetail>> commitDetail(SitePtr site, QString sha);
     QCoro::Task<gitcore::GitFileDiff> diff(SitePtr site, QString path, gitcore::GitDiffScope scope,
                                            std::optional<QString> sha = std::nullopt);
