@@ -112,7 +112,7 @@ bool ensureRepository()
     return marker.open(QIODevice::WriteOnly);
 }
 
-// The commands a snapshot runs, in its order.
+// The commands a snapshot runs (side by side there), here one after another.
 QList<QStringList> snapshotCommands()
 {
     const QString get = QStringLiteral("--get");
@@ -120,6 +120,7 @@ QList<QStringList> snapshotCommands()
             {"remote", "get-url", "origin"},
             {"rev-parse", "--git-path", "rebase-merge"},
             {"rev-parse", "--git-path", "rebase-apply"},
+            {"rev-parse", "--git-path", "REVERT_HEAD"},
             {"ls-files", "--", ".env"},
             {"for-each-ref",
              QStringLiteral("--format=%(refname)\x1f%(refname:short)\x1f%(HEAD)\x1f%(upstream:short)"),
@@ -138,7 +139,11 @@ void runDirectly(const QList<QStringList>& commands)
     const auto extra = gitcore::GitCommands::environment(repoPath);
     for (auto it = extra.cbegin(); it != extra.cend(); ++it)
         env.insert(it.key(), it.value());
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    const auto reads = gitcore::GitCommands::readEnvironment();
+    for (auto it = reads.cbegin(); it != reads.cend(); ++it)
+        env.insert(it.key(), it.value());
+    for (const QString& name : gitcore::GitCommands::removedEnvironment())
+        env.remove(name);
     for (const QStringList& args : commands) {
         QProcess git;
         git.setProcessEnvironment(env);
