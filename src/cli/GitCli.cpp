@@ -10,6 +10,8 @@
 #include <QFileInfo>
 
 #include <cstdio>
+#include <ctime>
+#include <string>
 
 namespace halvik {
 
@@ -122,30 +124,115 @@ void write(const QByteArray& bytes)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
+// A JSON string of `text`, appended to `out` (UTF-8, with the escapes JSON requires).
+void appendJsonString(std::string& out, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    out += '"';
+    const char* data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype plain = 0; // start of the run of bytes that need no escape
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(data + plain, std::size_t(i - plain));
+        plain = i + 1;
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default: {
+            static constexpr char hex[] = "0123456789abcdef";
+            const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            out.append(escaped, sizeof escaped);
+        }
+        }
+    }
+    out.append(data + plain, std::size_t(size - plain));
+    out += '"';
+}
+
+void appendDigits(std::string& out, int value, int width)
+{
+    char digits[12];
+    int at = int(sizeof digits);
+    do {
+        digits[--at] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0 || int(sizeof digits) - at < width);
+    out.append(digits + at, std::size_t(int(sizeof digits) - at));
+}
+
+// "2020-09-13T12:26:40Z", as Qt::ISODate writes a UTC time, without a time zone lookup.
+void appendIsoDate(std::string& out, const QDateTime& date)
+{
+    const std::time_t seconds = std::time_t(date.toSecsSinceEpoch());
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    appendDigits(out, parts.tm_year + 1900, 4);
+    out += '-';
+    appendDigits(out, parts.tm_mon + 1, 2);
+    out += '-';
+    appendDigits(out, parts.tm_mday, 2);
+    out += 'T';
+    appendDigits(out, parts.tm_hour, 2);
+    out += ':';
+    appendDigits(out, parts.tm_min, 2);
+    out += ':';
+    appendDigits(out, parts.tm_sec, 2);
+    out += 'Z';
+}
+
 // Printed while Git is still writing: each commit leaves as soon as its file list is complete.
+// A long history is tens of thousands of commits, so the JSON is written by hand here rather
+// than built as a document first.
 QCoro::Task<int> log(GitService& git, Target target, int limit, bool json)
 {
     cli::out().flush();
     bool first = true;
-    const std::function<void(const GitCommit&)> print = [json, &first](const GitCommit& commit) {
+    std::string text;
+    const std::function<void(const GitCommit&)> print = [json, &first, &text](const GitCommit& commit) {
+        text.clear();
         if (!json) {
-            write((commit.shortSHA() + QStringLiteral("  ") + commit.date.toString(Qt::ISODate) +
-                   QStringLiteral("  ") + commit.author + QStringLiteral("  ") + commit.subject +
-                   QLatin1Char('\n'))
-                      .toUtf8());
-            return;
+            text += commit.shortSHA().toStdString();
+            text += "  ";
+            appendIsoDate(text, commit.date);
+            text += "  ";
+            text += commit.author.toStdString();
+            text += "  ";
+            text += commit.subject.toStdString();
+            text += '\n';
+        } else {
+            text += first ? "[\n  {\"sha\":" : ",\n  {\"sha\":";
+            appendJsonString(text, commit.sha);
+            text += ",\"author\":";
+            appendJsonString(text, commit.author);
+            text += ",\"date\":\"";
+            appendIsoDate(text, commit.date);
+            text += "\",\"subject\":";
+            appendJsonString(text, commit.subject);
+            text += ",\"files\":[";
+            for (qsizetype i = 0; i < commit.files.size(); ++i) {
+                if (i > 0)
+                    text += ',';
+                appendJsonString(text, commit.files.at(i));
+            }
+            text += "]}";
         }
-        Json files = Json::array();
-        for (const QString& file : commit.files)
-            files.push_back(utf8(file));
-        const Json object{{"sha", utf8(commit.sha)},
-                          {"author", utf8(commit.author)},
-                          {"date", utf8(commit.date.toString(Qt::ISODate))},
-                          {"subject", utf8(commit.subject)},
-                          {"files", files}};
-        std::string text = first ? "[\n  " : ",\n  ";
         first = false;
-        text += object.dump(-1, ' ', false, Json::error_handler_t::replace);
         std::fwrite(text.data(), 1, text.size(), stdout);
     };
     const int exitCode = co_await git.streamHistory(target.site, limit, print);

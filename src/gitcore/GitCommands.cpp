@@ -72,7 +72,10 @@ QStringList GitCommands::removedEnvironment()
 
 QMap<QString, QString> GitCommands::readEnvironment()
 {
-    return {{QStringLiteral("GIT_OPTIONAL_LOCKS"), QStringLiteral("0")}};
+    // GIT_FLUSH=0: Git writes its output in full buffers even into a pipe, instead of one
+    // write (and one wake-up of the reader) per record.
+    return {{QStringLiteral("GIT_OPTIONAL_LOCKS"), QStringLiteral("0")},
+            {QStringLiteral("GIT_FLUSH"), QStringLiteral("0")}};
 }
 
 QStringList GitCommands::sanitizePaths(const QStringList& paths)
@@ -108,6 +111,18 @@ QStringList GitCommands::statusPorcelainV2()
 {
     return {QStringLiteral("status"), QStringLiteral("--porcelain=v2"), QStringLiteral("-z"),
             QStringLiteral("--branch"), QStringLiteral("--untracked-files=all")};
+}
+
+QStringList GitCommands::statusTrackedPorcelainV2()
+{
+    return {QStringLiteral("status"), QStringLiteral("--porcelain=v2"), QStringLiteral("-z"),
+            QStringLiteral("--branch"), QStringLiteral("--untracked-files=no")};
+}
+
+QStringList GitCommands::untrackedFiles()
+{
+    return {QStringLiteral("ls-files"), QStringLiteral("--others"), QStringLiteral("--exclude-standard"),
+            QStringLiteral("-z")};
 }
 
 QStringList GitCommands::stage(const QStringList& paths)

@@ -23,7 +23,8 @@ public:
     // Removed from every Git child's environment: LANGUAGE would otherwise still pick the
     // language of Git's messages.
     static QStringList removedEnvironment();
-    // Added for reads, which then never take the index lock a write needs.
+    // Added for reads, which then never take the index lock a write needs, and write their
+    // output in full buffers.
     static QMap<QString, QString> readEnvironment();
 
     // Trimmed paths, without empty ones, option look-alikes ("-…") and NUL-carrying ones.
@@ -31,6 +32,10 @@ public:
     static bool isSafeRefName(const QString& name);
 
     static QStringList statusPorcelainV2();
+    // The same status without untracked files, and the untracked files on their own (NUL
+    // separated): together they say what statusPorcelainV2() says, and can run side by side.
+    static QStringList statusTrackedPorcelainV2();
+    static QStringList untrackedFiles();
     static QStringList stage(const QStringList& paths);
     static QStringList unstage(const QStringList& paths);
     static QStringList addAll();

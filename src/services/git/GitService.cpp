@@ -144,21 +144,55 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
     if (!git)
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(
             GitRepositoryProblem::Kind::missingGit, QStringLiteral("No Git executable was found.")));
+    // The tracked files' state and the walk for untracked ones are two independent halves of
+    // a status that take about as long as each other in a large tree: they run side by side.
+    const Env noExtra;
+    const QStringList trackedArgs = GitCommands::statusTrackedPorcelainV2();
+    const QStringList untrackedArgs = GitCommands::untrackedFiles();
+    const QStringList wholeArgs = GitCommands::statusPorcelainV2();
+    auto readingTracked = gitRun(site, trackedArgs, noExtra);
+    auto readingUntracked = gitRun(site, untrackedArgs, noExtra);
     ProcessResult result;
+    std::optional<ProcessResult> untracked;
+    std::optional<QString> failure;
     try {
-        ProcessRequest req = request(site, *git, GitCommands::statusPorcelainV2(), {});
-        const auto reads = GitCommands::readEnvironment();
-        for (auto it = reads.cbegin(); it != reads.cend(); ++it)
-            req.environment.insert(it.key(), it.value());
-        result = co_await m_runner.run(std::move(req));
+        result = co_await readingTracked;
     } catch (const HalvikError& error) {
-        co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
+        failure = error.description();
+    }
+    try {
+        untracked = co_await readingUntracked;
+    } catch (const HalvikError&) {
+    }
+    if (failure)
+        co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(*failure));
+    if (result.exitCode == 0 && (!untracked || untracked->exitCode != 0)) {
+        // The walk failed where the status did not: one whole status instead.
+        untracked.reset();
+        try {
+            result = co_await gitRun(site, wholeArgs, noExtra);
+        } catch (const HalvikError& error) {
+            co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
+        }
     }
     // A large status takes tens of milliseconds to decode and sort: not on the main thread.
     const bool hasGitMetadata = isRepository(site->path());
-    QFuture<GitRepositoryInspection> inspecting = QtConcurrent::run([result, hasGitMetadata] {
-        return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(),
-                                               hasGitMetadata);
+    QFuture<GitRepositoryInspection> inspecting = QtConcurrent::run([result, untracked, hasGitMetadata] {
+        if (result.exitCode != 0 || !untracked)
+            return GitRepositoryInspection::result(result.exitCode, result.stdout.text(),
+                                                   result.stderr.text(), hasGitMetadata);
+        // The untracked files as the status's own "? path" records, put first so that a
+        // tracked record for the same path (a file added meanwhile) wins.
+        const QString& names = untracked->stdout.text();
+        QString text;
+        text.reserve(names.size() + names.count(QChar(u'\0')) * 2 + result.stdout.text().size());
+        for (QStringView name : QStringView(names).tokenize(QChar(u'\0'), Qt::SkipEmptyParts)) {
+            text += QStringLiteral("? ");
+            text += name;
+            text += QChar(u'\0');
+        }
+        text += result.stdout.text();
+        return GitRepositoryInspection::result(0, text, result.stderr.text(), hasGitMetadata);
     });
     co_return co_await inspecting;
 }
@@ -408,18 +442,21 @@ QCoro::Task<int> GitService::streamHistory(SitePtr site, int limit,
         if (!out.isStdout())
             return;
         const QString& line = out.line;
-        if (line.contains(QChar(0x1f))) {
+        const qsizetype first = line.indexOf(QChar(0x1f));
+        if (first >= 0) {
             if (*current)
                 onCommit(**current);
             current->reset();
-            const QStringList fields = line.split(QChar(0x1f));
-            if (fields.size() < 4)
+            const qsizetype second = line.indexOf(QChar(0x1f), first + 1);
+            const qsizetype third = second < 0 ? -1 : line.indexOf(QChar(0x1f), second + 1);
+            if (third < 0)
                 return;
             GitCommit commit;
-            commit.sha = fields[0];
-            commit.author = fields[1];
-            commit.date = QDateTime::fromSecsSinceEpoch(fields[2].toLongLong(), QTimeZone::utc());
-            commit.subject = fields.mid(3).join(QChar(0x1f));
+            commit.sha = line.first(first);
+            commit.author = line.sliced(first + 1, second - first - 1);
+            commit.date = QDateTime::fromSecsSinceEpoch(
+                QStringView(line).sliced(second + 1, third - second - 1).toLongLong(), QTimeZone::utc());
+            commit.subject = line.sliced(third + 1);
             *current = std::move(commit);
         } else if (*current && !line.isEmpty()) {
             (*current)->files.append(line);
