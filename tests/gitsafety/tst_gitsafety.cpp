@@ -220,12 +220,10 @@ private Q_SLOTS:
         QVERIFY(!deleted.path.isEmpty());
         box.git(repo, {"add", "-N", "new.txt"});
         const GitChangedFile worktreeRename = f.file("new.txt");
-        if (worktreeRename.originalPath) {
-            halvik::waitFor(f.ws().includeFiles({worktreeRename}));
-            QCOMPARE(box.git(repo, {"status", "--porcelain"}), QStringLiteral("R  old.txt -> new.txt\n"));
-        } else {
-            box.git(repo, {"add", "-A"});
-        }
+        QCOMPARE(worktreeRename.originalPath.value_or(""), QStringLiteral("old.txt"));
+        halvik::waitFor(f.ws().includeFiles({worktreeRename}));
+        QVERIFY2(!f.ws().noticeFailed(), qPrintable(f.ws().rawError().value_or("")));
+        QCOMPARE(box.git(repo, {"status", "--porcelain"}), QStringLiteral("R  old.txt -> new.txt\n"));
 
         // Discarding the rename brings the original back and removes the new name.
         const GitChangedFile staged = f.file("new.txt");
@@ -309,10 +307,22 @@ private Q_SLOTS:
             QVERIFY2(run.contains(write ? "LOCKS=unset" : "LOCKS=0"), qPrintable(run));
         }
 
-        // Nothing is refused for want of an identity on a German desktop either.
+        // A missing identity is recognised on a German desktop too.
         box.git(repo, {"config", "user.name", ""});
         QCOMPARE(failureOf(service.commitStaged(site, "x")),
                  GitServiceError::identityMissing().description());
+
+        // A desktop whose German locale is generated sets more than LANGUAGE; Git still gets C.
+        QFile::remove(log);
+        env.set("LANG", "de_DE.UTF-8");
+        env.set("LC_MESSAGES", "de_DE.UTF-8");
+        env.set("LC_ALL", "de_DE.UTF-8");
+        halvik::waitFor(service.snapshot(site));
+        halvik::waitFor(service.unstage(site, {"a.txt"}));
+        const QStringList germanRuns = linesOf(log);
+        QVERIFY(germanRuns.size() > 8);
+        for (const QString& run : germanRuns)
+            QVERIFY2(run.startsWith("LC_ALL=C LANGUAGE=unset LITERAL=1 "), qPrintable(run));
     }
 
     void nonAsciiNamesArriveUnquoted()
