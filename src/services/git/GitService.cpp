@@ -8,6 +8,7 @@
 #include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTimeZone>
 #include <QtConcurrent/QtConcurrentRun>
@@ -59,15 +60,20 @@ ProcessRequest GitService::request(const SitePtr& site, const QString& git, cons
     return req;
 }
 
+ProcessRequest GitService::readRequest(const SitePtr& site, const QString& git, const QStringList& args,
+                                       const Env& extraEnvironment) const
+{
+    Env environment = GitCommands::readEnvironment();
+    for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    return request(site, git, args, environment);
+}
+
 QCoro::Task<ProcessResult> GitService::gitRun(SitePtr site, QStringList args, Env extraEnvironment,
                                               CancellationToken token)
 {
     const QString git = requireGit();
-    ProcessRequest req = request(site, git, args, extraEnvironment);
-    const auto reads = GitCommands::readEnvironment();
-    for (auto it = reads.cbegin(); it != reads.cend(); ++it)
-        req.environment.insert(it.key(), it.value());
-    co_return co_await m_runner.run(std::move(req), {}, token);
+    co_return co_await m_runner.run(readRequest(site, git, args, extraEnvironment), {}, token);
 }
 
 QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList args, bool allowFailure,
@@ -306,35 +312,36 @@ QCoro::Task<bool> GitService::allIgnored(SitePtr site, QStringList paths)
 {
     if (paths.isEmpty())
         co_return false;
+    QStringList asked;
     QByteArray input;
     for (const QString& path : paths) {
         // Every fetch rewrites this; the refs it moves are reported on their own.
         if (path == QLatin1String(".git/FETCH_HEAD"))
             continue;
-        if (path == QLatin1String(".git") || path.startsWith(QLatin1String(".git/")) ||
-            path.startsWith(QLatin1String("../")) || path.isEmpty() || path == QLatin1String("."))
+        if (path.isEmpty() || path == QLatin1String(".") || path == QLatin1String(".git") ||
+            path.startsWith(QLatin1String(".git/")) || path.startsWith(QLatin1String("../")))
             co_return false;
+        asked.append(path);
         input += path.toUtf8();
         input += '\0';
     }
+    if (asked.isEmpty())
+        co_return true;
     try {
-        ProcessRequest req =
-            request(site, requireGit(),
-                    {QStringLiteral("check-ignore"), QStringLiteral("--stdin"), QStringLiteral("-z")}, {});
-        const auto reads = GitCommands::readEnvironment();
-        for (auto it = reads.cbegin(); it != reads.cend(); ++it)
-            req.environment.insert(it.key(), it.value());
+        const QStringList args{QStringLiteral("check-ignore"), QStringLiteral("--stdin"),
+                               QStringLiteral("-z")};
         // check-ignore reads plain paths and refuses the literal-pathspec setting.
-        req.environment.insert(QStringLiteral("GIT_LITERAL_PATHSPECS"), QStringLiteral("0"));
+        Env plainPaths;
+        plainPaths.insert(QStringLiteral("GIT_LITERAL_PATHSPECS"), QStringLiteral("0"));
+        ProcessRequest req = readRequest(site, requireGit(), args, plainPaths);
         req.stdin = input;
-        if (input.isEmpty())
-            co_return true;
         const auto result = co_await m_runner.run(std::move(req));
         if (result.exitCode != 0)
             co_return false;
-        const QStringList ignored = result.stdout.text().split(QLatin1Char('\0'), Qt::SkipEmptyParts);
-        for (const QString& path : paths) {
-            if (!ignored.contains(path) && path != QLatin1String(".git/FETCH_HEAD"))
+        const QStringList printed = result.stdout.text().split(QLatin1Char('\0'), Qt::SkipEmptyParts);
+        const QSet<QString> ignored(printed.cbegin(), printed.cend());
+        for (const QString& path : std::as_const(asked)) {
+            if (!ignored.contains(path))
                 co_return false;
         }
         co_return true;
@@ -432,10 +439,7 @@ QCoro::Task<int> GitService::streamHistory(SitePtr site, int limit,
     const QStringList args{QStringLiteral("log"), QStringLiteral("-n"), QString::number(std::max(limit, 0)),
                            QStringLiteral("--pretty=format:%H%x1f%an%x1f%at%x1f%s"),
                            QStringLiteral("--name-only")};
-    ProcessRequest req = request(site, git, args, {});
-    const auto reads = GitCommands::readEnvironment();
-    for (auto it = reads.cbegin(); it != reads.cend(); ++it)
-        req.environment.insert(it.key(), it.value());
+    ProcessRequest req = readRequest(site, git, args, {});
     // Lines arrive on the runner's thread; the commit being collected lives there too.
     auto current = std::make_shared<std::optional<GitCommit>>();
     ProcessRunner::OutputCallback lines = [current, onCommit](const ProcessOutput& out) {

@@ -137,6 +137,9 @@ public:
 private:
     ProcessRequest request(const SitePtr& site, const QString& git, const QStringList& args,
                            const Env& extraEnvironment) const;
+    // A read: request() plus the variables that keep it from taking locks a write needs.
+    ProcessRequest readRequest(const SitePtr& site, const QString& git, const QStringList& args,
+                               const Env& extraEnvironment) const;
     QString requireGit() const;
     QCoro::Task<> requireCommitReady(SitePtr site);
     QCoro::Task<> withDirtySwitchMapped(SitePtr site, QStringList args);
