@@ -287,20 +287,19 @@ QCoro::Task<> GitWorkspace::firstRefresh()
     co_await refresh(false);
     if (!alive || !m_started)
         co_return;
-    m_fetchCancel.emplace();
-    const CancellationToken token = m_fetchCancel->token();
-    QTimer::singleShot(m_initialFetchTimeout, this, [this, alive] {
-        if (alive && m_fetchCancel)
-            m_fetchCancel->cancel();
-    });
+    // Stopping the workspace or the timeout ends the fetch. A later start has its own source.
+    const auto source = std::make_shared<CancellationSource>();
+    m_fetchCancel = source;
+    const CancellationToken token = source->token();
+    QTimer::singleShot(m_initialFetchTimeout, this, [source] { source->cancel(); });
     GitService& service = m_service;
     const SitePtr site = m_site;
     co_await service.fetch(site, false, token);
     if (!alive)
         co_return;
-    const bool cancelled = token.isCancelled();
-    m_fetchCancel.reset();
-    if (!cancelled && m_started)
+    if (m_fetchCancel == source)
+        m_fetchCancel.reset();
+    if (!token.isCancelled() && m_started)
         co_await refresh(false);
 }
 

@@ -306,7 +306,8 @@ private:
     // The newest diff load; an older one that finishes later stores nothing.
     quint64 m_diffGeneration = 0;
     std::optional<CancellationSource> m_networkCancel;
-    std::optional<CancellationSource> m_fetchCancel;
+    // The fetch after the first refresh, while it runs.
+    std::shared_ptr<CancellationSource> m_fetchCancel;
     quint64 m_refreshGeneration = 0;
     int m_historyLimit = historyPageSize;
     bool m_started = false;

@@ -479,6 +479,23 @@ private Q_SLOTS:
         QCOMPARE(f.ws().notice().value_or(""), QStringLiteral("Restore finished"));
         QCOMPARE(shortStatus(box, repo), before);
         QCOMPARE(f.file("staged.txt").inclusion(), GitFileInclusion::included);
+
+        // When the included part no longer applies on its own, everything comes back as
+        // remaining, and the notice says so.
+        box.git(repo, {"commit", "-q", "-am", "Both"});
+        box.write(repo, "staged.txt", "included only\n");
+        box.git(repo, {"add", "staged.txt"});
+        box.write(repo, "staged.txt", "s2\n");
+        box.write(repo, "remaining.txt", "remaining again\n");
+        halvik::waitFor(f.ws().stashChanges());
+        box.write(repo, "staged.txt", "committed meanwhile\n");
+        box.commitAll(repo, "Meanwhile");
+        halvik::waitFor(f.ws().refresh(false));
+        halvik::waitFor(f.ws().restoreStash(f.ws().snapshot().stashes.first()));
+        QVERIFY2(!f.ws().noticeFailed(), qPrintable(f.ws().rawError().value_or("")));
+        QVERIFY(f.ws().notice()->startsWith("Restore finished. The included part could not be brought back"));
+        QCOMPARE(box.read(repo, "remaining.txt"), QByteArray("remaining again\n"));
+        QCOMPARE(f.file("remaining.txt").inclusion(), GitFileInclusion::remaining);
     }
 
     void conflictsThatDoNotComeFromAPull()
