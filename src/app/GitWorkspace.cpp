@@ -282,6 +282,7 @@ QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
 
 QCoro::Task<> GitWorkspace::firstRefresh()
 {
+    const LoadInFlight counted(m_loadsInFlight);
     const LifeToken alive = m_life.token();
     // What is on disk first; the remote's news follow when they come, or not at all.
     co_await refresh(false);
@@ -305,6 +306,7 @@ QCoro::Task<> GitWorkspace::firstRefresh()
 
 QCoro::Task<> GitWorkspace::refreshAfterChange(QStringList paths)
 {
+    const LoadInFlight counted(m_loadsInFlight);
     const LifeToken alive = m_life.token();
     GitService& service = m_service;
     const SitePtr site = m_site;
@@ -330,6 +332,9 @@ void GitWorkspace::applySnapshot(Snapshot snapshot)
         assign(m_rawError, std::nullopt, &GitWorkspace::noticeChanged);
     }
     assign(m_snapshot, std::move(snapshot), &GitWorkspace::snapshotChanged);
+    // Once resolved, the next unresolved files have a cause of their own.
+    if (!m_snapshot.status.hasUnmerged)
+        m_unmergedSource = GitConflictKind::restore;
     assign(m_hasRefreshed, true, &GitWorkspace::refreshStateChanged);
     assign(m_historyHasMore, m_snapshot.commits.size() >= m_historyLimit, &GitWorkspace::refreshStateChanged);
     if (m_identityName.isEmpty())
