@@ -585,7 +585,13 @@ QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
     if (command == QLatin1String("identity"))
         co_return co_await identity(git, target, rest, json);
     if (command == QLatin1String("fetch")) {
-        co_await git.fetch(target.site, true);
+        // Unlike the quiet background fetch, this one is recorded and reports Git's failure.
+        const SitePtr site = target.site;
+        const std::function<QCoro::Task<>()> body = [&git, site]() -> QCoro::Task<> {
+            const QStringList fetchArgs{QStringLiteral("fetch")};
+            co_await git.gitRunLogged(site, fetchArgs);
+        };
+        co_await git.mutate(site, body);
         cli::out() << "Fetch finished\n";
         co_return 0;
     }

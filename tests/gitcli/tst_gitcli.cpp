@@ -196,6 +196,8 @@ private Q_SLOTS:
         QCOMPARE(capture(store, {"init", folder}).out, QStringLiteral("Initialize Git finished\n"));
         QCOMPARE(box.git(folder, {"log", "--format=%s"}), QStringLiteral("Initial commit from Halvik\n"));
         QCOMPARE(capture(store, {"fetch", folder}).code, 0);
+        QDir().mkpath(box.path("not-a-repository"));
+        QCOMPARE(capture(store, {"fetch", box.path("not-a-repository")}).code, 1);
     }
 };
 
