@@ -80,11 +80,15 @@ void GitFolderMonitor::collect(const QStringList& paths)
         return;
     if (paths.isEmpty())
         m_pendingUnknown = true;
+    if (m_pendingUnknown)
+        return;
     const QDir root(m_root);
-    for (const QString& path : paths) {
-        const QString relative = root.relativeFilePath(path);
-        if (!m_pending.contains(relative))
-            m_pending.append(relative);
+    for (const QString& path : paths)
+        m_pending.insert(root.relativeFilePath(path));
+    // A burst this large is a checkout or an install: not worth sorting out path by path.
+    if (m_pending.size() > maxReportedPaths) {
+        m_pending.clear();
+        m_pendingUnknown = true;
     }
 }
 
@@ -97,7 +101,8 @@ void GitFolderMonitor::schedule()
 
 void GitFolderMonitor::fire()
 {
-    const QStringList paths = m_pendingUnknown ? QStringList() : m_pending;
+    const QStringList paths =
+        m_pendingUnknown ? QStringList() : QStringList(m_pending.cbegin(), m_pending.cend());
     m_pending.clear();
     m_pendingUnknown = false;
     if (m_paused || !isWatching())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -24,7 +25,7 @@ public:
 
     std::function<void()> onChange;
     // When set, called instead of onChange with the changed paths of the burst, relative to
-    // the folder; empty when the system could not say which changed.
+    // the folder; empty when the system could not say which changed (or too many did).
     std::function<void(const QStringList&)> onChangedPaths;
 
     // Stops any running watch first. The initial walk of the tree runs off the main thread.
@@ -62,7 +63,9 @@ private:
 
     std::unique_ptr<FolderWatcher> m_watcher;
     QString m_root;
-    QStringList m_pending;
+    static constexpr qsizetype maxReportedPaths = 5000;
+
+    QSet<QString> m_pending;
     bool m_pendingUnknown = false;
     QTimer m_debounce;
     int m_watchBudget = -1;
