@@ -446,7 +446,13 @@ QCoro::Task<int> GitService::streamHistory(SitePtr site, int limit,
         if (!out.isStdout())
             return;
         const QString& line = out.line;
-        const qsizetype first = line.indexOf(QChar(0x1f));
+        // A header line starts with the full commit id (40 or 64 hex digits) and a separator;
+        // looking there first spares a search through every file name.
+        qsizetype first = -1;
+        if (line.size() > 40 && line.at(40) == QChar(0x1f))
+            first = 40;
+        else if (line.size() > 64 && line.at(64) == QChar(0x1f))
+            first = 64;
         if (first >= 0) {
             if (*current)
                 onCommit(**current);
