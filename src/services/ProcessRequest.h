@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 namespace halvik {
@@ -26,6 +27,9 @@ struct ProcessRequest
     QStringList extraPath;
     // Written whole to standard input, which is then closed. Absent: the null device.
     std::optional<QByteArray> stdin;
+    // When set, standard output goes here in pieces as it is read, on the run's own thread,
+    // and is neither split into lines nor kept in the result (for output too large to hold).
+    std::function<void(const QByteArray&)> stdoutPieces;
 };
 
 struct ProcessResult

@@ -195,6 +195,14 @@ private Q_SLOTS:
         box.write(folder, "index.php", "<?php\n");
         QCOMPARE(capture(store, {"init", folder}).out, QStringLiteral("Initialize Git finished\n"));
         QCOMPARE(box.git(folder, {"log", "--format=%s"}), QStringLiteral("Initial commit from Halvik\n"));
+        // The streamed log carries names as they are, escaped for JSON where needed.
+        box.write(folder, "日本/説明 \"quoted\".md", "x\n");
+        QCOMPARE(capture(store, {"commit", folder, "-m", "Tab\there", "--all"}).code, 0);
+        const auto named = QJsonDocument::fromJson(capture(store, {"log", folder, "--json"}).out.toUtf8());
+        QCOMPARE(named.array().size(), 2);
+        QCOMPARE(named.array()[0].toObject()["subject"].toString(), QStringLiteral("Tab\there"));
+        QCOMPARE(named.array()[0].toObject()["files"].toArray().first().toString(),
+                 QStringLiteral("日本/説明 \"quoted\".md"));
         QCOMPARE(capture(store, {"fetch", folder}).code, 0);
         QDir().mkpath(box.path("not-a-repository"));
         QCOMPARE(capture(store, {"fetch", box.path("not-a-repository")}).code, 1);

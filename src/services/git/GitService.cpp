@@ -440,41 +440,70 @@ QCoro::Task<int> GitService::streamHistory(SitePtr site, int limit,
                            QStringLiteral("--pretty=format:%H%x1f%an%x1f%at%x1f%s"),
                            QStringLiteral("--name-only")};
     ProcessRequest req = readRequest(site, git, args, {});
-    // Lines arrive on the runner's thread; the commit being collected lives there too.
-    auto current = std::make_shared<std::optional<GitCommit>>();
-    ProcessRunner::OutputCallback lines = [current, onCommit](const ProcessOutput& out) {
-        if (!out.isStdout())
-            return;
-        const QString& line = out.line;
-        // A header line starts with the full commit id (40 or 64 hex digits) and a separator;
-        // looking there first spares a search through every file name.
-        qsizetype first = -1;
-        if (line.size() > 40 && line.at(40) == QChar(0x1f))
-            first = 40;
-        else if (line.size() > 64 && line.at(64) == QChar(0x1f))
-            first = 64;
-        if (first >= 0) {
-            if (*current)
-                onCommit(**current);
-            current->reset();
-            const qsizetype second = line.indexOf(QChar(0x1f), first + 1);
-            const qsizetype third = second < 0 ? -1 : line.indexOf(QChar(0x1f), second + 1);
+    // Git's output is read in pieces on the runner's thread and taken apart there, line by
+    // line, straight from its bytes: a long history is megabytes that nobody needs whole.
+    struct Reader
+    {
+        QByteArray pending;
+        std::optional<GitCommit> current;
+        std::function<void(const GitCommit&)> emit;
+
+        void line(QByteArrayView text)
+        {
+            // A header line starts with the full commit id (40 or 64 hex digits) and a
+            // separator; file names need no search for one.
+            qsizetype first = -1;
+            if (text.size() > 40 && text.at(40) == '\x1f')
+                first = 40;
+            else if (text.size() > 64 && text.at(64) == '\x1f')
+                first = 64;
+            if (first < 0) {
+                if (current && !text.isEmpty())
+                    current->files.append(text.startsWith('"')
+                                              ? GitParsers::unquotePath(QString::fromUtf8(text))
+                                              : QString::fromUtf8(text));
+                return;
+            }
+            if (current)
+                emit(*current);
+            current.reset();
+            const qsizetype second = text.indexOf('\x1f', first + 1);
+            const qsizetype third = second < 0 ? -1 : text.indexOf('\x1f', second + 1);
             if (third < 0)
                 return;
             GitCommit commit;
-            commit.sha = line.first(first);
-            commit.author = line.sliced(first + 1, second - first - 1);
+            commit.sha = QString::fromLatin1(text.first(first));
+            commit.author = QString::fromUtf8(text.sliced(first + 1, second - first - 1));
             commit.date = QDateTime::fromSecsSinceEpoch(
-                QStringView(line).sliced(second + 1, third - second - 1).toLongLong(), QTimeZone::utc());
-            commit.subject = line.sliced(third + 1);
-            *current = std::move(commit);
-        } else if (*current && !line.isEmpty()) {
-            (*current)->files.append(line);
+                text.sliced(second + 1, third - second - 1).toLongLong(), QTimeZone::utc());
+            commit.subject = QString::fromUtf8(text.sliced(third + 1));
+            current = std::move(commit);
+        }
+
+        void feed(const QByteArray& piece)
+        {
+            pending += piece;
+            qsizetype start = 0;
+            for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1)
+                line(QByteArrayView(pending).sliced(start, end - start));
+            pending.remove(0, start);
+        }
+
+        void finish()
+        {
+            if (!pending.isEmpty())
+                line(pending);
+            pending.clear();
+            if (current)
+                emit(*current);
+            current.reset();
         }
     };
-    const auto result = co_await m_runner.run(std::move(req), std::move(lines));
-    if (*current)
-        onCommit(**current);
+    auto reader = std::make_shared<Reader>();
+    reader->emit = std::move(onCommit);
+    req.stdoutPieces = [reader](const QByteArray& piece) { reader->feed(piece); };
+    const auto result = co_await m_runner.run(std::move(req));
+    reader->finish();
     co_return result.exitCode;
 }
 
