@@ -9,6 +9,8 @@
 #include "gitcore/GitRemoteURL.h"
 #include "platform/Log.h"
 
+#include <QTimer>
+
 namespace halvik {
 
 using namespace gitcore;
@@ -174,6 +176,49 @@ bool GitWorkspace::canPush() const
     return canPull() && (status.ahead > 0 || !status.upstream);
 }
 
+GitConflictKind GitWorkspace::conflict() const
+{
+    const GitStatus& status = m_snapshot.status;
+    if (status.inProgressRebase)
+        return GitConflictKind::rebase;
+    if (status.inProgressRevert)
+        return GitConflictKind::revert;
+    if (status.hasUnmerged)
+        return m_unmergedSource;
+    return GitConflictKind::none;
+}
+
+GitConflictTexts GitWorkspace::conflictTexts() const
+{
+    switch (conflict()) {
+    case GitConflictKind::none:
+        break;
+    case GitConflictKind::rebase:
+        return {
+            QStringLiteral("Interrupted rebase"),
+            QStringLiteral("A pull stopped mid-rebase. Mark files resolved and Continue, or Abort to return "
+                           "to the previous branch state."),
+            {QStringLiteral("Continue Rebase"), QStringLiteral("Abort Rebase")}};
+    case GitConflictKind::revert:
+        return {QStringLiteral("Interrupted undo"),
+                QStringLiteral("Undoing this commit clashes with later changes to the same lines. Mark files "
+                               "resolved and Continue, or Abort to leave the history as it was."),
+                {QStringLiteral("Continue Undo"), QStringLiteral("Abort Undo")}};
+    case GitConflictKind::restore:
+        return {QStringLiteral("Restored with conflicts"),
+                QStringLiteral("Some set-aside changes clash with your files. Resolve each file and Mark "
+                               "Resolved; the set-aside copy stays until you drop it."),
+                {QStringLiteral("Mark Resolved")}};
+    case GitConflictKind::autostash:
+        return {
+            QStringLiteral("Your changes clash with the pull"),
+            QStringLiteral("The pull finished, but your uncommitted changes touch the same lines. Resolve "
+                           "each file and Mark Resolved; a copy of your changes stays set aside."),
+            {QStringLiteral("Mark Resolved")}};
+    }
+    return {};
+}
+
 // --- Lifecycle -------------------------------------------------------------------------------
 
 void GitWorkspace::start()
@@ -181,12 +226,12 @@ void GitWorkspace::start()
     if (m_started)
         return;
     m_started = true;
-    fireAndForget(this, refresh(true));
+    fireAndForget(this, firstRefresh());
     m_monitor = new GitFolderMonitor(this);
     const LifeToken alive = m_life.token();
-    m_monitor->onChange = [this, alive] {
+    m_monitor->onChangedPaths = [this, alive](const QStringList& paths) {
         if (alive)
-            fireAndForget(this, refresh(false));
+            fireAndForget(this, refreshAfterChange(paths));
     };
     m_monitor->start(m_site->path());
 }
@@ -202,6 +247,8 @@ void GitWorkspace::stop()
     ++m_diffGeneration;
     if (m_networkCancel)
         m_networkCancel->cancel();
+    if (m_fetchCancel)
+        m_fetchCancel->cancel();
     m_started = false;
 }
 
@@ -233,6 +280,43 @@ QCoro::Task<> GitWorkspace::refresh(bool fetchRemote)
     assign(m_isRefreshing, false, &GitWorkspace::refreshStateChanged);
 }
 
+QCoro::Task<> GitWorkspace::firstRefresh()
+{
+    const LoadInFlight counted(m_loadsInFlight);
+    const LifeToken alive = m_life.token();
+    // What is on disk first; the remote's news follow when they come, or not at all.
+    co_await refresh(false);
+    if (!alive || !m_started)
+        co_return;
+    // Stopping the workspace or the timeout ends the fetch. A later start has its own source.
+    const auto source = std::make_shared<CancellationSource>();
+    m_fetchCancel = source;
+    const CancellationToken token = source->token();
+    QTimer::singleShot(m_initialFetchTimeout, this, [source] { source->cancel(); });
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    co_await service.fetch(site, false, token);
+    if (!alive)
+        co_return;
+    if (m_fetchCancel == source)
+        m_fetchCancel.reset();
+    if (!token.isCancelled() && m_started)
+        co_await refresh(false);
+}
+
+QCoro::Task<> GitWorkspace::refreshAfterChange(QStringList paths)
+{
+    const LoadInFlight counted(m_loadsInFlight);
+    const LifeToken alive = m_life.token();
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    // A served site writes caches and sessions below ignored folders on every request.
+    if (co_await service.allIgnored(site, paths))
+        co_return;
+    if (alive)
+        co_await refresh(false);
+}
+
 QCoro::Task<> GitWorkspace::loadMoreHistory()
 {
     m_historyLimit += historyPageSize;
@@ -248,6 +332,9 @@ void GitWorkspace::applySnapshot(Snapshot snapshot)
         assign(m_rawError, std::nullopt, &GitWorkspace::noticeChanged);
     }
     assign(m_snapshot, std::move(snapshot), &GitWorkspace::snapshotChanged);
+    // Once resolved, the next unresolved files have a cause of their own.
+    if (!m_snapshot.status.hasUnmerged)
+        m_unmergedSource = GitConflictKind::restore;
     assign(m_hasRefreshed, true, &GitWorkspace::refreshStateChanged);
     assign(m_historyHasMore, m_snapshot.commits.size() >= m_historyLimit, &GitWorkspace::refreshStateChanged);
     if (m_identityName.isEmpty())

@@ -22,6 +22,15 @@ class GitFolderMonitor;
 class SiteStore;
 class UserPrompts;
 
+// The banner of an unresolved state: what happened and what to do about it.
+struct GitConflictTexts
+{
+    QString title;
+    QString text;
+    // The buttons, in order (for example "Continue Undo", "Abort Undo").
+    QStringList actions;
+};
+
 // A branch switch refused because of uncommitted changes, kept until the user sets the
 // changes aside, switches elsewhere or dismisses the notice.
 struct PendingDirtySwitch
@@ -133,6 +142,9 @@ public:
     bool canCommit() const;
     bool canPull() const;
     bool canPush() const;
+    // Which unresolved state the repository is in; the banner shows conflictTexts().
+    gitcore::GitConflictKind conflict() const;
+    GitConflictTexts conflictTexts() const;
 
     // --- Lifecycle ---------------------------------------------------------------------------
     void start();
@@ -140,6 +152,8 @@ public:
     bool isStarted() const { return m_started; }
     QCoro::Task<> refresh(bool fetchRemote);
     QCoro::Task<> loadMoreHistory();
+    // How long the fetch after the first refresh may take before it is given up.
+    void setInitialFetchTimeout(int milliseconds) { m_initialFetchTimeout = milliseconds; }
 
     // --- Selection and display ---------------------------------------------------------------
     void setListTab(gitcore::GitListTab tab);
@@ -168,6 +182,8 @@ public:
     QCoro::Task<> push();
     QCoro::Task<> continueRebase();
     QCoro::Task<> abortRebase();
+    QCoro::Task<> continueRevert();
+    QCoro::Task<> abortRevert();
     QCoro::Task<> checkout(gitcore::GitBranch branch);
     QCoro::Task<> setAsideAndSwitch();
     QCoro::Task<> createBranch();
@@ -227,6 +243,8 @@ private:
     }
 
     void applySnapshot(Snapshot snapshot);
+    QCoro::Task<> firstRefresh();
+    QCoro::Task<> refreshAfterChange(QStringList paths);
     void reconcileSelection();
     QList<gitcore::GitDiffScope> allowedScopes(const QString& path) const;
     void updateSuggestedMessage();
@@ -288,9 +306,16 @@ private:
     // The newest diff load; an older one that finishes later stores nothing.
     quint64 m_diffGeneration = 0;
     std::optional<CancellationSource> m_networkCancel;
+    // The fetch after the first refresh, while it runs.
+    std::shared_ptr<CancellationSource> m_fetchCancel;
     quint64 m_refreshGeneration = 0;
     int m_historyLimit = historyPageSize;
     bool m_started = false;
+    int m_initialFetchTimeout = 30000;
+    // Where the unresolved files that are neither a rebase's nor an undo's came from.
+    gitcore::GitConflictKind m_unmergedSource = gitcore::GitConflictKind::restore;
+    // Replaces "<action> finished" when the operation succeeded with something to say.
+    std::optional<QString> m_successNotice;
     bool m_confirming = false;
     std::shared_ptr<int> m_loadsInFlight = std::make_shared<int>(0);
     // Ended first thing in the destructor: coroutines still suspended then return without touching us.

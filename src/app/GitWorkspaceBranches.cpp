@@ -29,8 +29,15 @@ QCoro::Task<> GitWorkspace::pull()
 {
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const Body body = [&service, site](CancellationToken token) -> QCoro::Task<> {
-        co_await service.pullRebase(site, token);
+    const LifeToken alive = m_life.token();
+    const Body body = [this, alive, &service, site](CancellationToken token) -> QCoro::Task<> {
+        const bool clashed = co_await service.pullRebase(site, token);
+        if (clashed && alive) {
+            m_unmergedSource = GitConflictKind::autostash;
+            m_successNotice =
+                QStringLiteral("Pull finished, but your uncommitted changes clash with the pulled "
+                               "ones. Resolve them, then Mark Resolved; a copy stays set aside.");
+        }
     };
     const QString label = QStringLiteral("Pull");
     co_await run(label, GitBusyKind::network, noPaths, body);
@@ -66,6 +73,28 @@ QCoro::Task<> GitWorkspace::abortRebase()
         co_await service.abortRebase(site);
     };
     const QString label = QStringLiteral("Abort rebase");
+    co_await run(label, GitBusyKind::local, noPaths, body);
+}
+
+QCoro::Task<> GitWorkspace::continueRevert()
+{
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.continueRevert(site);
+    };
+    const QString label = QStringLiteral("Continue undo");
+    co_await run(label, GitBusyKind::local, noPaths, body);
+}
+
+QCoro::Task<> GitWorkspace::abortRevert()
+{
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const Body body = [&service, site](CancellationToken) -> QCoro::Task<> {
+        co_await service.abortRevert(site);
+    };
+    const QString label = QStringLiteral("Abort undo");
     co_await run(label, GitBusyKind::local, noPaths, body);
 }
 
@@ -141,8 +170,15 @@ QCoro::Task<> GitWorkspace::restoreStash(GitStash stash)
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QString ref = stash.ref;
-    const Body body = [&service, site, ref](CancellationToken) -> QCoro::Task<> {
-        co_await service.stashApply(site, ref, false);
+    const LifeToken alive = m_life.token();
+    const Body body = [this, alive, &service, site, ref](CancellationToken) -> QCoro::Task<> {
+        if (alive)
+            m_unmergedSource = GitConflictKind::restore;
+        const bool restoreIndex = true;
+        const auto applied = co_await service.stashApply(site, ref, restoreIndex);
+        if (applied == GitService::StashApplied::withoutIndex && alive)
+            m_successNotice = QStringLiteral("Restore finished. The included part could not be brought back "
+                                             "on its own, so every change is back as remaining.");
     };
     const QString label = QStringLiteral("Restore");
     co_await run(label, GitBusyKind::local, noPaths, body);

@@ -27,11 +27,19 @@ bool isIncludedOrMixed(const GitChangedFile& file)
     return inclusion == GitFileInclusion::included || inclusion == GitFileInclusion::mixed;
 }
 
-QStringList pathList(const QList<GitChangedFile>& files)
+// The paths Git must be given to include or exclude the files: a rename is both its names
+// (on the side where Git sees it as a rename), or the old name would stay behind as deleted.
+QStringList pathList(const QList<GitChangedFile>& files, bool include)
 {
     QStringList paths;
-    for (const auto& file : files)
+    for (const auto& file : files) {
         paths.append(file.path);
+        if (!file.originalPath || file.isCopied)
+            continue;
+        const QChar side = include ? file.worktreeStatus : file.indexStatus;
+        if (side == QLatin1Char('R'))
+            paths.append(*file.originalPath);
+    }
     return paths;
 }
 
@@ -51,6 +59,7 @@ QCoro::Task<bool> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QStri
     assign(m_notice, std::nullopt, &GitWorkspace::noticeChanged);
     assign(m_noticeFailed, false, &GitWorkspace::noticeChanged);
     assign(m_rawError, std::nullopt, &GitWorkspace::noticeChanged);
+    m_successNotice.reset();
     // Git's own writes below the folder must not trigger refreshes of their own.
     if (m_monitor)
         m_monitor->setPaused(true);
@@ -76,7 +85,8 @@ QCoro::Task<bool> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QStri
     } catch (const GitServiceError& error) {
         failure = error.description();
         const bool carriesOutput = error.kind() == GitServiceError::Case::failed ||
-                                   error.kind() == GitServiceError::Case::rebaseConflict;
+                                   error.kind() == GitServiceError::Case::rebaseConflict ||
+                                   error.kind() == GitServiceError::Case::conflicted;
         raw = carriesOutput ? error.rawText() : error.description();
         dirty = error.kind() == GitServiceError::Case::dirtyWorktree;
     } catch (const HalvikError& error) {
@@ -99,7 +109,8 @@ QCoro::Task<bool> GitWorkspace::run(QString action, GitBusyKind kind, QSet<QStri
                &GitWorkspace::noticeChanged);
         assign(m_rawError, raw.value_or(*failure), &GitWorkspace::noticeChanged);
     } else if (!failure) {
-        assign(m_notice, action + QStringLiteral(" finished"), &GitWorkspace::noticeChanged);
+        assign(m_notice, m_successNotice.value_or(action + QStringLiteral(" finished")),
+               &GitWorkspace::noticeChanged);
     }
 
     m_store.save();
@@ -150,7 +161,7 @@ QCoro::Task<> GitWorkspace::runStaging(QString label, Files chosen, bool include
         co_return;
     GitService& service = m_service;
     const SitePtr site = m_site;
-    const QStringList paths = pathList(chosen);
+    const QStringList paths = pathList(chosen, include);
     const Body body = [&service, site, paths, include](CancellationToken) -> QCoro::Task<> {
         if (include)
             co_await service.stage(site, paths);

@@ -9,6 +9,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cstdio>
+#include <ctime>
+#include <string>
+
 namespace halvik {
 
 using namespace gitcore;
@@ -21,7 +25,11 @@ namespace {
 
 const char* kUsage =
     "Usage: halvik git status <site> [--json] | log <site> [-n N] [--json] | "
-    "diff <site> <path> [--scope included|remaining] | commit <site> -m MESSAGE [--all | PATH…]";
+    "diff <site> <path> [--scope included|remaining] | commit <site> -m MESSAGE [--all | PATH…] | "
+    "include|exclude <site> PATH… | discard <site> PATH… --yes | branch <site> [--json] | "
+    "switch <site> BRANCH [--create] [--set-aside] | stash <site> [list|push|apply N|drop N --yes] [--json] "
+    "| "
+    "fetch|pull|push|init <site> | identity <site> [--name N --email E [--global]] | undo <site> --yes";
 
 struct Target
 {
@@ -111,27 +119,128 @@ QCoro::Task<int> status(GitService& git, Target target, bool json)
     co_return 0;
 }
 
+void write(const QByteArray& bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+}
+
+// A JSON string of `text`, appended to `out` (UTF-8, with the escapes JSON requires).
+void appendJsonString(std::string& out, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    out += '"';
+    const char* data = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype plain = 0; // start of the run of bytes that need no escape
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(data[i]);
+        if (c >= 0x20 && c != '"' && c != '\\')
+            continue;
+        out.append(data + plain, std::size_t(i - plain));
+        plain = i + 1;
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default: {
+            static constexpr char hex[] = "0123456789abcdef";
+            const char escaped[] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 15]};
+            out.append(escaped, sizeof escaped);
+        }
+        }
+    }
+    out.append(data + plain, std::size_t(size - plain));
+    out += '"';
+}
+
+void appendDigits(std::string& out, int value, int width)
+{
+    char digits[12];
+    int at = int(sizeof digits);
+    do {
+        digits[--at] = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0 || int(sizeof digits) - at < width);
+    out.append(digits + at, std::size_t(int(sizeof digits) - at));
+}
+
+// "2020-09-13T12:26:40Z", as Qt::ISODate writes a UTC time, without a time zone lookup.
+void appendIsoDate(std::string& out, const QDateTime& date)
+{
+    const std::time_t seconds = std::time_t(date.toSecsSinceEpoch());
+    std::tm parts{};
+    gmtime_r(&seconds, &parts);
+    appendDigits(out, parts.tm_year + 1900, 4);
+    out += '-';
+    appendDigits(out, parts.tm_mon + 1, 2);
+    out += '-';
+    appendDigits(out, parts.tm_mday, 2);
+    out += 'T';
+    appendDigits(out, parts.tm_hour, 2);
+    out += ':';
+    appendDigits(out, parts.tm_min, 2);
+    out += ':';
+    appendDigits(out, parts.tm_sec, 2);
+    out += 'Z';
+}
+
+// Printed while Git is still writing: each commit leaves as soon as its file list is complete.
+// A long history is tens of thousands of commits, so the JSON is written by hand here rather
+// than built as a document first.
 QCoro::Task<int> log(GitService& git, Target target, int limit, bool json)
 {
-    const auto commits = co_await git.history(target.site, limit, 0);
-    if (json) {
-        Json list = Json::array();
-        for (const auto& commit : commits) {
-            Json files = Json::array();
-            for (const QString& file : commit.files)
-                files.push_back(utf8(file));
-            list.push_back(Json{{"sha", utf8(commit.sha)},
-                                {"author", utf8(commit.author)},
-                                {"date", utf8(commit.date.toUTC().toString(Qt::ISODate))},
-                                {"subject", utf8(commit.subject)},
-                                {"files", files}});
+    cli::out().flush();
+    bool first = true;
+    std::string text;
+    const std::function<void(const GitCommit&)> print = [json, &first, &text](const GitCommit& commit) {
+        text.clear();
+        if (!json) {
+            text += commit.shortSHA().toStdString();
+            text += "  ";
+            appendIsoDate(text, commit.date);
+            text += "  ";
+            text += commit.author.toStdString();
+            text += "  ";
+            text += commit.subject.toStdString();
+            text += '\n';
+        } else {
+            text += first ? "[\n  {\"sha\":" : ",\n  {\"sha\":";
+            appendJsonString(text, commit.sha);
+            text += ",\"author\":";
+            appendJsonString(text, commit.author);
+            text += ",\"date\":\"";
+            appendIsoDate(text, commit.date);
+            text += "\",\"subject\":";
+            appendJsonString(text, commit.subject);
+            text += ",\"files\":[";
+            for (qsizetype i = 0; i < commit.files.size(); ++i) {
+                if (i > 0)
+                    text += ',';
+                appendJsonString(text, commit.files.at(i));
+            }
+            text += "]}";
         }
-        cli::printJson(cli::out(), list);
-        co_return 0;
-    }
-    for (const auto& commit : commits)
-        cli::out() << commit.shortSHA() << "  " << commit.date.toUTC().toString(Qt::ISODate) << "  "
-                   << commit.author << "  " << commit.subject << '\n';
+        first = false;
+        std::fwrite(text.data(), 1, text.size(), stdout);
+    };
+    const int exitCode = co_await git.streamHistory(target.site, limit, print);
+    if (json)
+        write(first ? "[]\n" : "\n]\n");
+    std::fflush(stdout);
+    if (exitCode != 0 && first)
+        throw CliError(QStringLiteral("Git could not read the history of this folder."));
     co_return 0;
 }
 
@@ -186,6 +295,234 @@ QCoro::Task<int> commit(GitService& git, Target target, QStringList rest)
     co_return 0;
 }
 
+// The changed files a command line names: a file by its path (either side of a rename), or
+// every changed file below a folder.
+QList<GitChangedFile> chosenFiles(const QList<GitChangedFile>& changed, const QStringList& paths)
+{
+    QList<GitChangedFile> chosen;
+    for (const auto& file : changed) {
+        for (const QString& raw : paths) {
+            const QString path = QDir::cleanPath(raw);
+            const QString folder = path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+            const bool named = file.path == path || file.originalPath == path ||
+                               file.path.startsWith(folder) || path == QLatin1String(".");
+            if (named) {
+                chosen.append(file);
+                break;
+            }
+        }
+    }
+    if (chosen.isEmpty())
+        throw CliError(QStringLiteral("No changed file matches %1.").arg(paths.join(QStringLiteral(", "))));
+    return chosen;
+}
+
+QStringList gitPaths(const QList<GitChangedFile>& files, bool include)
+{
+    QStringList paths;
+    for (const auto& file : files) {
+        paths.append(file.path);
+        const QChar side = include ? file.worktreeStatus : file.indexStatus;
+        if (file.originalPath && !file.isCopied && side == QLatin1Char('R'))
+            paths.append(*file.originalPath);
+    }
+    return paths;
+}
+
+QString finished(const QString& verb, qsizetype count)
+{
+    return (count == 1 ? verb : verb + QStringLiteral(" %1 files").arg(count)) + QStringLiteral(" finished");
+}
+
+void requireYes(bool yes, const QString& what)
+{
+    if (!yes)
+        throw CliError(what + QStringLiteral(" can\u2019t be undone: add --yes to go ahead."));
+}
+
+QCoro::Task<int> staging(GitService& git, Target target, QStringList paths, bool include)
+{
+    if (paths.isEmpty())
+        throw CliError::usage(QStringLiteral("Name at least one path."));
+    const auto snap = co_await git.snapshot(target.site, 0, 0);
+    if (!snap.status.isRepo)
+        throw CliError(QStringLiteral("Not a Git repository."));
+    QList<GitChangedFile> chosen;
+    for (const auto& file : chosenFiles(snap.files, paths)) {
+        if (include || file.isIncluded() || file.inclusion() == GitFileInclusion::mixed)
+            chosen.append(file);
+    }
+    if (chosen.isEmpty())
+        throw CliError(QStringLiteral("Nothing there is included."));
+    const QStringList given = gitPaths(chosen, include);
+    if (include)
+        co_await git.stage(target.site, given);
+    else
+        co_await git.unstage(target.site, given);
+    cli::out() << finished(include ? QStringLiteral("Include") : QStringLiteral("Exclude"), chosen.size())
+               << '\n';
+    co_return 0;
+}
+
+QCoro::Task<int> discard(GitService& git, Target target, QStringList paths, bool yes)
+{
+    if (paths.isEmpty())
+        throw CliError::usage(QStringLiteral("Name at least one path."));
+    requireYes(yes, QStringLiteral("Discarding changes"));
+    const auto snap = co_await git.snapshot(target.site, 0, 0);
+    const auto chosen = chosenFiles(snap.files, paths);
+    co_await git.discard(target.site, chosen);
+    cli::out() << finished(QStringLiteral("Discard"), chosen.size()) << '\n';
+    co_return 0;
+}
+
+QCoro::Task<int> branches(GitService& git, Target target, bool json)
+{
+    const auto list = co_await git.listBranches(target.site);
+    if (json) {
+        Json array = Json::array();
+        for (const auto& branch : list)
+            array.push_back(Json{{"name", utf8(branch.name)},
+                                 {"remote", branch.isRemote},
+                                 {"current", branch.isCurrent},
+                                 {"upstream", optionalJson(branch.upstream)}});
+        cli::printJson(cli::out(), array);
+        co_return 0;
+    }
+    for (const auto& branch : list)
+        cli::out() << (branch.isCurrent ? "* " : "  ") << branch.name << '\n';
+    co_return 0;
+}
+
+QCoro::Task<int> switchBranch(GitService& git, Target target, QStringList rest)
+{
+    const bool create = rest.removeAll(QStringLiteral("--create")) > 0;
+    const bool setAside = rest.removeAll(QStringLiteral("--set-aside")) > 0;
+    if (rest.size() != 1)
+        throw CliError::usage(QStringLiteral("git switch needs one branch name."));
+    const QString name = rest.first();
+    if (create) {
+        co_await git.createBranch(target.site, name);
+        cli::out() << "New branch finished\n";
+        co_return 0;
+    }
+    const auto list = co_await git.listBranches(target.site);
+    std::optional<GitBranch> remote;
+    for (const auto& branch : list)
+        if (branch.isRemote && branch.name == name)
+            remote = branch;
+    const auto attempt = [&git, &target, remote, name]() -> QCoro::Task<> {
+        if (remote)
+            co_await git.createTrackingBranch(target.site, remote->shortName(), remote->name);
+        else
+            co_await git.checkout(target.site, name);
+    };
+    try {
+        co_await attempt();
+    } catch (const GitServiceError& error) {
+        if (error.kind() != GitServiceError::Case::dirtyWorktree || !setAside)
+            throw;
+    }
+    if (setAside) {
+        const auto now = co_await git.listBranches(target.site);
+        bool switched = false;
+        for (const auto& branch : now)
+            switched = switched || (branch.isCurrent &&
+                                    (branch.name == name || (remote && branch.name == remote->shortName())));
+        if (!switched) {
+            const std::optional<QString> message = QStringLiteral("Set aside before switching to ") + name;
+            co_await git.stashPush(target.site, message);
+            co_await attempt();
+            cli::out() << "Set aside and switch finished\n";
+            co_return 0;
+        }
+    }
+    cli::out() << "Switch branch finished\n";
+    co_return 0;
+}
+
+QCoro::Task<int> stash(GitService& git, Target target, QStringList rest, bool json)
+{
+    const bool yes = rest.removeAll(QStringLiteral("--yes")) > 0;
+    const QString action = rest.value(0, QStringLiteral("list"));
+    const auto refOf = [&rest]() {
+        bool ok = false;
+        const int index = rest.value(1).toInt(&ok);
+        if (!ok || index < 0)
+            throw CliError::usage(
+                QStringLiteral("Name the set-aside changes by their number (0 is the newest)."));
+        return QStringLiteral("stash@{%1}").arg(index);
+    };
+    if (action == QLatin1String("list")) {
+        const auto list = co_await git.listStashes(target.site);
+        if (json) {
+            Json array = Json::array();
+            for (qsizetype i = 0; i < list.size(); ++i)
+                array.push_back(Json{{"index", i},
+                                     {"ref", utf8(list[i].ref)},
+                                     {"message", utf8(list[i].message)},
+                                     {"date", utf8(list[i].date.toUTC().toString(Qt::ISODate))}});
+            cli::printJson(cli::out(), array);
+        } else {
+            for (qsizetype i = 0; i < list.size(); ++i)
+                cli::out() << i << "  " << list[i].message << '\n';
+        }
+        co_return 0;
+    }
+    if (action == QLatin1String("push")) {
+        const std::optional<QString> noMessage;
+        co_await git.stashPush(target.site, noMessage);
+        cli::out() << "Set aside finished\n";
+        co_return 0;
+    }
+    if (action == QLatin1String("apply")) {
+        const QString ref = refOf();
+        const auto applied = co_await git.stashApply(target.site, ref, true);
+        cli::out()
+            << (applied == GitService::StashApplied::asSaved
+                    ? "Restore finished\n"
+                    : "Restore finished. The included part could not be brought back on its own, so every "
+                      "change is back as remaining.\n");
+        co_return 0;
+    }
+    if (action == QLatin1String("drop")) {
+        const QString ref = refOf();
+        requireYes(yes, QStringLiteral("Dropping set-aside changes"));
+        co_await git.stashDrop(target.site, ref);
+        cli::out() << "Drop set-aside finished\n";
+        co_return 0;
+    }
+    throw CliError::usage(QStringLiteral("git stash takes list, push, apply N or drop N --yes."));
+}
+
+QCoro::Task<int> identity(GitService& git, Target target, QStringList rest, bool json)
+{
+    const bool global = rest.removeAll(QStringLiteral("--global")) > 0;
+    const qsizetype nameAt = rest.indexOf(QStringLiteral("--name"));
+    const qsizetype emailAt = rest.indexOf(QStringLiteral("--email"));
+    if (nameAt >= 0 || emailAt >= 0) {
+        const QString name = rest.value(nameAt + 1).trimmed();
+        const QString email = rest.value(emailAt + 1).trimmed();
+        if (nameAt < 0 || emailAt < 0 || name.isEmpty() || email.isEmpty())
+            throw CliError::usage(QStringLiteral("git identity needs both --name and --email."));
+        co_await git.setIdentity(target.site, name, email, global);
+        cli::out() << "Save name finished\n";
+        co_return 0;
+    }
+    const auto who = co_await git.identity(target.site);
+    if (json) {
+        cli::printJson(cli::out(), Json{{"name", utf8(who.name)},
+                                        {"email", utf8(who.email)},
+                                        {"scope", utf8(toRaw(who.scope))},
+                                        {"complete", who.isComplete()}});
+        co_return 0;
+    }
+    if (!who.isComplete())
+        throw CliError(GitServiceError::identityMissing().description());
+    cli::out() << who.name << " <" << who.email << ">\n";
+    co_return 0;
+}
+
 } // namespace
 
 QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
@@ -232,6 +569,67 @@ QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
     }
     if (command == QLatin1String("commit"))
         co_return co_await commit(git, target, rest);
+    const bool yes = rest.contains(QStringLiteral("--yes"));
+    if (command == QLatin1String("include") || command == QLatin1String("exclude"))
+        co_return co_await staging(git, target, rest, command == QLatin1String("include"));
+    if (command == QLatin1String("discard")) {
+        rest.removeAll(QStringLiteral("--yes"));
+        co_return co_await discard(git, target, rest, yes);
+    }
+    if (command == QLatin1String("branch"))
+        co_return co_await branches(git, target, json);
+    if (command == QLatin1String("switch"))
+        co_return co_await switchBranch(git, target, rest);
+    if (command == QLatin1String("stash"))
+        co_return co_await stash(git, target, rest, json);
+    if (command == QLatin1String("identity"))
+        co_return co_await identity(git, target, rest, json);
+    if (command == QLatin1String("fetch")) {
+        // Unlike the quiet background fetch, this one is recorded and reports Git's failure.
+        const SitePtr site = target.site;
+        const std::function<QCoro::Task<>()> body = [&git, site]() -> QCoro::Task<> {
+            const QStringList fetchArgs{QStringLiteral("fetch")};
+            co_await git.gitRunLogged(site, fetchArgs);
+        };
+        co_await git.mutate(site, body);
+        cli::out() << "Fetch finished\n";
+        co_return 0;
+    }
+    if (command == QLatin1String("pull")) {
+        const bool clashed = co_await git.pullRebase(target.site);
+        cli::out()
+            << (clashed ? "Pull finished, but your uncommitted changes clash with the pulled ones. Resolve "
+                          "them, then Mark Resolved; a copy stays set aside.\n"
+                        : "Pull finished\n");
+        co_return 0;
+    }
+    if (command == QLatin1String("push")) {
+        co_await git.push(target.site);
+        cli::out() << "Push finished\n";
+        co_return 0;
+    }
+    if (command == QLatin1String("init")) {
+        co_await git.initialize(target.site);
+        // As "Initialize Git" does: the first commit follows when Git knows who makes it.
+        const auto who = co_await git.identity(target.site);
+        if (who.isComplete()) {
+            const std::optional<QStringList> everything;
+            const QString message = QStringLiteral("Initial commit from Halvik");
+            co_await git.commit(target.site, everything, message);
+        }
+        cli::out() << "Initialize Git finished\n";
+        co_return 0;
+    }
+    if (command == QLatin1String("undo")) {
+        requireYes(yes, QStringLiteral("Undoing the last commit"));
+        const auto latest = co_await git.history(target.site, 1, 0);
+        if (latest.isEmpty())
+            throw CliError(QStringLiteral("There is no commit to undo."));
+        const QString sha = latest.first().sha;
+        co_await git.revert(target.site, sha);
+        cli::out() << "Undo finished\n";
+        co_return 0;
+    }
     throw CliError::usage(QString::fromUtf8(kUsage));
 }
 

@@ -57,7 +57,25 @@ QMap<QString, QString> GitCommands::environment(const QString& sitePath)
         resolved = QDir::cleanPath(info.absoluteFilePath());
     auto env = quietEnvironment();
     env.insert(QStringLiteral("GIT_CEILING_DIRECTORIES"), QFileInfo(resolved).path());
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    env.insert(QStringLiteral("GIT_LITERAL_PATHSPECS"), QStringLiteral("1"));
+    env.insert(QStringLiteral("GIT_CONFIG_COUNT"), QStringLiteral("1"));
+    env.insert(QStringLiteral("GIT_CONFIG_KEY_0"), QStringLiteral("core.quotePath"));
+    env.insert(QStringLiteral("GIT_CONFIG_VALUE_0"), QStringLiteral("false"));
     return env;
+}
+
+QStringList GitCommands::removedEnvironment()
+{
+    return {QStringLiteral("LANGUAGE")};
+}
+
+QMap<QString, QString> GitCommands::readEnvironment()
+{
+    // GIT_FLUSH=0: Git writes its output in full buffers even into a pipe, instead of one
+    // write (and one wake-up of the reader) per record.
+    return {{QStringLiteral("GIT_OPTIONAL_LOCKS"), QStringLiteral("0")},
+            {QStringLiteral("GIT_FLUSH"), QStringLiteral("0")}};
 }
 
 QStringList GitCommands::sanitizePaths(const QStringList& paths)
@@ -93,6 +111,18 @@ QStringList GitCommands::statusPorcelainV2()
 {
     return {QStringLiteral("status"), QStringLiteral("--porcelain=v2"), QStringLiteral("-z"),
             QStringLiteral("--branch"), QStringLiteral("--untracked-files=all")};
+}
+
+QStringList GitCommands::statusTrackedPorcelainV2()
+{
+    return {QStringLiteral("status"), QStringLiteral("--porcelain=v2"), QStringLiteral("-z"),
+            QStringLiteral("--branch"), QStringLiteral("--untracked-files=no")};
+}
+
+QStringList GitCommands::untrackedFiles()
+{
+    return {QStringLiteral("ls-files"), QStringLiteral("--others"), QStringLiteral("--exclude-standard"),
+            QStringLiteral("-z")};
 }
 
 QStringList GitCommands::stage(const QStringList& paths)
@@ -169,6 +199,16 @@ bool GitCommands::looksLikeNeedsPull(const QString& output)
 {
     return containsAny(output, {"non-fast-forward", "fetch first", "updates were rejected",
                                 "tip of your current branch is behind"});
+}
+
+bool GitCommands::looksLikeMergeConflict(const QString& output)
+{
+    return containsAny(output, {"conflict (", "merge conflict in"});
+}
+
+bool GitCommands::looksLikeAutostashConflict(const QString& output)
+{
+    return containsAny(output, {"applying autostash resulted in conflicts"});
 }
 
 bool GitCommands::looksLikeDirtySwitch(const QString& output)

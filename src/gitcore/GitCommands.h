@@ -17,13 +17,25 @@ public:
     static QStringList quietArguments(const QStringList& args);
     // quietEnvironment() plus GIT_CEILING_DIRECTORIES set to the site folder's parent (symbolic
     // links resolved), so Git never treats a site as part of a repository around it.
+    // Also: messages in English whatever the desktop's language (LC_ALL=C, see
+    // removedEnvironment), paths taken literally (never as patterns) and printed unquoted.
     static QMap<QString, QString> environment(const QString& sitePath);
+    // Removed from every Git child's environment: LANGUAGE would otherwise still pick the
+    // language of Git's messages.
+    static QStringList removedEnvironment();
+    // Added for reads, which then never take the index lock a write needs, and write their
+    // output in full buffers.
+    static QMap<QString, QString> readEnvironment();
 
     // Trimmed paths, without empty ones, option look-alikes ("-…") and NUL-carrying ones.
     static QStringList sanitizePaths(const QStringList& paths);
     static bool isSafeRefName(const QString& name);
 
     static QStringList statusPorcelainV2();
+    // The same status without untracked files, and the untracked files on their own (NUL
+    // separated): together they say what statusPorcelainV2() says, and can run side by side.
+    static QStringList statusTrackedPorcelainV2();
+    static QStringList untrackedFiles();
     static QStringList stage(const QStringList& paths);
     static QStringList unstage(const QStringList& paths);
     static QStringList addAll();
@@ -44,6 +56,10 @@ public:
     static bool looksLikeConflict(const QString& output);
     static bool looksLikeNeedsPull(const QString& output);
     static bool looksLikeDirtySwitch(const QString& output);
+    // Files were left with conflict markers ("CONFLICT (content): …").
+    static bool looksLikeMergeConflict(const QString& output);
+    // A pull went through but re-applying the changes it had set aside conflicted.
+    static bool looksLikeAutostashConflict(const QString& output);
 };
 
 } // namespace halvik::gitcore

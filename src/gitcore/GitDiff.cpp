@@ -28,4 +28,10 @@ QString GitFileDiff::patch(const GitDiffHunk& hunk) const
     return text;
 }
 
+QByteArray GitFileDiff::patchBytes(const GitDiffHunk& hunk) const
+{
+    const QString text = patch(hunk);
+    return isLatin1 ? text.toLatin1() : text.toUtf8();
+}
+
 } // namespace halvik::gitcore

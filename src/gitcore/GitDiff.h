@@ -61,6 +61,8 @@ struct GitFileDiff
     QString raw;
     QString fileHeader;
     int lineCount = 0;
+    // The text was read from bytes that are not UTF-8, one byte per character.
+    bool isLatin1 = false;
 
     bool operator==(const GitFileDiff&) const = default;
 
@@ -68,6 +70,8 @@ struct GitFileDiff
 
     // The patch that stages, unstages or discards this one hunk through `git apply`.
     QString patch(const GitDiffHunk& hunk) const;
+    // The same patch as the bytes Git printed, whatever the file's encoding.
+    QByteArray patchBytes(const GitDiffHunk& hunk) const;
 };
 
 } // namespace halvik::gitcore

@@ -198,8 +198,23 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
         hunk.reset();
     };
 
+    // Lines the open hunk still has to come, by its header: until they have, a removed line
+    // "-- x" or an added line "++ y" is content, not a file header.
+    int oldLeft = 0;
+    int newLeft = 0;
     for (QStringView line : body.tokenize(u'\n')) {
-        if (isHeaderLine(line)) {
+        const bool inHunkBody = hunk && (oldLeft > 0 || newLeft > 0) && !line.startsWith(u"@@ ");
+        if (inHunkBody) {
+            const QChar first = line.isEmpty() ? QLatin1Char(' ') : line.front();
+            if (first == QLatin1Char('-'))
+                --oldLeft;
+            else if (first == QLatin1Char('+'))
+                --newLeft;
+            else if (first != QLatin1Char('\\')) {
+                --oldLeft;
+                --newLeft;
+            }
+        } else if (isHeaderLine(line)) {
             closeHunk();
             headerLines.append(line.toString());
             if (line.startsWith(u"diff --git ")) {
@@ -216,6 +231,8 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
                 {}, canApply};
             oldLine = range.oldStart;
             newLine = range.newStart;
+            oldLeft = range.oldCount;
+            newLeft = range.newCount;
             continue;
         }
         if (!hunk) {

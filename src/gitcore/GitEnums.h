@@ -33,6 +33,15 @@ enum class GitBusyKind
     local,
     network
 };
+// What left the repository with unresolved files, if anything.
+enum class GitConflictKind
+{
+    none,
+    rebase,
+    revert,
+    restore,
+    autostash
+};
 enum class GitDiffKind
 {
     text,
@@ -80,6 +89,15 @@ constexpr auto enumCases(std::type_identity<GitBusyKind>)
 {
     return std::to_array<EnumCase<GitBusyKind>>(
         {{GitBusyKind::none, "none"}, {GitBusyKind::local, "local"}, {GitBusyKind::network, "network"}});
+}
+
+constexpr auto enumCases(std::type_identity<GitConflictKind>)
+{
+    return std::to_array<EnumCase<GitConflictKind>>({{GitConflictKind::none, "none"},
+                                                     {GitConflictKind::rebase, "rebase"},
+                                                     {GitConflictKind::revert, "revert"},
+                                                     {GitConflictKind::restore, "restore"},
+                                                     {GitConflictKind::autostash, "autostash"}});
 }
 
 constexpr auto enumCases(std::type_identity<GitDiffKind>)

@@ -339,7 +339,7 @@ QList<GitCommit> GitParsers::parseLog(const QString& text)
                                 fields[3].toString(),
                                 {}};
         } else if (!line.isEmpty() && current) {
-            current->files.append(line.toString());
+            current->files.append(unquotePath(line));
         }
     }
     complete();
@@ -356,9 +356,9 @@ QList<GitChangedFile> GitParsers::parseNameStatus(const QString& text)
         const QStringView code = fields[0];
         const QString xy = GitChangedFile::normalizedXY(code.toString());
         GitChangedFile file;
-        file.path = fields.last().toString();
+        file.path = unquotePath(fields.last());
         if (fields.size() >= 3)
-            file.originalPath = fields[1].toString();
+            file.originalPath = unquotePath(fields[1]);
         file.indexStatus = xy.isEmpty() ? QChar(QLatin1Char('M')) : xy.at(0);
         file.worktreeStatus = QLatin1Char('.');
         file.status = GitChangedFile::displayStatus(file.indexStatus, file.worktreeStatus, false);
@@ -416,6 +416,58 @@ QList<GitStash> GitParsers::parseStashList(const QString& text)
         stashes.append(std::move(stash));
     }
     return stashes;
+}
+
+QString GitParsers::unquotePath(QStringView printed)
+{
+    if (printed.size() < 2 || printed.front() != u'"' || printed.back() != u'"')
+        return printed.toString();
+    // Octal escapes are bytes of the name's UTF-8: collect bytes, decode once at the end.
+    QByteArray bytes;
+    const QStringView body = printed.sliced(1, printed.size() - 2);
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const qsizetype escape = body.indexOf(u'\\', i);
+        if (escape < 0 || escape + 1 == body.size()) {
+            bytes += body.sliced(i).toUtf8();
+            break;
+        }
+        bytes += body.sliced(i, escape - i).toUtf8();
+        i = escape + 1;
+        const char16_t next = body.at(i).unicode();
+        switch (next) {
+        case u'a':
+            bytes += '\a';
+            break;
+        case u'b':
+            bytes += '\b';
+            break;
+        case u't':
+            bytes += '\t';
+            break;
+        case u'n':
+            bytes += '\n';
+            break;
+        case u'v':
+            bytes += '\v';
+            break;
+        case u'f':
+            bytes += '\f';
+            break;
+        case u'r':
+            bytes += '\r';
+            break;
+        default:
+            if (next >= u'0' && next <= u'3' && i + 2 < body.size() && body.at(i + 1).isDigit() &&
+                body.at(i + 2).isDigit()) {
+                bytes += char(((next - u'0') << 6) | ((body.at(i + 1).unicode() - u'0') << 3) |
+                              (body.at(i + 2).unicode() - u'0'));
+                i += 2;
+            } else {
+                bytes += char(next); // \" and \\ (and anything unexpected) stand for themselves
+            }
+        }
+    }
+    return QString::fromUtf8(bytes);
 }
 
 } // namespace halvik::gitcore

@@ -55,6 +55,10 @@ public:
 
     // Splits on every kind of line break, dropping empty lines.
     static QList<QStringView> splitLines(QStringView text);
+    // A path as Git prints it outside -z output: names with a quote, a backslash or a control
+    // character come C-quoted ("a\"b", "tab\there", octal bytes) even with core.quotePath off.
+    // Anything else is returned as it is.
+    static QString unquotePath(QStringView printed);
 };
 
 } // namespace halvik::gitcore

@@ -22,6 +22,8 @@ struct GitStatus
     int ahead = 0;
     int behind = 0;
     bool inProgressRebase = false;
+    // An undo (revert) stopped on conflicts and waits to be continued or aborted.
+    bool inProgressRevert = false;
     bool tracksEnv = false;
     bool isUnborn = false;
     bool isDetached = false;

@@ -44,6 +44,9 @@ public:
 
 Q_SIGNALS:
     void changed();
+    // Sent just before `changed` with the absolute paths that changed, as far as the system
+    // tells; an empty list means it did not say (the caller must assume anything changed).
+    void changedPaths(const QStringList& paths);
     void ready();
 };
 

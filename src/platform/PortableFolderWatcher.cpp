@@ -66,7 +66,10 @@ void PortableFolderWatcher::start(const QString& root, Exclusion excluded, int w
     m_budget = watchBudget;
     m_degraded = false;
     m_watcher = std::make_unique<QFileSystemWatcher>();
-    connect(m_watcher.get(), &QFileSystemWatcher::fileChanged, this, &FolderWatcher::changed);
+    connect(m_watcher.get(), &QFileSystemWatcher::fileChanged, this, [this](const QString& path) {
+        Q_EMIT changedPaths({path});
+        Q_EMIT changed();
+    });
     connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, this,
             &PortableFolderWatcher::folderChanged);
 
@@ -147,6 +150,7 @@ void PortableFolderWatcher::folderChanged(const QString& folder)
         }
         watch(found.folders, found.files);
     }
+    Q_EMIT changedPaths({folder});
     Q_EMIT changed();
 }
 

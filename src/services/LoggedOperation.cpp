@@ -14,11 +14,19 @@ QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, Sit
         request.setActive(operation);
 
     auto sink = OperationLogSink::forOperation(operation);
-    ProcessRunner::OutputCallback forward = [sink,
+    const auto redact = request.redact;
+    ProcessRunner::OutputCallback forward = [sink, redact,
                                              lines = std::move(request.lines)](const ProcessOutput& out) {
-        sink->append(out.line);
+        if (!redact) {
+            sink->append(out.line);
+            if (lines)
+                lines(out);
+            return;
+        }
+        const ProcessOutput clean{out.stream, redact(out.line)};
+        sink->append(clean.line);
         if (lines)
-            lines(out);
+            lines(clean);
     };
 
     const auto finishOperation = [&](std::optional<int> exitCode) {
@@ -40,7 +48,7 @@ QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, Sit
     }
     finishOperation(result.exitCode);
     if (operation->log().isEmpty()) {
-        const QString combined = result.combined();
+        const QString combined = redact ? redact(result.combined()) : result.combined();
         if (!combined.isEmpty())
             operation->setLog(combined);
     }

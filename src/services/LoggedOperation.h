@@ -17,6 +17,9 @@ struct LoggedOperationRequest
     // Optional: also receives every line, on the runner's thread.
     ProcessRunner::OutputCallback lines;
     CancellationToken token;
+    // Optional: applied to every line (on the runner's thread) and to the fallback log before
+    // either reaches the operation, so nothing unredacted is ever shown or saved.
+    std::function<QString(const QString&)> redact;
     // Optional: marks the service's active operation, and clears it (nullptr) at the end.
     std::function<void(const SiteOperationPtr&)> setActive;
 };

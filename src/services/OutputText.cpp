@@ -21,6 +21,7 @@ struct OutputText::Data
     qsizetype size = 0;
     std::once_flag decoded;
     QString text;
+    QList<Segment> segments;
 };
 
 void OutputText::append(QByteArrayView bytes, Encoding encoding)
@@ -59,12 +60,31 @@ const QString& OutputText::text() const
             QStringDecoder decoder(
                 piece.encoding == Encoding::utf8 ? QStringConverter::Utf8 : QStringConverter::Latin1,
                 QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+            QChar* start = out;
             out = decoder.appendToBuffer(out, piece.bytes);
+            data.segments.append({piece.encoding, qsizetype(out - start)});
         }
         data.text.resize(out - data.text.constData());
         data.pieces.clear();
     });
     return data.text;
+}
+
+QByteArray OutputText::bytes() const
+{
+    if (!m_data)
+        return {};
+    const QString& decoded = text();
+    const Data& data = *m_data;
+    QByteArray result;
+    result.reserve(data.size);
+    qsizetype at = 0;
+    for (const Segment& segment : data.segments) {
+        const QStringView piece = QStringView(decoded).sliced(at, segment.length);
+        result += segment.encoding == Encoding::utf8 ? piece.toUtf8() : piece.toLatin1();
+        at += segment.length;
+    }
+    return result;
 }
 
 } // namespace halvik

@@ -29,6 +29,9 @@ public:
 
     // Decodes on the first call; safe to call from any thread.
     const QString& text() const;
+    // The bytes exactly as they arrived (re-encoded piece by piece once decoded, which gives
+    // the same bytes back). Safe to call from any thread.
+    QByteArray bytes() const;
     bool isEmpty() const;
 
 private:
@@ -36,6 +39,11 @@ private:
     {
         QByteArray bytes;
         Encoding encoding;
+    };
+    struct Segment
+    {
+        Encoding encoding;
+        qsizetype length; // in UTF-16 units of the decoded text
     };
     struct Data;
 

@@ -21,6 +21,8 @@ struct ProcessRequest
     std::optional<QString> workingDirectory;
     // Set on top of the application's environment; an explicit PATH here wins over extraPath.
     QMap<QString, QString> environment;
+    // Removed from the application's environment (an entry in `environment` still wins).
+    QStringList removedEnvironment;
     // Put in front of PATH.
     QStringList extraPath;
     // Written whole to standard input, which is then closed. Absent: the null device.
@@ -31,6 +33,9 @@ struct ProcessRequest
     // Called on the run's reader thread once the child runs, with its process id (which is
     // also its process group). Must not block.
     std::function<void(qint64)> started;
+    // When set, standard output goes here in pieces as it is read, on the run's own thread,
+    // and is neither split into lines nor kept in the result (for output too large to hold).
+    std::function<void(const QByteArray&)> stdoutPieces;
 };
 
 struct ProcessResult

@@ -57,6 +57,8 @@ QProcessEnvironment ProcessRunner::composeEnvironment(const ProcessRequest& requ
                                                       const QProcessEnvironment& base)
 {
     QProcessEnvironment environment = base;
+    for (const QString& name : request.removedEnvironment)
+        environment.remove(name);
     if (!request.extraPath.isEmpty()) {
         const QString current = environment.contains(QStringLiteral("PATH"))
                                     ? environment.value(QStringLiteral("PATH"))

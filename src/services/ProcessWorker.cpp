@@ -54,7 +54,10 @@ void ProcessWorker::start()
     m_process->setChildProcessModifier([] { ::setsid(); });
 
     connect(m_process, &QProcess::readyReadStandardOutput, this, [this] {
-        m_collector.consume(m_process->readAllStandardOutput(), ProcessOutput::Stream::stdout);
+        if (m_state->request.stdoutPieces)
+            m_state->request.stdoutPieces(m_process->readAllStandardOutput());
+        else
+            m_collector.consume(m_process->readAllStandardOutput(), ProcessOutput::Stream::stdout);
     });
     connect(m_process, &QProcess::readyReadStandardError, this, [this] {
         m_collector.consume(m_process->readAllStandardError(), ProcessOutput::Stream::stderr);

@@ -33,11 +33,14 @@ void installImportActions(MainWindow& window, AppServices& services)
     });
 
     QToolBar* toolbar = window.sitesPage()->toolbar();
-    QAction* importExisting = toolbar->addAction(QStringLiteral("Import Existing"));
+    QAction* end = window.sitesPage()->toolbarEnd();
+    auto* importExisting = new QAction(QStringLiteral("Import Existing"), toolbar);
+    toolbar->insertAction(end, importExisting);
     importExisting->setObjectName(QStringLiteral("toolbarImportExisting"));
     QObject::connect(importExisting, &QAction::triggered, &window,
                      [&services] { services.commands().post(MenuCommand::importSite); });
-    QAction* importAll = toolbar->addAction(QStringLiteral("Import All"));
+    auto* importAll = new QAction(QStringLiteral("Import All"), toolbar);
+    toolbar->insertAction(end, importAll);
     importAll->setObjectName(QStringLiteral("toolbarImportAll"));
     QObject::connect(importAll, &QAction::triggered, &window,
                      [&services] { services.commands().post(MenuCommand::importAllSites); });

@@ -1,6 +1,32 @@
 #include "SiteListModel.h"
 
+#include <QHash>
+#include <QPainter>
+#include <QPixmap>
+
 namespace halvik::views {
+
+namespace {
+
+// A small filled circle, drawn once per colour.
+QPixmap dot(const QColor& colour)
+{
+    static QHash<QRgb, QPixmap> cache;
+    auto it = cache.find(colour.rgba());
+    if (it == cache.end()) {
+        QPixmap pixmap(12, 12);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+        painter.drawEllipse(QRectF(2, 2, 8, 8));
+        it = cache.insert(colour.rgba(), pixmap);
+    }
+    return *it;
+}
+
+} // namespace
 
 SiteListModel::SiteListModel(SiteStore& store, QObject* parent) : QAbstractListModel(parent), m_store(store)
 {
@@ -40,14 +66,35 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return site->displayName();
-    case Qt::ToolTipRole:
+    case Qt::ToolTipRole: {
+        const auto status = m_status ? m_status(site->id()) : std::nullopt;
+        return status ? site->path() + QLatin1Char('\n') + status->summary : site->path();
+    }
+    case Qt::DecorationRole: {
+        const auto status = m_status ? m_status(site->id()) : std::nullopt;
+        return status ? QVariant(dot(status->colour)) : QVariant();
+    }
     case PathRole:
         return site->path();
+    case CreatedAtRole:
+        return site->createdAt();
     case SiteIdRole:
         return site->id();
     default:
         return {};
     }
+}
+
+void SiteListModel::setStatusSource(StatusSource source)
+{
+    m_status = std::move(source);
+    statusChanged();
+}
+
+void SiteListModel::statusChanged()
+{
+    if (!m_sites.isEmpty())
+        Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1), {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
 SitePtr SiteListModel::siteAt(int row) const

@@ -3,6 +3,10 @@
 #include "models/SiteStore.h"
 
 #include <QAbstractListModel>
+#include <QColor>
+
+#include <functional>
+#include <optional>
 
 namespace halvik::views {
 
@@ -14,8 +18,17 @@ public:
     enum Roles
     {
         SiteIdRole = Qt::UserRole + 1,
-        PathRole
+        PathRole,
+        CreatedAtRole
     };
+
+    // How a site is doing right now: a line for the tooltip and a colour for its dot.
+    struct Status
+    {
+        QString summary;
+        QColor colour;
+    };
+    using StatusSource = std::function<std::optional<Status>(const QUuid&)>;
 
     explicit SiteListModel(SiteStore& store, QObject* parent = nullptr);
 
@@ -23,6 +36,9 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
 
     SitePtr siteAt(int row) const;
+    // Rows ask this for their status dot; call statusChanged() when its answers change.
+    void setStatusSource(StatusSource source);
+    void statusChanged();
     int rowOf(const QUuid& id) const;
 
 private:
@@ -31,6 +47,7 @@ private:
     SiteStore& m_store;
     QList<SitePtr> m_sites;
     QList<QMetaObject::Connection> m_siteConnections;
+    StatusSource m_status;
 };
 
 } // namespace halvik::views

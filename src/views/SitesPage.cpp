@@ -1,20 +1,24 @@
 #include "SitesPage.h"
 #include "app/MenuCommands.h"
 
+#include "app/DevEnvironment.h"
 #include "services/serving/LocalServer.h"
 
 #include "SiteListModel.h"
 
+#include <QActionGroup>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace halvik::views {
@@ -67,6 +71,32 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     m_toolbar = new QToolBar(tr("Sites"), column);
     m_toolbar->setObjectName("sitesToolbar");
     m_toolbar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    // Sorting lives at the far end of the toolbar, after the import actions added later.
+    m_sortMenu = new QMenu(QStringLiteral("Sort By"), this);
+    auto* sortGroup = new QActionGroup(m_sortMenu);
+    for (ListSortOrder order : allCases<ListSortOrder>()) {
+        QAction* action = m_sortMenu->addAction(order == ListSortOrder::name     ? QStringLiteral("Name")
+                                                : order == ListSortOrder::newest ? QStringLiteral("Newest")
+                                                                                 : QStringLiteral("Oldest"));
+        action->setCheckable(true);
+        action->setChecked(order == services.preferences().sitesSort());
+        sortGroup->addAction(action);
+        connect(action, &QAction::triggered, this, [this, order] {
+            m_services.preferences().setSitesSort(order);
+            applySort(order);
+        });
+    }
+    auto* sortButton = new QToolButton(this);
+    sortButton->setObjectName("sortSites");
+    sortButton->setText(QStringLiteral("Sort By"));
+    sortButton->setIcon(QIcon::fromTheme(QStringLiteral("view-sort")));
+    sortButton->setToolTip(QStringLiteral("Sort By"));
+    sortButton->setMenu(m_sortMenu);
+    sortButton->setPopupMode(QToolButton::InstantPopup);
+    auto* spacer = new QWidget(this);
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolbarEnd = m_toolbar->addWidget(spacer);
+    m_toolbar->addWidget(sortButton);
     m_search = new QLineEdit(column);
     m_search->setObjectName("searchSites");
     m_search->setPlaceholderText(QStringLiteral("Search Sites"));
@@ -143,7 +173,39 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
             m_list->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect);
         Q_EMIT contextMenuRequested(m_list->viewport()->mapToGlobal(at));
     });
+    // Each row's dot: answering, not started, or failing, from the environment picture.
+    const DevEnvironment& environment = services.devEnvironment();
+    m_model->setStatusSource([&environment, this](const QUuid& id) -> std::optional<SiteListModel::Status> {
+        for (const SiteMapping& mapping : environment.siteMappings())
+            if (mapping.id == id) {
+                const Reachability& answer = mapping.reachability;
+                const bool dark = palette().color(QPalette::Window).lightness() < 128;
+                QColor colour = palette().color(QPalette::PlaceholderText);
+                if (answer.isServing())
+                    colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
+                else if (answer.kind() != Reachability::Case::notRunning &&
+                         answer.kind() != Reachability::Case::unknown)
+                    colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+                const QString where = mapping.url ? mapping.url->toString() : QStringLiteral("No URL yet");
+                return SiteListModel::Status{where + QStringLiteral(" · ") + mapping.mode.servedBy() +
+                                                 QStringLiteral(" · ") + answer.summary(),
+                                             colour};
+            }
+        return std::nullopt;
+    });
+    connect(&environment, &DevEnvironment::changed, m_model, &SiteListModel::statusChanged);
+    applySort(services.preferences().sitesSort());
     showDetail();
+}
+
+void SitesPage::applySort(ListSortOrder order)
+{
+    // The proxy's sort is stable, so equal names keep the store's order (newest first).
+    m_filter->setSortCaseSensitivity(Qt::CaseInsensitive);
+    m_filter->setSortLocaleAware(true);
+    m_filter->setSortRole(order == ListSortOrder::name ? int(Qt::DisplayRole)
+                                                       : int(SiteListModel::CreatedAtRole));
+    m_filter->sort(0, order == ListSortOrder::newest ? Qt::DescendingOrder : Qt::AscendingOrder);
 }
 
 QList<SitePtr> SitesPage::selectedSites() const

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "models/AppPreferences.h"
+
 #include "app/AppServices.h"
 
 #include <QWidget>
 
 class QLabel;
 class QPushButton;
+class QMenu;
+class QAction;
 class QLineEdit;
 class QListView;
 class QSortFilterProxyModel;
@@ -26,6 +30,10 @@ public:
     QListView* list() const { return m_list; }
     QLineEdit* searchField() const { return m_search; }
     QToolBar* toolbar() const { return m_toolbar; }
+    // The "Sort By" menu: Name, Newest, Oldest.
+    QMenu* sortMenu() const { return m_sortMenu; }
+    // Actions that belong to the toolbar's left group are inserted before this one.
+    QAction* toolbarEnd() const { return m_toolbarEnd; }
     // The sites selected in the list, in list order.
     QList<SitePtr> selectedSites() const;
     void selectSite(const QUuid& id);
@@ -37,12 +45,15 @@ private:
     void syncSelectionToServices();
     void syncSelectionFromServices();
     void showDetail();
+    void applySort(ListSortOrder order);
 
     AppServices& m_services;
     SiteListModel* m_model;
     QSortFilterProxyModel* m_filter;
     QLineEdit* m_search;
     QToolBar* m_toolbar;
+    QMenu* m_sortMenu;
+    QAction* m_toolbarEnd;
     QListView* m_list;
     QStackedWidget* m_detail;
     QLabel* m_siteTitle;

@@ -7,6 +7,7 @@
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -120,6 +121,91 @@ private Q_SLOTS:
         QCOMPARE(capture(store, {"status", box.path("nowhere")}).code, 1);
         QCOMPARE(capture(store, {"log", repo, "-n", "zero"}).code, 2);
         QCOMPARE(store.sites().size(), 1);
+    }
+
+    void everyWriteFromTheCommandLine()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("shop", {{"a1.txt", "one\n"}, {"a[1].txt", "b\n"}});
+        box.write(repo, "a1.txt", "one changed\n");
+        box.write(repo, "a[1].txt", "b changed\n");
+        SecretStore secrets(box.path("secrets.json"));
+        SiteStore store(secrets, box.path("store"));
+
+        // Paths are literal: the bracketed name never includes a1.txt.
+        auto result = capture(store, {"include", repo, "a[1].txt"});
+        QCOMPARE(result.code, 0);
+        QCOMPARE(result.out, QStringLiteral("Include finished\n"));
+        QCOMPARE(box.git(repo, {"diff", "--cached", "--name-only"}), QStringLiteral("a[1].txt\n"));
+        QCOMPARE(capture(store, {"exclude", repo, "a[1].txt"}).out, QStringLiteral("Exclude finished\n"));
+        QCOMPARE(box.git(repo, {"diff", "--cached", "--name-only"}), QString());
+
+        // Destructive commands refuse without --yes and ask nothing.
+        QCOMPARE(capture(store, {"discard", repo, "a1.txt"}).code, 1);
+        QCOMPARE(box.read(repo, "a1.txt"), QByteArray("one changed\n"));
+        QCOMPARE(capture(store, {"discard", repo, "a1.txt", "--yes"}).code, 0);
+        QCOMPARE(box.read(repo, "a1.txt"), QByteArray("one\n"));
+
+        // Set aside, list and restore.
+        QCOMPARE(capture(store, {"stash", repo, "push"}).out, QStringLiteral("Set aside finished\n"));
+        const auto stashes =
+            QJsonDocument::fromJson(capture(store, {"stash", repo, "list", "--json"}).out.toUtf8());
+        QCOMPARE(stashes.array().size(), 1);
+        QCOMPARE(capture(store, {"stash", repo, "apply", "0"}).out, QStringLiteral("Restore finished\n"));
+        QCOMPARE(box.read(repo, "a[1].txt"), QByteArray("b changed\n"));
+        QCOMPARE(capture(store, {"stash", repo, "drop", "0"}).code, 1);
+        QCOMPARE(capture(store, {"stash", repo, "drop", "0", "--yes"}).code, 0);
+
+        // Branches: a dirty switch fails in the product's words, or sets the changes aside.
+        QCOMPARE(capture(store, {"commit", repo, "-m", "B", "a[1].txt"}).code, 0);
+        QCOMPARE(capture(store, {"switch", repo, "feature", "--create"}).code, 0);
+        box.write(repo, "a1.txt", "feature\n");
+        box.commitAll(repo, "Feature");
+        QCOMPARE(capture(store, {"switch", repo, "main"}).code, 0);
+        box.write(repo, "a1.txt", "dirty\n");
+        QCOMPARE(capture(store, {"switch", repo, "feature"}).code, 1);
+        result = capture(store, {"switch", repo, "feature", "--set-aside"});
+        QCOMPARE(result.out, QStringLiteral("Set aside and switch finished\n"));
+        const auto branchList =
+            QJsonDocument::fromJson(capture(store, {"branch", repo, "--json"}).out.toUtf8());
+        bool onFeature = false;
+        for (const auto& value : branchList.array())
+            onFeature =
+                onFeature || (value.toObject()["name"] == "feature" && value.toObject()["current"].toBool());
+        QVERIFY(onFeature);
+
+        // Undo the last commit, identity, and the streamed log.
+        QCOMPARE(capture(store, {"undo", repo}).code, 1);
+        QCOMPARE(capture(store, {"undo", repo, "--yes"}).out, QStringLiteral("Undo finished\n"));
+        QCOMPARE(box.read(repo, "a1.txt"), QByteArray("one\n"));
+        QCOMPARE(
+            capture(store, {"identity", repo, "--name", "Cli Person", "--email", "cli@example.invalid"}).code,
+            0);
+        QCOMPARE(capture(store, {"identity", repo}).out,
+                 QStringLiteral("Cli Person <cli@example.invalid>\n"));
+        const auto log =
+            QJsonDocument::fromJson(capture(store, {"log", repo, "-n", "3", "--json"}).out.toUtf8());
+        QCOMPARE(log.array().size(), 3);
+        QVERIFY(log.array()[0].toObject()["subject"].toString().startsWith("Revert"));
+        QCOMPARE(log.array()[0].toObject()["files"].toArray().first().toString(), QStringLiteral("a1.txt"));
+
+        // Any folder can become a repository.
+        const QString folder = box.path("plain");
+        QDir().mkpath(folder);
+        box.write(folder, "index.php", "<?php\n");
+        QCOMPARE(capture(store, {"init", folder}).out, QStringLiteral("Initialize Git finished\n"));
+        QCOMPARE(box.git(folder, {"log", "--format=%s"}), QStringLiteral("Initial commit from Halvik\n"));
+        // The streamed log carries names as they are, escaped for JSON where needed.
+        box.write(folder, "日本/説明 \"quoted\".md", "x\n");
+        QCOMPARE(capture(store, {"commit", folder, "-m", "Tab\there", "--all"}).code, 0);
+        const auto named = QJsonDocument::fromJson(capture(store, {"log", folder, "--json"}).out.toUtf8());
+        QCOMPARE(named.array().size(), 2);
+        QCOMPARE(named.array()[0].toObject()["subject"].toString(), QStringLiteral("Tab\there"));
+        QCOMPARE(named.array()[0].toObject()["files"].toArray().first().toString(),
+                 QStringLiteral("日本/説明 \"quoted\".md"));
+        QCOMPARE(capture(store, {"fetch", folder}).code, 0);
+        QDir().mkpath(box.path("not-a-repository"));
+        QCOMPARE(capture(store, {"fetch", box.path("not-a-repository")}).code, 1);
     }
 };
 

@@ -67,7 +67,13 @@ private Q_SLOTS:
         QCOMPARE(env.value("GIT_CEILING_DIRECTORIES"), QDir(dir.path()).canonicalPath() + "/real");
         QCOMPARE(env.value("GIT_TERMINAL_PROMPT"), QStringLiteral("0"));
         QCOMPARE(env.value("GCM_INTERACTIVE"), QStringLiteral("never"));
-        QCOMPARE(env.size(), GitCommands::quietEnvironment().size() + 1);
+        // English messages, literal paths and unquoted names for every invocation.
+        QCOMPARE(env.value("LC_ALL"), QStringLiteral("C"));
+        QCOMPARE(env.value("GIT_LITERAL_PATHSPECS"), QStringLiteral("1"));
+        QCOMPARE(env.value("GIT_CONFIG_KEY_0"), QStringLiteral("core.quotePath"));
+        QCOMPARE(env.value("GIT_CONFIG_VALUE_0"), QStringLiteral("false"));
+        QCOMPARE(env.size(), GitCommands::quietEnvironment().size() + 6);
+        QCOMPARE(GitCommands::removedEnvironment(), QStringList{"LANGUAGE"});
         // A folder that does not exist yet is still standardised.
         QCOMPARE(GitCommands::environment("/tmp/nowhere/../sites/new/").value("GIT_CEILING_DIRECTORIES"),
                  QStringLiteral("/tmp/sites"));

@@ -191,12 +191,23 @@ private Q_SLOTS:
 
     void linesBeforeTheFirstHunkJoinTheHeader()
     {
-        const auto diff = GitParsers::parseUnifiedDiff(
-            "something odd\n\n@@ -1 +1 @@\n+x\n--- not a deletion\n+y", "f", GitDiffScope::remaining, true);
-        // "--- " is a header line even inside a hunk: it closes the hunk, so "+y" has none.
-        QCOMPARE(diff.fileHeader, QStringLiteral("something odd\n--- not a deletion\n+y"));
+        auto diff =
+            GitParsers::parseUnifiedDiff("something odd\n\n@@ -1 +1 @@\n+x\n--- removed \"-- \" line\n+y",
+                                         "f", GitDiffScope::remaining, true);
+        // While the hunk's counts say more lines are due, "--- " and "+++ " are its content (a
+        // removed "-- x", an added "++ y"), not a file header.
+        QCOMPARE(diff.fileHeader, QStringLiteral("something odd"));
         QCOMPARE(diff.hunks.size(), 1);
-        QCOMPARE(diff.hunks[0].lines.size(), 1);
+        QCOMPARE(diff.hunks[0].lines.size(), 3);
+        QCOMPARE(diff.hunks[0].lines[1].kind, GitDiffLine::Kind::deletion);
+        // Once they are used up, the next file's header starts as usual.
+        diff =
+            GitParsers::parseUnifiedDiff("@@ -1 +1 @@\n-a\n+++ b\n--- a/next\n+++ b/next\n@@ -1 +0,0 @@\n-z",
+                                         "f", GitDiffScope::remaining, true);
+        QCOMPARE(diff.hunks.size(), 2);
+        QCOMPARE(diff.hunks[0].lines.size(), 2);
+        QCOMPARE(diff.hunks[0].lines[1].text, QStringLiteral("+++ b"));
+        QCOMPARE(diff.fileHeader, QStringLiteral("--- a/next\n+++ b/next"));
     }
 };
 

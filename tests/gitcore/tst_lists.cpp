@@ -84,6 +84,25 @@ private Q_SLOTS:
         QCOMPARE(files[4].inclusion(), GitFileInclusion::included);
     }
 
+    void quotedNamesAreUnquoted()
+    {
+        // Even with core.quotePath off, Git C-quotes names with quotes, backslashes or control
+        // characters, and writes control bytes in octal.
+        QCOMPARE(GitParsers::unquotePath(u"\"\u65E5\u672C/say \\\"hi\\\".md\""),
+                 QStringLiteral("\u65E5\u672C/say \"hi\".md"));
+        QCOMPARE(GitParsers::unquotePath(u"\"tab\\there\\\\back\\001\""),
+                 QStringLiteral("tab\there\\back\x01"));
+        QCOMPARE(GitParsers::unquotePath(u"\"caf\\303\\251.txt\""), QStringLiteral("caf\u00E9.txt"));
+        QCOMPARE(GitParsers::unquotePath(u"plain \"name\".txt"), QStringLiteral("plain \"name\".txt"));
+        QCOMPARE(GitParsers::unquotePath(u"\"trailing\\\""), QStringLiteral("trailing\\"));
+
+        const auto commits = GitParsers::parseLog(fields({"abc", "A", "1", "S"}) + "\n\"a\\\"b.txt\"\n");
+        QCOMPARE(commits.first().files, QStringList{"a\"b.txt"});
+        const auto files = GitParsers::parseNameStatus("R100\t\"old\\ttab\"\t\"new\\\"q\"\n");
+        QCOMPARE(files.first().path, QStringLiteral("new\"q"));
+        QCOMPARE(files.first().originalPath, QStringLiteral("old\ttab"));
+    }
+
     void forEachRefReadsBranches()
     {
         const QString text = QStringList{fields({"refs/heads/main", "main", "*", "origin/main"}),

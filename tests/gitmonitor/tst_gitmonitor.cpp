@@ -41,6 +41,38 @@ class GitFolderMonitorTest : public QObject
     }
 
 private Q_SLOTS:
+    void aBurstReportsItsPathsOnce()
+    {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath("storage/framework/sessions");
+        GitFolderMonitor monitor;
+        monitor.setDebounceInterval(200);
+        QList<QStringList> reports;
+        monitor.onChangedPaths = [&reports](const QStringList& paths) { reports.append(paths); };
+        QSignalSpy ready(&monitor, &GitFolderMonitor::ready);
+        monitor.start(dir.path());
+        QVERIFY(ready.wait(5000));
+
+        for (int i = 0; i < 3; ++i)
+            touch(dir.filePath(QStringLiteral("storage/framework/sessions/s%1").arg(i)));
+        touch(dir.filePath("storage/framework/sessions/s0"));
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 3000);
+        QStringList paths = reports.first();
+        paths.sort();
+        // Relative to the folder, each once, however often it changed.
+        QCOMPARE(paths, (QStringList{"storage/framework/sessions/s0", "storage/framework/sessions/s1",
+                                     "storage/framework/sessions/s2"}));
+
+        // Nothing is collected while paused.
+        monitor.setPaused(true);
+        touch(dir.filePath("paused.txt"));
+        QTest::qWait(400);
+        monitor.setPaused(false);
+        touch(dir.filePath("after.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 2, 3000);
+        QCOMPARE(reports.last(), QStringList{"after.txt"});
+    }
+
     void aBurstGivesOneCallAfterTheQuietPeriod()
     {
         QTemporaryDir dir;

@@ -286,6 +286,31 @@ private Q_SLOTS:
         QCOMPARE(none.result.stdout.text(), QString());
     }
 
+    void environmentEntriesCanBeRemovedAndOutputTakenInPieces()
+    {
+        ProcessRunner runner;
+        EnvGuard guard("HALVIK_GONE");
+        qputenv("HALVIK_GONE", "present");
+        ProcessRequest request = shell(QStringLiteral("printf '%s' \"${HALVIK_GONE-unset}\""));
+        request.removedEnvironment = {QStringLiteral("HALVIK_GONE")};
+        QCOMPARE(runCollecting(runner, request).result.stdout.text(), QStringLiteral("unset"));
+
+        // Standard output handed over in pieces is neither split into lines nor kept;
+        // standard error still is.
+        request =
+            shell(QString::fromUtf8("i=0; while [ $i -lt 2000 ]; do echo \"line $i \xc3\xa9\"; i=$((i+1)); "
+                                    "done; echo oops >&2"));
+        auto pieces = std::make_shared<QByteArray>();
+        request.stdoutPieces = [pieces](const QByteArray& piece) { *pieces += piece; };
+        const auto collected = runCollecting(runner, request);
+        QByteArray expected;
+        for (int i = 0; i < 2000; ++i)
+            expected += "line " + QByteArray::number(i) + " \xc3\xa9\n";
+        QCOMPARE(*pieces, expected);
+        QVERIFY(collected.result.stdout.isEmpty());
+        QCOMPARE(collected.lines, (QList<ProcessOutput>{{Stream::stderr, QStringLiteral("oops")}}));
+    }
+
     void exitStatusAndStartFailures()
     {
         ProcessRunner runner;

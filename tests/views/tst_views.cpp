@@ -10,6 +10,7 @@
 #include "views/WidgetPrompts.h"
 
 #include "app/DeleteSitesDialogs.h"
+#include "app/DevEnvironment.h"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -148,6 +150,40 @@ private Q_SLOTS:
         // A rename shows at once.
         middle->setName("Renamed");
         QCOMPARE(w.rows().at(2), QString("Renamed"));
+    }
+
+    void sortByIsKeptAndRowsShowHowSitesAnswer()
+    {
+        Window w;
+        w.addSite("banana", 300);
+        w.addSite("Apple", 200);
+        w.addSite("cherry", 100);
+        w.window.show();
+        QCOMPARE(w.rows(), QStringList({"cherry", "Apple", "banana"}));
+        const auto choose = [&w](const QString& title) {
+            for (QAction* action : w.window.sitesPage()->sortMenu()->actions())
+                if (action->text() == title)
+                    action->trigger();
+        };
+        choose("Name");
+        QCOMPARE(w.rows(), QStringList({"Apple", "banana", "cherry"}));
+        QCOMPARE(w.services.preferences().sitesSort(), ListSortOrder::name);
+        choose("Oldest");
+        QCOMPARE(w.rows(), QStringList({"banana", "Apple", "cherry"}));
+        QCOMPARE(w.services.preferences().sitesSort(), ListSortOrder::oldest);
+        // A site added later takes its place in the chosen order.
+        w.addSite("date", 400);
+        QCOMPARE(w.rows().first(), QString("date"));
+
+        // Once the environment has been looked at, every row carries its status dot.
+        QVERIFY(w.list()->model()->index(0, 0).data(Qt::DecorationRole).isNull());
+        halvik::waitFor(w.services.devEnvironment().refreshSiteMappings());
+        QVERIFY(!w.list()->model()->index(0, 0).data(Qt::DecorationRole).isNull());
+        QVERIFY(
+            w.list()->model()->index(0, 0).data(Qt::ToolTipRole).toString().contains("Server not started"));
+        shoot(&w.window, "main-sites-sorted");
+        choose("Newest"); // the preference outlives this window
+        QCOMPARE(w.rows().first(), QString("cherry"));
     }
 
     void siteMenuDeleteRunsTheDialogsForTheSelection()

@@ -163,6 +163,8 @@ void InotifyFolderWatcher::readEvents()
     auto state = m_state;
     alignas(inotify_event) char buffer[16384];
     bool changedAny = false;
+    bool unknown = false;
+    QStringList paths;
     QStringList newFolders;
     for (;;) {
         const ssize_t length = ::read(state->fd, buffer, sizeof buffer);
@@ -178,6 +180,7 @@ void InotifyFolderWatcher::readEvents()
             }
             if (event->mask & IN_Q_OVERFLOW) {
                 changedAny = true;
+                unknown = true;
                 continue;
             }
             const QString folder = state->folders.value(event->wd);
@@ -187,6 +190,10 @@ void InotifyFolderWatcher::readEvents()
                 if (!state->isExcluded(child))
                     newFolders.append(child);
             }
+            if (folder.isEmpty())
+                unknown = true;
+            else
+                paths.append(name.isEmpty() ? folder : folder + QLatin1Char('/') + name);
             changedAny = true;
         }
     }
@@ -194,8 +201,10 @@ void InotifyFolderWatcher::readEvents()
     // files written into them right away are seen.
     for (const QString& folder : std::as_const(newFolders))
         state->watchTree(folder);
-    if (changedAny)
+    if (changedAny) {
+        Q_EMIT changedPaths(unknown ? QStringList() : paths);
         Q_EMIT changed();
+    }
 }
 
 } // namespace halvik

@@ -2,6 +2,7 @@
 
 #include "platform/FolderWatcher.h"
 
+#include <QDir>
 #include <QStringList>
 
 namespace halvik {
@@ -13,6 +14,7 @@ GitFolderMonitor::GitFolderMonitor(QObject* parent) : QObject(parent), m_watcher
     connect(&m_debounce, &QTimer::timeout, this, &GitFolderMonitor::fire);
     connect(m_watcher.get(), &FolderWatcher::changed, this, &GitFolderMonitor::schedule);
     connect(m_watcher.get(), &FolderWatcher::ready, this, &GitFolderMonitor::ready);
+    connect(m_watcher.get(), &FolderWatcher::changedPaths, this, &GitFolderMonitor::collect);
 }
 
 GitFolderMonitor::~GitFolderMonitor()
@@ -37,6 +39,7 @@ bool GitFolderMonitor::isExcluded(const QString& relativePath)
 void GitFolderMonitor::start(const QString& path)
 {
     stop();
+    m_root = path;
     m_watcher->start(path, &GitFolderMonitor::isExcluded, m_watchBudget);
 }
 
@@ -44,13 +47,18 @@ void GitFolderMonitor::stop()
 {
     m_debounce.stop();
     m_watcher->stop();
+    m_pending.clear();
+    m_pendingUnknown = false;
 }
 
 void GitFolderMonitor::setPaused(bool paused)
 {
     m_paused = paused;
-    if (paused)
+    if (paused) {
         m_debounce.stop();
+        m_pending.clear();
+        m_pendingUnknown = false;
+    }
 }
 
 bool GitFolderMonitor::isWatching() const
@@ -66,6 +74,24 @@ bool GitFolderMonitor::isDegraded() const
     return m_watcher->isDegraded();
 }
 
+void GitFolderMonitor::collect(const QStringList& paths)
+{
+    if (m_paused)
+        return;
+    if (paths.isEmpty())
+        m_pendingUnknown = true;
+    if (m_pendingUnknown)
+        return;
+    const QDir root(m_root);
+    for (const QString& path : paths)
+        m_pending.insert(root.relativeFilePath(path));
+    // A burst this large is a checkout or an install: not worth sorting out path by path.
+    if (m_pending.size() > maxReportedPaths) {
+        m_pending.clear();
+        m_pendingUnknown = true;
+    }
+}
+
 void GitFolderMonitor::schedule()
 {
     if (m_paused)
@@ -75,9 +101,15 @@ void GitFolderMonitor::schedule()
 
 void GitFolderMonitor::fire()
 {
+    const QStringList paths =
+        m_pendingUnknown ? QStringList() : QStringList(m_pending.cbegin(), m_pending.cend());
+    m_pending.clear();
+    m_pendingUnknown = false;
     if (m_paused || !isWatching())
         return;
-    if (onChange)
+    if (onChangedPaths)
+        onChangedPaths(paths);
+    else if (onChange)
         onChange();
 }
 

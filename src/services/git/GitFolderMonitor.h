@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 
@@ -23,6 +24,9 @@ public:
     ~GitFolderMonitor() override;
 
     std::function<void()> onChange;
+    // When set, called instead of onChange with the changed paths of the burst, relative to
+    // the folder; empty when the system could not say which changed (or too many did).
+    std::function<void(const QStringList&)> onChangedPaths;
 
     // Stops any running watch first. The initial walk of the tree runs off the main thread.
     void start(const QString& path);
@@ -55,7 +59,14 @@ private:
     void schedule();
     void fire();
 
+    void collect(const QStringList& paths);
+
     std::unique_ptr<FolderWatcher> m_watcher;
+    QString m_root;
+    static constexpr qsizetype maxReportedPaths = 5000;
+
+    QSet<QString> m_pending;
+    bool m_pendingUnknown = false;
     QTimer m_debounce;
     int m_watchBudget = -1;
     bool m_paused = false;

@@ -8,6 +8,9 @@
 #include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
+#include <QStringDecoder>
+#include <QTimeZone>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace halvik {
@@ -51,16 +54,26 @@ ProcessRequest GitService::request(const SitePtr& site, const QString& git, cons
     req.arguments = GitCommands::quietArguments(args);
     req.workingDirectory = site->path();
     req.environment = GitCommands::environment(site->path());
+    req.removedEnvironment = GitCommands::removedEnvironment();
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
         req.environment.insert(it.key(), it.value());
     return req;
+}
+
+ProcessRequest GitService::readRequest(const SitePtr& site, const QString& git, const QStringList& args,
+                                       const Env& extraEnvironment) const
+{
+    Env environment = GitCommands::readEnvironment();
+    for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    return request(site, git, args, environment);
 }
 
 QCoro::Task<ProcessResult> GitService::gitRun(SitePtr site, QStringList args, Env extraEnvironment,
                                               CancellationToken token)
 {
     const QString git = requireGit();
-    co_return co_await m_runner.run(request(site, git, args, extraEnvironment), {}, token);
+    co_return co_await m_runner.run(readRequest(site, git, args, extraEnvironment), {}, token);
 }
 
 QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList args, bool allowFailure,
@@ -74,13 +87,9 @@ QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList ar
     logged.command = GitRemoteURL::redactSecrets(QStringLiteral("git ") + args.join(QLatin1Char(' ')));
     logged.kind = OperationKind::git;
     logged.token = token;
+    // The log is shown and saved as it streams: no credential Git echoes may reach it.
+    logged.redact = [](const QString& text) { return GitRemoteURL::redactSecrets(text); };
     auto outcome = co_await runLoggedOperation(m_runner, site, std::move(logged), m_save);
-
-    // The log is shown as is: make sure no credential Git echoed survives in it.
-    const QString log = outcome.operation->log();
-    const QString redacted = GitRemoteURL::redactSecrets(log);
-    if (redacted != log)
-        outcome.operation->setLog(redacted);
 
     if (outcome.result.exitCode != 0 && !allowFailure) {
         const QString combined = GitRemoteURL::redactSecrets(outcome.result.combined()).trimmed();
@@ -141,26 +150,84 @@ QCoro::Task<GitRepositoryInspection> GitService::inspectRepository(SitePtr site)
     if (!git)
         co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(
             GitRepositoryProblem::Kind::missingGit, QStringLiteral("No Git executable was found.")));
-    Env cLocale;
-    cLocale.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    // The tracked files' state and the walk for untracked ones are two independent halves of
+    // a status that take about as long as each other in a large tree: they run side by side.
+    const Env noExtra;
+    const QStringList trackedArgs = GitCommands::statusTrackedPorcelainV2();
+    const QStringList untrackedArgs = GitCommands::untrackedFiles();
+    const QStringList wholeArgs = GitCommands::statusPorcelainV2();
+    auto readingTracked = gitRun(site, trackedArgs, noExtra);
+    auto readingUntracked = gitRun(site, untrackedArgs, noExtra);
     ProcessResult result;
+    std::optional<ProcessResult> untracked;
+    std::optional<QString> failure;
     try {
-        result = co_await m_runner.run(request(site, *git, GitCommands::statusPorcelainV2(), cLocale));
+        result = co_await readingTracked;
     } catch (const HalvikError& error) {
-        co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
+        failure = error.description();
+    }
+    try {
+        untracked = co_await readingUntracked;
+    } catch (const HalvikError&) {
+    }
+    if (failure)
+        co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(*failure));
+    if (result.exitCode == 0 && (!untracked || untracked->exitCode != 0)) {
+        // The walk failed where the status did not: one whole status instead.
+        untracked.reset();
+        try {
+            result = co_await gitRun(site, wholeArgs, noExtra);
+        } catch (const HalvikError& error) {
+            co_return GitRepositoryInspection::unavailable(GitRepositoryProblem(error.description()));
+        }
     }
     // A large status takes tens of milliseconds to decode and sort: not on the main thread.
     const bool hasGitMetadata = isRepository(site->path());
-    QFuture<GitRepositoryInspection> inspecting = QtConcurrent::run([result, hasGitMetadata] {
-        return GitRepositoryInspection::result(result.exitCode, result.stdout.text(), result.stderr.text(),
-                                               hasGitMetadata);
+    QFuture<GitRepositoryInspection> inspecting = QtConcurrent::run([result, untracked, hasGitMetadata] {
+        if (result.exitCode != 0 || !untracked)
+            return GitRepositoryInspection::result(result.exitCode, result.stdout.text(),
+                                                   result.stderr.text(), hasGitMetadata);
+        // The untracked files as the status's own "? path" records, put first so that a
+        // tracked record for the same path (a file added meanwhile) wins.
+        const QString& names = untracked->stdout.text();
+        QString text;
+        text.reserve(names.size() + names.count(QChar(u'\0')) * 2 + result.stdout.text().size());
+        for (QStringView name : QStringView(names).tokenize(QChar(u'\0'), Qt::SkipEmptyParts)) {
+            text += QStringLiteral("? ");
+            text += name;
+            text += QChar(u'\0');
+        }
+        text += result.stdout.text();
+        return GitRepositoryInspection::result(0, text, result.stderr.text(), hasGitMetadata);
     });
     co_return co_await inspecting;
 }
 
 QCoro::Task<GitRepositorySnapshot> GitService::snapshot(SitePtr site, int historyLimit, int historySkip)
 {
-    const auto inspection = co_await inspectRepository(site);
+    // The reads are independent of each other and of the status: they all start now and run
+    // side by side (each task runs up to its first wait when created). Outside a repository
+    // their results are simply dropped; they never throw.
+    auto inspecting = inspectRepository(site);
+    auto remote = currentRemote(site);
+    auto rebase = rebaseInProgress(site);
+    auto revert = revertInProgress(site);
+    const QString envFile = QStringLiteral(".env");
+    auto envTracked = isTracked(site, envFile);
+    auto branches = listBranches(site);
+    auto stashes = listStashes(site);
+    auto who = identity(site);
+    auto commits = history(site, historyLimit, historySkip);
+    // Every read is awaited before anything returns: none may outlive this call (and the service).
+    const auto inspection = co_await inspecting;
+    std::optional<QString> remoteURL = co_await remote;
+    const bool rebasing = co_await rebase;
+    const bool reverting = co_await revert;
+    const bool tracksEnv = co_await envTracked;
+    QList<GitBranch> branchList = co_await branches;
+    QList<GitStash> stashList = co_await stashes;
+    GitIdentity identityRead = co_await who;
+    QList<GitCommit> commitList = co_await commits;
     switch (inspection.kind) {
     case GitRepositoryInspection::Kind::notRepository:
         co_return GitRepositorySnapshot::empty();
@@ -174,23 +241,39 @@ QCoro::Task<GitRepositorySnapshot> GitService::snapshot(SitePtr site, int histor
     GitRepositorySnapshot snap;
     snap.status.isRepo = true;
     snap.status.branch = parsed.branch;
-    snap.status.remoteURL = co_await currentRemote(site);
+    snap.status.remoteURL = std::move(remoteURL);
     snap.status.dirtyCount = int(parsed.files.size());
     snap.status.ahead = parsed.ahead;
     snap.status.behind = parsed.behind;
-    snap.status.inProgressRebase = co_await rebaseInProgress(site);
-    const QString envFile = QStringLiteral(".env");
-    snap.status.tracksEnv = co_await isTracked(site, envFile);
+    snap.status.inProgressRebase = rebasing;
+    snap.status.inProgressRevert = reverting;
+    snap.status.tracksEnv = tracksEnv;
     snap.status.isUnborn = parsed.isUnborn;
     snap.status.isDetached = parsed.isDetached;
     snap.status.upstream = parsed.upstream;
     snap.status.hasUnmerged = parsed.hasUnmerged();
     snap.files = parsed.files;
-    snap.branches = co_await listBranches(site);
-    snap.stashes = co_await listStashes(site);
-    snap.identity = co_await identity(site);
-    snap.commits = co_await history(site, historyLimit, historySkip);
+    snap.branches = std::move(branchList);
+    snap.stashes = std::move(stashList);
+    snap.identity = std::move(identityRead);
+    snap.commits = std::move(commitList);
     co_return snap;
+}
+
+QCoro::Task<bool> GitService::revertInProgress(SitePtr site)
+{
+    try {
+        const QStringList args{QStringLiteral("rev-parse"), QStringLiteral("--git-path"),
+                               QStringLiteral("REVERT_HEAD")};
+        const auto result = co_await gitRun(site, args);
+        const QString printed = result.stdout.text().trimmed();
+        if (result.exitCode != 0 || printed.isEmpty())
+            co_return false;
+        co_return QFileInfo::exists(QDir::isAbsolutePath(printed) ? printed
+                                                                  : QDir(site->path()).filePath(printed));
+    } catch (const HalvikError&) {
+        co_return false;
+    }
 }
 
 QCoro::Task<bool> GitService::rebaseInProgress(SitePtr site)
@@ -220,6 +303,48 @@ QCoro::Task<bool> GitService::isTracked(SitePtr site, QString path)
         const QStringList argv3{QStringLiteral("ls-files"), QStringLiteral("--"), path};
         const auto result = co_await gitRun(site, argv3);
         co_return result.exitCode == 0 && !result.stdout.text().trimmed().isEmpty();
+    } catch (const HalvikError&) {
+        co_return false;
+    }
+}
+
+QCoro::Task<bool> GitService::allIgnored(SitePtr site, QStringList paths)
+{
+    if (paths.isEmpty())
+        co_return false;
+    QStringList asked;
+    QByteArray input;
+    for (const QString& path : paths) {
+        // Every fetch rewrites this; the refs it moves are reported on their own.
+        if (path == QLatin1String(".git/FETCH_HEAD"))
+            continue;
+        if (path.isEmpty() || path == QLatin1String(".") || path == QLatin1String(".git") ||
+            path.startsWith(QLatin1String(".git/")) || path.startsWith(QLatin1String("../")))
+            co_return false;
+        asked.append(path);
+        input += path.toUtf8();
+        input += '\0';
+    }
+    if (asked.isEmpty())
+        co_return true;
+    try {
+        const QStringList args{QStringLiteral("check-ignore"), QStringLiteral("--stdin"),
+                               QStringLiteral("-z")};
+        // check-ignore reads plain paths and refuses the literal-pathspec setting.
+        Env plainPaths;
+        plainPaths.insert(QStringLiteral("GIT_LITERAL_PATHSPECS"), QStringLiteral("0"));
+        ProcessRequest req = readRequest(site, requireGit(), args, plainPaths);
+        req.stdin = input;
+        const auto result = co_await m_runner.run(std::move(req));
+        if (result.exitCode != 0)
+            co_return false;
+        const QStringList printed = result.stdout.text().split(QLatin1Char('\0'), Qt::SkipEmptyParts);
+        const QSet<QString> ignored(printed.cbegin(), printed.cend());
+        for (const QString& path : std::as_const(asked)) {
+            if (!ignored.contains(path))
+                co_return false;
+        }
+        co_return true;
     } catch (const HalvikError&) {
         co_return false;
     }
@@ -273,10 +398,15 @@ QCoro::Task<GitIdentity> GitService::identity(SitePtr site)
     const QStringList localEmailArgs{config, local, get, userEmail};
     const QStringList nameArgs{config, get, userName};
     const QStringList emailArgs{config, get, userEmail};
-    const QString localName = co_await read(localNameArgs);
-    const QString localEmail = co_await read(localEmailArgs);
-    const QString name = co_await read(nameArgs);
-    const QString email = co_await read(emailArgs);
+    // Four independent reads, side by side.
+    auto readingLocalName = read(localNameArgs);
+    auto readingLocalEmail = read(localEmailArgs);
+    auto readingName = read(nameArgs);
+    auto readingEmail = read(emailArgs);
+    const QString localName = co_await readingLocalName;
+    const QString localEmail = co_await readingLocalEmail;
+    const QString name = co_await readingName;
+    const QString email = co_await readingEmail;
     GitIdentity identity;
     identity.name = localName.isEmpty() ? name : localName;
     identity.email = localEmail.isEmpty() ? email : localEmail;
@@ -300,6 +430,81 @@ QCoro::Task<QList<GitCommit>> GitService::history(SitePtr site, int limit, int s
     } catch (const HalvikError&) {
     }
     co_return {};
+}
+
+QCoro::Task<int> GitService::streamHistory(SitePtr site, int limit,
+                                           std::function<void(const GitCommit&)> onCommit)
+{
+    const QString git = requireGit();
+    const QStringList args{QStringLiteral("log"), QStringLiteral("-n"), QString::number(std::max(limit, 0)),
+                           QStringLiteral("--pretty=format:%H%x1f%an%x1f%at%x1f%s"),
+                           QStringLiteral("--name-only")};
+    ProcessRequest req = readRequest(site, git, args, {});
+    // Git's output is read in pieces on the runner's thread and taken apart there, line by
+    // line, straight from its bytes: a long history is megabytes that nobody needs whole.
+    struct Reader
+    {
+        QByteArray pending;
+        std::optional<GitCommit> current;
+        std::function<void(const GitCommit&)> emit;
+
+        void line(QByteArrayView text)
+        {
+            // A header line starts with the full commit id (40 or 64 hex digits) and a
+            // separator; file names need no search for one.
+            qsizetype first = -1;
+            if (text.size() > 40 && text.at(40) == '\x1f')
+                first = 40;
+            else if (text.size() > 64 && text.at(64) == '\x1f')
+                first = 64;
+            if (first < 0) {
+                if (current && !text.isEmpty())
+                    current->files.append(text.startsWith('"')
+                                              ? GitParsers::unquotePath(QString::fromUtf8(text))
+                                              : QString::fromUtf8(text));
+                return;
+            }
+            if (current)
+                emit(*current);
+            current.reset();
+            const qsizetype second = text.indexOf('\x1f', first + 1);
+            const qsizetype third = second < 0 ? -1 : text.indexOf('\x1f', second + 1);
+            if (third < 0)
+                return;
+            GitCommit commit;
+            commit.sha = QString::fromLatin1(text.first(first));
+            commit.author = QString::fromUtf8(text.sliced(first + 1, second - first - 1));
+            commit.date = QDateTime::fromSecsSinceEpoch(
+                text.sliced(second + 1, third - second - 1).toLongLong(), QTimeZone::utc());
+            commit.subject = QString::fromUtf8(text.sliced(third + 1));
+            current = std::move(commit);
+        }
+
+        void feed(const QByteArray& piece)
+        {
+            pending += piece;
+            qsizetype start = 0;
+            for (qsizetype end; (end = pending.indexOf('\n', start)) >= 0; start = end + 1)
+                line(QByteArrayView(pending).sliced(start, end - start));
+            pending.remove(0, start);
+        }
+
+        void finish()
+        {
+            if (!pending.isEmpty())
+                line(pending);
+            pending.clear();
+            if (current)
+                emit(*current);
+            current.reset();
+        }
+    };
+    auto reader = std::make_shared<Reader>();
+    reader->emit = std::move(onCommit);
+    req.stdoutPieces = [reader](const QByteArray& piece) { reader->feed(piece); };
+    const auto result = co_await m_runner.run(std::move(req));
+    reader->finish();
+    co_return result.exitCode;
 }
 
 QCoro::Task<std::optional<GitCommitDetail>> GitService::commitDetail(SitePtr site, QString sha)
@@ -368,7 +573,17 @@ QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffSco
     }
     try {
         const auto result = co_await gitRun(site, args);
-        co_return GitParsers::parseUnifiedDiff(result.stdout.text(), target, scope, canApply);
+        // A file that is not UTF-8 is read one byte per character, so that a hunk's patch can
+        // be written back byte for byte.
+        const QByteArray bytes = result.stdout.bytes();
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QString text = utf8(bytes);
+        const bool latin1 = utf8.hasError();
+        if (latin1)
+            text = QString::fromLatin1(bytes);
+        GitFileDiff parsed = GitParsers::parseUnifiedDiff(text, target, scope, canApply);
+        parsed.isLatin1 = latin1;
+        co_return parsed;
     } catch (const HalvikError&) {
         co_return GitFileDiff::empty(target, scope, GitDiffKind::missing);
     }
@@ -393,15 +608,21 @@ QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken toke
     if (!force && m_lastFetchAt.contains(path) &&
         m_lastFetchAt.value(path).secsTo(m_clock()) < fetchThrottleSeconds)
         co_return;
-    const QStringList args{QStringLiteral("fetch"), QStringLiteral("--quiet")};
+    // A fetch writes refs: it takes its turn with the other writes of the repository.
     const Env auth = co_await credentialEnvironment(site);
-    try {
-        co_await gitRun(site, args, auth, token);
-    } catch (const HalvikError&) {
-        // Not started or cancelled: nothing is remembered, nothing is reported.
-        co_return;
-    }
-    m_lastFetchAt.insert(path, m_clock());
+    bool fetched = false;
+    const std::function<QCoro::Task<>()> body = [this, site, token, auth, &fetched]() -> QCoro::Task<> {
+        const QStringList args{QStringLiteral("fetch"), QStringLiteral("--quiet")};
+        try {
+            co_await gitRun(site, args, auth, token);
+            fetched = true;
+        } catch (const HalvikError&) {
+            // Not started or cancelled: nothing is remembered, nothing is reported.
+        }
+    };
+    co_await mutate(site, body);
+    if (fetched)
+        m_lastFetchAt.insert(path, m_clock());
 }
 
 } // namespace halvik

@@ -72,11 +72,21 @@ public:
     QCoro::Task<gitcore::GitRepositorySnapshot> snapshot(SitePtr site, int historyLimit = 50,
                                                          int historySkip = 0);
     QCoro::Task<bool> rebaseInProgress(SitePtr site);
+    QCoro::Task<bool> revertInProgress(SitePtr site);
+    // False before the first commit (an unborn branch).
+    QCoro::Task<bool> hasCommits(SitePtr site);
     QCoro::Task<bool> isTracked(SitePtr site, QString path);
+    // True when Git ignores every one of the (site-relative) paths, so changes there cannot
+    // change what a snapshot shows. False for anything inside `.git` and when unsure.
+    QCoro::Task<bool> allIgnored(SitePtr site, QStringList paths);
     QCoro::Task<QList<gitcore::GitBranch>> listBranches(SitePtr site);
     QCoro::Task<QList<gitcore::GitStash>> listStashes(SitePtr site);
     QCoro::Task<gitcore::GitIdentity> identity(SitePtr site);
     QCoro::Task<QList<gitcore::GitCommit>> history(SitePtr site, int limit, int skip = 0);
+    // The newest `limit` commits with their files, handed to `onCommit` one by one while Git
+    // is still writing (on the runner's thread, in order). Returns Git's exit code.
+    QCoro::Task<int> streamHistory(SitePtr site, int limit,
+                                   std::function<void(const gitcore::GitCommit&)> onCommit);
     QCoro::Task<std::optional<gitcore::GitCommitDetail>> commitDetail(SitePtr site, QString sha);
     QCoro::Task<gitcore::GitFileDiff> diff(SitePtr site, QString path, gitcore::GitDiffScope scope,
                                            std::optional<QString> sha = std::nullopt);
@@ -98,7 +108,11 @@ public:
     QCoro::Task<> applyHunk(SitePtr site, gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk,
                             gitcore::GitHunkAction action);
     QCoro::Task<> revert(SitePtr site, QString sha);
-    QCoro::Task<> pullRebase(SitePtr site, CancellationToken token = {});
+    QCoro::Task<> continueRevert(SitePtr site);
+    QCoro::Task<> abortRevert(SitePtr site);
+    // True when the pull itself went through but the uncommitted changes it set aside came
+    // back with conflicts (they also stay set aside).
+    QCoro::Task<bool> pullRebase(SitePtr site, CancellationToken token = {});
     QCoro::Task<> push(SitePtr site, CancellationToken token = {});
     QCoro::Task<> continueRebase(SitePtr site);
     QCoro::Task<> abortRebase(SitePtr site);
@@ -106,7 +120,14 @@ public:
     QCoro::Task<> setOriginURL(SitePtr site, QString url);
     QCoro::Task<> untrackEnv(SitePtr site);
     QCoro::Task<> stashPush(SitePtr site, std::optional<QString> message = std::nullopt);
-    QCoro::Task<> stashApply(SitePtr site, QString ref, bool restoreIndex);
+    enum class StashApplied
+    {
+        asSaved,     // included and remaining parts came back as they were
+        withoutIndex // everything came back as remaining
+    };
+    // With `restoreIndex`, falls back to a plain apply only when Git refuses to restore the
+    // index; conflicts throw `conflicted` and leave the files to resolve.
+    QCoro::Task<StashApplied> stashApply(SitePtr site, QString ref, bool restoreIndex);
     QCoro::Task<> stashDrop(SitePtr site, QString ref);
     QCoro::Task<std::optional<QString>> discoverGitHubRepo(SitePtr site);
     QCoro::Task<> initializeAndPush(SitePtr site, QString remoteURL, QString commitMessage,
@@ -121,6 +142,9 @@ public:
 private:
     ProcessRequest request(const SitePtr& site, const QString& git, const QStringList& args,
                            const Env& extraEnvironment) const;
+    // A read: request() plus the variables that keep it from taking locks a write needs.
+    ProcessRequest readRequest(const SitePtr& site, const QString& git, const QStringList& args,
+                               const Env& extraEnvironment) const;
     QString requireGit() const;
     QCoro::Task<> requireCommitReady(SitePtr site);
     QCoro::Task<> withDirtySwitchMapped(SitePtr site, QStringList args);

@@ -60,4 +60,9 @@ GitServiceError GitServiceError::nothingStaged()
     return {Case::nothingStaged, QStringLiteral("Nothing is included to save.")};
 }
 
+GitServiceError GitServiceError::conflicted(const QString& sentence, const QString& details)
+{
+    return GitServiceError(Case::conflicted, sentence, details);
+}
+
 } // namespace halvik

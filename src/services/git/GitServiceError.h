@@ -18,7 +18,9 @@ public:
         identityMissing,
         needsPull,
         rebaseInProgress,
-        nothingStaged
+        nothingStaged,
+        // An undo or a restore stopped with files to resolve.
+        conflicted
     };
 
     static GitServiceError failed(const QString& message);
@@ -29,9 +31,10 @@ public:
     static GitServiceError needsPull();
     static GitServiceError rebaseInProgress();
     static GitServiceError nothingStaged();
+    static GitServiceError conflicted(const QString& sentence, const QString& details);
 
     Case kind() const { return m_case; }
-    // Git's output for `failed` and `rebaseConflict`; empty for the other cases.
+    // Git's output for `failed`, `rebaseConflict` and `conflicted`; empty for the other cases.
     const QString& rawText() const { return m_raw; }
 
 private:

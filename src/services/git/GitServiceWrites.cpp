@@ -26,6 +26,15 @@ QString s(const char* text)
     return QString::fromLatin1(text);
 }
 
+// `git stash` names the whole tree with pathspec magic of its own, which literal pathspecs
+// would turn into a file name (untracked files would be saved but never cleaned).
+GitService::Env stashEnvironment()
+{
+    GitService::Env env;
+    env.insert(QStringLiteral("GIT_LITERAL_PATHSPECS"), QStringLiteral("0"));
+    return env;
+}
+
 bool isSafeStashRef(const QString& ref)
 {
     return GitCommands::isSafeRefName(ref) || ref.startsWith(QLatin1String("stash@{"));
@@ -146,10 +155,23 @@ QCoro::Task<> GitService::stage(SitePtr site, QStringList paths)
     co_await mutate(site, body);
 }
 
+QCoro::Task<bool> GitService::hasCommits(SitePtr site)
+{
+    const QStringList args{s("rev-parse"), s("--verify"), s("--quiet"), s("HEAD")};
+    const auto result = co_await gitRun(site, args);
+    co_return result.exitCode == 0;
+}
+
 QCoro::Task<> GitService::unstage(SitePtr site, QStringList paths)
 {
-    const QStringList args = GitCommands::unstage(paths);
-    const Body body = [this, site, args]() -> QCoro::Task<> { co_await gitRunLogged(site, args); };
+    const Body body = [this, site, paths]() -> QCoro::Task<> {
+        // Before the first commit there is no HEAD to restore from: the index entries go.
+        const bool born = co_await hasCommits(site);
+        const QStringList args = born ? GitCommands::unstage(paths)
+                                      : QStringList{s("rm"), s("--cached"), s("-f"), s("-q"), s("--")} +
+                                            GitCommands::sanitizePaths(paths);
+        co_await gitRunLogged(site, args);
+    };
     co_await mutate(site, body);
 }
 
@@ -165,10 +187,8 @@ QCoro::Task<> GitService::commit(SitePtr site, std::optional<QStringList> paths,
             const QStringList add = paths ? GitCommands::stage(sanitized) : GitCommands::addAll();
             co_await gitRunLogged(site, add);
         }
-        Env cLocale;
-        cLocale.insert(s("LC_ALL"), s("C"));
         const QStringList statusArgs = GitCommands::statusPorcelainV2();
-        const auto status = co_await gitRun(site, statusArgs, cLocale);
+        const auto status = co_await gitRun(site, statusArgs);
         if (status.exitCode != 0)
             throw GitServiceError::failed(GitRemoteURL::redactSecrets(status.combined()));
         if (GitParsers::parseStatusPorcelainV2(status.stdout.text()).files.isEmpty())
@@ -219,6 +239,9 @@ QCoro::Task<> GitService::discard(SitePtr site, QList<GitChangedFile> files)
             }
         } else {
             tracked << file.path;
+            // A rename goes back whole: the original returns and the new name goes.
+            if (file.originalPath && !file.isCopied)
+                tracked << *file.originalPath;
         }
     }
     const Body body = [=, this]() -> QCoro::Task<> {
@@ -231,7 +254,8 @@ QCoro::Task<> GitService::discard(SitePtr site, QList<GitChangedFile> files)
             co_await gitRunLogged(site, args);
         };
         const QStringList restoreAll{s("restore"), s("--source=HEAD"), s("--staged"), s("--worktree")};
-        const QStringList restoreStaged{s("restore"), s("--staged")};
+        // Works before the first commit too, where `restore --staged` finds no HEAD.
+        const QStringList restoreStaged{s("rm"), s("--cached"), s("-f"), s("-q")};
         const QStringList remove{s("rm"), s("-f")};
         const QStringList clean{s("clean"), s("-fd")};
         co_await run(restoreAll, tracked);
@@ -248,9 +272,10 @@ QCoro::Task<> GitService::applyHunk(SitePtr site, GitFileDiff diff, GitDiffHunk 
     if (!hunk.canApply)
         throw GitServiceError::failed(QStringLiteral("This hunk can\u2019t be applied on its own."));
     const QString patch = diff.patch(hunk);
-    if (patch.contains(QChar::ReplacementCharacter) && !diff.raw.contains(QChar::ReplacementCharacter))
+    if (!diff.isLatin1 && patch.contains(QChar::ReplacementCharacter) &&
+        !diff.raw.contains(QChar::ReplacementCharacter))
         throw GitServiceError::failed(s("Could not encode the patch."));
-    const QByteArray bytes = patch.toUtf8();
+    const QByteArray bytes = diff.patchBytes(hunk);
     QStringList args;
     switch (action) {
     case GitHunkAction::include:
@@ -273,21 +298,54 @@ QCoro::Task<> GitService::revert(SitePtr site, QString sha)
 {
     const Body body = [this, site, sha]() -> QCoro::Task<> {
         const QStringList argv8{s("revert"), s("--no-edit"), sha};
-        co_await gitRunLogged(site, argv8);
+        try {
+            co_await gitRunLogged(site, argv8);
+        } catch (const GitServiceError& error) {
+            if (error.kind() == GitServiceError::Case::failed &&
+                GitCommands::looksLikeConflict(error.rawText()))
+                throw GitServiceError::conflicted(
+                    s("Undoing this commit clashes with later changes to the same "
+                      "files. Resolve them, then Continue Undo \u2014 or Abort Undo "
+                      "to go back."),
+                    error.rawText());
+            throw;
+        }
     };
     co_await mutate(site, body);
 }
 
-QCoro::Task<> GitService::pullRebase(SitePtr site, CancellationToken token)
+QCoro::Task<> GitService::continueRevert(SitePtr site)
+{
+    const Body body = [this, site]() -> QCoro::Task<> {
+        const QStringList args{s("-c"), s("core.editor=true"), s("revert"), s("--continue")};
+        Env noEditor;
+        noEditor.insert(s("GIT_EDITOR"), s("true"));
+        co_await gitRunLogged(site, args, false, std::nullopt, noEditor);
+    };
+    co_await mutate(site, body);
+}
+
+QCoro::Task<> GitService::abortRevert(SitePtr site)
+{
+    const QStringList args{s("revert"), s("--abort")};
+    const Body body = [this, site, args]() -> QCoro::Task<> { co_await gitRunLogged(site, args); };
+    co_await mutate(site, body);
+}
+
+QCoro::Task<bool> GitService::pullRebase(SitePtr site, CancellationToken token)
 {
     requireGit();
     if (co_await rebaseInProgress(site))
         throw GitServiceError::rebaseInProgress();
     const Env auth = co_await credentialEnvironment(site);
-    const Body body = [this, site, token, auth]() -> QCoro::Task<> {
+    bool autostashConflicted = false;
+    const Body body = [this, site, token, auth, &autostashConflicted]() -> QCoro::Task<> {
         try {
             const QStringList argv9{s("pull"), s("--rebase"), s("--autostash")};
-            co_await gitRunLogged(site, argv9, false, std::nullopt, auth, token);
+            Env environment = stashEnvironment();
+            environment.insert(auth);
+            const auto result = co_await gitRunLogged(site, argv9, false, std::nullopt, environment, token);
+            autostashConflicted = GitCommands::looksLikeAutostashConflict(result.combined());
         } catch (const GitServiceError& error) {
             if (error.kind() == GitServiceError::Case::failed &&
                 GitCommands::looksLikeConflict(error.rawText()))
@@ -296,6 +354,7 @@ QCoro::Task<> GitService::pullRebase(SitePtr site, CancellationToken token)
         }
     };
     co_await mutate(site, body);
+    co_return autostashConflicted;
 }
 
 QCoro::Task<> GitService::push(SitePtr site, CancellationToken token)
@@ -381,20 +440,46 @@ QCoro::Task<> GitService::stashPush(SitePtr site, std::optional<QString> message
     const QString text = message.value_or(QString()).trimmed();
     if (!text.isEmpty())
         args << s("-m") << text;
-    const Body body = [this, site, args]() -> QCoro::Task<> { co_await gitRunLogged(site, args); };
+    const Body body = [this, site, args]() -> QCoro::Task<> {
+        co_await gitRunLogged(site, args, false, std::nullopt, stashEnvironment());
+    };
     co_await mutate(site, body);
 }
 
-QCoro::Task<> GitService::stashApply(SitePtr site, QString ref, bool restoreIndex)
+QCoro::Task<GitService::StashApplied> GitService::stashApply(SitePtr site, QString ref, bool restoreIndex)
 {
     if (!isSafeStashRef(ref))
         throw GitServiceError::failed(s("Invalid stash reference."));
-    QStringList args{s("stash"), s("apply")};
-    if (restoreIndex)
-        args << s("--index");
-    args << ref;
-    const Body body = [this, site, args]() -> QCoro::Task<> { co_await gitRunLogged(site, args); };
+    StashApplied applied = StashApplied::asSaved;
+    const Body body = [this, site, ref, restoreIndex, &applied]() -> QCoro::Task<> {
+        const QStringList plain{s("stash"), s("apply"), ref};
+        const QStringList withIndex{s("stash"), s("apply"), s("--index"), ref};
+        const QString conflict = s("The set-aside changes clash with your files. Resolve them, then Mark "
+                                   "Resolved; the set-aside copy stays until you drop it.");
+        if (!restoreIndex) {
+            applied = StashApplied::withoutIndex;
+        } else {
+            const auto result =
+                co_await gitRunLogged(site, withIndex, true, std::nullopt, stashEnvironment());
+            if (result.exitCode == 0)
+                co_return;
+            if (GitCommands::looksLikeMergeConflict(result.combined()))
+                throw GitServiceError::conflicted(conflict, GitRemoteURL::redactSecrets(result.combined()));
+            // Git refused before touching anything (the included part no longer applies on
+            // its own): everything comes back as remaining instead.
+            applied = StashApplied::withoutIndex;
+        }
+        const auto result = co_await gitRunLogged(site, plain, true, std::nullopt, stashEnvironment());
+        if (result.exitCode == 0)
+            co_return;
+        const QString output = GitRemoteURL::redactSecrets(result.combined());
+        if (GitCommands::looksLikeMergeConflict(output))
+            throw GitServiceError::conflicted(conflict, output);
+        throw GitServiceError::failed(output.trimmed().isEmpty() ? s("git exited %1").arg(result.exitCode)
+                                                                 : output.trimmed());
+    };
     co_await mutate(site, body);
+    co_return applied;
 }
 
 QCoro::Task<> GitService::stashDrop(SitePtr site, QString ref)
@@ -402,7 +487,9 @@ QCoro::Task<> GitService::stashDrop(SitePtr site, QString ref)
     if (!isSafeStashRef(ref))
         throw GitServiceError::failed(s("Invalid stash reference."));
     const QStringList argv17{s("stash"), s("drop"), ref};
-    const Body body = [this, site, argv17]() -> QCoro::Task<> { co_await gitRunLogged(site, argv17); };
+    const Body body = [this, site, argv17]() -> QCoro::Task<> {
+        co_await gitRunLogged(site, argv17, false, std::nullopt, stashEnvironment());
+    };
     co_await mutate(site, body);
 }
 

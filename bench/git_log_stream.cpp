@@ -1,0 +1,176 @@
+// git-log-stream: `halvik git log <repo> -n 20000 --json` written to a file, against `git log`
+// with the same format written to a file, on a synthetic repository of 20,000 commits that
+// touch three files each. The command prints while Git is still writing, so the goal is to
+// cost little more than Git itself. HALVIK_BENCH_LOG_REPO names another repository (a real
+// project's long history) to measure as well, reported as git-log-stream-other.
+#include "BenchReport.h"
+
+#include "gitcore/GitCommands.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int commitCount = 20'000;
+const QString repoPath = QStringLiteral("/tmp/halvik-bench-log-repo");
+
+QString filePath(int i)
+{
+    return QStringLiteral("src/m%1/Part%2.php").arg(i / 100, 2, 10, QLatin1Char('0')).arg(i % 100);
+}
+
+bool runGit(const QString& repo, const QStringList& args, const QByteArray& input = {})
+{
+    QProcess git;
+    git.setWorkingDirectory(repo);
+    git.start(QStringLiteral("/usr/bin/git"), args);
+    if (!git.waitForStarted())
+        return false;
+    for (qsizetype offset = 0; offset < input.size(); offset += 1 << 20) {
+        git.write(input.mid(offset, 1 << 20));
+        git.waitForBytesWritten(-1);
+    }
+    git.closeWriteChannel();
+    git.waitForFinished(-1);
+    if (git.exitCode() != 0)
+        std::fprintf(stderr, "git %s failed: %s\n", qPrintable(args.join(' ')),
+                     git.readAllStandardError().constData());
+    return git.exitCode() == 0;
+}
+
+void appendData(QByteArray& stream, const QByteArray& data)
+{
+    stream += "data " + QByteArray::number(data.size()) + "\n" + data + "\n";
+}
+
+// Built once with fast-import and kept for later runs.
+bool ensureRepository()
+{
+    const QString ready = repoPath + QStringLiteral("/.git/halvik-bench-ready");
+    if (QFile::exists(ready))
+        return true;
+    QDir(repoPath).removeRecursively();
+    QDir().mkpath(repoPath);
+    if (!runGit(repoPath, {"init", "-q", "-b", "main"}))
+        return false;
+    QByteArray stream;
+    stream.reserve(16 << 20);
+    const QByteArray who = "Bench Person <bench@example.com> ";
+    for (int c = 0; c < commitCount; ++c) {
+        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
+                  QByteArray::number(1600000000 + c * 60) + " +0000\n";
+        appendData(stream, "Change " + QByteArray::number(c) + ": adjust the parts that belong together");
+        if (c > 0)
+            stream += "from :" + QByteArray::number(c) + "\n";
+        for (int k = 0; k < 3; ++k) {
+            const int touched = (c * 7 + k * 1013) % 3000;
+            stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
+            appendData(stream, "<?php // " + QByteArray::number(c) + "\n");
+        }
+    }
+    stream += "done\n";
+    if (!runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) ||
+        !runGit(repoPath, {"checkout", "-q", "-f", "main"}))
+        return false;
+    QFile marker(ready);
+    return marker.open(QIODevice::WriteOnly);
+}
+
+QProcessEnvironment gitEnvironment(const QString& repo)
+{
+    auto env = QProcessEnvironment::systemEnvironment();
+    const auto extra = halvik::gitcore::GitCommands::environment(repo);
+    for (auto it = extra.cbegin(); it != extra.cend(); ++it)
+        env.insert(it.key(), it.value());
+    return env;
+}
+
+// Runs the program with standard output written to `output`; false when it failed.
+bool runToFile(const QString& program, const QStringList& args, const QString& workingDirectory,
+               const QProcessEnvironment& env, const QString& output)
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(workingDirectory);
+    process.setStandardOutputFile(output, QIODevice::Truncate);
+    process.start(program, args);
+    process.waitForFinished(-1);
+    if (process.exitCode() != 0)
+        std::fprintf(stderr, "%s failed: %s\n", qPrintable(program),
+                     process.readAllStandardError().constData());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// One figure: the command against Git alone, best of `rounds`.
+bool measure(const QString& name, const QString& repo, const QString& home)
+{
+    const QString gitOut = home + QStringLiteral("/git-log.txt");
+    const QString halvikOut = home + QStringLiteral("/halvik-log.json");
+    const QString count = QString::number(commitCount);
+    const QStringList gitArgs = halvik::gitcore::GitCommands::quietArguments(
+        {"log", "-n", count, "--pretty=format:%H%x1f%an%x1f%at%x1f%s", "--name-only"});
+    const QStringList halvikArgs{"git", "log", repo, "-n", count, "--json"};
+    auto halvikEnv = QProcessEnvironment::systemEnvironment();
+    halvikEnv.insert(QStringLiteral("HOME"), home);
+    halvikEnv.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/.config"));
+    halvikEnv.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/.local/share"));
+    halvikEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    const QProcessEnvironment gitEnv = gitEnvironment(repo);
+
+    // Warm both, and check the command's output once.
+    if (!runToFile(QStringLiteral("/usr/bin/git"), gitArgs, repo, gitEnv, gitOut) ||
+        !runToFile(QStringLiteral(HALVIK_BINARY), halvikArgs, repo, halvikEnv, halvikOut))
+        return false;
+    QFile json(halvikOut);
+    json.open(QIODevice::ReadOnly);
+    const QJsonArray commits = QJsonDocument::fromJson(json.readAll()).array();
+    if (commits.isEmpty()) {
+        std::fprintf(stderr, "halvik git log printed no commits\n");
+        return false;
+    }
+
+    double halvikBest = 1e300;
+    double gitBest = 1e300;
+    // Shared machines are noisy upwards only: the best of several interleaved rounds.
+    for (int round = 0; round < 7; ++round) {
+        gitBest = std::min(gitBest, halvik::bench::bestSeconds(1, [&] {
+                               runToFile(QStringLiteral("/usr/bin/git"), gitArgs, repo, gitEnv, gitOut);
+                           }));
+        halvikBest =
+            std::min(halvikBest, halvik::bench::bestSeconds(1, [&] {
+                         runToFile(QStringLiteral(HALVIK_BINARY), halvikArgs, repo, halvikEnv, halvikOut);
+                     }));
+    }
+    halvik::bench::report(
+        name, halvikBest, QStringLiteral("s"), gitBest,
+        QStringLiteral("%1 commits with their files, %2 MB of git log output; goal ratio 1.1")
+            .arg(commits.size())
+            .arg(QFileInfo(gitOut).size() / 1e6, 0, 'f', 1));
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir home;
+    if (!ensureRepository()) {
+        std::fprintf(stderr, "could not build the benchmark repository\n");
+        return 1;
+    }
+    if (!measure(QStringLiteral("git-log-stream"), repoPath, home.path()))
+        return 1;
+    const QString other = qEnvironmentVariable("HALVIK_BENCH_LOG_REPO");
+    if (!other.isEmpty() && !measure(QStringLiteral("git-log-stream-other"), other, home.path()))
+        return 1;
+    return 0;
+}
