@@ -12,6 +12,7 @@
 #include "services/composer/PackagistClient.h"
 #include "services/composer/VersionBump.h"
 
+#include <QMutex>
 #include <QProcess>
 
 #include <signal.h>
@@ -573,6 +574,20 @@ private Q_SLOTS:
         QVERIFY(operation->command().contains("make:user ann@example.com --super --password=********"));
         QVERIFY(!operation->log().contains(password));
         QVERIFY(operation->log().contains("User ann@example.com created (super user)."));
+
+        // A tool that repeats its arguments: neither the live lines nor the log see the password.
+        QStringList live;
+        QMutex liveLock;
+        const ComposerService::OutputCallback collect = [&](const ProcessOutput& out) {
+            QMutexLocker locker(&liveLock);
+            live << out.line;
+        };
+        halvik::waitFor(fx.composer.createUser(site, "echo@example.com", password, false, collect));
+        QVERIFY(site->operations().last()->log().contains(
+            "Arguments: make:user echo@example.com --password=********"));
+        QVERIFY(!site->operations().last()->log().contains(password));
+        QVERIFY(live.join('\n').contains("--password=********"));
+        QVERIFY(!live.join('\n').contains(password));
 
         // Through artisan (no keffin here) the command fails; neither its output nor the record holds the
         // password.

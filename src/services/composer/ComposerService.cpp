@@ -108,20 +108,13 @@ QCoro::Task<ProcessResult> ComposerService::logged(SitePtr site, Launch launch, 
     request.kind = kind;
     request.lines = std::move(onOutput);
     request.token = token;
+    // Every line is cleaned before it reaches the operation or the caller.
+    request.redact = redact;
     request.setActive = [this, alive](const SiteOperationPtr& operation) {
         if (alive)
             setActive(operation);
     };
     auto outcome = co_await runLoggedOperation(m_runner, site, std::move(request), m_save);
-    if (redact) {
-        const QString log = outcome.operation->log();
-        const QString clean = redact(log);
-        if (clean != log) {
-            outcome.operation->setLog(clean);
-            if (alive && m_save)
-                m_save();
-        }
-    }
     if (outcome.result.exitCode != 0) {
         QString output = outcome.result.combined().trimmed();
         if (redact)
