@@ -4,6 +4,7 @@
 #include "app/DevEnvironment.h"
 #include "services/serving/LocalServer.h"
 
+#include "SiteDetailPane.h"
 #include "SiteListModel.h"
 
 #include <QActionGroup>
@@ -117,35 +118,9 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
         {makeLabel(QStringLiteral("Select a site"), 6, true, this),
          makeLabel(QStringLiteral("Pick a site from the list, or create a new one."), 0, false, this)},
         m_detail));
-    m_siteTitle = makeLabel(QString(), 6, true, this);
-    m_sitePath = makeLabel(QString(), 0, false, this);
-    m_siteServing = makeLabel(QString(), 0, false, this);
-    m_siteServing->setObjectName("siteServing");
-    m_siteError = makeLabel(QString(), 0, false, this);
-    m_siteError->setObjectName("openSiteError");
-    m_siteError->setWordWrap(true);
-    m_siteError->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    QPalette warning = m_siteError->palette();
-    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
-    m_siteError->setPalette(warning);
-    auto* actions = new QWidget(this);
-    auto* actionRow = new QHBoxLayout(actions);
-    actionRow->setContentsMargins(0, 0, 0, 0);
-    m_openButton = new QPushButton(QIcon::fromTheme(QStringLiteral("applications-internet")),
-                                   QStringLiteral("Open Site"), actions);
-    m_openButton->setDefault(true);
-    m_serveButton = new QPushButton(actions);
-    actionRow->addStretch();
-    actionRow->addWidget(m_openButton);
-    actionRow->addWidget(m_serveButton);
-    actionRow->addStretch();
-    connect(m_openButton, &QPushButton::clicked, this,
-            [this] { m_services.commands().post(MenuCommand::openSite); });
-    connect(m_serveButton, &QPushButton::clicked, this,
-            [this] { m_services.commands().post(MenuCommand::toggleServe); });
-    connect(&services, &AppServices::openingChanged, this, &SitesPage::showDetail);
-    connect(&services.localServer(), &LocalServer::changed, this, &SitesPage::showDetail);
-    m_detail->addWidget(centred({m_siteTitle, m_sitePath, m_siteServing, actions, m_siteError}, m_detail));
+    m_sitePane = new SiteDetailPane(services, m_detail);
+    m_sitePane->setObjectName("sitePane");
+    m_detail->addWidget(m_sitePane);
     m_multiTitle = makeLabel(QString(), 4, true, this);
     m_detail->addWidget(centred({m_multiTitle}, m_detail));
 
@@ -274,28 +249,7 @@ void SitesPage::showDetail()
 {
     const QList<SitePtr> sites = selectedSites();
     if (sites.size() == 1) {
-        const SitePtr& site = sites.first();
-        m_siteTitle->setText(site->displayName());
-        m_sitePath->setText(site->path());
-        const LocalServer& server = m_services.localServer();
-        const bool opening = m_services.openingSites().contains(site->id());
-        const bool serving = server.isRunning(site->id());
-        QString servingText;
-        if (opening)
-            servingText = QStringLiteral("Opening…");
-        else if (const auto url = m_services.siteURL(*site))
-            servingText = QStringLiteral("Opens at ") + url->toString();
-        else if (const auto exit = server.lastExit(site->id()))
-            servingText = QStringLiteral("Halvik’s server stopped: ") + *exit;
-        m_siteServing->setText(servingText);
-        m_siteServing->setVisible(!servingText.isEmpty());
-        m_openButton->setEnabled(!opening);
-        m_serveButton->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
-        m_serveButton->setIcon(QIcon::fromTheme(serving ? QStringLiteral("media-playback-stop")
-                                                        : QStringLiteral("media-playback-start")));
-        const auto error = m_services.openSiteError(site->id());
-        m_siteError->setText(error.value_or(QString()));
-        m_siteError->setVisible(error.has_value());
+        m_sitePane->setSite(sites.first());
         m_detail->setCurrentIndex(sitePage);
     } else if (sites.size() > 1) {
         m_multiTitle->setText(QStringLiteral("%1 sites selected").arg(sites.size()));

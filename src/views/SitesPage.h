@@ -18,6 +18,8 @@ class QToolBar;
 
 namespace halvik::views {
 
+class SiteDetailPane;
+
 class SiteListModel;
 
 // The Sites section: a searchable list of sites beside the selected site's detail.
@@ -56,12 +58,7 @@ private:
     QAction* m_toolbarEnd;
     QListView* m_list;
     QStackedWidget* m_detail;
-    QLabel* m_siteTitle;
-    QLabel* m_sitePath;
-    QLabel* m_siteServing;
-    QLabel* m_siteError;
-    QPushButton* m_openButton;
-    QPushButton* m_serveButton;
+    SiteDetailPane* m_sitePane;
     QLabel* m_multiTitle;
     bool m_syncing = false;
 };

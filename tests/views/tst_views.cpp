@@ -4,8 +4,10 @@
 #include "WaitFor.h"
 
 #include "views/Appearance.h"
+#include "views/LiveLogView.h"
 #include "views/MainWindow.h"
 #include "views/SettingsWindow.h"
+#include "views/SiteDetailPane.h"
 #include "views/SitesPage.h"
 #include "views/WidgetPrompts.h"
 
@@ -184,6 +186,47 @@ private Q_SLOTS:
         shoot(&w.window, "main-sites-sorted");
         choose("Newest"); // the preference outlives this window
         QCOMPARE(w.rows().first(), QString("cherry"));
+    }
+
+    void siteTabsAndActivityFollowARunningOperation()
+    {
+        Window w;
+        auto site = w.addSite("Shop", 100);
+        auto older = std::make_shared<SiteOperation>("composer install", OperationKind::composer);
+        older->setLog("Installing dependencies\nDone");
+        older->setExitCode(0);
+        older->setFinishedAt(QDateTime::currentDateTimeUtc());
+        site->appendOperation(older);
+        QTest::qWait(5); // the two start times differ
+        auto running = std::make_shared<SiteOperation>("git pull", OperationKind::git);
+        site->appendOperation(running);
+        w.window.show();
+        w.window.sitesPage()->selectSite(site->id());
+
+        auto* pane = w.window.findChild<SiteDetailPane*>();
+        QTabWidget* tabs = pane->tabs();
+        QStringList titles;
+        for (int i = 0; i < tabs->count(); ++i)
+            titles << tabs->tabText(i);
+        QCOMPARE(titles, QStringList({"Overview", "Packages", "Git", "Deploy", "Activity"}));
+        QVERIFY(!tabs->isTabEnabled(2) && !tabs->isTabEnabled(3) && tabs->isTabEnabled(1));
+
+        // Newest first; the running one follows its log as lines arrive.
+        tabs->setCurrentIndex(4);
+        QTreeWidget* list = pane->operationList();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("git pull"));
+        QCOMPARE(list->topLevelItem(0)->text(2), QString("Running"));
+        QCOMPARE(list->topLevelItem(1)->text(2), QString("Succeeded"));
+        list->topLevelItem(0)->setSelected(true);
+        for (int i = 0; i < 1000; ++i)
+            running->appendLine(QString("line %1").arg(i));
+        QCOMPARE(pane->operationLog()->text().count('\n'), 999);
+        QVERIFY(pane->operationLog()->text().endsWith("line 999"));
+        list->topLevelItem(1)->setSelected(true);
+        list->topLevelItem(0)->setSelected(false);
+        QCOMPARE(pane->operationLog()->text(), QString("Installing dependencies\nDone"));
+        shoot(&w.window, "site-activity");
     }
 
     void siteMenuDeleteRunsTheDialogsForTheSelection()

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "models/Site.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QTabWidget;
+class QTreeWidget;
+
+namespace halvik {
+class AppServices;
+}
+
+namespace halvik::views {
+
+class LiveLogView;
+class PackagesTab;
+
+// One site in the detail column: its name, folder and how it is served, the actions that open
+// and serve it, and the tabs Overview, Packages, Git, Deploy and Activity.
+class SiteDetailPane : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SiteDetailPane(AppServices& services, QWidget* parent = nullptr);
+
+    void setSite(SitePtr site);
+    SitePtr site() const { return m_site; }
+    QTabWidget* tabs() const { return m_tabs; }
+    QTreeWidget* operationList() const { return m_operations; }
+    LiveLogView* operationLog() const { return m_log; }
+
+    // Re-reads how the site is served and any open failure.
+    void refresh();
+
+private:
+    QWidget* buildActivity();
+    void refreshOperations();
+    void showOperation();
+    void followLog();
+
+    AppServices& m_services;
+    SitePtr m_site;
+    QMetaObject::Connection m_siteWatch;
+    QLabel* m_title;
+    QLabel* m_path;
+    QLabel* m_serving;
+    QLabel* m_error;
+    QPushButton* m_openButton;
+    QPushButton* m_serveButton;
+    QTabWidget* m_tabs;
+    QWidget* m_packagesHolder;
+    QPointer<PackagesTab> m_packages;
+    QTreeWidget* m_operations;
+    LiveLogView* m_log;
+    SiteOperationPtr m_shownOperation;
+    qsizetype m_shownLength = 0;
+    QMetaObject::Connection m_operationWatch;
+};
+
+} // namespace halvik::views
