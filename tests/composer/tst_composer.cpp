@@ -505,7 +505,7 @@ private Q_SLOTS:
         QStringList artisan;
         for (const auto& c : commands)
             (c.tool == "keffin" ? keffin : artisan) << c.name;
-        QCOMPARE(keffin, QStringList({"make:user", "stache:clear", "stache:warm", "support:details"}));
+        QCOMPARE(keffin, QStringList({"make:user", "tarnel:clear", "tarnel:warm", "support:details"}));
         QVERIFY(artisan.contains("site:greet"));
         QVERIFY(artisan.contains("key:generate"));
         QVERIFY(!artisan.contains("_complete"));
@@ -532,18 +532,18 @@ private Q_SLOTS:
                  QString("/usr/bin/php artisan site:greet Ann --no-interaction"));
         QVERIFY(site->operations().last()->log().contains("Hello, Ann!"));
 
-        halvik::waitFor(fx.composer.keffin(site, {"stache:warm"}));
+        halvik::waitFor(fx.composer.keffin(site, {"tarnel:warm"}));
         QCOMPARE(site->operations().last()->kind(), std::optional<OperationKind>(OperationKind::keffin));
-        QVERIFY(site->operations().last()->log().contains("keffin stache:warm ran"));
+        QVERIFY(site->operations().last()->log().contains("keffin tarnel:warm ran"));
         QFile::remove(site->path() + "/keffin");
-        const QString noKeffin = failureOf(fx.composer.keffin(site, {"stache:warm"}));
+        const QString noKeffin = failureOf(fx.composer.keffin(site, {"tarnel:warm"}));
         QCOMPARE(site->operations().last()->command(),
-                 QString("/usr/bin/php artisan quillmar:stache:warm --no-interaction"));
+                 QString("/usr/bin/php artisan quillmar:tarnel:warm --no-interaction"));
         QVERIFY2(noKeffin.contains("quillmar"), qPrintable(noKeffin));
 
         QCOMPARE(ComposerFiles::normalizeShellCommand("./artisan migrate"), QString("php ./artisan migrate"));
-        QCOMPARE(ComposerFiles::normalizeShellCommand("keffin stache:clear"),
-                 QString("php keffin stache:clear"));
+        QCOMPARE(ComposerFiles::normalizeShellCommand("keffin tarnel:clear"),
+                 QString("php keffin tarnel:clear"));
         QCOMPARE(ComposerFiles::normalizeShellCommand("php artisan about"), QString("php artisan about"));
         QCOMPARE(ComposerFiles::normalizeShellCommand("composerx"), QString("composerx"));
         QCOMPARE(ComposerFiles::normalizeShellCommand("ls -la"), QString("ls -la"));
