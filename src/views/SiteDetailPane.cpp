@@ -3,6 +3,7 @@
 #include "LiveLogView.h"
 #include "PackageActions.h"
 #include "PackagesTab.h"
+#include "SiteOverviewTab.h"
 
 #include "app/AppServices.h"
 #include "app/MenuCommands.h"
@@ -114,8 +115,8 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName("siteTabs");
-    m_tabs->addTab(comingLater(QStringLiteral("Local server, environment and versions appear here."), m_tabs),
-                   QStringLiteral("Overview"));
+    m_overview = new SiteOverviewTab(services, m_tabs);
+    m_tabs->addTab(m_overview, QStringLiteral("Overview"));
     m_packagesHolder = new QWidget(m_tabs);
     new QVBoxLayout(m_packagesHolder);
     m_packagesHolder->layout()->setContentsMargins(0, 0, 0, 0);
@@ -131,6 +132,10 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     m_tabs->addTab(buildActivity(), QStringLiteral("Activity"));
     layout->addWidget(m_tabs, 1);
 
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
+        if (m_tabs->currentWidget() == m_packagesHolder)
+            showPackages();
+    });
     connect(m_openButton, &QPushButton::clicked, this,
             [this] { m_services.commands().post(MenuCommand::openSite); });
     connect(m_serveButton, &QPushButton::clicked, this,
@@ -184,15 +189,23 @@ void SiteDetailPane::setSite(SitePtr site)
             refresh();
             refreshOperations();
         });
-    // The Packages tab belongs to one site; a new site gets a fresh one.
+    // The Packages tab belongs to one site; a new site gets a fresh one, made when it is shown
+    // (it asks Composer for updates as it opens).
     delete m_packages;
-    if (m_site) {
-        m_packages = new PackagesTab(m_services.composer(), m_services.packageUpdates(),
-                                     m_services.packagist(), m_site, m_packagesHolder);
-        m_packagesHolder->layout()->addWidget(m_packages);
-    }
+    if (m_tabs->currentWidget() == m_packagesHolder)
+        showPackages();
+    m_overview->setSite(m_site);
     refresh();
     refreshOperations();
+}
+
+void SiteDetailPane::showPackages()
+{
+    if (m_packages || !m_site)
+        return;
+    m_packages = new PackagesTab(m_services.composer(), m_services.packageUpdates(), m_services.packagist(),
+                                 m_site, m_packagesHolder);
+    m_packagesHolder->layout()->addWidget(m_packages);
 }
 
 void SiteDetailPane::refresh()

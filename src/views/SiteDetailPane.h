@@ -18,6 +18,7 @@ namespace halvik::views {
 
 class LiveLogView;
 class PackagesTab;
+class SiteOverviewTab;
 
 // One site in the detail column: its name, folder and how it is served, the actions that open
 // and serve it, and the tabs Overview, Packages, Git, Deploy and Activity.
@@ -30,6 +31,7 @@ public:
     void setSite(SitePtr site);
     SitePtr site() const { return m_site; }
     QTabWidget* tabs() const { return m_tabs; }
+    SiteOverviewTab* overview() const { return m_overview; }
     QTreeWidget* operationList() const { return m_operations; }
     LiveLogView* operationLog() const { return m_log; }
 
@@ -38,6 +40,7 @@ public:
 
 private:
     QWidget* buildActivity();
+    void showPackages();
     void refreshOperations();
     void showOperation();
     void followLog();
@@ -52,6 +55,7 @@ private:
     QPushButton* m_openButton;
     QPushButton* m_serveButton;
     QTabWidget* m_tabs;
+    SiteOverviewTab* m_overview;
     QWidget* m_packagesHolder;
     QPointer<PackagesTab> m_packages;
     QTreeWidget* m_operations;

@@ -15,10 +15,13 @@
 #include "views/Appearance.h"
 #include "views/EnvironmentPage.h"
 #include "views/MainWindow.h"
+#include "views/SiteDetailPane.h"
+#include "views/SiteOverviewTab.h"
 #include "views/SitesPage.h"
 
 #include "services/ReachabilityProbe.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -439,6 +442,42 @@ private Q_SLOTS:
         QCOMPARE(error->text(),
                  QString("Halvik’s local server didn’t start. PHP Fatal error: no artisan here"));
         QVERIFY(saveScreenshot(&other, "site-open-failed"));
+    }
+
+    void theOverviewTabShowsAndChangesTheSite()
+    {
+        Machine m;
+        auto site = m.addSite("overview", "APP_URL=http://overview.test\nDB_CONNECTION=sqlite\n");
+        views::MainWindow window(*m.services);
+        window.resize(1180, 760);
+        window.show();
+        window.findChild<views::SitesPage*>()->selectSite(site->id());
+        auto* overview = window.findChild<views::SiteDetailPane*>()->overview();
+        const auto texts = [overview] {
+            QStringList all;
+            for (QLabel* label : overview->findChildren<QLabel*>())
+                all << label->text();
+            return all.join('\n');
+        };
+        QVERIFY(texts().contains("http://overview.test"));
+        QVERIFY(texts().contains("sqlite"));
+        QVERIFY(texts().contains("Flat files"));
+        QVERIFY(texts().contains("/usr/bin/php")); // automatic, no engine: the system's PHP
+
+        // Choosing Halvik PHP is kept on the site.
+        QComboBox* source = overview->phpSourcePicker();
+        source->setCurrentIndex(source->findData("managed"));
+        Q_EMIT source->activated(source->currentIndex());
+        QCOMPARE(site->phpSourceRaw(), QString("managed"));
+        QVERIFY(texts().contains("No PHP binary found.")); // Halvik has no PHP of its own here
+        source->setCurrentIndex(source->findData("automatic"));
+        Q_EMIT source->activated(source->currentIndex());
+
+        // The cache utilities run through the CMS console and say how it went.
+        overview->utilityButton("Clear Tarnel")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(overview->utilityResult()->text(), QString("Clear Tarnel: done."), 15000);
+        QCOMPARE(site->operations().last()->command().contains("tarnel:clear"), true);
+        QVERIFY(saveScreenshot(&window, "site-overview"));
     }
 };
 

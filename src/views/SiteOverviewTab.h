@@ -1,0 +1,55 @@
+#pragma once
+
+#include "models/Site.h"
+
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
+#include <QWidget>
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace halvik {
+class AppServices;
+}
+
+namespace halvik::views {
+
+// A site at a glance: how it is served, what its .env says, which versions it runs, and the
+// CMS's cache utilities.
+class SiteOverviewTab : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit SiteOverviewTab(AppServices& services, QWidget* parent = nullptr);
+
+    void setSite(SitePtr site);
+    void refresh();
+
+    QComboBox* phpSourcePicker() const { return m_phpSource; }
+    QLabel* utilityResult() const { return m_utilityResult; }
+    QPushButton* utilityButton(const QString& title) const;
+
+private:
+    QCoro::Task<> runUtility(QString title, QStringList arguments);
+
+    AppServices& m_services;
+    SitePtr m_site;
+    QLabel* m_engine;
+    QLabel* m_opens;
+    QPushButton* m_serve;
+    QLabel* m_appURL;
+    QLabel* m_database;
+    QLabel* m_storage;
+    QLabel* m_cms;
+    QLabel* m_laravel;
+    QComboBox* m_phpSource;
+    QLabel* m_phpResolved;
+    QList<QPushButton*> m_utilities;
+    QLabel* m_utilityResult;
+    LifeGuard m_life;
+};
+
+} // namespace halvik::views
