@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "EnvironmentPage.h"
+#include "GeneralSettingsPane.h"
 #include "ImportActions.h"
 #include "PackageActions.h"
 #include "RemoteRepositoryActions.h"
@@ -61,10 +62,17 @@ QWidget* settingsSection(AppServices& services, QWidget* parent)
     auto* scroll = new QScrollArea(page);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
-    auto* pane = new RuntimeSettingsPane(services.runtime(), scroll);
+    auto* content = new QWidget(scroll);
+    content->setMaximumWidth(720);
+    auto* stack = new QVBoxLayout(content);
+    stack->setContentsMargins(0, 0, 0, 0);
+    auto* general = new GeneralSettingsPane(services, content);
+    general->setObjectName("generalSettings");
+    auto* pane = new RuntimeSettingsPane(services.runtime(), content);
     pane->setObjectName("runtimeSettings");
-    pane->setMaximumWidth(720);
-    scroll->setWidget(pane);
+    stack->addWidget(general);
+    stack->addWidget(pane, 1);
+    scroll->setWidget(content);
     auto* layout = static_cast<QVBoxLayout*>(page->layout());
     layout->insertWidget(1, scroll, 1);
     delete layout->takeAt(2); // the stretch: the scroll area fills the page

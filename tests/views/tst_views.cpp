@@ -4,6 +4,7 @@
 #include "WaitFor.h"
 
 #include "views/Appearance.h"
+#include "views/GeneralSettingsPane.h"
 #include "views/LiveLogView.h"
 #include "views/MainWindow.h"
 #include "views/SettingsWindow.h"
@@ -16,6 +17,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
@@ -227,6 +230,50 @@ private Q_SLOTS:
         list->topLevelItem(0)->setSelected(false);
         QCOMPARE(pane->operationLog()->text(), QString("Installing dependencies\nDone"));
         shoot(&w.window, "site-activity");
+    }
+
+    void generalSettingsAreStoredAsTheyChange()
+    {
+        Window w;
+        w.window.show();
+        auto* pane = w.window.findChild<GeneralSettingsPane*>("generalSettings");
+        QVERIFY(pane);
+        AppPreferences& preferences = w.services.preferences();
+
+        QComboBox* php = pane->defaultPHPPicker();
+        php->setCurrentIndex(php->findData("managed"));
+        Q_EMIT php->activated(php->currentIndex());
+        QCOMPARE(preferences.defaultPHPSourceRaw(), QString("managed"));
+
+        const bool secure = preferences.secureNewSites();
+        pane->secureNewSites()->click();
+        QCOMPARE(preferences.secureNewSites(), !secure);
+        const bool herd = preferences.preferHerd();
+        pane->preferHerd()->click();
+        QCOMPARE(preferences.preferHerd(), !herd);
+
+        const QString folder = w.home.path() + "/Elsewhere";
+        QDir().mkpath(folder);
+        w.prompts.folders.push_back(folder);
+        halvik::waitFor(pane->chooseSitesFolder());
+        QCOMPARE(preferences.defaultSitesDirectoryPath(), folder);
+        QCOMPARE(pane->sitesFolder()->text(), folder);
+
+        // Appearance applies at once and is kept.
+        QComboBox* appearance = pane->appearancePicker();
+        appearance->setCurrentIndex(appearance->findData("dark"));
+        Q_EMIT appearance->activated(appearance->currentIndex());
+        QCOMPARE(preferences.appearance(), AppearancePreference::dark);
+        w.services.setSelectedSection(SidebarSection::settings);
+        QCoreApplication::processEvents();
+        shoot(&w.window, "settings-section");
+        appearance->setCurrentIndex(appearance->findData("system"));
+        Q_EMIT appearance->activated(appearance->currentIndex());
+        // The preferences outlive this window: put them back.
+        preferences.setDefaultPHPSourceRaw("automatic");
+        preferences.setSecureNewSites(secure);
+        preferences.setPreferHerd(herd);
+        preferences.setDefaultSitesDirectoryPath(QString());
     }
 
     void siteMenuDeleteRunsTheDialogsForTheSelection()
