@@ -6,8 +6,12 @@
 #include "SiteOverviewTab.h"
 
 #include "app/AppServices.h"
+#include "app/DevEnvironment.h"
 #include "app/MenuCommands.h"
 #include "services/serving/LocalServer.h"
+
+#include "platform/Browser.h"
+#include "platform/PlatformTexts.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -15,6 +19,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTabWidget>
@@ -48,6 +53,28 @@ QWidget* comingLater(const QString& text, QWidget* parent)
     return page;
 }
 
+// The site's first letter on a tile coloured by its name, until previews exist.
+QPixmap monogram(const QString& name, qreal ratio)
+{
+    const int side = 40;
+    QPixmap pixmap(QSize(side, side) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor tile = QColor::fromHsl(int(qHash(name) % 360), 110, 110);
+    painter.setBrush(tile);
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(0, 0, side, side), 8, 8);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(20);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, 0, side, side), Qt::AlignCenter, name.left(1).toUpper());
+    return pixmap;
+}
+
 QString duration(const SiteOperation& operation)
 {
     if (!operation.finishedAt())
@@ -62,14 +89,25 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
 {
     auto* layout = new QVBoxLayout(this);
     auto* header = new QHBoxLayout;
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(40, 40);
+    header->addWidget(m_icon, 0, Qt::AlignTop);
     auto* names = new QVBoxLayout;
+    auto* titleRow = new QHBoxLayout;
     m_title = label(6, true, this);
+    m_chip = new QLabel(this);
+    m_chip->setObjectName("statusChip");
+    titleRow->addWidget(m_title);
+    titleRow->addWidget(m_chip, 0, Qt::AlignVCenter);
+    titleRow->addStretch();
     m_path = label(0, false, this);
     m_path->setForegroundRole(QPalette::PlaceholderText);
     m_serving = label(0, false, this);
     m_serving->setObjectName("siteServing");
-    m_serving->setOpenExternalLinks(false);
-    names->addWidget(m_title);
+    m_serving->setTextFormat(Qt::RichText);
+    m_serving->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    connect(m_serving, &QLabel::linkActivated, this, [](const QString& link) { Browser::open(QUrl(link)); });
+    names->addLayout(titleRow);
     names->addWidget(m_path);
     names->addWidget(m_serving);
     header->addLayout(names, 1);
@@ -82,23 +120,35 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     actions->setText(QStringLiteral("Site Actions"));
     actions->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(actions);
-    menu->addAction(QStringLiteral("Open Control Panel"), this,
-                    [this] { m_services.commands().post(MenuCommand::openControlPanel); });
-    menu->addAction(QStringLiteral("Commands…"), this, [this] {
-        if (m_site)
-            openConsoleCommands(m_services, m_site, window());
+    menu->setToolTipsVisible(true);
+    // Rebuilt each time it opens: Serve turns into Stop Server while the server runs.
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        menu->clear();
+        const auto post = [this](const QString& command) {
+            return [this, command] { m_services.commands().post(command); };
+        };
+        QAction* open = menu->addAction(QStringLiteral("Open Site"), this, post(MenuCommand::openSite));
+        open->setToolTip(QStringLiteral("Start a local server and open the site"));
+        const bool serving = m_site && m_services.localServer().isRunning(m_site->id());
+        QAction* serve = menu->addAction(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"),
+                                         this, post(MenuCommand::toggleServe));
+        if (!serving)
+            serve->setToolTip(QStringLiteral("Start php artisan serve without opening the browser"));
+        menu->addAction(QStringLiteral("Control Panel"), this, post(MenuCommand::openControlPanel));
+        menu->addAction(PlatformTexts::showInFileManager(), this, post(MenuCommand::showInFileManager));
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Commands"), this, [this] {
+            if (m_site)
+                openConsoleCommands(m_services, m_site, window());
+        });
+        menu->addAction(QStringLiteral("Local Environment"), this, [this] {
+            if (m_site)
+                openLocalEnvironment(m_services, m_site, window());
+        });
+        menu->addAction(QStringLiteral("Create User"), this, post(MenuCommand::createUser));
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Delete"), this, post(MenuCommand::deleteSite));
     });
-    menu->addAction(QStringLiteral("Local Environment…"), this, [this] {
-        if (m_site)
-            openLocalEnvironment(m_services, m_site, window());
-    });
-    menu->addAction(QStringLiteral("Create User…"), this,
-                    [this] { m_services.commands().post(MenuCommand::createUser); });
-    menu->addSeparator();
-    menu->addAction(QStringLiteral("Open in Editor"), this,
-                    [this] { m_services.commands().post(MenuCommand::openInEditor); });
-    menu->addAction(QStringLiteral("Delete Site…"), this,
-                    [this] { m_services.commands().post(MenuCommand::deleteSite); });
     actions->setMenu(menu);
     header->addWidget(m_openButton, 0, Qt::AlignTop);
     header->addWidget(m_serveButton, 0, Qt::AlignTop);
@@ -142,6 +192,7 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
             [this] { m_services.commands().post(MenuCommand::toggleServe); });
     connect(&services, &AppServices::openingChanged, this, &SiteDetailPane::refresh);
     connect(&services.localServer(), &LocalServer::changed, this, &SiteDetailPane::refresh);
+    connect(&services.devEnvironment(), &DevEnvironment::changed, this, &SiteDetailPane::showStatusChip);
 }
 
 QWidget* SiteDetailPane::buildActivity()
@@ -221,10 +272,14 @@ void SiteDetailPane::refresh()
     if (opening)
         servingText = QStringLiteral("Opening…");
     else if (const auto url = m_services.siteURL(*m_site))
-        servingText = QStringLiteral("Opens at ") + url->toString();
+        servingText =
+            QStringLiteral("Opens at <a href=\"%1\">%2</a>")
+                .arg(url->toString(QUrl::FullyEncoded).toHtmlEscaped(), url->toString().toHtmlEscaped());
     else if (const auto exit = server.lastExit(m_site->id()))
-        servingText = QStringLiteral("Halvik’s server stopped: ") + *exit;
+        servingText = (QStringLiteral("Halvik’s server stopped: ") + *exit).toHtmlEscaped();
     m_serving->setText(servingText);
+    m_icon->setPixmap(monogram(m_site->displayName(), devicePixelRatioF()));
+    showStatusChip();
     m_serving->setVisible(!servingText.isEmpty());
     m_openButton->setEnabled(!opening);
     m_serveButton->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
@@ -233,6 +288,34 @@ void SiteDetailPane::refresh()
     const auto error = m_services.openSiteError(m_site->id());
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+}
+
+void SiteDetailPane::showStatusChip()
+{
+    std::optional<Reachability> answer;
+    for (const SiteMapping& mapping : m_services.devEnvironment().siteMappings())
+        if (m_site && mapping.id == m_site->id())
+            answer = mapping.reachability;
+    m_chip->setVisible(answer.has_value());
+    if (!answer)
+        return;
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    QColor colour = palette().color(QPalette::PlaceholderText);
+    QString text = QStringLiteral("Not started");
+    if (answer->isServing()) {
+        text = QStringLiteral("Answering");
+        colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
+    } else if (answer->kind() != Reachability::Case::notRunning &&
+               answer->kind() != Reachability::Case::unknown) {
+        text = QStringLiteral("Failing");
+        colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+    }
+    m_chip->setStyleSheet(
+        QStringLiteral("QLabel { color: %1; border: 1px solid %1; border-radius: 8px; padding: 1px 8px; }")
+            .arg(colour.name()));
+    m_chip->setText(text);
+    m_chip->setToolTip(answer->summary());
+    m_chip->updateGeometry();
 }
 
 void SiteDetailPane::refreshOperations()

@@ -41,6 +41,7 @@ public:
 private:
     QWidget* buildActivity();
     void showPackages();
+    void showStatusChip();
     void refreshOperations();
     void showOperation();
     void followLog();
@@ -48,6 +49,8 @@ private:
     AppServices& m_services;
     SitePtr m_site;
     QMetaObject::Connection m_siteWatch;
+    QLabel* m_icon;
+    QLabel* m_chip;
     QLabel* m_title;
     QLabel* m_path;
     QLabel* m_serving;

@@ -419,9 +419,13 @@ private Q_SLOTS:
         QVERIFY(button("Serve"));
         button("Serve")->click();
         QTRY_VERIFY(button("Stop"));
-        QVERIFY(serving->text().startsWith("Opens at http://127.0.0.1:"));
+        QVERIFY(serving->text().startsWith("Opens at <a href=\"http://127.0.0.1:"));
         QTRY_VERIFY_WITH_TIMEOUT(
             halvik::waitFor(ReachabilityProbe::probe(*m.services->siteURL(*site))).isServing(), 10000);
+        // Once the environment has looked, the header's chip says the site answers.
+        halvik::waitFor(m.services->devEnvironment().refreshSiteMappings());
+        QCOMPARE(window.findChild<QLabel*>("statusChip")->text(), QString("Answering"));
+        QCoreApplication::processEvents(); // lets the header lay out the chip's new text
         QVERIFY(saveScreenshot(&window, "site-serving"));
         button("Stop")->click();
         QTRY_VERIFY(button("Serve"));
