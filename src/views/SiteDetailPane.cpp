@@ -89,12 +89,12 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
 {
     auto* layout = new QVBoxLayout(this);
     auto* header = new QHBoxLayout;
+    m_title = label(6, true, this); // first: screens and tests read the pane's labels in order
     m_icon = new QLabel(this);
     m_icon->setFixedSize(40, 40);
     header->addWidget(m_icon, 0, Qt::AlignTop);
     auto* names = new QVBoxLayout;
     auto* titleRow = new QHBoxLayout;
-    m_title = label(6, true, this);
     m_chip = new QLabel(this);
     m_chip->setObjectName("statusChip");
     titleRow->addWidget(m_title);

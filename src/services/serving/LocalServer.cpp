@@ -163,7 +163,11 @@ void LocalServer::stop(const QUuid& site)
         m_own.remove(site);
         if (server.pid > 0)
             m_registry.remove(server.pid);
-        server.stop->cancel(); // SIGTERM to the whole group: `serve` and its `php -S` child
+        // SIGTERM to the whole group (`serve` and its `php -S` child) right now, not only through
+        // the run's own thread, which may not get to it when the process is about to exit.
+        if (server.pid > 0)
+            ProcessProbe::terminateGroup(server.pid);
+        server.stop->cancel();
         Q_EMIT changed();
         return;
     }
