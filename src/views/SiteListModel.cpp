@@ -74,6 +74,10 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
         const auto status = m_status ? m_status(site->id()) : std::nullopt;
         return status ? QVariant(dot(status->colour)) : QVariant();
     }
+    case SubtitleRole: {
+        const auto status = m_status ? m_status(site->id()) : std::nullopt;
+        return status && !status->subtitle.isEmpty() ? status->subtitle : site->path();
+    }
     case PathRole:
         return site->path();
     case CreatedAtRole:
@@ -94,7 +98,8 @@ void SiteListModel::setStatusSource(StatusSource source)
 void SiteListModel::statusChanged()
 {
     if (!m_sites.isEmpty())
-        Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1), {Qt::DecorationRole, Qt::ToolTipRole});
+        Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1),
+                           {Qt::DecorationRole, Qt::ToolTipRole, SubtitleRole});
 }
 
 SitePtr SiteListModel::siteAt(int row) const

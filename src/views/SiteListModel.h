@@ -19,7 +19,8 @@ public:
     {
         SiteIdRole = Qt::UserRole + 1,
         PathRole,
-        CreatedAtRole
+        CreatedAtRole,
+        SubtitleRole // the URL or how the site is served, else its folder
     };
 
     // How a site is doing right now: a line for the tooltip and a colour for its dot.
@@ -27,6 +28,7 @@ public:
     {
         QString summary;
         QColor colour;
+        QString subtitle;
     };
     using StatusSource = std::function<std::optional<Status>(const QUuid&)>;
 

@@ -73,6 +73,17 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     connect(m_serve, &QPushButton::clicked, this,
             [this] { m_services.commands().post(MenuCommand::toggleServe); });
 
+    // The frontend dev server comes with its own service; until then the section says so.
+    QFormLayout* frontend = section(QStringLiteral("Frontend"));
+    auto* devServer = new QPushButton(QStringLiteral("Open Dev Server"), this);
+    devServer->setEnabled(false);
+    devServer->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto* later = valueLabel(this);
+    later->setText(QStringLiteral("The frontend dev server is not part of this version yet."));
+    later->setForegroundRole(QPalette::PlaceholderText);
+    frontend->addRow(QString(), later);
+    frontend->addRow(QString(), devServer);
+
     QFormLayout* environment = section(QStringLiteral("Environment"));
     m_appURL = valueLabel(this);
     m_database = valueLabel(this);

@@ -6,6 +6,7 @@
 
 #include "SiteDetailPane.h"
 #include "SiteListModel.h"
+#include "SiteRowDelegate.h"
 
 #include <QActionGroup>
 #include <QHBoxLayout>
@@ -108,6 +109,7 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setUniformItemSizes(true);
+    m_list->setItemDelegate(new SiteRowDelegate(m_list));
     columnLayout->addWidget(m_toolbar);
     columnLayout->addWidget(m_search);
     columnLayout->addWidget(m_list);
@@ -162,9 +164,10 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
                          answer.kind() != Reachability::Case::unknown)
                     colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
                 const QString where = mapping.url ? mapping.url->toString() : QStringLiteral("No URL yet");
-                return SiteListModel::Status{where + QStringLiteral(" · ") + mapping.mode.servedBy() +
+                const QString servedBy = mapping.mode.servedBy();
+                return SiteListModel::Status{where + QStringLiteral(" · ") + servedBy +
                                                  QStringLiteral(" · ") + answer.summary(),
-                                             colour};
+                                             colour, mapping.url ? where : servedBy};
             }
         return std::nullopt;
     });

@@ -9,6 +9,7 @@
 #include "views/MainWindow.h"
 #include "views/SettingsWindow.h"
 #include "views/SiteDetailPane.h"
+#include "views/SiteListModel.h"
 #include "views/SitesPage.h"
 #include "views/WidgetPrompts.h"
 
@@ -186,6 +187,9 @@ private Q_SLOTS:
         QVERIFY(!w.list()->model()->index(0, 0).data(Qt::DecorationRole).isNull());
         QVERIFY(
             w.list()->model()->index(0, 0).data(Qt::ToolTipRole).toString().contains("Server not started"));
+        // The second line says how the site is served (no URL yet: not served).
+        QCOMPARE(w.list()->model()->index(0, 0).data(SiteListModel::SubtitleRole).toString(),
+                 QString("Not served"));
         shoot(&w.window, "main-sites-sorted");
         choose("Newest"); // the preference outlives this window
         QCOMPARE(w.rows().first(), QString("cherry"));
@@ -229,6 +233,14 @@ private Q_SLOTS:
         list->topLevelItem(1)->setSelected(true);
         list->topLevelItem(0)->setSelected(false);
         QCOMPARE(pane->operationLog()->text(), QString("Installing dependencies\nDone"));
+
+        // Another site keeps the tab the person was on.
+        auto other = w.addSite("Blog", 50);
+        w.window.sitesPage()->selectSite(other->id());
+        QCOMPARE(pane->site(), other);
+        QCOMPARE(tabs->currentIndex(), 4);
+        QCOMPARE(list->topLevelItemCount(), 0);
+        w.window.sitesPage()->selectSite(site->id());
         shoot(&w.window, "site-activity");
     }
 
