@@ -182,6 +182,9 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     m_tabs->addTab(buildActivity(), QStringLiteral("Activity"));
     layout->addWidget(m_tabs, 1);
 
+    m_logFollow.setSingleShot(true);
+    m_logFollow.setInterval(50);
+    connect(&m_logFollow, &QTimer::timeout, this, &SiteDetailPane::followLog);
     connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
         if (m_tabs->currentWidget() == m_packagesHolder)
             showPackages();
@@ -362,8 +365,12 @@ void SiteDetailPane::showOperation()
     if (!m_shownOperation)
         return;
     followLog();
-    // A running operation's new lines follow as they come.
-    m_operationWatch = connect(m_shownOperation.get(), &Record::changed, this, &SiteDetailPane::followLog);
+    // A running operation's new lines follow as they come, gathered so that a flood of lines
+    // costs one update per 50 ms rather than one per line.
+    m_operationWatch = connect(m_shownOperation.get(), &Record::changed, this, [this] {
+        if (!m_logFollow.isActive())
+            m_logFollow.start();
+    });
 }
 
 void SiteDetailPane::followLog()

@@ -3,6 +3,7 @@
 #include "models/Site.h"
 
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -66,6 +67,7 @@ private:
     SiteOperationPtr m_shownOperation;
     qsizetype m_shownLength = 0;
     QMetaObject::Connection m_operationWatch;
+    QTimer m_logFollow; // gathers a running log's new lines, at most every 50 ms
 };
 
 } // namespace halvik::views
