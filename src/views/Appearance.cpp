@@ -1,7 +1,9 @@
 #include "Appearance.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QPalette>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleFactory>
 
@@ -52,6 +54,19 @@ void applyColorScheme(ColorScheme scheme)
         QApplication::setPalette(systemPalette);
         break;
     }
+}
+
+void installIconTheme()
+{
+    // Some platform plugins (offscreen, minimal desktops) search no icon folders of their own.
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString& data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation))
+        if (const QString icons = data + QStringLiteral("/icons"); !paths.contains(icons))
+            paths << icons;
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setFallbackThemeName(QStringLiteral("breeze"));
+    if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
+        QIcon::setThemeName(QStringLiteral("breeze"));
 }
 
 } // namespace halvik::views

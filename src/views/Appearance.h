@@ -12,4 +12,8 @@ enum class ColorScheme
 // Applies a colour scheme to the whole application. `system` restores the platform's palette.
 void applyColorScheme(ColorScheme scheme);
 
+// Icons come from the desktop's theme; where the desktop names none (or lacks an icon), Breeze
+// fills in, so every button has its icon on any desktop and offscreen.
+void installIconTheme();
+
 } // namespace halvik::views

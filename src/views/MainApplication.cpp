@@ -20,6 +20,7 @@ int runWindowApplication(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Halvik"));
     QApplication::setOrganizationName(QStringLiteral("Halvik"));
     QApplication::setApplicationVersion(QStringLiteral(HALVIK_VERSION));
+    installIconTheme();
     QApplication::setDesktopFileName(QStringLiteral("halvik"));
 
     // One window per user: a second start brings the first to the front and leaves.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "IsolatedHome.h"
+#include "views/Appearance.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
         halvik::test::IsolatedHome home;                                                                     \
         AppType app(argc, argv);                                                                             \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        halvik::views::installIconTheme();                                                                   \
         TestObject tc;                                                                                       \
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&tc, argc, argv);                                                                \
