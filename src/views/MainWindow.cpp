@@ -2,6 +2,7 @@
 
 #include "EnvironmentPage.h"
 #include "GeneralSettingsPane.h"
+#include "HostsPage.h"
 #include "ImportActions.h"
 #include "PackageActions.h"
 #include "RemoteRepositoryActions.h"
@@ -92,6 +93,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
         m_pages->addWidget(section == SidebarSection::sites         ? m_sitesPage
                            : section == SidebarSection::settings    ? settingsSection(services, m_pages)
                            : section == SidebarSection::environment ? new EnvironmentPage(services, m_pages)
+                           : section == SidebarSection::hosts       ? new HostsPage(services, m_pages)
                            : section == SidebarSection::sourceControl
                                ? new SourceControlPage(services.sourceControl(), m_pages)
                                : emptySection(title(section), m_pages));

@@ -5,6 +5,7 @@
 
 #include "views/Appearance.h"
 #include "views/GeneralSettingsPane.h"
+#include "views/HostsPage.h"
 #include "views/LiveLogView.h"
 #include "views/MainWindow.h"
 #include "views/SettingsWindow.h"
@@ -26,6 +27,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QStackedWidget>
@@ -294,6 +296,27 @@ private Q_SLOTS:
         preferences.setSecureNewSites(secure);
         preferences.setPreferHerd(herd);
         preferences.setDefaultSitesDirectoryPath(QString());
+    }
+
+    void hostsSectionListsAndExplains()
+    {
+        Window w;
+        w.services.store().addHost(std::make_shared<HostAccount>(HostProviderKind::netlify, "Marketing"));
+        w.services.store().addHost(std::make_shared<HostAccount>(HostProviderKind::forge, "Production"));
+        w.window.show();
+        w.services.setSelectedSection(SidebarSection::hosts);
+        auto* page = w.window.findChild<HostsPage*>();
+        QCOMPARE(page->list()->count(), 2);
+        page->searchField()->setText("forge");
+        QCOMPARE(page->list()->count(), 1);
+        QCOMPARE(page->list()->item(0)->text(), QString("Production — Laravel Forge"));
+        QStringList texts;
+        for (QLabel* label : page->findChildren<QLabel*>())
+            texts << label->text();
+        QVERIFY(texts.contains("Select a host"));
+        QVERIFY(texts.contains("Tokens stay on this computer. Halvik never writes them into your sites."));
+        page->searchField()->clear();
+        shoot(&w.window, "hosts");
     }
 
     void siteMenuDeleteRunsTheDialogsForTheSelection()
