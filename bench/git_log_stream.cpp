@@ -3,6 +3,7 @@
 // touch three files each. The command prints while Git is still writing, so the goal is to
 // cost little more than Git itself. HALVIK_BENCH_LOG_REPO names another repository (a real
 // project's long history) to measure as well, reported as git-log-stream-other.
+#include "BenchGit.h"
 #include "BenchReport.h"
 
 #include "gitcore/GitCommands.h"
@@ -19,36 +20,15 @@
 
 namespace {
 
+using halvik::bench::appendData;
+using halvik::bench::runGit;
+
 constexpr int commitCount = 20'000;
 const QString repoPath = QStringLiteral("/tmp/halvik-bench-log-repo");
 
 QString filePath(int i)
 {
     return QStringLiteral("src/m%1/Part%2.php").arg(i / 100, 2, 10, QLatin1Char('0')).arg(i % 100);
-}
-
-bool runGit(const QString& repo, const QStringList& args, const QByteArray& input = {})
-{
-    QProcess git;
-    git.setWorkingDirectory(repo);
-    git.start(QStringLiteral("/usr/bin/git"), args);
-    if (!git.waitForStarted())
-        return false;
-    for (qsizetype offset = 0; offset < input.size(); offset += 1 << 20) {
-        git.write(input.mid(offset, 1 << 20));
-        git.waitForBytesWritten(-1);
-    }
-    git.closeWriteChannel();
-    git.waitForFinished(-1);
-    if (git.exitCode() != 0)
-        std::fprintf(stderr, "git %s failed: %s\n", qPrintable(args.join(' ')),
-                     git.readAllStandardError().constData());
-    return git.exitCode() == 0;
-}
-
-void appendData(QByteArray& stream, const QByteArray& data)
-{
-    stream += "data " + QByteArray::number(data.size()) + "\n" + data + "\n";
 }
 
 // Built once with fast-import and kept for later runs.

@@ -2,6 +2,7 @@
 // git-snapshot: GitService::snapshot(historyLimit: 50) against the same Git commands run back
 // to back through plain QProcess without parsing. git-refresh-stall: the longest gap a 1 ms
 // main-thread timer sees while a GitWorkspace refreshes that repository.
+#include "BenchGit.h"
 #include "BenchReport.h"
 
 #include "WaitFor.h"
@@ -26,6 +27,9 @@ using namespace halvik;
 
 namespace {
 
+using halvik::bench::appendData;
+using halvik::bench::runGit;
+
 constexpr int fileCount = 100'000;
 constexpr int commitCount = 20'000;
 const QString repoPath = QStringLiteral("/tmp/halvik-bench-repo");
@@ -39,30 +43,6 @@ QString filePath(int i)
         .arg(i % 10);
 }
 
-bool runGit(const QStringList& args, const QByteArray& input = {})
-{
-    QProcess git;
-    git.setWorkingDirectory(repoPath);
-    git.start(QStringLiteral("/usr/bin/git"), args);
-    if (!git.waitForStarted())
-        return false;
-    for (qsizetype offset = 0; offset < input.size(); offset += 1 << 20) {
-        git.write(input.mid(offset, 1 << 20));
-        git.waitForBytesWritten(-1);
-    }
-    git.closeWriteChannel();
-    git.waitForFinished(-1);
-    if (git.exitCode() != 0)
-        std::fprintf(stderr, "git %s failed: %s\n", qPrintable(args.join(' ')),
-                     git.readAllStandardError().constData());
-    return git.exitCode() == 0;
-}
-
-void appendData(QByteArray& stream, const QByteArray& data)
-{
-    stream += "data " + QByteArray::number(data.size()) + "\n" + data + "\n";
-}
-
 // Built once with fast-import and kept for later runs.
 bool ensureRepository()
 {
@@ -71,7 +51,7 @@ bool ensureRepository()
         return true;
     QDir(repoPath).removeRecursively();
     QDir().mkpath(repoPath);
-    if (!runGit({"init", "-q", "-b", "main"}))
+    if (!runGit(repoPath, {"init", "-q", "-b", "main"}))
         return false;
 
     QByteArray stream;
@@ -94,7 +74,8 @@ bool ensureRepository()
                    "file " + QByteArray::number(touched) + " version " + QByteArray::number(c) + "\n");
     }
     stream += "done\n";
-    if (!runGit({"fast-import", "--quiet", "--done"}, stream) || !runGit({"checkout", "-q", "-f", "main"}))
+    if (!runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) ||
+        !runGit(repoPath, {"checkout", "-q", "-f", "main"}))
         return false;
 
     for (int i = 0; i < fileCount; i += 100) {
