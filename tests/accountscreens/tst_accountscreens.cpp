@@ -63,13 +63,7 @@ void writeScript(const QString& path, const QByteArray& body)
 
 void shoot(QWidget* widget, const QString& name)
 {
-    for (auto scheme : {ColorScheme::light, ColorScheme::dark}) {
-        applyColorScheme(scheme);
-        QCoreApplication::processEvents();
-        QVERIFY(
-            halvik::test::saveScreenshot(widget, name + (scheme == ColorScheme::dark ? "-dark" : "-light")));
-    }
-    applyColorScheme(ColorScheme::light);
+    QVERIFY(halvik::test::saveLightAndDark(widget, name));
 }
 
 // The accounts of one isolated machine, with GitHub's API played locally.

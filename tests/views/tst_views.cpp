@@ -96,12 +96,7 @@ QAbstractButton* buttonTitled(QMessageBox* box, const QString& title)
 
 void shoot(QWidget* widget, const QString& name)
 {
-    for (auto scheme : {ColorScheme::light, ColorScheme::dark}) {
-        applyColorScheme(scheme);
-        QCoreApplication::processEvents(); // let every widget take the new palette
-        QVERIFY(saveScreenshot(widget, name + (scheme == ColorScheme::dark ? "-dark" : "-light")));
-    }
-    applyColorScheme(ColorScheme::light);
+    QVERIFY(halvik::test::saveLightAndDark(widget, name));
 }
 
 } // namespace
