@@ -5,7 +5,7 @@ BUILD_RUN  := build/release
 BUILD_TEST := build/asan
 CMAKE_GEN  := -G Ninja
 
-.PHONY: run test bench format deps build clean
+.PHONY: run test bench format deps build clean install
 
 deps:
 	@bash scripts/install-deps
@@ -13,6 +13,13 @@ deps:
 build: deps
 	cmake -S . -B $(BUILD_RUN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIK_TESTS=OFF
 	cmake --build $(BUILD_RUN) --target halvik
+
+# Installs the program, its launcher entry and its icon; PREFIX=/usr/local for every account.
+PREFIX ?= $(HOME)/.local
+install: deps
+	cmake -S . -B $(BUILD_RUN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIK_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD_RUN) --target halvik
+	cmake --install $(BUILD_RUN)
 
 run: build
 	./$(BUILD_RUN)/src/halvik

@@ -46,6 +46,16 @@ AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* par
 
 AppPreferences::~AppPreferences() = default;
 
+QVariant AppPreferences::windowState(const QString& key) const
+{
+    return m_settings->value(QStringLiteral("window/") + key);
+}
+
+void AppPreferences::setWindowState(const QString& key, const QVariant& value)
+{
+    m_settings->setValue(QStringLiteral("window/") + key, value);
+}
+
 template <typename T> void AppPreferences::store(T& field, const T& value, const char* key)
 {
     if (field == value)

@@ -93,6 +93,11 @@ public:
     double gitSplitMasterWidth() const { return m_gitSplitMasterWidth; }
     void setGitSplitMasterWidth(double width);
 
+    // What the window keeps between starts (geometry, splitter widths, the section and tab
+    // shown), in the same file under window/<key>; not preferences, so no changed() signal.
+    QVariant windowState(const QString& key) const;
+    void setWindowState(const QString& key, const QVariant& value);
+
     bool canApplyAppearance() const { return m_canApplyAppearance; }
     void setAppearanceApplier(AppearanceApplier applier) { m_applier = std::move(applier); }
     void applyAppearance();

@@ -69,4 +69,9 @@ void installIconTheme()
         QIcon::setThemeName(QStringLiteral("breeze"));
 }
 
+QIcon applicationIcon()
+{
+    return QIcon::fromTheme(QStringLiteral("halvik"), QIcon(QStringLiteral(":/halvik/halvik.svg")));
+}
+
 } // namespace halvik::views

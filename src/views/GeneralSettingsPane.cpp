@@ -40,7 +40,9 @@ GeneralSettingsPane::GeneralSettingsPane(AppServices& services, QWidget* parent)
     form->addRow(heading);
 
     m_editor = new QLabel(this);
+    m_editor->setObjectName("editorName");
     auto* chooseEditor = new QPushButton(QStringLiteral("Choose…"), this);
+    chooseEditor->setObjectName("chooseEditor");
     form->addRow(QStringLiteral("Editor"), withButton(m_editor, chooseEditor, this));
     connect(chooseEditor, &QPushButton::clicked, this, [this] {
         fireAndForget(this, [](AppServices& app) -> QCoro::Task<> {

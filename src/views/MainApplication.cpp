@@ -21,6 +21,7 @@ int runWindowApplication(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Halvik"));
     QApplication::setApplicationVersion(QStringLiteral(HALVIK_VERSION));
     installIconTheme();
+    QApplication::setWindowIcon(applicationIcon());
     QApplication::setDesktopFileName(QStringLiteral("halvik"));
 
     // One window per user: a second start brings the first to the front and leaves.

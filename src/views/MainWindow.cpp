@@ -11,8 +11,10 @@
 
 #include "SitesPage.h"
 #include "SourceControlPage.h"
+#include "WindowMemory.h"
 #include "services/serving/LocalServer.h"
 
+#include "app/DevEnvironment.h"
 #include "async/FireAndForget.h"
 #include "platform/PlatformTexts.h"
 
@@ -20,6 +22,7 @@
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
@@ -104,7 +107,10 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     splitter->addWidget(m_pages);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({200, 980});
+    splitter->setObjectName("mainSplitter");
     setCentralWidget(splitter);
+    rememberGeometry(this, services.preferences(), QStringLiteral("mainGeometry"));
+    rememberSplitter(splitter, services.preferences(), QStringLiteral("mainSplitter"));
 
     m_status = new QLabel(this);
     statusBar()->addWidget(m_status, 1);
@@ -114,8 +120,14 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     buildMenus();
     connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
     connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
-    connect(&services, &AppServices::selectedSectionChanged, this,
-            [this] { showSection(m_services.selectedSection()); });
+    // The section shown last time comes back; the choice is kept as it changes.
+    if (auto section = fromRaw<SidebarSection>(services.preferences().windowState("section").toString()))
+        services.setSelectedSection(*section);
+    connect(&services, &AppServices::selectedSectionChanged, this, [this] {
+        showSection(m_services.selectedSection());
+        m_services.preferences().setWindowState(QStringLiteral("section"),
+                                                toRaw(m_services.selectedSection()));
+    });
     connect(m_sitesPage, &SitesPage::contextMenuRequested, this, &MainWindow::showSiteContextMenu);
     showSection(services.selectedSection());
     installImportActions(*this, services);
@@ -173,27 +185,55 @@ void MainWindow::buildMenus()
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
     addCommand(file, QStringLiteral("Import All Quillmar Sites…"), MenuCommand::importAllSites);
     file->addSeparator();
-    QAction* settings = file->addAction(QStringLiteral("Settings…"), QKeySequence::Preferences);
+    QAction* settings = file->addAction(QStringLiteral("Settings…"));
+    // Not every desktop defines a Preferences key; Ctrl+, works on all of them.
+    settings->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Comma), QKeySequence(QKeySequence::Preferences)});
+    settings->setObjectName("settings");
     connect(settings, &QAction::triggered, this, [this] {
         settingsWindow()->show();
         settingsWindow()->raise();
     });
-    QAction* quit = file->addAction(QStringLiteral("Quit Halvik"), QKeySequence::Quit);
+    QAction* quit = file->addAction(QStringLiteral("Quit Halvik"), QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    QAction* find = view->addAction(QStringLiteral("Find Site"), QKeySequence::Find);
+    find->setObjectName("findSite");
+    connect(find, &QAction::triggered, this, [this] {
+        m_services.setSelectedSection(SidebarSection::sites);
+        m_sitesPage->searchField()->setFocus(Qt::ShortcutFocusReason);
+        m_sitesPage->searchField()->selectAll();
+    });
+    QAction* refresh = view->addAction(QStringLiteral("Refresh"), QKeySequence::Refresh);
+    refresh->setObjectName("refresh");
+    refresh->setToolTip(QStringLiteral("Look again at how each site is served and whether it answers"));
+    connect(refresh, &QAction::triggered, this,
+            [this] { fireAndForget(this, m_services.devEnvironment().refresh()); });
+    view->addSeparator();
+    int number = 1;
+    for (SidebarSection section : allCases<SidebarSection>()) {
+        QAction* show = view->addAction(title(section), QKeySequence(Qt::CTRL | (Qt::Key_0 + number++)));
+        show->setObjectName(QStringLiteral("show-") + toRaw(section));
+        connect(show, &QAction::triggered, this, [this, section] { m_services.setSelectedSection(section); });
+    }
 
     QMenu* site = menuBar()->addMenu(QStringLiteral("&Site"));
     addCommand(site, QStringLiteral("Open Site"), MenuCommand::openSite,
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_O));
-    addCommand(site, QStringLiteral("Open Control Panel"), MenuCommand::openControlPanel);
-    addCommand(site, PlatformTexts::showInFileManager(), MenuCommand::showInFileManager);
-    addCommand(site, QStringLiteral("Open in Editor"), MenuCommand::openInEditor);
+    addCommand(site, QStringLiteral("Open Control Panel"), MenuCommand::openControlPanel,
+               QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_P));
+    addCommand(site, PlatformTexts::showInFileManager(), MenuCommand::showInFileManager,
+               QKeySequence(Qt::ALT | Qt::CTRL | Qt::Key_F));
+    addCommand(site, QStringLiteral("Open in Editor"), MenuCommand::openInEditor,
+               QKeySequence(Qt::CTRL | Qt::Key_E));
     site->addSeparator();
     addCommand(site, QStringLiteral("Create User…"), MenuCommand::createUser);
     site->addSeparator();
     addCommand(site, QStringLiteral("Clone Site…"), MenuCommand::cloneSite,
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
     site->addSeparator();
-    addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe);
+    addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe,
+               QKeySequence(Qt::CTRL | Qt::Key_R));
     site->addSeparator();
     site->addAction(QStringLiteral("Create Remote Repository…"), this, [this] {
         const auto sites = selectedSites();
@@ -201,7 +241,11 @@ void MainWindow::buildMenus()
             openCreateRepository(m_services, sites.first(), this);
     });
     site->addSeparator();
-    addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite);
+    QAction* deleteSites =
+        addCommand(site, QStringLiteral("Delete Site…"), MenuCommand::deleteSite, QKeySequence::Delete);
+    // Delete acts only while the sites list has the focus, never on a key meant for a list elsewhere.
+    deleteSites->setShortcutContext(Qt::WidgetShortcut);
+    m_sitesPage->list()->addAction(deleteSites);
 
     // What exists today: revealing a folder, opening it in the editor, deleting.
     setCommandHandler(MenuCommand::showInFileManager, [this] {

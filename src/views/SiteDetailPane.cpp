@@ -4,6 +4,7 @@
 #include "PackageActions.h"
 #include "PackagesTab.h"
 #include "SiteOverviewTab.h"
+#include "WindowMemory.h"
 
 #include "app/AppServices.h"
 #include "app/DevEnvironment.h"
@@ -189,6 +190,7 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
         if (m_tabs->currentWidget() == m_packagesHolder)
             showPackages();
     });
+    rememberCurrentTab(m_tabs, services.preferences(), QStringLiteral("siteTab"));
     connect(m_openButton, &QPushButton::clicked, this,
             [this] { m_services.commands().post(MenuCommand::openSite); });
     connect(m_serveButton, &QPushButton::clicked, this,

@@ -7,6 +7,7 @@
 #include "SiteDetailPane.h"
 #include "SiteListModel.h"
 #include "SiteRowDelegate.h"
+#include "WindowMemory.h"
 
 #include <QActionGroup>
 #include <QHBoxLayout>
@@ -131,6 +132,8 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     splitter->addWidget(m_detail);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({320, 860});
+    splitter->setObjectName("sitesSplitter");
+    rememberSplitter(splitter, services.preferences(), QStringLiteral("sitesSplitter"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter);

@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -29,9 +30,14 @@
 #include <QListView>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 using namespace halvik;
@@ -43,11 +49,23 @@ namespace {
 
 struct Window
 {
+    // Each window keeps its preferences in its own file (by default inside its own home), so
+    // what one test leaves there never reaches the next; two windows given the same file are
+    // one window started twice.
+    explicit Window(const QString& settingsFile = {})
+        : services(
+              secrets, prompts, HerdRoots::system(),
+              std::make_unique<QSettings>(settingsFile.isEmpty() ? home.path() + "/halvik.ini" : settingsFile,
+                                          QSettings::IniFormat)),
+          window(services)
+    {
+    }
+
     halvik::test::IsolatedHome home;
     SecretStore secrets;
     FakePrompts prompts;
-    AppServices services{secrets, prompts};
-    MainWindow window{services};
+    AppServices services;
+    MainWindow window;
 
     SitePtr addSite(const QString& name, int age)
     {
@@ -98,6 +116,16 @@ void shoot(QWidget* widget, const QString& name)
 {
     QVERIFY(halvik::test::saveLightAndDark(widget, name));
 }
+
+// Records the folders "Show in File Manager" asks the desktop to open.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl& url) { urls << url; }
+};
 
 } // namespace
 
@@ -405,6 +433,234 @@ private Q_SLOTS:
         chooser->reject();
         QTRY_VERIFY(choosing.isReady());
         QCOMPARE(halvik::waitFor(std::move(choosing)), std::optional<QString>());
+    }
+
+    void searchAndEachSortOrderHoldWithAThousandSites()
+    {
+        Window w;
+        // Names and ages in two unrelated orders, so each sort order is told apart.
+        constexpr int count = 1000;
+        for (int i = 0; i < count; ++i)
+            w.addSite(QString("Site %1").arg(i, 4, 10, QChar('0')), ((i * 7919) % count + 1) * 60);
+        w.window.show();
+        QCOMPARE(w.list()->model()->rowCount(), count);
+        const auto choose = [&w](const QString& title) {
+            for (QAction* action : w.window.sitesPage()->sortMenu()->actions())
+                if (action->text() == title)
+                    action->trigger();
+        };
+        const auto ages = [&w] {
+            QList<qint64> out;
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            for (const QString& name : w.rows())
+                for (const SitePtr& site : w.services.store().sites())
+                    if (site->displayName() == name)
+                        out << site->createdAt().secsTo(now);
+            return out;
+        };
+
+        choose("Name");
+        QStringList rows = w.rows();
+        QCOMPARE(rows.first(), QString("Site 0000"));
+        QCOMPARE(rows.last(), QString("Site 0999"));
+        QVERIFY(std::is_sorted(rows.begin(), rows.end()));
+        choose("Newest");
+        QList<qint64> newest = ages();
+        QCOMPARE(newest.size(), count);
+        QVERIFY(std::is_sorted(newest.begin(), newest.end()));
+        choose("Oldest");
+        QList<qint64> oldest = ages();
+        QVERIFY(std::is_sorted(oldest.rbegin(), oldest.rend()));
+
+        // "09" is in Site 0900 to 0999, 0090 to 0099, 0009, and 0109 to 0809.
+        w.window.sitesPage()->searchField()->setText("09");
+        rows = w.rows();
+        QCOMPARE(rows.size(), 100 + 10 + 1 + 8);
+        for (const QString& row : rows)
+            QVERIFY2(row.contains("09"), qPrintable(row));
+        // The filtered rows keep the chosen order.
+        QList<qint64> filtered = ages();
+        QVERIFY(std::is_sorted(filtered.rbegin(), filtered.rend()));
+        w.window.sitesPage()->searchField()->setText("site 0999");
+        QCOMPARE(w.rows(), QStringList({"Site 0999"}));
+        w.window.sitesPage()->searchField()->clear();
+        QCOMPARE(w.list()->model()->rowCount(), count);
+        w.window.sitesPage()->selectSite(w.services.store().sites().at(500)->id());
+        shoot(&w.window, "main-thousand-sites");
+    }
+
+    void contextMenuAndShortcutsReachTheServices()
+    {
+        Window w;
+        auto site = w.addSite("Shop", 100);
+        w.addSite("Blog", 200);
+        w.window.show();
+        w.window.sitesPage()->selectSite(site->id());
+
+        QStringList posted;
+        connect(&w.services.commands(), &CommandCenter::posted, this,
+                [&posted](const QString& name) { posted << name; });
+        QStringList launched;
+        w.services.preferences().setEditorLauncher([&launched](const QString& editor, const QString& folder) {
+            launched << editor + " " + folder;
+            return true;
+        });
+        const QString editor = w.home.path() + "/bin/editor";
+        QDir().mkpath(w.home.path() + "/bin");
+        QFile(editor).open(QIODevice::WriteOnly);
+        w.services.preferences().setDefaultEditorPath(editor);
+        UrlRecorder opened;
+        QDesktopServices::setUrlHandler("file", &opened, "open");
+
+        // The row's menu: right-click, then each entry as a person would choose it.
+        const auto menuTitles = [&w] {
+            Q_EMIT w.window.sitesPage()->list()->customContextMenuRequested(
+                w.list()->visualRect(w.list()->currentIndex()).center());
+            QMenu* menu = nullptr;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* found = qobject_cast<QMenu*>(widget); found && found->isVisible())
+                    menu = found;
+            return menu;
+        };
+        QMenu* menu = menuTitles();
+        QVERIFY(menu);
+        QStringList titles;
+        for (QAction* action : menu->actions())
+            if (!action->isSeparator())
+                titles << action->text();
+        QCOMPARE(titles, QStringList({"Open Site", "Control Panel", "Serve", "Open in Editor",
+                                      "Show in File Manager", "Delete"}));
+        const auto trigger = [&](const QString& title) {
+            QMenu* open = menuTitles();
+            for (QAction* action : open->actions())
+                if (action->text() == title)
+                    action->trigger();
+            open->close();
+        };
+        menu->close();
+        trigger("Open in Editor");
+        QCOMPARE(posted.last(), MenuCommand::openInEditor);
+        QTRY_COMPARE(launched, QStringList({editor + " " + site->path()}));
+        trigger("Show in File Manager");
+        QCOMPARE(posted.last(), MenuCommand::showInFileManager);
+        QCOMPARE(opened.urls, QList<QUrl>({QUrl::fromLocalFile(site->path())}));
+        w.prompts.answers = {"Cancel"};
+        trigger("Delete");
+        QCOMPARE(posted.last(), MenuCommand::deleteSite);
+        QCOMPARE(w.prompts.asked.last().title, QString("Delete Shop?"));
+        QCOMPARE(w.services.store().sites().size(), 2);
+        const QStringList menuPosts = posted;
+        QCOMPARE(menuPosts, QStringList({MenuCommand::openInEditor, MenuCommand::showInFileManager,
+                                         MenuCommand::deleteSite}));
+
+        // Keyboard: Delete in the list asks about the selection; in the search field it edits.
+        w.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        w.list()->setFocus();
+        w.prompts.answers = {"Cancel"};
+        QTest::keyClick(w.list(), Qt::Key_Delete);
+        QCOMPARE(w.prompts.asked.size(), 2);
+        w.window.sitesPage()->searchField()->setText("Shopx");
+        w.window.sitesPage()->searchField()->setFocus();
+        w.window.sitesPage()->searchField()->setCursorPosition(4);
+        QTest::keyClick(w.window.sitesPage()->searchField(), Qt::Key_Delete);
+        QCOMPARE(w.window.sitesPage()->searchField()->text(), QString("Shop"));
+        QCOMPARE(w.prompts.asked.size(), 2);
+        // Ctrl+F brings the Sites section back with the search field focused; Ctrl+3 and Ctrl+5 go
+        // to their sections.
+        QTest::keySequence(&w.window, QKeySequence(Qt::CTRL | Qt::Key_5));
+        QCOMPARE(w.services.selectedSection(), SidebarSection::settings);
+        QTest::keySequence(&w.window, QKeySequence(Qt::CTRL | Qt::Key_3));
+        QCOMPARE(w.services.selectedSection(), SidebarSection::sourceControl);
+        QTest::keySequence(&w.window, QKeySequence::Find);
+        QCOMPARE(w.services.selectedSection(), SidebarSection::sites);
+        QTRY_VERIFY(w.window.sitesPage()->searchField()->hasFocus());
+        // Every menu command has a shortcut or a mnemonic a person can reach it by.
+        for (QAction* top : w.window.menuBar()->actions())
+            QVERIFY2(top->text().contains('&'), qPrintable(top->text()));
+        QDesktopServices::unsetUrlHandler("file");
+    }
+
+    void windowStateAndSettingsSurviveARestart()
+    {
+        QTemporaryDir kept;
+        const QString settings = kept.filePath("halvik.ini");
+        const QString editor = kept.filePath("my-editor");
+        QFile(editor).open(QIODevice::WriteOnly);
+        int listWidth = 0;
+        {
+            Window w(settings);
+            w.addSite("Shop", 100);
+            w.window.resize(1400, 800);
+            w.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+            w.window.sitesPage()->selectSite(w.services.store().sites().first()->id());
+
+            // Drag the handle between the list and the detail 70 px to the right.
+            auto* splitter = w.window.findChild<QSplitter*>("sitesSplitter");
+            QSplitterHandle* handle = splitter->handle(1);
+            QTRY_COMPARE(handle->x(), splitter->sizes().first()); // laid out at the window's size
+            const int before = splitter->sizes().first();
+            const QPoint from = handle->rect().center();
+            const QPoint to = from + QPoint(70, 0);
+            QMouseEvent press(QEvent::MouseButtonPress, from, handle->mapToGlobal(from), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(handle, &press);
+            QMouseEvent move(QEvent::MouseMove, to, handle->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(handle, &move);
+            QMouseEvent release(QEvent::MouseButtonRelease, to, handle->mapToGlobal(to), Qt::LeftButton,
+                                Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(handle, &release);
+            listWidth = splitter->sizes().first();
+            QVERIFY2(listWidth == before + 70, qPrintable(QString("%1 -> %2, handle at %3 global %4")
+                                                              .arg(before)
+                                                              .arg(listWidth)
+                                                              .arg(handle->x())
+                                                              .arg(handle->mapToGlobal(from).x())));
+
+            w.window.findChild<SiteDetailPane*>("sitePane")->tabs()->setCurrentIndex(4);
+            auto* pane = w.window.findChild<GeneralSettingsPane*>("generalSettings");
+            QComboBox* php = pane->defaultPHPPicker();
+            php->setCurrentIndex(php->findData("managed"));
+            Q_EMIT php->activated(php->currentIndex());
+            QComboBox* appearance = pane->appearancePicker();
+            appearance->setCurrentIndex(appearance->findData("dark"));
+            Q_EMIT appearance->activated(appearance->currentIndex());
+            w.prompts.editors.push_back(editor);
+            pane->findChild<QPushButton*>("chooseEditor")->click();
+            QTRY_COMPARE(w.services.preferences().defaultEditorPath(), editor);
+            w.services.setSelectedSection(SidebarSection::settings);
+            w.window.resize(1300, 780);
+            w.window.close();
+        }
+        Window again(settings);
+        again.addSite("Shop", 100);
+        again.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&again.window));
+        QCOMPARE(again.window.size(), QSize(1300, 780));
+        QCOMPARE(again.services.selectedSection(), SidebarSection::settings);
+        again.services.setSelectedSection(SidebarSection::sites);
+        QTRY_COMPARE(again.window.findChild<QSplitter*>("sitesSplitter")->sizes().first(), listWidth);
+        QCOMPARE(again.window.findChild<SiteDetailPane*>("sitePane")->tabs()->currentIndex(), 4);
+        auto* pane = again.window.findChild<GeneralSettingsPane*>("generalSettings");
+        QCOMPARE(pane->defaultPHPPicker()->currentData().toString(), QString("managed"));
+        QCOMPARE(pane->appearancePicker()->currentData().toString(), QString("dark"));
+        QCOMPARE(again.services.preferences().appearance(), AppearancePreference::dark);
+        QCOMPARE(pane->findChild<QLabel*>("editorName")->text(), QString("my-editor"));
+        applyColorScheme(ColorScheme::light);
+    }
+
+    void applicationIconIsOurOwn()
+    {
+        const QIcon icon = applicationIcon();
+        QVERIFY(!icon.isNull());
+        const QImage image = icon.pixmap(64, 64).toImage();
+        QCOMPARE(image.size(), QSize(64, 64));
+        // The tile's colour at its centre-left, and transparent corners.
+        QVERIFY(image.pixelColor(10, 50).green() > image.pixelColor(10, 50).red());
+        QCOMPARE(image.pixelColor(20, 40), QColor(Qt::white)); // a pillar
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
     }
 
     void dialogsAndSettingsRender()
