@@ -2,6 +2,7 @@
 
 #include "Appearance.h"
 #include "MainWindow.h"
+#include "StartupReport.h"
 #include "WidgetPrompts.h"
 
 #include "async/FireAndForget.h"
@@ -58,6 +59,7 @@ int runWindowApplication(int argc, char** argv)
     // store is saved last.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &services, [&services] { services.shutdown(); });
 
+    reportStartupPaints(window);
     window.show();
     // Start-up runs once the window is on screen; the list fills in as the store loads.
     // The window follows store.json, so a site a command adds or removes shows up at once.

@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "EnvironmentPage.h"
+#include "FileManager.h"
 #include "GeneralSettingsPane.h"
 #include "HostsPage.h"
 #include "ImportActions.h"
@@ -251,7 +252,7 @@ void MainWindow::buildMenus()
     setCommandHandler(MenuCommand::showInFileManager, [this] {
         const auto sites = selectedSites();
         if (sites.size() == 1)
-            QDesktopServices::openUrl(QUrl::fromLocalFile(sites.first()->path()));
+            showInFileManager(sites.first()->path());
     });
     setCommandHandler(MenuCommand::openInEditor, [this] {
         const auto sites = selectedSites();
