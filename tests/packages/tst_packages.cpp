@@ -208,7 +208,7 @@ private Q_SLOTS:
         tab.resize(900, 480);
         tab.show();
         QVERIFY(!tab.packageList()->isVisible());
-        QVERIFY(saveScreenshot(&tab, "packages-empty"));
+        QVERIFY(halvik::test::saveLightAndDark(&tab, "packages-empty"));
 
         // The empty state's action installs what composer.json asks for.
         ComposerFixture::writeJSON(site->path() + "/composer.json",
@@ -227,7 +227,7 @@ private Q_SLOTS:
         QVERIFY(sheet.isLoading());
         QCOMPARE(sheet.tabs()->tabText(0), QString("Artisan"));
         QCOMPARE(sheet.tabs()->tabText(1), QString("Keffin"));
-        QVERIFY(saveScreenshot(&sheet, "commands-loading"));
+        QVERIFY(halvik::test::saveLightAndDark(&sheet, "commands-loading"));
         QTRY_VERIFY_WITH_TIMEOUT(!sheet.isLoading(), 60000);
         QCOMPARE(sheet.list("keffin")->count(), 4);
         QListWidget* artisan = sheet.list("artisan");

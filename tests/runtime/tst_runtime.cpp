@@ -511,7 +511,7 @@ private Q_SLOTS:
         button("Download")->click(); // the 8.2 row comes first
         QTRY_VERIFY(runtime.phpInstallProgress().value_or("").contains("%"));
         QVERIFY(!button("Download", 1)->isEnabled()); // one install at a time
-        QVERIFY(saveScreenshot(&pane, "runtime-settings-downloading"));
+        QVERIFY(halvik::test::saveLightAndDark(&pane, "runtime-settings-downloading"));
         button("Cancel Download")->click();
         QTRY_VERIFY(!runtime.isInstallingPHP());
         QVERIFY(pane.errorText().isEmpty()); // a cancel is not a failure
@@ -519,7 +519,7 @@ private Q_SLOTS:
         fx.server.remove("/static-php-cli/common/" + RuntimeFixture::phpArchiveName("8.2.10").toUtf8());
         button("Download")->click();
         QTRY_COMPARE(pane.errorText(), QString("PHP download failed (HTTP 404)."));
-        QVERIFY(saveScreenshot(&pane, "runtime-settings-error"));
+        QVERIFY(halvik::test::saveLightAndDark(&pane, "runtime-settings-error"));
 
         fx.servePHPArchive("8.2.10", fx.phpArchive(RuntimeFixture::realPHP()));
         button("Download")->click();

@@ -426,7 +426,7 @@ private Q_SLOTS:
         halvik::waitFor(m.services->devEnvironment().refreshSiteMappings());
         QCOMPARE(window.findChild<QLabel*>("statusChip")->text(), QString("Answering"));
         QCoreApplication::processEvents(); // lets the header lay out the chip's new text
-        QVERIFY(saveScreenshot(&window, "site-serving"));
+        QVERIFY(halvik::test::saveLightAndDark(&window, "site-serving"));
         button("Stop")->click();
         QTRY_VERIFY(button("Serve"));
 
@@ -445,7 +445,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(error->isVisible(), 10000);
         QCOMPARE(error->text(),
                  QString("Halvik’s local server didn’t start. PHP Fatal error: no artisan here"));
-        QVERIFY(saveScreenshot(&other, "site-open-failed"));
+        QVERIFY(halvik::test::saveLightAndDark(&other, "site-open-failed"));
     }
 
     void theOverviewTabShowsAndChangesTheSite()
@@ -481,7 +481,7 @@ private Q_SLOTS:
         overview->utilityButton("Clear Tarnel")->click();
         QTRY_COMPARE_WITH_TIMEOUT(overview->utilityResult()->text(), QString("Clear Tarnel: done."), 15000);
         QCOMPARE(site->operations().last()->command().contains("tarnel:clear"), true);
-        QVERIFY(saveScreenshot(&window, "site-overview"));
+        QVERIFY(halvik::test::saveLightAndDark(&window, "site-overview"));
     }
 };
 
