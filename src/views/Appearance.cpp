@@ -36,6 +36,28 @@ QPalette darkPalette()
     return p;
 }
 
+// The icon theme the desktop chose, put back when the appearance follows the system again.
+QString& systemIconTheme()
+{
+    static QString theme;
+    return theme;
+}
+
+// A chosen Light or Dark appearance takes Breeze in the matching shade, so icons keep their
+// contrast whatever theme the desktop uses; System gives the desktop's theme back.
+void matchIcons(ColorScheme scheme)
+{
+    if (scheme == ColorScheme::system) {
+        QIcon::setFallbackThemeName(QStringLiteral("breeze"));
+        QIcon::setThemeName(systemIconTheme());
+        return;
+    }
+    const QString breeze =
+        scheme == ColorScheme::dark ? QStringLiteral("breeze-dark") : QStringLiteral("breeze");
+    QIcon::setFallbackThemeName(breeze);
+    QIcon::setThemeName(breeze);
+}
+
 } // namespace
 
 void applyColorScheme(ColorScheme scheme)
@@ -54,6 +76,7 @@ void applyColorScheme(ColorScheme scheme)
         QApplication::setPalette(systemPalette);
         break;
     }
+    matchIcons(scheme);
 }
 
 void installIconTheme()
@@ -67,6 +90,7 @@ void installIconTheme()
     QIcon::setFallbackThemeName(QStringLiteral("breeze"));
     if (QIcon::themeName().isEmpty() || QIcon::themeName() == QLatin1String("hicolor"))
         QIcon::setThemeName(QStringLiteral("breeze"));
+    systemIconTheme() = QIcon::themeName();
 }
 
 QIcon applicationIcon()

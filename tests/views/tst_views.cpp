@@ -651,6 +651,32 @@ private Q_SLOTS:
         applyColorScheme(ColorScheme::light);
     }
 
+    void iconsKeepTheirContrastInEitherAppearance()
+    {
+        // The brightest pixel of a theme icon drawn now.
+        const auto brightest = [] {
+            const QImage image = QIcon::fromTheme("download").pixmap(22, 22).toImage();
+            int most = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    if (image.pixelColor(x, y).alpha() > 128)
+                        most = std::max(most, image.pixelColor(x, y).lightness());
+            return most;
+        };
+        const QString desktopTheme = QIcon::themeName();
+        const QIcon kept = QIcon::fromTheme("download"); // made before the switch, as buttons' icons are
+        applyColorScheme(ColorScheme::dark);
+        QCOMPARE(QIcon::themeName(), QString("breeze-dark"));
+        QVERIFY2(brightest() > 160, "dark icons on a dark window");
+        const QImage keptDark = kept.pixmap(22, 22).toImage();
+        applyColorScheme(ColorScheme::light);
+        QVERIFY2(brightest() < 120, "light icons on a light window");
+        QVERIFY(kept.pixmap(22, 22).toImage() != keptDark);
+        applyColorScheme(ColorScheme::system);
+        QCOMPARE(QIcon::themeName(), desktopTheme);
+        applyColorScheme(ColorScheme::light);
+    }
+
     void applicationIconIsOurOwn()
     {
         const QIcon icon = applicationIcon();
