@@ -63,6 +63,7 @@ void matchIcons(ColorScheme scheme)
 void applyColorScheme(ColorScheme scheme)
 {
     static const QPalette systemPalette = QApplication::palette();
+    matchIcons(scheme); // first: widgets redraw their icons as the palette changes
     switch (scheme) {
     case ColorScheme::dark:
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
@@ -76,7 +77,6 @@ void applyColorScheme(ColorScheme scheme)
         QApplication::setPalette(systemPalette);
         break;
     }
-    matchIcons(scheme);
 }
 
 void installIconTheme()
