@@ -1,0 +1,257 @@
+#include "views/git/GitBranchPopover.h"
+
+#include "views/AccountWidgets.h"
+#include "views/git/GitSheetWidgets.h"
+
+#include "app/GitWorkspace.h"
+#include "async/FireAndForget.h"
+
+#include <QApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+using gitcore::GitBranch;
+
+namespace {
+
+constexpr int branchRole = Qt::UserRole + 1;
+
+// Whether a switch may start: nothing else runs and no rebase waits to be finished.
+bool canSwitch(const GitWorkspace& workspace)
+{
+    return !workspace.isOperating() && !workspace.snapshot().status.inProgressRebase &&
+           !workspace.snapshot().status.hasUnmerged;
+}
+
+} // namespace
+
+GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
+    : QFrame(parent, Qt::Popup), m_workspace(workspace)
+{
+    setObjectName("gitBranchPopover");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFrameShape(QFrame::StyledPanel);
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    setAccessibleName(QStringLiteral("Branches"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(6);
+
+    m_search = new QLineEdit(this);
+    m_search->setObjectName("branchSearch");
+    m_search->setPlaceholderText(QStringLiteral("Find a branch"));
+    m_search->setClearButtonEnabled(true);
+    m_search->addAction(themeIcon(QStringLiteral("edit-find"), QStringLiteral("search")),
+                        QLineEdit::LeadingPosition);
+    m_search->installEventFilter(this);
+    layout->addWidget(m_search);
+
+    m_list = new QTreeWidget(this);
+    m_list->setObjectName("branchList");
+    m_list->setHeaderHidden(true);
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setIndentation(0);
+    m_list->setUniformRowHeights(true);
+    m_list->setFrameShape(QFrame::NoFrame);
+    m_list->setIconSize(QSize(16, 16));
+    m_list->setAccessibleName(QStringLiteral("Branches"));
+    m_list->viewport()->setBackgroundRole(QPalette::Window);
+    layout->addWidget(m_list, 1);
+
+    m_empty = new ToneLabel(QStringLiteral("No branches match."), Tone::muted, this);
+    m_empty->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_empty, 1);
+
+    auto* line = new QFrame(this);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    layout->addWidget(line);
+    m_newBranch = new QPushButton(themeIcon(QStringLiteral("vcs-branch"), QStringLiteral("list-add")),
+                                  QStringLiteral("New Branch…"), this);
+    m_newBranch->setObjectName("newBranchButton");
+    m_newBranch->setFlat(true);
+    m_newBranch->setStyleSheet(QStringLiteral("text-align: left; padding: 4px 6px;"));
+    layout->addWidget(m_newBranch);
+
+    connect(m_search, &QLineEdit::textChanged, this, &GitBranchPopover::rebuild);
+    // A click chooses, as in a menu; Return on the current row too.
+    connect(m_list, &QTreeWidget::itemClicked, this, &GitBranchPopover::choose);
+    connect(m_list, &QTreeWidget::itemActivated, this, &GitBranchPopover::choose);
+    connect(m_newBranch, &QPushButton::clicked, this, [this] {
+        // Out of the way before the sheet opens: a popup and a modal sheet don't share the screen.
+        close();
+        Q_EMIT newBranchRequested();
+    });
+    connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &GitBranchPopover::rebuild);
+    connect(&m_workspace, &GitWorkspace::busyChanged, this, &GitBranchPopover::syncEnabled);
+    rebuild();
+    resize(320, 380);
+}
+
+void GitBranchPopover::rebuild()
+{
+    const QString needle = m_search->text().trimmed();
+    const auto& status = m_workspace.snapshot().status;
+    m_list->clear();
+    QFont sectionFont = m_list->font();
+    sectionFont.setBold(true);
+    // Rows line up whether or not they carry the check mark.
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    const QIcon none(blank);
+    const QIcon check = themeIcon(QStringLiteral("checkmark"), QStringLiteral("object-select-symbolic"));
+
+    for (const bool remote : {false, true}) {
+        QList<QTreeWidgetItem*> rows;
+        for (const GitBranch& branch : m_workspace.snapshot().branches) {
+            if (branch.isRemote != remote || !branch.name.contains(needle, Qt::CaseInsensitive))
+                continue;
+            const bool current =
+                branch.isCurrent || (!remote && !status.isDetached && status.branch == branch.name);
+            auto* item = new QTreeWidgetItem(QStringList{branch.name});
+            item->setIcon(0, current ? check : none);
+            item->setData(0, branchRole,
+                          QVariant::fromValue(m_workspace.snapshot().branches.indexOf(branch)));
+            item->setToolTip(0, branch.upstream ? branch.name + QStringLiteral(" → ") + *branch.upstream
+                                                : branch.name);
+            item->setData(0, Qt::AccessibleTextRole,
+                          current ? branch.name + QStringLiteral(", current branch") : branch.name);
+            if (current) {
+                QFont font = m_list->font();
+                font.setWeight(QFont::DemiBold);
+                item->setFont(0, font);
+            }
+            rows.append(item);
+        }
+        if (rows.isEmpty())
+            continue;
+        auto* section =
+            new QTreeWidgetItem(QStringList{remote ? QStringLiteral("Remote") : QStringLiteral("Local")});
+        // Titles, not choices: the keyboard passes over them.
+        section->setFlags(Qt::NoItemFlags);
+        section->setFont(0, sectionFont);
+        section->setForeground(0, palette().brush(QPalette::PlaceholderText));
+        m_list->addTopLevelItem(section);
+        section->addChildren(rows);
+        section->setExpanded(true);
+    }
+    const bool empty = m_list->topLevelItemCount() == 0;
+    m_list->setVisible(!empty);
+    m_empty->setText(m_workspace.snapshot().branches.isEmpty() ? QStringLiteral("No branches yet.")
+                                                               : QStringLiteral("No branches match."));
+    m_empty->setVisible(empty);
+    if (QTreeWidgetItem* first = firstBranchItem())
+        m_list->setCurrentItem(first);
+    syncEnabled();
+}
+
+void GitBranchPopover::syncEnabled()
+{
+    const bool enabled = canSwitch(m_workspace);
+    for (int s = 0; s < m_list->topLevelItemCount(); ++s) {
+        QTreeWidgetItem* section = m_list->topLevelItem(s);
+        for (int r = 0; r < section->childCount(); ++r) {
+            QTreeWidgetItem* item = section->child(r);
+            item->setFlags(enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::ItemIsSelectable);
+        }
+    }
+    m_newBranch->setEnabled(!m_workspace.isOperating() && m_workspace.snapshot().status.isRepo);
+}
+
+QTreeWidgetItem* GitBranchPopover::firstBranchItem() const
+{
+    for (int s = 0; s < m_list->topLevelItemCount(); ++s)
+        if (m_list->topLevelItem(s)->childCount() > 0)
+            return m_list->topLevelItem(s)->child(0);
+    return nullptr;
+}
+
+void GitBranchPopover::choose(QTreeWidgetItem* item)
+{
+    if (m_chosen || !item || !item->parent() || !(item->flags() & Qt::ItemIsEnabled))
+        return;
+    const int index = item->data(0, branchRole).toInt();
+    const auto& branches = m_workspace.snapshot().branches;
+    if (index < 0 || index >= branches.size())
+        return;
+    const GitBranch branch = branches.at(index);
+    m_chosen = true;
+    close();
+    if (branch.isCurrent)
+        return;
+    fireAndForget(&m_workspace, m_workspace.checkout(branch));
+}
+
+void GitBranchPopover::popUp(QWidget* anchor)
+{
+    QPoint origin;
+    if (anchor && anchor->isVisible()) {
+        origin = anchor->mapToGlobal(QPoint(0, anchor->height() + 4));
+    } else if (parentWidget()) {
+        const QWidget* window = parentWidget()->window();
+        origin =
+            window->mapToGlobal(QPoint((window->width() - width()) / 2, (window->height() - height()) / 3));
+    }
+    // Keep the whole popover on the screen it opens on.
+    if (const QScreen* screen = QApplication::screenAt(origin)) {
+        const QRect area = screen->availableGeometry();
+        origin.setX(qBound(area.left(), origin.x(), qMax(area.left(), area.right() - width())));
+        origin.setY(qBound(area.top(), origin.y(), qMax(area.top(), area.bottom() - height())));
+    }
+    move(origin);
+    show();
+    m_search->setFocus(Qt::PopupFocusReason);
+}
+
+void GitBranchPopover::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+void GitBranchPopover::hideEvent(QHideEvent* event)
+{
+    QFrame::hideEvent(event);
+    Q_EMIT closed();
+}
+
+bool GitBranchPopover::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_search && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Down:
+        case Qt::Key_Up:
+        case Qt::Key_PageDown:
+        case Qt::Key_PageUp:
+            // The list moves while typing goes on in the field.
+            QApplication::sendEvent(m_list, event);
+            return true;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: {
+            QTreeWidgetItem* item = m_list->currentItem();
+            choose(item && item->parent() ? item : firstBranchItem());
+            return true;
+        }
+        default:
+            break;
+        }
+    }
+    return QFrame::eventFilter(watched, event);
+}
+
+} // namespace halvik::views

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QFrame>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace halvik {
+class GitWorkspace;
+}
+
+namespace halvik::views {
+
+// The branch picker that drops down from the bar's branch button: a search field, the local and
+// remote branches with a check mark on the current one, and "New Branch…". Choosing a branch
+// switches to it; the popover closes on any choice, on Escape or on a click elsewhere.
+class GitBranchPopover : public QFrame
+{
+    Q_OBJECT
+public:
+    GitBranchPopover(GitWorkspace& workspace, QWidget* parent);
+
+    QLineEdit* searchField() const { return m_search; }
+    QTreeWidget* list() const { return m_list; }
+    QPushButton* newBranchButton() const { return m_newBranch; }
+    QLabel* emptyLabel() const { return m_empty; }
+
+    // Opens below `anchor` (its left edges aligned), or in the middle of the parent without one.
+    void popUp(QWidget* anchor);
+    // Switches to the branch of `item` (a branch row); the current branch only closes the popover.
+    void choose(QTreeWidgetItem* item);
+
+Q_SIGNALS:
+    void closed();
+    void newBranchRequested();
+
+protected:
+    void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void rebuild();
+    void syncEnabled();
+    QTreeWidgetItem* firstBranchItem() const;
+
+    GitWorkspace& m_workspace;
+    QLineEdit* m_search;
+    QTreeWidget* m_list;
+    QLabel* m_empty;
+    QPushButton* m_newBranch;
+    bool m_chosen = false;
+};
+
+} // namespace halvik::views

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "async/LifeGuard.h"
+
+#include <QCoroTask>
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace halvik {
+class GitWorkspace;
+}
+
+namespace halvik::views {
+
+class ToneLabel;
+
+// Names a new branch that starts from the current commit and switches to it. The name is the
+// workspace's draft, so it survives closing and reopening the sheet until a branch is made.
+class GitNewBranchSheet : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit GitNewBranchSheet(GitWorkspace& workspace, QWidget* parent = nullptr);
+
+    QLineEdit* nameField() const { return m_name; }
+    QLabel* explanationLabel() const;
+    QLabel* outcomeLabel() const;
+    QPushButton* createButton() const { return m_create; }
+    QPushButton* cancelButton() const { return m_cancel; }
+
+private:
+    void sync();
+    QCoro::Task<> create();
+
+    GitWorkspace& m_workspace;
+    QLineEdit* m_name;
+    ToneLabel* m_explanation;
+    ToneLabel* m_outcome;
+    QPushButton* m_create;
+    QPushButton* m_cancel;
+    bool m_running = false;
+    LifeGuard m_life;
+};
+
+} // namespace halvik::views
