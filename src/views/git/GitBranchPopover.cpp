@@ -7,13 +7,12 @@
 #include "async/FireAndForget.h"
 
 #include <QApplication>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace halvik::views {
@@ -56,13 +55,9 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
     m_search->installEventFilter(this);
     layout->addWidget(m_search);
 
-    m_list = new QTreeWidget(this);
+    m_list = new QListWidget(this);
     m_list->setObjectName("branchList");
-    m_list->setHeaderHidden(true);
-    m_list->setRootIsDecorated(false);
-    m_list->setItemsExpandable(false);
-    m_list->setIndentation(0);
-    m_list->setUniformRowHeights(true);
+    m_list->setUniformItemSizes(true);
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setIconSize(QSize(16, 16));
     m_list->setAccessibleName(QStringLiteral("Branches"));
@@ -86,8 +81,8 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
 
     connect(m_search, &QLineEdit::textChanged, this, &GitBranchPopover::rebuild);
     // A click chooses, as in a menu; Return on the current row too.
-    connect(m_list, &QTreeWidget::itemClicked, this, &GitBranchPopover::choose);
-    connect(m_list, &QTreeWidget::itemActivated, this, &GitBranchPopover::choose);
+    connect(m_list, &QListWidget::itemClicked, this, &GitBranchPopover::choose);
+    connect(m_list, &QListWidget::itemActivated, this, &GitBranchPopover::choose);
     connect(m_newBranch, &QPushButton::clicked, this, [this] {
         // Out of the way before the sheet opens: a popup and a modal sheet don't share the screen.
         close();
@@ -102,10 +97,12 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
 void GitBranchPopover::rebuild()
 {
     const QString needle = m_search->text().trimmed();
-    const auto& status = m_workspace.snapshot().status;
+    const auto& snapshot = m_workspace.snapshot();
     m_list->clear();
     QFont sectionFont = m_list->font();
     sectionFont.setBold(true);
+    QFont currentFont = m_list->font();
+    currentFont.setWeight(QFont::DemiBold);
     // Rows line up whether or not they carry the check mark.
     QPixmap blank(16, 16);
     blank.fill(Qt::transparent);
@@ -113,82 +110,81 @@ void GitBranchPopover::rebuild()
     const QIcon check = themeIcon(QStringLiteral("checkmark"), QStringLiteral("object-select-symbolic"));
 
     for (const bool remote : {false, true}) {
-        QList<QTreeWidgetItem*> rows;
-        for (const GitBranch& branch : m_workspace.snapshot().branches) {
+        QList<QListWidgetItem*> rows;
+        for (qsizetype i = 0; i < snapshot.branches.size(); ++i) {
+            const GitBranch& branch = snapshot.branches.at(i);
             if (branch.isRemote != remote || !branch.name.contains(needle, Qt::CaseInsensitive))
                 continue;
-            const bool current =
-                branch.isCurrent || (!remote && !status.isDetached && status.branch == branch.name);
-            auto* item = new QTreeWidgetItem(QStringList{branch.name});
-            item->setIcon(0, current ? check : none);
-            item->setData(0, branchRole,
-                          QVariant::fromValue(m_workspace.snapshot().branches.indexOf(branch)));
-            item->setToolTip(0, branch.upstream ? branch.name + QStringLiteral(" → ") + *branch.upstream
-                                                : branch.name);
-            item->setData(0, Qt::AccessibleTextRole,
+            const bool current = isCurrent(branch);
+            auto* item = new QListWidgetItem(current ? check : none, branch.name);
+            item->setData(branchRole, int(i));
+            item->setToolTip(branch.upstream ? branch.name + QStringLiteral(" → ") + *branch.upstream
+                                             : branch.name);
+            item->setData(Qt::AccessibleTextRole,
                           current ? branch.name + QStringLiteral(", current branch") : branch.name);
-            if (current) {
-                QFont font = m_list->font();
-                font.setWeight(QFont::DemiBold);
-                item->setFont(0, font);
-            }
+            if (current)
+                item->setFont(currentFont);
             rows.append(item);
         }
         if (rows.isEmpty())
             continue;
-        auto* section =
-            new QTreeWidgetItem(QStringList{remote ? QStringLiteral("Remote") : QStringLiteral("Local")});
         // Titles, not choices: the keyboard passes over them.
+        auto* section = new QListWidgetItem(remote ? QStringLiteral("Remote") : QStringLiteral("Local"));
         section->setFlags(Qt::NoItemFlags);
-        section->setFont(0, sectionFont);
-        section->setForeground(0, palette().brush(QPalette::PlaceholderText));
-        m_list->addTopLevelItem(section);
-        section->addChildren(rows);
-        section->setExpanded(true);
+        section->setFont(sectionFont);
+        section->setForeground(palette().brush(QPalette::PlaceholderText));
+        section->setData(branchRole, -1);
+        m_list->addItem(section);
+        for (QListWidgetItem* row : rows)
+            m_list->addItem(row);
     }
-    const bool empty = m_list->topLevelItemCount() == 0;
+    const bool empty = m_list->count() == 0;
     m_list->setVisible(!empty);
-    m_empty->setText(m_workspace.snapshot().branches.isEmpty() ? QStringLiteral("No branches yet.")
-                                                               : QStringLiteral("No branches match."));
+    m_empty->setText(snapshot.branches.isEmpty() ? QStringLiteral("No branches yet.")
+                                                 : QStringLiteral("No branches match."));
     m_empty->setVisible(empty);
-    if (QTreeWidgetItem* first = firstBranchItem())
-        m_list->setCurrentItem(first);
     syncEnabled();
+    if (QListWidgetItem* first = firstBranchItem())
+        m_list->setCurrentItem(first);
+}
+
+bool GitBranchPopover::isCurrent(const GitBranch& branch) const
+{
+    const auto& status = m_workspace.snapshot().status;
+    return branch.isCurrent || (!branch.isRemote && !status.isDetached && status.branch == branch.name);
 }
 
 void GitBranchPopover::syncEnabled()
 {
     const bool enabled = canSwitch(m_workspace);
-    for (int s = 0; s < m_list->topLevelItemCount(); ++s) {
-        QTreeWidgetItem* section = m_list->topLevelItem(s);
-        for (int r = 0; r < section->childCount(); ++r) {
-            QTreeWidgetItem* item = section->child(r);
-            item->setFlags(enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::ItemIsSelectable);
-        }
+    for (int r = 0; r < m_list->count(); ++r) {
+        QListWidgetItem* item = m_list->item(r);
+        if (item->data(branchRole).toInt() >= 0)
+            item->setFlags(enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags);
     }
     m_newBranch->setEnabled(!m_workspace.isOperating() && m_workspace.snapshot().status.isRepo);
 }
 
-QTreeWidgetItem* GitBranchPopover::firstBranchItem() const
+QListWidgetItem* GitBranchPopover::firstBranchItem() const
 {
-    for (int s = 0; s < m_list->topLevelItemCount(); ++s)
-        if (m_list->topLevelItem(s)->childCount() > 0)
-            return m_list->topLevelItem(s)->child(0);
+    for (int r = 0; r < m_list->count(); ++r)
+        if (m_list->item(r)->data(branchRole).toInt() >= 0)
+            return m_list->item(r);
     return nullptr;
 }
 
-void GitBranchPopover::choose(QTreeWidgetItem* item)
+void GitBranchPopover::choose(QListWidgetItem* item)
 {
-    if (m_chosen || !item || !item->parent() || !(item->flags() & Qt::ItemIsEnabled))
+    if (m_chosen || !item || !(item->flags() & Qt::ItemIsEnabled))
         return;
-    const int index = item->data(0, branchRole).toInt();
+    const int index = item->data(branchRole).toInt();
     const auto& branches = m_workspace.snapshot().branches;
     if (index < 0 || index >= branches.size())
         return;
     const GitBranch branch = branches.at(index);
     m_chosen = true;
     close();
-    if (branch.isCurrent)
+    if (isCurrent(branch))
         return;
     fireAndForget(&m_workspace, m_workspace.checkout(branch));
 }
@@ -243,8 +239,8 @@ bool GitBranchPopover::eventFilter(QObject* watched, QEvent* event)
             return true;
         case Qt::Key_Return:
         case Qt::Key_Enter: {
-            QTreeWidgetItem* item = m_list->currentItem();
-            choose(item && item->parent() ? item : firstBranchItem());
+            QListWidgetItem* item = m_list->currentItem();
+            choose(item && item->data(branchRole).toInt() >= 0 ? item : firstBranchItem());
             return true;
         }
         default:

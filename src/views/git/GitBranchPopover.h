@@ -1,12 +1,14 @@
 #pragma once
 
+#include "gitcore/GitRecords.h"
+
 #include <QFrame>
 
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTreeWidget;
-class QTreeWidgetItem;
+class QListWidget;
+class QListWidgetItem;
 
 namespace halvik {
 class GitWorkspace;
@@ -24,14 +26,14 @@ public:
     GitBranchPopover(GitWorkspace& workspace, QWidget* parent);
 
     QLineEdit* searchField() const { return m_search; }
-    QTreeWidget* list() const { return m_list; }
+    QListWidget* list() const { return m_list; }
     QPushButton* newBranchButton() const { return m_newBranch; }
     QLabel* emptyLabel() const { return m_empty; }
 
     // Opens below `anchor` (its left edges aligned), or in the middle of the parent without one.
     void popUp(QWidget* anchor);
     // Switches to the branch of `item` (a branch row); the current branch only closes the popover.
-    void choose(QTreeWidgetItem* item);
+    void choose(QListWidgetItem* item);
 
 Q_SIGNALS:
     void closed();
@@ -45,11 +47,12 @@ protected:
 private:
     void rebuild();
     void syncEnabled();
-    QTreeWidgetItem* firstBranchItem() const;
+    QListWidgetItem* firstBranchItem() const;
+    bool isCurrent(const gitcore::GitBranch& branch) const;
 
     GitWorkspace& m_workspace;
     QLineEdit* m_search;
-    QTreeWidget* m_list;
+    QListWidget* m_list;
     QLabel* m_empty;
     QPushButton* m_newBranch;
     bool m_chosen = false;

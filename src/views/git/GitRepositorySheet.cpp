@@ -15,6 +15,7 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -205,6 +206,12 @@ QWidget* GitRepositorySheet::buildIdentity()
         m_workspace.setIdentityEmail(text);
         sync();
     });
+    const auto save = [this] {
+        if (m_saveIdentity->isEnabled())
+            m_saveIdentity->click();
+    };
+    connect(m_name, &QLineEdit::returnPressed, this, save);
+    connect(m_email, &QLineEdit::returnPressed, this, save);
     connect(m_global, &QRadioButton::toggled, this, [this] { m_scopeChosen = true; });
     connect(m_local, &QRadioButton::toggled, this, [this] { m_scopeChosen = true; });
     connect(m_saveIdentity, &QPushButton::clicked, this, [this] {
@@ -252,6 +259,18 @@ QWidget* GitRepositorySheet::buildRecovery()
                                          QStringLiteral("Every change discarded.")));
     });
     return box;
+}
+
+void GitRepositorySheet::keyPressEvent(QKeyEvent* event)
+{
+    // Return in a field belongs to that field's own button (connected to returnPressed); it
+    // must not also reach the dialog's default button and close the sheet.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        qobject_cast<QLineEdit*>(focusWidget())) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 QLabel* GitRepositorySheet::outcomeLabel() const

@@ -54,6 +54,9 @@ Q_SIGNALS:
     void connectRequested(SourceControlProvider provider);
     void createRequested(SourceControlProvider provider);
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QWidget* buildRepository();
     QWidget* buildIdentity();

@@ -43,16 +43,17 @@ void GitSheetPresenter::closeAll()
         }
 }
 
-template <typename Sheet>
-void GitSheetPresenter::show(QPointer<Sheet>& slot, Sheet* sheet, void (GitWorkspace::*reset)(bool))
+template <typename Sheet, typename Reset>
+void GitSheetPresenter::show(QPointer<Sheet>& slot, Sheet* sheet, Reset reset)
 {
     slot = sheet;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [this, &slot, reset] {
+    QPointer<Sheet>* target = &slot;
+    connect(sheet, &QDialog::finished, this, [this, target, reset] {
         // Closed is closed: the flag may ask for a fresh sheet before this one is deleted.
-        slot = nullptr;
+        *target = nullptr;
         if (m_workspace)
-            (m_workspace->*reset)(false);
+            reset(*m_workspace);
     });
     sheet->open();
 }
@@ -69,12 +70,14 @@ void GitSheetPresenter::sync()
         m_popover->close();
 
     if (workspace.showingNewBranch() && !m_newBranch)
-        show(m_newBranch, new GitNewBranchSheet(workspace, m_window), &GitWorkspace::setShowingNewBranch);
+        show(m_newBranch, new GitNewBranchSheet(workspace, m_window),
+             [](GitWorkspace& w) { w.setShowingNewBranch(false); });
     else if (!workspace.showingNewBranch() && m_newBranch)
         m_newBranch->close();
 
     if (workspace.showingStashManager() && !m_stash)
-        show(m_stash, new GitStashSheet(workspace, m_window), &GitWorkspace::setShowingStashManager);
+        show(m_stash, new GitStashSheet(workspace, m_window),
+             [](GitWorkspace& w) { w.setShowingStashManager(false); });
     else if (!workspace.showingStashManager() && m_stash)
         m_stash->close();
 
@@ -82,7 +85,7 @@ void GitSheetPresenter::sync()
         auto* sheet = new GitRepositorySheet(workspace, m_services.sourceControl(), m_window);
         connect(sheet, &GitRepositorySheet::connectRequested, this, &GitSheetPresenter::openConnect);
         connect(sheet, &GitRepositorySheet::createRequested, this, &GitSheetPresenter::openCreateRepository);
-        show(m_repository, sheet, &GitWorkspace::setShowingRepositoryTools);
+        show(m_repository, sheet, [](GitWorkspace& w) { w.setShowingRepositoryTools(false); });
     } else if (!workspace.showingRepositoryTools() && m_repository) {
         m_repository->close();
     }

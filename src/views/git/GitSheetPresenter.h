@@ -55,8 +55,8 @@ private:
     void openConnect(SourceControlProvider provider);
     // The sheet a new one stacks on: the repository tools when open, else the window.
     QWidget* sheetParent() const;
-    template <typename Sheet>
-    void show(QPointer<Sheet>& slot, Sheet* sheet, void (GitWorkspace::*reset)(bool));
+    // Opens `sheet` in `slot`; `reset` clears the workspace's flag once it closes.
+    template <typename Sheet, typename Reset> void show(QPointer<Sheet>& slot, Sheet* sheet, Reset reset);
     void closeAll();
 
     GitWorkspace* m_workspace;

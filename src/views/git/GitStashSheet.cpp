@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -40,6 +41,17 @@ QString ageText(const QDateTime& date)
     if (seconds < 86400 * 30)
         return ago(seconds / 86400, "day");
     return QLocale().toString(date.toLocalTime().date(), QLocale::ShortFormat);
+}
+
+// Git files an entry as "On main: message" (or "WIP on main: …" without a message of its
+// own): the message leads, the branch goes to the second line.
+QPair<QString, QString> splitMessage(const QString& message)
+{
+    static const QRegularExpression pattern(QStringLiteral("^(?:WIP on|On) ([^:]+): (.*)$"));
+    const QRegularExpressionMatch match = pattern.match(message);
+    if (!match.hasMatch() || match.captured(2).trimmed().isEmpty())
+        return {message, QString()};
+    return {match.captured(2), match.captured(1)};
 }
 
 } // namespace
@@ -164,7 +176,8 @@ void GitStashSheet::rebuild()
         line->setSpacing(10);
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
-        auto* title = new QLabel(stash.message, row);
+        const auto [message, branch] = splitMessage(stash.message);
+        auto* title = new QLabel(message, row);
         title->setTextInteractionFlags(Qt::TextSelectableByMouse);
         title->setWordWrap(true);
         texts->addWidget(title);
@@ -183,7 +196,7 @@ void GitStashSheet::rebuild()
         drop->setIcon(themeIcon(QStringLiteral("edit-delete")));
         drop->setAutoRaise(true);
         drop->setToolTip(QStringLiteral("Drop"));
-        drop->setAccessibleName(QStringLiteral("Drop ") + stash.message);
+        drop->setAccessibleName(QStringLiteral("Drop ") + message);
         line->addWidget(drop, 0, Qt::AlignVCenter);
         connect(restore, &QPushButton::clicked, this, [this, stash] {
             fireAndForget(this, runFromSheet([this, stash] { return m_workspace.restoreStash(stash); }));
