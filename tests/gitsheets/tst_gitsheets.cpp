@@ -143,6 +143,7 @@ private Q_SLOTS:
     void identitySavedForTheRepositoryOrTheComputer();
     void originAndProviderButtons();
     void recoveryActionsAskFirst();
+    void unsafeActionsWaitForTheRebase();
     void flagsOpenAndCloseTheSheets();
 };
 
@@ -575,6 +576,59 @@ void GitSheetsTest::recoveryActionsAskFirst()
     QCOMPARE(git(box, repo, {QStringLiteral("stash"), QStringLiteral("list")}).count('\n') + 1, 1);
     QVERIFY(sheet->outcomeLabel()->isVisible());
     shoot(sheet, QStringLiteral("git-repository-sheet-recovered"));
+}
+
+void GitSheetsTest::unsafeActionsWaitForTheRebase()
+{
+    GitSandbox box;
+    const QString repo = box.makeRepo(QStringLiteral("site"));
+    // One change set aside before the rebase stops on a conflict.
+    box.write(repo, QStringLiteral("scratch.txt"), "new\n");
+    git(box, repo,
+        {QStringLiteral("stash"), QStringLiteral("push"), QStringLiteral("-q"), QStringLiteral("-u")});
+    git(box, repo,
+        {QStringLiteral("switch"), QStringLiteral("-q"), QStringLiteral("-c"), QStringLiteral("other")});
+    box.write(repo, QStringLiteral("README.md"), "theirs\n");
+    box.commitAll(repo, QStringLiteral("Theirs"));
+    git(box, repo, {QStringLiteral("switch"), QStringLiteral("-q"), QStringLiteral("main")});
+    box.write(repo, QStringLiteral("README.md"), "ours\n");
+    box.commitAll(repo, QStringLiteral("Ours"));
+    int code = 0;
+    box.git(repo, {QStringLiteral("rebase"), QStringLiteral("other")}, &code);
+    QVERIFY(code != 0);
+    box.write(repo, QStringLiteral("scratch.txt"), "again\n");
+    Tab tab(box, repo);
+    QVERIFY(tab.workspace->snapshot().status.inProgressRebase);
+
+    // No branch can be chosen, by click or by Return.
+    tab.workspace->setShowingBranchPicker(true);
+    QPointer<GitBranchPopover> popover = tab.presenter->branchPopover();
+    QListWidgetItem* other = branchRow(popover, QStringLiteral("other"));
+    QVERIFY(other);
+    QVERIFY(!(other->flags() & Qt::ItemIsEnabled));
+    clickRow(popover, other);
+    QTest::keyClick(popover->searchField(), Qt::Key_Return);
+    QVERIFY(!tab.workspace->isOperating());
+    shoot(popover, QStringLiteral("git-branch-popover-rebase"));
+    popover->close();
+    QTRY_VERIFY(!popover);
+
+    tab.workspace->setShowingRepositoryTools(true);
+    QPointer<GitRepositorySheet> tools = tab.presenter->repositorySheet();
+    QVERIFY(!tools->discardButton()->isEnabled());
+    QVERIFY(!tools->undoButton()->isEnabled());
+    QVERIFY(!tools->setAsideButton()->isEnabled());
+    // Naming and pointing the repository stay safe.
+    QVERIFY(tools->saveIdentityButton()->isEnabled());
+    tools->reject();
+    QTRY_VERIFY(!tools);
+
+    tab.workspace->setShowingStashManager(true);
+    QPointer<GitStashSheet> stash = tab.presenter->stashSheet();
+    QCOMPARE(stash->restoreButtons().size(), 1);
+    QVERIFY(!stash->restoreButtons().first()->isEnabled());
+    QVERIFY(!stash->setAsideButton()->isEnabled());
+    QVERIFY(stash->dropButtons().first()->isEnabled());
 }
 
 void GitSheetsTest::flagsOpenAndCloseTheSheets()

@@ -7,10 +7,12 @@
 #include "async/FireAndForget.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -28,6 +30,19 @@ bool canSwitch(const GitWorkspace& workspace)
 {
     return !workspace.isOperating() && !workspace.snapshot().status.inProgressRebase &&
            !workspace.snapshot().status.hasUnmerged;
+}
+
+// A plain tick in the accent colour, as menus mark their checked item.
+QIcon checkIcon(const QPalette& palette)
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(palette.color(QPalette::Highlight), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const QPointF tick[] = {{3.0, 8.5}, {6.5, 12.0}, {13.0, 4.5}};
+    painter.drawPolyline(tick, 3);
+    return QIcon(pixmap);
 }
 
 } // namespace
@@ -50,8 +65,8 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
     m_search->setObjectName("branchSearch");
     m_search->setPlaceholderText(QStringLiteral("Find a branch"));
     m_search->setClearButtonEnabled(true);
-    m_search->addAction(themeIcon(QStringLiteral("edit-find"), QStringLiteral("search")),
-                        QLineEdit::LeadingPosition);
+    setGlyph(m_search->addAction(QIcon(), QLineEdit::LeadingPosition), QStringLiteral("edit-find"),
+             QStringLiteral("search"));
     m_search->installEventFilter(this);
     layout->addWidget(m_search);
 
@@ -70,10 +85,11 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
 
     auto* line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Sunken);
+    line->setFrameShadow(QFrame::Plain);
+    line->setForegroundRole(QPalette::Mid);
     layout->addWidget(line);
-    m_newBranch = new QPushButton(themeIcon(QStringLiteral("vcs-branch"), QStringLiteral("list-add")),
-                                  QStringLiteral("New Branch…"), this);
+    m_newBranch = new QPushButton(QStringLiteral("New Branch…"), this);
+    setGlyph(m_newBranch, QStringLiteral("vcs-branch"), QStringLiteral("list-add"));
     m_newBranch->setObjectName("newBranchButton");
     m_newBranch->setFlat(true);
     m_newBranch->setStyleSheet(QStringLiteral("text-align: left; padding: 4px 6px;"));
@@ -91,7 +107,7 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
     connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &GitBranchPopover::rebuild);
     connect(&m_workspace, &GitWorkspace::busyChanged, this, &GitBranchPopover::syncEnabled);
     rebuild();
-    resize(320, 380);
+    m_built = true;
 }
 
 void GitBranchPopover::rebuild()
@@ -107,7 +123,7 @@ void GitBranchPopover::rebuild()
     QPixmap blank(16, 16);
     blank.fill(Qt::transparent);
     const QIcon none(blank);
-    const QIcon check = themeIcon(QStringLiteral("checkmark"), QStringLiteral("object-select-symbolic"));
+    const QIcon check = checkIcon(palette());
 
     for (const bool remote : {false, true}) {
         QList<QListWidgetItem*> rows;
@@ -144,8 +160,32 @@ void GitBranchPopover::rebuild()
                                                  : QStringLiteral("No branches match."));
     m_empty->setVisible(empty);
     syncEnabled();
-    if (QListWidgetItem* first = firstBranchItem())
-        m_list->setCurrentItem(first);
+    // Without a search the highlight starts on the current branch, as the check mark does.
+    QListWidgetItem* start = firstBranchItem();
+    for (int r = 0; needle.isEmpty() && r < m_list->count(); ++r)
+        if (m_list->item(r)
+                ->data(Qt::AccessibleTextRole)
+                .toString()
+                .endsWith(QStringLiteral(", current branch")))
+            start = m_list->item(r);
+    if (start)
+        m_list->setCurrentItem(start);
+    fitHeight();
+}
+
+void GitBranchPopover::fitHeight()
+{
+    // As tall as the whole list up to a screenful of rows; the search only shrinks the list,
+    // never the popover under the pointer.
+    if (m_sized)
+        return;
+    const int row = qMax(m_list->sizeHintForRow(0), fontMetrics().height() + 4);
+    // Every branch and both section titles.
+    const int count = int(m_workspace.snapshot().branches.size()) + 2;
+    const int listHeight = qBound(row * 4, row * count + 2 * m_list->frameWidth() + 4, row * 14);
+    const int chrome = m_search->sizeHint().height() + m_newBranch->sizeHint().height() + 40;
+    resize(320, listHeight + chrome);
+    m_sized = true;
 }
 
 bool GitBranchPopover::isCurrent(const GitBranch& branch) const
@@ -248,6 +288,16 @@ bool GitBranchPopover::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QFrame::eventFilter(watched, event);
+}
+
+void GitBranchPopover::changeEvent(QEvent* event)
+{
+    QFrame::changeEvent(event);
+    // Light and dark switch at once, without reopening.
+    if (event->type() == QEvent::PaletteChange && m_built) {
+        refreshGlyphs(this);
+        rebuild();
+    }
 }
 
 } // namespace halvik::views

@@ -40,6 +40,7 @@ Q_SIGNALS:
     void newBranchRequested();
 
 protected:
+    void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -47,15 +48,18 @@ protected:
 private:
     void rebuild();
     void syncEnabled();
+    void fitHeight();
     QListWidgetItem* firstBranchItem() const;
     bool isCurrent(const gitcore::GitBranch& branch) const;
 
     GitWorkspace& m_workspace;
-    QLineEdit* m_search;
-    QListWidget* m_list;
-    QLabel* m_empty;
-    QPushButton* m_newBranch;
+    QLineEdit* m_search = nullptr;
+    QListWidget* m_list = nullptr;
+    QLabel* m_empty = nullptr;
+    QPushButton* m_newBranch = nullptr;
     bool m_chosen = false;
+    bool m_built = false;
+    bool m_sized = false;
 };
 
 } // namespace halvik::views

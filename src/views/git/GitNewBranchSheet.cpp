@@ -7,6 +7,7 @@
 #include "async/FireAndForget.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,7 +23,7 @@ GitNewBranchSheet::GitNewBranchSheet(GitWorkspace& workspace, QWidget* parent)
     setMinimumWidth(440);
 
     QVBoxLayout* layout = sheetLayout(this);
-    addSheetHeading(layout, themeIcon(QStringLiteral("vcs-branch")), QStringLiteral("New Branch"), this);
+    addSheetHeading(layout, QStringLiteral("vcs-branch"), QString(), QStringLiteral("New Branch"), this);
 
     auto* form = new QFormLayout;
     form->setContentsMargins(0, 4, 0, 0);
@@ -61,6 +62,7 @@ GitNewBranchSheet::GitNewBranchSheet(GitWorkspace& workspace, QWidget* parent)
     connect(&m_workspace, &GitWorkspace::busyChanged, this, &GitNewBranchSheet::sync);
     connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &GitNewBranchSheet::sync);
     sync();
+    m_built = true;
 }
 
 QLabel* GitNewBranchSheet::explanationLabel() const
@@ -104,6 +106,15 @@ QCoro::Task<> GitNewBranchSheet::create()
     showOutcome(m_outcome, m_workspace);
     sync();
     adjustSize();
+}
+
+void GitNewBranchSheet::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // Light and dark switch at once, without reopening.
+    if (event->type() == QEvent::PaletteChange && m_built) {
+        refreshGlyphs(this);
+    }
 }
 
 } // namespace halvik::views

@@ -31,17 +31,21 @@ public:
     QPushButton* createButton() const { return m_create; }
     QPushButton* cancelButton() const { return m_cancel; }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void sync();
     QCoro::Task<> create();
 
     GitWorkspace& m_workspace;
-    QLineEdit* m_name;
-    ToneLabel* m_explanation;
-    ToneLabel* m_outcome;
-    QPushButton* m_create;
-    QPushButton* m_cancel;
+    QLineEdit* m_name = nullptr;
+    ToneLabel* m_explanation = nullptr;
+    ToneLabel* m_outcome = nullptr;
+    QPushButton* m_create = nullptr;
+    QPushButton* m_cancel = nullptr;
     bool m_running = false;
+    bool m_built = false;
     LifeGuard m_life;
 };
 

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -39,10 +40,11 @@ QFormLayout* sectionForm(QWidget* parent)
 }
 
 // A recovery action: its button, and what it does in a muted line beside it.
-QPushButton* addRecoveryRow(QGridLayout* grid, int row, const QIcon& icon, const QString& title,
+QPushButton* addRecoveryRow(QGridLayout* grid, int row, const QString& icon, const QString& title,
                             const QString& help, QWidget* parent)
 {
-    auto* button = new QPushButton(icon, title, parent);
+    auto* button = new QPushButton(title, parent);
+    setGlyph(button, icon);
     grid->addWidget(button, row, 0);
     auto* text = new ToneLabel(help, Tone::muted, parent);
     grid->addWidget(text, row, 1);
@@ -60,7 +62,7 @@ GitRepositorySheet::GitRepositorySheet(GitWorkspace& workspace, SourceControlSer
     setMinimumWidth(600);
 
     QVBoxLayout* layout = sheetLayout(this);
-    addSheetHeading(layout, themeIcon(QStringLiteral("repository"), QStringLiteral("folder-git")),
+    addSheetHeading(layout, QStringLiteral("repository"), QStringLiteral("folder-git"),
                     QStringLiteral("Repository Tools"), this);
     layout->addWidget(sectionTitle(QStringLiteral("Repository"), this));
     layout->addWidget(buildRepository());
@@ -68,6 +70,7 @@ GitRepositorySheet::GitRepositorySheet(GitWorkspace& workspace, SourceControlSer
     layout->addWidget(buildIdentity());
     layout->addWidget(sectionTitle(QStringLiteral("Recovery"), this));
     layout->addWidget(buildRecovery());
+    alignFormLabels({m_repositoryForm, m_identityForm});
 
     m_outcome = new ToneLabel(QString(), Tone::failure, this);
     m_outcome->setObjectName("repositoryOutcome");
@@ -94,6 +97,7 @@ GitRepositorySheet::GitRepositorySheet(GitWorkspace& workspace, SourceControlSer
     connect(&m_accounts.store(), &SiteStore::sourceControlAccountsChanged, this, &GitRepositorySheet::sync);
     syncDrafts();
     sync();
+    m_built = true;
 }
 
 QWidget* GitRepositorySheet::buildRepository()
@@ -125,7 +129,7 @@ QWidget* GitRepositorySheet::buildRepository()
     form->addRow(m_remoteTitle, urlRow);
 
     m_openRemote = new QPushButton(
-        themeIcon(QStringLiteral("applications-internet"), QStringLiteral("internet-web-browser")),
+        themeIcon(QStringLiteral("internet-web-browser"), QStringLiteral("applications-internet")),
         QStringLiteral("Open remote"), box);
     m_openRemote->setObjectName("openRemoteButton");
     m_openRow = new QHBoxLayout;
@@ -171,6 +175,7 @@ QWidget* GitRepositorySheet::buildIdentity()
 {
     auto* box = new QWidget(this);
     QFormLayout* form = sectionForm(box);
+    m_identityForm = form;
     m_name = new QLineEdit(box);
     m_name->setObjectName("identityName");
     m_name->setPlaceholderText(QStringLiteral("Your Name"));
@@ -192,8 +197,8 @@ QWidget* GitRepositorySheet::buildIdentity()
     scopeRow->addWidget(m_global);
     scopeRow->addWidget(m_local);
     scopeRow->addStretch();
-    m_saveIdentity =
-        new QPushButton(themeIcon(QStringLiteral("document-save")), QStringLiteral("Save identity"), box);
+    m_saveIdentity = new QPushButton(QStringLiteral("Save identity"), box);
+    setGlyph(m_saveIdentity, QStringLiteral("document-save"));
     m_saveIdentity->setObjectName("saveIdentityButton");
     scopeRow->addWidget(m_saveIdentity);
     form->addRow(QStringLiteral("Use for"), scopeRow);
@@ -231,14 +236,11 @@ QWidget* GitRepositorySheet::buildRecovery()
     grid->setHorizontalSpacing(12);
     grid->setColumnStretch(1, 1);
     m_setAside =
-        addRecoveryRow(grid, 0, themeIcon(QStringLiteral("vcs-stash"), QStringLiteral("document-save")),
-                       QStringLiteral("Set Changes Aside"),
+        addRecoveryRow(grid, 0, QStringLiteral("vcs-stash"), QStringLiteral("Set Changes Aside"),
                        QStringLiteral("Every change, tracked and untracked, is put aside for later."), box);
-    m_undo =
-        addRecoveryRow(grid, 1, themeIcon(QStringLiteral("edit-undo")), QStringLiteral("Undo Last Commit…"),
-                       QStringLiteral("Adds a commit that reverses the last one."), box);
-    m_discard = addRecoveryRow(grid, 2, themeIcon(QStringLiteral("edit-delete")),
-                               QStringLiteral("Discard All Changes…"),
+    m_undo = addRecoveryRow(grid, 1, QStringLiteral("edit-undo"), QStringLiteral("Undo Last Commit…"),
+                            QStringLiteral("Adds a commit that reverses the last one."), box);
+    m_discard = addRecoveryRow(grid, 2, QStringLiteral("edit-delete"), QStringLiteral("Discard All Changes…"),
                                QStringLiteral("Every uncommitted file goes back to the last commit."), box);
     m_setAside->setObjectName("recoverySetAside");
     m_undo->setObjectName("recoveryUndo");
@@ -363,6 +365,18 @@ QCoro::Task<> GitRepositorySheet::runFromSheet(std::function<QCoro::Task<>()> op
     if (m_ran)
         showOutcome(m_outcome, m_workspace, success);
     sync();
+}
+
+void GitRepositorySheet::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // Light and dark switch at once, without reopening.
+    if (event->type() == QEvent::PaletteChange && m_built) {
+        refreshGlyphs(this);
+        for (auto it = m_providers.cbegin(); it != m_providers.cend(); ++it)
+            it.value()->setIcon(providerIcon(it.key()));
+        sync();
+    }
 }
 
 } // namespace halvik::views

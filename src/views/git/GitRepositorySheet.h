@@ -55,6 +55,7 @@ Q_SIGNALS:
     void createRequested(SourceControlProvider provider);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -73,6 +74,7 @@ private:
     QPushButton* m_origin = nullptr;
     QPushButton* m_openRemote = nullptr;
     QFormLayout* m_repositoryForm = nullptr;
+    QFormLayout* m_identityForm = nullptr;
     QHBoxLayout* m_openRow = nullptr;
     QWidget* m_providerBox = nullptr;
     QMap<SourceControlProvider, QPushButton*> m_providers;
@@ -88,6 +90,7 @@ private:
     bool m_scopeChosen = false;
     bool m_running = false;
     bool m_ran = false;
+    bool m_built = false;
     LifeGuard m_life;
 };
 

@@ -3,10 +3,12 @@
 #include "models/Enums.h"
 
 #include <QIcon>
+#include <QList>
 #include <QString>
 
 class QBoxLayout;
 class QDialog;
+class QFormLayout;
 class QLabel;
 class QVBoxLayout;
 class QWidget;
@@ -23,13 +25,21 @@ class ToneLabel;
 
 // The sheet's outer layout with the house margins, and its heading row (icon and title).
 QVBoxLayout* sheetLayout(QDialog* sheet);
-void addSheetHeading(QBoxLayout* layout, const QIcon& icon, const QString& text, QWidget* parent);
+void addSheetHeading(QBoxLayout* layout, const QString& icon, const QString& fallback, const QString& text,
+                     QWidget* parent);
 // A section title inside a sheet: bold, one step larger, with a little room above it.
 QLabel* sectionTitle(const QString& text, QWidget* parent);
 // A provider's round badge as a button icon.
 QIcon providerIcon(SourceControlProvider provider);
 // An icon from the desktop's theme, with a second name to try.
 QIcon themeIcon(const QString& name, const QString& fallback = QString());
+// A one-colour theme icon on a button, an action or a label, drawn in the palette's text colour
+// on a dark palette (the fallback theme's glyphs are dark); refreshGlyphs() redraws every one
+// under `root` after the palette changed.
+void setGlyph(QObject* target, const QString& name, const QString& fallback = QString());
+void refreshGlyphs(QWidget* root);
+// Lines up the label columns of forms that sit one above the other.
+void alignFormLabels(const QList<QFormLayout*>& forms);
 
 // Shows how the operation a sheet started ended: the workspace's failed notice (with Git's own
 // output as a tooltip), or `success` (nothing when empty) when it succeeded.

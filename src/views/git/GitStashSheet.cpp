@@ -7,6 +7,7 @@
 #include "async/FireAndForget.h"
 
 #include <QDialogButtonBox>
+#include <QEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,7 +65,7 @@ GitStashSheet::GitStashSheet(GitWorkspace& workspace, QWidget* parent)
     setMinimumWidth(520);
 
     QVBoxLayout* layout = sheetLayout(this);
-    addSheetHeading(layout, themeIcon(QStringLiteral("vcs-stash"), QStringLiteral("document-save")),
+    addSheetHeading(layout, QStringLiteral("vcs-stash"), QStringLiteral("document-save"),
                     QStringLiteral("Set-Aside Changes"), this);
 
     auto* intro = new QHBoxLayout;
@@ -73,8 +74,8 @@ GitStashSheet::GitStashSheet(GitWorkspace& workspace, QWidget* parent)
         new ToneLabel(QStringLiteral("Stash tracked and untracked work. Restore puts the index back too."),
                       Tone::muted, this);
     intro->addWidget(help, 1);
-    m_setAside = new QPushButton(themeIcon(QStringLiteral("vcs-stash"), QStringLiteral("document-save")),
-                                 QStringLiteral("Set Aside"), this);
+    m_setAside = new QPushButton(QStringLiteral("Set Aside"), this);
+    setGlyph(m_setAside, QStringLiteral("vcs-stash"), QStringLiteral("document-save"));
     m_setAside->setObjectName("setAsideButton");
     m_setAside->setToolTip(QStringLiteral("git stash push -u"));
     intro->addWidget(m_setAside, 0, Qt::AlignTop);
@@ -127,6 +128,7 @@ GitStashSheet::GitStashSheet(GitWorkspace& workspace, QWidget* parent)
     });
     rebuild();
     resize(560, 420);
+    m_built = true;
 }
 
 QLabel* GitStashSheet::emptyLabel() const
@@ -187,13 +189,12 @@ void GitStashSheet::rebuild()
         texts->addWidget(detail);
         line->addLayout(texts, 1);
 
-        auto* restore =
-            new QPushButton(themeIcon(QStringLiteral("vcs-stash-pop"), QStringLiteral("edit-undo")),
-                            QStringLiteral("Restore"), row);
+        auto* restore = new QPushButton(QStringLiteral("Restore"), row);
+        setGlyph(restore, QStringLiteral("vcs-stash-pop"), QStringLiteral("edit-undo"));
         restore->setToolTip(QStringLiteral("git stash apply --index ") + stash.ref);
         line->addWidget(restore, 0, Qt::AlignVCenter);
         auto* drop = new QToolButton(row);
-        drop->setIcon(themeIcon(QStringLiteral("edit-delete")));
+        setGlyph(drop, QStringLiteral("edit-delete"));
         drop->setAutoRaise(true);
         drop->setToolTip(QStringLiteral("Drop"));
         drop->setAccessibleName(QStringLiteral("Drop ") + message);
@@ -252,6 +253,15 @@ QCoro::Task<> GitStashSheet::runFromSheet(std::function<QCoro::Task<>()> operati
     if (m_ran)
         showOutcome(m_outcome, m_workspace);
     syncEnabled();
+}
+
+void GitStashSheet::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // Light and dark switch at once, without reopening.
+    if (event->type() == QEvent::PaletteChange && m_built) {
+        refreshGlyphs(this);
+    }
 }
 
 } // namespace halvik::views

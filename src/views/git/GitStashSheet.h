@@ -38,23 +38,27 @@ public:
     QList<QToolButton*> dropButtons() const { return m_dropButtons; }
     QStringList entryTexts() const;
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void rebuild();
     void syncEnabled();
     QCoro::Task<> runFromSheet(std::function<QCoro::Task<>()> operation);
 
     GitWorkspace& m_workspace;
-    QPushButton* m_setAside;
-    ToneLabel* m_empty;
-    QScrollArea* m_scroll;
-    QWidget* m_entries;
-    QVBoxLayout* m_entriesLayout;
-    ToneLabel* m_outcome;
+    QPushButton* m_setAside = nullptr;
+    ToneLabel* m_empty = nullptr;
+    QScrollArea* m_scroll = nullptr;
+    QWidget* m_entries = nullptr;
+    QVBoxLayout* m_entriesLayout = nullptr;
+    ToneLabel* m_outcome = nullptr;
     QList<QPushButton*> m_restoreButtons;
     QList<QToolButton*> m_dropButtons;
     QList<QLabel*> m_entryLabels;
     bool m_running = false;
     bool m_ran = false;
+    bool m_built = false;
     LifeGuard m_life;
 };
 
