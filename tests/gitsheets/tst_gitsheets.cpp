@@ -183,6 +183,15 @@ void GitSheetsTest::branchPopoverFiltersAndSwitches()
     }
     shoot(popover, QStringLiteral("git-branch-popover"));
 
+    // The highlight starts on the current branch; arrows in the search field move it and pass
+    // over the section titles.
+    QCOMPARE(popover->list()->currentItem()->text(), QStringLiteral("main"));
+    QTest::keyClick(popover->searchField(), Qt::Key_Down);
+    QCOMPARE(popover->list()->currentItem()->text(), all.value(QStringLiteral("Remote")).first());
+    QTest::keyClick(popover->searchField(), Qt::Key_Up);
+    QCOMPARE(popover->list()->currentItem()->text(), QStringLiteral("main"));
+    QVERIFY(popover->searchField()->hasFocus());
+
     QTest::keyClicks(popover->searchField(), QStringLiteral("LOGIN"));
     all = sections(popover);
     QCOMPARE(all.value(QStringLiteral("Local")), QStringList{QStringLiteral("feature/login")});
@@ -194,6 +203,7 @@ void GitSheetsTest::branchPopoverFiltersAndSwitches()
     replaceText(popover->searchField(), QStringLiteral("nothing-like-this"));
     QVERIFY(popover->list()->isHidden());
     QVERIFY(popover->emptyLabel()->isVisibleTo(popover));
+    QVERIFY(!popover->rebaseNote()->isVisibleTo(popover));
     shoot(popover, QStringLiteral("git-branch-popover-no-match"));
 
     // Typing and Return switch to the first match, for real.
@@ -269,6 +279,7 @@ void GitSheetsTest::newBranchSheetCreatesTheBranch()
     replaceText(sheet->nameField(), QStringLiteral(" feature/new-thing "));
     QVERIFY(!sheet->outcomeLabel()->isVisible());
     QVERIFY(sheet->createButton()->isEnabled());
+    shoot(sheet, QStringLiteral("git-new-branch-named"));
     sheet->createButton()->click();
     QTRY_VERIFY(!sheet);
     QVERIFY(tab.settled());
@@ -384,6 +395,7 @@ void GitSheetsTest::identitySavedForTheRepositoryOrTheComputer()
     QCOMPARE(sheet->repositoryScope()->text(), QStringLiteral("This repository"));
     QCOMPARE(sheet->saveIdentityButton()->text(), QStringLiteral("Save identity"));
     QVERIFY(!sheet->saveIdentityButton()->isEnabled());
+    shoot(sheet, QStringLiteral("git-repository-sheet-no-identity"));
     QTest::keyClicks(sheet->nameField(), QStringLiteral("Ada Lovelace"));
     QVERIFY(!sheet->saveIdentityButton()->isEnabled());
     QTest::keyClicks(sheet->emailField(), QStringLiteral("  ada@example.com "));
@@ -469,6 +481,7 @@ void GitSheetsTest::originAndProviderButtons()
     QVERIFY(connect && connect->isVisible());
     QCOMPARE(connect->providerPicker()->currentText(), QStringLiteral("GitLab"));
     QCOMPARE(connect->parentWidget(), static_cast<QWidget*>(sheet));
+    shoot(connect, QStringLiteral("git-repository-sheet-connect-gitlab"));
     connect->reject();
     QTRY_VERIFY(!connect);
     QVERIFY(sheet->isVisible());
@@ -485,6 +498,8 @@ void GitSheetsTest::originAndProviderButtons()
     QVERIFY(create && create->isVisible());
     QCOMPARE(create->windowTitle(), QStringLiteral("Create GitHub repository"));
     QCOMPARE(create->ownerField()->text(), QStringLiteral("octo"));
+    QCOMPARE(create->parentWidget(), static_cast<QWidget*>(sheet));
+    shoot(create, QStringLiteral("git-repository-sheet-create-github"));
     create->reject();
     QTRY_VERIFY(!create);
 
@@ -606,6 +621,7 @@ void GitSheetsTest::unsafeActionsWaitForTheRebase()
     QListWidgetItem* other = branchRow(popover, QStringLiteral("other"));
     QVERIFY(other);
     QVERIFY(!(other->flags() & Qt::ItemIsEnabled));
+    QVERIFY(popover->rebaseNote()->isVisibleTo(popover));
     clickRow(popover, other);
     QTest::keyClick(popover->searchField(), Qt::Key_Return);
     QVERIFY(!tab.workspace->isOperating());

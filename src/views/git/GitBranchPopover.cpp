@@ -83,11 +83,12 @@ GitBranchPopover::GitBranchPopover(GitWorkspace& workspace, QWidget* parent)
     m_empty->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_empty, 1);
 
-    auto* line = new QFrame(this);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setForegroundRole(QPalette::Mid);
-    layout->addWidget(line);
+    m_rebaseNote =
+        new ToneLabel(QStringLiteral("Finish or abort the rebase to switch branches."), Tone::muted, this);
+    m_rebaseNote->setObjectName("rebaseNote");
+    m_rebaseNote->hide();
+    layout->addWidget(m_rebaseNote);
+    layout->addWidget(horizontalRule(this));
     m_newBranch = new QPushButton(QStringLiteral("New Branch…"), this);
     setGlyph(m_newBranch, QStringLiteral("vcs-branch"), QStringLiteral("list-add"));
     m_newBranch->setObjectName("newBranchButton");
@@ -203,6 +204,8 @@ void GitBranchPopover::syncEnabled()
             item->setFlags(enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags);
     }
     m_newBranch->setEnabled(!m_workspace.isOperating() && m_workspace.snapshot().status.isRepo);
+    const auto& status = m_workspace.snapshot().status;
+    m_rebaseNote->setVisible(status.inProgressRebase || status.hasUnmerged);
 }
 
 QListWidgetItem* GitBranchPopover::firstBranchItem() const

@@ -29,6 +29,7 @@ public:
     QListWidget* list() const { return m_list; }
     QPushButton* newBranchButton() const { return m_newBranch; }
     QLabel* emptyLabel() const { return m_empty; }
+    QLabel* rebaseNote() const { return m_rebaseNote; }
 
     // Opens below `anchor` (its left edges aligned), or in the middle of the parent without one.
     void popUp(QWidget* anchor);
@@ -57,6 +58,7 @@ private:
     QListWidget* m_list = nullptr;
     QLabel* m_empty = nullptr;
     QPushButton* m_newBranch = nullptr;
+    QLabel* m_rebaseNote = nullptr;
     bool m_chosen = false;
     bool m_built = false;
     bool m_sized = false;

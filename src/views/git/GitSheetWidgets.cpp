@@ -70,6 +70,33 @@ void applyGlyph(QObject* target, const QPalette& palette)
 
 } // namespace
 
+namespace {
+
+class Rule : public QWidget
+{
+public:
+    explicit Rule(QWidget* parent) : QWidget(parent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QColor base = palette().color(backgroundRole());
+        const QColor ink = palette().color(QPalette::WindowText);
+        const qreal share = 0.14;
+        painter.fillRect(rect(), QColor::fromRgbF(base.redF() + (ink.redF() - base.redF()) * share,
+                                                  base.greenF() + (ink.greenF() - base.greenF()) * share,
+                                                  base.blueF() + (ink.blueF() - base.blueF()) * share));
+    }
+};
+
+} // namespace
+
+QWidget* horizontalRule(QWidget* parent)
+{
+    return new Rule(parent);
+}
+
 void setGlyph(QObject* target, const QString& name, const QString& fallback)
 {
     target->setProperty(glyphName, name);

@@ -29,6 +29,8 @@ void addSheetHeading(QBoxLayout* layout, const QString& icon, const QString& fal
                      QWidget* parent);
 // A section title inside a sheet: bold, one step larger, with a little room above it.
 QLabel* sectionTitle(const QString& text, QWidget* parent);
+// A hairline between rows, a little stronger than the window in light and in dark.
+QWidget* horizontalRule(QWidget* parent);
 // A provider's round badge as a button icon.
 QIcon providerIcon(SourceControlProvider provider);
 // An icon from the desktop's theme, with a second name to try.

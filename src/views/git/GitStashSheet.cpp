@@ -208,11 +208,7 @@ void GitStashSheet::rebuild()
 
         m_entriesLayout->addWidget(row);
         if (i + 1 < stashes.size()) {
-            auto* rule = new QFrame(m_entries);
-            rule->setFrameShape(QFrame::HLine);
-            rule->setFrameShadow(QFrame::Plain);
-            rule->setForegroundRole(QPalette::Midlight);
-            m_entriesLayout->addWidget(rule);
+            m_entriesLayout->addWidget(horizontalRule(m_entries));
         }
         m_restoreButtons.append(restore);
         m_dropButtons.append(drop);
