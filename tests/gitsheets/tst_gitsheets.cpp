@@ -7,6 +7,7 @@
 
 #include "app/AppServices.h"
 #include "app/GitWorkspace.h"
+#include "async/FireAndForget.h"
 #include "models/SecretStore.h"
 #include "services/accounts/SourceControlService.h"
 #include "views/ConnectSheet.h"
@@ -280,6 +281,20 @@ void GitSheetsTest::newBranchSheetCreatesTheBranch()
     QVERIFY(!sheet->outcomeLabel()->isVisible());
     QVERIFY(sheet->createButton()->isEnabled());
     shoot(sheet, QStringLiteral("git-new-branch-named"));
+
+    // While another operation waits for its answer, Create is refused and the sheet stays.
+    tab.prompts.holdQuestions = true;
+    fireAndForget(tab.workspace, tab.workspace->discardAll());
+    QCOMPARE(tab.prompts.openQuestions(), 1);
+    sheet->createButton()->click();
+    QVERIFY(sheet->isVisible());
+    QCOMPARE(tab.workspace->newBranchName(), QStringLiteral("feature/new-thing"));
+    // An earlier failure is not shown again for a click that ran nothing.
+    QVERIFY(!sheet->outcomeLabel()->isVisible());
+    tab.prompts.answer(QStringLiteral("Cancel"));
+    tab.prompts.holdQuestions = false;
+    QVERIFY(tab.settled());
+
     sheet->createButton()->click();
     QTRY_VERIFY(!sheet);
     QVERIFY(tab.settled());

@@ -28,7 +28,7 @@ constexpr int branchRole = Qt::UserRole + 1;
 // Whether a switch may start: nothing else runs and no rebase waits to be finished.
 bool canSwitch(const GitWorkspace& workspace)
 {
-    return !workspace.isOperating() && !workspace.snapshot().status.inProgressRebase &&
+    return !workspace.busyAction().has_value() && !workspace.snapshot().status.inProgressRebase &&
            !workspace.snapshot().status.hasUnmerged;
 }
 
@@ -203,7 +203,7 @@ void GitBranchPopover::syncEnabled()
         if (item->data(branchRole).toInt() >= 0)
             item->setFlags(enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags);
     }
-    m_newBranch->setEnabled(!m_workspace.isOperating() && m_workspace.snapshot().status.isRepo);
+    m_newBranch->setEnabled(!m_workspace.busyAction().has_value() && m_workspace.snapshot().status.isRepo);
     const auto& status = m_workspace.snapshot().status;
     m_rebaseNote->setVisible(status.inProgressRebase || status.hasUnmerged);
 }

@@ -59,7 +59,11 @@ GitNewBranchSheet::GitNewBranchSheet(GitWorkspace& workspace, QWidget* parent)
             m_name->setText(m_workspace.newBranchName());
     });
     connect(&m_workspace, &GitWorkspace::draftsChanged, this, &GitNewBranchSheet::sync);
-    connect(&m_workspace, &GitWorkspace::busyChanged, this, &GitNewBranchSheet::sync);
+    connect(&m_workspace, &GitWorkspace::busyChanged, this, [this] {
+        if (m_running && m_workspace.busyAction())
+            m_ran = true;
+        sync();
+    });
     connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &GitNewBranchSheet::sync);
     sync();
     m_built = true;
@@ -79,7 +83,7 @@ void GitNewBranchSheet::sync()
 {
     m_explanation->setText(
         QStringLiteral("The new branch starts from the current commit. Uncommitted changes come along."));
-    const bool busy = m_running || m_workspace.isOperating();
+    const bool busy = m_running || m_workspace.busyAction().has_value();
     m_name->setEnabled(!m_running);
     m_create->setEnabled(!busy && !m_workspace.newBranchName().trimmed().isEmpty());
 }
@@ -92,12 +96,18 @@ QCoro::Task<> GitNewBranchSheet::create()
     // Git takes the name as typed; stray spaces around it are never meant.
     m_workspace.setNewBranchName(m_workspace.newBranchName().trimmed());
     m_running = true;
+    m_ran = false;
     m_outcome->hide();
     sync();
     co_await m_workspace.createBranch();
     if (!alive)
         co_return;
     m_running = false;
+    // Refused because another operation was running: nothing happened, the sheet stays.
+    if (!m_ran) {
+        sync();
+        co_return;
+    }
     if (!m_workspace.noticeFailed()) {
         m_workspace.setNewBranchName(QString());
         accept();

@@ -45,6 +45,7 @@ private:
     QPushButton* m_create = nullptr;
     QPushButton* m_cancel = nullptr;
     bool m_running = false;
+    bool m_ran = false;
     bool m_built = false;
     LifeGuard m_life;
 };

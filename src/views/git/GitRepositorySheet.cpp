@@ -296,7 +296,7 @@ void GitRepositorySheet::sync()
 {
     const auto& snapshot = m_workspace.snapshot();
     const auto& status = snapshot.status;
-    const bool idle = !m_running && !m_workspace.isOperating();
+    const bool idle = !m_running && !m_workspace.busyAction().has_value();
     const bool rebasing = status.inProgressRebase || status.hasUnmerged;
     const bool hasRemote = status.remoteURL.has_value();
 

@@ -43,6 +43,10 @@ void refreshGlyphs(QWidget* root);
 // Lines up the label columns of forms that sit one above the other.
 void alignFormLabels(const QList<QFormLayout*>& forms);
 
+// Buttons follow the workspace's busyAction, which announces itself; an operation that is only
+// asking its question is not announced, so a click then is refused by the workspace and the
+// sheets notice by seeing no operation start.
+
 // Shows how the operation a sheet started ended: the workspace's failed notice (with Git's own
 // output as a tooltip), or `success` (nothing when empty) when it succeeded.
 void showOutcome(ToneLabel* label, const GitWorkspace& workspace, const QString& success = QString());

@@ -221,7 +221,7 @@ void GitStashSheet::rebuild()
 void GitStashSheet::syncEnabled()
 {
     const auto& status = m_workspace.snapshot().status;
-    const bool idle = !m_running && !m_workspace.isOperating();
+    const bool idle = !m_running && !m_workspace.busyAction().has_value();
     // Nothing is set aside or restored in the middle of a rebase.
     const bool safe = !status.inProgressRebase && !status.hasUnmerged;
     m_setAside->setEnabled(idle && safe && !m_workspace.snapshot().files.isEmpty());
