@@ -539,6 +539,15 @@ void GitSheetsTest::originAndProviderButtons()
     QCOMPARE(git(box, repo, {QStringLiteral("remote"), QStringLiteral("get-url"), QStringLiteral("origin")}),
              second);
     QVERIFY(sheet->isVisible());
+
+    // A hosted remote is named by its slug and opens on its web page.
+    replaceText(sheet->remoteField(), QStringLiteral("https://github.com/acme/my-site.git"));
+    sheet->originButton()->click();
+    QVERIFY(tab.settled());
+    QVERIFY(sheet->remoteLabel()->text().contains(QStringLiteral(">acme/my-site</a>")));
+    QVERIFY(sheet->openRemoteButton()->isEnabled());
+    sheet->openRemoteButton()->click();
+    QCOMPARE(tab.opened, QList<QUrl>{QUrl(QStringLiteral("https://github.com/acme/my-site"))});
     shoot(sheet, QStringLiteral("git-repository-sheet-remote"));
 }
 
