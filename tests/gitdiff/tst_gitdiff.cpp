@@ -16,6 +16,7 @@
 #include <QAccessible>
 #include <QFile>
 #include <QImage>
+#include <QProcess>
 #include <QScrollBar>
 
 using namespace halvik;
@@ -145,6 +146,22 @@ QString twoHunkRepo(GitSandbox& box)
     const QString repo = box.makeRepo("repo", {{"notes.txt", numbered(40)}});
     box.write(repo, "notes.txt", numbered(40, {{3, "line three"}, {30, "line thirty"}}, {{4, "after four"}}));
     return repo;
+}
+
+struct Run
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+Run runHalvik(const QStringList& args)
+{
+    QProcess process;
+    process.start(halvik::test::halvikBinary(), args);
+    process.waitForFinished(60000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -397,6 +414,48 @@ private Q_SLOTS:
         QVERIFY(f.labels(0).isEmpty());
         QVERIFY(!f.pane.scopeButton(GitDiffScope::included)->isVisible());
         QVERIFY(halvik::test::saveLightAndDark(&f.pane, "gitdiff-commit"));
+    }
+
+    // The same line staging from the command line, lines named by their numbers.
+    void commandLineStagesLines()
+    {
+        GitSandbox box;
+        const QString repo = twoHunkRepo(box);
+        const QStringList lines{"git", "lines", repo, "notes.txt"};
+        Run run = runHalvik(lines + QStringList{"include", "+3,+5"});
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.out, QStringLiteral("Include lines finished\n"));
+        QCOMPARE(run.code, 0);
+        QCOMPARE(changedLines(box.git(repo, {"diff", "--cached"})),
+                 (QStringList{"+line three", "+after four"}));
+
+        // In the index "line 3" stayed, so "after four" is line 6 there.
+        run = runHalvik(lines + QStringList{"exclude", "+6"});
+        QCOMPARE(run.err, QString());
+        QCOMPARE(run.code, 0);
+        QCOMPARE(changedLines(box.git(repo, {"diff", "--cached"})), QStringList{"+line three"});
+
+        const QByteArray before = box.read(repo, "notes.txt");
+        run = runHalvik(lines + QStringList{"discard", "-30,+31"});
+        QCOMPARE(run.code, 1);
+        QCOMPARE(run.err,
+                 QStringLiteral("halvik: Discarding lines can\u2019t be undone: add --yes to go ahead.\n"));
+        run = runHalvik(lines + QStringList{"include", "-3,+31"});
+        QCOMPARE(run.code, 1);
+        QVERIFY(run.err.contains("more than one hunk"));
+        run = runHalvik(lines + QStringList{"include", "+4"});
+        QCOMPARE(run.code, 1);
+        QVERIFY(run.err.contains("Not every line named"));
+        QCOMPARE(runHalvik(lines + QStringList{"include", "3"}).code, 2);
+        QCOMPARE(runHalvik(lines + QStringList{"stage", "+3"}).code, 2);
+        QCOMPARE(box.read(repo, "notes.txt"), before);
+
+        run = runHalvik(lines + QStringList{"discard", "+31", "--yes"});
+        QCOMPARE(run.code, 0);
+        // The added "line thirty" goes; the removal of "line 30" was not named and stays done.
+        QByteArray expected = numbered(40, {{3, "line three"}}, {{4, "after four"}});
+        expected.replace("line 30\n", "");
+        QCOMPARE(box.read(repo, "notes.txt"), expected);
     }
 };
 
