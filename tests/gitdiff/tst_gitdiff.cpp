@@ -397,6 +397,29 @@ private Q_SLOTS:
         f.click(added.row());
         QTest::keyClick(f.scroll(), Qt::Key_Escape);
         QVERIFY(f.scroll()->selectedLineIds(0).isEmpty());
+
+        // Lines picked and staged without the mouse: Shift+Down walks the changed lines of the
+        // hunk, Space drops the one at the cursor, Return presses Include Lines.
+        QTest::keyClick(f.scroll(), Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(f.scroll()->lineCursor(), removed.row());
+        QTest::keyClick(f.scroll(), Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keyClick(f.scroll(), Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(f.scroll()->selectedLineIds(0).size(), 3);
+        QTest::keyClick(f.scroll(), Qt::Key_Space);
+        QCOMPARE(f.scroll()->selectedLineIds(0).size(), 2);
+        QCOMPARE(f.labels(0).first(), QStringLiteral("Include Lines"));
+        QTest::keyClick(f.scroll(), Qt::Key_Return);
+        QVERIFY(f.settle());
+        QCOMPARE(changedLines(box.git(repo, {"diff", "--cached"})), (QStringList{"-line 3", "+line three"}));
+        // Delete asks before it discards the current hunk.
+        QVERIFY(f.show("notes.txt", GitDiffScope::remaining));
+        f.scroll()->setFocus();
+        QTest::keyClick(f.scroll(), Qt::Key_Down);
+        f.prompts.answers = {"Cancel"};
+        QTest::keyClick(f.scroll(), Qt::Key_Delete);
+        QVERIFY(f.settle());
+        QCOMPARE(f.prompts.asked.size(), 1);
+        QCOMPARE(f.prompts.asked[0].title, QStringLiteral("Discard this hunk?"));
     }
 
     // A commit's diff is read-only: no Scope picker, no buttons.

@@ -129,6 +129,12 @@ void GitDiffRenderer::paint(QPainter* painter, const QStyleOptionViewItem& optio
     }
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                       GitDiffModel::displayText(*line));
+    if (index.row() == m_scroll->lineCursor() && m_scroll->hasFocus()) {
+        // The keyboard's line cursor.
+        painter->setPen(QPen(opt.palette.color(QPalette::Highlight), 1, Qt::DotLine));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawRect(rect.adjusted(0, 0, -1, -1));
+    }
     painter->restore();
 }
 

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStyleOptionButton>
+#include <QToolTip>
 
 namespace halvik::views {
 
@@ -35,6 +36,7 @@ GitDiffScroll::GitDiffScroll(QWidget* parent) : QListView(parent), m_model(new G
         m_hovered = {};
         m_pressed = {};
         m_currentHunk = -1;
+        m_lineCursor = -1;
     });
 }
 
@@ -187,6 +189,7 @@ void GitDiffScroll::setCurrentHunk(int hunk)
 {
     if (hunk < 0 || hunk >= m_model->hunkCount() || hunk == m_currentHunk)
         return;
+    m_lineCursor = -1;
     const int previous = m_currentHunk;
     m_currentHunk = hunk;
     updateHeader(previous);
@@ -271,12 +274,81 @@ void GitDiffScroll::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    if (event->modifiers() == Qt::ShiftModifier &&
+        (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
+        stepLineCursor(event->key() == Qt::Key_Down ? 1 : -1, true);
+        event->accept();
+        return;
+    }
+    if (plain && event->key() == Qt::Key_Space) {
+        if (m_lineCursor < 0)
+            stepLineCursor(1, false);
+        if (m_lineCursor >= 0)
+            selectionModel()->select(m_model->index(m_lineCursor), QItemSelectionModel::Toggle);
+        event->accept();
+        return;
+    }
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if ((plain && enter) || (plain && event->key() == Qt::Key_Delete)) {
+        // Return takes the first button of the hunk (Include or Exclude); Delete its Discard.
+        for (const GitHunkButton& button : headerButtons(m_currentHunk)) {
+            if (enter || button.action == GitHunkAction::discard) {
+                if (button.enabled)
+                    Q_EMIT hunkActionRequested(m_currentHunk, button.action);
+                break;
+            }
+        }
+        event->accept();
+        return;
+    }
     if (plain && event->key() == Qt::Key_Escape && selectionModel() && selectionModel()->hasSelection()) {
         clearSelection();
         event->accept();
         return;
     }
     QListView::keyPressEvent(event);
+}
+
+void GitDiffScroll::stepLineCursor(int step, bool extend)
+{
+    if (m_currentHunk < 0)
+        setCurrentHunk(0);
+    const int header = m_model->headerRow(m_currentHunk);
+    if (header < 0)
+        return;
+    const int end = header + 1 + int(m_model->hunk(m_currentHunk).lines.size());
+    const bool inHunk = m_lineCursor > header && m_lineCursor < end;
+    int row = inHunk ? m_lineCursor + step : (step > 0 ? header + 1 : end - 1);
+    for (; row > header && row < end; row += step) {
+        const auto kind = m_model->row(row).kind;
+        if (kind == GitDiffModel::RowKind::addition || kind == GitDiffModel::RowKind::deletion)
+            break;
+    }
+    if (row <= header || row >= end)
+        return;
+    m_lineCursor = row;
+    const QModelIndex index = m_model->index(row);
+    if (extend)
+        selectionModel()->select(index, QItemSelectionModel::Select);
+    scrollTo(index);
+    viewport()->update(visualRect(index));
+}
+
+bool GitDiffScroll::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const ButtonAt at = buttonAt(help->pos());
+        if (at.button >= 0) {
+            const GitHunkButton button = headerButtons(at.hunk).value(at.button);
+            QToolTip::showText(help->globalPos(), GitHunkHeader::help(button.action), viewport(),
+                               button.rect);
+        } else {
+            QToolTip::hideText();
+        }
+        return true;
+    }
+    return QListView::viewportEvent(event);
 }
 
 void GitDiffScroll::contextMenuEvent(QContextMenuEvent* event)

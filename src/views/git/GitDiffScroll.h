@@ -14,9 +14,10 @@ class GitDiffModel;
 
 // The scrolling body of a text diff: a list view over GitDiffModel that lays out and paints only
 // the rows on screen. Changed lines are picked with the mouse (click, shift-click, drag,
-// ctrl-click); each hunk header carries buttons for the hunk or, when some of its lines are
-// picked, for those lines. Up and Down move from hunk to hunk; the menu key and a right click
-// offer the same actions.
+// ctrl-click) or the keyboard (Shift+Up/Down extends, Space toggles the line at the cursor);
+// each hunk header carries buttons for the hunk or, when some of its lines are picked, for
+// those lines. Up and Down move from hunk to hunk, Return presses the hunk's first button and
+// Delete its Discard; the menu key and a right click offer the same actions.
 class GitDiffScroll : public QListView
 {
     Q_OBJECT
@@ -35,6 +36,7 @@ public:
     // GitDiffLine ids of the picked lines of `hunk`.
     QSet<int> selectedLineIds(int hunk) const;
     int currentHunk() const { return m_currentHunk; }
+    int lineCursor() const { return m_lineCursor; }
     void setCurrentHunk(int hunk);
 
     // Geometry shared with the renderer.
@@ -59,6 +61,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
+    bool viewportEvent(QEvent* event) override;
 
 private:
     struct ButtonAt
@@ -72,6 +75,8 @@ private:
     int buttonWidth(const QString& label) const;
     void updateMetrics();
     void updateHeader(int hunk);
+    // Moves the keyboard's line cursor to the next changed line of the current hunk.
+    void stepLineCursor(int step, bool extend);
 
     GitDiffModel* m_model;
     QList<gitcore::GitHunkAction> m_actions;
@@ -80,6 +85,7 @@ private:
     ButtonAt m_hovered;
     ButtonAt m_pressed;
     int m_currentHunk = -1;
+    int m_lineCursor = -1; // a row
     int m_lineHeight = 16;
     int m_headerHeight = 30;
     int m_charWidth = 8;

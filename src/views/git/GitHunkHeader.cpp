@@ -16,6 +16,19 @@ QString GitHunkHeader::label(gitcore::GitHunkAction action, bool selectedLines)
     return selectedLines ? verb + QStringLiteral(" Lines") : verb;
 }
 
+QString GitHunkHeader::help(gitcore::GitHunkAction action)
+{
+    switch (action) {
+    case gitcore::GitHunkAction::include:
+        return QStringLiteral("Stage these changes: git apply --cached");
+    case gitcore::GitHunkAction::exclude:
+        return QStringLiteral("Unstage these changes: git apply --cached --reverse");
+    case gitcore::GitHunkAction::discard:
+        return QStringLiteral("Throw these changes away from the worktree: git apply --reverse");
+    }
+    return {};
+}
+
 void GitHunkHeader::place(QList<GitHunkButton>& buttons, const QRect& row, const QList<int>& widths)
 {
     int right = row.right() - margin;

@@ -29,6 +29,8 @@ class GitHunkHeader
 public:
     // "Include", or "Include Lines" when lines of the hunk are selected.
     static QString label(gitcore::GitHunkAction action, bool selectedLines);
+    // What a button does, in Git's terms, for its tooltip.
+    static QString help(gitcore::GitHunkAction action);
     // Places the buttons at the right end of `row`, each `widths` wide.
     static void place(QList<GitHunkButton>& buttons, const QRect& row, const QList<int>& widths);
     struct Look
