@@ -422,6 +422,35 @@ private Q_SLOTS:
         QCOMPARE(f.prompts.asked[0].title, QStringLiteral("Discard this hunk?"));
     }
 
+    // While a rebase waits on a conflict nothing may be thrown away; staging still works.
+    void discardWaitsForTheRebase()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("repo", {{"a.txt", "base\n"}, {"b.txt", numbered(10)}});
+        box.git(repo, {"checkout", "-q", "-b", "feature"});
+        box.write(repo, "a.txt", "feature\n");
+        box.commitAll(repo, "Feature");
+        box.git(repo, {"checkout", "-q", "main"});
+        box.write(repo, "a.txt", "main\n");
+        box.commitAll(repo, "Main");
+        box.git(repo, {"checkout", "-q", "feature"});
+        int code = 0;
+        box.git(repo, {"rebase", "main"}, &code);
+        QVERIFY(code != 0);
+        box.write(repo, "b.txt", numbered(10, {{5, "five"}}));
+        Fixture f(box, repo);
+        QVERIFY(f.workspace.snapshot().status.inProgressRebase);
+        QVERIFY(f.show("b.txt", GitDiffScope::remaining));
+        const QList<GitHunkButton> buttons = f.scroll()->headerButtons(0);
+        QCOMPARE(buttons.size(), 2);
+        QVERIFY(buttons[0].enabled);
+        QCOMPARE(buttons[1].label, QStringLiteral("Discard"));
+        QVERIFY(!buttons[1].enabled);
+        QVERIFY(!f.press(0, "Discard"));
+        QVERIFY(f.prompts.asked.isEmpty());
+        box.git(repo, {"rebase", "--abort"});
+    }
+
     // A commit's diff is read-only: no Scope picker, no buttons.
     void commitDiffIsReadOnly()
     {

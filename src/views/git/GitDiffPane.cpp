@@ -2,12 +2,14 @@
 
 #include "app/GitWorkspace.h"
 #include "async/FireAndForget.h"
+#include "views/SemanticColors.h"
 #include "views/git/GitDiffModel.h"
 #include "views/git/GitDiffScroll.h"
 #include "views/git/GitImagePreview.h"
 
 #include <QButtonGroup>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -51,8 +53,8 @@ QToolButton* makeScopeButton(const QString& text, QWidget* parent)
 
 GitDiffPane::GitDiffPane(GitWorkspace& workspace, Mode mode, QWidget* parent)
     : QWidget(parent), m_workspace(workspace), m_mode(mode), m_bar(new QWidget(this)),
-      m_name(new QLabel(m_bar)), m_folder(new QLabel(m_bar)), m_scopeBox(new QWidget(m_bar)),
-      m_included(makeScopeButton(QStringLiteral("Included"), m_scopeBox)),
+      m_name(new QLabel(m_bar)), m_folder(new QLabel(m_bar)), m_counts(new QLabel(m_bar)),
+      m_scopeBox(new QWidget(m_bar)), m_included(makeScopeButton(QStringLiteral("Included"), m_scopeBox)),
       m_remaining(makeScopeButton(QStringLiteral("Remaining"), m_scopeBox)),
       m_stack(new QStackedWidget(this)), m_messageIcon(new QLabel(m_stack)), m_message(new QLabel(m_stack)),
       m_image(new GitImagePreview(m_stack)), m_scroll(new GitDiffScroll(m_stack))
@@ -67,9 +69,14 @@ GitDiffPane::GitDiffPane(GitWorkspace& workspace, Mode mode, QWidget* parent)
     m_name->setFont(bold);
     m_name->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_folder->setForegroundRole(QPalette::PlaceholderText);
+    m_counts->setTextFormat(Qt::RichText);
+    m_counts->setAccessibleName(QStringLiteral("Changed lines"));
     m_folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     barLayout->addWidget(m_name);
-    barLayout->addWidget(m_folder, 1);
+    barLayout->addWidget(m_folder);
+    barLayout->addSpacing(6);
+    barLayout->addWidget(m_counts);
+    barLayout->addStretch(1);
 
     auto* scopeLayout = new QHBoxLayout(m_scopeBox);
     scopeLayout->setContentsMargins(0, 0, 0, 0);
@@ -164,6 +171,30 @@ QString GitDiffPane::kindText(GitDiffKind kind)
     return {};
 }
 
+QString GitDiffPane::countsText(const gitcore::GitFileDiff& diff) const
+{
+    int added = 0;
+    int removed = 0;
+    for (const auto& hunk : diff.hunks) {
+        for (const auto& line : hunk.lines) {
+            added += line.kind == gitcore::GitDiffLine::Kind::addition ? 1 : 0;
+            removed += line.kind == gitcore::GitDiffLine::Kind::deletion ? 1 : 0;
+        }
+    }
+    if (added == 0 && removed == 0)
+        return {};
+    const QString hunks =
+        diff.hunks.size() == 1 ? QStringLiteral("1 hunk") : QStringLiteral("%1 hunks").arg(diff.hunks.size());
+    return QStringLiteral(
+               "<span style=\"color:%1\">+%2</span>&nbsp;&nbsp;<span style=\"color:%3\">\u2212%4</span>"
+               "&nbsp;&nbsp;<span style=\"color:%5\">%6</span>")
+        .arg(semanticColor(Semantic::success, palette()).name())
+        .arg(added)
+        .arg(semanticColor(Semantic::danger, palette()).name())
+        .arg(removed)
+        .arg(palette().color(QPalette::PlaceholderText).name(), hunks);
+}
+
 QString GitDiffPane::iconName(GitDiffKind kind)
 {
     switch (kind) {
@@ -197,6 +228,16 @@ QString GitDiffPane::message() const
     if (m_stack->currentWidget() == m_image)
         return m_image->message();
     return {};
+}
+
+void GitDiffPane::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The counts carry colours of their own: they follow a change of colour scheme.
+    if (event->type() == QEvent::PaletteChange) {
+        if (const gitcore::GitFileDiff* diff = shownDiff())
+            m_counts->setText(countsText(*diff));
+    }
 }
 
 bool GitDiffPane::hasSelection() const
@@ -252,6 +293,7 @@ void GitDiffPane::showDiff()
     m_bar->setVisible(true);
     m_divider->setVisible(true);
 
+    m_counts->setText(countsText(*diff));
     switch (diff->kind) {
     case GitDiffKind::text: {
         if (diff->hunks.isEmpty()) {

@@ -42,12 +42,16 @@ public:
 
     static QString kindText(gitcore::GitDiffKind kind);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     const gitcore::GitFileDiff* shownDiff() const;
     bool hasSelection() const;
     void showDiff();
     void showMessage(const QString& text, const QString& icon);
     static QString iconName(gitcore::GitDiffKind kind);
+    QString countsText(const gitcore::GitFileDiff& diff) const;
     void syncScope();
     void refreshActions();
     void runAction(int hunk, gitcore::GitHunkAction action);
@@ -58,6 +62,7 @@ private:
     QWidget* m_divider = nullptr;
     QLabel* m_name;
     QLabel* m_folder;
+    QLabel* m_counts;
     QWidget* m_scopeBox;
     QAbstractButton* m_included;
     QAbstractButton* m_remaining;

@@ -148,6 +148,7 @@ GitHunkHeader::Look GitDiffScroll::headerLook(int hunk) const
 {
     GitHunkHeader::Look look;
     look.current = hasFocus() && hunk == m_currentHunk;
+    look.divider = hunk > 0;
     if (m_hovered.hunk == hunk)
         look.hovered = m_hovered.button;
     if (m_pressed.hunk == hunk && m_pressed == m_hovered)

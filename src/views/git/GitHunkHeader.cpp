@@ -51,8 +51,10 @@ void GitHunkHeader::paint(QPainter* painter, const QStyleOptionViewItem& option,
     QColor band = QColor::fromRgbF((base.redF() + window.redF()) / 2, (base.greenF() + window.greenF()) / 2,
                                    (base.blueF() + window.blueF()) / 2);
     painter->fillRect(row, band);
-    painter->setPen(palette.color(QPalette::Mid));
-    painter->drawLine(row.topLeft(), row.topRight());
+    if (look.divider) {
+        painter->setPen(palette.color(QPalette::Mid));
+        painter->drawLine(row.topLeft(), row.topRight());
+    }
     if (look.current) {
         painter->fillRect(QRect(row.left(), row.top(), 3, row.height()), palette.color(QPalette::Highlight));
     }

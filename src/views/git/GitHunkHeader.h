@@ -38,6 +38,7 @@ public:
         int hovered = -1;
         int pressed = -1;
         bool current = false; // the keyboard's hunk while the diff has focus
+        bool divider = true;  // a rule above it (not above the first hunk)
     };
     static void paint(QPainter* painter, const QStyleOptionViewItem& option, const QString& header,
                       const QList<GitHunkButton>& buttons, const Look& look, const QWidget* view);
