@@ -422,6 +422,28 @@ private Q_SLOTS:
         QCOMPARE(f.prompts.asked[0].title, QStringLiteral("Discard this hunk?"));
     }
 
+    // Long lines scroll sideways with the hunk buttons staying in view; tabs show as spaces.
+    void longLinesScrollSideways()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("repo", {{"src/app.php", "<?php\n\treturn [];\n"}});
+        const QByteArray longLine = "$message = '" + QByteArray(280, 'x') + "';";
+        box.write(repo, "src/app.php", "<?php\n\treturn ['caf\xc3\xa9' => true];\n" + longLine + "\n");
+        Fixture f(box, repo);
+        QVERIFY(f.show("src/app.php", GitDiffScope::remaining));
+        const int tabbed = f.rowOf(0, QString::fromUtf8("+\treturn ['caf\xc3\xa9' => true];"));
+        QVERIFY(tabbed > 0);
+        QCOMPARE(f.model()->index(tabbed).data().toString(),
+                 QString::fromUtf8("    return ['caf\xc3\xa9' => true];"));
+        QScrollBar* sideways = f.scroll()->horizontalScrollBar();
+        QTRY_VERIFY(sideways->maximum() > 0);
+        sideways->setValue(sideways->maximum());
+        const QList<GitHunkButton> buttons = f.scroll()->headerButtons(0);
+        QVERIFY(f.scroll()->viewport()->rect().contains(buttons.last().rect));
+        QVERIFY(halvik::test::saveLightAndDark(&f.pane, "gitdiff-long-lines"));
+        sideways->setValue(0);
+    }
+
     // While a rebase waits on a conflict nothing may be thrown away; staging still works.
     void discardWaitsForTheRebase()
     {

@@ -70,6 +70,7 @@ GitDiffPane::GitDiffPane(GitWorkspace& workspace, Mode mode, QWidget* parent)
     m_name->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_folder->setForegroundRole(QPalette::PlaceholderText);
     m_counts->setTextFormat(Qt::RichText);
+    m_counts->setForegroundRole(QPalette::PlaceholderText);
     m_counts->setAccessibleName(QStringLiteral("Changed lines"));
     m_folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     barLayout->addWidget(m_name);

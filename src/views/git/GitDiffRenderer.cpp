@@ -92,48 +92,53 @@ void GitDiffRenderer::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->save();
     const QRect rect = opt.rect;
     painter->fillRect(rect, background);
+    // The numbers and the +/− mark stay put while long lines scroll sideways beneath them.
     const int numberWidth = m_scroll->numberColumnWidth();
-    const QRect gutterRect(rect.left(), rect.top(), numberWidth * 2, rect.height());
-    painter->fillRect(gutterRect, gutter);
-    if (selected)
-        painter->fillRect(QRect(rect.left(), rect.top(), 3, rect.height()),
-                          opt.palette.color(QPalette::Highlight));
-
-    painter->setFont(opt.font);
-    const int pad = m_scroll->charWidth();
-    painter->setPen(colors.number);
-    const auto number = [&](const std::optional<int>& value, int column) {
-        if (!value)
-            return;
-        const QRect cell(rect.left() + column * numberWidth, rect.top(), numberWidth - pad, rect.height());
-        painter->drawText(cell, Qt::AlignRight | Qt::AlignVCenter, QString::number(*value));
-    };
-    number(line->oldNumber, 0);
-    number(line->newNumber, 1);
-
+    const QRect gutterRect(0, rect.top(), numberWidth * 2, rect.height());
     const int markLeft = gutterRect.right() + 1;
-    if (!mark.isEmpty()) {
-        painter->setPen(markColor);
-        painter->drawText(QRect(markLeft, rect.top(), m_scroll->markWidth(), rect.height()), Qt::AlignCenter,
-                          mark);
-    }
-    const QRect textRect(markLeft + m_scroll->markWidth(), rect.top(), rect.right() - markLeft,
-                         rect.height());
+    const QRect markRect(markLeft, rect.top(), m_scroll->markWidth(), rect.height());
+    const int scrolled = -rect.left();
+    const QRect textRect(markLeft + m_scroll->markWidth() - scrolled, rect.top(),
+                         rect.right() - markLeft + scrolled, rect.height());
     if (row.kind == GitDiffModel::RowKind::meta) {
         QFont italic = opt.font;
         italic.setItalic(true);
         painter->setFont(italic);
         painter->setPen(colors.meta);
     } else {
+        painter->setFont(opt.font);
         painter->setPen(colors.text);
     }
+    painter->save();
+    painter->setClipRect(QRect(markRect.right() + 1, rect.top(), rect.right(), rect.height()));
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
                       GitDiffModel::displayText(*line));
+    painter->restore();
+
+    painter->fillRect(gutterRect, gutter);
+    painter->fillRect(markRect, background);
+    if (selected)
+        painter->fillRect(QRect(0, rect.top(), 3, rect.height()), opt.palette.color(QPalette::Highlight));
+    painter->setFont(opt.font);
+    const int pad = m_scroll->charWidth();
+    painter->setPen(colors.number);
+    const auto number = [&](const std::optional<int>& value, int column) {
+        if (!value)
+            return;
+        const QRect cell(column * numberWidth, rect.top(), numberWidth - pad, rect.height());
+        painter->drawText(cell, Qt::AlignRight | Qt::AlignVCenter, QString::number(*value));
+    };
+    number(line->oldNumber, 0);
+    number(line->newNumber, 1);
+    if (!mark.isEmpty()) {
+        painter->setPen(markColor);
+        painter->drawText(markRect, Qt::AlignCenter, mark);
+    }
     if (index.row() == m_scroll->lineCursor() && m_scroll->hasFocus()) {
         // The keyboard's line cursor.
         painter->setPen(QPen(opt.palette.color(QPalette::Highlight), 1, Qt::DotLine));
         painter->setBrush(Qt::NoBrush);
-        painter->drawRect(rect.adjusted(0, 0, -1, -1));
+        painter->drawRect(QRect(0, rect.top(), rect.right(), rect.height() - 1));
     }
     painter->restore();
 }
