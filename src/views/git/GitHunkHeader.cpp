@@ -56,12 +56,13 @@ void GitHunkHeader::paint(QPainter* painter, const QStyleOptionViewItem& option,
         painter->drawLine(row.topLeft(), row.topRight());
     }
     if (look.current) {
-        painter->fillRect(QRect(row.left(), row.top(), 3, row.height()), palette.color(QPalette::Highlight));
+        painter->fillRect(QRect(0, row.top(), 3, row.height()), palette.color(QPalette::Highlight));
     }
 
+    // Like the buttons, the "@@" line stays in view while long lines scroll sideways.
     const int textRight = buttons.isEmpty() ? row.right() - margin : buttons.first().rect.left() - margin;
-    const QRect textRect(row.left() + margin + 4, row.top(), textRight - row.left() - margin - 4,
-                         row.height());
+    const int textLeft = margin + 4;
+    const QRect textRect(textLeft, row.top(), std::max(0, textRight - textLeft), row.height());
     painter->setFont(option.font);
     painter->setPen(palette.color(QPalette::PlaceholderText));
     painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
