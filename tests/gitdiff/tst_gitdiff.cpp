@@ -441,6 +441,11 @@ private Q_SLOTS:
         const QList<GitHunkButton> buttons = f.scroll()->headerButtons(0);
         QVERIFY(f.scroll()->viewport()->rect().contains(buttons.last().rect));
         QVERIFY(halvik::test::saveLightAndDark(&f.pane, "gitdiff-long-lines"));
+        // A narrow window keeps the Scope picker whole.
+        f.pane.resize(380, 400);
+        QAbstractButton* remaining = f.pane.scopeButton(GitDiffScope::remaining);
+        QTRY_VERIFY(remaining->mapTo(&f.pane, remaining->rect().bottomRight()).x() < 380);
+        QVERIFY(halvik::test::saveLightAndDark(&f.pane, "gitdiff-narrow"));
         sideways->setValue(0);
     }
 

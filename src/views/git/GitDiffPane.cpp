@@ -69,7 +69,12 @@ GitDiffPane::GitDiffPane(GitWorkspace& workspace, Mode mode, QWidget* parent)
     m_name->setFont(bold);
     m_name->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_folder->setForegroundRole(QPalette::PlaceholderText);
+    // In a narrow window the folder gives way first, then the counts; the Scope picker stays.
+
     m_counts->setTextFormat(Qt::RichText);
+    // Never wider than the pane: fitBar() hides what does not fit.
+    m_folder->setMinimumWidth(1);
+    m_counts->setMinimumWidth(1);
     m_counts->setForegroundRole(QPalette::PlaceholderText);
     m_counts->setAccessibleName(QStringLiteral("Changed lines"));
     m_folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -186,6 +191,13 @@ QString GitDiffPane::countsText(const gitcore::GitFileDiff& diff) const
         return {};
     const QString hunks =
         diff.hunks.size() == 1 ? QStringLiteral("1 hunk") : QStringLiteral("%1 hunks").arg(diff.hunks.size());
+    // Rich text takes no palette roles: a muted colour of its own, between text and background.
+    const QColor text = palette().color(QPalette::Text);
+    const QColor under = palette().color(QPalette::Base);
+    const QString muted = QColor::fromRgbF(float(text.redF() * 0.5 + under.redF() * 0.5),
+                                           float(text.greenF() * 0.5 + under.greenF() * 0.5),
+                                           float(text.blueF() * 0.5 + under.blueF() * 0.5))
+                              .name();
     return QStringLiteral(
                "<span style=\"color:%1\">+%2</span>&nbsp;&nbsp;<span style=\"color:%3\">\u2212%4</span>"
                "&nbsp;&nbsp;<span style=\"color:%5\">%6</span>")
@@ -193,7 +205,7 @@ QString GitDiffPane::countsText(const gitcore::GitFileDiff& diff) const
         .arg(added)
         .arg(semanticColor(Semantic::danger, palette()).name())
         .arg(removed)
-        .arg(palette().color(QPalette::PlaceholderText).name(), hunks);
+        .arg(muted, hunks);
 }
 
 QString GitDiffPane::iconName(GitDiffKind kind)
@@ -229,6 +241,25 @@ QString GitDiffPane::message() const
     if (m_stack->currentWidget() == m_image)
         return m_image->message();
     return {};
+}
+
+void GitDiffPane::fitBar()
+{
+    // In a narrow pane the folder gives way first, then the counts; the name and the Scope
+    // picker stay whole.
+    m_folder->setVisible(!m_folder->text().isEmpty());
+    m_counts->setVisible(!m_counts->text().isEmpty());
+    for (QLabel* label : {m_folder, m_counts}) {
+        if (m_bar->layout()->sizeHint().width() <= width())
+            break;
+        label->setVisible(false);
+    }
+}
+
+void GitDiffPane::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    fitBar();
 }
 
 void GitDiffPane::changeEvent(QEvent* event)
@@ -293,8 +324,9 @@ void GitDiffPane::showDiff()
     m_folder->setText(folder);
     m_bar->setVisible(true);
     m_divider->setVisible(true);
-
     m_counts->setText(countsText(*diff));
+    fitBar();
+
     switch (diff->kind) {
     case GitDiffKind::text: {
         if (diff->hunks.isEmpty()) {

@@ -44,6 +44,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     const gitcore::GitFileDiff* shownDiff() const;
@@ -53,6 +54,7 @@ private:
     static QString iconName(gitcore::GitDiffKind kind);
     QString countsText(const gitcore::GitFileDiff& diff) const;
     void syncScope();
+    void fitBar();
     void refreshActions();
     void runAction(int hunk, gitcore::GitHunkAction action);
 
