@@ -1,4 +1,4 @@
-// git-diff-render: from selecting a file whose diff is the largest the diff pane shows (4,000
+// git-diff-render: from selecting a file whose diff is the largest the diff pane shows (3,996
 // lines: 499 hunks of one added line each, all Git's three-line context allows) to the first
 // painted diff, through a real GitWorkspace, GitService and `git diff`; baseline: the same
 // selection in a workspace without any screen, up to the moment the diff is loaded.
