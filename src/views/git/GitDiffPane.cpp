@@ -69,8 +69,6 @@ GitDiffPane::GitDiffPane(GitWorkspace& workspace, Mode mode, QWidget* parent)
     m_name->setFont(bold);
     m_name->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_folder->setForegroundRole(QPalette::PlaceholderText);
-    // In a narrow window the folder gives way first, then the counts; the Scope picker stays.
-
     m_counts->setTextFormat(Qt::RichText);
     // Never wider than the pane: fitBar() hides what does not fit.
     m_folder->setMinimumWidth(1);
