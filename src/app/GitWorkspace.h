@@ -176,6 +176,10 @@ public:
     QCoro::Task<> discardAll();
     QCoro::Task<> applyHunk(gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk,
                             gitcore::GitHunkAction action);
+    // Includes, excludes or discards only the chosen added and removed lines of a hunk (by
+    // GitDiffLine id). Discarding, of a hunk or of lines, asks first.
+    QCoro::Task<> applyLines(gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk, QSet<int> lineIds,
+                             gitcore::GitHunkAction action);
     QCoro::Task<> markResolved(File file);
     QCoro::Task<> commit();
     QCoro::Task<> pull();

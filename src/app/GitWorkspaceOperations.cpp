@@ -231,12 +231,43 @@ QCoro::Task<> GitWorkspace::markResolved(File file)
 
 QCoro::Task<> GitWorkspace::applyHunk(GitFileDiff diff, GitDiffHunk hunk, GitHunkAction action)
 {
+    if (action == GitHunkAction::discard) {
+        const QString question = QStringLiteral("Discard this hunk?");
+        const QString text = QStringLiteral("The selected lines go back to HEAD. This can\u2019t be undone.");
+        const QString button = QStringLiteral("Discard");
+        const bool confirmed = co_await confirm(question, text, button, true);
+        if (!confirmed)
+            co_return;
+    }
     const QString label = title(action) + QStringLiteral(" hunk");
     GitService& service = m_service;
     const SitePtr site = m_site;
     const QSet<QString> busy{diff.path};
     const Body body = [&service, site, diff, hunk, action](CancellationToken) -> QCoro::Task<> {
         co_await service.applyHunk(site, diff, hunk, action);
+    };
+    co_await run(label, GitBusyKind::local, busy, body);
+}
+
+QCoro::Task<> GitWorkspace::applyLines(GitFileDiff diff, GitDiffHunk hunk, QSet<int> lineIds,
+                                       GitHunkAction action)
+{
+    if (lineIds.isEmpty())
+        co_return;
+    if (action == GitHunkAction::discard) {
+        const QString question = QStringLiteral("Discard the selected lines?");
+        const QString text = QStringLiteral("The selected lines go back to HEAD. This can\u2019t be undone.");
+        const QString button = QStringLiteral("Discard");
+        const bool confirmed = co_await confirm(question, text, button, true);
+        if (!confirmed)
+            co_return;
+    }
+    const QString label = title(action) + QStringLiteral(" lines");
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    const QSet<QString> busy{diff.path};
+    const Body body = [&service, site, diff, hunk, lineIds, action](CancellationToken) -> QCoro::Task<> {
+        co_await service.applyLines(site, diff, hunk, lineIds, action);
     };
     co_await run(label, GitBusyKind::local, busy, body);
 }

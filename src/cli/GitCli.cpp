@@ -2,6 +2,7 @@
 
 #include "CliContext.h"
 #include "CliJson.h"
+#include "GitLinesCli.h"
 
 #include "gitcore/GitProblemTexts.h"
 #include "services/git/GitService.h"
@@ -26,7 +27,8 @@ namespace {
 const char* kUsage =
     "Usage: halvik git status <site> [--json] | log <site> [-n N] [--json] | "
     "diff <site> <path> [--scope included|remaining] | commit <site> -m MESSAGE [--all | PATH…] | "
-    "include|exclude <site> PATH… | discard <site> PATH… --yes | branch <site> [--json] | "
+    "include|exclude <site> PATH… | lines <site> <path> include|exclude|discard +N,-N… [--yes] | discard "
+    "<site> PATH… --yes | branch <site> [--json] | "
     "switch <site> BRANCH [--create] [--set-aside] | stash <site> [list|push|apply N|drop N --yes] [--json] "
     "| "
     "fetch|pull|push|init <site> | identity <site> [--name N --email E [--global]] | undo <site> --yes";
@@ -569,6 +571,8 @@ QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
     }
     if (command == QLatin1String("commit"))
         co_return co_await commit(git, target, rest);
+    if (command == QLatin1String("lines"))
+        co_return co_await runGitLines(git, target.site, rest);
     const bool yes = rest.contains(QStringLiteral("--yes"));
     if (command == QLatin1String("include") || command == QLatin1String("exclude"))
         co_return co_await staging(git, target, rest, command == QLatin1String("include"));

@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 #include <optional>
@@ -107,6 +108,10 @@ public:
     QCoro::Task<> discard(SitePtr site, QList<gitcore::GitChangedFile> files);
     QCoro::Task<> applyHunk(SitePtr site, gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk,
                             gitcore::GitHunkAction action);
+    // Applies only the chosen added and removed lines of `hunk` (GitDiffLine ids), the way
+    // applyHunk() applies the whole hunk.
+    QCoro::Task<> applyLines(SitePtr site, gitcore::GitFileDiff diff, gitcore::GitDiffHunk hunk,
+                             QSet<int> lineIds, gitcore::GitHunkAction action);
     QCoro::Task<> revert(SitePtr site, QString sha);
     QCoro::Task<> continueRevert(SitePtr site);
     QCoro::Task<> abortRevert(SitePtr site);

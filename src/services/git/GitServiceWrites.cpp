@@ -5,6 +5,7 @@
 #include "GitIgnoreFile.h"
 
 #include "gitcore/GitCommands.h"
+#include "gitcore/GitLinePatch.h"
 #include "gitcore/GitParsers.h"
 #include "gitcore/GitRemoteURL.h"
 #include "gitcore/SourceControlProviderKind.h"
@@ -292,6 +293,18 @@ QCoro::Task<> GitService::applyHunk(SitePtr site, GitFileDiff diff, GitDiffHunk 
         co_await gitRunLogged(site, args, false, bytes);
     };
     co_await mutate(site, body);
+}
+
+QCoro::Task<> GitService::applyLines(SitePtr site, GitFileDiff diff, GitDiffHunk hunk, QSet<int> lineIds,
+                                     GitHunkAction action)
+{
+    requireGit();
+    if (!hunk.canApply)
+        throw GitServiceError::failed(QStringLiteral("This hunk can\u2019t be applied on its own."));
+    const auto part = linePatch(diff, hunk, lineIds, patchDirection(action));
+    if (!part)
+        throw GitServiceError::failed(s("Select added or removed lines first."));
+    co_await applyHunk(site, part->diff, part->hunk, action);
 }
 
 QCoro::Task<> GitService::revert(SitePtr site, QString sha)
