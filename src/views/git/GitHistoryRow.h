@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace halvik::views {
+
+// One commit on two compact lines: the subject, then author and date muted with the short SHA
+// in the fixed font at the right.
+class GitHistoryRow : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    explicit GitHistoryRow(QObject* parent = nullptr);
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+} // namespace halvik::views
