@@ -208,7 +208,9 @@ void GitBannerStack::syncNotice()
     if (!notice)
         return;
     const bool failed = m_workspace.noticeFailed();
-    m_notice->setText(*notice);
+    // A failure that carries Git's whole output shows its first paragraph; the rest is in Details.
+    const bool detailed = failed && m_workspace.rawError().has_value();
+    m_notice->setText(detailed ? notice->section(QStringLiteral("\n\n"), 0, 0).trimmed() : *notice);
     m_notice->setTone(failed ? Semantic::danger : Semantic::success);
     const auto& raw = m_workspace.rawError();
     m_notice->setDetails(failed ? raw : std::nullopt, failed);

@@ -81,12 +81,20 @@ GitChangesList::GitChangesList(GitWorkspace& workspace, AppPreferences& preferen
     m_spin.setInterval(80);
     connect(&m_spin, &QTimer::timeout, m_view->viewport(), qOverload<>(&QWidget::update));
 
-    connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &GitChangesList::syncFiles);
-    connect(&m_workspace, &GitWorkspace::filtersChanged, this, &GitChangesList::syncFiles);
+    connect(&m_workspace, &GitWorkspace::snapshotChanged, this, [this] {
+        syncFiles();
+        syncIncludeAll();
+    });
+    // The history filter shares the signal: only a change of this list's filter re-filters.
+    connect(&m_workspace, &GitWorkspace::filtersChanged, this, [this] {
+        if (m_workspace.fileFilter() != m_appliedFilter)
+            syncFiles();
+    });
     connect(&m_workspace, &GitWorkspace::selectionChanged, this, &GitChangesList::syncSelection);
     connect(&m_workspace, &GitWorkspace::busyChanged, this, &GitChangesList::syncBusy);
     syncFiles();
     syncBusy();
+    syncIncludeAll();
 }
 
 void GitChangesList::syncFiles()
@@ -94,36 +102,55 @@ void GitChangesList::syncFiles()
     if (m_filter->text() != m_workspace.fileFilter())
         m_filter->setText(m_workspace.fileFilter());
     m_syncing = true;
+    m_appliedFilter = m_workspace.fileFilter();
     m_model->setFiles(m_workspace.filteredFiles());
     m_syncing = false;
     const bool none = m_workspace.snapshot().files.isEmpty();
     m_empty->setText(none ? QStringLiteral("Working tree is clean.") : QStringLiteral("No files"));
     m_stack->setCurrentWidget(m_model->rowCount() == 0 ? static_cast<QWidget*>(m_empty) : m_view);
     syncSelection();
-    syncIncludeAll();
 }
 
 void GitChangesList::syncSelection()
 {
     const QSet<QString>& paths = m_workspace.selectedPaths();
     const std::optional<QString>& primary = m_workspace.selectedPath();
-    QItemSelection selection;
-    QModelIndex current;
-    if (!paths.isEmpty() || primary) {
-        const QList<GitChangedFile>& files = m_model->files();
+    const QList<GitChangedFile>& files = m_model->files();
+    QList<int> rows;
+    int currentRow = -1;
+    if (paths.size() <= 8) {
+        // The usual case, one or a few files: comparing names is cheaper than hashing every row.
+        const QList<QString> wanted(paths.begin(), paths.end());
+        const QString none;
+        const QString& primaryPath = primary ? *primary : none;
+        for (int row = 0; row < files.size(); ++row) {
+            const QString& path = files.at(row).path;
+            if (path.size() == primaryPath.size() && path == primaryPath)
+                currentRow = row;
+            for (const QString& selected : wanted)
+                if (path.size() == selected.size() && path == selected) {
+                    rows.append(row);
+                    break;
+                }
+        }
+    } else {
         for (int row = 0; row < files.size(); ++row) {
             const QString& path = files.at(row).path;
             if (paths.contains(path))
-                selection.select(m_model->index(row), m_model->index(row));
+                rows.append(row);
             if (primary && path == *primary)
-                current = m_model->index(row);
+                currentRow = row;
         }
     }
+    QItemSelection selection;
+    for (int row : rows)
+        selection.select(m_model->index(row), m_model->index(row));
     m_syncing = true;
     QItemSelectionModel* model = m_view->selectionModel();
     if (model->selection() != selection)
         model->select(selection, QItemSelectionModel::ClearAndSelect);
-    if (current.isValid() && model->currentIndex() != current) {
+    if (currentRow >= 0 && model->currentIndex().row() != currentRow) {
+        const QModelIndex current = m_model->index(currentRow);
         model->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
         m_view->scrollTo(current);
     }

@@ -62,6 +62,7 @@ private:
     QLabel* m_empty;
     QStackedLayout* m_stack;
     QTimer m_spin; // turns the busy marks
+    QString m_appliedFilter;
     bool m_syncing = false;
 };
 

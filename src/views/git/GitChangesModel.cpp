@@ -8,16 +8,21 @@ GitChangesModel::GitChangesModel(QObject* parent) : QAbstractListModel(parent) {
 
 void GitChangesModel::setFiles(QList<GitChangedFile> files)
 {
-    if (files == m_files)
-        return;
-    // Same rows in the same order: only their contents changed, and the view keeps its place.
+    // Same rows in the same order: only their contents may have changed, and the view keeps
+    // its place. One pass tells both apart (the list can hold 100,000 files).
     bool sameRows = files.size() == m_files.size();
-    for (qsizetype i = 0; sameRows && i < files.size(); ++i)
-        sameRows = files.at(i).path == m_files.at(i).path;
+    bool sameFiles = sameRows;
+    for (qsizetype i = 0; sameRows && i < files.size(); ++i) {
+        const GitChangedFile& now = files.at(i);
+        const GitChangedFile& before = m_files.at(i);
+        sameRows = now.path == before.path;
+        sameFiles = sameFiles && sameRows && now == before;
+    }
+    if (sameFiles)
+        return;
     if (sameRows) {
         m_files = std::move(files);
-        if (!m_files.isEmpty())
-            Q_EMIT dataChanged(index(0), index(int(m_files.size()) - 1));
+        Q_EMIT dataChanged(index(0), index(int(m_files.size()) - 1));
         return;
     }
     beginResetModel();

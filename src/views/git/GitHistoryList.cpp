@@ -61,7 +61,10 @@ GitHistoryList::GitHistoryList(GitWorkspace& workspace, QWidget* parent)
         menu->popup(m_view->viewport()->mapToGlobal(at));
     });
     connect(&m_workspace, &GitWorkspace::snapshotChanged, this, &GitHistoryList::syncCommits);
-    connect(&m_workspace, &GitWorkspace::filtersChanged, this, &GitHistoryList::syncCommits);
+    connect(&m_workspace, &GitWorkspace::filtersChanged, this, [this] {
+        if (m_workspace.historyFilter() != m_appliedFilter)
+            syncCommits();
+    });
     connect(&m_workspace, &GitWorkspace::refreshStateChanged, this, &GitHistoryList::syncCommits);
     connect(&m_workspace, &GitWorkspace::selectionChanged, this, &GitHistoryList::syncSelection);
     connect(&m_workspace, &GitWorkspace::busyChanged, this,
@@ -74,6 +77,7 @@ void GitHistoryList::syncCommits()
     if (m_filter->text() != m_workspace.historyFilter())
         m_filter->setText(m_workspace.historyFilter());
     m_syncing = true;
+    m_appliedFilter = m_workspace.historyFilter();
     m_model->setCommits(m_workspace.filteredCommits());
     m_syncing = false;
     m_empty->setText(m_workspace.snapshot().commits.isEmpty() ? QStringLiteral("No commits yet.")

@@ -43,6 +43,7 @@ private:
     QLabel* m_empty;
     QStackedLayout* m_stack;
     QPushButton* m_loadMore;
+    QString m_appliedFilter;
     bool m_syncing = false;
 };
 
