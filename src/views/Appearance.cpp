@@ -36,6 +36,13 @@ QPalette darkPalette()
     return p;
 }
 
+// Breeze draws its icons for one background; the dark variant keeps them visible on dark.
+void matchBreezeIcons(bool dark)
+{
+    if (QIcon::themeName().startsWith(QLatin1String("breeze")))
+        QIcon::setThemeName(dark ? QStringLiteral("breeze-dark") : QStringLiteral("breeze"));
+}
+
 } // namespace
 
 void applyColorScheme(ColorScheme scheme)
@@ -43,10 +50,12 @@ void applyColorScheme(ColorScheme scheme)
     static const QPalette systemPalette = QApplication::palette();
     switch (scheme) {
     case ColorScheme::dark:
+        matchBreezeIcons(true); // first: widgets redraw their icons as the palette changes
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QApplication::setPalette(darkPalette());
         break;
     case ColorScheme::light:
+        matchBreezeIcons(false);
         QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
         QApplication::setPalette(QApplication::style()->standardPalette());
         break;

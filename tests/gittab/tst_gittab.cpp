@@ -393,6 +393,33 @@ private Q_SLOTS:
         QVERIFY(t.box.read(repo, "a.txt").contains("edited on main"));
     }
 
+    void moreActionsSetsChangesAsideAndTheyComeBack()
+    {
+        GitTab t;
+        const QString repo = t.box.makeRepo("site", {{"a.txt", "a\n"}});
+        t.box.write(repo, "a.txt", "work in progress\n");
+        t.box.write(repo, "new.txt", "untracked too\n");
+        GitWorkspaceView* view = t.open(repo);
+        QToolButton* more = view->composer()->moreButton();
+        QCOMPARE(more->accessibleName(), QString("More actions"));
+        QVERIFY(more->isEnabled());
+        QCOMPARE(actionTexts(more->menu()), QStringList({"Set aside"}));
+        more->menu()->actions().first()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(view->banners()->stashChip()->isVisible(), 20000);
+        QVERIFY(t.settle());
+        QCOMPARE(t.git(repo, {"stash", "list"}).count('\n'), 1);
+        QCOMPARE(t.box.read(repo, "a.txt"), QByteArray("a\n"));
+        QVERIFY(!QFile::exists(repo + "/new.txt"));
+        QCOMPARE(view->repoBar()->statusLabel()->text(), QString("Clean \u00B7 1 set aside"));
+        QVERIFY(!more->isEnabled()); // nothing left to set aside
+
+        halvik::waitFor(view->workspace()->restoreStash(view->workspace()->snapshot().stashes.first()));
+        QVERIFY(t.settle());
+        QCOMPARE(t.box.read(repo, "a.txt"), QByteArray("work in progress\n"));
+        QVERIFY(QFile::exists(repo + "/new.txt"));
+        QCOMPARE(view->changesList()->view()->model()->rowCount(), 2);
+    }
+
     void dirtySwitchCancelForgetsTheSwitch()
     {
         GitTab t;
@@ -743,6 +770,12 @@ private Q_SLOTS:
         QVERIFY(!actionNamed(menu.get(), "Open on Remote")->isEnabled()); // no remote
         actionNamed(menu.get(), "Copy SHA")->trigger();
         QCOMPARE(QApplication::clipboard()->text(), t.git(repo, {"rev-parse", "HEAD"}).trimmed());
+
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QCOMPARE(GitHistoryModel::relativeDate(now.addSecs(-65), now), QString("1 minute ago"));
+        QCOMPARE(GitHistoryModel::relativeDate(now.addSecs(-2 * 3600 - 5), now), QString("2 hours ago"));
+        QCOMPARE(GitHistoryModel::relativeDate(now.addDays(-3), now), QString("3 days ago"));
+        QCOMPARE(GitHistoryModel::relativeDate(now.addDays(-800), now), QString("2 years ago"));
 
         QTest::keyClicks(history->filterField(), "step 1");
         QCOMPARE(history->view()->model()->rowCount(), 11); // Step 1 and Step 10 to 19
