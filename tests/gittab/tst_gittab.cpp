@@ -22,6 +22,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -381,7 +382,7 @@ private Q_SLOTS:
         // The chip counts the set-aside changes and asks for their sheet.
         GitStashChip* chip = view->banners()->stashChip();
         QVERIFY(chip->isVisible());
-        QCOMPARE(chip->text(), QString("1 set-aside change set"));
+        QCOMPARE(chip->text(), QString("1 set-aside change sets"));
         t.shoot(view, "git-set-aside-chip");
         chip->click();
         QVERIFY(view->workspace()->showingStashManager() || t.window.findChildren<QDialog*>().size() > 0);
@@ -486,6 +487,42 @@ private Q_SLOTS:
         QCOMPARE(QApplication::clipboard()->text(), *view->workspace()->rawError());
         QVERIFY(QApplication::clipboard()->text().contains("missing.git"));
         t.shoot(view, "git-notice-failed");
+    }
+
+    void refreshBecomesCancelWhileANetworkOperationRuns()
+    {
+        GitTab t;
+        const QString repo = t.box.makeRepo("site");
+        // An SSH remote whose transport only sleeps: the pull hangs until it is stopped.
+        const QString script = t.box.path("slow-ssh");
+        QFile file(script);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\necho $$ > '" + t.box.path("ssh.pid").toUtf8() + "'\nsleep 20\nexit 1\n");
+        file.close();
+        file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        GitWorkspaceView* view = t.open(repo);
+        QTRY_COMPARE_WITH_TIMEOUT(view->workspace()->loadsInFlight(), 0, 20000);
+        // Added once the first look (and its fetch) is over, so only the pull meets it.
+        t.git(repo, {"config", "core.sshCommand", script});
+        t.git(repo, {"remote", "add", "origin", "ssh://slow.invalid/site.git"});
+        halvik::waitFor(view->workspace()->refresh(false));
+        QPushButton* refresh = view->repoBar()->refreshButton();
+        QCOMPARE(refresh->text(), QString("Refresh"));
+        QTRY_VERIFY_WITH_TIMEOUT(view->composer()->pullButton()->isEnabled(), 20000);
+        view->composer()->pullButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(refresh->text(), QString("Cancel"), 20000);
+        QVERIFY(!view->composer()->pushButton()->isEnabled());
+        t.shoot(view, "git-network-busy");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(t.box.path("ssh.pid")), 20000);
+        QElapsedTimer timer;
+        timer.start();
+        refresh->click();
+        QTRY_COMPARE_WITH_TIMEOUT(refresh->text(), QString("Refresh"), 10000);
+        QVERIFY(timer.elapsed() < 10000);
+        QVERIFY(t.settle());
+        QCOMPARE(view->workspace()->notice().value_or(QString()), QString("Cancelled"));
+        QVERIFY(!view->workspace()->noticeFailed());
+        QCOMPARE(view->banners()->noticeBanner()->text(), QString("Cancelled"));
     }
 
     void rebaseBannerContinuesAfterResolving()

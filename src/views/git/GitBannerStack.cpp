@@ -28,8 +28,7 @@ GitStashChip::GitStashChip(QWidget* parent) : QPushButton(parent)
 
 void GitStashChip::setCount(int count)
 {
-    setText(count == 1 ? QStringLiteral("1 set-aside change set")
-                       : QString::number(count) + QStringLiteral(" set-aside change sets"));
+    setText(QString::number(count) + QStringLiteral(" set-aside change sets"));
     setToolTip(QStringLiteral("Show the changes you set aside"));
 }
 
