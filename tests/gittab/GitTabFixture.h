@@ -14,6 +14,7 @@
 #include "views/SitesPage.h"
 #include "views/git/GitChangeRow.h"
 #include "views/git/GitChangesList.h"
+#include "views/git/GitChangesModel.h"
 #include "views/git/GitWorkspaceView.h"
 
 #include <QDir>
@@ -96,7 +97,7 @@ struct GitTab
         QListView* view = list->view();
         for (int row = 0; row < view->model()->rowCount(); ++row) {
             const QModelIndex index = view->model()->index(row, 0);
-            if (index.data(Qt::ToolTipRole).toString() != path)
+            if (index.data(views::GitChangesModel::PathRole).toString() != path)
                 continue;
             view->scrollTo(index);
             QStyleOptionViewItem option;

@@ -220,6 +220,8 @@ private Q_SLOTS:
         QCOMPARE(first.data().toString(), QString("a.php"));
         QCOMPARE(first.data(GitChangesModel::ParentRole).toString(), QString("app"));
         QCOMPARE(first.data(GitChangesModel::KindRole).toString(), QString("Edited"));
+        QCOMPARE(first.data(Qt::ToolTipRole).toString(), QString("git add -- app/a.php"));
+        QCOMPARE(first.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
 
         // Checkbox: include, then exclude again.
         QVERIFY(t.clickCheckbox("app/a.php"));
@@ -264,6 +266,18 @@ private Q_SLOTS:
         QCOMPARE(list->emptyLabel()->text(), QString("No files"));
         list->filterField()->clear();
         QCOMPARE(list->view()->model()->rowCount(), 4);
+
+        // Included, then edited again: the row shows the partial mark.
+        t.git(repo, {"add", "c.txt"});
+        t.box.write(repo, "c.txt", "c3\n");
+        halvik::waitFor(view->workspace()->refresh(false));
+        const QModelIndex mixed = list->view()->model()->index(rowOf(list->view(), "c.txt"), 0);
+        QCOMPARE(mixed.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::PartiallyChecked);
+        QCOMPARE(list->includeAllBox()->checkState(), Qt::PartiallyChecked);
+        // Its checkbox takes the whole file out.
+        QVERIFY(t.clickCheckbox("c.txt"));
+        QTRY_VERIFY_WITH_TIMEOUT(t.cached(repo).isEmpty(), 20000);
+        QVERIFY(t.settle());
     }
 
     void rowMenuActsOnTheSelection()

@@ -55,7 +55,8 @@ QVariant GitChangesModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return file.basename();
     case Qt::ToolTipRole:
-        return file.originalPath ? *file.originalPath + QStringLiteral(" \u2192 ") + file.path : file.path;
+        // What the checkbox runs.
+        return QStringLiteral("git add -- ") + file.path;
     case Qt::AccessibleTextRole:
         return file.kindLabel() + QStringLiteral(": ") + file.path;
     case Qt::CheckStateRole:
