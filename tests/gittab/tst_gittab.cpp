@@ -125,6 +125,22 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(view->workspace()->hasRefreshed(), 30000);
         QVERIFY(t.settle());
 
+        // No site at all: nothing runs, and the tab survives being resized.
+        GitWorkspace* before = view->workspace();
+        QVERIFY(t.settle());
+        QSignalSpy gone(before, &QObject::destroyed);
+        view->setSite(nullptr);
+        QCOMPARE(gone.size(), 1);
+        QVERIFY(!view->workspace());
+        QVERIFY(!view->changesList());
+        t.window.resize(900, 700);
+        t.window.resize(1300, 800);
+        QCoreApplication::processEvents();
+        view->setSite(other);
+        QVERIFY(view->workspace()->isStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(view->workspace()->hasRefreshed(), 30000);
+        QVERIFY(t.settle());
+
         // A site chosen while the tab is hidden waits until the tab is shown.
         t.pane()->tabs()->setCurrentIndex(0);
         t.window.sitesPage()->selectSite(t.site->id());
@@ -700,6 +716,7 @@ private Q_SLOTS:
         GitRegularSplit* split = view->split();
         GitSplitHandle* handle = split->handle();
         const int handleWidth = handle->sizeHint().width();
+        t.services.preferences().setGitSplitMasterWidth(320); // whatever an earlier case left
         QCOMPARE(split->masterWidth(), 320);
 
         // The handle follows the pointer, so each step is placed where the pointer is on screen.

@@ -8,7 +8,10 @@
 
 namespace halvik::views {
 
-GitHistoryRow::GitHistoryRow(QObject* parent) : QStyledItemDelegate(parent) {}
+GitHistoryRow::GitHistoryRow(QObject* parent)
+    : QStyledItemDelegate(parent), m_fixed(QFontDatabase::systemFont(QFontDatabase::FixedFont))
+{
+}
 
 QSize GitHistoryRow::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const
 {
@@ -39,7 +42,7 @@ void GitHistoryRow::paint(QPainter* painter, const QStyleOptionViewItem& given,
     const QRect bottom(inner.left(), inner.top() + line + 2, inner.width(), line);
 
     // Short SHA at the right of the second line, in the fixed font.
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont fixed = m_fixed;
     fixed.setPointSizeF(option.font.pointSizeF() * 0.9);
     const QFontMetrics fixedMetrics(fixed);
     const QString sha = index.data(GitHistoryModel::ShortSHARole).toString();

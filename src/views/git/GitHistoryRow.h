@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QStyledItemDelegate>
 
 namespace halvik::views {
@@ -15,6 +16,9 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    QFont m_fixed; // looked up once: every visible row paints its SHA in it
 };
 
 } // namespace halvik::views
