@@ -733,6 +733,12 @@ private Q_SLOTS:
         drag(40);
         QCOMPARE(split->masterWidth(), 360);
         QCOMPARE(t.services.preferences().gitSplitMasterWidth(), 360.0);
+        // From the keyboard too.
+        handle->setFocus();
+        QTest::keyClick(handle, Qt::Key_Left);
+        QCOMPARE(split->masterWidth(), 344);
+        QTest::keyClick(handle, Qt::Key_Right);
+        QCOMPARE(t.services.preferences().gitSplitMasterWidth(), 360.0);
         drag(-1000);
         QCOMPARE(split->masterWidth(), 240);
         QCOMPARE(t.services.preferences().gitSplitMasterWidth(), 240.0);
@@ -778,6 +784,7 @@ private Q_SLOTS:
         QVERIFY(view->diffPane()->isVisible());
         QVERIFY(!view->changesList()->isVisible());
         QCOMPARE(compact->backButton()->accessibleName(), QString("Back"));
+        QCOMPARE(compact->titleLabel()->toolTip(), QString("a.txt"));
         t.shoot(view, "git-compact-detail");
         compact->backButton()->click();
         QVERIFY(!compact->showsDetail());

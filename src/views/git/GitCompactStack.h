@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QWidget>
 
+class QLabel;
 class QStackedLayout;
 class QToolButton;
 
@@ -22,6 +23,8 @@ public:
 
     void setPanes(QWidget* master, QWidget* detail);
     QToolButton* backButton() const { return m_back; }
+    // What the detail shows: the file or the commit.
+    QLabel* titleLabel() const { return m_title; }
     bool showsDetail() const;
 
 private:
@@ -32,6 +35,7 @@ private:
     QWidget* m_masterPage;
     QWidget* m_detailPage;
     QToolButton* m_back;
+    QLabel* m_title;
     QPointer<QWidget> m_master;
     QPointer<QWidget> m_detail;
 };

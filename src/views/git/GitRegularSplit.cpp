@@ -2,6 +2,7 @@
 
 #include "models/AppPreferences.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -13,7 +14,9 @@ GitSplitHandle::GitSplitHandle(QWidget* parent) : QWidget(parent)
 {
     setCursor(Qt::SplitHCursor);
     setAccessibleName(QStringLiteral("Resize the file list"));
+    setToolTip(QStringLiteral("Drag, or use the Left and Right keys, to resize the list"));
     setAttribute(Qt::WA_Hover);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 QSize GitSplitHandle::sizeHint() const
@@ -25,7 +28,7 @@ void GitSplitHandle::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     QColor line = palette().color(QPalette::Mid);
-    if (underMouse() || m_pressX)
+    if (underMouse() || m_pressX || hasFocus())
         line = palette().color(QPalette::Highlight);
     painter.fillRect(QRect(width() / 2, 0, 1, height()), line);
 }
@@ -55,6 +58,17 @@ void GitSplitHandle::mouseReleaseEvent(QMouseEvent* event)
     }
 }
 
+void GitSplitHandle::keyPressEvent(QKeyEvent* event)
+{
+    const int step = event->modifiers() & Qt::ShiftModifier ? 64 : 16;
+    if (event->key() == Qt::Key_Left)
+        Q_EMIT stepped(-step);
+    else if (event->key() == Qt::Key_Right)
+        Q_EMIT stepped(step);
+    else
+        QWidget::keyPressEvent(event);
+}
+
 GitRegularSplit::GitRegularSplit(AppPreferences& preferences, QWidget* parent)
     : QWidget(parent), m_preferences(preferences), m_handle(new GitSplitHandle(this))
 {
@@ -62,6 +76,11 @@ GitRegularSplit::GitRegularSplit(AppPreferences& preferences, QWidget* parent)
     connect(m_handle, &GitSplitHandle::dragged, this, [this](int translation) {
         m_preferences.setGitSplitMasterWidth(
             clampedWidth(m_dragStartWidth + translation, width(), m_handle->sizeHint().width()));
+        place();
+    });
+    connect(m_handle, &GitSplitHandle::stepped, this, [this](int delta) {
+        m_preferences.setGitSplitMasterWidth(
+            clampedWidth(masterWidth() + delta, width(), m_handle->sizeHint().width()));
         place();
     });
     connect(&m_preferences, &AppPreferences::changed, this, &GitRegularSplit::place);

@@ -22,12 +22,15 @@ Q_SIGNALS:
     void dragStarted();
     // The horizontal distance moved since the drag started.
     void dragged(int translation);
+    // Left or Right with the handle focused: a step narrower or wider.
+    void stepped(int delta);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::optional<double> m_pressX;
