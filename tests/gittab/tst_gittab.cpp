@@ -144,7 +144,8 @@ private Q_SLOTS:
         // A site chosen while the tab is hidden waits until the tab is shown.
         t.pane()->tabs()->setCurrentIndex(0);
         t.window.sitesPage()->selectSite(t.site->id());
-        QVERIFY(!view->workspace()->isStarted());
+        QCOMPARE(view->site(), t.site);
+        QVERIFY(!view->workspace()); // nothing is built for a tab nobody looks at
         t.pane()->tabs()->setCurrentIndex(2);
         QVERIFY(view->workspace()->isStarted());
         QVERIFY(t.settle());

@@ -68,11 +68,11 @@ void GitWorkspaceView::setSite(SitePtr site)
         return;
     teardown();
     m_site = std::move(site);
-    if (!m_site)
-        return;
-    build();
-    if (isVisible())
+    // The screens are built when the tab is first on screen for this site.
+    if (m_site && isVisible()) {
+        build();
         m_workspace->start();
+    }
 }
 
 GitWorkspaceView::State GitWorkspaceView::state() const
@@ -93,6 +93,8 @@ bool GitWorkspaceView::isCompact() const
 void GitWorkspaceView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (m_site && !m_workspace)
+        build();
     if (m_workspace)
         m_workspace->start();
 }

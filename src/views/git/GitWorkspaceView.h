@@ -55,6 +55,7 @@ public:
 
     void setSite(SitePtr site);
     const SitePtr& site() const { return m_site; }
+    // Null until the tab has been on screen for the current site.
     GitWorkspace* workspace() const { return m_workspace.get(); }
     State state() const;
     bool isCompact() const;
