@@ -542,6 +542,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(view->composer()->pullButton()->isEnabled(), 20000);
         view->composer()->pullButton()->click();
         QTRY_COMPARE_WITH_TIMEOUT(refresh->text(), QString("Cancel"), 20000);
+        QCOMPARE(view->repoBar()->busyLabel()->text(), QString("Pull\u2026"));
         QVERIFY(!view->composer()->pushButton()->isEnabled());
         t.shoot(view, "git-network-busy");
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(t.box.path("ssh.pid")), 20000);
@@ -554,6 +555,7 @@ private Q_SLOTS:
         QCOMPARE(view->workspace()->notice().value_or(QString()), QString("Cancelled"));
         QVERIFY(!view->workspace()->noticeFailed());
         QCOMPARE(view->banners()->noticeBanner()->text(), QString("Cancelled"));
+        QVERIFY(!view->repoBar()->busyLabel()->isVisible());
     }
 
     void rebaseBannerContinuesAfterResolving()

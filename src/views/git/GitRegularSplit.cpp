@@ -27,7 +27,13 @@ QSize GitSplitHandle::sizeHint() const
 void GitSplitHandle::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    QColor line = palette().color(QPalette::Mid);
+    // A hairline a little apart from the background, in light and dark alike.
+    const QColor window = palette().color(QPalette::Window);
+    const QColor text = palette().color(QPalette::WindowText);
+    const qreal mix = 0.2;
+    QColor line = QColor::fromRgbF(window.redF() + (text.redF() - window.redF()) * mix,
+                                   window.greenF() + (text.greenF() - window.greenF()) * mix,
+                                   window.blueF() + (text.blueF() - window.blueF()) * mix);
     if (underMouse() || m_pressX || hasFocus())
         line = palette().color(QPalette::Highlight);
     painter.fillRect(QRect(width() / 2, 0, 1, height()), line);

@@ -15,7 +15,7 @@ using namespace gitcore;
 
 GitRepoBar::GitRepoBar(GitWorkspace& workspace, QWidget* parent)
     : QWidget(parent), m_workspace(workspace), m_branch(new QToolButton(this)), m_status(new QLabel(this)),
-      m_refresh(new QPushButton(this)), m_tools(new QToolButton(this))
+      m_busy(new QLabel(this)), m_refresh(new QPushButton(this)), m_tools(new QToolButton(this))
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -34,6 +34,8 @@ GitRepoBar::GitRepoBar(GitWorkspace& workspace, QWidget* parent)
     m_tools->setAccessibleName(QStringLiteral("Repository tools"));
     layout->addWidget(m_branch);
     layout->addWidget(m_status, 1);
+    m_busy->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(m_busy);
     layout->addWidget(m_refresh);
     layout->addWidget(m_tools);
 
@@ -82,6 +84,9 @@ void GitRepoBar::sync()
     m_branch->setEnabled(status.isRepo && m_workspace.conflict() == GitConflictKind::none &&
                          !m_workspace.isOperating());
     m_status->setText(statusLine(m_workspace));
+    const auto& action = m_workspace.busyAction();
+    m_busy->setText(action ? *action + QStringLiteral("\u2026") : QString());
+    m_busy->setVisible(action.has_value());
     const bool network = m_workspace.busyKind() == GitBusyKind::network;
     m_refresh->setText(network ? QStringLiteral("Cancel") : QStringLiteral("Refresh"));
     m_refresh->setIcon(

@@ -23,6 +23,8 @@ public:
     QToolButton* branchButton() const { return m_branch; }
     QLabel* statusLabel() const { return m_status; }
     QPushButton* refreshButton() const { return m_refresh; }
+    // What is running, while something is ("Pull…").
+    QLabel* busyLabel() const { return m_busy; }
     QToolButton* toolsButton() const { return m_tools; }
 
     // "3 changed · 1 behind · 2 ahead · 1 set aside", or what stands in for it.
@@ -34,6 +36,7 @@ private:
     GitWorkspace& m_workspace;
     QToolButton* m_branch;
     QLabel* m_status;
+    QLabel* m_busy;
     QPushButton* m_refresh;
     QToolButton* m_tools;
 };
