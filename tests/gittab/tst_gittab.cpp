@@ -849,6 +849,15 @@ private Q_SLOTS:
         actionNamed(menu.get(), "Copy SHA")->trigger();
         QCOMPARE(QApplication::clipboard()->text(), t.git(repo, {"rev-parse", "HEAD"}).trimmed());
 
+        // Undo asks first, then adds the commit that reverses it.
+        t.prompts.answers.push_back("Undo");
+        actionNamed(menu.get(), "Undo This Commit\u2026")->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(repo + "/notes.txt"), 20000);
+        QVERIFY(t.settle());
+        QCOMPARE(t.prompts.asked.last().title, QString("Undo this commit?"));
+        QCOMPARE(history->view()->model()->rowCount(), 62);
+        QCOMPARE(t.git(repo, {"log", "-1", "--format=%s"}).trimmed(), QString("Revert \"Add notes\""));
+
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QCOMPARE(GitHistoryModel::relativeDate(now.addSecs(-65), now), QString("1 minute ago"));
         QCOMPARE(GitHistoryModel::relativeDate(now.addSecs(-2 * 3600 - 5), now), QString("2 hours ago"));
