@@ -858,6 +858,18 @@ private Q_SLOTS:
         QCOMPARE(history->view()->model()->rowCount(), 62);
         QCOMPARE(t.git(repo, {"log", "-1", "--format=%s"}).trimmed(), QString("Revert \"Add notes\""));
 
+        // With a remote, the commit opens on its web page.
+        t.git(repo, {"remote", "add", "origin", "git@github.com:acme/shop.git"});
+        halvik::waitFor(view->workspace()->refresh(false));
+        QList<QUrl> opened;
+        view->workspace()->openURL = [&opened](const QUrl& url) { opened << url; };
+        menu.reset(history->contextMenu(0));
+        QVERIFY(actionNamed(menu.get(), "Open on Remote")->isEnabled());
+        actionNamed(menu.get(), "Open on Remote")->trigger();
+        QCOMPARE(opened.size(), 1);
+        const QString head = t.git(repo, {"rev-parse", "HEAD"}).trimmed();
+        QCOMPARE(opened.first().toString(), QString("https://github.com/acme/shop/commit/") + head);
+
         const QDateTime now = QDateTime::currentDateTimeUtc();
         QCOMPARE(GitHistoryModel::relativeDate(now.addSecs(-65), now), QString("1 minute ago"));
         QCOMPARE(GitHistoryModel::relativeDate(now.addSecs(-2 * 3600 - 5), now), QString("2 hours ago"));
