@@ -5,6 +5,7 @@
 #include "PackagesTab.h"
 #include "SiteOverviewTab.h"
 #include "WindowMemory.h"
+#include "views/git/GitWorkspaceView.h"
 
 #include "app/AppServices.h"
 #include "app/DevEnvironment.h"
@@ -172,10 +173,8 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     new QVBoxLayout(m_packagesHolder);
     m_packagesHolder->layout()->setContentsMargins(0, 0, 0, 0);
     m_tabs->addTab(m_packagesHolder, QStringLiteral("Packages"));
-    m_tabs->addTab(comingLater(QStringLiteral("The Git tab is not part of this version yet."), m_tabs),
-                   QStringLiteral("Git"));
-    m_tabs->setTabEnabled(2, false);
-    m_tabs->setTabToolTip(2, QStringLiteral("The Git tab is not part of this version yet."));
+    m_git = new GitWorkspaceView(services, m_tabs);
+    m_tabs->addTab(m_git, QStringLiteral("Git"));
     m_tabs->addTab(comingLater(QStringLiteral("Deploying needs a hosting account."), m_tabs),
                    QStringLiteral("Deploy"));
     m_tabs->setTabEnabled(3, false);
@@ -251,6 +250,7 @@ void SiteDetailPane::setSite(SitePtr site)
     if (m_tabs->currentWidget() == m_packagesHolder)
         showPackages();
     m_overview->setSite(m_site);
+    m_git->setSite(m_site);
     refresh();
     refreshOperations();
 }

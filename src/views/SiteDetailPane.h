@@ -20,6 +20,7 @@ namespace halvik::views {
 class LiveLogView;
 class PackagesTab;
 class SiteOverviewTab;
+class GitWorkspaceView;
 
 // One site in the detail column: its name, folder and how it is served, the actions that open
 // and serve it, and the tabs Overview, Packages, Git, Deploy and Activity.
@@ -33,6 +34,7 @@ public:
     SitePtr site() const { return m_site; }
     QTabWidget* tabs() const { return m_tabs; }
     SiteOverviewTab* overview() const { return m_overview; }
+    GitWorkspaceView* git() const { return m_git; }
     QTreeWidget* operationList() const { return m_operations; }
     LiveLogView* operationLog() const { return m_log; }
 
@@ -60,6 +62,7 @@ private:
     QPushButton* m_serveButton;
     QTabWidget* m_tabs;
     SiteOverviewTab* m_overview;
+    GitWorkspaceView* m_git;
     QWidget* m_packagesHolder;
     QPointer<PackagesTab> m_packages;
     QTreeWidget* m_operations;
