@@ -27,6 +27,36 @@ GitSheetPresenter::GitSheetPresenter(GitWorkspace& workspace, AppServices& servi
     sync();
 }
 
+GitBranchPopover* GitSheetPresenter::branchPopover() const
+{
+    return m_popover;
+}
+
+GitNewBranchSheet* GitSheetPresenter::newBranchSheet() const
+{
+    return m_newBranch;
+}
+
+GitStashSheet* GitSheetPresenter::stashSheet() const
+{
+    return m_stash;
+}
+
+GitRepositorySheet* GitSheetPresenter::repositorySheet() const
+{
+    return m_repository;
+}
+
+CreateRepositorySheet* GitSheetPresenter::createRepositorySheet() const
+{
+    return m_create;
+}
+
+ConnectSheet* GitSheetPresenter::connectSheet() const
+{
+    return m_connect;
+}
+
 GitSheetPresenter::~GitSheetPresenter()
 {
     closeAll();

@@ -37,12 +37,12 @@ public:
     void setBranchAnchor(QWidget* anchor) { m_branchAnchor = anchor; }
 
     // What is open now (null when closed).
-    GitBranchPopover* branchPopover() const { return m_popover; }
-    GitNewBranchSheet* newBranchSheet() const { return m_newBranch; }
-    GitStashSheet* stashSheet() const { return m_stash; }
-    GitRepositorySheet* repositorySheet() const { return m_repository; }
-    CreateRepositorySheet* createRepositorySheet() const { return m_create; }
-    ConnectSheet* connectSheet() const { return m_connect; }
+    GitBranchPopover* branchPopover() const;
+    GitNewBranchSheet* newBranchSheet() const;
+    GitStashSheet* stashSheet() const;
+    GitRepositorySheet* repositorySheet() const;
+    CreateRepositorySheet* createRepositorySheet() const;
+    ConnectSheet* connectSheet() const;
 
     // A repository on `provider` for the site; without an account there, connecting comes
     // first and the create sheet follows once it succeeded.
