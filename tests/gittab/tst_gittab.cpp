@@ -1,6 +1,8 @@
 #include "GitTabFixture.h"
 #include "TestMain.h"
 
+#include "views/ConnectSheet.h"
+#include "views/CreateRepositorySheet.h"
 #include "views/git/GitBannerStack.h"
 #include "views/git/GitBanners.h"
 #include "views/git/GitChangesModel.h"
@@ -13,9 +15,13 @@
 #include "views/git/GitListTabBar.h"
 #include "views/git/GitRegularSplit.h"
 #include "views/git/GitRepoBar.h"
+#include "views/git/GitRepositorySheet.h"
+#include "views/git/GitSheetPresenter.h"
 #include "views/git/GitUnavailableView.h"
 
 #include "WaitFor.h"
+
+#include <QComboBox>
 
 #include <QAction>
 #include <QApplication>
@@ -675,14 +681,30 @@ private Q_SLOTS:
             buttons << button->text();
         QCOMPARE(buttons, QStringList({"Create GitHub repo\u2026", "Repository tools\u2026"}));
         t.shoot(view, "git-origin");
-        QSignalSpy sheets(view->workspace(), &GitWorkspace::sheetsChanged);
+        // Without an account, creating the repository starts by connecting one.
         origin->findChildren<QPushButton*>().at(0)->click();
-        QVERIFY(!sheets.isEmpty()); // the create-repository sheet was asked for
-        view->workspace()->setShowingCreateGitHubRepo(false);
-        sheets.clear();
+        QPointer<ConnectSheet> connect = view->sheets()->connectSheet();
+        QVERIFY(connect && connect->isVisible());
+        QCOMPARE(connect->providerPicker()->currentText(), QString("GitHub"));
+        connect->reject();
+        QTRY_VERIFY(!connect);
+        QVERIFY(!view->workspace()->showingCreateGitHubRepo());
         origin->findChildren<QPushButton*>().at(1)->click();
-        QVERIFY(!sheets.isEmpty());
-        view->workspace()->setShowingRepositoryTools(false);
+        QPointer<GitRepositorySheet> tools = view->sheets()->repositorySheet();
+        QVERIFY(tools && tools->isVisible());
+        tools->reject();
+        QTRY_VERIFY(!tools);
+
+        // With a GitLab account the banner offers GitLab, and its sheet creates the repository there.
+        t.services.store().upsertSourceControl({"gitlab", "gina", QDateTime::currentDateTimeUtc()});
+        QTRY_COMPARE(origin->findChildren<QPushButton*>().at(0)->text(), QString("Create GitLab repo\u2026"));
+        origin->findChildren<QPushButton*>().at(0)->click();
+        QPointer<CreateRepositorySheet> create = view->sheets()->createRepositorySheet();
+        QVERIFY(create && create->isVisible());
+        QCOMPARE(create->windowTitle(), QString("Create GitLab repository"));
+        t.shoot(create, "git-origin-create-repository");
+        create->reject();
+        QTRY_VERIFY(!create);
     }
 
     void trackedEnvBannerStopsTracking()

@@ -17,6 +17,7 @@
 #include "app/AppServices.h"
 #include "app/GitWorkspace.h"
 #include "async/FireAndForget.h"
+#include "models/SiteStore.h"
 #include "platform/Browser.h"
 #include "services/accounts/SourceControlService.h"
 
@@ -243,6 +244,8 @@ QWidget* GitWorkspaceView::buildRepositoryPage(QWidget* parent)
             return SourceControlProvider::github;
         },
         page);
+    // Connecting or disconnecting an account elsewhere changes which provider the banner offers.
+    connect(&m_services.store(), &SiteStore::sourceControlAccountsChanged, m_banners, &GitBannerStack::sync);
 
     // The list side: the tab bar over the Changes list and composer, or over History.
     m_master = new QWidget(page);
