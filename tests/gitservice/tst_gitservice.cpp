@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 using namespace halvik;
 using namespace halvik::gitcore;
@@ -552,6 +553,46 @@ private Q_SLOTS:
         halvik::waitFor(both());
         QCOMPARE(order, (QStringList{"first", "caught", "second+", "second-", "third+", "third-"}));
         QVERIFY(service.isMutationIdle());
+    }
+
+    void cancellingAWaitingPullEndsItWhileTheHolderRuns()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("repo");
+        box.makeRemoteFor(repo, "origin");
+        auto site = siteAt(repo);
+        GitService service(m_runner);
+        QStringList order;
+        CancellationSource cancel;
+        auto holder = [&]() -> QCoro::Task<> {
+            const std::function<QCoro::Task<>()> body = [&]() -> QCoro::Task<> {
+                order << "holder+";
+                co_await sleepFor(std::chrono::milliseconds(1500));
+                order << "holder-";
+            };
+            co_await service.mutate(site, body);
+        };
+        auto pull = [&]() -> QCoro::Task<> {
+            try {
+                co_await service.pullRebase(site, cancel.token());
+                order << "pulled";
+            } catch (const CancelledError&) {
+                order << "pull cancelled";
+            }
+        };
+        auto both = [&]() -> QCoro::Task<> {
+            auto a = holder();
+            auto b = pull();
+            QTimer::singleShot(200, [&cancel] { cancel.cancel(); });
+            co_await b;
+            order << "after pull";
+            co_await a;
+        };
+        halvik::waitFor(both());
+        // The pull gave up at the Cancel, long before the holder let go, and never ran.
+        QCOMPARE(order, (QStringList{"holder+", "pull cancelled", "after pull", "holder-"}));
+        QVERIFY(service.isMutationIdle());
+        QVERIFY(site->operations().isEmpty() || !site->operations().last()->command().contains("pull"));
     }
 
     void initialiseAndIgnoreFiles()

@@ -99,11 +99,18 @@ QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList ar
     co_return outcome.result;
 }
 
-QCoro::Task<> GitService::mutate(SitePtr site, std::function<QCoro::Task<>()> body)
+QCoro::Task<> GitService::mutate(SitePtr site, std::function<QCoro::Task<>()> body, CancellationToken token)
 {
     const QString path = site->path();
-    while (m_locks.isHeld(path))
+    if (m_locks.isHeld(path))
+        token.onCancelled(this, [this, path] { m_locks.wakeWaiters(path); });
+    while (m_locks.isHeld(path)) {
+        if (token.isCancelled())
+            throw CancelledError();
         co_await m_locks.waitForRelease(path);
+    }
+    if (token.isCancelled())
+        throw CancelledError();
     m_locks.acquire(path);
     try {
         co_await body();
@@ -620,7 +627,11 @@ QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken toke
             // Not started or cancelled: nothing is remembered, nothing is reported.
         }
     };
-    co_await mutate(site, body);
+    try {
+        co_await mutate(site, body, token);
+    } catch (const CancelledError&) {
+        co_return; // given up while another write held the repository
+    }
     if (fetched)
         m_lastFetchAt.insert(path, m_clock());
 }

@@ -62,7 +62,9 @@ public:
                                             std::optional<QByteArray> stdin = std::nullopt,
                                             Env extraEnvironment = {}, CancellationToken token = {});
     // Runs `body` holding the write lock of the site's repository.
-    QCoro::Task<> mutate(SitePtr site, std::function<QCoro::Task<>()> body);
+    // A cancelled token also ends the wait for the lock (with CancelledError), so a Cancel
+    // clicked while another write holds the repository is not held up until that write ends.
+    QCoro::Task<> mutate(SitePtr site, std::function<QCoro::Task<>()> body, CancellationToken token = {});
     bool isMutationIdle() const { return m_locks.isIdle(); }
 
     // --- Reads (never throw for Git failures) ------------------------------------------------

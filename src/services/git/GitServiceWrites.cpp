@@ -366,7 +366,7 @@ QCoro::Task<bool> GitService::pullRebase(SitePtr site, CancellationToken token)
             throw;
         }
     };
-    co_await mutate(site, body);
+    co_await mutate(site, body, token);
     co_return autostashConflicted;
 }
 
@@ -387,7 +387,7 @@ QCoro::Task<> GitService::push(SitePtr site, CancellationToken token)
             throw;
         }
     };
-    co_await mutate(site, body);
+    co_await mutate(site, body, token);
 }
 
 QCoro::Task<> GitService::continueRebase(SitePtr site)

@@ -30,6 +30,9 @@ public:
     Awaiter waitForRelease(const QString& path) { return Awaiter{this, path}; }
     void acquire(const QString& path) { m_held.insert(path); }
     void release(const QString& path);
+    // Resumes the path's waiters without releasing it: each re-checks, as after a release, and
+    // one whose wait was cancelled gives up.
+    void wakeWaiters(const QString& path);
 
     bool isIdle() const { return m_held.isEmpty() && m_waiters.isEmpty(); }
 
