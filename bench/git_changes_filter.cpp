@@ -3,10 +3,10 @@
 // typed and erased filter. Baseline: the same filters applied by the workspace alone, with no
 // list attached (the bare model operation). Each keystroke counts its best of five rounds.
 #include "BenchReport.h"
+#include "FakePrompts.h"
 
 #include "WaitFor.h"
 #include "app/GitWorkspace.h"
-#include "app/UserPrompts.h"
 #include "models/AppPreferences.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -34,15 +34,6 @@ namespace {
 
 constexpr int fileCount = 100'000;
 const QString repoPath = QStringLiteral("/tmp/halvik-bench-changes");
-
-class NoPrompts : public UserPrompts
-{
-public:
-    QCoro::Task<int> ask(PromptDialog dialog) override { co_return dialog.cancelIndex; }
-    QCoro::Task<> alert(QString, QString) override { co_return; }
-    QCoro::Task<std::optional<QString>> chooseFolder(QString, QString) override { co_return std::nullopt; }
-    QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel) override { co_return std::nullopt; }
-};
 
 // 100 folders of 100 folders of 10 new files; built once and kept for later runs.
 bool ensureRepository()
@@ -93,7 +84,7 @@ int main(int argc, char** argv)
     GitService service(runner);
     SecretStore secrets(home.filePath(QStringLiteral("secrets.json")));
     SiteStore store(secrets, home.path());
-    NoPrompts prompts;
+    test::FakePrompts prompts; // nothing here asks; a question would be cancelled
     AppPreferences preferences;
     const auto site = std::make_shared<Site>(QStringLiteral("bench"), repoPath);
 

@@ -9,11 +9,11 @@
 // scrolled the same way.
 #include "BenchGit.h"
 #include "BenchReport.h"
+#include "FakePrompts.h"
 #include "StallMeter.h"
 
 #include "WaitFor.h"
 #include "app/GitWorkspace.h"
-#include "app/UserPrompts.h"
 #include "gitcore/GitParsers.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -41,15 +41,6 @@ namespace {
 
 constexpr int hunkCount = 499;
 constexpr int syntheticHunks = 571;
-
-class NoPrompts : public UserPrompts
-{
-public:
-    QCoro::Task<int> ask(PromptDialog dialog) override { co_return dialog.cancelIndex; }
-    QCoro::Task<> alert(QString, QString) override { co_return; }
-    QCoro::Task<std::optional<QString>> chooseFolder(QString, QString) override { co_return std::nullopt; }
-    QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel) override { co_return std::nullopt; }
-};
 
 // Times the first paint of a widget after arm(): the paint itself runs inside the filter.
 class FirstPaint : public QObject
@@ -177,7 +168,7 @@ int main(int argc, char** argv)
     GitService service(runner);
     SecretStore secrets(dir.path() + QStringLiteral("/secrets.json"));
     SiteStore store(secrets, dir.path() + QStringLiteral("/store"));
-    NoPrompts prompts;
+    test::FakePrompts prompts; // nothing here asks; a question would be cancelled
     auto site = std::make_shared<Site>(QStringLiteral("bench"), repo);
     const QString bigPath = QStringLiteral("big.php");
     const QString smallPath = QStringLiteral("small.txt");

@@ -4,11 +4,11 @@
 // same subjects with the default delegate.
 #include "BenchGit.h"
 #include "BenchReport.h"
+#include "FakePrompts.h"
 #include "StallMeter.h"
 
 #include "WaitFor.h"
 #include "app/GitWorkspace.h"
-#include "app/UserPrompts.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/ProcessRunner.h"
@@ -32,15 +32,6 @@ namespace {
 constexpr int commitCount = 5'100;
 constexpr int wanted = 5'000;
 const QString repoPath = QStringLiteral("/tmp/halvik-bench-history");
-
-class NoPrompts : public UserPrompts
-{
-public:
-    QCoro::Task<int> ask(PromptDialog dialog) override { co_return dialog.cancelIndex; }
-    QCoro::Task<> alert(QString, QString) override { co_return; }
-    QCoro::Task<std::optional<QString>> chooseFolder(QString, QString) override { co_return std::nullopt; }
-    QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel) override { co_return std::nullopt; }
-};
 
 bool ensureRepository()
 {
@@ -102,7 +93,7 @@ int main(int argc, char** argv)
     GitService service(runner);
     SecretStore secrets(home.filePath(QStringLiteral("secrets.json")));
     SiteStore store(secrets, home.path());
-    NoPrompts prompts;
+    test::FakePrompts prompts; // nothing here asks; a question would be cancelled
     const auto site = std::make_shared<Site>(QStringLiteral("bench"), repoPath);
     GitWorkspace workspace(service, store, prompts, site);
     workspace.setListTab(gitcore::GitListTab::history);

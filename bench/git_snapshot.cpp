@@ -4,10 +4,10 @@
 // main-thread timer sees while a GitWorkspace refreshes that repository.
 #include "BenchGit.h"
 #include "BenchReport.h"
+#include "FakePrompts.h"
 
 #include "WaitFor.h"
 #include "app/GitWorkspace.h"
-#include "app/UserPrompts.h"
 #include "gitcore/GitCommands.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
@@ -136,15 +136,6 @@ void runDirectly(const QList<QStringList>& commands)
     }
 }
 
-class NoPrompts : public UserPrompts
-{
-public:
-    QCoro::Task<int> ask(PromptDialog dialog) override { co_return dialog.cancelIndex; }
-    QCoro::Task<> alert(QString, QString) override { co_return; }
-    QCoro::Task<std::optional<QString>> chooseFolder(QString, QString) override { co_return std::nullopt; }
-    QCoro::Task<std::optional<QString>> chooseEditor(EditorPanel) override { co_return std::nullopt; }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -189,7 +180,7 @@ int main(int argc, char** argv)
 
     SecretStore secrets(home.filePath(QStringLiteral("secrets.json")));
     SiteStore store(secrets, home.path());
-    NoPrompts prompts;
+    test::FakePrompts prompts; // nothing here asks; a question would be cancelled
     GitWorkspace workspace(service, store, prompts, site);
     qint64 worst = 0;
     for (int round = 0; round < 3; ++round) {
