@@ -78,7 +78,8 @@ void GitHistoryDetail::sync()
     m_subject->setText(commit.subject);
     m_meta->setText(commit.author + QStringLiteral(" \u00B7 ") +
                     QLocale().toString(commit.date.toLocalTime(), QLocale::ShortFormat) +
-                    QStringLiteral(" \u00B7 ") + commit.sha);
+                    QStringLiteral(" \u00B7 ") + commit.shortSHA());
+    m_meta->setToolTip(commit.sha); // the full SHA, as "Copy SHA" copies it
     const QString body = detail->body.trimmed();
     m_body->setText(body);
     m_body->setVisible(!body.isEmpty());
