@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QPainter>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QStandardPaths>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 
 namespace halvik::views {
 
@@ -35,6 +38,33 @@ QPalette darkPalette()
     p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(120, 120, 125));
     return p;
 }
+
+// Fusion outlines check boxes and radio buttons in a shade of the window colour, which on a
+// dark window all but vanishes against the field it sits in; there they get a visible rim.
+class RimmedIndicatorStyle : public QProxyStyle
+{
+public:
+    RimmedIndicatorStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override
+    {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        const bool indicator = element == PE_IndicatorCheckBox || element == PE_IndicatorRadioButton;
+        if (!indicator || option->palette.color(QPalette::Window).lightness() >= 128)
+            return;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, element == PE_IndicatorRadioButton);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(option->palette.color(QPalette::PlaceholderText));
+        const QRectF rim = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        if (element == PE_IndicatorRadioButton)
+            painter->drawEllipse(rim.adjusted(0.5, 0.5, -0.5, -0.5));
+        else
+            painter->drawRect(rim);
+        painter->restore();
+    }
+};
 
 // The icon theme the desktop chose, put back when the appearance follows the system again.
 QString& systemIconTheme()
@@ -66,11 +96,11 @@ void applyColorScheme(ColorScheme scheme)
     matchIcons(scheme); // first: widgets redraw their icons as the palette changes
     switch (scheme) {
     case ColorScheme::dark:
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setStyle(new RimmedIndicatorStyle);
         QApplication::setPalette(darkPalette());
         break;
     case ColorScheme::light:
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setStyle(new RimmedIndicatorStyle);
         QApplication::setPalette(QApplication::style()->standardPalette());
         break;
     case ColorScheme::system:

@@ -36,6 +36,7 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -674,6 +675,20 @@ private Q_SLOTS:
         QVERIFY(kept.pixmap(22, 22).toImage() != keptDark);
         applyColorScheme(ColorScheme::system);
         QCOMPARE(QIcon::themeName(), desktopTheme);
+
+        // An unchecked box keeps a visible rim on a dark window.
+        applyColorScheme(ColorScheme::dark);
+        QCheckBox box("Include all changes");
+        box.resize(box.sizeHint());
+        QStyleOptionButton option;
+        option.initFrom(&box);
+        const QRect indicator = box.style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, &box);
+        const QImage image = box.grab().toImage();
+        const int field = image.pixelColor(indicator.center()).lightness();
+        int rim = 0;
+        for (int x = indicator.left(); x <= indicator.right(); ++x)
+            rim = std::max(rim, image.pixelColor(x, indicator.top()).lightness());
+        QVERIFY2(rim - field > 60, qPrintable(QString("rim %1, field %2").arg(rim).arg(field)));
         applyColorScheme(ColorScheme::light);
     }
 
