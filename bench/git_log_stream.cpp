@@ -1,7 +1,9 @@
 // git-log-stream: `halvik git log <repo> -n 20000 --json` written to a file, against `git log`
 // with the same format written to a file, on a synthetic repository of 20,000 commits that
 // touch three files each. The command prints while Git is still writing, so the goal is to
-// cost little more than Git itself. HALVIK_BENCH_LOG_REPO names another repository (a real
+// cost little more than Git itself. git-log-stream-shaped does the same on a history shaped
+// like a long-lived project's (merged topic branches, non-ASCII authors and paths, bodies,
+// commits of one to forty files, renames). HALVIK_BENCH_LOG_REPO names another repository (a real
 // project's long history) to measure as well, reported as git-log-stream-other.
 #include "BenchGit.h"
 #include "BenchReport.h"
@@ -59,6 +61,92 @@ bool ensureRepository()
     stream += "done\n";
     if (!runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) ||
         !runGit(repoPath, {"checkout", "-q", "-f", "main"}))
+        return false;
+    QFile marker(ready);
+    return marker.open(QIODevice::WriteOnly);
+}
+
+// A history shaped like a long-lived project's rather than a uniform one: topic branches of
+// eight commits merged into main, authors and paths beyond ASCII, subjects of every length with
+// bodies, commits touching one file or forty, and a rename now and then.
+const QString shapedRepoPath = QStringLiteral("/tmp/halvik-bench-log-shaped");
+
+QByteArray shapedPath(int i)
+{
+    static const char* const folders[] = {"app/Http/Controllers/Admin/Reports",
+                                          "app/Models",
+                                          "resources/views/components/forms",
+                                          "resources/lang/fr",
+                                          "database/migrations",
+                                          "content/collections/blog articles",
+                                          "tests/Feature/Billing",
+                                          "config"};
+    static const char* const stems[] = {"QuarterlyReportController",
+                                        "Invoice",
+                                        "text-input",
+                                        "modèles",
+                                        "2026_01_01_000000_create_orders_table",
+                                        "ünïcode-ready",
+                                        "Refund",
+                                        "services"};
+    const int kind = i % 8;
+    return QByteArray(folders[kind]) + '/' + stems[(i / 8) % 8] + '-' + QByteArray::number(i / 64) +
+           (kind == 2   ? ".blade.php"
+            : kind == 5 ? ".md"
+                        : ".php");
+}
+
+bool ensureShapedRepository()
+{
+    const QString ready = shapedRepoPath + QStringLiteral("/.git/halvik-bench-ready");
+    if (QFile::exists(ready))
+        return true;
+    QDir(shapedRepoPath).removeRecursively();
+    QDir().mkpath(shapedRepoPath);
+    if (!runGit(shapedRepoPath, {"init", "-q", "-b", "main"}))
+        return false;
+    static const char* const authors[] = {"Zoë Ångström <zoe@example.com>", "José Núñez <jose@example.com>",
+                                          "田中 太郎 <taro@example.com>", "Sam O'Neill <sam@example.com>",
+                                          "Bench Person <bench@example.com>"};
+    QByteArray stream;
+    stream.reserve(64 << 20);
+    int mainTip = 0;
+    int topicTip = 0;
+    for (int c = 0; c < commitCount; ++c) {
+        const int mark = c + 1;
+        const int position = c % 10;
+        const bool merge = position == 8 && mainTip != 0;
+        const QByteArray branch = position < 8 ? "refs/heads/topic" : "refs/heads/main";
+        stream += "commit " + branch + "\nmark :" + QByteArray::number(mark) + "\nauthor " + authors[c % 5] +
+                  ' ' + QByteArray::number(1500000000 + c * 3600) + " +0100\ncommitter " +
+                  authors[(c / 3) % 5] + ' ' + QByteArray::number(1500000000 + c * 3600 + 60) + " +0100\n";
+        QString subject = merge ? QStringLiteral("Merge branch 'topic/%1' into main").arg(c / 10)
+                                : QStringLiteral("Refactor the réglages of part %1").arg(c);
+        subject += QStringLiteral(" — keep the behaviour the same").left((c * 13) % 31);
+        appendData(stream, subject.toUtf8() +
+                               "\n\nWhy: the old shape made every change touch three files.\n\n"
+                               "Co-authored-by: " +
+                               authors[(c + 1) % 5] + "\n");
+        // Topics start from main's tip and go on from their own; main goes on from its tip (or,
+        // the first time, from where the first topic ended) and merges the topic.
+        const int from = position == 0 ? mainTip : position < 8 ? topicTip : mainTip ? mainTip : topicTip;
+        if (from)
+            stream += "from :" + QByteArray::number(from) + "\n";
+        if (merge)
+            stream += "merge :" + QByteArray::number(topicTip) + "\n";
+        const int files = position == 8 ? 0 : (c % 17 == 0 ? 40 : 1 + (c * 7) % 5);
+        for (int k = 0; k < files; ++k) {
+            stream += "M 100644 inline \"" + shapedPath((c * 31 + k * 101) % 4096) + "\"\n";
+            appendData(stream, "<?php // " + QByteArray::number(c) + '/' + QByteArray::number(k) + "\n");
+        }
+        if (files > 0 && c % 25 == 3)
+            stream +=
+                "R \"" + shapedPath((c * 31) % 4096) + "\" \"" + shapedPath((c * 31) % 4096) + ".old\"\n";
+        (position < 8 ? topicTip : mainTip) = mark;
+    }
+    stream += "done\n";
+    if (!runGit(shapedRepoPath, {"fast-import", "--quiet", "--done"}, stream) ||
+        !runGit(shapedRepoPath, {"checkout", "-q", "-f", "main"}))
         return false;
     QFile marker(ready);
     return marker.open(QIODevice::WriteOnly);
@@ -148,6 +236,12 @@ int main(int argc, char** argv)
         return 1;
     }
     if (!measure(QStringLiteral("git-log-stream"), repoPath, home.path()))
+        return 1;
+    if (!ensureShapedRepository()) {
+        std::fprintf(stderr, "could not build the project-shaped benchmark repository\n");
+        return 1;
+    }
+    if (!measure(QStringLiteral("git-log-stream-shaped"), shapedRepoPath, home.path()))
         return 1;
     const QString other = qEnvironmentVariable("HALVIK_BENCH_LOG_REPO");
     if (!other.isEmpty() && !measure(QStringLiteral("git-log-stream-other"), other, home.path()))
