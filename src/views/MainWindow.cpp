@@ -121,9 +121,18 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     buildMenus();
     connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
     connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
-    // The section shown last time comes back; the choice is kept as it changes.
+    // The section and the site shown last time come back (the site once the store has loaded);
+    // the choices are kept as they change.
     if (auto section = fromRaw<SidebarSection>(services.preferences().windowState("section").toString()))
         services.setSelectedSection(*section);
+    if (const QUuid site(services.preferences().windowState("site").toString()); !site.isNull()) {
+        services.setSelectedSiteIDs({site});
+        services.setSelectedSiteID(site);
+    }
+    connect(&services, &AppServices::selectionChanged, this, [this] {
+        const auto site = m_services.selectedSiteID();
+        m_services.preferences().setWindowState(QStringLiteral("site"), site ? site->toString() : QString());
+    });
     connect(&services, &AppServices::selectedSectionChanged, this, [this] {
         showSection(m_services.selectedSection());
         m_services.preferences().setWindowState(QStringLiteral("section"),

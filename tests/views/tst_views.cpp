@@ -589,13 +589,20 @@ private Q_SLOTS:
         const QString editor = kept.filePath("my-editor");
         QFile(editor).open(QIODevice::WriteOnly);
         int listWidth = 0;
+        const QUuid shop = QUuid::createUuid();
+        const auto addShop = [&shop](Window& window) {
+            auto site = std::make_shared<Site>(shop, "Shop", window.home.path() + "/Sites/shop",
+                                               QDateTime::currentDateTimeUtc(), "automatic", false);
+            window.services.store().insertSite(site);
+        };
         {
             Window w(settings);
-            w.addSite("Shop", 100);
+            w.addSite("Blog", 200);
+            addShop(w);
             w.window.resize(1400, 800);
             w.window.show();
             QVERIFY(QTest::qWaitForWindowExposed(&w.window));
-            w.window.sitesPage()->selectSite(w.services.store().sites().first()->id());
+            w.window.sitesPage()->selectSite(shop);
 
             // Drag the handle between the list and the detail 70 px to the right.
             auto* splitter = w.window.findChild<QSplitter*>("sitesSplitter");
@@ -635,8 +642,12 @@ private Q_SLOTS:
             w.window.resize(1300, 780);
             w.window.close();
         }
+        // The next start shows the same site, once its store has it.
         Window again(settings);
-        again.addSite("Shop", 100);
+        again.addSite("Blog", 200);
+        addShop(again);
+        QCOMPARE(again.window.sitesPage()->selectedSites().size(), 1);
+        QCOMPARE(again.window.sitesPage()->selectedSites().first()->id(), shop);
         again.window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&again.window));
         QCOMPARE(again.window.size(), QSize(1300, 780));
