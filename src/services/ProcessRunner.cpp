@@ -3,8 +3,11 @@
 #include "ProcessWorker.h"
 
 #include <QCoroSignal>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
+
+#include <atomic>
 
 namespace halvik {
 
@@ -17,6 +20,9 @@ class RunEndRelay : public QObject
 Q_SIGNALS:
     void ended();
 };
+
+// Runs whose threads have not finished yet, across every runner.
+std::atomic<int> liveRuns = 0;
 
 // Owns the run's thread. If the awaiting coroutine is destroyed before the run ends, the
 // child is told to terminate and the thread cleans itself up when it finishes.
@@ -52,6 +58,15 @@ private:
 };
 
 } // namespace
+
+bool ProcessRunner::waitForRunsToEnd(int milliseconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (liveRuns > 0 && clock.elapsed() < milliseconds)
+        QThread::msleep(10);
+    return liveRuns == 0;
+}
 
 QProcessEnvironment ProcessRunner::composeEnvironment(const ProcessRequest& request,
                                                       const QProcessEnvironment& base)
@@ -96,6 +111,9 @@ QCoro::Task<ProcessResult> ProcessRunner::run(ProcessRequest request, OutputCall
     QObject::connect(thread, &QThread::finished, &relay, &RunEndRelay::ended, Qt::QueuedConnection);
     token.onCancelled(&relay, [state] { state->requestTermination(); });
 
+    ++liveRuns;
+    QObject::connect(
+        thread, &QThread::finished, thread, [] { --liveRuns; }, Qt::DirectConnection);
     thread->start();
     QMetaObject::invokeMethod(worker, &ProcessWorker::start, Qt::QueuedConnection);
     co_await qCoro(&relay, &RunEndRelay::ended);

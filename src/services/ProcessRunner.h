@@ -27,6 +27,11 @@ public:
     QCoro::Task<ProcessResult> run(ProcessRequest request, OutputCallback output = {},
                                    CancellationToken token = {});
 
+    // Blocks until every run's thread has ended, or `milliseconds` have passed; true when none
+    // is left. Only for the very end of the program: once the event loop has stopped, a
+    // cancelled run still needs its thread to stop the child, and the program must not end first.
+    static bool waitForRunsToEnd(int milliseconds);
+
     // The child's environment: `base` with extraPath in front of PATH, then the explicit entries.
     static QProcessEnvironment composeEnvironment(const ProcessRequest& request,
                                                   const QProcessEnvironment& base);

@@ -9,9 +9,12 @@
 #include "platform/Log.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
+#include "services/ProcessRunner.h"
 
 #include <QApplication>
 #include <QTimer>
+
+#include <memory>
 
 namespace halvik::views {
 
@@ -44,7 +47,9 @@ int runWindowApplication(int argc, char** argv)
     services.preferences().setAppearanceApplier(
         [](AppearancePreference appearance) { applyColorScheme(ColorScheme(int(appearance))); });
     services.preferences().applyAppearance();
-    MainWindow window(services);
+    // Held so it can go before the services at quit: its Git tab stops its workspace then.
+    auto owned = std::make_unique<MainWindow>(services);
+    MainWindow& window = *owned;
     prompts.setParentWindow(&window);
 
     QObject::connect(&instance, &SingleInstance::raiseRequested, &window, [&window] {
@@ -65,7 +70,14 @@ int runWindowApplication(int argc, char** argv)
     // The window follows store.json, so a site a command adds or removes shows up at once.
     services.store().watchForChanges();
     QTimer::singleShot(0, &services, [&services] { fireAndForget(&services, services.bootstrap()); });
-    return app.exec();
+    const int status = app.exec();
+    // The window's workspaces cancel what they still run (a fetch, say). The runs' own threads
+    // stop those children; give them a moment, so none outlives Halvik.
+    prompts.setParentWindow(nullptr);
+    owned.reset();
+    if (!ProcessRunner::waitForRunsToEnd(3000))
+        qCWarning(halvikLog) << "Halvik quit while child processes were still ending";
+    return status;
 }
 
 } // namespace halvik::views

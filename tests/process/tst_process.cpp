@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QTemporaryDir>
 #include <QThread>
@@ -362,6 +363,30 @@ private Q_SLOTS:
         QVERIFY(grandchild > 0);
         QVERIFY2(shellTime < 5000, qPrintable(QString::number(shellTime)));
         QTRY_VERIFY_WITH_TIMEOUT(!isAlive(grandchild), 5000);
+    }
+
+    void cancelledRunsStopTheirChildrenWithoutTheEventLoop()
+    {
+        // As when the program quits: the main event loop no longer turns, so only each run's
+        // own thread can stop its child, and the program waits for those threads.
+        ProcessRunner runner;
+        QTemporaryDir dir;
+        const QString pidFile = dir.filePath("pid");
+        CancellationSource source;
+        auto running =
+            runner.run(shell(QString("echo $$ > '%1'; exec sleep 100").arg(pidFile)), {}, source.token());
+        QTRY_VERIFY(QFileInfo(pidFile).size() > 0);
+        QFile file(pidFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qint64 pid = file.readAll().trimmed().toLongLong();
+        QVERIFY(isAlive(pid));
+        QVERIFY(!ProcessRunner::waitForRunsToEnd(200)); // still running: the wait gives up
+
+        source.cancel();
+        QVERIFY(ProcessRunner::waitForRunsToEnd(5000));
+        QVERIFY(!isAlive(pid));
+        // The awaiting side learns it once the loop turns again.
+        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError, halvik::waitFor(std::move(running)));
     }
 
     void sinkPublishesBatchesThatAlwaysHoldEveryLine()
