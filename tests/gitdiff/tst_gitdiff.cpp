@@ -475,6 +475,11 @@ private Q_SLOTS:
         QVERIFY(!buttons[1].enabled);
         QVERIFY(!f.press(0, "Discard"));
         QVERIFY(f.prompts.asked.isEmpty());
+        // The conflicted file says what to do rather than that nothing changed.
+        QVERIFY(f.show("a.txt", GitDiffScope::remaining));
+        QCOMPARE(f.pane.message(), QStringLiteral("This file has unresolved conflicts. Resolve the marked "
+                                                  "sections in your editor, then choose Mark Resolved."));
+        QVERIFY(halvik::test::saveLightAndDark(&f.pane, "gitdiff-conflicted"));
         box.git(repo, {"rebase", "--abort"});
     }
 

@@ -325,6 +325,20 @@ void GitDiffPane::showDiff()
     m_counts->setText(countsText(*diff));
     fitBar();
 
+    // An unresolved file has no two-sided diff to show; say what to do with it instead.
+    const bool noHunks =
+        diff->kind == GitDiffKind::empty || (diff->kind == GitDiffKind::text && diff->hunks.isEmpty());
+    if (m_mode == Mode::changes && noHunks) {
+        for (const gitcore::GitChangedFile& file : m_workspace.snapshot().files)
+            if (file.path == diff->path && file.isConflicted) {
+                showMessage(
+                    QStringLiteral("This file has unresolved conflicts. Resolve the marked sections in "
+                                   "your editor, then choose Mark Resolved."),
+                    QStringLiteral("dialog-warning"));
+                return;
+            }
+    }
+
     switch (diff->kind) {
     case GitDiffKind::text: {
         if (diff->hunks.isEmpty()) {
