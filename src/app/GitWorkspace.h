@@ -165,6 +165,10 @@ public:
     void openRemote();
     void openCommit(const gitcore::GitCommit& commit);
     void copyPaths(const Files& files);
+    // The bytes of a file the diff shows, as stored for `scope`: the index for Included, the
+    // selected commit for a commit's file. Empty for Remaining (the file on disk is that) and
+    // when Git has no such file.
+    QCoro::Task<QByteArray> storedFile(QString path, gitcore::GitDiffScope scope);
 
     // --- Operations --------------------------------------------------------------------------
     QCoro::Task<> toggleIncluded(File file);

@@ -226,4 +226,18 @@ QCoro::Task<> GitWorkspace::loadDiff(quint64 generation, GitListTab tab, std::op
     setLoadingDiff(false);
 }
 
+QCoro::Task<QByteArray> GitWorkspace::storedFile(QString path, gitcore::GitDiffScope scope)
+{
+    QString spec;
+    if (scope == gitcore::GitDiffScope::included)
+        spec = QStringLiteral(":") + path;
+    else if (scope == gitcore::GitDiffScope::commit && m_selectedCommitSHA)
+        spec = *m_selectedCommitSHA + QStringLiteral(":") + path;
+    if (spec.isEmpty())
+        co_return QByteArray();
+    GitService& service = m_service;
+    const SitePtr site = m_site;
+    co_return co_await service.storedFile(site, spec);
+}
+
 } // namespace halvik

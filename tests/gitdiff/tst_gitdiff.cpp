@@ -227,6 +227,23 @@ private Q_SLOTS:
         QVERIFY(f.pane.imagePreview()->isVisible());
         QCOMPARE(f.pane.message(), QString());
         QVERIFY(halvik::test::saveLightAndDark(&f.pane, "gitdiff-image"));
+
+        // Each scope previews its own picture: the staged one from the index, the worktree's from
+        // the disk, a commit's from that commit.
+        box.git(repo, {"add", "logo.png"});
+        QVERIFY(QImage(24, 16, QImage::Format_ARGB32).save(repo + "/logo.png"));
+        halvik::waitFor(f.workspace.refresh(false));
+        QVERIFY(f.show("logo.png", GitDiffScope::included));
+        QTRY_COMPARE(f.pane.imagePreview()->imageSize(), QSize(48, 32));
+        QCOMPARE(f.pane.imagePreview()->path(), QStringLiteral(":logo.png"));
+        QVERIFY(f.show("logo.png", GitDiffScope::remaining));
+        QTRY_COMPARE(f.pane.imagePreview()->imageSize(), QSize(24, 16));
+        f.workspace.selectCommit(box.git(repo, {"rev-parse", "HEAD"}).trimmed());
+        const QImage committed =
+            QImage::fromData(halvik::waitFor(f.workspace.storedFile("logo.png", GitDiffScope::commit)));
+        QCOMPARE(committed.size(), QSize(48, 32));
+        QCOMPARE(committed.pixelColor(0, 0).blue(), 220); // the first, blue version
+        QVERIFY(halvik::waitFor(f.workspace.storedFile("gone.png", GitDiffScope::included)).isEmpty());
         // Gone from the disk: nothing to preview.
         QFile::remove(repo + "/logo.png");
         f.pane.imagePreview()->showFile(repo + "/logo.png");

@@ -604,6 +604,16 @@ QCoro::Task<GitService::Env> GitService::credentialEnvironment(SitePtr site)
     co_return remote ? m_credentials(*remote) : Env{};
 }
 
+QCoro::Task<QByteArray> GitService::storedFile(SitePtr site, QString spec)
+{
+    if (!gitPath())
+        co_return QByteArray();
+    // cat-file: the stored bytes themselves, without the text conversions `show` may apply.
+    const QStringList args{QStringLiteral("cat-file"), QStringLiteral("blob"), spec};
+    const ProcessResult result = co_await gitRun(site, args);
+    co_return result.exitCode == 0 ? result.stdout.bytes() : QByteArray();
+}
+
 QCoro::Task<> GitService::fetch(SitePtr site, bool force, CancellationToken token)
 {
     if (!gitPath())

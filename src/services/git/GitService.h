@@ -91,6 +91,9 @@ public:
     QCoro::Task<int> streamHistory(SitePtr site, int limit,
                                    std::function<void(const gitcore::GitCommit&)> onCommit);
     QCoro::Task<std::optional<gitcore::GitCommitDetail>> commitDetail(SitePtr site, QString sha);
+    // A file's bytes as Git stores them: `spec` is ":<path>" for the index or "<sha>:<path>" for a
+    // commit. Empty when Git has no such file (or no Git is found).
+    QCoro::Task<QByteArray> storedFile(SitePtr site, QString spec);
     QCoro::Task<gitcore::GitFileDiff> diff(SitePtr site, QString path, gitcore::GitDiffScope scope,
                                            std::optional<QString> sha = std::nullopt);
     // Background fetch: at most once per fetchThrottleSeconds per site unless forced; never throws.

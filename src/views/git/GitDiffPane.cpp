@@ -360,17 +360,40 @@ void GitDiffPane::showDiff()
         return;
     }
     case GitDiffKind::image: {
-        const bool local = m_mode == Mode::changes && m_workspace.site();
-        const QString file = local ? QDir(m_workspace.site()->path()).filePath(diff->path) : QString();
-        if (m_image->path() != file || file.isEmpty())
-            m_image->showFile(file);
         m_stack->setCurrentWidget(m_image);
+        if (diff->scope == GitDiffScope::remaining) {
+            // The worktree's side is the file on disk.
+            const QString file =
+                m_workspace.site() ? QDir(m_workspace.site()->path()).filePath(diff->path) : QString();
+            if (m_image->path() != file || file.isEmpty())
+                m_image->showFile(file);
+            return;
+        }
+        // The index's or a commit's picture comes from Git.
+        const QString key =
+            (diff->scope == GitDiffScope::included
+                 ? QStringLiteral(":")
+                 : m_workspace.selectedCommitSHA().value_or(QString()) + QStringLiteral(":")) +
+            diff->path;
+        if (m_image->path() != key) {
+            m_image->expect(key);
+            fireAndForget(this, showStoredImage(diff->path, diff->scope, key));
+        }
         return;
     }
     default:
         showMessage(kindText(diff->kind), iconName(diff->kind));
         return;
     }
+}
+
+QCoro::Task<> GitDiffPane::showStoredImage(QString path, GitDiffScope scope, QString key)
+{
+    const LifeToken alive = m_life.token();
+    GitWorkspace& workspace = m_workspace;
+    const QByteArray bytes = co_await workspace.storedFile(path, scope);
+    if (alive)
+        m_image->showBytes(key, bytes);
 }
 
 void GitDiffPane::syncScope()

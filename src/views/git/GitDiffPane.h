@@ -1,6 +1,9 @@
 #pragma once
 
+#include "async/LifeGuard.h"
 #include "gitcore/GitDiff.h"
+
+#include <QCoroTask>
 
 #include <QWidget>
 
@@ -57,6 +60,7 @@ private:
     void fitBar();
     void refreshActions();
     void runAction(int hunk, gitcore::GitHunkAction action);
+    QCoro::Task<> showStoredImage(QString path, gitcore::GitDiffScope scope, QString key);
 
     GitWorkspace& m_workspace;
     Mode m_mode;
@@ -74,6 +78,7 @@ private:
     QLabel* m_message;
     GitImagePreview* m_image;
     GitDiffScroll* m_scroll;
+    LifeGuard m_life;
 };
 
 } // namespace halvik::views

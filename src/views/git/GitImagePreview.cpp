@@ -1,5 +1,7 @@
 #include "views/git/GitImagePreview.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
@@ -32,15 +34,70 @@ QString GitImagePreview::message() const
 void GitImagePreview::showFile(const QString& path)
 {
     m_path = path;
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        showBytes(path, QByteArray());
+        return;
+    }
+    decode([path] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? read(file) : Result{};
+    });
+}
+
+void GitImagePreview::expect(const QString& key)
+{
+    m_path = key;
     m_image = {};
     m_originalSize = {};
-    const quint64 generation = ++m_generation;
-    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+    ++m_generation;
+    m_loading = true;
+    update();
+}
+
+void GitImagePreview::showBytes(const QString& key, const QByteArray& bytes)
+{
+    if (key != m_path)
+        return; // another picture was asked for meanwhile
+    if (bytes.isEmpty()) {
+        m_image = {};
+        m_originalSize = {};
+        ++m_generation;
         m_loading = false;
+        setAccessibleDescription(unavailableText());
         update();
         Q_EMIT loaded();
         return;
     }
+    decode([bytes] {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        return read(buffer);
+    });
+}
+
+GitImagePreview::Result GitImagePreview::read(QIODevice& device)
+{
+    QImageReader reader(&device);
+    reader.setAutoTransform(true);
+    Result result;
+    result.originalSize = reader.size();
+    if (result.originalSize.isValid() &&
+        std::max(result.originalSize.width(), result.originalSize.height()) > largestSide)
+        reader.setScaledSize(result.originalSize.scaled(largestSide, largestSide, Qt::KeepAspectRatio));
+    result.image = reader.read();
+    if (result.image.isNull())
+        result.originalSize = {};
+    else if (!result.originalSize.isValid())
+        result.originalSize = result.image.size();
+    return result;
+}
+
+void GitImagePreview::decode(std::function<Result()> reading)
+{
+    m_image = {};
+    m_originalSize = {};
+    const quint64 generation = ++m_generation;
     m_loading = true;
     // Only the newest request lands; an older one still reading is left to finish unseen.
     auto* watcher = new QFutureWatcher<Result>(this);
@@ -59,21 +116,7 @@ void GitImagePreview::showFile(const QString& path)
         update();
         Q_EMIT loaded();
     });
-    watcher->setFuture(QtConcurrent::run([path] {
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        Result result;
-        result.originalSize = reader.size();
-        if (result.originalSize.isValid() &&
-            std::max(result.originalSize.width(), result.originalSize.height()) > largestSide)
-            reader.setScaledSize(result.originalSize.scaled(largestSide, largestSide, Qt::KeepAspectRatio));
-        result.image = reader.read();
-        if (result.image.isNull())
-            result.originalSize = {};
-        else if (!result.originalSize.isValid())
-            result.originalSize = result.image.size();
-        return result;
-    }));
+    watcher->setFuture(QtConcurrent::run(std::move(reading)));
     update();
 }
 
