@@ -47,6 +47,25 @@ QString orUnknown(const std::optional<QString>& value)
     return value.value_or(QStringLiteral("Unknown"));
 }
 
+// One label column for every section, so values line up down the whole tab rather than
+// section by section.
+void alignLabelColumns(const QList<QFormLayout*>& forms)
+{
+    QList<QLabel*> labels;
+    int widest = 0;
+    for (QFormLayout* form : forms)
+        for (int row = 0; row < form->rowCount(); ++row)
+            if (auto* item = form->itemAt(row, QFormLayout::LabelRole))
+                if (auto* label = qobject_cast<QLabel*>(item->widget())) {
+                    labels << label;
+                    widest = std::max(widest, label->sizeHint().width());
+                }
+    for (QLabel* label : labels) {
+        label->setMinimumWidth(widest);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
 } // namespace
 
 SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
@@ -81,8 +100,9 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     auto* later = valueLabel(this);
     later->setText(QStringLiteral("The frontend dev server is not part of this version yet."));
     later->setForegroundRole(QPalette::PlaceholderText);
-    frontend->addRow(QString(), later);
-    frontend->addRow(QString(), devServer);
+    // Empty labels keep the section's values in the label column the other sections share.
+    frontend->addRow(new QLabel(this), later);
+    frontend->addRow(new QLabel(this), devServer);
 
     QFormLayout* environment = section(QStringLiteral("Environment"));
     m_appURL = valueLabel(this);
@@ -121,6 +141,7 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     versions->addRow(QString(), more);
     connect(more, &QLabel::linkActivated, this,
             [this] { m_services.setSelectedSection(SidebarSection::settings); });
+    alignLabelColumns({server, frontend, environment, versions});
     connect(m_phpSource, &QComboBox::activated, this, [this] {
         if (!m_site)
             return;
