@@ -154,8 +154,11 @@ WindowRun runWindow(const QString& home, const char* awaited, int settleMs)
         if (seen.contains(QByteArray("halvik-startup ") + awaited))
             run.sitesPainted = timer.nsecsElapsed() / 1e9;
     }
-    if (run.sitesPainted < 0)
+    if (run.sitesPainted < 0) {
+        process.kill(); // never left running behind the benchmark
+        process.waitForFinished();
         qFatal("the window never reported %s: %s", awaited, seen.constData());
+    }
     if (settleMs > 0) {
         QThread::msleep(settleMs);
         run.residentKiB = residentKiB(process.processId());
