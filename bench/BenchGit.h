@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 
 #include <cstdio>
+#include <functional>
 
 namespace halvik::bench {
 
@@ -32,6 +35,22 @@ inline bool runGit(const QString& repo, const QStringList& args, const QByteArra
 inline void appendData(QByteArray& stream, const QByteArray& data)
 {
     stream += "data " + QByteArray::number(data.size()) + "\n" + data + "\n";
+}
+
+// Benchmark repositories take long to make, so each is made once and kept for later runs.
+// Unless `path` already holds a finished one, it is emptied, initialised with a `main` branch
+// and handed to `fill`; true when a finished repository is there afterwards.
+inline bool keptRepository(const QString& path, const std::function<bool()>& fill)
+{
+    const QString ready = path + QStringLiteral("/.git/halvik-bench-ready");
+    if (QFile::exists(ready))
+        return true;
+    QDir(path).removeRecursively();
+    QDir().mkpath(path);
+    if (!runGit(path, {"init", "-q", "-b", "main"}) || !fill())
+        return false;
+    QFile marker(ready);
+    return marker.open(QIODevice::WriteOnly);
 }
 
 } // namespace halvik::bench

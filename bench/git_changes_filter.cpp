@@ -2,6 +2,7 @@
 // list; the time from one keystroke in "Filter files" to the filtered list painted, worst of a
 // typed and erased filter. Baseline: the same filters applied by the workspace alone, with no
 // list attached (the bare model operation). Each keystroke counts its best of five rounds.
+#include "BenchGit.h"
 #include "BenchReport.h"
 #include "FakePrompts.h"
 
@@ -38,27 +39,18 @@ const QString repoPath = QStringLiteral("/tmp/halvik-bench-changes");
 // 100 folders of 100 folders of 10 new files; built once and kept for later runs.
 bool ensureRepository()
 {
-    const QString ready = repoPath + QStringLiteral("/.git/halvik-bench-ready");
-    if (QFile::exists(ready))
+    return bench::keptRepository(repoPath, [] {
+        for (int i = 0; i < fileCount; ++i) {
+            const QString folder = QStringLiteral("%1/a%2/b%3")
+                                       .arg(repoPath)
+                                       .arg(i / 1000, 2, 10, QLatin1Char('0'))
+                                       .arg(i / 10 % 100, 2, 10, QLatin1Char('0'));
+            if (i % 10 == 0)
+                QDir().mkpath(folder);
+            std::ofstream(QStringLiteral("%1/f%2.txt").arg(folder).arg(i % 10).toStdString()) << i << '\n';
+        }
         return true;
-    QDir(repoPath).removeRecursively();
-    QDir().mkpath(repoPath);
-    QProcess git;
-    git.setWorkingDirectory(repoPath);
-    git.start(QStringLiteral("/usr/bin/git"), {"init", "-q", "-b", "main"});
-    if (!git.waitForFinished(-1) || git.exitCode() != 0)
-        return false;
-    for (int i = 0; i < fileCount; ++i) {
-        const QString folder = QStringLiteral("%1/a%2/b%3")
-                                   .arg(repoPath)
-                                   .arg(i / 1000, 2, 10, QLatin1Char('0'))
-                                   .arg(i / 10 % 100, 2, 10, QLatin1Char('0'));
-        if (i % 10 == 0)
-            QDir().mkpath(folder);
-        std::ofstream(QStringLiteral("%1/f%2.txt").arg(folder).arg(i % 10).toStdString()) << i << '\n';
-    }
-    QFile marker(ready);
-    return marker.open(QIODevice::WriteOnly);
+    });
 }
 
 void key(QWidget* target, int code, const QString& text)

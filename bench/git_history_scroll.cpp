@@ -35,30 +35,22 @@ const QString repoPath = QStringLiteral("/tmp/halvik-bench-history");
 
 bool ensureRepository()
 {
-    const QString ready = repoPath + QStringLiteral("/.git/halvik-bench-ready");
-    if (QFile::exists(ready))
-        return true;
-    QDir(repoPath).removeRecursively();
-    QDir().mkpath(repoPath);
-    if (!bench::runGit(repoPath, {"init", "-q", "-b", "main"}))
-        return false;
-    QByteArray stream;
-    const QByteArray who = "Bench Person <bench@example.com> ";
-    for (int c = 0; c < commitCount; ++c) {
-        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
-                  QByteArray::number(1600000000 + c * 60) + " +0000\n";
-        bench::appendData(stream,
-                          "Change number " + QByteArray::number(c) + " to the site's pages and styles");
-        if (c > 0)
-            stream += "from :" + QByteArray::number(c) + "\n";
-        stream += "M 100644 inline notes.txt\n";
-        bench::appendData(stream, QByteArray::number(c) + "\n");
-    }
-    if (!bench::runGit(repoPath, {"fast-import", "--quiet"}, stream) ||
-        !bench::runGit(repoPath, {"checkout", "-q", "-f", "main"}))
-        return false;
-    QFile marker(ready);
-    return marker.open(QIODevice::WriteOnly);
+    return bench::keptRepository(repoPath, [] {
+        QByteArray stream;
+        const QByteArray who = "Bench Person <bench@example.com> ";
+        for (int c = 0; c < commitCount; ++c) {
+            stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
+                      QByteArray::number(1600000000 + c * 60) + " +0000\n";
+            bench::appendData(stream,
+                              "Change number " + QByteArray::number(c) + " to the site's pages and styles");
+            if (c > 0)
+                stream += "from :" + QByteArray::number(c) + "\n";
+            stream += "M 100644 inline notes.txt\n";
+            bench::appendData(stream, QByteArray::number(c) + "\n");
+        }
+        return bench::runGit(repoPath, {"fast-import", "--quiet"}, stream) &&
+               bench::runGit(repoPath, {"checkout", "-q", "-f", "main"});
+    });
 }
 
 // Scrolls `view` from top to bottom, one quarter page per turn of the event loop.

@@ -36,34 +36,26 @@ QString filePath(int i)
 // Built once with fast-import and kept for later runs.
 bool ensureRepository()
 {
-    const QString ready = repoPath + QStringLiteral("/.git/halvik-bench-ready");
-    if (QFile::exists(ready))
-        return true;
-    QDir(repoPath).removeRecursively();
-    QDir().mkpath(repoPath);
-    if (!runGit(repoPath, {"init", "-q", "-b", "main"}))
-        return false;
-    QByteArray stream;
-    stream.reserve(16 << 20);
-    const QByteArray who = "Bench Person <bench@example.com> ";
-    for (int c = 0; c < commitCount; ++c) {
-        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
-                  QByteArray::number(1600000000 + c * 60) + " +0000\n";
-        appendData(stream, "Change " + QByteArray::number(c) + ": adjust the parts that belong together");
-        if (c > 0)
-            stream += "from :" + QByteArray::number(c) + "\n";
-        for (int k = 0; k < 3; ++k) {
-            const int touched = (c * 7 + k * 1013) % 3000;
-            stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
-            appendData(stream, "<?php // " + QByteArray::number(c) + "\n");
+    return halvik::bench::keptRepository(repoPath, [] {
+        QByteArray stream;
+        stream.reserve(16 << 20);
+        const QByteArray who = "Bench Person <bench@example.com> ";
+        for (int c = 0; c < commitCount; ++c) {
+            stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
+                      QByteArray::number(1600000000 + c * 60) + " +0000\n";
+            appendData(stream, "Change " + QByteArray::number(c) + ": adjust the parts that belong together");
+            if (c > 0)
+                stream += "from :" + QByteArray::number(c) + "\n";
+            for (int k = 0; k < 3; ++k) {
+                const int touched = (c * 7 + k * 1013) % 3000;
+                stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
+                appendData(stream, "<?php // " + QByteArray::number(c) + "\n");
+            }
         }
-    }
-    stream += "done\n";
-    if (!runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) ||
-        !runGit(repoPath, {"checkout", "-q", "-f", "main"}))
-        return false;
-    QFile marker(ready);
-    return marker.open(QIODevice::WriteOnly);
+        stream += "done\n";
+        return runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) &&
+               runGit(repoPath, {"checkout", "-q", "-f", "main"});
+    });
 }
 
 // A history shaped like a long-lived project's rather than a uniform one: topic branches of
@@ -98,58 +90,51 @@ QByteArray shapedPath(int i)
 
 bool ensureShapedRepository()
 {
-    const QString ready = shapedRepoPath + QStringLiteral("/.git/halvik-bench-ready");
-    if (QFile::exists(ready))
-        return true;
-    QDir(shapedRepoPath).removeRecursively();
-    QDir().mkpath(shapedRepoPath);
-    if (!runGit(shapedRepoPath, {"init", "-q", "-b", "main"}))
-        return false;
-    static const char* const authors[] = {"Zoë Ångström <zoe@example.com>", "José Núñez <jose@example.com>",
-                                          "田中 太郎 <taro@example.com>", "Sam O'Neill <sam@example.com>",
-                                          "Bench Person <bench@example.com>"};
-    QByteArray stream;
-    stream.reserve(64 << 20);
-    int mainTip = 0;
-    int topicTip = 0;
-    for (int c = 0; c < commitCount; ++c) {
-        const int mark = c + 1;
-        const int position = c % 10;
-        const bool merge = position == 8 && mainTip != 0;
-        const QByteArray branch = position < 8 ? "refs/heads/topic" : "refs/heads/main";
-        stream += "commit " + branch + "\nmark :" + QByteArray::number(mark) + "\nauthor " + authors[c % 5] +
-                  ' ' + QByteArray::number(1500000000 + c * 3600) + " +0100\ncommitter " +
-                  authors[(c / 3) % 5] + ' ' + QByteArray::number(1500000000 + c * 3600 + 60) + " +0100\n";
-        QString subject = merge ? QStringLiteral("Merge branch 'topic/%1' into main").arg(c / 10)
-                                : QStringLiteral("Refactor the réglages of part %1").arg(c);
-        subject += QStringLiteral(" — keep the behaviour the same").left((c * 13) % 31);
-        appendData(stream, subject.toUtf8() +
-                               "\n\nWhy: the old shape made every change touch three files.\n\n"
-                               "Co-authored-by: " +
-                               authors[(c + 1) % 5] + "\n");
-        // Topics start from main's tip and go on from their own; main goes on from its tip (or,
-        // the first time, from where the first topic ended) and merges the topic.
-        const int from = position == 0 ? mainTip : position < 8 ? topicTip : mainTip ? mainTip : topicTip;
-        if (from)
-            stream += "from :" + QByteArray::number(from) + "\n";
-        if (merge)
-            stream += "merge :" + QByteArray::number(topicTip) + "\n";
-        const int files = position == 8 ? 0 : (c % 17 == 0 ? 40 : 1 + (c * 7) % 5);
-        for (int k = 0; k < files; ++k) {
-            stream += "M 100644 inline \"" + shapedPath((c * 31 + k * 101) % 4096) + "\"\n";
-            appendData(stream, "<?php // " + QByteArray::number(c) + '/' + QByteArray::number(k) + "\n");
+    return halvik::bench::keptRepository(shapedRepoPath, [] {
+        static const char* const authors[] = {
+            "Zoë Ångström <zoe@example.com>", "José Núñez <jose@example.com>", "田中 太郎 <taro@example.com>",
+            "Sam O'Neill <sam@example.com>", "Bench Person <bench@example.com>"};
+        QByteArray stream;
+        stream.reserve(64 << 20);
+        int mainTip = 0;
+        int topicTip = 0;
+        for (int c = 0; c < commitCount; ++c) {
+            const int mark = c + 1;
+            const int position = c % 10;
+            const bool merge = position == 8 && mainTip != 0;
+            const QByteArray branch = position < 8 ? "refs/heads/topic" : "refs/heads/main";
+            stream += "commit " + branch + "\nmark :" + QByteArray::number(mark) + "\nauthor " +
+                      authors[c % 5] + ' ' + QByteArray::number(1500000000 + c * 3600) +
+                      " +0100\ncommitter " + authors[(c / 3) % 5] + ' ' +
+                      QByteArray::number(1500000000 + c * 3600 + 60) + " +0100\n";
+            QString subject = merge ? QStringLiteral("Merge branch 'topic/%1' into main").arg(c / 10)
+                                    : QStringLiteral("Refactor the réglages of part %1").arg(c);
+            subject += QStringLiteral(" — keep the behaviour the same").left((c * 13) % 31);
+            appendData(stream, subject.toUtf8() +
+                                   "\n\nWhy: the old shape made every change touch three files.\n\n"
+                                   "Co-authored-by: " +
+                                   authors[(c + 1) % 5] + "\n");
+            // Topics start from main's tip and go on from their own; main goes on from its tip (or,
+            // the first time, from where the first topic ended) and merges the topic.
+            const int from = position == 0 ? mainTip : position < 8 ? topicTip : mainTip ? mainTip : topicTip;
+            if (from)
+                stream += "from :" + QByteArray::number(from) + "\n";
+            if (merge)
+                stream += "merge :" + QByteArray::number(topicTip) + "\n";
+            const int files = position == 8 ? 0 : (c % 17 == 0 ? 40 : 1 + (c * 7) % 5);
+            for (int k = 0; k < files; ++k) {
+                stream += "M 100644 inline \"" + shapedPath((c * 31 + k * 101) % 4096) + "\"\n";
+                appendData(stream, "<?php // " + QByteArray::number(c) + '/' + QByteArray::number(k) + "\n");
+            }
+            if (files > 0 && c % 25 == 3)
+                stream +=
+                    "R \"" + shapedPath((c * 31) % 4096) + "\" \"" + shapedPath((c * 31) % 4096) + ".old\"\n";
+            (position < 8 ? topicTip : mainTip) = mark;
         }
-        if (files > 0 && c % 25 == 3)
-            stream +=
-                "R \"" + shapedPath((c * 31) % 4096) + "\" \"" + shapedPath((c * 31) % 4096) + ".old\"\n";
-        (position < 8 ? topicTip : mainTip) = mark;
-    }
-    stream += "done\n";
-    if (!runGit(shapedRepoPath, {"fast-import", "--quiet", "--done"}, stream) ||
-        !runGit(shapedRepoPath, {"checkout", "-q", "-f", "main"}))
-        return false;
-    QFile marker(ready);
-    return marker.open(QIODevice::WriteOnly);
+        stream += "done\n";
+        return runGit(shapedRepoPath, {"fast-import", "--quiet", "--done"}, stream) &&
+               runGit(shapedRepoPath, {"checkout", "-q", "-f", "main"});
+    });
 }
 
 QProcessEnvironment gitEnvironment(const QString& repo)

@@ -46,51 +46,44 @@ QString filePath(int i)
 // Built once with fast-import and kept for later runs.
 bool ensureRepository()
 {
-    const QString ready = repoPath + QStringLiteral("/.git/halvik-bench-ready");
-    if (QFile::exists(ready))
+    return bench::keptRepository(repoPath, [] {
+        QByteArray stream;
+        stream.reserve(64 << 20);
+        const QByteArray who = "Bench <bench@example.com> ";
+        stream += "commit refs/heads/main\nmark :1\ncommitter " + who + "1600000000 +0000\n";
+        appendData(stream, "Add every file");
+        for (int i = 0; i < fileCount; ++i) {
+            stream += "M 100644 inline " + filePath(i).toUtf8() + "\n";
+            appendData(stream, "file " + QByteArray::number(i) + "\n");
+        }
+        for (int c = 1; c < commitCount; ++c) {
+            const int touched = (c * 7919) % fileCount;
+            stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
+                      QByteArray::number(1600000000 + c) + " +0000\n";
+            appendData(stream, "Change " + filePath(touched).toUtf8());
+            stream += "from :" + QByteArray::number(c) + "\n";
+            stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
+            appendData(stream,
+                       "file " + QByteArray::number(touched) + " version " + QByteArray::number(c) + "\n");
+        }
+        stream += "done\n";
+        if (!runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) ||
+            !runGit(repoPath, {"checkout", "-q", "-f", "main"}))
+            return false;
+
+        for (int i = 0; i < fileCount; i += 100) {
+            QFile file(repoPath + QLatin1Char('/') + filePath(i));
+            file.open(QIODevice::Append);
+            file.write("local edit\n");
+        }
+        QDir().mkpath(repoPath + QStringLiteral("/untracked"));
+        for (int i = 0; i < 1000; ++i) {
+            QFile file(repoPath + QStringLiteral("/untracked/u%1.txt").arg(i, 4, 10, QLatin1Char('0')));
+            file.open(QIODevice::WriteOnly);
+            file.write("new\n");
+        }
         return true;
-    QDir(repoPath).removeRecursively();
-    QDir().mkpath(repoPath);
-    if (!runGit(repoPath, {"init", "-q", "-b", "main"}))
-        return false;
-
-    QByteArray stream;
-    stream.reserve(64 << 20);
-    const QByteArray who = "Bench <bench@example.com> ";
-    stream += "commit refs/heads/main\nmark :1\ncommitter " + who + "1600000000 +0000\n";
-    appendData(stream, "Add every file");
-    for (int i = 0; i < fileCount; ++i) {
-        stream += "M 100644 inline " + filePath(i).toUtf8() + "\n";
-        appendData(stream, "file " + QByteArray::number(i) + "\n");
-    }
-    for (int c = 1; c < commitCount; ++c) {
-        const int touched = (c * 7919) % fileCount;
-        stream += "commit refs/heads/main\nmark :" + QByteArray::number(c + 1) + "\ncommitter " + who +
-                  QByteArray::number(1600000000 + c) + " +0000\n";
-        appendData(stream, "Change " + filePath(touched).toUtf8());
-        stream += "from :" + QByteArray::number(c) + "\n";
-        stream += "M 100644 inline " + filePath(touched).toUtf8() + "\n";
-        appendData(stream,
-                   "file " + QByteArray::number(touched) + " version " + QByteArray::number(c) + "\n");
-    }
-    stream += "done\n";
-    if (!runGit(repoPath, {"fast-import", "--quiet", "--done"}, stream) ||
-        !runGit(repoPath, {"checkout", "-q", "-f", "main"}))
-        return false;
-
-    for (int i = 0; i < fileCount; i += 100) {
-        QFile file(repoPath + QLatin1Char('/') + filePath(i));
-        file.open(QIODevice::Append);
-        file.write("local edit\n");
-    }
-    QDir().mkpath(repoPath + QStringLiteral("/untracked"));
-    for (int i = 0; i < 1000; ++i) {
-        QFile file(repoPath + QStringLiteral("/untracked/u%1.txt").arg(i, 4, 10, QLatin1Char('0')));
-        file.open(QIODevice::WriteOnly);
-        file.write("new\n");
-    }
-    QFile marker(ready);
-    return marker.open(QIODevice::WriteOnly);
+    });
 }
 
 // The commands a snapshot runs (side by side there), here one after another.
