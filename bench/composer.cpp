@@ -16,7 +16,7 @@
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/runtime/RuntimeManager.h"
-#include "views/PackagesTab.h"
+#include "views/site/PackagesTab.h"
 
 #include <QApplication>
 #include <QDir>

@@ -10,8 +10,8 @@
 #include "FakePrompts.h"
 
 #include "app/AppServices.h"
-#include "views/MainWindow.h"
-#include "views/SitesPage.h"
+#include "views/sites/SitesPage.h"
+#include "views/window/MainWindow.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,5 +1,5 @@
 #include "cli/CommandLine.h"
-#include "views/MainApplication.h"
+#include "views/window/MainApplication.h"
 
 int main(int argc, char** argv)
 {

@@ -13,12 +13,12 @@
 #include "services/ProcessRunner.h"
 #include "services/accounts/SourceControlService.h"
 #include "services/git/GitService.h"
-#include "views/Appearance.h"
-#include "views/ConnectSheet.h"
-#include "views/CreateRepositorySheet.h"
-#include "views/RemoteRepositoryActions.h"
-#include "views/SettingsWindow.h"
-#include "views/SourceControlPage.h"
+#include "views/accounts/ConnectSheet.h"
+#include "views/accounts/CreateRepositorySheet.h"
+#include "views/accounts/RemoteRepositoryActions.h"
+#include "views/accounts/SourceControlPage.h"
+#include "views/common/Appearance.h"
+#include "views/settings/SettingsWindow.h"
 
 #include <QComboBox>
 #include <QDir>

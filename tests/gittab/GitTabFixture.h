@@ -9,13 +9,13 @@
 #include "app/GitWorkspace.h"
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
-#include "views/MainWindow.h"
-#include "views/SiteDetailPane.h"
-#include "views/SitesPage.h"
 #include "views/git/GitChangeRow.h"
 #include "views/git/GitChangesList.h"
 #include "views/git/GitChangesModel.h"
 #include "views/git/GitWorkspaceView.h"
+#include "views/site/SiteDetailPane.h"
+#include "views/sites/SitesPage.h"
+#include "views/window/MainWindow.h"
 
 #include <QDir>
 #include <QListView>

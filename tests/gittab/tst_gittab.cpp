@@ -1,8 +1,8 @@
 #include "GitTabFixture.h"
 #include "TestMain.h"
 
-#include "views/ConnectSheet.h"
-#include "views/CreateRepositorySheet.h"
+#include "views/accounts/ConnectSheet.h"
+#include "views/accounts/CreateRepositorySheet.h"
 #include "views/git/GitBannerStack.h"
 #include "views/git/GitBanners.h"
 #include "views/git/GitChangesModel.h"

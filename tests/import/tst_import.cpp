@@ -9,11 +9,11 @@
 #include "cli/ImportCommands.h"
 #include "models/SiteStore.h"
 #include "services/QuillmarSiteDiscovery.h"
-#include "views/Appearance.h"
-#include "views/ImportAllSheet.h"
-#include "views/ImportSheet.h"
-#include "views/MainWindow.h"
-#include "views/SitesPage.h"
+#include "views/common/Appearance.h"
+#include "views/sites/ImportAllSheet.h"
+#include "views/sites/ImportSheet.h"
+#include "views/sites/SitesPage.h"
+#include "views/window/MainWindow.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

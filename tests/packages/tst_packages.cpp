@@ -14,13 +14,13 @@
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
 
-#include "views/Appearance.h"
-#include "views/ConsoleCommandsSheet.h"
-#include "views/CreateUserSheet.h"
-#include "views/LiveLogView.h"
-#include "views/LocalEnvironmentSheet.h"
-#include "views/MainWindow.h"
-#include "views/PackagesTab.h"
+#include "views/common/Appearance.h"
+#include "views/common/LiveLogView.h"
+#include "views/site/ConsoleCommandsSheet.h"
+#include "views/site/CreateUserSheet.h"
+#include "views/site/LocalEnvironmentSheet.h"
+#include "views/site/PackagesTab.h"
+#include "views/window/MainWindow.h"
 
 #include <QCheckBox>
 #include <QClipboard>

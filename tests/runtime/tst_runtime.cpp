@@ -12,8 +12,8 @@
 #include "Screenshots.h"
 #include "TestPaths.h"
 
-#include "views/Appearance.h"
-#include "views/RuntimeSettingsPane.h"
+#include "views/common/Appearance.h"
+#include "views/settings/RuntimeSettingsPane.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>

@@ -12,12 +12,12 @@
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
-#include "views/Appearance.h"
-#include "views/EnvironmentPage.h"
-#include "views/MainWindow.h"
-#include "views/SiteDetailPane.h"
-#include "views/SiteOverviewTab.h"
-#include "views/SitesPage.h"
+#include "views/common/Appearance.h"
+#include "views/environment/EnvironmentPage.h"
+#include "views/site/SiteDetailPane.h"
+#include "views/site/SiteOverviewTab.h"
+#include "views/sites/SitesPage.h"
+#include "views/window/MainWindow.h"
 
 #include "services/ReachabilityProbe.h"
 

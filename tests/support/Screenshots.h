@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TestPaths.h"
-#include "views/Appearance.h"
+#include "views/common/Appearance.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "IsolatedHome.h"
-#include "views/Appearance.h"
+#include "views/common/Appearance.h"
 
 #include <QApplication>
 #include <QCoreApplication>

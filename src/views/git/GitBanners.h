@@ -1,6 +1,6 @@
 #pragma once
 
-#include "views/SemanticColors.h"
+#include "views/common/SemanticColors.h"
 
 #include <QFrame>
 #include <QString>

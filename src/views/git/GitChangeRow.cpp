@@ -1,6 +1,6 @@
 #include "views/git/GitChangeRow.h"
 
-#include "views/SemanticColors.h"
+#include "views/common/SemanticColors.h"
 #include "views/git/GitChangesModel.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 
 #include "app/GitWorkspace.h"
 #include "async/FireAndForget.h"
-#include "views/SemanticColors.h"
+#include "views/common/SemanticColors.h"
 #include "views/git/GitDiffModel.h"
 #include "views/git/GitDiffScroll.h"
 #include "views/git/GitImagePreview.h"

@@ -1,6 +1,6 @@
 #include "views/git/GitDiffRenderer.h"
 
-#include "views/SemanticColors.h"
+#include "views/common/SemanticColors.h"
 #include "views/git/GitDiffModel.h"
 #include "views/git/GitDiffScroll.h"
 #include "views/git/GitHunkHeader.h"

@@ -1,6 +1,6 @@
 #include "views/git/GitNewBranchSheet.h"
 
-#include "views/AccountWidgets.h"
+#include "views/accounts/AccountWidgets.h"
 #include "views/git/GitSheetWidgets.h"
 
 #include "app/GitWorkspace.h"

@@ -1,7 +1,7 @@
 #include "views/git/GitSheetPresenter.h"
 
-#include "views/ConnectSheet.h"
-#include "views/CreateRepositorySheet.h"
+#include "views/accounts/ConnectSheet.h"
+#include "views/accounts/CreateRepositorySheet.h"
 #include "views/git/GitBranchPopover.h"
 #include "views/git/GitNewBranchSheet.h"
 #include "views/git/GitRepositorySheet.h"

@@ -1,7 +1,7 @@
 #include "views/git/GitSheetWidgets.h"
 
-#include "views/AccountWidgets.h"
-#include "views/SemanticColors.h"
+#include "views/accounts/AccountWidgets.h"
+#include "views/common/SemanticColors.h"
 
 #include "app/GitWorkspace.h"
 

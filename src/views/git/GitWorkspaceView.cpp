@@ -1,6 +1,6 @@
 #include "views/git/GitWorkspaceView.h"
 
-#include "views/SemanticColors.h"
+#include "views/common/SemanticColors.h"
 #include "views/git/GitBannerStack.h"
 #include "views/git/GitChangesList.h"
 #include "views/git/GitCompactStack.h"

@@ -1,0 +1,104 @@
+#include "views/accounts/HostsPage.h"
+
+#include "app/AppServices.h"
+#include "platform/PlatformTexts.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+namespace {
+
+QLabel* text(const QString& content, int grow, bool bold, QWidget* parent)
+{
+    auto* label = new QLabel(content, parent);
+    QFont font = label->font();
+    font.setPointSize(font.pointSize() + grow);
+    font.setBold(bold);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    return label;
+}
+
+QString providerName(const HostAccount& host)
+{
+    switch (host.provider().value_or(HostProviderKind::forge)) {
+    case HostProviderKind::forge:
+        return QStringLiteral("Laravel Forge");
+    case HostProviderKind::laravelCloud:
+        return QStringLiteral("Laravel Cloud");
+    case HostProviderKind::netlify:
+        return QStringLiteral("Netlify");
+    case HostProviderKind::cloudflarePages:
+        return QStringLiteral("Cloudflare Pages");
+    }
+    return host.providerRaw();
+}
+
+} // namespace
+
+HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), m_services(services)
+{
+    auto* column = new QWidget(this);
+    auto* columnLayout = new QVBoxLayout(column);
+    columnLayout->setContentsMargins(0, 0, 0, 0);
+    auto* connectHost = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")),
+                                        QStringLiteral("Connect a New Host"), column);
+    connectHost->setEnabled(false);
+    connectHost->setToolTip(QStringLiteral("Hosting accounts come with deployment, in a later version."));
+    m_search = new QLineEdit(column);
+    m_search->setPlaceholderText(QStringLiteral("Search Hosts"));
+    m_search->setClearButtonEnabled(true);
+    m_list = new QListWidget(column);
+    m_list->setObjectName("hostList");
+    columnLayout->addWidget(connectHost);
+    columnLayout->addWidget(m_search);
+    columnLayout->addWidget(m_list);
+
+    auto* detail = new QWidget(this);
+    auto* detailLayout = new QVBoxLayout(detail);
+    detailLayout->addStretch();
+    detailLayout->addWidget(text(QStringLiteral("Select a host"), 6, true, detail));
+    detailLayout->addWidget(
+        text(QStringLiteral("Pick a connected account, or connect a new one."), 0, false, detail));
+    auto* note = text(QStringLiteral("Tokens stay on %1. Halvik never writes them into your sites.")
+                          .arg(PlatformTexts::thisComputer()),
+                      0, false, detail);
+    note->setForegroundRole(QPalette::PlaceholderText);
+    detailLayout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing) * 2);
+    detailLayout->addWidget(note);
+    detailLayout->addStretch();
+
+    auto* split = new QSplitter(this);
+    split->addWidget(column);
+    split->addWidget(detail);
+    split->setStretchFactor(1, 1);
+    split->setSizes({320, 860});
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(split);
+
+    connect(m_search, &QLineEdit::textChanged, this, &HostsPage::refresh);
+    connect(&services.store(), &SiteStore::hostsChanged, this, &HostsPage::refresh);
+    refresh();
+}
+
+void HostsPage::refresh()
+{
+    m_list->clear();
+    const QString filter = m_search->text().trimmed();
+    for (const auto& host : m_services.store().hosts()) {
+        const QString line = host->label() + QStringLiteral(" — ") + providerName(*host);
+        if (filter.isEmpty() || line.contains(filter, Qt::CaseInsensitive))
+            m_list->addItem(line);
+    }
+}
+
+} // namespace halvik::views

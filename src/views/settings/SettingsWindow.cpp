@@ -1,0 +1,39 @@
+#include "views/settings/SettingsWindow.h"
+
+#include "views/accounts/SourceControlPage.h"
+#include "views/settings/RuntimeSettingsPane.h"
+
+#include "platform/AppDataDir.h"
+
+#include <QFormLayout>
+#include <QLabel>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Settings"));
+    setObjectName("settingsWindow");
+    resize(640, 620);
+    m_tabs = new QTabWidget(this);
+
+    // General: where Halvik keeps its own files, so a person can find or back them up.
+    auto* general = new QWidget(m_tabs);
+    auto* form = new QFormLayout(general);
+    auto* folder = new QLabel(AppDataDir::directory(), general);
+    folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(QStringLiteral("Data folder"), folder);
+    auto* store = new QLabel(services.store().filePath(), general);
+    store->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    form->addRow(QStringLiteral("Site registry"), store);
+    m_tabs->addTab(general, QStringLiteral("General"));
+    m_tabs->addTab(new RuntimeSettingsPane(services.runtime(), m_tabs), QStringLiteral("Runtimes"));
+    m_tabs->addTab(new SourceControlPage(services.sourceControl(), m_tabs), QStringLiteral("Source Control"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_tabs);
+}
+
+} // namespace halvik::views

@@ -1,0 +1,397 @@
+#include "views/site/SiteDetailPane.h"
+
+#include "views/common/LiveLogView.h"
+#include "views/git/GitWorkspaceView.h"
+#include "views/site/PackageActions.h"
+#include "views/site/PackagesTab.h"
+#include "views/site/SiteOverviewTab.h"
+#include "views/window/WindowMemory.h"
+
+#include "app/AppServices.h"
+#include "app/DevEnvironment.h"
+#include "app/MenuCommands.h"
+#include "services/serving/LocalServer.h"
+
+#include "platform/Browser.h"
+#include "platform/PlatformTexts.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+namespace {
+
+QLabel* label(int grow, bool bold, QWidget* parent)
+{
+    auto* text = new QLabel(parent);
+    QFont font = text->font();
+    font.setPointSize(font.pointSize() + grow);
+    font.setBold(bold);
+    text->setFont(font);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return text;
+}
+
+QWidget* comingLater(const QString& text, QWidget* parent)
+{
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    auto* note = new QLabel(text, page);
+    note->setAlignment(Qt::AlignCenter);
+    note->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(note);
+    return page;
+}
+
+// The site's first letter on a tile coloured by its name, until previews exist.
+QPixmap monogram(const QString& name, qreal ratio)
+{
+    const int side = 40;
+    QPixmap pixmap(QSize(side, side) * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor tile = QColor::fromHsl(int(qHash(name) % 360), 110, 110);
+    painter.setBrush(tile);
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(0, 0, side, side), 8, 8);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(20);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(QRectF(0, 0, side, side), Qt::AlignCenter, name.left(1).toUpper());
+    return pixmap;
+}
+
+QString duration(const SiteOperation& operation)
+{
+    if (!operation.finishedAt())
+        return QStringLiteral("Running");
+    const qint64 ms = operation.startedAt().msecsTo(*operation.finishedAt());
+    return ms < 1000 ? QStringLiteral("%1 ms").arg(ms) : QStringLiteral("%1 s").arg(ms / 1000.0, 0, 'f', 1);
+}
+
+} // namespace
+
+SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget(parent), m_services(services)
+{
+    auto* layout = new QVBoxLayout(this);
+    auto* header = new QHBoxLayout;
+    m_title = label(6, true, this); // first: screens and tests read the pane's labels in order
+    m_icon = new QLabel(this);
+    m_icon->setFixedSize(40, 40);
+    header->addWidget(m_icon, 0, Qt::AlignTop);
+    auto* names = new QVBoxLayout;
+    auto* titleRow = new QHBoxLayout;
+    m_chip = new QLabel(this);
+    m_chip->setObjectName("statusChip");
+    titleRow->addWidget(m_title);
+    titleRow->addWidget(m_chip, 0, Qt::AlignVCenter);
+    titleRow->addStretch();
+    m_path = label(0, false, this);
+    m_path->setForegroundRole(QPalette::PlaceholderText);
+    m_serving = label(0, false, this);
+    m_serving->setObjectName("siteServing");
+    m_serving->setTextFormat(Qt::RichText);
+    m_serving->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    connect(m_serving, &QLabel::linkActivated, this, [](const QString& link) { Browser::open(QUrl(link)); });
+    names->addLayout(titleRow);
+    names->addWidget(m_path);
+    names->addWidget(m_serving);
+    header->addLayout(names, 1);
+
+    m_openButton = new QPushButton(QIcon::fromTheme(QStringLiteral("applications-internet")),
+                                   QStringLiteral("Open Site"), this);
+    m_openButton->setDefault(true);
+    m_serveButton = new QPushButton(this);
+    auto* actions = new QToolButton(this);
+    actions->setText(QStringLiteral("Site Actions"));
+    actions->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(actions);
+    menu->setToolTipsVisible(true);
+    // Rebuilt each time it opens: Serve turns into Stop Server while the server runs.
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        menu->clear();
+        const auto post = [this](const QString& command) {
+            return [this, command] { m_services.commands().post(command); };
+        };
+        QAction* open = menu->addAction(QStringLiteral("Open Site"), this, post(MenuCommand::openSite));
+        open->setToolTip(QStringLiteral("Start a local server and open the site"));
+        const bool serving = m_site && m_services.localServer().isRunning(m_site->id());
+        QAction* serve = menu->addAction(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"),
+                                         this, post(MenuCommand::toggleServe));
+        if (!serving)
+            serve->setToolTip(QStringLiteral("Start php artisan serve without opening the browser"));
+        menu->addAction(QStringLiteral("Control Panel"), this, post(MenuCommand::openControlPanel));
+        menu->addAction(PlatformTexts::showInFileManager(), this, post(MenuCommand::showInFileManager));
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Commands"), this, [this] {
+            if (m_site)
+                openConsoleCommands(m_services, m_site, window());
+        });
+        menu->addAction(QStringLiteral("Local Environment"), this, [this] {
+            if (m_site)
+                openLocalEnvironment(m_services, m_site, window());
+        });
+        menu->addAction(QStringLiteral("Create User"), this, post(MenuCommand::createUser));
+        menu->addSeparator();
+        menu->addAction(QStringLiteral("Delete"), this, post(MenuCommand::deleteSite));
+    });
+    actions->setMenu(menu);
+    header->addWidget(m_openButton, 0, Qt::AlignTop);
+    header->addWidget(m_serveButton, 0, Qt::AlignTop);
+    header->addWidget(actions, 0, Qt::AlignTop);
+    layout->addLayout(header);
+
+    m_error = label(0, false, this);
+    m_error->setObjectName("openSiteError");
+    m_error->setWordWrap(true);
+    QPalette warning = m_error->palette();
+    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    m_error->setPalette(warning);
+    layout->addWidget(m_error);
+
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName("siteTabs");
+    m_overview = new SiteOverviewTab(services, m_tabs);
+    m_tabs->addTab(m_overview, QStringLiteral("Overview"));
+    m_packagesHolder = new QWidget(m_tabs);
+    new QVBoxLayout(m_packagesHolder);
+    m_packagesHolder->layout()->setContentsMargins(0, 0, 0, 0);
+    m_tabs->addTab(m_packagesHolder, QStringLiteral("Packages"));
+    m_git = new GitWorkspaceView(services, m_tabs);
+    m_tabs->addTab(m_git, QStringLiteral("Git"));
+    m_tabs->addTab(comingLater(QStringLiteral("Deploying needs a hosting account."), m_tabs),
+                   QStringLiteral("Deploy"));
+    m_tabs->setTabEnabled(3, false);
+    m_tabs->setTabToolTip(3, QStringLiteral("Deploying comes with hosting accounts, in a later version."));
+    m_tabs->addTab(buildActivity(), QStringLiteral("Activity"));
+    layout->addWidget(m_tabs, 1);
+
+    m_logFollow.setSingleShot(true);
+    m_logFollow.setInterval(50);
+    connect(&m_logFollow, &QTimer::timeout, this, &SiteDetailPane::followLog);
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this] {
+        if (m_tabs->currentWidget() == m_packagesHolder)
+            showPackages();
+    });
+    rememberCurrentTab(m_tabs, services.preferences(), QStringLiteral("siteTab"));
+    connect(m_openButton, &QPushButton::clicked, this,
+            [this] { m_services.commands().post(MenuCommand::openSite); });
+    connect(m_serveButton, &QPushButton::clicked, this,
+            [this] { m_services.commands().post(MenuCommand::toggleServe); });
+    connect(&services, &AppServices::openingChanged, this, &SiteDetailPane::refresh);
+    connect(&services.localServer(), &LocalServer::changed, this, &SiteDetailPane::refresh);
+    connect(&services.devEnvironment(), &DevEnvironment::changed, this, &SiteDetailPane::showStatusChip);
+}
+
+QWidget* SiteDetailPane::buildActivity()
+{
+    auto* page = new QWidget(m_tabs);
+    auto* layout = new QVBoxLayout(page);
+    auto* split = new QSplitter(Qt::Vertical, page);
+    m_operations = new QTreeWidget(split);
+    m_operations->setObjectName("operations");
+    m_operations->setRootIsDecorated(false);
+    m_operations->setUniformRowHeights(true);
+    m_operations->setHeaderLabels({QStringLiteral("Command"), QStringLiteral("Kind"), QStringLiteral("State"),
+                                   QStringLiteral("Started"), QStringLiteral("Duration"),
+                                   QStringLiteral("Exit")});
+    m_operations->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_log = new LiveLogView(split);
+    split->addWidget(m_operations);
+    split->addWidget(m_log);
+    split->setStretchFactor(1, 2);
+    layout->addWidget(split);
+    auto* copy =
+        new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")), QStringLiteral("Copy log"), page);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(copy);
+    layout->addLayout(row);
+    connect(copy, &QPushButton::clicked, this, [this] {
+        if (m_shownOperation)
+            QApplication::clipboard()->setText(m_shownOperation->log());
+    });
+    connect(m_operations, &QTreeWidget::itemSelectionChanged, this, &SiteDetailPane::showOperation);
+    return page;
+}
+
+void SiteDetailPane::setSite(SitePtr site)
+{
+    if (site == m_site) {
+        refresh();
+        return;
+    }
+    disconnect(m_siteWatch);
+    m_site = std::move(site);
+    if (m_site)
+        m_siteWatch = connect(m_site.get(), &Record::changed, this, [this] {
+            refresh();
+            refreshOperations();
+        });
+    // The Packages tab belongs to one site; a new site gets a fresh one, made when it is shown
+    // (it asks Composer for updates as it opens).
+    delete m_packages;
+    if (m_tabs->currentWidget() == m_packagesHolder)
+        showPackages();
+    m_overview->setSite(m_site);
+    m_git->setSite(m_site);
+    refresh();
+    refreshOperations();
+}
+
+void SiteDetailPane::showPackages()
+{
+    if (m_packages || !m_site)
+        return;
+    m_packages = new PackagesTab(m_services.composer(), m_services.packageUpdates(), m_services.packagist(),
+                                 m_site, m_packagesHolder);
+    m_packagesHolder->layout()->addWidget(m_packages);
+}
+
+void SiteDetailPane::refresh()
+{
+    if (!m_site)
+        return;
+    m_title->setText(m_site->displayName());
+    m_path->setText(m_site->path());
+    const LocalServer& server = m_services.localServer();
+    const bool opening = m_services.openingSites().contains(m_site->id());
+    const bool serving = server.isRunning(m_site->id());
+    QString servingText;
+    if (opening)
+        servingText = QStringLiteral("Opening…");
+    else if (const auto url = m_services.siteURL(*m_site))
+        servingText =
+            QStringLiteral("Opens at <a href=\"%1\">%2</a>")
+                .arg(url->toString(QUrl::FullyEncoded).toHtmlEscaped(), url->toString().toHtmlEscaped());
+    else if (const auto exit = server.lastExit(m_site->id()))
+        servingText = (QStringLiteral("Halvik’s server stopped: ") + *exit).toHtmlEscaped();
+    m_serving->setText(servingText);
+    m_icon->setPixmap(monogram(m_site->displayName(), devicePixelRatioF()));
+    showStatusChip();
+    m_serving->setVisible(!servingText.isEmpty());
+    m_openButton->setEnabled(!opening);
+    m_serveButton->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
+    m_serveButton->setIcon(QIcon::fromTheme(serving ? QStringLiteral("media-playback-stop")
+                                                    : QStringLiteral("media-playback-start")));
+    const auto error = m_services.openSiteError(m_site->id());
+    m_error->setText(error.value_or(QString()));
+    m_error->setVisible(error.has_value());
+}
+
+void SiteDetailPane::showStatusChip()
+{
+    std::optional<Reachability> answer;
+    for (const SiteMapping& mapping : m_services.devEnvironment().siteMappings())
+        if (m_site && mapping.id == m_site->id())
+            answer = mapping.reachability;
+    m_chip->setVisible(answer.has_value());
+    if (!answer)
+        return;
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    QColor colour = palette().color(QPalette::PlaceholderText);
+    QString text = QStringLiteral("Not started");
+    if (answer->isServing()) {
+        text = QStringLiteral("Answering");
+        colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
+    } else if (answer->kind() != Reachability::Case::notRunning &&
+               answer->kind() != Reachability::Case::unknown) {
+        text = QStringLiteral("Failing");
+        colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+    }
+    m_chip->setStyleSheet(
+        QStringLiteral("QLabel { color: %1; border: 1px solid %1; border-radius: 8px; padding: 1px 8px; }")
+            .arg(colour.name()));
+    m_chip->setText(text);
+    m_chip->setToolTip(answer->summary());
+    m_chip->updateGeometry();
+}
+
+void SiteDetailPane::refreshOperations()
+{
+    const QString selected = m_shownOperation ? m_shownOperation->id().toString() : QString();
+    const QSignalBlocker quiet(m_operations);
+    m_operations->clear();
+    if (!m_site)
+        return;
+    QList<SiteOperationPtr> operations = m_site->operations();
+    std::stable_sort(
+        operations.begin(), operations.end(),
+        [](const SiteOperationPtr& a, const SiteOperationPtr& b) { return a->startedAt() > b->startedAt(); });
+    for (const SiteOperationPtr& operation : std::as_const(operations)) {
+        auto* item = new QTreeWidgetItem(m_operations);
+        item->setText(0, operation->command());
+        item->setText(1, operation->kindRaw());
+        item->setText(2, operation->isRunning()       ? QStringLiteral("Running")
+                         : operation->exitCode() == 0 ? QStringLiteral("Succeeded")
+                                                      : QStringLiteral("Failed"));
+        item->setText(3,
+                      operation->startedAt().toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+        item->setText(4, duration(*operation));
+        item->setText(5, operation->exitCode() ? QString::number(*operation->exitCode()) : QString());
+        item->setData(0, Qt::UserRole, operation->id().toString());
+        if (item->data(0, Qt::UserRole).toString() == selected)
+            item->setSelected(true);
+    }
+}
+
+void SiteDetailPane::showOperation()
+{
+    disconnect(m_operationWatch);
+    m_shownOperation.reset();
+    m_shownLength = 0;
+    m_log->clear();
+    const QList<QTreeWidgetItem*> selected = m_operations->selectedItems();
+    if (selected.isEmpty() || !m_site)
+        return;
+    const QString id = selected.first()->data(0, Qt::UserRole).toString();
+    for (const SiteOperationPtr& operation : m_site->operations())
+        if (operation->id().toString() == id)
+            m_shownOperation = operation;
+    if (!m_shownOperation)
+        return;
+    followLog();
+    // A running operation's new lines follow as they come, gathered so that a flood of lines
+    // costs one update per 50 ms rather than one per line.
+    m_operationWatch = connect(m_shownOperation.get(), &Record::changed, this, [this] {
+        if (!m_logFollow.isActive())
+            m_logFollow.start();
+    });
+}
+
+void SiteDetailPane::followLog()
+{
+    if (!m_shownOperation)
+        return;
+    const QString log = m_shownOperation->log();
+    if (log.size() < m_shownLength) {
+        m_log->setLog(log);
+    } else if (log.size() > m_shownLength) {
+        QStringView added = QStringView(log).mid(m_shownLength);
+        if (m_shownLength > 0 && added.startsWith(QLatin1Char('\n')))
+            added = added.mid(1);
+        if (m_shownLength == 0)
+            m_log->setLog(log);
+        else
+            m_log->appendBatch(added.toString());
+    }
+    m_shownLength = log.size();
+}
+
+} // namespace halvik::views

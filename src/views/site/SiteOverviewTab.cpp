@@ -1,0 +1,269 @@
+#include "views/site/SiteOverviewTab.h"
+
+#include "views/site/PackageActions.h"
+
+#include "app/AppServices.h"
+#include "app/MenuCommands.h"
+#include "services/DotEnvFile.h"
+#include "services/HerdService.h"
+#include "services/composer/ComposerService.h"
+#include "services/runtime/RuntimeError.h"
+#include "services/runtime/RuntimeManager.h"
+#include "services/serving/LocalServer.h"
+
+#include "async/FireAndForget.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStyle>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+namespace {
+
+QLabel* sectionTitle(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+QLabel* valueLabel(QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    return label;
+}
+
+QString orUnknown(const std::optional<QString>& value)
+{
+    return value.value_or(QStringLiteral("Unknown"));
+}
+
+// One label column for every section, so values line up down the whole tab rather than
+// section by section.
+void alignLabelColumns(const QList<QFormLayout*>& forms)
+{
+    QList<QLabel*> labels;
+    int widest = 0;
+    for (QFormLayout* form : forms)
+        for (int row = 0; row < form->rowCount(); ++row)
+            if (auto* item = form->itemAt(row, QFormLayout::LabelRole))
+                if (auto* label = qobject_cast<QLabel*>(item->widget())) {
+                    labels << label;
+                    widest = std::max(widest, label->sizeHint().width());
+                }
+    for (QLabel* label : labels) {
+        label->setMinimumWidth(widest);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+}
+
+} // namespace
+
+SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
+    : QWidget(parent), m_services(services)
+{
+    auto* layout = new QVBoxLayout(this);
+    const auto section = [this, layout](const QString& title) {
+        layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
+        layout->addWidget(sectionTitle(title, this));
+        auto* form = new QFormLayout;
+        form->setLabelAlignment(Qt::AlignRight);
+        layout->addLayout(form);
+        return form;
+    };
+
+    QFormLayout* server = section(QStringLiteral("Local Server"));
+    m_engine = valueLabel(this);
+    m_opens = valueLabel(this);
+    m_serve = new QPushButton(this);
+    m_serve->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    server->addRow(QStringLiteral("Served by"), m_engine);
+    server->addRow(QString(), m_opens);
+    server->addRow(QString(), m_serve);
+    connect(m_serve, &QPushButton::clicked, this,
+            [this] { m_services.commands().post(MenuCommand::toggleServe); });
+
+    // The frontend dev server comes with its own service; until then the section says so.
+    QFormLayout* frontend = section(QStringLiteral("Frontend"));
+    auto* devServer = new QPushButton(QStringLiteral("Open Dev Server"), this);
+    devServer->setEnabled(false);
+    devServer->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto* later = valueLabel(this);
+    later->setText(QStringLiteral("The frontend dev server is not part of this version yet."));
+    later->setForegroundRole(QPalette::PlaceholderText);
+    // Empty labels keep the section's values in the label column the other sections share.
+    frontend->addRow(new QLabel(this), later);
+    frontend->addRow(new QLabel(this), devServer);
+
+    QFormLayout* environment = section(QStringLiteral("Environment"));
+    m_appURL = valueLabel(this);
+    m_database = valueLabel(this);
+    auto* editEnv = new QPushButton(QStringLiteral("Edit local .env…"), this);
+    editEnv->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    environment->addRow(QStringLiteral("APP_URL"), m_appURL);
+    environment->addRow(QStringLiteral("Laravel DB"), m_database);
+    environment->addRow(QString(), editEnv);
+    connect(editEnv, &QPushButton::clicked, this, [this] {
+        if (m_site)
+            openLocalEnvironment(m_services, m_site, window());
+    });
+
+    QFormLayout* versions = section(QStringLiteral("Versions"));
+    m_storage = valueLabel(this);
+    m_cms = valueLabel(this);
+    m_laravel = valueLabel(this);
+    m_phpSource = new QComboBox(this);
+    m_phpSource->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    for (PHPSource source : allCases<PHPSource>())
+        m_phpSource->addItem(source == PHPSource::automatic ? QStringLiteral("Automatic")
+                             : source == PHPSource::managed ? QStringLiteral("Halvik PHP")
+                                                            : QStringLiteral("Herd / Valet"),
+                             toRaw(source));
+    m_phpResolved = valueLabel(this);
+    m_phpResolved->setForegroundRole(QPalette::PlaceholderText);
+    auto* more =
+        new QLabel(QStringLiteral("<a href=\"settings\">Install more versions under Settings.</a>"), this);
+    more->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    versions->addRow(QStringLiteral("Content storage"), m_storage);
+    versions->addRow(QStringLiteral("Quillmar"), m_cms);
+    versions->addRow(QStringLiteral("Laravel"), m_laravel);
+    versions->addRow(QStringLiteral("PHP source"), m_phpSource);
+    versions->addRow(QString(), m_phpResolved);
+    versions->addRow(QString(), more);
+    connect(more, &QLabel::linkActivated, this,
+            [this] { m_services.setSelectedSection(SidebarSection::settings); });
+    alignLabelColumns({server, frontend, environment, versions});
+    connect(m_phpSource, &QComboBox::activated, this, [this] {
+        if (!m_site)
+            return;
+        m_site->setPhpSourceRaw(m_phpSource->currentData().toString());
+        m_services.store().save();
+        refresh();
+    });
+
+    layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
+    layout->addWidget(sectionTitle(QStringLiteral("Caches"), this));
+    auto* row = new QHBoxLayout;
+    const QList<QPair<QString, QStringList>> utilities{
+        {QStringLiteral("Clear Tarnel"), {QStringLiteral("tarnel:clear")}},
+        {QStringLiteral("Clear Cache"), {QStringLiteral("cache:clear")}},
+        {QStringLiteral("Clear Glide Cache"), {QStringLiteral("glide:clear")}}};
+    for (const auto& [title, arguments] : utilities) {
+        auto* button = new QPushButton(title, this);
+        connect(button, &QPushButton::clicked, this,
+                [this, title, arguments] { fireAndForget(this, runUtility(title, arguments)); });
+        row->addWidget(button);
+        m_utilities << button;
+    }
+    row->addStretch();
+    layout->addLayout(row);
+    auto* help = new QLabel(
+        QStringLiteral("Clear Tarnel rebuilds Quillmar’s content index (entries, terms, globals).\n\n"
+                       "Clear Cache flushes Laravel’s application cache.\n\n"
+                       "Clear Glide Cache deletes generated image transforms so they regenerate "
+                       "on the next request."),
+        this);
+    help->setWordWrap(true);
+    help->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(help);
+    m_utilityResult = valueLabel(this);
+    m_utilityResult->setObjectName("utilityResult");
+    layout->addWidget(m_utilityResult);
+    layout->addStretch();
+
+    connect(&services.localServer(), &LocalServer::changed, this, &SiteOverviewTab::refresh);
+    connect(&services, &AppServices::openingChanged, this, &SiteOverviewTab::refresh);
+}
+
+QPushButton* SiteOverviewTab::utilityButton(const QString& title) const
+{
+    for (QPushButton* button : m_utilities)
+        if (button->text() == title)
+            return button;
+    return nullptr;
+}
+
+void SiteOverviewTab::setSite(SitePtr site)
+{
+    if (site != m_site)
+        m_utilityResult->clear();
+    m_site = std::move(site);
+    refresh();
+}
+
+void SiteOverviewTab::refresh()
+{
+    if (!m_site)
+        return;
+    const LocalServer& server = m_services.localServer();
+    const HerdService& herd = m_services.herd();
+    const bool serving = server.isRunning(m_site->id());
+    m_engine->setText(serving         ? QStringLiteral("Halvik’s server (php artisan serve)")
+                      : herd.engine() ? engineDisplayName(*herd.engine())
+                                      : QStringLiteral("Halvik’s server, started when the site opens"));
+    if (const auto url = m_services.siteURL(*m_site))
+        m_opens->setText(QStringLiteral("Opens at ") + url->toString());
+    else if (const auto exit = server.lastExit(m_site->id()))
+        m_opens->setText(QStringLiteral("Halvik’s server stopped: ") + *exit);
+    else
+        m_opens->setText(QStringLiteral("Not started"));
+    m_serve->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
+
+    QList<DotEnvFile::Entry> env;
+    try {
+        env = DotEnvFile::entries(DotEnvFile::load(m_site->path() + QStringLiteral("/.env")));
+    } catch (const std::exception&) {
+    }
+    m_appURL->setText(DotEnvFile::value(QStringLiteral("APP_URL"), env).value_or(QStringLiteral("Not set")));
+    const QString connection =
+        DotEnvFile::value(QStringLiteral("DB_CONNECTION"), env).value_or(QStringLiteral("Not set"));
+    const auto database = DotEnvFile::value(QStringLiteral("DB_DATABASE"), env);
+    m_database->setText(database ? connection + QStringLiteral(" — ") + *database : connection);
+
+    const SiteManifest manifest = ComposerService::readManifest(*m_site);
+    m_storage->setText(title(manifest.contentStorage));
+    m_cms->setText(orUnknown(manifest.quillmarVersion));
+    m_laravel->setText(orUnknown(manifest.laravelVersion));
+    m_phpSource->setCurrentIndex(qMax(0, m_phpSource->findData(m_site->phpSourceRaw())));
+    const auto php = m_services.runtime().resolvePHP(*m_site, &m_services.herd());
+    m_phpResolved->setText(php ? php->path + (php->version.isEmpty()
+                                                  ? QString()
+                                                  : QStringLiteral(" (") + php->version + QLatin1Char(')'))
+                               : RuntimeError::phpMissing().description());
+}
+
+QCoro::Task<> SiteOverviewTab::runUtility(QString title, QStringList arguments)
+{
+    if (!m_site)
+        co_return;
+    const LifeToken alive = m_life.token();
+    const SitePtr site = m_site;
+    for (QPushButton* button : std::as_const(m_utilities))
+        button->setEnabled(false);
+    m_utilityResult->setText(title + QStringLiteral("…"));
+    QString result;
+    try {
+        const ProcessResult done = co_await m_services.composer().keffin(site, arguments);
+        result = done.exitCode == 0 ? title + QStringLiteral(": done.")
+                                    : title + QStringLiteral(" failed: ") + done.combined().trimmed();
+    } catch (const HalvikError& error) {
+        result = title + QStringLiteral(" failed: ") + error.description();
+    }
+    if (!alive)
+        co_return;
+    for (QPushButton* button : std::as_const(m_utilities))
+        button->setEnabled(true);
+    if (site == m_site)
+        m_utilityResult->setText(result);
+}
+
+} // namespace halvik::views
