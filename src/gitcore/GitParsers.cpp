@@ -339,7 +339,10 @@ QList<GitCommit> GitParsers::parseLog(const QString& text)
                                 fields[3].toString(),
                                 {}};
         } else if (!line.isEmpty() && current) {
-            current->files.append(unquotePath(line));
+            // A quoted name can still be empty or hold a line break ("" or "\n"): not a file.
+            QString file = unquotePath(line);
+            if (!file.isEmpty() && !file.contains(QLatin1Char('\n')))
+                current->files.append(std::move(file));
         }
     }
     complete();

@@ -49,6 +49,12 @@ private Q_SLOTS:
         QCOMPARE(commits[0].sha, QStringLiteral("abc"));
         QCOMPARE(commits[0].files, QStringList({"kept.txt"}));
         QVERIFY(GitParsers::parseLog(QString()).isEmpty());
+
+        // Found by fuzzing: a quoted name that unquotes to nothing, or to a line break, is no file.
+        const auto quoted =
+            GitParsers::parseLog(fields({"abc", "Ann", "5", "ok"}) + "\n\"\"\n\"a\\nb\"\nkept.txt");
+        QCOMPARE(quoted.size(), 1);
+        QCOMPARE(quoted[0].files, QStringList({"kept.txt"}));
     }
 
     void datesBeyondTheCalendarReadAsZero()
