@@ -60,6 +60,36 @@ template <typename T> QString failureOf(QCoro::Task<T>&& task)
     return {};
 }
 
+// Points the system's temporary folder (where installs unpack) at a folder of the test's own
+// while it lives, and records the scratch folders seen there while an install runs.
+class ScratchWatch
+{
+public:
+    ScratchWatch(const QString& folder, RuntimeManager& runtime) : m_folder(folder), m_old(qgetenv("TMPDIR"))
+    {
+        QDir().mkpath(folder);
+        qputenv("TMPDIR", folder.toUtf8());
+        QObject::connect(&runtime, &RuntimeManager::changed, &m_context, [this] {
+            for (const QString& name : left())
+                if (!m_seen.contains(name))
+                    m_seen << name;
+        });
+    }
+    ~ScratchWatch() { qputenv("TMPDIR", m_old); }
+
+    QStringList left() const
+    {
+        return QDir(m_folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+    const QStringList& seen() const { return m_seen; }
+
+private:
+    QString m_folder;
+    QByteArray m_old;
+    QObject m_context;
+    QStringList m_seen;
+};
+
 } // namespace
 
 class RuntimeTest : public QObject
@@ -305,6 +335,7 @@ private Q_SLOTS:
         fx.servePHPList({"8.3.9", "8.3.10", "8.4.1"});
         fx.servePHPArchive("8.3.10", fx.phpArchive(RuntimeFixture::realPHP()));
         RuntimeManager& runtime = fx.manager();
+        const ScratchWatch scratch(fx.root() + "/tmp", runtime);
         QStringList progress;
         connect(&runtime, &RuntimeManager::changed, this, [&] {
             if (runtime.phpInstallProgress() && !progress.contains(*runtime.phpInstallProgress()))
@@ -322,7 +353,9 @@ private Q_SLOTS:
         QVERIFY(progress.contains("Unpacking PHP 8.3.10…") && progress.contains("Verifying…"));
         const auto& request = fx.server.requests().first();
         QVERIFY(request.headers.value("user-agent").startsWith("Halvik/1 (+"));
-        QVERIFY(QDir(QDir::tempPath()).entryList({"halvik-php-*"}).isEmpty() || true);
+        // The download went through a scratch folder, which is gone now.
+        QVERIFY2(!scratch.seen().filter("halvik-php-").isEmpty(), qPrintable(scratch.seen().join(' ')));
+        QCOMPARE(scratch.left(), QStringList());
         QVERIFY(QDir(fx.root() + "/support/runtime/php")
                     .entryList(QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot) == QStringList{"8.3"});
     }
@@ -341,8 +374,12 @@ private Q_SLOTS:
         QCOMPARE(failureOf(runtime.installManagedPHP("8.3")),
                  QString("PHP archive didn’t contain a php binary."));
         fx.servePHPArchive("8.3.4", "this is not gzip");
+        const ScratchWatch scratch(fx.root() + "/tmp", runtime);
         QVERIFY(!failureOf(runtime.installManagedPHP("8.3")).isEmpty());
         QVERIFY(!runtime.isInstallingPHP());
+        // A failed unpack leaves no scratch folder behind either.
+        QVERIFY2(!scratch.seen().filter("halvik-php-").isEmpty(), qPrintable(scratch.seen().join(' ')));
+        QCOMPARE(scratch.left(), QStringList());
         QVERIFY(!QFileInfo::exists(fx.root() + "/support/runtime/php/8.3"));
     }
 
