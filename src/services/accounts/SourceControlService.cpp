@@ -13,6 +13,8 @@
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace halvik {
 
@@ -21,6 +23,33 @@ namespace {
 QString sourceControlKey(SourceControlProvider provider)
 {
     return secretAccount(provider);
+}
+
+// Takes GitHub's entry out of Composer's auth.json, atomically and keeping mode 0600, and leaves
+// every other credential there. An error text when the file could not be changed.
+std::optional<QString> removeComposerGitHubAuth(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("Couldn’t read %1.").arg(path);
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    file.close();
+    if (!document.isObject())
+        return QStringLiteral("%1 is not a JSON object.").arg(path);
+    QJsonObject root = document.object();
+    const QString section = QStringLiteral("github-oauth");
+    QJsonObject github = root.value(section).toObject();
+    if (!github.contains(gitcore::GitHosts::githubHost()))
+        return std::nullopt;
+    github.remove(gitcore::GitHosts::githubHost());
+    if (github.isEmpty())
+        root.remove(section);
+    else
+        root.insert(section, github);
+    return writeFileAtomically(path, QJsonDocument(root).toJson(QJsonDocument::Indented),
+                               QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 } // namespace
@@ -206,6 +235,10 @@ void SourceControlService::disconnect(SourceControlProvider provider)
     if (provider == SourceControlProvider::github) {
         m_secrets.remove(QLatin1String(legacyGitHubAccount));
         m_secrets.remove(QLatin1String(composerGitHubAccount));
+        // Composer must stop using the token too; other credentials there stay.
+        if (const auto failure = removeComposerGitHubAuth(composerAuthPath()))
+            qCWarning(halvikLog).noquote()
+                << QStringLiteral("Halvik composer auth update failed: ") + *failure;
     }
     if (provider == SourceControlProvider::origin && m_origin.cliPath())
         fireAndForget(this, m_origin.logout());
