@@ -75,6 +75,7 @@ const char* const kHelp =
     "  composer <site> ARGS…            any Composer command, logged on the site\n"
     "  artisan <site> ARGS…             php artisan ARGS… in the site, logged\n"
     "  keffin <site> ARGS…              the CMS console (keffin, or artisan quillmar:…), logged\n"
+    "  run <site> [--] COMMAND…         a shell command in the site's folder, logged\n"
     "  commands <site> [--json]         the site's artisan and keffin commands\n"
     "  env <site> [--get KEY]           print the site's .env, or one value from it\n"
     "\n"

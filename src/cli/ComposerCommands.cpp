@@ -23,7 +23,8 @@ namespace {
 
 const QStringList verbs{QStringLiteral("packages"), QStringLiteral("outdated"), QStringLiteral("update"),
                         QStringLiteral("require"),  QStringLiteral("composer"), QStringLiteral("artisan"),
-                        QStringLiteral("keffin"),   QStringLiteral("commands"), QStringLiteral("env")};
+                        QStringLiteral("keffin"),   QStringLiteral("commands"), QStringLiteral("env"),
+                        QStringLiteral("run")};
 
 QString optional(const std::optional<QString>& value)
 {
@@ -396,6 +397,14 @@ QCoro::Task<int> runComposerCommand(AppServices& services, QString verb, QString
         const ToolRun body = [&](ComposerService::OutputCallback output) {
             return composer.runPHP(site, QStringLiteral("artisan"), toolArgs, OperationKind::artisan, {},
                                    std::move(output));
+        };
+        co_return co_await streamed(body, false);
+    }
+    if (verb == QLatin1String("run")) {
+        // One command line, as typed in the window: the words are joined back with spaces.
+        const QString command = toolArgs.join(QLatin1Char(' '));
+        const ToolRun body = [&](ComposerService::OutputCallback output) {
+            return composer.runShell(site, command, std::move(output));
         };
         co_return co_await streamed(body, false);
     }

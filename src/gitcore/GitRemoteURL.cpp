@@ -1,6 +1,7 @@
 #include "gitcore/GitRemoteURL.h"
 
 #include "gitcore/GitHosts.h"
+#include "gitcore/Redactor.h"
 #include "gitcore/SourceControlProviderKind.h"
 
 #include <QRegularExpression>
@@ -184,15 +185,7 @@ std::optional<QUrl> GitRemoteURL::commitURL(const QString& remoteURL, const QStr
 
 QString GitRemoteURL::redactSecrets(const QString& text)
 {
-    static const QRegularExpression userAndPassword(QStringLiteral("https?://[^/\\s:@]+:[^/\\s@]+@"));
-    static const QRegularExpression tokenCredential(
-        QStringLiteral("(x-access-token|oauth2|x-token-auth):[^/\\s@]+@"));
-    if (!text.contains(QLatin1Char('@')))
-        return text;
-    QString result = text;
-    result.replace(userAndPassword, QStringLiteral("https://"));
-    result.remove(tokenCredential);
-    return result;
+    return Redactor::redact(text);
 }
 
 } // namespace halvik::gitcore

@@ -2,28 +2,26 @@
 
 #include "OperationLogSink.h"
 
+#include "gitcore/Redactor.h"
+
 namespace halvik {
 
 QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, SitePtr site,
                                                       LoggedOperationRequest request,
                                                       std::function<void()> save)
 {
-    auto operation = std::make_shared<SiteOperation>(request.command, request.kind);
+    using gitcore::Redactor;
+    auto operation =
+        std::make_shared<SiteOperation>(Redactor::redact(request.command, request.secrets), request.kind);
     site->appendOperation(operation);
     if (request.setActive)
         request.setActive(operation);
 
     auto sink = OperationLogSink::forOperation(operation);
-    const auto redact = request.redact;
-    ProcessRunner::OutputCallback forward = [sink, redact,
+    const QStringList secrets = request.secrets;
+    ProcessRunner::OutputCallback forward = [sink, secrets,
                                              lines = std::move(request.lines)](const ProcessOutput& out) {
-        if (!redact) {
-            sink->append(out.line);
-            if (lines)
-                lines(out);
-            return;
-        }
-        const ProcessOutput clean{out.stream, redact(out.line)};
+        const ProcessOutput clean{out.stream, Redactor::redact(out.line, secrets)};
         sink->append(clean.line);
         if (lines)
             lines(clean);
@@ -47,14 +45,12 @@ QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, Sit
         throw;
     }
     finishOperation(result.exitCode);
-    if (operation->log().isEmpty()) {
-        const QString combined = redact ? redact(result.combined()) : result.combined();
-        if (!combined.isEmpty())
-            operation->setLog(combined);
-    }
+    const QString combined = Redactor::redact(result.combined(), secrets);
+    if (operation->log().isEmpty() && !combined.isEmpty())
+        operation->setLog(combined);
     if (save)
         save();
-    co_return LoggedOperationResult{operation, std::move(result)};
+    co_return LoggedOperationResult{operation, std::move(result), combined.trimmed()};
 }
 
 } // namespace halvik

@@ -11,15 +11,16 @@ namespace halvik {
 struct LoggedOperationRequest
 {
     ProcessRequest process;
-    // The command line as shown to the user, already free of secrets.
+    // The command line as shown to the user; it is redacted before it is recorded.
     QString command;
     OperationKind kind = OperationKind::shell;
     // Optional: also receives every line, on the runner's thread.
     ProcessRunner::OutputCallback lines;
     CancellationToken token;
-    // Optional: applied to every line (on the runner's thread) and to the fallback log before
-    // either reaches the operation, so nothing unredacted is ever shown or saved.
-    std::function<QString(const QString&)> redact;
+    // Exact values masked besides the shapes the redactor knows (a password the person typed).
+    // The command, every line (on the runner's thread, before `lines` hears it) and the
+    // fallback log are redacted, so nothing secret is ever shown or saved.
+    QStringList secrets;
     // Optional: marks the service's active operation, and clears it (nullptr) at the end.
     std::function<void(const SiteOperationPtr&)> setActive;
 };
@@ -28,6 +29,8 @@ struct LoggedOperationResult
 {
     SiteOperationPtr operation;
     ProcessResult result;
+    // The combined output, redacted like the log, trimmed: for the caller's error text.
+    QString redactedOutput;
 };
 
 // Appends a new operation to the site, streams the child's output into its log, records the

@@ -264,7 +264,8 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(site->operations().size(), 1);
         const auto operation = site->operations().first();
-        QCOMPARE(operation->command(), QString("/usr/bin/composer show --no-interaction --format=json"));
+        QCOMPARE(operation->command(),
+                 QString("/usr/bin/php /usr/bin/composer show --no-interaction --format=json"));
         QCOMPARE(operation->kind(), std::optional<OperationKind>(OperationKind::composer));
         QCOMPARE(operation->exitCode(), std::optional<int>(0));
         QVERIFY(operation->finishedAt());
@@ -277,7 +278,7 @@ private Q_SLOTS:
         const QString failure = failureOf(fx.composer.run(site, {"no-such-command"}));
         QVERIFY2(failure.contains("no-such-command"), qPrintable(failure));
         QCOMPARE(site->operations().last()->command(),
-                 QString("/usr/bin/composer no-such-command --no-interaction"));
+                 QString("/usr/bin/php /usr/bin/composer no-such-command --no-interaction"));
         QVERIFY(site->operations().last()->exitCode().value_or(0) != 0);
 
         // Without PHP nothing starts.
@@ -326,7 +327,7 @@ private Q_SLOTS:
         QVERIFY(job->finishedAt());
         QVERIFY(updates.runningSites().isEmpty());
         QCOMPARE(site->operations().last()->command(),
-                 QString("/usr/bin/composer update -W --no-interaction --no-ansi"));
+                 QString("/usr/bin/php /usr/bin/composer update -W --no-interaction --no-ansi"));
         QCOMPARE(ComposerService::readManifest(*site).packages[1].version, QString("1.2.0"));
 
         // A new start after the end replaces the finished job.

@@ -2,20 +2,24 @@
 
 #include "ComposerFiles.h"
 
+#include "gitcore/Redactor.h"
 #include "services/HerdService.h"
 #include "services/LoggedOperation.h"
 #include "services/runtime/RuntimeError.h"
 #include "services/runtime/RuntimeManager.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
 
 namespace halvik {
 
 namespace {
 
 const QString noInteraction = QStringLiteral("--no-interaction");
-const QString passwordMask = QStringLiteral("********");
 
 QStringList withNoInteraction(QStringList arguments)
 {
@@ -30,6 +34,53 @@ QString commandLine(const ProcessRequest& request)
     parts += request.arguments;
     return parts.join(QLatin1Char(' '));
 }
+
+// A Composer that PHP has to run: a phar, or a script for PHP (Debian's composer starts
+// "#!/usr/bin/php"). Run directly, such a script picks its own PHP instead of the site's.
+bool runsUnderPHP(const QString& path)
+{
+    if (path.endsWith(QLatin1String(".phar")))
+        return true;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(256);
+    if (head.startsWith("<?php"))
+        return true;
+    if (!head.startsWith("#!"))
+        return false;
+    const qsizetype end = head.indexOf('\n');
+    const QByteArray line = head.mid(2, end < 0 ? -1 : end - 2).simplified();
+    const QList<QByteArray> words = line.split(' ');
+    QByteArray interpreter = words.value(0).mid(words.value(0).lastIndexOf('/') + 1);
+    if (interpreter == "env") {
+        const auto program = std::find_if(words.cbegin() + 1, words.cend(),
+                                          [](const QByteArray& word) { return !word.startsWith('-'); });
+        interpreter = program == words.cend() ? QByteArray() : *program;
+    }
+    return interpreter.startsWith("php");
+}
+
+const QString shellPathVariable = QStringLiteral("HALVIK_PATH");
+const QString secretArgumentVariable = QStringLiteral("HALVIK_SECRET_ARGUMENT");
+
+// Runs a console script (`php -r <this> -- <script> <arguments…>`) with one argument completed
+// inside PHP, so that a secret (make:user's password) reaches the script's argv without ever
+// being a process argument, which every account can read: it comes through the environment,
+// which only the owner can read, and leaves it before the script starts. The argument given as
+// "--password=" alone is the one replaced by the variable's whole value.
+const QString consoleWithSecretArgument =
+    QStringLiteral(
+        "$secret = (string) getenv('%1');"
+        "putenv('%1'); unset($_ENV['%1'], $_SERVER['%1']);"
+        "$marker = substr($secret, 0, strpos($secret, '=') + 1);"
+        "$script = $argv[1];"
+        "$rest = array_map(function ($a) use ($marker, $secret) { return $a === $marker ? $secret : $a; },"
+        " array_slice($argv, 2));"
+        "$_SERVER['argv'] = $argv = array_merge([$script], $rest);"
+        "$_SERVER['argc'] = $argc = count($argv);"
+        "require getcwd() . '/' . $script;")
+        .arg(secretArgumentVariable);
 
 } // namespace
 
@@ -58,7 +109,7 @@ ComposerService::Launch ComposerService::composerRequest(const Site& site, const
     const RuntimeManager::ComposerLaunch launch = m_runtime.composerLaunch(site, m_herd);
     const QStringList arguments = withNoInteraction(composerArgs);
     ProcessRequest request;
-    if (launch.composer.endsWith(QLatin1String(".phar"))) {
+    if (runsUnderPHP(launch.composer)) {
         request.executable = launch.php;
         request.arguments = QStringList{launch.composer} + arguments;
     } else {
@@ -98,8 +149,7 @@ void ComposerService::setActive(const SiteOperationPtr& operation)
 
 QCoro::Task<ProcessResult> ComposerService::logged(SitePtr site, Launch launch, OperationKind kind,
                                                    OutputCallback onOutput, CancellationToken token,
-                                                   std::function<QString(const QString&)> redact,
-                                                   QString noOutputFailure)
+                                                   QStringList secrets, QString noOutputFailure)
 {
     const LifeToken alive = m_life.token();
     LoggedOperationRequest request;
@@ -109,20 +159,39 @@ QCoro::Task<ProcessResult> ComposerService::logged(SitePtr site, Launch launch, 
     request.lines = std::move(onOutput);
     request.token = token;
     // Every line is cleaned before it reaches the operation or the caller.
-    request.redact = redact;
+    request.secrets = secrets;
     request.setActive = [this, alive](const SiteOperationPtr& operation) {
         if (alive)
             setActive(operation);
     };
     auto outcome = co_await runLoggedOperation(m_runner, site, std::move(request), m_save);
     if (outcome.result.exitCode != 0) {
-        QString output = outcome.result.combined().trimmed();
-        if (redact)
-            output = redact(output);
+        const QString& output = outcome.redactedOutput;
         throw ComposerServiceError::failed(output.isEmpty() ? noOutputFailure.arg(outcome.result.exitCode)
                                                             : output);
     }
     co_return outcome.result;
+}
+
+QCoro::Task<ProcessResult> ComposerService::oneInFolder(Launch& launch, CancellationToken token,
+                                                        std::function<QCoro::Task<ProcessResult>()> body)
+{
+    const auto pass = co_await m_gate.enter(launch.request.workingDirectory.value_or(QDir::currentPath()));
+    auto group = std::make_shared<std::atomic<qint64>>(0);
+    launch.request.started = [group](qint64 pid) { *group = pid; };
+    ProcessResult result;
+    std::exception_ptr failure;
+    try {
+        result = co_await body();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A cancelled Composer's scripts may still be ending: the next run waits for all of them.
+    if (token.isCancelled())
+        co_await ComposerFolderGate::waitForGroupToEnd(group->load());
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return result;
 }
 
 QCoro::Task<ProcessResult> ComposerService::run(SitePtr site, QStringList composerArgs, OperationKind kind,
@@ -130,15 +199,21 @@ QCoro::Task<ProcessResult> ComposerService::run(SitePtr site, QStringList compos
                                                 OutputCallback onOutput, CancellationToken token)
 {
     Launch launch = composerRequest(*site, composerArgs, workingDirectory);
-    co_return co_await logged(site, std::move(launch), kind, std::move(onOutput), token, {},
-                              QStringLiteral("Composer exited with %1"));
+    const std::function<QCoro::Task<ProcessResult>()> body = [&]() {
+        return logged(site, std::move(launch), kind, std::move(onOutput), token, {},
+                      QStringLiteral("Composer exited with %1"));
+    };
+    co_return co_await oneInFolder(launch, token, body);
 }
 
 QCoro::Task<ProcessResult> ComposerService::runDetached(SitePtr site, QStringList composerArgs,
                                                         CancellationToken token)
 {
     Launch launch = composerRequest(*site, composerArgs, std::nullopt);
-    co_return co_await m_runner.run(std::move(launch.request), {}, token);
+    const std::function<QCoro::Task<ProcessResult>()> body = [&]() {
+        return m_runner.run(std::move(launch.request), {}, token);
+    };
+    co_return co_await oneInFolder(launch, token, body);
 }
 
 QCoro::Task<QString> ComposerService::requirePackage(SitePtr site, QString package, QString constraint,
@@ -211,7 +286,12 @@ QCoro::Task<ProcessResult> ComposerService::runShell(SitePtr site, QString comma
     request.arguments = QStringList{QStringLiteral("-lc"), normalized};
     request.workingDirectory = site->path();
     request.environment = processEnvironment(php ? php->path : QString());
+    // What was typed is recorded; what runs first puts Halvik's PATH back in front, since a
+    // login shell's profile may replace PATH (Debian's /etc/profile does).
     Launch launch{request, commandLine(request)};
+    launch.request.environment.insert(shellPathVariable, request.environment.value(QStringLiteral("PATH")));
+    launch.request.arguments[1] =
+        QStringLiteral("PATH=\"$%1${PATH:+:$PATH}\"; export PATH\n").arg(shellPathVariable) + normalized;
     co_return co_await logged(site, std::move(launch), OperationKind::shell, std::move(onOutput), token, {},
                               QStringLiteral("Command exited with %1"));
 }
@@ -224,23 +304,27 @@ QCoro::Task<> ComposerService::createUser(SitePtr site, QString email, QString p
         throw ComposerServiceError::failed(QStringLiteral("Enter an email address."));
     if (password.size() < minimumPasswordLength)
         throw ComposerServiceError::failed(QStringLiteral("Password must be at least 8 characters."));
+    const QString passwordOption = QStringLiteral("--password=");
     QStringList arguments{QStringLiteral("make:user"), address};
     if (superUser)
         arguments << QStringLiteral("--super");
-    arguments << QStringLiteral("--password=") + password;
+    arguments << passwordOption;
 
     const bool viaKeffin = hasKeffin(*site);
     if (!viaKeffin)
         arguments[0] = QStringLiteral("quillmar:make:user");
-    Launch launch =
-        phpRequest(*site, viaKeffin ? QStringLiteral("keffin") : QStringLiteral("artisan"), arguments, {});
-    launch.command.replace(QStringLiteral("--password=") + password,
-                           QStringLiteral("--password=") + passwordMask);
-    const auto redact = [password](const QString& text) {
-        QString clean = text;
-        return clean.replace(password, passwordMask);
-    };
-    co_await logged(site, std::move(launch), OperationKind::keffin, std::move(onOutput), {}, redact,
+    const QString script = viaKeffin ? QStringLiteral("keffin") : QStringLiteral("artisan");
+    const QString passwordArgument = passwordOption + password;
+    Launch launch = phpRequest(*site, script, arguments, {{secretArgumentVariable, passwordArgument}});
+    // Recorded as the command it stands for; the password is masked there like everywhere.
+    ProcessRequest shown = launch.request;
+    shown.arguments.replace(shown.arguments.indexOf(passwordOption), passwordArgument);
+    launch.command = commandLine(shown);
+    launch.request.arguments =
+        QStringList{QStringLiteral("-r"), consoleWithSecretArgument, QStringLiteral("--")} +
+        launch.request.arguments;
+    const QStringList secrets{password};
+    co_await logged(site, std::move(launch), OperationKind::keffin, std::move(onOutput), {}, secrets,
                     QStringLiteral("PHP exited with %1"));
 }
 

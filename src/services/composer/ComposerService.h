@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ComposerFolderGate.h"
 #include "ComposerRecords.h"
 #include "ComposerServiceError.h"
 
@@ -47,8 +48,9 @@ public:
     std::optional<QUuid> activeOperationID() const { return m_activeOperationID; }
 
     // --- Composer ----------------------------------------------------------------------------
-    // A logged run. Throws RuntimeError::phpMissing / composerMissing, ComposerServiceError::failed
-    // on a non-zero exit, and the runner's errors (cancelled, failed to start).
+    // A logged run, once no other Composer runs in the same folder. Throws RuntimeError::phpMissing /
+    // composerMissing, ComposerServiceError::failed on a non-zero exit, and the runner's errors (cancelled,
+    // failed to start).
     QCoro::Task<ProcessResult> run(SitePtr site, QStringList composerArgs,
                                    OperationKind kind = OperationKind::composer,
                                    std::optional<QString> workingDirectory = std::nullopt,
@@ -71,12 +73,14 @@ public:
     QCoro::Task<ProcessResult> keffin(SitePtr site, QStringList arguments, Environment environment = {},
                                       OutputCallback onOutput = {}, CancellationToken token = {});
     static bool hasKeffin(const Site& site);
-    // A free command typed by a person, through a login shell.
+    // A free command typed by a person, through a login shell, with Halvik's PATH first even
+    // when the shell's profile sets its own.
     QCoro::Task<ProcessResult> runShell(SitePtr site, QString command, OutputCallback onOutput = {},
                                         CancellationToken token = {});
 
-    // Makes a CMS user with `make:user`. The password reaches the command but never the
-    // operation's command line or log. Throws failed("Password must be at least 8 characters.").
+    // Makes a CMS user with `make:user`. The password reaches the command through the
+    // environment, never as a process argument, and never the operation's command line or log.
+    // Throws failed("Password must be at least 8 characters.").
     QCoro::Task<> createUser(SitePtr site, QString email, QString password, bool superUser,
                              OutputCallback onOutput = {});
 
@@ -106,8 +110,11 @@ private:
                       const Environment& environment) const;
     Environment processEnvironment(const QString& php) const;
     QCoro::Task<ProcessResult> logged(SitePtr site, Launch launch, OperationKind kind,
-                                      OutputCallback onOutput, CancellationToken token,
-                                      std::function<QString(const QString&)> redact, QString noOutputFailure);
+                                      OutputCallback onOutput, CancellationToken token, QStringList secrets,
+                                      QString noOutputFailure);
+    // Runs `body` (which starts `launch`) once no other Composer runs in its folder.
+    QCoro::Task<ProcessResult> oneInFolder(Launch& launch, CancellationToken token,
+                                           std::function<QCoro::Task<ProcessResult>()> body);
     void setActive(const SiteOperationPtr& operation);
 
     ProcessRunner& m_runner;
@@ -118,6 +125,7 @@ private:
     std::optional<QUuid> m_activeOperationID;
     QHash<QString, QList<OutdatedPackage>> m_outdated;
     QHash<QString, QList<ConsoleCommand>> m_commands;
+    ComposerFolderGate m_gate;
     LifeGuard m_life;
 };
 

@@ -84,15 +84,13 @@ QCoro::Task<ProcessResult> GitService::gitRunLogged(SitePtr site, QStringList ar
     LoggedOperationRequest logged;
     logged.process = request(site, git, args, extraEnvironment);
     logged.process.stdin = std::move(stdin);
-    logged.command = GitRemoteURL::redactSecrets(QStringLiteral("git ") + args.join(QLatin1Char(' ')));
+    logged.command = QStringLiteral("git ") + args.join(QLatin1Char(' '));
     logged.kind = OperationKind::git;
     logged.token = token;
-    // The log is shown and saved as it streams: no credential Git echoes may reach it.
-    logged.redact = [](const QString& text) { return GitRemoteURL::redactSecrets(text); };
     auto outcome = co_await runLoggedOperation(m_runner, site, std::move(logged), m_save);
 
     if (outcome.result.exitCode != 0 && !allowFailure) {
-        const QString combined = GitRemoteURL::redactSecrets(outcome.result.combined()).trimmed();
+        const QString& combined = outcome.redactedOutput;
         throw GitServiceError::failed(
             combined.isEmpty() ? QStringLiteral("git exited %1").arg(outcome.result.exitCode) : combined);
     }

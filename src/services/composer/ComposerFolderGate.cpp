@@ -1,0 +1,67 @@
+#include "ComposerFolderGate.h"
+
+#include "async/Sleep.h"
+
+#include <QCoroSignal>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <cerrno>
+#include <csignal>
+
+namespace halvik {
+
+namespace {
+
+bool groupExists(qint64 pgid)
+{
+    return pgid > 0 && (::kill(-static_cast<pid_t>(pgid), 0) == 0 || errno == EPERM);
+}
+
+} // namespace
+
+ComposerFolderGate::Pass::~Pass()
+{
+    if (m_gate)
+        m_gate->leave(m_folder);
+}
+
+QString ComposerFolderGate::key(const QString& folder)
+{
+    return QDir::cleanPath(QDir(folder).absolutePath());
+}
+
+QCoro::Task<std::shared_ptr<ComposerFolderGate::Pass>> ComposerFolderGate::enter(QString folder)
+{
+    const QString name = key(folder);
+    QPointer<ComposerFolderGate> self(this);
+    while (self && m_held.contains(name)) {
+        // Every leave wakes every waiter; the first to look again takes the folder.
+        co_await qCoro(this, &ComposerFolderGate::left);
+    }
+    if (!self)
+        co_return std::shared_ptr<Pass>();
+    m_held.insert(name);
+    co_return std::shared_ptr<Pass>(new Pass(this, name));
+}
+
+void ComposerFolderGate::leave(const QString& folder)
+{
+    m_held.remove(folder);
+    Q_EMIT left(folder);
+}
+
+QCoro::Task<> ComposerFolderGate::waitForGroupToEnd(qint64 pgid, Clock limit)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (groupExists(pgid)) {
+        if (clock.elapsed() >= limit.count()) {
+            ::kill(-static_cast<pid_t>(pgid), SIGKILL);
+            co_return;
+        }
+        co_await sleepFor(std::chrono::milliseconds(25));
+    }
+}
+
+} // namespace halvik
