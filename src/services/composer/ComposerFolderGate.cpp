@@ -48,7 +48,9 @@ QCoro::Task<std::shared_ptr<ComposerFolderGate::Pass>> ComposerFolderGate::enter
 void ComposerFolderGate::leave(const QString& folder)
 {
     m_held.remove(folder);
-    Q_EMIT left(folder);
+    // Waiters look again from the event loop, not from inside the run that is ending.
+    QMetaObject::invokeMethod(
+        this, [this, folder] { Q_EMIT left(folder); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<> ComposerFolderGate::waitForGroupToEnd(qint64 pgid, Clock limit)
