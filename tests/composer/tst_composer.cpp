@@ -399,6 +399,8 @@ private Q_SLOTS:
         updates.start(site);
         PackageUpdateJob* job = updates.job(site->id());
         QTRY_VERIFY_WITH_TIMEOUT(job->log().contains("Waiting for the slow script"), 120000);
+        // Composer prints the script's line before it runs it: wait for what the script writes.
+        QTRY_VERIFY_WITH_TIMEOUT(ComposerFixture::readText(pidFile).endsWith('\n'), 30000);
         const QStringList pids = ComposerFixture::readText(pidFile).trimmed().split(' ');
         QCOMPARE(pids.size(), 2);
         const qint64 shell = pids[0].toLongLong();

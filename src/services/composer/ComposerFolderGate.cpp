@@ -1,10 +1,9 @@
 #include "ComposerFolderGate.h"
 
-#include "async/Sleep.h"
-
 #include <QCoroSignal>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -23,7 +22,7 @@ bool groupExists(qint64 pgid)
 ComposerFolderGate::Pass::~Pass()
 {
     if (m_gate)
-        m_gate->leave(m_folder);
+        m_gate->leaveWhenGroupEnds(m_folder, m_group);
 }
 
 QString ComposerFolderGate::key(const QString& folder)
@@ -53,17 +52,25 @@ void ComposerFolderGate::leave(const QString& folder)
         this, [this, folder] { Q_EMIT left(folder); }, Qt::QueuedConnection);
 }
 
-QCoro::Task<> ComposerFolderGate::waitForGroupToEnd(qint64 pgid, Clock limit)
+void ComposerFolderGate::leaveWhenGroupEnds(const QString& folder, qint64 pgid)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (groupExists(pgid)) {
-        if (clock.elapsed() >= limit.count()) {
-            ::kill(-static_cast<pid_t>(pgid), SIGKILL);
-            co_return;
-        }
-        co_await sleepFor(std::chrono::milliseconds(25));
+    if (!groupExists(pgid)) {
+        leave(folder);
+        return;
     }
+    auto* poll = new QTimer(this);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    connect(poll, &QTimer::timeout, this, [this, poll, folder, pgid, clock] {
+        const bool alive = groupExists(pgid);
+        if (alive && clock->elapsed() < std::chrono::milliseconds(groupLimit).count())
+            return;
+        if (alive)
+            ::kill(-static_cast<pid_t>(pgid), SIGKILL);
+        poll->deleteLater();
+        leave(folder);
+    });
+    poll->start(25);
 }
 
 } // namespace halvik

@@ -11,13 +11,14 @@
 namespace halvik {
 
 // One Composer at a time in a folder. A run enters the gate of its working folder and waits
-// there while an earlier run in the same folder holds it; the holder leaves when its Composer,
-// and after a cancel every process that Composer started, is gone. Main thread.
+// there while an earlier run in the same folder holds it; the holder leaves when its Composer
+// has ended, and after a cancel only once every process that Composer started is gone too.
+// Main thread.
 class ComposerFolderGate : public QObject
 {
     Q_OBJECT
 public:
-    // Held for one run; leaving happens when the last copy goes.
+    // Held for one run; the folder is left when the pass goes.
     class Pass
     {
     public:
@@ -25,28 +26,31 @@ public:
         Pass(const Pass&) = delete;
         Pass& operator=(const Pass&) = delete;
 
+        // The folder stays held after the pass goes until the process group `pgid` (a cancelled
+        // Composer and its scripts) has no process left.
+        void holdUntilGroupEnds(qint64 pgid) { m_group = pgid; }
+
     private:
         friend class ComposerFolderGate;
         Pass(ComposerFolderGate* gate, QString folder) : m_gate(gate), m_folder(std::move(folder)) {}
         QPointer<ComposerFolderGate> m_gate;
         QString m_folder;
+        qint64 m_group = 0;
     };
 
-    using Clock = std::chrono::milliseconds;
+    // How long a cancelled Composer's processes may take to end before they are killed.
+    static constexpr std::chrono::seconds groupLimit{10};
 
     explicit ComposerFolderGate(QObject* parent = nullptr) : QObject(parent) {}
 
     QCoro::Task<std::shared_ptr<Pass>> enter(QString folder);
-
-    // Waits until the process group `pgid` (a cancelled run's Composer and its children) has
-    // no process left, at most `limit`, then kills what remains.
-    static QCoro::Task<> waitForGroupToEnd(qint64 pgid, Clock limit = std::chrono::seconds(10));
 
 Q_SIGNALS:
     void left(const QString& folder);
 
 private:
     static QString key(const QString& folder);
+    void leaveWhenGroupEnds(const QString& folder, qint64 pgid);
     void leave(const QString& folder);
 
     QSet<QString> m_held;

@@ -187,8 +187,8 @@ QCoro::Task<ProcessResult> ComposerService::oneInFolder(Launch& launch, Cancella
         failure = std::current_exception();
     }
     // A cancelled Composer's scripts may still be ending: the next run waits for all of them.
-    if (token.isCancelled())
-        co_await ComposerFolderGate::waitForGroupToEnd(group->load());
+    if (token.isCancelled() && pass)
+        pass->holdUntilGroupEnds(group->load());
     if (failure)
         std::rethrow_exception(failure);
     co_return result;
