@@ -204,7 +204,13 @@ QCoro::Task<> GitWorkspace::loadDiff(quint64 generation, GitListTab tab, std::op
             if (!shown && detail && !detail->files.isEmpty())
                 shown = detail->files.first().path;
             if (shown) {
-                const auto diff = co_await service.diff(site, *shown, GitDiffScope::commit, sha);
+                std::optional<QString> source;
+                if (detail) {
+                    for (const auto& file : detail->files)
+                        if (file.path == *shown && file.isRenamed)
+                            source = file.originalPath;
+                }
+                const auto diff = co_await service.diff(site, *shown, GitDiffScope::commit, sha, source);
                 if (superseded())
                     co_return;
                 assign(m_loadedDiff, diff, &GitWorkspace::diffChanged);
@@ -212,7 +218,13 @@ QCoro::Task<> GitWorkspace::loadDiff(quint64 generation, GitListTab tab, std::op
                 assign(m_loadedDiff, std::nullopt, &GitWorkspace::diffChanged);
             }
         } else {
-            const auto diff = co_await service.diff(site, *path, scope, std::nullopt);
+            // A rename is shown as one: Git is given both of its names.
+            std::optional<QString> source;
+            for (const auto& file : m_snapshot.files)
+                if (file.path == *path && file.isRenamed)
+                    source = file.originalPath;
+            const std::optional<QString> noCommit;
+            const auto diff = co_await service.diff(site, *path, scope, noCommit, source);
             if (superseded())
                 co_return;
             assign(m_loadedDiff, diff, &GitWorkspace::diffChanged);

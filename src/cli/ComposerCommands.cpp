@@ -100,7 +100,7 @@ QCoro::Task<int> streamed(ToolRun body, bool advise)
     try {
         co_await body(printer.callback());
     } catch (const ComposerServiceError& error) {
-        failure = error.description();
+        failure = error.output();
     }
     printer.flush();
     if (!failure)

@@ -4,6 +4,7 @@
 #include "CliJson.h"
 #include "GitLinesCli.h"
 
+#include "gitcore/GitFailureText.h"
 #include "gitcore/GitProblemTexts.h"
 #include "services/git/GitService.h"
 
@@ -248,7 +249,27 @@ QCoro::Task<int> log(GitService& git, Target target, int limit, bool json)
 
 QCoro::Task<int> diff(GitService& git, Target target, QString path, GitDiffScope scope)
 {
-    const auto result = co_await git.diff(target.site, path, scope);
+    // The changed file named, by either of its names; a path Git knows nothing about is an error,
+    // one without changes prints nothing.
+    const auto snap = co_await git.snapshot(target.site, 0, 0);
+    if (!snap.status.isRepo)
+        throw CliError(QStringLiteral("Not a Git repository."));
+    const QString named = QDir::cleanPath(path);
+    std::optional<GitChangedFile> changed;
+    for (const auto& file : snap.files)
+        if (file.path == named || file.originalPath == named)
+            changed = file;
+    if (!changed && !QFileInfo::exists(QDir(target.site->path()).filePath(named))) {
+        const bool tracked = co_await git.isTracked(target.site, named);
+        if (!tracked)
+            throw CliError(QStringLiteral("No changed file matches %1.").arg(path));
+    }
+    const QString shown = changed ? changed->path : named;
+    std::optional<QString> source;
+    if (changed && changed->isRenamed)
+        source = changed->originalPath;
+    const std::optional<QString> noCommit;
+    const auto result = co_await git.diff(target.site, shown, scope, noCommit, source);
     switch (result.kind) {
     case GitDiffKind::text:
     case GitDiffKind::binary:
@@ -527,20 +548,10 @@ QCoro::Task<int> identity(GitService& git, Target target, QStringList rest, bool
 
 } // namespace
 
-QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
+namespace {
+
+QCoro::Task<int> dispatch(GitService& git, QString command, Target target, QStringList rest, bool json)
 {
-    if (args.size() < 2)
-        throw CliError::usage(QString::fromUtf8(kUsage));
-    const QString command = args[0];
-    const Target target = resolve(store, args[1]);
-    QStringList rest = args.mid(2);
-    const bool json = rest.removeAll(QStringLiteral("--json")) > 0;
-
-    ProcessRunner runner;
-    GitService git(runner);
-    if (target.registered)
-        git.setSaveHandler([&store] { store.save(); });
-
     if (command == QLatin1String("status"))
         co_return co_await status(git, target, json);
     if (command == QLatin1String("log")) {
@@ -590,7 +601,14 @@ QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
         co_return co_await identity(git, target, rest, json);
     if (command == QLatin1String("fetch")) {
         // Unlike the quiet background fetch, this one is recorded and reports Git's failure.
+        // With no remote at all Git fetches nothing and says nothing.
         const SitePtr site = target.site;
+        const QStringList remoteArgs{QStringLiteral("remote")};
+        const auto remotes = co_await git.gitRun(site, remoteArgs);
+        if (remotes.exitCode != 0)
+            throw GitServiceError::failed(remotes.combined());
+        if (remotes.stdout.text().trimmed().isEmpty())
+            throw CliError(GitFailureText::noRemote());
         const std::function<QCoro::Task<>()> body = [&git, site]() -> QCoro::Task<> {
             const QStringList fetchArgs{QStringLiteral("fetch")};
             co_await git.gitRunLogged(site, fetchArgs);
@@ -635,6 +653,33 @@ QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
         co_return 0;
     }
     throw CliError::usage(QString::fromUtf8(kUsage));
+}
+
+} // namespace
+
+QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
+{
+    if (args.size() < 2)
+        throw CliError::usage(QString::fromUtf8(kUsage));
+    const QString command = args[0];
+    const Target target = resolve(store, args[1]);
+    QStringList rest = args.mid(2);
+    const bool json = rest.removeAll(QStringLiteral("--json")) > 0;
+
+    ProcessRunner runner;
+    GitService git(runner);
+    if (target.registered)
+        git.setSaveHandler([&store] { store.save(); });
+    // Git's own "fatal:" lines stay in the operation's log; the terminal gets one sentence.
+    std::optional<QString> failure;
+    try {
+        co_return co_await dispatch(git, command, target, rest, json);
+    } catch (const GitServiceError& error) {
+        if (error.kind() != GitServiceError::Case::failed || error.description() != error.rawText())
+            throw;
+        failure = GitFailureText::sentence(error.rawText());
+    }
+    throw CliError(*failure);
 }
 
 } // namespace halvik

@@ -49,6 +49,18 @@ QStringList GitCommands::quietArguments(const QStringList& args)
     return result;
 }
 
+QStringList GitCommands::readArguments(const QStringList& args)
+{
+    QStringList result{QStringLiteral("-c"), QStringLiteral("core.fsmonitor=false")};
+    result += args;
+    return result;
+}
+
+QStringList GitCommands::diffOptions()
+{
+    return {QStringLiteral("--no-ext-diff"), QStringLiteral("--no-textconv"), QStringLiteral("--no-color")};
+}
+
 QMap<QString, QString> GitCommands::environment(const QString& sitePath)
 {
     const QFileInfo info(sitePath);

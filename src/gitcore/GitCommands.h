@@ -27,6 +27,13 @@ public:
     // output in full buffers.
     static QMap<QString, QString> readEnvironment();
 
+    // A read Halvik starts by itself runs no program the repository's own configuration names:
+    // "-c core.fsmonitor=false" followed by `args`. (Diffs also take diffOptions().)
+    static QStringList readArguments(const QStringList& args);
+    // Options for every diff Halvik parses: Git's own diff, never an external diff program or
+    // a text conversion the repository configures.
+    static QStringList diffOptions();
+
     // Trimmed paths, without empty ones, option look-alikes ("-…") and NUL-carrying ones.
     static QStringList sanitizePaths(const QStringList& paths);
     static bool isSafeRefName(const QString& name);

@@ -55,6 +55,25 @@ bool isHeaderLine(QStringView line)
     return false;
 }
 
+// Length of the C-quoted name that opens `text` ("…" with backslash escapes), quotes
+// included; -1 when it never closes.
+qsizetype quotedLength(QStringView text)
+{
+    for (qsizetype i = 1; i < text.size(); ++i) {
+        if (text.at(i) == u'\\')
+            ++i;
+        else if (text.at(i) == u'"')
+            return i + 1;
+    }
+    return -1;
+}
+
+// The name after "rename from " and the like: quoted when Git had to, otherwise as it stands.
+QString headerName(QStringView line, QStringView prefix)
+{
+    return GitParsers::unquotePath(line.sliced(prefix.size()));
+}
+
 // The current line number, then a step forward; a header near the top of the integer range
 // must not overflow.
 int advance(int& counter)
@@ -120,24 +139,50 @@ std::optional<GitDiffPaths> GitParsers::parseDiffPaths(QStringView line)
 {
     if (!line.startsWith(u"diff --git "))
         return std::nullopt;
-    QList<QStringView> pieces;
-    for (QStringView piece : line.mid(11).tokenize(u' ', Qt::SkipEmptyParts)) {
-        pieces.append(piece);
-        if (pieces.size() == 2)
-            break;
+    const QStringView rest = line.mid(11);
+    QStringView first;
+    QStringView second;
+    if (rest.startsWith(u'"')) {
+        // A quoted first name ends at its closing quote; the second follows one space later.
+        const qsizetype length = quotedLength(rest);
+        if (length < 0 || length + 1 >= rest.size() || rest.at(length) != u' ')
+            return std::nullopt;
+        first = rest.first(length);
+        second = rest.sliced(length + 1);
+    } else if (const qsizetype quoted = rest.indexOf(u" \"b/"); quoted > 0 && rest.endsWith(u'"')) {
+        first = rest.first(quoted);
+        second = rest.sliced(quoted + 1);
+    } else {
+        // Both names plain, so spaces are ambiguous. The same name twice ("a/X b/X") is
+        // settled by length; two different names split where " b/" starts the second.
+        const qsizetype half = (rest.size() - 1) / 2;
+        if (rest.size() % 2 == 1 && rest.at(half) == u' ' && rest.startsWith(u"a/") &&
+            rest.sliced(half + 1).startsWith(u"b/") && rest.sliced(2, half - 2) == rest.sliced(half + 3)) {
+            first = rest.first(half);
+            second = rest.sliced(half + 1);
+        } else if (const qsizetype split = rest.indexOf(u" b/"); split > 0) {
+            first = rest.first(split);
+            second = rest.sliced(split + 1);
+        } else {
+            const qsizetype space = rest.indexOf(u' ');
+            if (space <= 0 || space + 1 >= rest.size())
+                return std::nullopt;
+            first = rest.first(space);
+            second = rest.sliced(space + 1);
+        }
     }
-    if (pieces.size() < 2)
+    QString a = unquotePath(first);
+    QString b = unquotePath(second);
+    if (a.startsWith(QLatin1String("a/")))
+        a.remove(0, 2);
+    if (b.startsWith(QLatin1String("b/")))
+        b.remove(0, 2);
+    if (a.isEmpty() || b.isEmpty())
         return std::nullopt;
-    QStringView a = pieces[0];
-    QStringView b = pieces[1];
-    if (a.startsWith(u"a/"))
-        a = a.mid(2);
-    if (b.startsWith(u"b/"))
-        b = b.mid(2);
     GitDiffPaths paths;
-    paths.path = b.toString();
     if (a != b)
-        paths.original = a.toString();
+        paths.original = a;
+    paths.path = std::move(b);
     return paths;
 }
 
@@ -160,6 +205,11 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
             if (line.startsWith(u"diff --git ")) {
                 if (const auto paths = parseDiffPaths(line))
                     diff.originalPath = paths->original;
+            } else if (line.startsWith(u"rename from ")) {
+                diff.originalPath = headerName(line, u"rename from ");
+            } else if (line.startsWith(u"copy from ")) {
+                diff.originalPath = headerName(line, u"copy from ");
+            } else if (line.startsWith(u"Binary files ") || line.startsWith(u"GIT binary patch")) {
                 break;
             }
         }
@@ -188,12 +238,14 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
     int lineId = 0;
     int oldLine = 0;
     int newLine = 0;
+    bool movedFrom = false;
     const auto closeHunk = [&] {
         if (!hunk)
             return;
         hunk->id = path + QLatin1Char(':') + QString::number(hunk->oldStart) + QLatin1Char(':') +
                    QString::number(hunk->newStart) + QLatin1Char(':') + QString::number(diff.hunks.size());
-        hunk->canApply = canApply;
+        // The patch of a renamed or copied file's hunk would carry the rename with it.
+        hunk->canApply = canApply && !movedFrom;
         diff.hunks.append(std::move(*hunk));
         hunk.reset();
     };
@@ -217,9 +269,16 @@ GitFileDiff GitParsers::parseUnifiedDiff(const QString& text, const QString& pat
         } else if (isHeaderLine(line)) {
             closeHunk();
             headerLines.append(line.toString());
+            // "rename from" names the source exactly, where the first line can be ambiguous.
             if (line.startsWith(u"diff --git ")) {
                 if (const auto paths = parseDiffPaths(line))
                     diff.originalPath = paths->original;
+            } else if (line.startsWith(u"rename from ")) {
+                diff.originalPath = headerName(line, u"rename from ");
+                movedFrom = true;
+            } else if (line.startsWith(u"copy from ")) {
+                diff.originalPath = headerName(line, u"copy from ");
+                movedFrom = true;
             }
             continue;
         }

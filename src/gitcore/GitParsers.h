@@ -50,7 +50,8 @@ public:
     static GitFileDiff parseUnifiedDiff(const QString& text, const QString& path, GitDiffScope scope,
                                         bool canApply);
     static GitHunkRange parseHunkHeader(QStringView line);
-    // The two paths of a "diff --git a/x b/y" line; unreliable for paths with spaces.
+    // The two paths of a "diff --git a/x b/y" line, quoted or not. Two different plain names
+    // with spaces can be ambiguous here: a diff's "rename from" line settles them.
     static std::optional<GitDiffPaths> parseDiffPaths(QStringView line);
 
     // Splits on every kind of line break, dropping empty lines.

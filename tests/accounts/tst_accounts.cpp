@@ -126,6 +126,7 @@ private Q_SLOTS:
     void credentialEnvironment();
     void createRemoteAndPushEndToEnd();
     void canaryTokenStaysWhereItBelongs();
+    void unreachableProvidersSayWhy();
 };
 
 void AccountsTest::githubClientSendsAndReads()
@@ -853,6 +854,26 @@ void AccountsTest::canaryTokenStaysWhereItBelongs()
     QVERIFY(searched.size() > 10);
     QVERIFY(searched.join(QLatin1Char(' ')).contains(QStringLiteral("store.json")));
     QCOMPARE(hits, 0);
+}
+
+void AccountsTest::unreachableProvidersSayWhy()
+{
+    // Nothing listens on the discard port: the connection is refused before any answer.
+    const QString closed = QStringLiteral("http://127.0.0.1:9");
+    const ScopedEnv github("HALVIK_GITHUB_API", closed);
+    const ScopedEnv gitlab("HALVIK_GITLAB_URL", closed);
+    const ScopedEnv bitbucket("HALVIK_BITBUCKET_API", closed);
+    const QList<QPair<QString, QString>> failures{
+        {errorOf(GitHubClient().authenticatedUser(QStringLiteral("t"))), QStringLiteral("GitHub")},
+        {errorOf(GitLabClient().authenticatedUser(QStringLiteral("t"))), QStringLiteral("GitLab")},
+        {errorOf(BitbucketClient().authenticatedUser(QStringLiteral("t"), QStringLiteral("dev"))),
+         QStringLiteral("Bitbucket")}};
+    for (const auto& [sentence, provider] : failures) {
+        QVERIFY2(sentence.startsWith(provider + QStringLiteral(" could not be reached: ")),
+                 qPrintable(sentence));
+        QVERIFY2(sentence.contains(QLatin1String("refused"), Qt::CaseInsensitive), qPrintable(sentence));
+        QVERIFY2(!sentence.contains(QLatin1String("error 0")), qPrintable(sentence));
+    }
 }
 
 HALVIK_TEST_MAIN(AccountsTest)

@@ -8,6 +8,7 @@
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/composer/ComposerFiles.h"
+#include "services/composer/ComposerMessage.h"
 #include "services/composer/ConflictTranslator.h"
 #include "services/composer/PackagistClient.h"
 #include "services/composer/VersionBump.h"
@@ -75,6 +76,22 @@ const char* const missingPackageOutput =
     "Potential causes:\n"
     " - A typo in the package name\n"
     "   see <https://getcomposer.org/doc/04-schema.md#minimum-stability> for more details.\n";
+
+// Real Composer output without a network: an exception block cut at 80 columns (once just
+// before a space, once inside a word), then the command's option synopsis.
+const char* const offlineOutput =
+    "Loading composer repositories with package information\n"
+    "\n"
+    "In RemoteFilesystem.php line 476:\n"
+    "                                                                               \n"
+    "  The \"https://repo.packagist.org/packages.json\" file could not be downloaded  \n"
+    "  : php_network_getaddresses: getaddrinfo for repo.packagist.org failed: Name  \n"
+    "   or service not known                                                        \n"
+    "  Failed to open stream: php_network_getaddresses: getaddrinfo for repo.packa  \n"
+    "  gist.org failed: Name or service not known                                   \n"
+    "                                                                               \n"
+    "\n"
+    "require [--dev] [--dry-run] [--prefer-source] [--fixed] [--no-update] [--] [<packages>...]\n";
 
 } // namespace
 
@@ -170,6 +187,60 @@ private Q_SLOTS:
         const QString php = failureOf(fx.composer.requirePackage(site, "acme/needs-php"));
         const auto phpAdvice = ConflictTranslator::translate(php);
         QVERIFY2(titles(phpAdvice).contains("PHP version is too old for acme/needs-php"), qPrintable(php));
+    }
+
+    void failuresSayWhatComposerMeant()
+    {
+        const QString unreachable =
+            ComposerMessage::unreachablePrefix() +
+            "The \"https://repo.packagist.org/packages.json\" file could not be downloaded: "
+            "php_network_getaddresses: getaddrinfo for repo.packagist.org failed: Name or service not known";
+        QCOMPARE(ComposerMessage::describe(offlineOutput), unreachable);
+        // The advice panel's fallback says the same, never the option synopsis.
+        const auto advice = ConflictTranslator::translate(offlineOutput);
+        QCOMPARE(advice.size(), 1);
+        QCOMPARE(advice[0].detail, unreachable);
+        QCOMPARE(ComposerMessage::describe(unreachable), unreachable);
+        // Other exceptions keep their own words, on one line.
+        QCOMPARE(ComposerMessage::describe(
+                     "\nIn Application.php line 424:\n"
+                     "                                                                     \n"
+                     "  Invalid working directory specified, /nope does not exist.  \n"
+                     "                                                                     \n"
+                     "\noutdated [-a|--all] [-D|--direct] [--] [<package>]\n"),
+                 QString("Invalid working directory specified, /nope does not exist."));
+
+        ComposerFixture fx;
+        // A package repository that never answers, as when the computer is offline.
+        const SitePtr site = fx.installedSite("offline");
+        QJsonObject json = ComposerFixture::manifest(ComposerFixture::standardRequire());
+        json.insert("repositories",
+                    QJsonArray{QJsonObject{{"type", "composer"}, {"url", "http://127.0.0.1:9"}},
+                               QJsonObject{{"packagist.org", false}}});
+        json.insert("config", QJsonObject{{"secure-http", false}});
+        ComposerFixture::writeJSON(site->path() + "/composer.json", json);
+        for (const QString& failure : {failureOf(fx.composer.requirePackage(site, "acme/other")),
+                                       failureOf(fx.composer.outdated(site, true))}) {
+            QVERIFY2(failure.startsWith(ComposerMessage::unreachablePrefix()), qPrintable(failure));
+            QVERIFY2(failure.contains("127.0.0.1:9"), qPrintable(failure));
+            QVERIFY2(!failure.contains(" line ") && !failure.contains("[--") && !failure.contains('\n'),
+                     qPrintable(failure));
+        }
+        // The run's whole output stays with the error for the advice.
+        try {
+            halvik::waitFor(fx.composer.requirePackage(site, "acme/other"));
+            QFAIL("an unreachable repository installed a package");
+        } catch (const ComposerServiceError& error) {
+            QVERIFY(error.output().contains("[--"));
+        }
+
+        // Nothing installed: Composer lists nothing and says why, and exits 0.
+        const SitePtr bare = fx.laravelSite("bare");
+        QCOMPARE(failureOf(fx.composer.outdated(bare, true)), ComposerMessage::notInstalled());
+        QCOMPARE(runHalvik({"import", bare->path(), "--name", "Bare"}).exitCode, 0);
+        const Run run = runHalvik({"outdated", "Bare"});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err, "halvik: " + ComposerMessage::notInstalled() + "\n");
     }
 
     void manifestReadsInstalledPackages()

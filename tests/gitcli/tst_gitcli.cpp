@@ -25,6 +25,7 @@ struct Captured
 {
     int code = 0;
     QString out;
+    QString error; // the sentence the command ends with when it fails
 };
 
 // Runs the command with standard output sent to a file, and gives back what it printed.
@@ -40,8 +41,10 @@ Captured capture(SiteStore& store, const QStringList& args)
         result.code = halvik::waitFor(runGitCommand(store, args));
     } catch (const halvik::cli::CliError& error) {
         result.code = error.exitCode();
-    } catch (const halvik::HalvikError&) {
+        result.error = error.description();
+    } catch (const halvik::HalvikError& error) {
         result.code = 1;
+        result.error = error.description();
     }
     halvik::cli::out().flush();
     std::fflush(stdout);
@@ -203,9 +206,69 @@ private Q_SLOTS:
         QCOMPARE(named.array()[0].toObject()["subject"].toString(), QStringLiteral("Tab\there"));
         QCOMPARE(named.array()[0].toObject()["files"].toArray().first().toString(),
                  QStringLiteral("日本/説明 \"quoted\".md"));
-        QCOMPARE(capture(store, {"fetch", folder}).code, 0);
+        // Nothing to fetch from: a failure, not "Fetch finished".
+        QCOMPARE(capture(store, {"fetch", folder}).code, 1);
         QDir().mkpath(box.path("not-a-repository"));
         QCOMPARE(capture(store, {"fetch", box.path("not-a-repository")}).code, 1);
+    }
+
+    void failuresEndInOneSentence()
+    {
+        GitSandbox box;
+        const QString repo = box.makeRepo("shop", {{"a.txt", "a\n"}});
+        SecretStore secrets(box.path("secrets.json"));
+        SiteStore store(secrets, box.path("store"));
+
+        const auto failsWith = [&](const QStringList& args, const QString& sentence) {
+            const auto result = capture(store, args);
+            QCOMPARE(result.code, 1);
+            QCOMPARE(result.error, sentence);
+        };
+        failsWith({"switch", repo, "nosuch"}, "There is no branch or commit named nosuch.");
+        failsWith({"push", repo}, "This site has no remote yet. Add its remote URL, then try again.");
+        // With no remote Git fetches nothing and would say nothing.
+        failsWith({"fetch", repo}, "This site has no remote yet. Add its remote URL, then try again.");
+        box.write(repo, "a.txt", "changed\n");
+        QCOMPARE(capture(store, {"stash", repo, "push"}).code, 0);
+        failsWith({"stash", repo, "apply", "5"}, "Invalid stash reference.");
+        failsWith({"stash", repo, "drop", "3", "--yes"}, "Invalid stash reference.");
+        failsWith({"diff", repo, "nowhere.txt"}, "No changed file matches nowhere.txt.");
+        failsWith({"switch", repo, "main", "--create"}, "A branch named main already exists.");
+
+        // A file that exists without changes has an empty diff, and that is no failure.
+        const auto unchanged = capture(store, {"diff", repo, "a.txt"});
+        QCOMPARE(unchanged.code, 0);
+        QCOMPARE(unchanged.out, QString());
+        // The failed writes stay in the history with Git's own words.
+        box.makeRemoteFor(repo, "remote.git");
+        QCOMPARE(capture(store, {"fetch", repo}).code, 0);
+    }
+
+    void renamesAndOddNamesInDiffs()
+    {
+        GitSandbox box;
+        const QString body = "one\ntwo\nthree\nfour\nfive\nsix\n";
+        const QString repo = box.makeRepo("shop", {{"file with space.txt", "a\n"},
+                                                   {"old \"name\".txt", body.toUtf8()},
+                                                   {"説明.md", body.toUtf8()}});
+        SecretStore secrets(box.path("secrets.json"));
+        SiteStore store(secrets, box.path("store"));
+
+        box.write(repo, "file with space.txt", "b\n");
+        auto result = capture(store, {"diff", repo, "file with space.txt"});
+        QCOMPARE(result.code, 0);
+        QVERIFY2(result.out.contains("+b"), qPrintable(result.out));
+
+        // A staged rename shows as one, by either name, with its change.
+        box.git(repo, {"mv", "old \"name\".txt", "new name.txt"});
+        box.write(repo, "new name.txt", (body + "seven\n").toUtf8());
+        box.git(repo, {"add", "new name.txt"});
+        for (const QString& named : {QStringLiteral("new name.txt"), QStringLiteral("old \"name\".txt")}) {
+            result = capture(store, {"diff", repo, named, "--scope", "included"});
+            QCOMPARE(result.code, 0);
+            QVERIFY2(result.out.contains("rename to new name.txt"), qPrintable(result.out));
+            QVERIFY2(result.out.contains("+seven") && !result.out.contains("+one"), qPrintable(result.out));
+        }
     }
 };
 

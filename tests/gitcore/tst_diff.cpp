@@ -78,6 +78,77 @@ private Q_SLOTS:
         QCOMPARE(GitParsers::parseDiffPaths(u"index abc..def"), std::nullopt);
     }
 
+    void diffPathsWithSpacesQuotesAndUnicode_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("original");
+        QTest::newRow("same name with spaces") << "diff --git a/file with space.txt b/file with space.txt"
+                                               << "file with space.txt"
+                                               << "";
+        QTest::newRow("name with \" b/\" inside") << "diff --git a/x b/y.txt b/x b/y.txt"
+                                                  << "x b/y.txt"
+                                                  << "";
+        QTest::newRow("rename with spaces") << "diff --git a/old name.txt b/new name.txt"
+                                            << "new name.txt"
+                                            << "old name.txt";
+        QTest::newRow("quoted both") << "diff --git \"a/say \\\"hi\\\".txt\" \"b/say \\\"hi\\\".txt\""
+                                     << "say \"hi\".txt"
+                                     << "";
+        QTest::newRow("quoted rename") << "diff --git a/plain.txt \"b/tab\\there.txt\""
+                                       << "tab\there.txt"
+                                       << "plain.txt";
+        QTest::newRow("unicode unquoted") << QStringLiteral("diff --git a/日本/説明 文.md b/日本/説明 文.md")
+                                          << QStringLiteral("日本/説明 文.md") << "";
+        QTest::newRow("unicode as octal bytes")
+            << "diff --git \"a/caf\\303\\251.txt\" \"b/caf\\303\\251.txt\"" << QStringLiteral("café.txt")
+            << "";
+    }
+
+    void diffPathsWithSpacesQuotesAndUnicode()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, path);
+        QFETCH(QString, original);
+        const auto paths = GitParsers::parseDiffPaths(line);
+        QVERIFY(paths);
+        QCOMPARE(paths->path, path);
+        QCOMPARE(paths->original.value_or(QString()), original);
+    }
+
+    void renameLinesNameTheSourceExactly()
+    {
+        // The first line alone cannot split these names; "rename from" can.
+        const QString text =
+            "diff --git a/a b/c d b/e f\nsimilarity index 80%\nrename from a b/c d\n"
+            "rename to e f\nindex 1..2 100644\n--- a/a b/c d\n+++ b/e f\n@@ -1 +1 @@\n-x\n+y\n";
+        const auto diff = GitParsers::parseUnifiedDiff(text, "e f", GitDiffScope::included, true);
+        QCOMPARE(diff.originalPath, QStringLiteral("a b/c d"));
+        QCOMPARE(diff.hunks.size(), 1);
+        // Its patch would carry the rename along, so the hunk is not applied on its own.
+        QVERIFY(!diff.hunks[0].canApply);
+
+        const QString quoted = "diff --git \"a/\\\"q\\\".txt\" b/q.txt\nsimilarity index 100%\n"
+                               "rename from \"\\\"q\\\".txt\"\nrename to q.txt\n";
+        QCOMPARE(GitParsers::parseUnifiedDiff(quoted, "q.txt", GitDiffScope::included, true).originalPath,
+                 QStringLiteral("\"q\".txt"));
+
+        const QString modified =
+            "diff --git a/file with space.txt b/file with space.txt\nindex 1..2 100644\n"
+            "--- a/file with space.txt\t\n+++ b/file with space.txt\t\n@@ -1 +1 @@\n-a\n+b\n";
+        const auto plain =
+            GitParsers::parseUnifiedDiff(modified, "file with space.txt", GitDiffScope::remaining, true);
+        QVERIFY(!plain.originalPath);
+        QVERIFY(plain.hunks[0].canApply);
+
+        const QString binary = "diff --git a/old logo.png b/new logo.png\nsimilarity index 90%\n"
+                               "rename from old logo.png\nrename to new logo.png\nindex 1..2 100644\n"
+                               "Binary files a/old logo.png and b/new logo.png differ\n";
+        const auto image = GitParsers::parseUnifiedDiff(binary, "new logo.png", GitDiffScope::included, true);
+        QCOMPARE(image.kind, GitDiffKind::image);
+        QCOMPARE(image.originalPath, QStringLiteral("old logo.png"));
+    }
+
     void textDiffNumbersEveryLine()
     {
         const auto diff =

@@ -6,6 +6,21 @@ namespace halvik {
 
 // The errors of the source-control clients; description() is the sentence shown to the person.
 
+// "<provider> error <status>: <message>", or, when no answer came at all (status 0), that the
+// provider could not be reached and the network's reason.
+inline QString providerFailure(const char* provider, int status, const QString& message)
+{
+    if (status == 0) {
+        QString reason = message.trimmed();
+        if (reason.isEmpty())
+            return QStringLiteral("%1 could not be reached.").arg(QLatin1String(provider));
+        if (!reason.endsWith(QLatin1Char('.')))
+            reason += QLatin1Char('.');
+        return QStringLiteral("%1 could not be reached: %2").arg(QLatin1String(provider), reason);
+    }
+    return QStringLiteral("%1 error %2: %3").arg(QLatin1String(provider)).arg(status).arg(message);
+}
+
 class GitHubClientError : public HalvikError
 {
 public:
@@ -36,7 +51,7 @@ public:
     }
     static GitHubClientError failed(int status, const QString& message)
     {
-        return {Case::failed, QStringLiteral("GitHub error %1: %2").arg(status).arg(message), status};
+        return {Case::failed, providerFailure("GitHub", status, message), status};
     }
 
     Case kind() const { return m_case; }
@@ -65,7 +80,7 @@ public:
     }
     static GitLabClientError failed(int status, const QString& message)
     {
-        return {Case::failed, QStringLiteral("GitLab error %1: %2").arg(status).arg(message)};
+        return {Case::failed, providerFailure("GitLab", status, message)};
     }
     Case kind() const { return m_case; }
 
@@ -93,7 +108,7 @@ public:
     }
     static BitbucketClientError failed(int status, const QString& message)
     {
-        return {Case::failed, QStringLiteral("Bitbucket error %1: %2").arg(status).arg(message)};
+        return {Case::failed, providerFailure("Bitbucket", status, message)};
     }
     Case kind() const { return m_case; }
 

@@ -1,6 +1,7 @@
 #include "ComposerService.h"
 
 #include "ComposerFiles.h"
+#include "ComposerMessage.h"
 
 #include "gitcore/Redactor.h"
 #include "services/HerdService.h"
@@ -166,9 +167,12 @@ QCoro::Task<ProcessResult> ComposerService::logged(SitePtr site, Launch launch, 
     };
     auto outcome = co_await runLoggedOperation(m_runner, site, std::move(request), m_save);
     if (outcome.result.exitCode != 0) {
-        const QString& output = outcome.redactedOutput;
-        throw ComposerServiceError::failed(output.isEmpty() ? noOutputFailure.arg(outcome.result.exitCode)
-                                                            : output);
+        const QString output = outcome.redactedOutput.trimmed();
+        if (output.isEmpty())
+            throw ComposerServiceError::failed(noOutputFailure.arg(outcome.result.exitCode));
+        // Composer's own message, not its frame line and option synopsis; other tools' output as it is.
+        throw ComposerServiceError::failed(
+            kind == OperationKind::composer ? ComposerMessage::describe(output) : output, output);
     }
     co_return outcome.result;
 }
@@ -341,9 +345,14 @@ QCoro::Task<QList<OutdatedPackage>> ComposerService::outdated(SitePtr site, bool
     const ProcessResult result = co_await runDetached(site, args, token);
     if (result.exitCode != 0 && result.stdout.isEmpty()) {
         const QString output = result.combined().trimmed();
-        throw ComposerServiceError::failed(
-            output.isEmpty() ? QStringLiteral("Composer exited with %1").arg(result.exitCode) : output);
+        if (output.isEmpty())
+            throw ComposerServiceError::failed(
+                QStringLiteral("Composer exited with %1").arg(result.exitCode));
+        throw ComposerServiceError::failed(ComposerMessage::describe(output), output);
     }
+    // Without vendor/ Composer lists nothing, says why on its error stream, and exits 0.
+    if (ComposerMessage::saysNotInstalled(result.stderr.text()))
+        throw ComposerServiceError::failed(ComposerMessage::notInstalled(), result.stderr.text());
     QList<OutdatedPackage> packages = ComposerFiles::parseOutdated(result.stdout.text());
     if (alive) {
         m_outdated.insert(path, packages);

@@ -1,5 +1,7 @@
 #include "ConflictTranslator.h"
 
+#include "ComposerMessage.h"
+
 #include <QRegularExpression>
 
 namespace halvik::ConflictTranslator {
@@ -92,7 +94,8 @@ QList<ConflictAdvice> translate(const QString& output)
              std::nullopt, std::nullopt});
 
     if (advice.isEmpty() && !output.trimmed().isEmpty())
-        advice.append({QStringLiteral("Composer failed"), output.right(600), std::nullopt, std::nullopt});
+        advice.append({QStringLiteral("Composer failed"), ComposerMessage::describe(output).right(600),
+                       std::nullopt, std::nullopt});
     return advice;
 }
 

@@ -66,7 +66,7 @@ ProcessRequest GitService::readRequest(const SitePtr& site, const QString& git, 
     Env environment = GitCommands::readEnvironment();
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
         environment.insert(it.key(), it.value());
-    return request(site, git, args, environment);
+    return request(site, git, GitCommands::readArguments(args), environment);
 }
 
 QCoro::Task<ProcessResult> GitService::gitRun(SitePtr site, QStringList args, Env extraEnvironment,
@@ -524,8 +524,9 @@ QCoro::Task<std::optional<GitCommitDetail>> GitService::commitDetail(SitePtr sit
             co_return std::nullopt;
         const QStringList argv5{show, quiet, QStringLiteral("--format=%b"), sha};
         const auto body = co_await gitRun(site, argv5);
-        const QStringList namesArgs{show, QStringLiteral("--name-status"), QStringLiteral("--format="),
-                                    QStringLiteral("--find-renames"), sha};
+        const QStringList namesArgs =
+            QStringList{show, QStringLiteral("--name-status")} + GitCommands::diffOptions() +
+            QStringList{QStringLiteral("--format="), QStringLiteral("--find-renames"), sha};
         const auto names = co_await gitRun(site, namesArgs);
         co_return GitCommitDetail{commits.first(), body.stdout.text().trimmed(),
                                   GitParsers::parseNameStatus(names.stdout.text())};
@@ -535,44 +536,44 @@ QCoro::Task<std::optional<GitCommitDetail>> GitService::commitDetail(SitePtr sit
 }
 
 QCoro::Task<GitFileDiff> GitService::diff(SitePtr site, QString path, GitDiffScope scope,
-                                          std::optional<QString> sha)
+                                          std::optional<QString> sha, std::optional<QString> originalPath)
 {
     const QStringList sanitized = GitCommands::sanitizePaths({path});
     const QString target = sanitized.isEmpty() ? path : sanitized.first();
     if (!gitPath())
         co_return GitFileDiff::empty(target, scope, GitDiffKind::missing);
 
-    const QString noColor = QStringLiteral("--no-color");
-    const QString renames = QStringLiteral("--find-renames");
-    const QString context = QStringLiteral("-U3");
+    // Both names of a rename, or Git sees only a new file.
+    QStringList paths{target};
+    const QStringList source = GitCommands::sanitizePaths({originalPath.value_or(QString())});
+    if (!source.isEmpty() && source.first() != target)
+        paths += source;
+    const QStringList options =
+        GitCommands::diffOptions() + QStringList{QStringLiteral("--find-renames"), QStringLiteral("-U3")};
     const QString dashes = QStringLiteral("--");
     QStringList args;
     bool canApply = true;
     switch (scope) {
     case GitDiffScope::included:
-        args = {
-            QStringLiteral("diff"), QStringLiteral("--cached"), noColor, renames, context, dashes, target};
+        args = QStringList{QStringLiteral("diff"), QStringLiteral("--cached")} + options +
+               QStringList{dashes} + paths;
         break;
     case GitDiffScope::remaining:
         // The index alone tells whether the file is untracked; no full status is needed.
         if (co_await isTracked(site, target)) {
-            args = {QStringLiteral("diff"), noColor, renames, context, dashes, target};
+            args = QStringList{QStringLiteral("diff")} + options + QStringList{dashes} + paths;
         } else {
-            args = {QStringLiteral("diff"),
-                    QStringLiteral("--no-index"),
-                    noColor,
-                    context,
-                    dashes,
-                    QStringLiteral("/dev/null"),
-                    target};
+            args = QStringList{QStringLiteral("diff"), QStringLiteral("--no-index")} +
+                   GitCommands::diffOptions() +
+                   QStringList{QStringLiteral("-U3"), dashes, QStringLiteral("/dev/null"), target};
             canApply = false;
         }
         break;
     case GitDiffScope::commit:
         if (!sha)
             co_return GitFileDiff::empty(target, scope, GitDiffKind::missing);
-        args = {QStringLiteral("show"),      noColor, renames, context,
-                QStringLiteral("--format="), *sha,    dashes,  target};
+        args = QStringList{QStringLiteral("show")} + options +
+               QStringList{QStringLiteral("--format="), *sha, dashes} + paths;
         canApply = false;
         break;
     }

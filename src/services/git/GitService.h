@@ -94,8 +94,11 @@ public:
     // A file's bytes as Git stores them: `spec` is ":<path>" for the index or "<sha>:<path>" for a
     // commit. Empty when Git has no such file (or no Git is found).
     QCoro::Task<QByteArray> storedFile(SitePtr site, QString spec);
+    // `originalPath` names the source of a renamed file, so that Git shows the rename instead
+    // of a whole new file.
     QCoro::Task<gitcore::GitFileDiff> diff(SitePtr site, QString path, gitcore::GitDiffScope scope,
-                                           std::optional<QString> sha = std::nullopt);
+                                           std::optional<QString> sha = std::nullopt,
+                                           std::optional<QString> originalPath = std::nullopt);
     // Background fetch: at most once per fetchThrottleSeconds per site unless forced; never throws.
     QCoro::Task<> fetch(SitePtr site, bool force = false, CancellationToken token = {});
 
