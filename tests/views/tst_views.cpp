@@ -137,6 +137,7 @@ private Q_SLOTS:
     void windowStartsOnSitesWithTheEmptyDetail()
     {
         Window w;
+        w.addSite("Blog", 100); // with no site at all the page offers to add some instead
         w.window.show();
         QCOMPARE(w.window.size(), QSize(1180, 760));
         QCOMPARE(w.services.selectedSection(), SidebarSection::sites);
@@ -728,9 +729,19 @@ private Q_SLOTS:
         box->show();
         shoot(box.get(), "delete-dialog");
 
-        w.window.settingsWindow()->show();
-        QCOMPARE(w.window.settingsWindow()->tabs()->tabText(0), QString("General"));
-        shoot(w.window.settingsWindow(), "settings");
+        // Ctrl+, shows the window's one Settings section; the separate window has the same
+        // General pane, with the editor and the appearance.
+        w.window.show();
+        w.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        QTest::keySequence(&w.window, QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        QCOMPARE(w.services.selectedSection(), SidebarSection::settings);
+        QVERIFY(w.window.findChild<GeneralSettingsPane*>("generalSettings")->isVisible());
+        SettingsWindow settings(w.services);
+        settings.show();
+        QCOMPARE(settings.tabs()->tabText(0), QString("General"));
+        QVERIFY(settings.tabs()->widget(0)->findChild<GeneralSettingsPane*>());
+        shoot(&settings, "settings");
     }
 };
 
