@@ -63,8 +63,9 @@ void SiteFilesMonitor::watch()
 {
     const QDir site(m_path);
     QStringList wanted;
-    // The folders catch files that appear or are replaced; the files catch edits in place.
-    for (const QString& folder : {QString(), QStringLiteral("vendor/composer")})
+    // The folders catch files that appear or are replaced (vendor catches vendor/composer
+    // appearing with a first install); the files catch edits in place.
+    for (const QString& folder : {QString(), QStringLiteral("vendor"), QStringLiteral("vendor/composer")})
         if (const QString path = site.filePath(folder); QFileInfo(path).isDir())
             wanted << QDir::cleanPath(path);
     for (const QString& file : watchedFiles())

@@ -230,6 +230,8 @@ private Q_SLOTS:
             QCOMPARE(shown->objectName(), QString("listingFailed"));
             QVERIFY(!shown->text().isEmpty());
             QVERIFY(!shown->text().contains("no commands") && !shown->text().contains("no CMS"));
+            QCOMPARE(shown->palette().color(shown->foregroundRole()),
+                     semanticColor(Semantic::danger, shown->palette()));
         }
         QVERIFY(halvik::test::saveLightAndDark(&sheet, "commands-listing-failed"));
     }

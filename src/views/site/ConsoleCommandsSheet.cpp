@@ -157,6 +157,7 @@ ConsoleCommandsSheet::ConsoleCommandsSheet(ComposerService& composer, SitePtr si
         auto* failure = static_cast<QLabel*>(emptyPage(QString(), stack));
         failure->setObjectName("listingFailed");
         failure->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        failure->setForegroundRole(QPalette::WindowText); // the semantic colour, not the muted one
         setSemanticText(failure, Semantic::danger);
         stack->addWidget(failure);
     }

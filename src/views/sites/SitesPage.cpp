@@ -78,6 +78,9 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     m_toolbar = new QToolBar(tr("Sites"), column);
     m_toolbar->setObjectName("sitesToolbar");
     m_toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toolbar->setMovable(false); // no handle: its width goes to the buttons
+    const int small = style()->pixelMetric(QStyle::PM_SmallIconSize);
+    m_toolbar->setIconSize(QSize(small, small));
     const QList<std::tuple<QString, QString, QString, QString>> commands{
         {MenuCommand::newSite, QStringLiteral("New Site"), QStringLiteral("list-add"),
          QStringLiteral("toolbarNewSite")},
@@ -117,10 +120,10 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     sortButton->setToolTip(QStringLiteral("Sort By"));
     sortButton->setMenu(m_sortMenu);
     sortButton->setPopupMode(QToolButton::InstantPopup);
-    auto* spacer = new QWidget(this);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_toolbarEnd = m_toolbar->addWidget(spacer);
-    m_toolbar->addWidget(sortButton);
+    // An invisible mark, so actions inserted later line up after the ones above without an
+    // expanding spacer taking the room they need.
+    m_toolbarEnd = m_toolbar->addSeparator();
+    m_toolbarEnd->setVisible(false);
     m_search = new QLineEdit(column);
     m_search->setObjectName("searchSites");
     m_search->setPlaceholderText(QStringLiteral("Search Sites"));
@@ -132,8 +135,13 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setUniformItemSizes(true);
     m_list->setItemDelegate(new SiteRowDelegate(m_list));
+    // Sorting sits beside the search field it shapes the list with, leaving the toolbar's width
+    // to the actions that add sites.
+    auto* searchRow = new QHBoxLayout;
+    searchRow->addWidget(m_search, 1);
+    searchRow->addWidget(sortButton);
     columnLayout->addWidget(m_toolbar);
-    columnLayout->addWidget(m_search);
+    columnLayout->addLayout(searchRow);
     columnLayout->addWidget(m_list);
 
     m_detail = new QStackedWidget(this);
@@ -152,7 +160,7 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     splitter->addWidget(column);
     splitter->addWidget(m_detail);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({320, 860});
+    splitter->setSizes({340, 840});
     splitter->setObjectName("sitesSplitter");
     rememberSplitter(splitter, services.preferences(), QStringLiteral("sitesSplitter"));
     auto* layout = new QVBoxLayout(this);

@@ -128,7 +128,7 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     splitter->addWidget(m_sidebar);
     splitter->addWidget(m_pages);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({200, 980});
+    splitter->setSizes({180, 1000});
     splitter->setObjectName("mainSplitter");
     setCentralWidget(splitter);
     rememberGeometry(this, services.preferences(), QStringLiteral("mainGeometry"));
@@ -228,7 +228,13 @@ void MainWindow::buildMenus()
         file->addAction(QIcon::fromTheme(QStringLiteral("configure")), QStringLiteral("Settings…"));
     // Not every desktop defines a Preferences key; Ctrl+, works on all of them. Settings are
     // one section of the window, so there is one set of panes to keep right.
-    settings->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Comma), QKeySequence(QKeySequence::Preferences)});
+    // Where the desktop's Preferences key is Ctrl+, too, binding it twice would make the key
+    // ambiguous and fire nothing.
+    QList<QKeySequence> settingsKeys{QKeySequence(Qt::CTRL | Qt::Key_Comma)};
+    for (const QKeySequence& keys : QKeySequence::keyBindings(QKeySequence::Preferences))
+        if (!settingsKeys.contains(keys))
+            settingsKeys << keys;
+    settings->setShortcuts(settingsKeys);
     settings->setObjectName("settings");
     connect(settings, &QAction::triggered, this,
             [this] { m_services.setSelectedSection(SidebarSection::settings); });
