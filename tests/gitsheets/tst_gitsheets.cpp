@@ -267,9 +267,21 @@ void GitSheetsTest::newBranchSheetCreatesTheBranch()
     QVERIFY(!sheet->createButton()->isEnabled());
     shoot(sheet, QStringLiteral("git-new-branch"));
 
-    // A name Git refuses keeps the sheet open with Git's reason.
+    // A name Git's rules refuse says why as it is typed, and Create waits for a good one.
     replaceText(sheet->nameField(), QStringLiteral("bad..name"));
     QCOMPARE(tab.workspace->newBranchName(), QStringLiteral("bad..name"));
+    QCOMPARE(sheet->explanationLabel()->text(), QStringLiteral("Branch names can’t contain “..”."));
+    QVERIFY(!sheet->createButton()->isEnabled());
+    replaceText(sheet->nameField(), QStringLiteral("bad name"));
+    QCOMPARE(sheet->explanationLabel()->text(), QStringLiteral("Branch names can’t contain spaces."));
+    QVERIFY(!sheet->createButton()->isEnabled());
+    shoot(sheet, QStringLiteral("git-new-branch-invalid"));
+
+    // A name Git still refuses (the branch exists) keeps the sheet open with Git's reason.
+    const QString current = tab.workspace->snapshot().status.branch.value_or(QStringLiteral("main"));
+    replaceText(sheet->nameField(), current);
+    QVERIFY(sheet->explanationLabel()->text().endsWith(QStringLiteral(". Uncommitted changes come along.")));
+    QVERIFY(sheet->createButton()->isEnabled());
     sheet->createButton()->click();
     QVERIFY(tab.settled());
     QTRY_VERIFY(sheet->outcomeLabel()->isVisible());

@@ -137,6 +137,7 @@ private Q_SLOTS:
     void windowStartsOnSitesWithTheEmptyDetail()
     {
         Window w;
+        w.addSite("Blog", 100); // with no site at all the page offers to add some instead
         w.window.show();
         QCOMPARE(w.window.size(), QSize(1180, 760));
         QCOMPARE(w.services.selectedSection(), SidebarSection::sites);
@@ -362,7 +363,7 @@ private Q_SLOTS:
         QVERIFY(w.services.store().sites().isEmpty());
         QVERIFY(QFile::exists(a->path()));
         QCOMPARE(w.rows(), QStringList());
-        QCOMPARE(w.detailText(), QString("Select a site | Pick a site from the list, or create a new one."));
+        QVERIFY(w.detailText().contains("No sites yet")); // nothing left: the first-start page
     }
 
     void screensAskToDeleteOneSiteAndTheSelectionMovesOn()
@@ -721,6 +722,14 @@ private Q_SLOTS:
         QList<SitePtr> sites;
         for (int i = 0; i < 10; ++i)
             sites << w.addSite(QString("Site %1").arg(i), 100 - i);
+        // Ctrl+, shows the window's one Settings section; the separate window has the same
+        // General pane, with the editor and the appearance.
+        w.window.show();
+        w.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        QTest::keySequence(&w.window, QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        QCOMPARE(w.services.selectedSection(), SidebarSection::settings);
+        QVERIFY(w.window.findChild<GeneralSettingsPane*>("generalSettings")->isVisible());
         const PromptDialog dialog = DeleteSitesDialogs::first(sites);
         auto box = WidgetPrompts::makeBox(dialog, &w.window);
         QCOMPARE(box->buttons().size(), 3);
@@ -728,9 +737,11 @@ private Q_SLOTS:
         box->show();
         shoot(box.get(), "delete-dialog");
 
-        w.window.settingsWindow()->show();
-        QCOMPARE(w.window.settingsWindow()->tabs()->tabText(0), QString("General"));
-        shoot(w.window.settingsWindow(), "settings");
+        SettingsWindow settings(w.services);
+        settings.show();
+        QCOMPARE(settings.tabs()->tabText(0), QString("General"));
+        QVERIFY(settings.tabs()->widget(0)->findChild<GeneralSettingsPane*>());
+        shoot(&settings, "settings");
     }
 };
 

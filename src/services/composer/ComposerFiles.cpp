@@ -128,6 +128,13 @@ SiteManifest readManifest(const QString& sitePath)
     return manifest;
 }
 
+bool requiresCMS(const QString& sitePath)
+{
+    const Json composer = readJSON(QDir(sitePath).filePath(QStringLiteral("composer.json")));
+    const Json* require = objectAt(composer, "require");
+    return require && require->contains("quillmar/cms");
+}
+
 QList<OutdatedPackage> parseOutdated(const QString& output)
 {
     const QByteArray bytes = output.trimmed().toUtf8();

@@ -10,6 +10,9 @@ namespace halvik::ComposerFiles {
 // straight from disk. Missing or unreadable files give empty values, never an error.
 SiteManifest readManifest(const QString& sitePath);
 
+// Whether composer.json requires the CMS package (only that small file is read).
+bool requiresCMS(const QString& sitePath);
+
 // A package's repository address as a browser opens it: https, no ".git", no "/tree/…".
 std::optional<QUrl> repositoryURL(const QString& raw);
 

@@ -255,6 +255,11 @@ bool ComposerService::hasKeffin(const Site& site)
     return QFileInfo::exists(QDir(site.path()).filePath(QStringLiteral("keffin")));
 }
 
+bool ComposerService::usesCMS(const Site& site)
+{
+    return hasKeffin(site) || ComposerFiles::requiresCMS(site.path());
+}
+
 QCoro::Task<ProcessResult> ComposerService::keffin(SitePtr site, QStringList arguments,
                                                    Environment environment, OutputCallback onOutput,
                                                    CancellationToken token)

@@ -73,6 +73,8 @@ public:
     QCoro::Task<ProcessResult> keffin(SitePtr site, QStringList arguments, Environment environment = {},
                                       OutputCallback onOutput = {}, CancellationToken token = {});
     static bool hasKeffin(const Site& site);
+    // A CMS site: it has the CMS console or its composer.json requires the CMS.
+    static bool usesCMS(const Site& site);
     // A free command typed by a person, through a login shell, with Halvik's PATH first even
     // when the shell's profile sets its own.
     QCoro::Task<ProcessResult> runShell(SitePtr site, QString command, OutputCallback onOutput = {},

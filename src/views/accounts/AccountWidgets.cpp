@@ -1,5 +1,7 @@
 #include "views/accounts/AccountWidgets.h"
 
+#include "views/common/SemanticColors.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QFontDatabase>
@@ -22,11 +24,6 @@ QColor brandColor(SourceControlProvider provider)
         return QColor(0x6e, 0x56, 0xcf);
     }
     return Qt::gray;
-}
-
-bool isDark(const QPalette& palette)
-{
-    return palette.color(QPalette::Window).lightness() < 128;
 }
 
 } // namespace
@@ -68,12 +65,11 @@ void ProviderBadge::paintEvent(QPaintEvent*)
 
 QColor toneColor(Tone tone, const QPalette& palette)
 {
-    const bool dark = isDark(palette);
     switch (tone) {
     case Tone::success:
-        return dark ? QColor(0x5f, 0xd0, 0x7a) : QColor(0x1a, 0x7f, 0x37);
+        return semanticColor(Semantic::success, palette);
     case Tone::failure:
-        return dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xb4, 0x23, 0x18);
+        return semanticColor(Semantic::danger, palette);
     case Tone::muted:
         return palette.color(QPalette::PlaceholderText);
     case Tone::plain:

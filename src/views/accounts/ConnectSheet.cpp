@@ -175,10 +175,22 @@ ConnectSheet::ConnectSheet(SourceControlService& service, SourceControlProvider 
         m_token->clear();
         m_username->clear();
         sync();
+        focusToken();
     });
     connect(m_token, &QLineEdit::textChanged, this, &ConnectSheet::sync);
     connect(&m_model, &ConnectAccountModel::changed, this, &ConnectSheet::sync);
     sync();
+    focusToken();
+}
+
+// The token field takes the keys, never the provider picker, whose type-ahead would switch the
+// provider on the first letter of a token.
+void ConnectSheet::focusToken()
+{
+    if (m_tokenBox->isVisibleTo(this))
+        m_token->setFocus(Qt::OtherFocusReason);
+    else
+        m_connect->setFocus(Qt::OtherFocusReason);
 }
 
 QLabel* ConnectSheet::statusLabel() const

@@ -49,6 +49,7 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void focusToken();
     void sync();
 
     ConnectAccountModel m_model;

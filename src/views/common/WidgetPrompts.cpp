@@ -1,5 +1,7 @@
 #include "views/common/WidgetPrompts.h"
 
+#include "views/settings/EditorChooser.h"
+
 #include "views/common/DialogFinished.h"
 
 #include <QFileDialog>
@@ -81,18 +83,14 @@ QCoro::Task<std::optional<QString>> WidgetPrompts::chooseFolder(QString title, Q
 
 QCoro::Task<std::optional<QString>> WidgetPrompts::chooseEditor(EditorPanel panel)
 {
-    // An editor is either a program or an installed desktop application.
-    auto* chooser = new QFileDialog(m_parent, panel.prompt, panel.startIn);
-    chooser->setFileMode(QFileDialog::ExistingFile);
-    chooser->setLabelText(QFileDialog::Accept, panel.prompt);
-    chooser->setNameFilters({QStringLiteral("Applications (*.desktop)"), QStringLiteral("Any program (*)")});
-    if (!panel.message.isEmpty())
-        chooser->setWindowTitle(panel.message);
+    // An editor is an installed desktop application, or any program through "Other…".
+    auto* chooser =
+        new EditorChooser(EditorApplications::candidates(), panel.message, panel.prompt, m_parent);
     DialogFinished waiting(chooser);
     const std::optional<int> code = co_await waiting;
     std::optional<QString> editor;
-    if (code == QDialog::Accepted && !chooser->selectedFiles().isEmpty())
-        editor = chooser->selectedFiles().first();
+    if (code == QDialog::Accepted && !chooser->chosenPath().isEmpty())
+        editor = chooser->chosenPath();
     dispose(chooser, code);
     co_return editor;
 }

@@ -1,5 +1,7 @@
 #include "views/environment/EnvironmentPage.h"
 
+#include "views/common/SemanticColors.h"
+
 #include "app/AppServices.h"
 #include "app/DevEnvironment.h"
 #include "services/HerdService.h"
@@ -47,12 +49,11 @@ QString orNone(const std::optional<QString>& text, const QString& none = QString
 
 QColor stateColour(const Reachability& answer, const QPalette& palette)
 {
-    const bool dark = palette.color(QPalette::Window).lightness() < 128;
     if (answer.isServing())
-        return dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
+        return semanticColor(Semantic::success, palette);
     if (answer.kind() == Reachability::Case::notRunning || answer.kind() == Reachability::Case::unknown)
         return palette.color(QPalette::PlaceholderText);
-    return dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+    return semanticColor(Semantic::danger, palette);
 }
 
 } // namespace
@@ -66,7 +67,7 @@ EnvironmentPage::EnvironmentPage(AppServices& services, QWidget* parent)
     top->addStretch();
     m_refresh =
         new QPushButton(QIcon::fromTheme(QStringLiteral("view-refresh")), QStringLiteral("Refresh"), this);
-    m_refresh->setShortcut(QKeySequence::Refresh);
+    m_refresh->setToolTip(QStringLiteral("Look at the tools and sites again (F5)"));
     auto* copy = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")),
                                  QStringLiteral("Copy Diagnostics"), this);
     top->addWidget(m_refresh);
@@ -74,14 +75,17 @@ EnvironmentPage::EnvironmentPage(AppServices& services, QWidget* parent)
     layout->addLayout(top);
 
     m_howSitesOpen = value(this);
+    m_howSitesOpen->setObjectName("howSitesOpen");
     m_checked = value(this);
     m_checked->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(heading(QStringLiteral("How sites open"), 0, this));
     layout->addWidget(m_howSitesOpen);
     layout->addWidget(m_checked);
 
     m_form = new QFormLayout;
     m_form->setLabelAlignment(Qt::AlignRight);
     m_server = value(this);
+    m_server->setObjectName("localWebServer");
     m_engine = value(this);
     m_php = value(this);
     m_composer = value(this);
@@ -90,7 +94,9 @@ EnvironmentPage::EnvironmentPage(AppServices& services, QWidget* parent)
     m_tld = value(this);
     m_parked = value(this);
     m_port80 = value(this);
+    m_port80->setObjectName("port80");
     m_conflicts = value(this);
+    m_conflicts->setObjectName("conflicts");
     m_form->addRow(QStringLiteral("Local web server"), m_server);
     m_form->addRow(QStringLiteral("Herd / Valet"), m_engine);
     m_form->addRow(QStringLiteral("Global PHP"), m_php);
@@ -130,6 +136,15 @@ EnvironmentPage::EnvironmentPage(AppServices& services, QWidget* parent)
     refreshView();
 }
 
+bool EnvironmentPage::handlePageCommand(Command command)
+{
+    if (command != Command::refresh)
+        return false;
+    if (!m_services.devEnvironment().isRefreshing())
+        fireAndForget(this, m_services.devEnvironment().refresh());
+    return true;
+}
+
 void EnvironmentPage::refreshView()
 {
     const DevEnvironment& environment = m_services.devEnvironment();
@@ -145,7 +160,8 @@ void EnvironmentPage::refreshView()
     const bool engine = herd.engine().has_value();
     m_server->setText(engine
                           ? QStringLiteral("%1 (nginx)").arg(engineDisplayName(*herd.engine()))
-                          : QStringLiteral("Halvik’s server (php artisan serve), started when a site opens"));
+                          : QStringLiteral("php artisan serve on 127.0.0.1, one port per site (from 4000)\n"
+                                           "Starts when you click Open Site. Stops when Halvik quits."));
     m_engine->setText(
         engine ? QStringLiteral("%1 — %2").arg(engineDisplayName(*herd.engine()), orNone(herd.cliPath()))
                : QStringLiteral("Not installed"));
@@ -167,9 +183,9 @@ void EnvironmentPage::refreshView()
     m_tld->setText(engine ? QStringLiteral(".") + herd.tld() : QStringLiteral("None (no Herd or Valet)"));
     m_parked->setText(herd.parkedDirectories().isEmpty() ? QStringLiteral("None")
                                                          : herd.parkedDirectories().join(QLatin1Char('\n')));
-    m_port80->setText(environment.port80()
-                          ? QStringLiteral("In use by ") + environment.port80()->description()
-                          : QStringLiteral("Free"));
+    m_port80->setText(environment.port80() ? QStringLiteral("Port 80 in use") + QStringLiteral(" (") +
+                                                 environment.port80()->description() + QLatin1Char(')')
+                                           : QStringLiteral("Free"));
 
     // Something else on port 80 keeps the engine's nginx from serving sites.
     const auto listener = environment.port80();
@@ -180,8 +196,8 @@ void EnvironmentPage::refreshView()
                         .arg(listener->description(), engineDisplayName(*herd.engine()));
     else if (!engine && listener)
         conflicts =
-            QStringLiteral("Port 80 is taken by %1; Halvik’s own server uses ports from 4000 instead.")
-                .arg(listener->description());
+            QStringLiteral("Something is already serving on port 80. Fine for Halvik’s server, but it "
+                           "will block Herd if you install it later.");
     m_conflicts->setText(conflicts);
 
     m_nginx->setPlainText(environment.nginxErrors().isEmpty()

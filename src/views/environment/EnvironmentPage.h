@@ -1,5 +1,7 @@
 #pragma once
 
+#include "views/common/PageCommands.h"
+
 #include <QWidget>
 
 class QFormLayout;
@@ -16,11 +18,14 @@ namespace halvik::views {
 
 // The Environment section: how sites open, the engine and tools, port 80, recent nginx errors,
 // and one row per site with how it is served and whether it answers.
-class EnvironmentPage : public QWidget
+class EnvironmentPage : public QWidget, public PageCommands
 {
     Q_OBJECT
 public:
     explicit EnvironmentPage(AppServices& services, QWidget* parent = nullptr);
+
+    // F5 looks at the tools and sites again, as Refresh does.
+    bool handlePageCommand(Command command) override;
 
     QTreeWidget* sites() const { return m_sites; }
 

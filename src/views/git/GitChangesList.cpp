@@ -1,5 +1,7 @@
 #include "views/git/GitChangesList.h"
 
+#include "views/common/FileManager.h"
+
 #include "views/git/GitChangeRow.h"
 #include "views/git/GitChangesModel.h"
 
@@ -262,9 +264,8 @@ QMenu* GitChangesList::contextMenu(int row)
     menu->addAction(
         QIcon::fromTheme(QStringLiteral("document-edit")), QStringLiteral("Open in Editor"), this,
         [this, absolute] { fireAndForget(&m_preferences, m_preferences.openInEditor(absolute)); });
-    menu->addAction(
-        QIcon::fromTheme(QStringLiteral("folder")), PlatformTexts::showInFileManager(), this,
-        [absolute] { QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(absolute).path())); });
+    menu->addAction(QIcon::fromTheme(QStringLiteral("folder")), PlatformTexts::showInFileManager(), this,
+                    [absolute] { showInFileManager(absolute); }); // the file selected, as the site rows do
     menu->addAction(QIcon::fromTheme(QStringLiteral("edit-copy")), QStringLiteral("Copy Path"), this,
                     [this, files] { m_workspace.copyPaths(files); });
     return menu;

@@ -1,5 +1,7 @@
 #include "views/git/GitNewBranchSheet.h"
 
+#include "gitcore/GitBranchName.h"
+
 #include "views/accounts/AccountWidgets.h"
 #include "views/git/GitSheetWidgets.h"
 
@@ -81,16 +83,21 @@ QLabel* GitNewBranchSheet::outcomeLabel() const
 
 void GitNewBranchSheet::sync()
 {
-    m_explanation->setText(
-        QStringLiteral("The new branch starts from the current commit. Uncommitted changes come along."));
+    // The name is checked as it is typed: what Git would refuse says why in place of the note.
+    const QString name = m_workspace.newBranchName().trimmed();
+    const std::optional<QString> problem = gitcore::branchNameProblem(name);
+    m_explanation->setText(problem.value_or(
+        QStringLiteral("The new branch starts from the current commit. Uncommitted changes come along.")));
+    m_explanation->setTone(problem ? Tone::failure : Tone::muted);
     const bool busy = m_running || m_workspace.busyAction().has_value();
     m_name->setEnabled(!m_running);
-    m_create->setEnabled(!busy && !m_workspace.newBranchName().trimmed().isEmpty());
+    m_create->setEnabled(!busy && !name.isEmpty() && !problem);
 }
 
 QCoro::Task<> GitNewBranchSheet::create()
 {
-    if (m_running || m_workspace.newBranchName().trimmed().isEmpty())
+    if (m_running || m_workspace.newBranchName().trimmed().isEmpty() ||
+        gitcore::branchNameProblem(m_workspace.newBranchName().trimmed()))
         co_return;
     const LifeToken alive = m_life.token();
     // Git takes the name as typed; stray spaces around it are never meant.

@@ -292,29 +292,31 @@ QWidget* GitWorkspaceView::buildRepositoryPage(QWidget* parent)
 
 void GitWorkspaceView::addShortcuts()
 {
-    // Ctrl+Enter commits from anywhere in the tab; F5 refreshes; Ctrl+F goes to the filter.
+    // Ctrl+Enter commits from anywhere in the tab. F5 and Ctrl+F come from the window, which
+    // routes them here while the focus is inside (handlePageCommand).
     for (const QKeySequence& keys :
          {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
         auto* commit = new QShortcut(keys, m_body);
         commit->setContext(Qt::WidgetWithChildrenShortcut);
         connect(commit, &QShortcut::activated, m_composer, &GitComposer::commitIfAllowed);
     }
-    auto* refresh = new QShortcut(QKeySequence(Qt::Key_F5), m_body);
-    refresh->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(refresh, &QShortcut::activated, this, [this] {
-        if (m_workspace)
-            fireAndForget(m_workspace.get(), m_workspace->refresh(true));
-    });
-    auto* find = new QShortcut(QKeySequence::Find, m_body);
-    find->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(find, &QShortcut::activated, this, [this] {
-        QLineEdit* field = m_workspace->listTab() == GitListTab::history ? m_history->filterField()
-                                                                         : m_changes->filterField();
-        if (isCompact())
-            m_workspace->setCompactShowsDetail(false);
-        field->setFocus(Qt::ShortcutFocusReason);
-        field->selectAll();
-    });
+}
+
+bool GitWorkspaceView::handlePageCommand(Command command)
+{
+    if (!m_workspace || !m_body || !m_body->isVisible())
+        return false;
+    if (command == Command::refresh) {
+        fireAndForget(m_workspace.get(), m_workspace->refresh(true));
+        return true;
+    }
+    QLineEdit* field =
+        m_workspace->listTab() == GitListTab::history ? m_history->filterField() : m_changes->filterField();
+    if (isCompact())
+        m_workspace->setCompactShowsDetail(false);
+    field->setFocus(Qt::ShortcutFocusReason);
+    field->selectAll();
+    return true;
 }
 
 void GitWorkspaceView::showState()

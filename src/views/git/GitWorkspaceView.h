@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/Site.h"
+#include "views/common/PageCommands.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -36,10 +37,12 @@ class GitUnavailableView;
 // tab is on screen and stopped when it is hidden or the site changes, and shows one of four
 // states: checking, a problem with Git, a folder that is not a repository, or the repository
 // with its bar, banners, lists and detail.
-class GitWorkspaceView : public QWidget
+class GitWorkspaceView : public QWidget, public PageCommands
 {
     Q_OBJECT
 public:
+    // F5 refreshes the repository; Ctrl+F goes to the list's filter.
+    bool handlePageCommand(Command command) override;
     enum class State
     {
         checking,

@@ -1,4 +1,5 @@
 #include "views/settings/RuntimeSettingsPane.h"
+#include "views/common/SemanticColors.h"
 
 #include "services/runtime/NodeRuntime.h"
 #include "services/runtime/RuntimeFiles.h"
@@ -138,9 +139,7 @@ RuntimeSettingsPane::RuntimeSettingsPane(RuntimeManager& runtime, QWidget* paren
     layout->addWidget(m_composer);
 
     m_error = wrapped(QString(), this);
-    QPalette warning = m_error->palette();
-    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
-    m_error->setPalette(warning);
+    setSemanticText(m_error, Semantic::danger);
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_error);
     layout->addStretch();

@@ -1,6 +1,7 @@
 #include "views/settings/SettingsWindow.h"
 
 #include "views/accounts/SourceControlPage.h"
+#include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
 
 #include "platform/AppDataDir.h"
@@ -19,9 +20,14 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
     resize(640, 620);
     m_tabs = new QTabWidget(this);
 
-    // General: where Halvik keeps its own files, so a person can find or back them up.
+    // General: the same everyday preferences as the window's Settings section, then where
+    // Halvik keeps its own files, so a person can find or back them up.
     auto* general = new QWidget(m_tabs);
-    auto* form = new QFormLayout(general);
+    auto* generalLayout = new QVBoxLayout(general);
+    generalLayout->addWidget(new GeneralSettingsPane(services, general));
+    auto* form = new QFormLayout;
+    generalLayout->addLayout(form);
+    generalLayout->addStretch();
     auto* folder = new QLabel(AppDataDir::directory(), general);
     folder->setTextInteractionFlags(Qt::TextSelectableByMouse);
     form->addRow(QStringLiteral("Data folder"), folder);

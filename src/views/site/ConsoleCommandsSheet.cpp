@@ -80,6 +80,9 @@ private:
     const int* m_nameWidth;
 };
 
+// The pages of each tab, in order: loading, the list, no commands, the listing failed.
+constexpr int failedPage = 3;
+
 // "Loading command list" with a busy bar, shown in each tab until the lists arrive.
 QWidget* loadingPage(QWidget* parent)
 {
@@ -149,6 +152,15 @@ ConsoleCommandsSheet::ConsoleCommandsSheet(ComposerService& composer, SitePtr si
     m_keffinStack->addWidget(loadingPage(m_keffinStack));
     m_keffinStack->addWidget(m_keffin);
     m_keffinStack->addWidget(emptyPage(tr("This site has no CMS console commands."), m_keffinStack));
+    // A listing that failed says why in each tab rather than claiming there are no commands.
+    for (QStackedWidget* stack : {m_artisanStack, m_keffinStack}) {
+        auto* failure = static_cast<QLabel*>(emptyPage(QString(), stack));
+        failure->setObjectName("listingFailed");
+        failure->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        failure->setForegroundRole(QPalette::WindowText); // the semantic colour, not the muted one
+        setSemanticText(failure, Semantic::danger);
+        stack->addWidget(failure);
+    }
     m_tabs->addTab(m_artisanStack, QStringLiteral("Artisan"));
     m_tabs->addTab(m_keffinStack, QStringLiteral("Keffin"));
     topLayout->addWidget(m_tabs, 1);
@@ -238,7 +250,13 @@ QCoro::Task<> ConsoleCommandsSheet::loadCommands()
     } catch (const HalvikError& error) {
         if (!alive)
             co_return;
+        m_loading = false;
         m_status->setText(error.description());
+        for (QStackedWidget* stack : {m_artisanStack, m_keffinStack}) {
+            static_cast<QLabel*>(stack->widget(failedPage))->setText(error.description());
+            stack->setCurrentIndex(failedPage);
+        }
+        co_return;
     }
     if (!alive)
         co_return;

@@ -7,22 +7,38 @@
 
 #include "app/AppServices.h"
 #include "async/FireAndForget.h"
+#include "services/composer/ComposerService.h"
+
+#include <QTabWidget>
 
 namespace halvik::views {
 
-void openConsoleCommands(AppServices& services, const SitePtr& site, QWidget* parent)
+void openConsoleCommands(AppServices& services, const SitePtr& site, QWidget* parent, bool keffin)
 {
     auto* sheet = new ConsoleCommandsSheet(services.composer(), site, parent);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
+    if (keffin)
+        sheet->tabs()->setCurrentIndex(1);
     sheet->open();
 }
 
-void openLocalEnvironment(AppServices& services, const SitePtr& site, QWidget* parent)
+LocalEnvironmentSheet* openLocalEnvironment(AppServices& services, const SitePtr& site, QWidget* parent)
 {
     auto* sheet = new LocalEnvironmentSheet(services.composer(), services.git(), site, parent);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     fireAndForget(sheet, sheet->load());
     sheet->open();
+    return sheet;
+}
+
+bool siteUsesCMS(const Site& site)
+{
+    return ComposerService::usesCMS(site);
+}
+
+QString noCMSReason()
+{
+    return QStringLiteral("This site doesn’t use Quillmar.");
 }
 
 void openCreateUser(AppServices& services, const SitePtr& site, QWidget* parent)

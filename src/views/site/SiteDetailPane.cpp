@@ -1,7 +1,9 @@
 #include "views/site/SiteDetailPane.h"
 
 #include "views/common/LiveLogView.h"
+#include "views/common/SemanticColors.h"
 #include "views/git/GitWorkspaceView.h"
+#include "views/site/LocalEnvironmentSheet.h"
 #include "views/site/PackageActions.h"
 #include "views/site/PackagesTab.h"
 #include "views/site/SiteOverviewTab.h"
@@ -24,6 +26,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -42,6 +46,33 @@ QLabel* label(int grow, bool bold, QWidget* parent)
     text->setFont(font);
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return text;
+}
+
+// A large muted icon, one bold line and one plain line, centred.
+QWidget* emptyState(const QString& icon, const QString& title, const QString& line, QWidget* parent)
+{
+    auto* page = new QWidget(parent);
+    auto* layout = new QVBoxLayout(page);
+    layout->addStretch();
+    auto* picture = new QLabel(page);
+    const int side = page->style()->pixelMetric(QStyle::PM_LargeIconSize) * 2;
+    picture->setPixmap(QIcon::fromTheme(icon).pixmap(side, QIcon::Disabled));
+    picture->setAlignment(Qt::AlignCenter);
+    layout->addWidget(picture);
+    auto* heading = new QLabel(title, page);
+    QFont font = heading->font();
+    font.setBold(true);
+    font.setPointSize(font.pointSize() + 2);
+    heading->setFont(font);
+    heading->setAlignment(Qt::AlignCenter);
+    layout->addWidget(heading);
+    auto* plain = new QLabel(line, page);
+    plain->setAlignment(Qt::AlignCenter);
+    plain->setWordWrap(true);
+    plain->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(plain);
+    layout->addStretch();
+    return page;
 }
 
 QWidget* comingLater(const QString& text, QWidget* parent)
@@ -79,9 +110,9 @@ QPixmap monogram(const QString& name, qreal ratio)
 
 QString duration(const SiteOperation& operation)
 {
-    if (!operation.finishedAt())
-        return QStringLiteral("Running");
-    const qint64 ms = operation.startedAt().msecsTo(*operation.finishedAt());
+    // A running operation counts up to now, refreshed while it runs.
+    const QDateTime end = operation.finishedAt().value_or(QDateTime::currentDateTimeUtc());
+    const qint64 ms = std::max<qint64>(0, operation.startedAt().msecsTo(end));
     return ms < 1000 ? QStringLiteral("%1 ms").arg(ms) : QStringLiteral("%1 s").arg(ms / 1000.0, 0, 'f', 1);
 }
 
@@ -108,6 +139,7 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     m_serving->setObjectName("siteServing");
     m_serving->setTextFormat(Qt::RichText);
     m_serving->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    recolourLinks(m_serving);
     connect(m_serving, &QLabel::linkActivated, this, [](const QString& link) { Browser::open(QUrl(link)); });
     names->addLayout(titleRow);
     names->addWidget(m_path);
@@ -136,18 +168,23 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
                                          this, post(MenuCommand::toggleServe));
         if (!serving)
             serve->setToolTip(QStringLiteral("Start php artisan serve without opening the browser"));
-        menu->addAction(QStringLiteral("Control Panel"), this, post(MenuCommand::openControlPanel));
+        // What only the CMS offers stays in the menu, disabled, with the reason as its tooltip.
+        const bool cms = m_site && siteUsesCMS(*m_site);
+        const auto needsCMS = [cms](QAction* action) {
+            action->setEnabled(cms);
+            if (!cms)
+                action->setToolTip(noCMSReason());
+            return action;
+        };
+        needsCMS(menu->addAction(QStringLiteral("Control Panel"), this, post(MenuCommand::openControlPanel)));
         menu->addAction(PlatformTexts::showInFileManager(), this, post(MenuCommand::showInFileManager));
         menu->addSeparator();
-        menu->addAction(QStringLiteral("Commands"), this, [this] {
-            if (m_site)
-                openConsoleCommands(m_services, m_site, window());
-        });
-        menu->addAction(QStringLiteral("Local Environment"), this, [this] {
-            if (m_site)
-                openLocalEnvironment(m_services, m_site, window());
-        });
-        menu->addAction(QStringLiteral("Create User"), this, post(MenuCommand::createUser));
+        QMenu* commands = menu->addMenu(QStringLiteral("Commands"));
+        commands->setToolTipsVisible(true);
+        commands->addAction(QStringLiteral("Artisan"), this, [this] { showCommands(false); });
+        needsCMS(commands->addAction(QStringLiteral("Keffin"), this, [this] { showCommands(true); }));
+        menu->addAction(QStringLiteral("Local Environment"), this, [this] { showLocalEnvironment(); });
+        needsCMS(menu->addAction(QStringLiteral("Create User"), this, post(MenuCommand::createUser)));
         menu->addSeparator();
         menu->addAction(QStringLiteral("Delete"), this, post(MenuCommand::deleteSite));
     });
@@ -160,14 +197,14 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     m_error = label(0, false, this);
     m_error->setObjectName("openSiteError");
     m_error->setWordWrap(true);
-    QPalette warning = m_error->palette();
-    warning.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
-    m_error->setPalette(warning);
+    setSemanticText(m_error, Semantic::danger);
     layout->addWidget(m_error);
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName("siteTabs");
     m_overview = new SiteOverviewTab(services, m_tabs);
+    connect(m_overview, &SiteOverviewTab::editEnvironmentRequested, this,
+            &SiteDetailPane::showLocalEnvironment);
     m_tabs->addTab(m_overview, QStringLiteral("Overview"));
     m_packagesHolder = new QWidget(m_tabs);
     new QVBoxLayout(m_packagesHolder);
@@ -182,6 +219,13 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     m_tabs->addTab(buildActivity(), QStringLiteral("Activity"));
     layout->addWidget(m_tabs, 1);
 
+    // An operation that starts, ends or runs on redraws its row; running ones tick each second.
+    m_operationsChanged.setSingleShot(true);
+    m_operationsChanged.setInterval(100);
+    connect(&m_operationsChanged, &QTimer::timeout, this, &SiteDetailPane::refreshOperations);
+    m_runningTick.setInterval(1000);
+    connect(&m_runningTick, &QTimer::timeout, this, &SiteDetailPane::refreshOperations);
+    followPalette(this, [this] { showStatusChip(); });
     m_logFollow.setSingleShot(true);
     m_logFollow.setInterval(50);
     connect(&m_logFollow, &QTimer::timeout, this, &SiteDetailPane::followLog);
@@ -201,7 +245,13 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
 
 QWidget* SiteDetailPane::buildActivity()
 {
-    auto* page = new QWidget(m_tabs);
+    m_activity = new QStackedWidget(m_tabs);
+    m_activity->addWidget(emptyState(QStringLiteral("view-history"), QStringLiteral("No activity yet"),
+                                     QStringLiteral("Commands Halvik runs in this site appear here, with "
+                                                    "their output."),
+                                     m_activity));
+    auto* page = new QWidget(m_activity);
+    m_activity->addWidget(page);
     auto* layout = new QVBoxLayout(page);
     auto* split = new QSplitter(Qt::Vertical, page);
     m_operations = new QTreeWidget(split);
@@ -211,14 +261,19 @@ QWidget* SiteDetailPane::buildActivity()
     m_operations->setHeaderLabels({QStringLiteral("Command"), QStringLiteral("Kind"), QStringLiteral("State"),
                                    QStringLiteral("Started"), QStringLiteral("Duration"),
                                    QStringLiteral("Exit")});
+    // The command takes what is left; the other columns fit their text.
+    m_operations->header()->setStretchLastSection(false);
+    m_operations->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_operations->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_log = new LiveLogView(split);
     split->addWidget(m_operations);
     split->addWidget(m_log);
     split->setStretchFactor(1, 2);
     layout->addWidget(split);
-    auto* copy =
+    m_copyLog =
         new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")), QStringLiteral("Copy log"), page);
+    m_copyLog->setEnabled(false);
+    auto* copy = m_copyLog;
     auto* row = new QHBoxLayout;
     row->addStretch();
     row->addWidget(copy);
@@ -228,7 +283,7 @@ QWidget* SiteDetailPane::buildActivity()
             QApplication::clipboard()->setText(m_shownOperation->log());
     });
     connect(m_operations, &QTreeWidget::itemSelectionChanged, this, &SiteDetailPane::showOperation);
-    return page;
+    return m_activity;
 }
 
 void SiteDetailPane::setSite(SitePtr site)
@@ -253,6 +308,21 @@ void SiteDetailPane::setSite(SitePtr site)
     m_git->setSite(m_site);
     refresh();
     refreshOperations();
+}
+
+void SiteDetailPane::showLocalEnvironment()
+{
+    if (!m_site)
+        return;
+    // The Overview reads the file again when the sheet closes, whatever the watch saw.
+    LocalEnvironmentSheet* sheet = openLocalEnvironment(m_services, m_site, window());
+    connect(sheet, &QDialog::finished, m_overview, &SiteOverviewTab::reloadFiles);
+}
+
+void SiteDetailPane::showCommands(bool keffin)
+{
+    if (m_site)
+        openConsoleCommands(m_services, m_site, window(), keffin);
 }
 
 void SiteDetailPane::showPackages()
@@ -287,7 +357,7 @@ void SiteDetailPane::refresh()
     showStatusChip();
     m_serving->setVisible(!servingText.isEmpty());
     m_openButton->setEnabled(!opening);
-    m_serveButton->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
+    m_serveButton->setText(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"));
     m_serveButton->setIcon(QIcon::fromTheme(serving ? QStringLiteral("media-playback-stop")
                                                     : QStringLiteral("media-playback-start")));
     const auto error = m_services.openSiteError(m_site->id());
@@ -304,16 +374,15 @@ void SiteDetailPane::showStatusChip()
     m_chip->setVisible(answer.has_value());
     if (!answer)
         return;
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
     QColor colour = palette().color(QPalette::PlaceholderText);
     QString text = QStringLiteral("Not started");
     if (answer->isServing()) {
         text = QStringLiteral("Answering");
-        colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
+        colour = semanticColor(Semantic::success, palette());
     } else if (answer->kind() != Reachability::Case::notRunning &&
                answer->kind() != Reachability::Case::unknown) {
         text = QStringLiteral("Failing");
-        colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+        colour = semanticColor(Semantic::danger, palette());
     }
     m_chip->setStyleSheet(
         QStringLiteral("QLabel { color: %1; border: 1px solid %1; border-radius: 8px; padding: 1px 8px; }")
@@ -328,9 +397,22 @@ void SiteDetailPane::refreshOperations()
     const QString selected = m_shownOperation ? m_shownOperation->id().toString() : QString();
     const QSignalBlocker quiet(m_operations);
     m_operations->clear();
+    for (const QMetaObject::Connection& watch : std::as_const(m_operationWatches))
+        disconnect(watch);
+    m_operationWatches.clear();
+    m_runningTick.stop();
     if (!m_site)
         return;
     QList<SiteOperationPtr> operations = m_site->operations();
+    m_activity->setCurrentIndex(operations.isEmpty() ? 0 : 1);
+    for (const SiteOperationPtr& operation : std::as_const(operations)) {
+        m_operationWatches << connect(operation.get(), &Record::changed, this, [this] {
+            if (!m_operationsChanged.isActive())
+                m_operationsChanged.start();
+        });
+        if (operation->isRunning())
+            m_runningTick.start();
+    }
     std::stable_sort(
         operations.begin(), operations.end(),
         [](const SiteOperationPtr& a, const SiteOperationPtr& b) { return a->startedAt() > b->startedAt(); });
@@ -358,6 +440,7 @@ void SiteDetailPane::showOperation()
     m_shownLength = 0;
     m_log->clear();
     const QList<QTreeWidgetItem*> selected = m_operations->selectedItems();
+    m_copyLog->setEnabled(false);
     if (selected.isEmpty() || !m_site)
         return;
     const QString id = selected.first()->data(0, Qt::UserRole).toString();
@@ -366,6 +449,7 @@ void SiteDetailPane::showOperation()
             m_shownOperation = operation;
     if (!m_shownOperation)
         return;
+    m_copyLog->setEnabled(true);
     followLog();
     // A running operation's new lines follow as they come, gathered so that a flood of lines
     // costs one update per 50 ms rather than one per line.

@@ -8,6 +8,7 @@
 
 class QLabel;
 class QPushButton;
+class QStackedWidget;
 class QTabWidget;
 class QTreeWidget;
 
@@ -41,6 +42,10 @@ public:
     // Re-reads how the site is served and any open failure.
     void refresh();
 
+    // The .env sheet, after which the Overview reads the files again.
+    void showLocalEnvironment();
+    void showCommands(bool keffin);
+
 private:
     QWidget* buildActivity();
     void showPackages();
@@ -65,11 +70,16 @@ private:
     GitWorkspaceView* m_git;
     QWidget* m_packagesHolder;
     QPointer<PackagesTab> m_packages;
+    QStackedWidget* m_activity; // the empty state, or the operations and their log
     QTreeWidget* m_operations;
     LiveLogView* m_log;
     SiteOperationPtr m_shownOperation;
     qsizetype m_shownLength = 0;
     QMetaObject::Connection m_operationWatch;
+    QList<QMetaObject::Connection> m_operationWatches;
+    QTimer m_operationsChanged;
+    QTimer m_runningTick;
+    QPushButton* m_copyLog = nullptr;
     QTimer m_logFollow; // gathers a running log's new lines, at most every 50 ms
 };
 

@@ -1,5 +1,6 @@
 #include "views/site/SiteOverviewTab.h"
 
+#include "views/common/SemanticColors.h"
 #include "views/site/PackageActions.h"
 
 #include "app/AppServices.h"
@@ -18,6 +19,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -71,7 +73,9 @@ void alignLabelColumns(const QList<QFormLayout*>& forms)
 SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     : QWidget(parent), m_services(services)
 {
-    auto* layout = new QVBoxLayout(this);
+    // The content scrolls when the window is too short for it.
+    auto* content = new QWidget(this);
+    auto* layout = new QVBoxLayout(content);
     const auto section = [this, layout](const QString& title) {
         layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
         layout->addWidget(sectionTitle(title, this));
@@ -112,10 +116,7 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     environment->addRow(QStringLiteral("APP_URL"), m_appURL);
     environment->addRow(QStringLiteral("Laravel DB"), m_database);
     environment->addRow(QString(), editEnv);
-    connect(editEnv, &QPushButton::clicked, this, [this] {
-        if (m_site)
-            openLocalEnvironment(m_services, m_site, window());
-    });
+    connect(editEnv, &QPushButton::clicked, this, &SiteOverviewTab::editEnvironmentRequested);
 
     QFormLayout* versions = section(QStringLiteral("Versions"));
     m_storage = valueLabel(this);
@@ -133,6 +134,7 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     auto* more =
         new QLabel(QStringLiteral("<a href=\"settings\">Install more versions under Settings.</a>"), this);
     more->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    recolourLinks(more);
     versions->addRow(QStringLiteral("Content storage"), m_storage);
     versions->addRow(QStringLiteral("Quillmar"), m_cms);
     versions->addRow(QStringLiteral("Laravel"), m_laravel);
@@ -153,12 +155,14 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
     layout->addWidget(sectionTitle(QStringLiteral("Caches"), this));
     auto* row = new QHBoxLayout;
+    // Clear Cache is Laravel's own cache, run through artisan; the other two are the CMS's.
     const QList<QPair<QString, QStringList>> utilities{
         {QStringLiteral("Clear Tarnel"), {QStringLiteral("tarnel:clear")}},
         {QStringLiteral("Clear Cache"), {QStringLiteral("cache:clear")}},
         {QStringLiteral("Clear Glide Cache"), {QStringLiteral("glide:clear")}}};
     for (const auto& [title, arguments] : utilities) {
         auto* button = new QPushButton(title, this);
+        button->setProperty("needsCMS", title != QLatin1String("Clear Cache"));
         connect(button, &QPushButton::clicked, this,
                 [this, title, arguments] { fireAndForget(this, runUtility(title, arguments)); });
         row->addWidget(button);
@@ -180,8 +184,18 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     layout->addWidget(m_utilityResult);
     layout->addStretch();
 
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("overviewScroll");
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(content);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
     connect(&services.localServer(), &LocalServer::changed, this, &SiteOverviewTab::refresh);
     connect(&services, &AppServices::openingChanged, this, &SiteOverviewTab::refresh);
+    connect(&m_files, &SiteFilesMonitor::filesChanged, this, &SiteOverviewTab::showFiles);
 }
 
 QPushButton* SiteOverviewTab::utilityButton(const QString& title) const
@@ -197,7 +211,9 @@ void SiteOverviewTab::setSite(SitePtr site)
     if (site != m_site)
         m_utilityResult->clear();
     m_site = std::move(site);
+    m_files.setSitePath(m_site ? m_site->path() : QString());
     refresh();
+    showFiles();
 }
 
 void SiteOverviewTab::refresh()
@@ -216,23 +232,7 @@ void SiteOverviewTab::refresh()
         m_opens->setText(QStringLiteral("Halvik’s server stopped: ") + *exit);
     else
         m_opens->setText(QStringLiteral("Not started"));
-    m_serve->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
-
-    QList<DotEnvFile::Entry> env;
-    try {
-        env = DotEnvFile::entries(DotEnvFile::load(m_site->path() + QStringLiteral("/.env")));
-    } catch (const std::exception&) {
-    }
-    m_appURL->setText(DotEnvFile::value(QStringLiteral("APP_URL"), env).value_or(QStringLiteral("Not set")));
-    const QString connection =
-        DotEnvFile::value(QStringLiteral("DB_CONNECTION"), env).value_or(QStringLiteral("Not set"));
-    const auto database = DotEnvFile::value(QStringLiteral("DB_DATABASE"), env);
-    m_database->setText(database ? connection + QStringLiteral(" — ") + *database : connection);
-
-    const SiteManifest manifest = ComposerService::readManifest(*m_site);
-    m_storage->setText(title(manifest.contentStorage));
-    m_cms->setText(orUnknown(manifest.quillmarVersion));
-    m_laravel->setText(orUnknown(manifest.laravelVersion));
+    m_serve->setText(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"));
     m_phpSource->setCurrentIndex(qMax(0, m_phpSource->findData(m_site->phpSourceRaw())));
     const auto php = m_services.runtime().resolvePHP(*m_site, &m_services.herd());
     m_phpResolved->setText(php ? php->path + (php->version.isEmpty()
@@ -241,18 +241,54 @@ void SiteOverviewTab::refresh()
                                : RuntimeError::phpMissing().description());
 }
 
+void SiteOverviewTab::showFiles()
+{
+    // Until the first read of a site ends its values stay blank rather than show another's.
+    const std::optional<SiteFiles>& files = m_files.files();
+    if (!m_site || !files) {
+        for (QLabel* label : {m_appURL, m_database, m_storage, m_cms, m_laravel})
+            label->clear();
+        return;
+    }
+    const QList<DotEnvFile::Entry>& env = files->environment;
+    m_appURL->setText(DotEnvFile::value(QStringLiteral("APP_URL"), env).value_or(QStringLiteral("Not set")));
+    const QString connection =
+        DotEnvFile::value(QStringLiteral("DB_CONNECTION"), env).value_or(QStringLiteral("Not set"));
+    const auto database = DotEnvFile::value(QStringLiteral("DB_DATABASE"), env);
+    m_database->setText(database ? connection + QStringLiteral(" — ") + *database : connection);
+
+    const SiteManifest& manifest = files->manifest;
+    m_storage->setText(title(manifest.contentStorage));
+    m_cms->setText(orUnknown(manifest.quillmarVersion));
+    m_laravel->setText(orUnknown(manifest.laravelVersion));
+    const bool cms = manifest.quillmarVersion.has_value() || siteUsesCMS(*m_site);
+    for (QPushButton* button : std::as_const(m_utilities)) {
+        const bool needsCMS = button->property("needsCMS").toBool();
+        button->setProperty("cmsMissing", needsCMS && !cms);
+        button->setEnabled(!(needsCMS && !cms) && !m_utilityRunning);
+        button->setToolTip(needsCMS && !cms ? noCMSReason() : QString());
+    }
+}
+
 QCoro::Task<> SiteOverviewTab::runUtility(QString title, QStringList arguments)
 {
     if (!m_site)
         co_return;
     const LifeToken alive = m_life.token();
     const SitePtr site = m_site;
+    m_utilityRunning = true;
     for (QPushButton* button : std::as_const(m_utilities))
         button->setEnabled(false);
     m_utilityResult->setText(title + QStringLiteral("…"));
     QString result;
     try {
-        const ProcessResult done = co_await m_services.composer().keffin(site, arguments);
+        ProcessResult done;
+        if (arguments.value(0) == QLatin1String("cache:clear")) {
+            const QString artisan = QStringLiteral("artisan");
+            done = co_await m_services.composer().runPHP(site, artisan, arguments);
+        } else {
+            done = co_await m_services.composer().keffin(site, arguments);
+        }
         result = done.exitCode == 0 ? title + QStringLiteral(": done.")
                                     : title + QStringLiteral(" failed: ") + done.combined().trimmed();
     } catch (const HalvikError& error) {
@@ -260,8 +296,9 @@ QCoro::Task<> SiteOverviewTab::runUtility(QString title, QStringList arguments)
     }
     if (!alive)
         co_return;
+    m_utilityRunning = false;
     for (QPushButton* button : std::as_const(m_utilities))
-        button->setEnabled(true);
+        button->setEnabled(!button->property("cmsMissing").toBool());
     if (site == m_site)
         m_utilityResult->setText(result);
 }

@@ -3,6 +3,7 @@
 #include "models/Site.h"
 
 #include "async/LifeGuard.h"
+#include "services/SiteFilesMonitor.h"
 
 #include <QCoroTask>
 #include <QWidget>
@@ -26,14 +27,25 @@ public:
     explicit SiteOverviewTab(AppServices& services, QWidget* parent = nullptr);
 
     void setSite(SitePtr site);
+    // How the site is served and which PHP it runs; cheap, from what the services know.
     void refresh();
+    // Reads the site's .env and Composer files again (they are watched; this is for the moments
+    // Halvik knows they changed, such as the .env sheet closing).
+    void reloadFiles() { m_files.reload(); }
+    SiteFilesMonitor& filesMonitor() { return m_files; }
 
+    QLabel* appURL() const { return m_appURL; }
     QComboBox* phpSourcePicker() const { return m_phpSource; }
     QLabel* utilityResult() const { return m_utilityResult; }
     QPushButton* utilityButton(const QString& title) const;
 
+Q_SIGNALS:
+    // "Edit local .env…": the pane opens the sheet.
+    void editEnvironmentRequested();
+
 private:
     QCoro::Task<> runUtility(QString title, QStringList arguments);
+    void showFiles();
 
     AppServices& m_services;
     SitePtr m_site;
@@ -49,6 +61,8 @@ private:
     QLabel* m_phpResolved;
     QList<QPushButton*> m_utilities;
     QLabel* m_utilityResult;
+    bool m_utilityRunning = false;
+    SiteFilesMonitor m_files;
     LifeGuard m_life;
 };
 

@@ -9,9 +9,6 @@
 #include "app/ImportSiteModel.h"
 #include "app/SiteImporter.h"
 
-#include <QAction>
-#include <QToolBar>
-
 namespace halvik::views {
 
 void installImportActions(MainWindow& window, AppServices& services)
@@ -31,19 +28,6 @@ void installImportActions(MainWindow& window, AppServices& services)
         sheet->setAttribute(Qt::WA_DeleteOnClose);
         sheet->open();
     });
-
-    QToolBar* toolbar = window.sitesPage()->toolbar();
-    QAction* end = window.sitesPage()->toolbarEnd();
-    auto* importExisting = new QAction(QStringLiteral("Import Existing"), toolbar);
-    toolbar->insertAction(end, importExisting);
-    importExisting->setObjectName(QStringLiteral("toolbarImportExisting"));
-    QObject::connect(importExisting, &QAction::triggered, &window,
-                     [&services] { services.commands().post(MenuCommand::importSite); });
-    auto* importAll = new QAction(QStringLiteral("Import All"), toolbar);
-    toolbar->insertAction(end, importAll);
-    importAll->setObjectName(QStringLiteral("toolbarImportAll"));
-    QObject::connect(importAll, &QAction::triggered, &window,
-                     [&services] { services.commands().post(MenuCommand::importAllSites); });
 }
 
 } // namespace halvik::views

@@ -1,4 +1,5 @@
 #include "views/sites/ImportAllSheet.h"
+#include "views/common/SemanticColors.h"
 
 #include "app/ImportAllModel.h"
 #include "app/UserPrompts.h"
@@ -43,7 +44,7 @@ ImportAllSheet::ImportAllSheet(ImportAllModel& model, UserPrompts& prompts, QWid
     m_hint = new QLabel(emptyHint());
     m_hint->setTextFormat(Qt::RichText);
     m_error = new QLabel;
-    m_error->setStyleSheet(QStringLiteral("color: #d0312d;"));
+    setSemanticText(m_error, Semantic::danger);
     m_list = new QListWidget;
 
     auto* buttons = new QDialogButtonBox;

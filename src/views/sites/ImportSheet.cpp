@@ -1,4 +1,5 @@
 #include "views/sites/ImportSheet.h"
+#include "views/common/SemanticColors.h"
 
 #include "app/ImportSiteModel.h"
 #include "async/FireAndForget.h"
@@ -43,7 +44,7 @@ ImportSheet::ImportSheet(ImportSiteModel& model, QWidget* parent) : QDialog(pare
     m_notice = new QLabel;
     m_git = new QLabel;
     m_error = new QLabel;
-    m_error->setStyleSheet(QStringLiteral("color: #d0312d;"));
+    setSemanticText(m_error, Semantic::danger);
     for (QLabel* label : {m_notice, m_git, m_error})
         label->setWordWrap(true);
 

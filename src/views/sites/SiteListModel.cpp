@@ -78,6 +78,14 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
         const auto status = m_status ? m_status(site->id()) : std::nullopt;
         return status && !status->subtitle.isEmpty() ? status->subtitle : site->path();
     }
+    case JobTextRole: {
+        const auto job = jobState(site->id());
+        return job ? job->text : QString();
+    }
+    case JobFailedRole: {
+        const auto job = jobState(site->id());
+        return job && job->failed;
+    }
     case PathRole:
         return site->path();
     case CreatedAtRole:
@@ -100,6 +108,26 @@ void SiteListModel::statusChanged()
     if (!m_sites.isEmpty())
         Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1),
                            {Qt::DecorationRole, Qt::ToolTipRole, SubtitleRole});
+}
+
+void SiteListModel::addJobSource(JobSource source)
+{
+    m_jobs << std::move(source);
+    jobsChanged();
+}
+
+void SiteListModel::jobsChanged()
+{
+    if (!m_sites.isEmpty())
+        Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1), {JobTextRole, JobFailedRole});
+}
+
+std::optional<SiteListModel::JobState> SiteListModel::jobState(const QUuid& id) const
+{
+    for (const JobSource& source : m_jobs)
+        if (auto job = source(id))
+            return job;
+    return std::nullopt;
 }
 
 SitePtr SiteListModel::siteAt(int row) const

@@ -20,7 +20,9 @@ public:
         SiteIdRole = Qt::UserRole + 1,
         PathRole,
         CreatedAtRole,
-        SubtitleRole // the URL or how the site is served, else its folder
+        SubtitleRole, // the URL or how the site is served, else its folder
+        JobTextRole,  // a job running or failed on the site ("Update failed"), else nothing
+        JobFailedRole // whether that job failed
     };
 
     // How a site is doing right now: a line for the tooltip and a colour for its dot.
@@ -32,6 +34,16 @@ public:
     };
     using StatusSource = std::function<std::optional<Status>(const QUuid&)>;
 
+    // A long job of a site (an update, an installation, a clone) that its row shows while it
+    // runs and after it failed, with its log for "Copy log".
+    struct JobState
+    {
+        QString text;
+        bool failed = false;
+        QString log;
+    };
+    using JobSource = std::function<std::optional<JobState>(const QUuid&)>;
+
     explicit SiteListModel(SiteStore& store, QObject* parent = nullptr);
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -41,6 +53,11 @@ public:
     // Rows ask this for their status dot; call statusChanged() when its answers change.
     void setStatusSource(StatusSource source);
     void statusChanged();
+    // Each kind of job adds its source; the first one with something to say about a site wins.
+    // Call jobsChanged() when a job starts or ends.
+    void addJobSource(JobSource source);
+    void jobsChanged();
+    std::optional<JobState> jobState(const QUuid& id) const;
     int rowOf(const QUuid& id) const;
 
 private:
@@ -50,6 +67,7 @@ private:
     QList<SitePtr> m_sites;
     QList<QMetaObject::Connection> m_siteConnections;
     StatusSource m_status;
+    QList<JobSource> m_jobs;
 };
 
 } // namespace halvik::views

@@ -1,5 +1,6 @@
 #include "views/sites/SiteRowDelegate.h"
 
+#include "views/common/SemanticColors.h"
 #include "views/sites/SiteListModel.h"
 
 #include <QApplication>
@@ -43,8 +44,14 @@ void SiteRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     small.setPointSizeF(small.pointSizeF() * 0.9);
     painter->setFont(small);
     const QFontMetrics smallMetrics(small);
-    painter->setPen(palette.color(selected ? QPalette::HighlightedText : QPalette::PlaceholderText));
-    const QString subtitle = index.data(SiteListModel::SubtitleRole).toString();
+    // A job of the site takes the second line while it runs or after it failed.
+    const QString job = index.data(SiteListModel::JobTextRole).toString();
+    QColor second = palette.color(QPalette::PlaceholderText);
+    if (!job.isEmpty())
+        second = semanticColor(
+            index.data(SiteListModel::JobFailedRole).toBool() ? Semantic::danger : Semantic::info, palette);
+    painter->setPen(selected ? palette.color(QPalette::HighlightedText) : second);
+    const QString subtitle = job.isEmpty() ? index.data(SiteListModel::SubtitleRole).toString() : job;
     painter->drawText(QRect(text.left(), text.top() + line, text.width(), smallMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter,
                       smallMetrics.elidedText(subtitle, Qt::ElideMiddle, text.width()));

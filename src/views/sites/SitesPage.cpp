@@ -2,8 +2,10 @@
 #include "app/MenuCommands.h"
 
 #include "app/DevEnvironment.h"
+#include "app/PackageUpdateCoordinator.h"
 #include "services/serving/LocalServer.h"
 
+#include "views/common/SemanticColors.h"
 #include "views/site/SiteDetailPane.h"
 #include "views/sites/SiteListModel.h"
 #include "views/sites/SiteRowDelegate.h"
@@ -20,6 +22,7 @@
 #include <QSortFilterProxyModel>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -32,7 +35,8 @@ enum DetailPage
 {
     emptyPage,
     sitePage,
-    multiPage
+    multiPage,
+    noSitesPage
 };
 
 QLabel* makeLabel(const QString& text, int pointDelta, bool bold, QWidget* parent)
@@ -73,7 +77,25 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     columnLayout->setContentsMargins(0, 0, 0, 0);
     m_toolbar = new QToolBar(tr("Sites"), column);
     m_toolbar->setObjectName("sitesToolbar");
-    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_toolbar->setMovable(false); // no handle: its width goes to the buttons
+    const int small = style()->pixelMetric(QStyle::PM_SmallIconSize);
+    m_toolbar->setIconSize(QSize(small, small));
+    const QList<std::tuple<QString, QString, QString, QString>> commands{
+        {MenuCommand::newSite, QStringLiteral("New Site"), QStringLiteral("list-add"),
+         QStringLiteral("toolbarNewSite")},
+        {MenuCommand::importSite, QStringLiteral("Import Existing"), QStringLiteral("document-import"),
+         QStringLiteral("toolbarImportExisting")},
+        {MenuCommand::importAllSites, QStringLiteral("Import All"), QStringLiteral("folder-download"),
+         QStringLiteral("toolbarImportAll")}};
+    for (const auto& [command, text, icon, name] : commands) {
+        auto* action = new QAction(QIcon::fromTheme(icon), text, m_toolbar);
+        action->setObjectName(name);
+        action->setEnabled(false); // until the window says the command is available
+        connect(action, &QAction::triggered, this, [this, command] { m_services.commands().post(command); });
+        m_toolbar->addAction(action);
+        m_commandActions.insert(command, action);
+    }
     // Sorting lives at the far end of the toolbar, after the import actions added later.
     m_sortMenu = new QMenu(QStringLiteral("Sort By"), this);
     auto* sortGroup = new QActionGroup(m_sortMenu);
@@ -92,14 +114,16 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     auto* sortButton = new QToolButton(this);
     sortButton->setObjectName("sortSites");
     sortButton->setText(QStringLiteral("Sort By"));
+    sortButton->setToolButtonStyle(Qt::ToolButtonIconOnly);
     sortButton->setIcon(QIcon::fromTheme(QStringLiteral("view-sort")));
+    sortButton->setAccessibleName(QStringLiteral("Sort By"));
     sortButton->setToolTip(QStringLiteral("Sort By"));
     sortButton->setMenu(m_sortMenu);
     sortButton->setPopupMode(QToolButton::InstantPopup);
-    auto* spacer = new QWidget(this);
-    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    m_toolbarEnd = m_toolbar->addWidget(spacer);
-    m_toolbar->addWidget(sortButton);
+    // An invisible mark, so actions inserted later line up after the ones above without an
+    // expanding spacer taking the room they need.
+    m_toolbarEnd = m_toolbar->addSeparator();
+    m_toolbarEnd->setVisible(false);
     m_search = new QLineEdit(column);
     m_search->setObjectName("searchSites");
     m_search->setPlaceholderText(QStringLiteral("Search Sites"));
@@ -111,8 +135,13 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
     m_list->setUniformItemSizes(true);
     m_list->setItemDelegate(new SiteRowDelegate(m_list));
+    // Sorting sits beside the search field it shapes the list with, leaving the toolbar's width
+    // to the actions that add sites.
+    auto* searchRow = new QHBoxLayout;
+    searchRow->addWidget(m_search, 1);
+    searchRow->addWidget(sortButton);
     columnLayout->addWidget(m_toolbar);
-    columnLayout->addWidget(m_search);
+    columnLayout->addLayout(searchRow);
     columnLayout->addWidget(m_list);
 
     m_detail = new QStackedWidget(this);
@@ -124,14 +153,14 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     m_sitePane = new SiteDetailPane(services, m_detail);
     m_sitePane->setObjectName("sitePane");
     m_detail->addWidget(m_sitePane);
-    m_multiTitle = makeLabel(QString(), 4, true, this);
-    m_detail->addWidget(centred({m_multiTitle}, m_detail));
+    m_detail->addWidget(buildMultiple());
+    m_detail->addWidget(buildNoSites());
 
     auto* splitter = new QSplitter(this);
     splitter->addWidget(column);
     splitter->addWidget(m_detail);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({320, 860});
+    splitter->setSizes({340, 840});
     splitter->setObjectName("sitesSplitter");
     rememberSplitter(splitter, services.preferences(), QStringLiteral("sitesSplitter"));
     auto* layout = new QVBoxLayout(this);
@@ -159,13 +188,12 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
         for (const SiteMapping& mapping : environment.siteMappings())
             if (mapping.id == id) {
                 const Reachability& answer = mapping.reachability;
-                const bool dark = palette().color(QPalette::Window).lightness() < 128;
                 QColor colour = palette().color(QPalette::PlaceholderText);
                 if (answer.isServing())
-                    colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
+                    colour = semanticColor(Semantic::success, palette());
                 else if (answer.kind() != Reachability::Case::notRunning &&
                          answer.kind() != Reachability::Case::unknown)
-                    colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
+                    colour = semanticColor(Semantic::danger, palette());
                 const QString where = mapping.url ? mapping.url->toString() : QStringLiteral("No URL yet");
                 const QString servedBy = mapping.mode.servedBy();
                 return SiteListModel::Status{where + QStringLiteral(" · ") + servedBy +
@@ -175,6 +203,22 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
         return std::nullopt;
     });
     connect(&environment, &DevEnvironment::changed, m_model, &SiteListModel::statusChanged);
+
+    // A package update shows on its site's row while it runs and after it failed, whichever
+    // site is selected. A cancelled one leaves the row as it was.
+    PackageUpdateCoordinator& updates = services.packageUpdates();
+    m_model->addJobSource([&updates](const QUuid& id) -> std::optional<SiteListModel::JobState> {
+        const PackageUpdateJob* job = updates.job(id);
+        if (!job)
+            return std::nullopt;
+        if (!job->isFinished())
+            return SiteListModel::JobState{QStringLiteral("Waiting for Composer…"), false, job->log()};
+        if (!job->succeeded() && job->errorMessage() != QLatin1String("Cancelled"))
+            return SiteListModel::JobState{QStringLiteral("Update failed"), true, job->log()};
+        return std::nullopt;
+    });
+    connect(&updates, &PackageUpdateCoordinator::jobStarted, m_model, &SiteListModel::jobsChanged);
+    connect(&updates, &PackageUpdateCoordinator::jobFinished, m_model, &SiteListModel::jobsChanged);
     applySort(services.preferences().sitesSort());
     showDetail();
 }
@@ -187,6 +231,11 @@ void SitesPage::applySort(ListSortOrder order)
     m_filter->setSortRole(order == ListSortOrder::name ? int(Qt::DisplayRole)
                                                        : int(SiteListModel::CreatedAtRole));
     m_filter->sort(0, order == ListSortOrder::newest ? Qt::DescendingOrder : Qt::AscendingOrder);
+}
+
+std::optional<SiteListModel::JobState> SitesPage::jobState(const QUuid& id) const
+{
+    return m_model->jobState(id);
 }
 
 QList<SitePtr> SitesPage::selectedSites() const
@@ -261,8 +310,61 @@ void SitesPage::showDetail()
         m_multiTitle->setText(QStringLiteral("%1 sites selected").arg(sites.size()));
         m_detail->setCurrentIndex(multiPage);
     } else {
-        m_detail->setCurrentIndex(emptyPage);
+        m_detail->setCurrentIndex(m_model->rowCount() == 0 ? noSitesPage : emptyPage);
     }
+}
+
+// No sites at all: what fills the list, centred, with the actions that do it.
+QWidget* SitesPage::buildNoSites()
+{
+    auto* page = new QWidget(m_detail);
+    page->setObjectName("noSites");
+    auto* layout = new QVBoxLayout(page);
+    layout->addStretch();
+    auto* icon = new QLabel(page);
+    icon->setAlignment(Qt::AlignCenter);
+    const int side = style()->pixelMetric(QStyle::PM_LargeIconSize) * 2;
+    icon->setPixmap(QIcon::fromTheme(QStringLiteral("applications-internet")).pixmap(side, QIcon::Disabled));
+    layout->addWidget(icon);
+    layout->addWidget(makeLabel(QStringLiteral("No sites yet"), 4, true, page));
+    auto* line = makeLabel(QStringLiteral("Create a Laravel or Quillmar site, or bring in the ones already "
+                                          "on this computer."),
+                           0, false, page);
+    line->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(line);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    for (const QString& command :
+         {MenuCommand::newSite, MenuCommand::importSite, MenuCommand::importAllSites}) {
+        auto* button = new QToolButton(page);
+        button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+        button->setDefaultAction(m_commandActions.value(command));
+        button->setObjectName(QStringLiteral("empty-") + m_commandActions.value(command)->objectName());
+        buttons->addWidget(button);
+    }
+    buttons->addStretch();
+    layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
+    layout->addLayout(buttons);
+    layout->addStretch();
+    return page;
+}
+
+// Several sites selected: how many, and what can be done to all of them at once.
+QWidget* SitesPage::buildMultiple()
+{
+    auto* page = new QWidget(m_detail);
+    auto* layout = new QVBoxLayout(page);
+    layout->addStretch();
+    m_multiTitle = makeLabel(QString(), 4, true, page);
+    layout->addWidget(m_multiTitle);
+    auto* remove =
+        new QPushButton(QIcon::fromTheme(QStringLiteral("edit-delete")), QStringLiteral("Delete"), page);
+    remove->setObjectName("deleteSelected");
+    connect(remove, &QPushButton::clicked, this,
+            [this] { m_services.commands().post(MenuCommand::deleteSite); });
+    layout->addWidget(remove, 0, Qt::AlignHCenter);
+    layout->addStretch();
+    return page;
 }
 
 } // namespace halvik::views

@@ -3,6 +3,7 @@
 #include "models/AppPreferences.h"
 
 #include "app/AppServices.h"
+#include "views/sites/SiteListModel.h"
 
 #include <QWidget>
 
@@ -20,8 +21,6 @@ namespace halvik::views {
 
 class SiteDetailPane;
 
-class SiteListModel;
-
 // The Sites section: a searchable list of sites beside the selected site's detail.
 class SitesPage : public QWidget
 {
@@ -36,9 +35,14 @@ public:
     QMenu* sortMenu() const { return m_sortMenu; }
     // Actions that belong to the toolbar's left group are inserted before this one.
     QAction* toolbarEnd() const { return m_toolbarEnd; }
+    // "New Site", "Import Existing" and "Import All", in the toolbar and the empty state; each
+    // posts its window command, and the window enables them as it does its menu items.
+    QAction* commandAction(const QString& commandName) const { return m_commandActions.value(commandName); }
     // The sites selected in the list, in list order.
     QList<SitePtr> selectedSites() const;
     void selectSite(const QUuid& id);
+    // What a job of the site shows on its row, if anything.
+    std::optional<SiteListModel::JobState> jobState(const QUuid& id) const;
 
 Q_SIGNALS:
     void contextMenuRequested(const QPoint& globalPosition);
@@ -48,6 +52,8 @@ private:
     void syncSelectionFromServices();
     void showDetail();
     void applySort(ListSortOrder order);
+    QWidget* buildNoSites();
+    QWidget* buildMultiple();
 
     AppServices& m_services;
     SiteListModel* m_model;
@@ -60,6 +66,7 @@ private:
     QStackedWidget* m_detail;
     SiteDetailPane* m_sitePane;
     QLabel* m_multiTitle;
+    QHash<QString, QAction*> m_commandActions;
     bool m_syncing = false;
 };
 

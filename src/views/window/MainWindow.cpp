@@ -3,10 +3,10 @@
 #include "views/accounts/HostsPage.h"
 #include "views/accounts/RemoteRepositoryActions.h"
 #include "views/common/FileManager.h"
+#include "views/common/PageCommands.h"
 #include "views/environment/EnvironmentPage.h"
 #include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
-#include "views/settings/SettingsWindow.h"
 #include "views/site/PackageActions.h"
 #include "views/sites/ImportActions.h"
 
@@ -20,6 +20,7 @@
 #include "platform/PlatformTexts.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QLabel>
@@ -40,10 +41,30 @@ namespace halvik::views {
 namespace {
 
 // Commands that act on the selected site and need exactly one.
-const QStringList kSingleSiteCommands{MenuCommand::openSite,          MenuCommand::openControlPanel,
-                                      MenuCommand::showInFileManager, MenuCommand::openInEditor,
-                                      MenuCommand::createUser,        MenuCommand::cloneSite,
-                                      MenuCommand::toggleServe};
+const QStringList kSingleSiteCommands{
+    MenuCommand::openSite,          MenuCommand::openControlPanel,
+    MenuCommand::showInFileManager, MenuCommand::openInEditor,
+    MenuCommand::createUser,        MenuCommand::cloneSite,
+    MenuCommand::toggleServe,       QStringLiteral("createRemoteRepository")};
+// Of those, the ones only a site running the CMS has.
+const QStringList kCMSCommands{MenuCommand::openControlPanel, MenuCommand::createUser};
+
+QString sectionIcon(SidebarSection section)
+{
+    switch (section) {
+    case SidebarSection::sites:
+        return QStringLiteral("applications-internet");
+    case SidebarSection::hosts:
+        return QStringLiteral("network-server");
+    case SidebarSection::sourceControl:
+        return QStringLiteral("vcs-branch");
+    case SidebarSection::environment:
+        return QStringLiteral("utilities-terminal");
+    case SidebarSection::settings:
+        return QStringLiteral("configure");
+    }
+    return {};
+}
 
 QWidget* emptySection(const QString& title, QWidget* parent)
 {
@@ -107,20 +128,27 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     splitter->addWidget(m_sidebar);
     splitter->addWidget(m_pages);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({200, 980});
+    splitter->setSizes({180, 1000});
     splitter->setObjectName("mainSplitter");
     setCentralWidget(splitter);
     rememberGeometry(this, services.preferences(), QStringLiteral("mainGeometry"));
     rememberSplitter(splitter, services.preferences(), QStringLiteral("mainSplitter"));
 
+    // The status bar frames each visible item: an empty message is hidden, not an empty frame.
     m_status = new QLabel(this);
+    m_status->setObjectName("statusMessage");
     statusBar()->addWidget(m_status, 1);
-    connect(&services, &AppServices::busyMessageChanged, this,
-            [this] { m_status->setText(m_services.busyMessage().value_or(QString())); });
+    m_status->hide();
+    connect(&services, &AppServices::busyMessageChanged, this, [this] {
+        const QString message = m_services.busyMessage().value_or(QString());
+        m_status->setText(message);
+        m_status->setVisible(!message.isEmpty());
+    });
 
     buildMenus();
     connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
     connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
+    connect(&services.localServer(), &LocalServer::changed, this, &MainWindow::updateActions);
     // The section and the site shown last time come back (the site once the store has loaded);
     // the choices are kept as they change.
     if (auto section = fromRaw<SidebarSection>(services.preferences().windowState("section").toString()))
@@ -167,6 +195,7 @@ void MainWindow::buildSidebar()
         auto* item =
             new QTreeWidgetItem(section == SidebarSection::sites ? local : configuration, {title(section)});
         item->setData(0, Qt::UserRole, static_cast<int>(section));
+        item->setIcon(0, QIcon::fromTheme(sectionIcon(section)));
     }
     m_sidebar->expandAll();
     connect(m_sidebar, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
@@ -195,14 +224,20 @@ void MainWindow::buildMenus()
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
     addCommand(file, QStringLiteral("Import All Quillmar Sites…"), MenuCommand::importAllSites);
     file->addSeparator();
-    QAction* settings = file->addAction(QStringLiteral("Settings…"));
-    // Not every desktop defines a Preferences key; Ctrl+, works on all of them.
-    settings->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Comma), QKeySequence(QKeySequence::Preferences)});
+    QAction* settings =
+        file->addAction(QIcon::fromTheme(QStringLiteral("configure")), QStringLiteral("Settings…"));
+    // Not every desktop defines a Preferences key; Ctrl+, works on all of them. Settings are
+    // one section of the window, so there is one set of panes to keep right.
+    // Where the desktop's Preferences key is Ctrl+, too, binding it twice would make the key
+    // ambiguous and fire nothing.
+    QList<QKeySequence> settingsKeys{QKeySequence(Qt::CTRL | Qt::Key_Comma)};
+    for (const QKeySequence& keys : QKeySequence::keyBindings(QKeySequence::Preferences))
+        if (!settingsKeys.contains(keys))
+            settingsKeys << keys;
+    settings->setShortcuts(settingsKeys);
     settings->setObjectName("settings");
-    connect(settings, &QAction::triggered, this, [this] {
-        settingsWindow()->show();
-        settingsWindow()->raise();
-    });
+    connect(settings, &QAction::triggered, this,
+            [this] { m_services.setSelectedSection(SidebarSection::settings); });
     QAction* quit = file->addAction(QStringLiteral("Quit Halvik"), QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
@@ -210,6 +245,8 @@ void MainWindow::buildMenus()
     QAction* find = view->addAction(QStringLiteral("Find Site"), QKeySequence::Find);
     find->setObjectName("findSite");
     connect(find, &QAction::triggered, this, [this] {
+        if (PageCommands::routeToFocusedPage(PageCommands::Command::find))
+            return;
         m_services.setSelectedSection(SidebarSection::sites);
         m_sitesPage->searchField()->setFocus(Qt::ShortcutFocusReason);
         m_sitesPage->searchField()->selectAll();
@@ -217,8 +254,10 @@ void MainWindow::buildMenus()
     QAction* refresh = view->addAction(QStringLiteral("Refresh"), QKeySequence::Refresh);
     refresh->setObjectName("refresh");
     refresh->setToolTip(QStringLiteral("Look again at how each site is served and whether it answers"));
-    connect(refresh, &QAction::triggered, this,
-            [this] { fireAndForget(this, m_services.devEnvironment().refresh()); });
+    connect(refresh, &QAction::triggered, this, [this] {
+        if (!PageCommands::routeToFocusedPage(PageCommands::Command::refresh))
+            fireAndForget(this, m_services.devEnvironment().refresh());
+    });
     view->addSeparator();
     int number = 1;
     for (SidebarSection section : allCases<SidebarSection>()) {
@@ -228,6 +267,7 @@ void MainWindow::buildMenus()
     }
 
     QMenu* site = menuBar()->addMenu(QStringLiteral("&Site"));
+    site->setToolTipsVisible(true); // disabled items say why
     addCommand(site, QStringLiteral("Open Site"), MenuCommand::openSite,
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_O));
     addCommand(site, QStringLiteral("Open Control Panel"), MenuCommand::openControlPanel,
@@ -242,10 +282,11 @@ void MainWindow::buildMenus()
     addCommand(site, QStringLiteral("Clone Site…"), MenuCommand::cloneSite,
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_D));
     site->addSeparator();
-    addCommand(site, QStringLiteral("Serve / Stop"), MenuCommand::toggleServe,
-               QKeySequence(Qt::CTRL | Qt::Key_R));
+    // "Serve", or "Stop Server" while the selected site's server runs (updateActions).
+    addCommand(site, QStringLiteral("Serve"), MenuCommand::toggleServe, QKeySequence(Qt::CTRL | Qt::Key_R));
     site->addSeparator();
-    site->addAction(QStringLiteral("Create Remote Repository…"), this, [this] {
+    addCommand(site, QStringLiteral("Create Remote Repository…"), QStringLiteral("createRemoteRepository"));
+    setCommandHandler(QStringLiteral("createRemoteRepository"), [this] {
         const auto sites = selectedSites();
         if (sites.size() == 1)
             openCreateRepository(m_services, sites.first(), this);
@@ -303,15 +344,36 @@ void MainWindow::handleCommand(const QString& name, const QString& argument)
 
 void MainWindow::updateActions()
 {
-    const int selected = int(selectedSites().size());
+    const QList<SitePtr> sites = selectedSites();
+    const int selected = int(sites.size());
+    const bool cms = selected == 1 && siteUsesCMS(*sites.first());
     for (auto it = m_actions.begin(); it != m_actions.end(); ++it) {
         bool enabled = m_handlers.contains(it.key());
         if (kSingleSiteCommands.contains(it.key()))
             enabled = enabled && selected == 1;
         if (it.key() == MenuCommand::deleteSite)
             enabled = enabled && selected > 0;
-        it.value()->setEnabled(enabled);
+        const bool lacksCMS = selected == 1 && kCMSCommands.contains(it.key()) && !cms;
+        it.value()->setEnabled(enabled && !lacksCMS);
+        if (kCMSCommands.contains(it.key()))
+            it.value()->setToolTip(lacksCMS ? noCMSReason() : QString());
     }
+    // The Sites page's own buttons for window commands follow the menu items.
+    for (const QString& command :
+         {MenuCommand::newSite, MenuCommand::importSite, MenuCommand::importAllSites})
+        if (QAction* pageAction = m_sitesPage->commandAction(command);
+            pageAction && m_actions.value(command)) {
+            const bool available = m_actions.value(command)->isEnabled();
+            pageAction->setEnabled(available);
+            if (command == MenuCommand::newSite)
+                pageAction->setToolTip(available ? QStringLiteral("New Site")
+                                                 : QStringLiteral("Creating sites comes in a later version. "
+                                                                  "Import an existing one for now."));
+        }
+    if (QAction* serve = m_actions.value(MenuCommand::toggleServe))
+        serve->setText(selected == 1 && m_services.localServer().isRunning(sites.first()->id())
+                           ? QStringLiteral("Stop Server")
+                           : QStringLiteral("Serve"));
 }
 
 void MainWindow::showSection(SidebarSection section)
@@ -333,16 +395,29 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
     // Popped up, not run in a loop of its own: the window goes on while it is open.
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setToolTipsVisible(true);
     if (selectedSites().size() == 1) {
         menu->addAction(QStringLiteral("Open Site"), this,
                         [this] { m_services.commands().post(MenuCommand::openSite); });
-        menu->addAction(QStringLiteral("Control Panel"), this,
-                        [this] { m_services.commands().post(MenuCommand::openControlPanel); });
+        QAction* panel = menu->addAction(QStringLiteral("Control Panel"), this, [this] {
+            m_services.commands().post(MenuCommand::openControlPanel);
+        });
+        if (!siteUsesCMS(*selectedSites().first())) {
+            panel->setEnabled(false);
+            panel->setToolTip(noCMSReason());
+        }
         const bool serving = m_services.localServer().isRunning(selectedSites().first()->id());
-        menu->addAction(serving ? QStringLiteral("Stop Serving") : QStringLiteral("Serve"), this,
+        menu->addAction(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"), this,
                         [this] { m_services.commands().post(MenuCommand::toggleServe); });
         menu->addSeparator();
     }
+    if (selectedSites().size() == 1)
+        if (const auto job = m_sitesPage->jobState(selectedSites().first()->id());
+            job && !job->log.isEmpty()) {
+            menu->addAction(QIcon::fromTheme(QStringLiteral("edit-copy")), QStringLiteral("Copy log"), this,
+                            [log = job->log] { QApplication::clipboard()->setText(log); });
+            menu->addSeparator();
+        }
     if (selectedSites().size() == 1)
         menu->addAction(QStringLiteral("Open in Editor"), this,
                         [this] { m_services.commands().post(MenuCommand::openInEditor); });
@@ -352,13 +427,6 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
     menu->addAction(QStringLiteral("Delete"), this,
                     [this] { m_services.commands().post(MenuCommand::deleteSite); });
     menu->popup(globalPosition);
-}
-
-SettingsWindow* MainWindow::settingsWindow()
-{
-    if (!m_settings)
-        m_settings = new SettingsWindow(m_services, this);
-    return m_settings;
 }
 
 } // namespace halvik::views

@@ -14,7 +14,6 @@ class QTreeWidget;
 
 namespace halvik::views {
 
-class SettingsWindow;
 class SitesPage;
 
 // The one main window: a sidebar of sections, the Sites list and its detail, the menus.
@@ -31,7 +30,6 @@ public:
     // Features that land later register what their command does; until then its menu item
     // stays disabled.
     void setCommandHandler(const QString& commandName, std::function<void()> handler);
-    SettingsWindow* settingsWindow();
 
 private:
     void buildMenus();
@@ -49,7 +47,6 @@ private:
     QStackedWidget* m_pages;
     SitesPage* m_sitesPage;
     QLabel* m_status;
-    SettingsWindow* m_settings = nullptr;
     QHash<QString, QAction*> m_actions;
     QHash<QString, std::function<void()>> m_handlers;
 };
