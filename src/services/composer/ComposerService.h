@@ -71,6 +71,9 @@ public:
     QCoro::Task<ProcessResult> keffin(SitePtr site, QStringList arguments, Environment environment = {},
                                       OutputCallback onOutput = {}, CancellationToken token = {});
     static bool hasKeffin(const Site& site);
+    // Why nothing can run `artisan` in the site (a Composer project that is not a Laravel
+    // application), or nothing when it can.
+    static std::optional<QString> artisanUnavailable(const Site& site);
     // A free command typed by a person, through a login shell.
     QCoro::Task<ProcessResult> runShell(SitePtr site, QString command, OutputCallback onOutput = {},
                                         CancellationToken token = {});
