@@ -1,5 +1,7 @@
 #include "ImportSiteModel.h"
 
+#include "services/composer/ComposerService.h"
+
 #include "AppServices.h"
 #include "ImportPaths.h"
 #include "SiteImporter.h"
@@ -122,6 +124,9 @@ QCoro::Task<bool> ImportSiteModel::importSite()
     }
     // The selection is the application's; it follows even when the sheet has gone.
     services.setSelectedSiteID(site->id());
+    // Imported all the same; the warning stays beside the site.
+    if (const auto noArtisan = ComposerService::artisanUnavailable(*site))
+        services.setOpenSiteError(site->id(), *noArtisan);
     if (!alive)
         co_return true;
     m_importing = false;

@@ -149,6 +149,11 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runCreateRemoteCommand(services, rest.mid(1));
     else
         code = co_await runGitCommand(services.store(), rest);
+    // A change the disk refused is the command's failure, in one sentence.
+    services.store().flush();
+    services.checkSaves();
+    if (const auto problem = services.saveProblem())
+        throw CliError(*problem);
     // Whatever the command could not ask a person about is its failure.
     if (!prompts.alerts.isEmpty())
         throw CliError(prompts.alerts.join(QLatin1Char(' ')));

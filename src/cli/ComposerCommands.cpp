@@ -394,6 +394,8 @@ QCoro::Task<int> runComposerCommand(AppServices& services, QString verb, QString
         co_return co_await streamed(body, true);
     }
     if (verb == QLatin1String("artisan")) {
+        if (const auto noArtisan = ComposerService::artisanUnavailable(*site))
+            throw CliError(*noArtisan);
         const ToolRun body = [&](ComposerService::OutputCallback output) {
             return composer.runPHP(site, QStringLiteral("artisan"), toolArgs, OperationKind::artisan, {},
                                    std::move(output));

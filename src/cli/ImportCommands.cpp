@@ -1,5 +1,7 @@
 #include "ImportCommands.h"
 
+#include "services/composer/ComposerService.h"
+
 #include "CliContext.h"
 #include "CliJson.h"
 
@@ -81,6 +83,10 @@ QCoro::Task<int> runImportCommand(ImportContext& context, QStringList args, QTex
         throw CliError(QStringLiteral("That folder does not contain composer.json."));
 
     const SitePtr site = co_await context.importer.importExistingSite(path, name);
+    if (const auto noArtisan = ComposerService::artisanUnavailable(*site)) {
+        QTextStream err(stderr);
+        err << "halvik: warning: " << *noArtisan << '\n';
+    }
     if (json)
         printJson(out, siteJson(*site));
     else

@@ -43,6 +43,21 @@ QString SecretStore::filePath() const
     return m_filePath.isEmpty() ? AppDataDir::directory() + QStringLiteral("/secrets.json") : m_filePath;
 }
 
+std::optional<QString> SecretStore::lastWriteError() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_lastWriteError;
+}
+
+void SecretStore::retryFailedWrite()
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_lastWriteError)
+        return;
+    FileLock fileLock(filePath() + QStringLiteral(".lock"));
+    writeFile();
+}
+
 std::optional<QString> SecretStore::get(const QString& account)
 {
     QMutexLocker lock(&m_mutex);
@@ -145,8 +160,9 @@ void SecretStore::writeFile()
     const QString path = filePath();
     const QByteArray bytes =
         QByteArray::fromStdString(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
-    if (auto error = writeFileAtomically(path, bytes, kOwnerOnly)) {
-        qCWarning(halvikLog).noquote() << "Halvik secrets write failed: " + *error;
+    m_lastWriteError = writeFileAtomically(path, bytes, kOwnerOnly);
+    if (m_lastWriteError) {
+        qCWarning(halvikLog).noquote() << "Halvik secrets write failed: " + *m_lastWriteError;
         return;
     }
     if (!QFile::setPermissions(path, kOwnerOnly))

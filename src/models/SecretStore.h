@@ -37,6 +37,11 @@ public:
     void warmup(const QStringList& requiredAccounts);
 
     QString filePath() const;
+    // Why the last write of the file failed; nothing once one succeeds. What could not be
+    // written stays in memory and goes with the next write.
+    std::optional<QString> lastWriteError() const;
+    // Writes the file again when the last write failed.
+    void retryFailedWrite();
     // How many times the file was read: once, and again only after another process changed it.
     int fileReads() const { return m_fileReads; }
 
@@ -53,6 +58,7 @@ private:
     FileStamp m_stamp;
     bool m_fileLoaded = false;
     int m_fileReads = 0;
+    std::optional<QString> m_lastWriteError;
 };
 
 } // namespace halvik

@@ -269,10 +269,7 @@ void SiteStore::finishCommit(quint64 sequence, const StoreFile::Outcome& outcome
     m_writing = false;
     m_pendingOutcome.reset();
     m_pendingChanges = {};
-    if (outcome.error) {
-        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
-        restoreChanges(changes);
-    }
+    noteOutcome(outcome, changes);
     if (outcome.changedElsewhere)
         adopt(*outcome.changedElsewhere);
     Q_EMIT saveFinished();
@@ -280,6 +277,18 @@ void SiteStore::finishCommit(quint64 sequence, const StoreFile::Outcome& outcome
         save(); // anything changed while this write ran goes next; an empty change costs nothing
     if (std::exchange(m_refreshAfterWrite, false))
         refreshFromDisk();
+}
+
+void SiteStore::noteOutcome(const StoreFile::Outcome& outcome, const StoreChanges& changes)
+{
+    if (outcome.error) {
+        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
+        restoreChanges(changes); // written with the next save
+    }
+    if (outcome.error != m_lastSaveError) {
+        m_lastSaveError = outcome.error;
+        Q_EMIT lastSaveErrorChanged();
+    }
 }
 
 void SiteStore::flush()
@@ -295,10 +304,7 @@ void SiteStore::flush()
     if (changes.isEmpty())
         return;
     const StoreFile::Outcome outcome = file().commit(changes);
-    if (outcome.error) {
-        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
-        restoreChanges(changes);
-    }
+    noteOutcome(outcome, changes);
     if (outcome.changedElsewhere)
         adopt(*outcome.changedElsewhere);
     Q_EMIT saveFinished();

@@ -61,6 +61,9 @@ public:
     // Writes everything pending now and waits for it: for quitting, the end of a command,
     // and tests. Blocks, so the window never calls it while it runs.
     void flush();
+    // Why the last write failed (the disk refused it); nothing once a write succeeds. A change
+    // that could not be written stays pending and goes with the next save.
+    std::optional<QString> lastSaveError() const { return m_lastSaveError; }
     // Whether a write runs or waits to run.
     bool isSaving() const { return m_writing || m_saveTimer.isActive(); }
     // How long save() waits to gather further changes.
@@ -91,6 +94,7 @@ Q_SIGNALS:
     void sourceControlAccountsChanged();
     // A write finished (successfully or not); for tests and the benchmark.
     void saveFinished();
+    void lastSaveErrorChanged();
 
 private:
     StoreFile& file();
@@ -104,6 +108,7 @@ private:
     void adopt(const StoreDocument& document);
     void adoptSites(const QList<SiteRecord>& stored);
     void adoptHosts(const QList<HostRecord>& stored);
+    void noteOutcome(const StoreFile::Outcome& outcome, const StoreChanges& changes);
     void markSaved(const SitePtr& site) { m_savedSiteRevision.insert(site->id(), site->contentRevision()); }
 
     SecretStore& m_secrets;
@@ -123,6 +128,7 @@ private:
     QFuture<void> m_running;
     std::shared_ptr<StoreFile::Outcome> m_pendingOutcome; // of the running write
     StoreChanges m_pendingChanges;
+    std::optional<QString> m_lastSaveError;
 
     // What was last saved of each record; a higher revision means it changed since.
     QHash<QUuid, quint64> m_savedSiteRevision;

@@ -114,7 +114,9 @@ std::optional<QString> StoreFile::write()
         if (written && file.write(chunk) != chunk.size())
             written = false;
     });
-    if (!written) {
+    // Buffered: only flushing shows whether the disk took it all (a short write must never
+    // replace the old file).
+    if (!written || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
         return reason;

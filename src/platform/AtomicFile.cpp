@@ -20,7 +20,9 @@ std::optional<QString> writeFileAtomically(const QString& path, const QByteArray
         file.cancelWriting();
         return file.errorString();
     }
-    if (file.write(bytes) != bytes.size()) {
+    // The write is buffered: only flushing shows whether the disk took it all. Committing a
+    // short write would replace the old file with a truncated one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString error = file.errorString();
         file.cancelWriting();
         return error;

@@ -105,7 +105,7 @@ void save(const QString& text, const QString& path)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw HalvikError(file.errorString());
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit())
         throw HalvikError(file.errorString());
 }
 

@@ -41,6 +41,8 @@ struct ProcessRequest
 struct ProcessResult
 {
     int exitCode = 0;
+    // The child was ended by a signal (a stop from elsewhere, a crash) rather than exiting.
+    bool endedBySignal = false;
     // The whole texts, decoded when first read: `stdout.text()`.
     OutputText stdout;
     OutputText stderr;

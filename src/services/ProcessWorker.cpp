@@ -71,8 +71,9 @@ void ProcessWorker::start()
             m_process->write(*m_state->request.stdin);
             m_process->closeWriteChannel();
         }
+        m_pid = m_process->processId();
         if (m_state->request.started)
-            m_state->request.started(m_process->processId());
+            m_state->request.started(m_pid);
     });
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
         if (error != QProcess::FailedToStart)
@@ -80,9 +81,14 @@ void ProcessWorker::start()
         m_state->startError = m_process->errorString();
         complete();
     });
-    connect(m_process, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus) {
+    connect(m_process, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
         drain();
         m_state->result.exitCode = exitCode;
+        m_state->result.endedBySignal = status == QProcess::CrashExit;
+        // The run ends with the child; whatever it left running in its group (a background
+        // job still holding the output pipes) ends with it.
+        if (m_pid > 0)
+            ::kill(-static_cast<pid_t>(m_pid), SIGTERM);
         complete();
     });
     m_process->start();

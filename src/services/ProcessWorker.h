@@ -55,6 +55,7 @@ private:
 
     std::shared_ptr<ProcessRunState> m_state;
     QProcess* m_process = nullptr;
+    qint64 m_pid = 0; // the child's, which leads its own process group
     OutputCollector m_collector;
 };
 

@@ -48,6 +48,13 @@ public:
     const QString& reason() const { return m_reason; }
     // A server answered: the site is served, even if the app itself failed.
     bool isServing() const { return m_case == Case::server || m_case == Case::appError; }
+    // Something should answer and does not (a site not started, not checked or still coming up
+    // is not failing).
+    bool isFailing() const
+    {
+        return !isServing() && m_case != Case::notRunning && m_case != Case::unknown &&
+               m_case != Case::checking;
+    }
 
     QString summary() const;
 

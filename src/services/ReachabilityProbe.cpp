@@ -11,6 +11,8 @@
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace halvik {
 
 namespace {
@@ -31,6 +33,12 @@ Reachability classifyFailure(const QUrl& url, QNetworkReply::NetworkError error,
     case QNetworkReply::OperationCanceledError:
         // Nothing but the two time-outs aborts a probe (cancellation is handled before this).
         return Reachability::unreachable(QStringLiteral("Timed out"));
+    case QNetworkReply::ProtocolFailure:
+    case QNetworkReply::RemoteHostClosedError:
+        // Connected, but what came back (if anything) was no HTTP response.
+        if (!timedOut)
+            return Reachability::unreachable(QStringLiteral("No HTTP response"));
+        return Reachability::unreachable(QStringLiteral("Timed out"));
     case QNetworkReply::SslHandshakeFailedError:
         return Reachability::unreachable(QStringLiteral("TLS handshake failed: ") + description);
     default:
@@ -42,8 +50,14 @@ Reachability classifyFailure(const QUrl& url, QNetworkReply::NetworkError error,
 
 } // namespace
 
-QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken token)
+QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken token,
+                                                   std::optional<std::chrono::milliseconds> limit)
 {
+    const std::chrono::milliseconds floor{1};
+    const std::chrono::milliseconds transferLimit =
+        limit ? std::clamp(*limit, floor, requestTimeout) : requestTimeout;
+    const std::chrono::milliseconds wholeLimit =
+        limit ? std::clamp(*limit, floor, resourceTimeout) : resourceTimeout;
     token.throwIfCancelled();
     // Its own manager per probe: no shared cookies, caches or connections.
     QNetworkAccessManager manager;
@@ -51,7 +65,7 @@ QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken t
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    request.setTransferTimeout(static_cast<int>(requestTimeout.count()));
+    request.setTransferTimeout(static_cast<int>(transferLimit.count()));
 
     std::unique_ptr<QNetworkReply> reply(manager.head(request));
     LocalTlsTrust::attach(reply.get());
@@ -63,7 +77,7 @@ QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken t
         timedOut = true;
         r->abort();
     });
-    resourceTimer.start(resourceTimeout);
+    resourceTimer.start(wholeLimit);
     token.onCancelled(reply.get(), [r = reply.get()] { r->abort(); });
 
     co_await qCoro(reply.get()).waitForFinished();
@@ -88,10 +102,13 @@ QCoro::Task<Reachability> ReachabilityProbe::waitUntilServing(QUrl url, std::chr
 {
     const QDeadlineTimer deadline(timeout);
     while (true) {
-        Reachability result = co_await probe(url, token);
+        const std::chrono::milliseconds left(std::max<qint64>(deadline.remainingTime(), 1));
+        Reachability result = co_await probe(url, token, left);
         if (result.isServing() || deadline.hasExpired())
             co_return result;
-        co_await sleepFor(interval, token);
+        co_await sleepFor(std::min(interval, std::chrono::milliseconds(deadline.remainingTime())), token);
+        if (deadline.hasExpired())
+            co_return result;
     }
 }
 

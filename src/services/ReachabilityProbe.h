@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <optional>
 
 namespace halvik {
 
@@ -18,10 +19,13 @@ public:
     static constexpr std::chrono::milliseconds resourceTimeout{6000};
     static constexpr std::chrono::milliseconds retryInterval{300};
 
-    // Never throws except CancelledError when `token` is cancelled.
-    static QCoro::Task<Reachability> probe(QUrl url, CancellationToken token = {});
+    // Never throws except CancelledError when `token` is cancelled. `limit` shortens both
+    // time-outs, so a caller with a deadline of its own never waits past it.
+    static QCoro::Task<Reachability> probe(QUrl url, CancellationToken token = {},
+                                           std::optional<std::chrono::milliseconds> limit = std::nullopt);
     // Probes until a server answers (server or appError) or `timeout` has passed; returns the
-    // last result either way.
+    // last result either way. Each probe gets only the time left, so it returns on time even
+    // when a server accepts connections and never answers.
     static QCoro::Task<Reachability> waitUntilServing(QUrl url, std::chrono::milliseconds timeout,
                                                       CancellationToken token = {},
                                                       std::chrono::milliseconds interval = retryInterval);

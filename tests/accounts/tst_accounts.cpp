@@ -287,6 +287,17 @@ void AccountsTest::deviceFlowAnswers()
     status = 502;
     QCOMPARE(errorOf(poll()), QStringLiteral("GitHub error 502: <html>down</html>"));
 
+    // A device code whose timing fields are not numbers fails with a sentence, not a hang.
+    answer = "{\"device_code\":\"d\",\"user_code\":\"U\",\"verification_uri\":\"https://x\","
+             "\"interval\":\"soon\",\"expires_in\":900}";
+    status = 200;
+    QCOMPARE(errorOf(client.requestDeviceCode(QStringLiteral("c"))),
+             QStringLiteral("GitHub error 200: ") + QString::fromUtf8(answer));
+    answer = "{\"device_code\":\"d\",\"user_code\":\"U\",\"verification_uri\":\"https://x\","
+             "\"interval\":\"7\",\"expires_in\":[1]}";
+    QCOMPARE(errorOf(client.requestDeviceCode(QStringLiteral("c"))),
+             QStringLiteral("GitHub error 200: ") + QString::fromUtf8(answer));
+
     // A denied device sign-in ends the waiting loop at once.
     answer = "{\"error\":\"access_denied\"}";
     status = 200;

@@ -34,6 +34,7 @@
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTextCursor>
 #include <QTreeView>
 
 using namespace halvik;
@@ -337,6 +338,74 @@ private Q_SLOTS:
         views::LocalEnvironmentSheet other(fx.composer, gitService, loose);
         halvik::waitFor(other.load());
         QVERIFY(!other.isTrackingWarningShown());
+    }
+
+    void localEnvironmentNeverDestroysWhatItCannotRead()
+    {
+        ComposerFixture fx;
+        GitService gitService(fx.runner);
+        const SitePtr site = fx.laravelSite("environment-care");
+        const QString path = site->path() + "/.env";
+        const auto writeBytes = [&path](const QByteArray& bytes) {
+            QFile env(path);
+            QVERIFY(env.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            env.write(bytes);
+        };
+        const auto readBytes = [&path] {
+            QFile env(path);
+            return env.open(QIODevice::ReadOnly) ? env.readAll() : QByteArray();
+        };
+
+        // Not UTF-8: shown for reading only, with no way to save over it.
+        const QByteArray latin1 = "APP_NAME=Caf\xe9\nDB_PASSWORD=secret\n";
+        writeBytes(latin1);
+        {
+            views::LocalEnvironmentSheet sheet(fx.composer, gitService, site);
+            sheet.show();
+            halvik::waitFor(sheet.load());
+            QVERIFY(sheet.isReadOnly());
+            QVERIFY(sheet.editor()->isReadOnly());
+            QVERIFY(sheet.saveButton()->isHidden());
+            QVERIFY(!sheet.regenerateButton()->isEnabled());
+            QVERIFY2(sheet.messageText().startsWith("Halvik couldn’t read this .env file, so it can’t be "
+                                                    "edited here. "),
+                     qPrintable(sheet.messageText()));
+            QVERIFY(!sheet.save());
+            screenshots(&sheet, "local-environment-unreadable");
+        }
+        QCOMPARE(readBytes(), latin1);
+
+        // Missing: an empty editor whose Save creates the file.
+        QFile::remove(path);
+        {
+            views::LocalEnvironmentSheet sheet(fx.composer, gitService, site);
+            halvik::waitFor(sheet.load());
+            QVERIFY(!sheet.isReadOnly() && !sheet.editor()->isReadOnly());
+            sheet.editor()->setPlainText("APP_NAME=New");
+            QVERIFY(sheet.save());
+        }
+        QCOMPARE(readBytes(), QByteArray("APP_NAME=New\n"));
+
+        // CR LF line ends: opening is not editing, and saving keeps them; so does a password
+        // with non-breaking spaces.
+        writeBytes(
+            "APP_NAME=Windows\r\nDB_PASSWORD=pa\xc2\xa0ss\xc2\xa0word\r\nAPP_URL=http://crlf.test\r\n");
+        {
+            views::LocalEnvironmentSheet sheet(fx.composer, gitService, site);
+            halvik::waitFor(sheet.load());
+            QVERIFY(!sheet.isEdited());
+            QVERIFY(!sheet.saveButton()->isEnabled());
+            QVERIFY(sheet.regenerateButton()->isEnabled());
+            QCOMPARE(sheet.summaryValue("APP_URL"), QString("http://crlf.test"));
+            QTextCursor cursor = sheet.editor()->textCursor();
+            cursor.movePosition(QTextCursor::End);
+            cursor.insertText("APP_DEBUG=true");
+            QVERIFY(sheet.isEdited());
+            QVERIFY(sheet.save());
+            QVERIFY(!sheet.isEdited());
+        }
+        QCOMPARE(readBytes(), QByteArray("APP_NAME=Windows\r\nDB_PASSWORD=pa\xc2\xa0ss\xc2\xa0word\r\n"
+                                         "APP_URL=http://crlf.test\r\nAPP_DEBUG=true\r\n"));
     }
 
     void createUserOpensFromTheWindowMenu()

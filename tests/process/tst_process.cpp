@@ -365,6 +365,39 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!isAlive(grandchild), 5000);
     }
 
+    void bigInputAndOutputAtOnceAndChildrenThatLeaveSomethingBehind()
+    {
+        ProcessRunner runner;
+        // 1 MiB in while the child writes 1 MiB out: neither side may wait on the other.
+        QByteArray input;
+        for (int i = 0; input.size() < (1 << 20); ++i)
+            input += "line " + QByteArray::number(i).rightJustified(10, '0') + " of the input\n";
+        input.truncate(1 << 20);
+        ProcessRequest echo = program(QStringLiteral("/bin/cat"));
+        echo.stdin = input;
+        QElapsedTimer clock;
+        clock.start();
+        const ProcessResult echoed = halvik::waitFor(runner.run(echo));
+        QCOMPARE(echoed.stdout.text().toUtf8(), input);
+        QVERIFY2(clock.elapsed() < 20000, qPrintable(QString::number(clock.elapsed())));
+
+        // The child exits at once while its background grandchild keeps the output pipes open:
+        // the run ends with the child, with its status, and the grandchild goes with it.
+        QTemporaryDir dir;
+        const QString pidFile = dir.filePath(QStringLiteral("grandchild"));
+        clock.restart();
+        const ProcessResult left = halvik::waitFor(runner.run(
+            shell(QStringLiteral("sleep 60 & echo $! > '%1'; echo parent done; exit 4").arg(pidFile))));
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(left.exitCode, 4);
+        QCOMPARE(left.stdout.text(), QStringLiteral("parent done\n"));
+        QFile file(pidFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const qint64 grandchild = file.readAll().trimmed().toLongLong();
+        QVERIFY(grandchild > 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!isAlive(grandchild), 5000);
+    }
+
     void cancelledRunsStopTheirChildrenWithoutTheEventLoop()
     {
         // As when the program quits: the main event loop no longer turns, so only each run's

@@ -9,6 +9,8 @@
 
 #include <QElapsedTimer>
 #include <QHostInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 using namespace halvik;
@@ -146,6 +148,50 @@ private Q_SLOTS:
         QCOMPARE(last.summary(), QStringLiteral("Nothing is listening on 127.0.0.1:%1").arg(silentPort));
         QVERIFY(clock.elapsed() >= 700);
         QVERIFY(clock.elapsed() < 3000);
+    }
+
+    void silentAndStrangeServersAreToldApartWithinTheLimit()
+    {
+        // Accepts every connection and never says a word.
+        QTcpServer silent;
+        QList<QTcpSocket*> held;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        connect(&silent, &QTcpServer::newConnection, &silent, [&silent, &held] {
+            while (QTcpSocket* socket = silent.nextPendingConnection())
+                held << socket;
+        });
+        const QUrl silentURL(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()));
+
+        QElapsedTimer clock;
+        clock.start();
+        const Reachability waited = halvik::waitFor(ReachabilityProbe::waitUntilServing(silentURL, 1500ms));
+        QCOMPARE(waited.summary(), QStringLiteral("Timed out"));
+        // The wait's own limit, not a probe's 4 or 6 seconds, decides when it gives up.
+        QVERIFY2(clock.elapsed() >= 1500 && clock.elapsed() < 2300,
+                 qPrintable(QString::number(clock.elapsed())));
+
+        clock.restart();
+        QCOMPARE(halvik::waitFor(ReachabilityProbe::probe(silentURL, {}, 500ms)).summary(),
+                 QStringLiteral("Timed out"));
+        QVERIFY2(clock.elapsed() < 1500, qPrintable(QString::number(clock.elapsed())));
+
+        // Answers with something that is not HTTP, then hangs up.
+        QTcpServer strange;
+        QVERIFY(strange.listen(QHostAddress::LocalHost, 0));
+        connect(&strange, &QTcpServer::newConnection, &strange, [&strange] {
+            while (QTcpSocket* socket = strange.nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+                    socket->readAll();
+                    socket->write("SSH-2.0-OpenSSH_9.2 hello there\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
+            }
+        });
+        clock.restart();
+        QCOMPARE(probe(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(strange.serverPort()))).summary(),
+                 QStringLiteral("No HTTP response"));
+        QVERIFY(clock.elapsed() < 3000);
+        qDeleteAll(held);
     }
 
     void probeCommandPrintsTheSummary()

@@ -3,6 +3,9 @@
 #include "TestMain.h"
 #include "WaitFor.h"
 
+#include "FakePrompts.h"
+#include "app/AppServices.h"
+#include "app/DevEnvironment.h"
 #include "models/Site.h"
 #include "services/HerdService.h"
 #include "services/runtime/NodeRuntime.h"
@@ -416,6 +419,86 @@ private Q_SLOTS:
         QTRY_COMPARE(QDir(fx.root() + "/support/runtime/php")
                          .entryList(QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot),
                      QStringList{"8.2"});
+    }
+
+    void removalOnlyTouchesOfferedLinesAndListsAreChecked()
+    {
+        RuntimeFixture fx;
+        RuntimeManager& runtime = fx.manager();
+        const QString runtimeFolder = fx.root() + "/support/runtime";
+        RuntimeFixture::writeFile(runtimeFolder + "/php/8.3/php", "#!/bin/sh\n", true);
+        RuntimeFixture::writeFile(runtimeFolder + "/node/bin/node", "#!/bin/sh\n", true);
+        for (const QString& line : {QStringLiteral(".."), QStringLiteral(""), QStringLiteral("8.3/.."),
+                                    QStringLiteral("/"), QStringLiteral("7.4")}) {
+            try {
+                runtime.removeManagedPHP(line);
+                QFAIL(qPrintable("removed “" + line + "”"));
+            } catch (const RuntimeError& error) {
+                QVERIFY(error.description().startsWith("Halvik doesn’t offer PHP"));
+            }
+        }
+        QVERIFY(QFileInfo::exists(runtimeFolder + "/node/bin/node"));
+        QVERIFY(QFileInfo::exists(runtimeFolder + "/php/8.3/php"));
+        runtime.removeManagedPHP("8.3.7"); // an offered line, in any spelling
+        QVERIFY(!QFileInfo::exists(runtimeFolder + "/php/8.3"));
+
+        // A list the server would not give is not "no build for this computer".
+        fx.server.serve("/static-php-cli/common/", "<html>maintenance</html>", 503);
+        QCOMPARE(failureOf(runtime.installManagedPHP("8.4")),
+                 QString("Couldn’t load the PHP download list (HTTP 503)."));
+
+        // The download address works with or without its final slash, and a macOS-style
+        // quarantine step runs on the new line's folder once it is in place.
+        fx.servePHPList({"8.4.2"});
+        fx.servePHPArchive("8.4.2", fx.phpArchive(RuntimeFixture::realPHP()));
+        const QString recorded = fx.root() + "/quarantine.log";
+        RuntimeFixture::writeFile(fx.root() + "/xattr",
+                                  ("#!/bin/sh\necho \"$@\" >> '" + recorded + "'\n").toUtf8(), true);
+        RuntimeRoots roots = fx.roots();
+        roots.phpDownloads = fx.server.url("/static-php-cli/common");
+        roots.quarantineTool = fx.root() + "/xattr";
+        RuntimeManager slashless(fx.runner, roots);
+        QCOMPARE(failureOf(slashless.installManagedPHP("8.4")), QString());
+        QCOMPARE(readText(runtimeFolder + "/php/8.4/VERSION"), QString("8.4.2\n"));
+        QCOMPARE(readText(recorded), "-dr com.apple.quarantine " + runtimeFolder + "/php/8.4\n");
+    }
+
+    void runtimeChangesRefreshTheEnvironmentPicture()
+    {
+        RuntimeFixture fx;
+        SecretStore secrets(fx.root() + "/secrets.json");
+        FakePrompts prompts;
+        AppServices services(secrets, prompts, HerdRoots::under(fx.root() + "/machine"), nullptr, fx.roots());
+        DevEnvironment& environment = services.devEnvironment();
+        const auto refreshedSince = [&environment](const std::optional<QDateTime>& before) {
+            return !environment.isRefreshing() && environment.lastRefreshed() &&
+                   environment.lastRefreshed() != before;
+        };
+
+        RuntimeFixture::writeFile(fx.root() + "/support/runtime/php/8.3/php", "#!/bin/sh\n", true);
+        services.removeManagedPHP("8.3");
+        QVERIFY(!QFileInfo::exists(fx.root() + "/support/runtime/php/8.3"));
+        QVERIFY(environment.isRefreshing());
+        QTRY_VERIFY_WITH_TIMEOUT(refreshedSince(std::nullopt), 20000);
+
+        std::optional<QDateTime> before = environment.lastRefreshed();
+        RuntimeFixture::writeFile(fx.root() + "/support/runtime/node/bin/node", "#!/bin/sh\n", true);
+        services.removeManagedNode();
+        QVERIFY(!QFileInfo::exists(fx.root() + "/support/runtime/node"));
+        QTRY_VERIFY_WITH_TIMEOUT(refreshedSince(before), 20000);
+        QVERIFY_THROWS_EXCEPTION(RuntimeError, services.removeManagedPHP(".."));
+
+        // Kept current (as the window keeps it), a line installed here or by a command in
+        // another process refreshes the picture by itself.
+        environment.keepCurrent();
+        before = environment.lastRefreshed();
+        fx.servePHPList({"8.2.9"});
+        fx.servePHPArchive("8.2.9", fx.phpArchive(RuntimeFixture::realPHP()));
+        halvik::waitFor(services.runtime().installManagedPHP("8.2"));
+        QTRY_VERIFY_WITH_TIMEOUT(refreshedSince(before), 20000);
+        before = environment.lastRefreshed();
+        RuntimeFixture::writeFile(fx.root() + "/support/runtime/php/8.5/php", "#!/bin/sh\n", true);
+        QTRY_VERIFY_WITH_TIMEOUT(refreshedSince(before), 20000);
     }
 
     void installsNodeTwentyTwoLTSAndChecksIt()

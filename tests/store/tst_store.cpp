@@ -17,6 +17,9 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace halvik;
 
 namespace {
@@ -32,6 +35,27 @@ QByteArray readFile(const QString& path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+// Lowers the largest file this process may write (RLIMIT_FSIZE) for as long as it lives: a
+// longer write fails with EFBIG, as on a full disk, whoever runs the test.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit lower = m_old;
+        lower.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_old); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+};
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {
@@ -492,6 +516,46 @@ private Q_SLOTS:
         SiteStore after = makeStore();
         after.load();
         QCOMPARE(after.sites().first()->notes(), QString("written at the end"));
+    }
+
+    void aRefusedSaveKeepsTheOldFilesAndIsTriedAgain()
+    {
+        QTemporaryDir dir;
+        SecretStore secrets(dir.filePath("secrets.json"));
+        secrets.set("old-token", "sourceControl.github");
+        SiteStore store(secrets, dir.path());
+        auto site = std::make_shared<Site>("before", "/tmp/refused-save");
+        store.insertSite(site);
+        store.flush();
+        QVERIFY(!store.lastSaveError());
+        const QByteArray storeBefore = readFile(store.filePath());
+        const QByteArray secretsBefore = readFile(secrets.filePath());
+        QSignalSpy problems(&store, &SiteStore::lastSaveErrorChanged);
+        {
+            // The disk takes no file longer than a few bytes, as when it is full.
+            const FileSizeLimit full(8);
+            site->setName("after");
+            store.flush();
+            secrets.set("new-token", "sourceControl.github");
+        }
+        QVERIFY(store.lastSaveError());
+        QVERIFY(secrets.lastWriteError());
+        QCOMPARE(problems.size(), 1);
+        QCOMPARE(readFile(store.filePath()), storeBefore);
+        QCOMPARE(readFile(secrets.filePath()), secretsBefore);
+        // No half-written copy is left beside them either.
+        for (const QString& name : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY2(name == "store.json" || name == "secrets.json" || name.endsWith(".lock"),
+                     qPrintable(name));
+
+        // The next save carries the change that was refused, with nothing new to add.
+        store.flush();
+        QVERIFY(!store.lastSaveError());
+        QCOMPARE(problems.size(), 2);
+        QVERIFY(readFile(store.filePath()).contains("\"name\":\"after\""));
+        secrets.retryFailedWrite();
+        QVERIFY(!secrets.lastWriteError());
+        QVERIFY(readFile(secrets.filePath()).contains("new-token"));
     }
 
     void historyIsBounded()

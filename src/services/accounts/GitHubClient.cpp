@@ -93,6 +93,28 @@ QCoro::Task<GitRemoteRepository> GitHubClient::createRepository(QString name, bo
     co_return repo;
 }
 
+namespace {
+
+// A whole-number field (a number, or a text holding one); `fallback` when absent, nothing when it
+// holds anything else.
+std::optional<int> wholeNumber(const json& object, const char* key, int fallback)
+{
+    const auto it = object.find(key);
+    if (it == object.end() || it->is_null())
+        return fallback;
+    if (it->is_number_integer())
+        return it->get<int>();
+    if (it->is_string()) {
+        bool ok = false;
+        const int value = QString::fromStdString(it->get<std::string>()).trimmed().toInt(&ok);
+        if (ok)
+            return value;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 QCoro::Task<GitHubDeviceCode> GitHubClient::requestDeviceCode(QString clientID)
 {
     const json body{{"client_id", clientID.toStdString()}, {"scope", deviceScope}};
@@ -107,8 +129,12 @@ QCoro::Task<GitHubDeviceCode> GitHubClient::requestDeviceCode(QString clientID)
     code.deviceCode = jsonString(*object, "device_code");
     code.userCode = jsonString(*object, "user_code");
     code.verificationURI = jsonString(*object, "verification_uri");
-    code.interval = object->value("interval", 5);
-    code.expiresIn = object->value("expires_in", 900);
+    const std::optional<int> interval = wholeNumber(*object, "interval", 5);
+    const std::optional<int> expiresIn = wholeNumber(*object, "expires_in", 900);
+    if (!interval || !expiresIn)
+        throw GitHubClientError::failed(answer.status, answer.text());
+    code.interval = *interval;
+    code.expiresIn = *expiresIn;
     if (code.deviceCode.isEmpty() || code.userCode.isEmpty())
         throw GitHubClientError::failed(answer.status, answer.text());
     co_return code;

@@ -238,6 +238,9 @@ QCoro::Task<ProcessResult> ComposerService::runPHP(SitePtr site, QString script,
                                                    OperationKind kind, Environment environment,
                                                    OutputCallback onOutput, CancellationToken token)
 {
+    if (script == QLatin1String("artisan"))
+        if (const auto reason = artisanUnavailable(*site))
+            throw ComposerServiceError::failed(*reason);
     Launch launch = phpRequest(*site, script, arguments, environment);
     co_return co_await logged(site, std::move(launch), kind, std::move(onOutput), token, {},
                               QStringLiteral("PHP exited with %1"));
@@ -246,8 +249,19 @@ QCoro::Task<ProcessResult> ComposerService::runPHP(SitePtr site, QString script,
 QCoro::Task<ProcessResult> ComposerService::runPHPDetached(SitePtr site, QString script,
                                                            QStringList arguments, CancellationToken token)
 {
+    if (script == QLatin1String("artisan"))
+        if (const auto reason = artisanUnavailable(*site))
+            throw ComposerServiceError::failed(*reason);
     Launch launch = phpRequest(*site, script, arguments, {});
     co_return co_await m_runner.run(std::move(launch.request), {}, token);
+}
+
+std::optional<QString> ComposerService::artisanUnavailable(const Site& site)
+{
+    if (QFileInfo::exists(QDir(site.path()).filePath(QStringLiteral("artisan"))))
+        return std::nullopt;
+    return QStringLiteral("This folder is a Composer project but not a Laravel application (it has no "
+                          "artisan file), so Halvik can’t run artisan or serve it here.");
 }
 
 bool ComposerService::hasKeffin(const Site& site)

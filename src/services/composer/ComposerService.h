@@ -75,6 +75,9 @@ public:
     static bool hasKeffin(const Site& site);
     // A CMS site: it has the CMS console or its composer.json requires the CMS.
     static bool usesCMS(const Site& site);
+    // Why nothing can run `artisan` in the site (a Composer project that is not a Laravel
+    // application), or nothing when it can.
+    static std::optional<QString> artisanUnavailable(const Site& site);
     // A free command typed by a person, through a login shell, with Halvik's PATH first even
     // when the shell's profile sets its own.
     QCoro::Task<ProcessResult> runShell(SitePtr site, QString command, OutputCallback onOutput = {},

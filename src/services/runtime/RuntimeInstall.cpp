@@ -124,9 +124,15 @@ QCoro::Task<> RuntimeManager::installPHPLine(QString line, CancellationToken tok
 {
     const LifeToken alive = m_life.token();
     const QString suffix = RuntimePlatform::currentArchiveNames().phpSuffix;
-    const QUrl listUrl = m_roots.phpDownloads;
+    // The archives sit beside the list, whether the configured address ends in a slash or not.
+    QUrl listUrl = m_roots.phpDownloads;
+    if (!listUrl.path().endsWith(QLatin1Char('/')))
+        listUrl.setPath(listUrl.path() + QLatin1Char('/'));
     const HttpFetcher::Reply list = co_await m_http.get(listUrl, token);
     ensureAlive(alive);
+    if (!list.ok())
+        throw RuntimeError::phpInstallFailed(
+            QStringLiteral("Couldn’t load the PHP download list (HTTP %1).").arg(list.status));
     QStringDecoder utf8(QStringDecoder::Utf8);
     const QString page = utf8.decode(list.body);
     if (utf8.hasError())
@@ -198,7 +204,10 @@ QCoro::Task<> RuntimeManager::installPHPLine(QString line, CancellationToken tok
         throw RuntimeError::phpInstallFailed(
             QStringLiteral("Couldn’t move the new PHP into %1.").arg(lineFolder));
     staging.release();
+    co_await clearQuarantine(lineFolder);
+    ensureAlive(alive);
     refreshExtraPHP();
+    Q_EMIT installationsChanged();
 }
 
 QCoro::Task<> RuntimeManager::installManagedNode()
@@ -318,7 +327,10 @@ QCoro::Task<> RuntimeManager::installNode(CancellationToken token)
         throw RuntimeError::nodeInstallFailed(
             QStringLiteral("Couldn’t move the new Node into %1.").arg(m_roots.managedNode()));
     keep.release();
+    co_await clearQuarantine(m_roots.managedNode());
+    ensureAlive(alive);
     Q_EMIT changed();
+    Q_EMIT installationsChanged();
 }
 
 void RuntimeManager::removeManagedNode()
@@ -332,6 +344,7 @@ void RuntimeManager::removeManagedNode()
         throw RuntimeError::nodeInstallFailed(QStringLiteral("Couldn’t remove Halvik’s Node."));
     removeInBackground(aside);
     Q_EMIT changed();
+    Q_EMIT installationsChanged();
 }
 
 QCoro::Task<std::optional<QString>> RuntimeManager::unpack(QString archive, QString into,
@@ -361,10 +374,10 @@ QCoro::Task<bool> RuntimeManager::moveFolder(QString from, QString to, Cancellat
 QCoro::Task<> RuntimeManager::clearQuarantine(QString folder)
 {
     // Downloads carry a quarantine mark on macOS that keeps them from running; Linux has none.
-    if (!RuntimePlatform::needsQuarantineRemoval())
+    if (m_roots.quarantineTool.isEmpty())
         co_return;
     ProcessRequest request;
-    request.executable = QStringLiteral("/usr/bin/xattr");
+    request.executable = m_roots.quarantineTool;
     request.arguments = {QStringLiteral("-dr"), QStringLiteral("com.apple.quarantine"), folder};
     try {
         co_await m_runner.run(std::move(request));

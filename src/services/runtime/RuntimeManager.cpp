@@ -242,10 +242,16 @@ std::optional<ManagedPHP> RuntimeManager::extraPHP(const QString& line) const
 void RuntimeManager::removeManagedPHP(const QString& line)
 {
     const QString normalized = RuntimeFiles::normalizedPHPLine(line);
+    // Only a line Halvik offers names a folder of its own: anything else ("..", "", a path)
+    // could reach outside it.
+    if (!RuntimeFiles::offeredPHPLines().contains(normalized))
+        throw RuntimeError::phpInstallFailed(
+            QStringLiteral("Halvik doesn’t offer PHP %1.").arg(line.trimmed()));
     const QString folder = m_roots.phpLines() + QLatin1Char('/') + normalized;
-    if (!normalized.isEmpty() && QFileInfo::exists(folder) && !QDir(folder).removeRecursively())
+    if (QFileInfo::exists(folder) && !QDir(folder).removeRecursively())
         throw RuntimeError::phpInstallFailed(QStringLiteral("Couldn’t remove PHP %1.").arg(normalized));
     refreshExtraPHP();
+    Q_EMIT installationsChanged();
 }
 
 void RuntimeManager::refreshExtraPHP()

@@ -93,6 +93,8 @@ public:
 Q_SIGNALS:
     // Any observable value above changed.
     void changed();
+    // A managed PHP line or the managed Node was installed or removed.
+    void installationsChanged();
 
 private:
     using EngineLookup = std::function<std::optional<ResolvedPHP>()>;

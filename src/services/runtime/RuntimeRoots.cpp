@@ -38,6 +38,8 @@ RuntimeRoots RuntimeRoots::system()
         configuredUrl("HALVIK_PHP_DOWNLOADS", "https://dl.static-php.dev/static-php-cli/common/");
     roots.nodeDistribution = configuredUrl("HALVIK_NODE_DIST", "https://nodejs.org");
     roots.composerVersions = configuredUrl("HALVIK_COMPOSER_VERSIONS", "https://getcomposer.org");
+    if (RuntimePlatform::needsQuarantineRemoval())
+        roots.quarantineTool = QStringLiteral("/usr/bin/xattr");
     return roots;
 }
 

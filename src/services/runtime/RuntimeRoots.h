@@ -19,6 +19,9 @@ struct RuntimeRoots
     QUrl phpDownloads;     // the static PHP list page; archives sit beside it
     QUrl nodeDistribution; // root of /dist/index.json and /dist/v<version>/
     QUrl composerVersions; // root of /versions
+    // Clears the download quarantine mark from installed runtimes (`xattr` on macOS); empty
+    // where downloads carry no such mark.
+    QString quarantineTool;
 
     // The real folders, with the servers from HALVIK_PHP_DOWNLOADS, HALVIK_NODE_DIST and
     // HALVIK_COMPOSER_VERSIONS when set.

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 namespace halvik::views {
@@ -100,6 +102,8 @@ LocalEnvironmentSheet::LocalEnvironmentSheet(ComposerService& composer, GitServi
     connect(m_save, &QPushButton::clicked, this, [this] { save(); });
     connect(m_regenerate, &QPushButton::clicked, this, [this] { fireAndForget(this, regenerateKey()); });
     connect(m_editor, &QPlainTextEdit::textChanged, this, [this] {
+        if (m_unreadable)
+            return;
         refreshSummary();
         m_save->setEnabled(isEdited());
         // Regenerating rewrites the file: only from a saved text, so no edit is lost.
@@ -119,9 +123,12 @@ QCoro::Task<> LocalEnvironmentSheet::load()
     const LifeToken alive = m_life.token();
     try {
         showText(DotEnvFile::load(QDir(m_site->path()).filePath(QStringLiteral(".env"))));
-    } catch (const HalvikError& error) {
+    } catch (const DotEnvFileError& missing) {
+        // No file yet: an empty editor whose Save creates it.
         showText(QString());
-        setMessage(error.description(), true);
+        setMessage(missing.description(), true);
+    } catch (const HalvikError& error) {
+        showUnreadable(error.description());
     }
     const bool tracked = co_await m_git.isTracked(m_site, QStringLiteral(".env"));
     if (!alive)
@@ -131,15 +138,41 @@ QCoro::Task<> LocalEnvironmentSheet::load()
 
 void LocalEnvironmentSheet::showText(const QString& text)
 {
-    m_saved = text;
-    m_editor->setPlainText(text);
+    m_crlf = text.contains(QLatin1String("\r\n"));
+    m_saved = m_crlf ? QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")) : text;
+    m_editor->setPlainText(m_saved);
     refreshSummary();
     m_save->setEnabled(false);
+    m_regenerate->setEnabled(true);
+}
+
+void LocalEnvironmentSheet::showUnreadable(const QString& reason)
+{
+    // Whatever the file holds stays as it is: nothing here may write over it.
+    m_unreadable = true;
+    m_saved.clear();
+    m_editor->clear();
+    m_editor->setReadOnly(true);
+    m_save->setEnabled(false);
+    m_save->hide();
+    m_regenerate->setEnabled(false);
+    setMessage(QStringLiteral("Halvik couldn’t read this .env file, so it can’t be edited here. ") + reason,
+               true);
+}
+
+QString LocalEnvironmentSheet::editedText() const
+{
+    // QPlainTextEdit::toPlainText() turns non-breaking spaces into plain ones; a password may
+    // hold them, so the blocks are read as they are.
+    QStringList lines;
+    for (QTextBlock block = m_editor->document()->begin(); block.isValid(); block = block.next())
+        lines << block.text();
+    return lines.join(QLatin1Char('\n'));
 }
 
 void LocalEnvironmentSheet::refreshSummary()
 {
-    const auto entries = DotEnvFile::entries(m_editor->toPlainText());
+    const auto entries = DotEnvFile::entries(editedText());
     for (const QString& key : summaryKeys) {
         const auto value = DotEnvFile::value(key, entries);
         QLabel* label = m_values.value(key);
@@ -152,14 +185,22 @@ void LocalEnvironmentSheet::refreshSummary()
 
 bool LocalEnvironmentSheet::isEdited() const
 {
-    return m_editor->toPlainText() != m_saved;
+    return !m_unreadable && editedText() != m_saved;
 }
 
 bool LocalEnvironmentSheet::save()
 {
-    const QString text = m_editor->toPlainText();
+    if (m_unreadable)
+        return false;
+    const QString text = editedText();
+    QString bytes = text;
+    if (m_crlf) {
+        if (!bytes.isEmpty() && !bytes.endsWith(QLatin1Char('\n')))
+            bytes += QLatin1Char('\n');
+        bytes.replace(QLatin1String("\n"), QLatin1String("\r\n"));
+    }
     try {
-        DotEnvFile::save(text, QDir(m_site->path()).filePath(QStringLiteral(".env")));
+        DotEnvFile::save(bytes, QDir(m_site->path()).filePath(QStringLiteral(".env")));
     } catch (const HalvikError& error) {
         setMessage(error.description(), true);
         return false;
@@ -173,7 +214,7 @@ bool LocalEnvironmentSheet::save()
 
 QCoro::Task<> LocalEnvironmentSheet::regenerateKey()
 {
-    if (isEdited())
+    if (isEdited() || m_unreadable)
         co_return;
     const LifeToken alive = m_life.token();
     m_regenerate->setEnabled(false);

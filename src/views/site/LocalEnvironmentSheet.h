@@ -41,16 +41,23 @@ public:
     bool isTrackingWarningShown() const;
     QString summaryValue(const QString& key) const;
     bool isEdited() const;
+    // The file exists but could not be read: it is shown for reading only and never saved.
+    bool isReadOnly() const { return m_unreadable; }
 
 private:
     void showText(const QString& text);
+    void showUnreadable(const QString& reason);
+    // The editor's text as typed: line feeds between lines, non-breaking spaces kept.
+    QString editedText() const;
     void refreshSummary();
     void setMessage(const QString& text, bool problem);
 
     ComposerService& m_composer;
     GitService& m_git;
     SitePtr m_site;
-    QString m_saved;
+    QString m_saved;     // with line feeds, as the editor holds it
+    bool m_crlf = false; // the file's lines end in CR LF, and are written back that way
+    bool m_unreadable = false;
     QWidget* m_warning;
     QFormLayout* m_summary;
     QHash<QString, QLabel*> m_values;
