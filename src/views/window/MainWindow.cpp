@@ -4,6 +4,7 @@
 #include "views/accounts/RemoteRepositoryActions.h"
 #include "views/common/FileManager.h"
 #include "views/environment/EnvironmentPage.h"
+#include "views/help/HelpMenu.h"
 #include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
 #include "views/settings/SettingsWindow.h"
@@ -256,6 +257,8 @@ void MainWindow::buildMenus()
     // Delete acts only while the sites list has the focus, never on a key meant for a list elsewhere.
     deleteSites->setShortcutContext(Qt::WidgetShortcut);
     m_sitesPage->list()->addAction(deleteSites);
+
+    new HelpMenu(m_services, this);
 
     // What exists today: revealing a folder, opening it in the editor, deleting.
     setCommandHandler(MenuCommand::showInFileManager, [this] {
