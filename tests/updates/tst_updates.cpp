@@ -13,8 +13,10 @@
 #include "views/help/AboutDialog.h"
 #include "views/help/HelpMenu.h"
 #include "views/help/UpdateDialog.h"
+#include "views/settings/GeneralSettingsPane.h"
 #include "views/window/MainWindow.h"
 
+#include <QCheckBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -340,7 +342,10 @@ private Q_SLOTS:
         QTRY_VERIFY(!window.findChild<views::UpdateDialog*>("updateDialog"));
 
         // Switched on: a week after the last check, the start-up check asks and speaks.
-        services.preferences().setCheckForUpdatesWeekly(true);
+        auto* general = window.findChild<views::GeneralSettingsPane*>();
+        QVERIFY(general && !general->weeklyUpdateCheck()->isChecked());
+        general->weeklyUpdateCheck()->click();
+        QVERIFY(services.preferences().checkForUpdatesWeekly());
         services.preferences().setLastUpdateCheck(now.addDays(-3));
         QCOMPARE(halvik::waitFor(menu->checkWeeklyIfDue(now)), false);
         const qsizetype asked = local.server.requestLines().size();
