@@ -84,6 +84,24 @@ QStringList bashCompletions(const QString& script, const QString& line)
     return offered;
 }
 
+// What zsh's completion function offers for `line`. Outside the completion system, compadd is
+// stood in for by a function that keeps the words matching the current one, as compadd does.
+QStringList zshCompletions(const QString& script, const QString& line)
+{
+    const QString programText = QStringLiteral("compadd() { [[ $1 == -- ]] && shift; local w; for w; do [[ "
+                                               "$w == ${words[CURRENT]}* ]] && print -r -- $w; "
+                                               "done; }\n"
+                                               "_files() { print -r -- '<files>'; }\n"
+                                               "words=(\"${@:2}\")\n"
+                                               "CURRENT=${#words}\n"
+                                               "source \"$1\"\n");
+    const Run result = run("zsh", QStringList{"-f", "-c", programText, "zsh", script} + line.split(' '), {},
+                           shellEnvironment());
+    QStringList offered = result.out.split('\n', Qt::SkipEmptyParts);
+    offered.sort();
+    return offered;
+}
+
 // What fish offers for `line`, with the completion script loaded; the words alone, sorted.
 QStringList fishCompletions(const QString& script, const QString& line)
 {
@@ -312,6 +330,22 @@ private Q_SLOTS:
         QCOMPARE(bashCompletions(script, "halvik completion "),
                  QStringList({"bash", "fish", "sites", "zsh"}));
         QVERIFY(bashCompletions(script, "halvik help ").contains("check-update"));
+    }
+
+    // Zsh completes the same from its own script.
+    void zshCompletesFromTheTableAndTheStore()
+    {
+        writeSites({"blog", "shop", "my site"});
+        QTemporaryDir dir;
+        const QString script = writeFile(dir, "_halvik", zshCompletion(commandTable()));
+        QCOMPARE(zshCompletions(script, "halvik gi"), QStringList({"git"}));
+        QCOMPARE(zshCompletions(script, "halvik git l"), QStringList({"lines", "log"}));
+        QCOMPARE(zshCompletions(script, "halvik git log blog --"), QStringList({"--json"}));
+        QCOMPARE(zshCompletions(script, "halvik open "), QStringList({"blog", "my site", "shop"}));
+        QCOMPARE(zshCompletions(script, "halvik git diff blog x --scope "),
+                 QStringList({"included", "remaining"}));
+        QCOMPARE(zshCompletions(script, "halvik import "), QStringList({"<files>"}));
+        QCOMPARE(zshCompletions(script, "halvik completion "), QStringList({"bash", "fish", "sites", "zsh"}));
     }
 
     // Fish completes the same from its own script.
