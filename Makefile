@@ -5,7 +5,7 @@ BUILD_RUN  := build/release
 BUILD_TEST := build/asan
 CMAKE_GEN  := -G Ninja
 
-.PHONY: run test bench format deps build clean install
+.PHONY: run test bench format deps build clean install package
 
 deps:
 	@bash scripts/install-deps
@@ -14,12 +14,20 @@ build: deps
 	cmake -S . -B $(BUILD_RUN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIK_TESTS=OFF
 	cmake --build $(BUILD_RUN) --target halvik
 
-# Installs the program, its launcher entry and its icon; PREFIX=/usr/local for every account.
+# Installs the program, its launcher entry, icon, manual page and shell completions;
+# PREFIX=/usr/local for every account.
 PREFIX ?= $(HOME)/.local
 install: deps
 	cmake -S . -B $(BUILD_RUN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIK_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	cmake --build $(BUILD_RUN) --target halvik
+	cmake --build $(BUILD_RUN) --target halvik halvik_docs
 	cmake --install $(BUILD_RUN)
+
+# A Debian package, build/release/halvik_<version>_<arch>.deb, of what `make install` installs,
+# under /usr; `apt install ./build/release/halvik_*.deb` installs it with what it needs.
+package: deps
+	cmake -S . -B $(BUILD_RUN) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHALVIK_TESTS=OFF
+	cmake --build $(BUILD_RUN) --target halvik halvik_docs
+	cd $(BUILD_RUN) && cpack -G DEB
 
 run: build
 	./$(BUILD_RUN)/src/halvik

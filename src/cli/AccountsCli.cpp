@@ -179,4 +179,29 @@ QCoro::Task<int> runCreateRemoteCommand(AppServices& services, QStringList args)
     co_return 0;
 }
 
+QList<cli::CliCommand> accountsCommands()
+{
+    return {
+        {.verb = QStringLiteral("accounts"),
+         .summary = QStringLiteral("the connected source-control accounts"),
+         .run = [](cli::CliCall& call) { return runAccountsCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("[--json]"),
+                    .help = QStringLiteral("the connected source-control accounts"),
+                    .options = {cli::jsonOption()}},
+                   {.subverb = QStringLiteral("connect"),
+                    .arguments =
+                        QStringLiteral("github|gitlab|bitbucket|origin [--token-stdin] [--username NAME]"),
+                    .help = QStringLiteral(
+                        "connect an account; the token is read as one line from standard input"),
+                    .options = {{QStringLiteral("--token-stdin"),
+                                 {},
+                                 QStringLiteral("read the token from standard input")},
+                                {QStringLiteral("--username"), QStringLiteral("NAME"),
+                                 QStringLiteral("the account’s user name, where the provider needs one")}}},
+                   {.subverb = QStringLiteral("disconnect"),
+                    .arguments = QStringLiteral("PROVIDER"),
+                    .help = QStringLiteral("forget an account and its token")}}},
+    };
+}
+
 } // namespace halvik

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CliCommand.h"
+
 #include <QCoroTask>
 #include <QStringList>
 
@@ -18,5 +20,8 @@ QCoro::Task<int> runAccountsCommand(AppServices& services, QStringList args, FIL
 // creates the repository on the provider, sets it as origin (its clean URL) and pushes with
 // the connected account's token lent to Git for that run.
 QCoro::Task<int> runCreateRemoteCommand(AppServices& services, QStringList args);
+
+// `accounts`, as the command table lists it.
+QList<cli::CliCommand> accountsCommands();
 
 } // namespace halvik

@@ -416,4 +416,71 @@ QCoro::Task<int> runComposerCommand(AppServices& services, QString verb, QString
     co_return co_await streamed(body, false);
 }
 
+QList<CliCommand> composerCommands()
+{
+    const CliRunner runner = [](CliCall& call) {
+        return runComposerCommand(call.app(), call.verb, call.args);
+    };
+    return {
+        {.verb = QStringLiteral("packages"),
+         .summary = QStringLiteral("a site’s installed packages"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> [--json]"),
+                    .help = QStringLiteral("installed packages, PHP constraint, Laravel and CMS versions"),
+                    .options = {jsonOption()}}}},
+        {.verb = QStringLiteral("outdated"),
+         .summary = QStringLiteral("a site’s outdated packages"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> [--json] [--force]"),
+                    .help = QStringLiteral("outdated direct dependencies with their bump kind"),
+                    .options = {jsonOption(),
+                                {QStringLiteral("--force"),
+                                 {},
+                                 QStringLiteral("ask Composer again instead of the cached answer")}}}}},
+        {.verb = QStringLiteral("update"),
+         .summary = QStringLiteral("update a site’s packages"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site>"),
+                    .help = QStringLiteral("update every package, with a progress bar; Ctrl-C cancels")}}},
+        {.verb = QStringLiteral("require"),
+         .summary = QStringLiteral("add a package to a site"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> PACKAGE[:CONSTRAINT]"),
+                    .help = QStringLiteral("add a package with Composer")}}},
+        {.verb = QStringLiteral("composer"),
+         .summary = QStringLiteral("run Composer in a site"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> ARGS…"),
+                    .help = QStringLiteral("any Composer command, logged on the site")}}},
+        {.verb = QStringLiteral("artisan"),
+         .summary = QStringLiteral("run php artisan in a site"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> ARGS…"),
+                    .help = QStringLiteral("php artisan ARGS… in the site, logged")}}},
+        {.verb = QStringLiteral("keffin"),
+         .summary = QStringLiteral("run the CMS console in a site"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> ARGS…"),
+                    .help = QStringLiteral("the CMS console (keffin, or artisan quillmar:…), logged")}}},
+        {.verb = QStringLiteral("run"),
+         .summary = QStringLiteral("run a shell command in a site"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> [--] COMMAND…"),
+                    .help = QStringLiteral("a shell command in the site’s folder, logged")}}},
+        {.verb = QStringLiteral("commands"),
+         .summary = QStringLiteral("a site’s console commands"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> [--json]"),
+                    .help = QStringLiteral("the site’s artisan and keffin commands"),
+                    .options = {jsonOption()}}}},
+        {.verb = QStringLiteral("env"),
+         .summary = QStringLiteral("a site’s .env"),
+         .run = runner,
+         .forms = {{.arguments = QStringLiteral("<site> [--get KEY]"),
+                    .help = QStringLiteral("print the site’s .env, or one value from it"),
+                    .options = {{QStringLiteral("--get"), QStringLiteral("KEY"),
+                                 QStringLiteral("print only this variable’s value")}}}}},
+    };
+}
+
 } // namespace halvik::cli

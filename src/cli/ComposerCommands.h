@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CliCommand.h"
 #include "CliContext.h"
 
 #include <QCoroTask>
@@ -11,5 +12,8 @@ namespace halvik::cli {
 QCoro::Task<int> runComposerCommand(AppServices& services, QString verb, QStringList args);
 
 bool isComposerCommand(const QString& verb);
+
+// The verbs above, as the command table lists them.
+QList<CliCommand> composerCommands();
 
 } // namespace halvik::cli

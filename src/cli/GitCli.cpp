@@ -1,5 +1,6 @@
 #include "GitCli.h"
 
+#include "AccountsCli.h"
 #include "CliContext.h"
 #include "CliJson.h"
 #include "GitLinesCli.h"
@@ -680,6 +681,102 @@ QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args)
         failure = GitFailureText::sentence(error.rawText());
     }
     throw CliError(*failure);
+}
+
+QList<cli::CliCommand> gitCommands()
+{
+    using cli::CliOption;
+    const CliOption yes{QStringLiteral("--yes"), {}, QStringLiteral("confirm; nothing is asked")};
+    return {
+        {.verb = QStringLiteral("git"),
+         .summary = QStringLiteral("the Git client of a site, or of any folder"),
+         .run =
+             [](cli::CliCall& call) {
+                 if (call.args.value(0) == QLatin1String("create-remote"))
+                     return runCreateRemoteCommand(call.app(), call.args.mid(1));
+                 return runGitCommand(call.app().store(), call.args);
+             },
+         .forms =
+             {
+                 {.subverb = QStringLiteral("status"),
+                  .arguments = QStringLiteral("<site> [--json]"),
+                  .help = QStringLiteral("the repository’s branch and changed files"),
+                  .options = {cli::jsonOption()}},
+                 {.subverb = QStringLiteral("log"),
+                  .arguments = QStringLiteral("<site> [-n N] [--json]"),
+                  .help = QStringLiteral("recent commits"),
+                  .options = {{QStringLiteral("-n"), QStringLiteral("N"),
+                               QStringLiteral("how many commits (20)")},
+                              cli::jsonOption()}},
+                 {.subverb = QStringLiteral("diff"),
+                  .arguments = QStringLiteral("<site> <path> [--scope included|remaining]"),
+                  .help = QStringLiteral("one file’s changes, those included in the next commit or the rest"),
+                  .options = {{QStringLiteral("--scope"), QStringLiteral("included|remaining"),
+                               QStringLiteral("which changes to show (remaining)")}}},
+                 {.subverb = QStringLiteral("commit"),
+                  .arguments = QStringLiteral("<site> -m MESSAGE [--all | PATH…]"),
+                  .help = QStringLiteral("commit the included changes, every change, or the files named"),
+                  .options = {{QStringLiteral("-m"), QStringLiteral("MESSAGE"),
+                               QStringLiteral("the commit message")},
+                              {QStringLiteral("--all"), {}, QStringLiteral("commit every change")}}},
+                 {.subverb = QStringLiteral("include|exclude"),
+                  .arguments = QStringLiteral("<site> PATH…"),
+                  .help = QStringLiteral("include files in the next commit, or leave them out")},
+                 {.subverb = QStringLiteral("discard"),
+                  .arguments = QStringLiteral("<site> PATH… --yes"),
+                  .help = QStringLiteral("throw away the changes to files"),
+                  .options = {yes}},
+                 {.subverb = QStringLiteral("lines"),
+                  .arguments = QStringLiteral("<site> <path> include|exclude|discard +N,-N… [--yes]"),
+                  .help = QStringLiteral(
+                      "stage, unstage or discard chosen lines of one hunk (+N: line N of the new "
+                      "file, -N: of the old one)"),
+                  .options = {yes}},
+                 {.subverb = QStringLiteral("branch"),
+                  .arguments = QStringLiteral("<site> [--json]"),
+                  .help = QStringLiteral("the branches"),
+                  .options = {cli::jsonOption()}},
+                 {.subverb = QStringLiteral("switch"),
+                  .arguments = QStringLiteral("<site> BRANCH [--create] [--set-aside]"),
+                  .help = QStringLiteral("switch to a branch"),
+                  .options = {{QStringLiteral("--create"), {}, QStringLiteral("make the branch first")},
+                              {QStringLiteral("--set-aside"),
+                               {},
+                               QStringLiteral("set uncommitted changes aside first")}}},
+                 {.subverb = QStringLiteral("stash"),
+                  .arguments = QStringLiteral("<site> [list|push|apply N|drop N --yes] [--json]"),
+                  .help = QStringLiteral("list, set aside, bring back or drop changes set aside"),
+                  .options = {yes, cli::jsonOption()}},
+                 {.subverb = QStringLiteral("fetch|pull|push|init"),
+                  .arguments = QStringLiteral("<site>"),
+                  .help = QStringLiteral("fetch, pull (rebasing), push, or make the folder a repository")},
+                 {.subverb = QStringLiteral("undo"),
+                  .arguments = QStringLiteral("<site> --yes"),
+                  .help = QStringLiteral("undo the last commit with a commit that reverses it"),
+                  .options = {yes}},
+                 {.subverb = QStringLiteral("identity"),
+                  .arguments = QStringLiteral("<site> [--name N --email E [--global]]"),
+                  .help = QStringLiteral("show or set who commits"),
+                  .options = {{QStringLiteral("--name"), QStringLiteral("N"),
+                               QStringLiteral("the name commits carry")},
+                              {QStringLiteral("--email"), QStringLiteral("E"),
+                               QStringLiteral("the email address commits carry")},
+                              {QStringLiteral("--global"),
+                               {},
+                               QStringLiteral("for every repository on this computer")}}},
+                 {.subverb = QStringLiteral("create-remote"),
+                  .arguments =
+                      QStringLiteral("<site> --provider PROVIDER --name NAME [--owner OWNER] [--public]"),
+                  .help = QStringLiteral("create the repository on the provider, set it as origin and push"),
+                  .options = {{QStringLiteral("--provider"), QStringLiteral("github|gitlab|bitbucket|origin"),
+                               QStringLiteral("where to create it")},
+                              {QStringLiteral("--name"), QStringLiteral("NAME"),
+                               QStringLiteral("the repository’s name")},
+                              {QStringLiteral("--owner"), QStringLiteral("OWNER"),
+                               QStringLiteral("the organisation or group to create it in")},
+                              {QStringLiteral("--public"), {}, QStringLiteral("make it public")}}},
+             }},
+    };
 }
 
 } // namespace halvik

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CliCommand.h"
+
 #include <QCoroTask>
 #include <QStringList>
 
@@ -11,5 +13,8 @@ class SiteStore;
 // output and resolves to 0; a failure is thrown as a CliError. A <site> is a registered site or
 // any folder; writes to registered sites are recorded in their history and saved.
 QCoro::Task<int> runGitCommand(SiteStore& store, QStringList args);
+
+// `git` with each of its subverbs, as the command table lists them.
+QList<cli::CliCommand> gitCommands();
 
 } // namespace halvik

@@ -181,4 +181,43 @@ QCoro::Task<int> runEngineCommand(ImportContext& context, QStringList args, QTex
     co_return 0;
 }
 
+namespace {
+
+using ImportRunner = QCoro::Task<int> (*)(ImportContext&, QStringList, QTextStream&);
+
+// The context lives in this frame for as long as the command runs.
+QCoro::Task<int> withImportContext(CliCall& call, ImportRunner runner)
+{
+    ImportContext context{call.app(), call.app().herd(), call.app().importer()};
+    co_return co_await runner(context, call.args, out());
+}
+
+} // namespace
+
+QList<CliCommand> importCommands()
+{
+    return {
+        {.verb = QStringLiteral("import"),
+         .summary = QStringLiteral("register a folder that already holds a site"),
+         .run = [](CliCall& call) { return withImportContext(call, runImportCommand); },
+         .forms = {{.arguments = QStringLiteral("<path> [--name NAME] [--json]"),
+                    .help = QStringLiteral("add a folder that already holds a site"),
+                    .options = {{QStringLiteral("--name"), QStringLiteral("NAME"),
+                                 QStringLiteral("the site’s display name")},
+                                jsonOption()}}}},
+        {.verb = QStringLiteral("import-all"),
+         .summary = QStringLiteral("register every Quillmar site in a folder"),
+         .run = [](CliCall& call) { return withImportContext(call, runImportAllCommand); },
+         .forms = {{.arguments = QStringLiteral("<folder> [--json]"),
+                    .help = QStringLiteral("add every Quillmar site directly inside a folder"),
+                    .options = {jsonOption()}}}},
+        {.verb = QStringLiteral("engine"),
+         .summary = QStringLiteral("show the serving engine’s set-up"),
+         .run = [](CliCall& call) { return withImportContext(call, runEngineCommand); },
+         .forms = {{.arguments = QStringLiteral("[--json]"),
+                    .help = QStringLiteral("show the Herd or Valet set-up: TLD, parked folders, PHP"),
+                    .options = {jsonOption()}}}},
+    };
+}
+
 } // namespace halvik::cli

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CliCommand.h"
+
 #include <QCoroTask>
 #include <QStringList>
 
@@ -29,6 +31,9 @@ QCoro::Task<int> runImportCommand(ImportContext& context, QStringList args, QTex
 QCoro::Task<int> runImportAllCommand(ImportContext& context, QStringList args, QTextStream& out);
 // `engine [--json]`
 QCoro::Task<int> runEngineCommand(ImportContext& context, QStringList args, QTextStream& out);
+
+// import, import-all and engine, as the command table lists them.
+QList<CliCommand> importCommands();
 
 } // namespace cli
 } // namespace halvik

@@ -21,4 +21,16 @@ QCoro::Task<int> runProbeCommand(QStringList args, QTextStream& out)
     co_return 0;
 }
 
+QList<CliCommand> probeCommands()
+{
+    return {
+        {.verb = QStringLiteral("probe"),
+         .summary = QStringLiteral("tell whether an address answers"),
+         .needs = CliCommand::Needs::nothing,
+         .run = [](CliCall& call) { return runProbeCommand(call.args, out()); },
+         .forms = {{.arguments = QStringLiteral("<url>"),
+                    .help = QStringLiteral("tell whether a URL answers, and how")}}},
+    };
+}
+
 } // namespace halvik::cli

@@ -248,4 +248,29 @@ QCoro::Task<int> runRuntimeCommand(AppServices& services, QStringList args)
     throw CliError::usage(QStringLiteral("Unknown runtime command “%1”.").arg(verb));
 }
 
+QList<CliCommand> runtimeCommands()
+{
+    return {
+        {.verb = QStringLiteral("runtime"),
+         .summary = QStringLiteral("Halvik’s own PHP, Composer and Node"),
+         .run = [](CliCall& call) { return runRuntimeCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("[--json]"),
+                    .help = QStringLiteral("Halvik’s own PHP, Composer and Node, and the Node in use"),
+                    .options = {jsonOption()}},
+                   {.subverb = QStringLiteral("install-php"),
+                    .arguments = QStringLiteral("LINE"),
+                    .help = QStringLiteral("download the latest static PHP of a line (8.2 to 8.5)")},
+                   {.subverb = QStringLiteral("remove-php"),
+                    .arguments = QStringLiteral("LINE"),
+                    .help = QStringLiteral("remove a downloaded PHP line")},
+                   {.subverb = QStringLiteral("install-node"),
+                    .help = QStringLiteral("download Node 22 LTS for Halvik’s own use")},
+                   {.subverb = QStringLiteral("remove-node"), .help = QStringLiteral("remove Halvik’s Node")},
+                   {.subverb = QStringLiteral("php"),
+                    .arguments = QStringLiteral("<site> [--json]"),
+                    .help = QStringLiteral("the PHP a site runs with: path, version, source"),
+                    .options = {jsonOption()}}}},
+    };
+}
+
 } // namespace halvik::cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CliCommand.h"
 #include "CliContext.h"
 
 #include <QCoroTask>
@@ -9,5 +10,7 @@ namespace halvik::cli {
 // halvik runtime [--json] | install-php LINE | remove-php LINE | install-node | remove-node |
 // php <site> [--json]
 QCoro::Task<int> runRuntimeCommand(AppServices& services, QStringList args);
+
+QList<CliCommand> runtimeCommands();
 
 } // namespace halvik::cli

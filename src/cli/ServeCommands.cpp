@@ -222,4 +222,39 @@ QCoro::Task<int> runStatusCommand(AppServices& services, QStringList args)
     co_return 0;
 }
 
+QList<CliCommand> serveCommands()
+{
+    return {
+        {.verb = QStringLiteral("open"),
+         .summary = QStringLiteral("open a site in the browser"),
+         .run = [](CliCall& call) { return runOpenCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("<site> [--control-panel]"),
+                    .help =
+                        QStringLiteral("open the site in the browser; when that needs Halvik’s own server, "
+                                       "serve in the foreground until Ctrl-C"),
+                    .options = {{QStringLiteral("--control-panel"),
+                                 {},
+                                 QStringLiteral("open the CMS control panel")}}}}},
+        {.verb = QStringLiteral("serve"),
+         .summary = QStringLiteral("serve a site in the foreground"),
+         .run = [](CliCall& call) { return runServeCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("<site> [--port N]"),
+                    .help = QStringLiteral("serve the site with php artisan serve until Ctrl-C"),
+                    .options = {{QStringLiteral("--port"), QStringLiteral("N"),
+                                 QStringLiteral("the port to serve on")}}}}},
+        {.verb = QStringLiteral("status"),
+         .summary = QStringLiteral("how every site is served"),
+         .run = [](CliCall& call) { return runStatusCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("[--json]"),
+                    .help = QStringLiteral("every site’s URL, how it is served and whether it answers"),
+                    .options = {jsonOption()}}}},
+        {.verb = QStringLiteral("doctor"),
+         .summary = QStringLiteral("check the environment"),
+         .run = [](CliCall& call) { return runDoctorCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("[--json]"),
+                    .help = QStringLiteral("check the environment and print the diagnostics report"),
+                    .options = {jsonOption()}}}},
+    };
+}
+
 } // namespace halvik::cli

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CliCommand.h"
 #include "CliContext.h"
 
 #include <QCoroTask>
@@ -15,5 +16,8 @@ QCoro::Task<int> runServeCommand(AppServices& services, QStringList args);
 QCoro::Task<int> runDoctorCommand(AppServices& services, QStringList args);
 // halvik status [--json]: one line per site: URL, how it is served, whether it answers.
 QCoro::Task<int> runStatusCommand(AppServices& services, QStringList args);
+
+// open, serve, status and doctor, as the command table lists them.
+QList<CliCommand> serveCommands();
 
 } // namespace halvik::cli

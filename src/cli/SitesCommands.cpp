@@ -58,4 +58,25 @@ QCoro::Task<int> runRemoveCommand(AppServices& services, QStringList args)
     co_return 0;
 }
 
+QList<CliCommand> sitesCommands()
+{
+    return {
+        {.verb = QStringLiteral("sites"),
+         .summary = QStringLiteral("list the registered sites"),
+         .run = [](CliCall& call) { return runSitesCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("[--json]"),
+                    .help = QStringLiteral("list the registered sites, newest first"),
+                    .options = {jsonOption()}}}},
+        {.verb = QStringLiteral("remove"),
+         .summary = QStringLiteral("remove a site from Halvik"),
+         .run = [](CliCall& call) { return runRemoveCommand(call.app(), call.args); },
+         .forms = {{.arguments = QStringLiteral("<site> [--delete-files]"),
+                    .help = QStringLiteral(
+                        "remove a site from Halvik; --delete-files also moves its folder to the Trash"),
+                    .options = {{QStringLiteral("--delete-files"),
+                                 {},
+                                 QStringLiteral("also move the site’s folder to the Trash")}}}}},
+    };
+}
+
 } // namespace halvik::cli

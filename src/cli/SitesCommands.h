@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CliCommand.h"
 #include "CliContext.h"
 
 #include <QCoroTask>
@@ -10,5 +11,8 @@ namespace halvik::cli {
 QCoro::Task<int> runSitesCommand(AppServices& services, QStringList args);
 // `remove <site> [--delete-files]`
 QCoro::Task<int> runRemoveCommand(AppServices& services, QStringList args);
+
+// The two verbs above, as the command table lists them.
+QList<CliCommand> sitesCommands();
 
 } // namespace halvik::cli

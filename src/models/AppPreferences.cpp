@@ -16,6 +16,8 @@ constexpr auto kHostsSort = "prefs.hostsSort";
 constexpr auto kAppearance = "prefs.appearance";
 constexpr auto kEditor = "prefs.defaultEditor";
 constexpr auto kGitSplitWidth = "prefs.gitSplitMasterWidth";
+constexpr auto kWeeklyUpdateCheck = "prefs.checkForUpdatesWeekly";
+constexpr auto kLastUpdateCheck = "updates/lastCheck";
 
 // Anything narrower is unusable for the Git list pane, so it is read as the default.
 constexpr double kMinimumSplitWidth = 240;
@@ -38,6 +40,8 @@ AppPreferences::AppPreferences(std::unique_ptr<QSettings> settings, QObject* par
     m_hostsSortRaw = s.value(kHostsSort, QStringLiteral("name")).toString();
     m_appearanceRaw = s.value(kAppearance, QStringLiteral("system")).toString();
     m_defaultEditorPath = s.value(kEditor, QString()).toString();
+    // Off unless asked for: a desktop application never reaches the network unasked.
+    m_checkForUpdatesWeekly = s.value(kWeeklyUpdateCheck, false).toBool();
     bool ok = false;
     const double width = s.value(kGitSplitWidth, kDefaultSplitWidth).toDouble(&ok);
     m_gitSplitMasterWidth = ok && width >= kMinimumSplitWidth ? width : kDefaultSplitWidth;
@@ -63,6 +67,21 @@ template <typename T> void AppPreferences::store(T& field, const T& value, const
     field = value;
     m_settings->setValue(key, value);
     Q_EMIT changed();
+}
+
+void AppPreferences::setCheckForUpdatesWeekly(bool value)
+{
+    store(m_checkForUpdatesWeekly, value, kWeeklyUpdateCheck);
+}
+
+QDateTime AppPreferences::lastUpdateCheck() const
+{
+    return m_settings->value(kLastUpdateCheck).toDateTime();
+}
+
+void AppPreferences::setLastUpdateCheck(const QDateTime& when)
+{
+    m_settings->setValue(kLastUpdateCheck, when);
 }
 
 void AppPreferences::setDefaultSitesDirectoryPath(const QString& path)

@@ -5,6 +5,7 @@
 #include "async/LifeGuard.h"
 
 #include <QCoroTask>
+#include <QDateTime>
 #include <QObject>
 #include <QSettings>
 #include <QUrl>
@@ -90,6 +91,12 @@ public:
     void setAppearance(AppearancePreference appearance) { setAppearanceRaw(toRaw(appearance)); }
     QString defaultEditorPath() const { return m_defaultEditorPath; }
     void setDefaultEditorPath(const QString& path);
+    // Whether the window looks for a new release at start-up, once a week at most.
+    bool checkForUpdatesWeekly() const { return m_checkForUpdatesWeekly; }
+    void setCheckForUpdatesWeekly(bool value);
+    // When the release feed was last asked successfully; invalid when never.
+    QDateTime lastUpdateCheck() const;
+    void setLastUpdateCheck(const QDateTime& when);
     double gitSplitMasterWidth() const { return m_gitSplitMasterWidth; }
     void setGitSplitMasterWidth(double width);
 
@@ -137,6 +144,7 @@ private:
     QString m_appearanceRaw;
     QString m_defaultEditorPath;
     double m_gitSplitMasterWidth = 320;
+    bool m_checkForUpdatesWeekly = false;
     bool m_canApplyAppearance = false;
     AppearanceApplier m_applier;
     EditorChooser m_chooser;

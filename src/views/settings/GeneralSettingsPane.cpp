@@ -3,6 +3,7 @@
 #include "app/AppServices.h"
 
 #include "async/FireAndForget.h"
+#include "services/updates/UpdateChecker.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -88,6 +89,13 @@ GeneralSettingsPane::GeneralSettingsPane(AppServices& services, QWidget* parent)
     form->addRow(QStringLiteral("Sites folder"), withButton(m_sitesFolder, chooseFolder, this));
     connect(chooseFolder, &QPushButton::clicked, this, [this] { fireAndForget(this, chooseSitesFolder()); });
 
+    m_weeklyUpdateCheck = new QCheckBox(QStringLiteral("Check for updates once a week"), this);
+    m_weeklyUpdateCheck->setToolTip(QStringLiteral("At start-up, ask %1 whether a newer Halvik is out")
+                                        .arg(UpdateChecker::feedUrl().host()));
+    form->addRow(QStringLiteral("Updates"), m_weeklyUpdateCheck);
+    connect(m_weeklyUpdateCheck, &QCheckBox::toggled, this,
+            [this](bool on) { m_services.preferences().setCheckForUpdatesWeekly(on); });
+
     connect(&preferences, &AppPreferences::changed, this, &GeneralSettingsPane::refresh);
     refresh();
 }
@@ -106,13 +114,15 @@ QCoro::Task<> GeneralSettingsPane::chooseSitesFolder()
 void GeneralSettingsPane::refresh()
 {
     const AppPreferences& preferences = m_services.preferences();
-    const QSignalBlocker a(m_appearance), b(m_defaultPHP), c(m_secure), d(m_preferHerd);
+    const QSignalBlocker a(m_appearance), b(m_defaultPHP), c(m_secure), d(m_preferHerd),
+        e(m_weeklyUpdateCheck);
     m_editor->setText(preferences.defaultEditorName());
     m_appearance->setCurrentIndex(qMax(0, m_appearance->findData(toRaw(preferences.appearance()))));
     m_defaultPHP->setCurrentIndex(qMax(0, m_defaultPHP->findData(preferences.defaultPHPSourceRaw())));
     m_secure->setChecked(preferences.secureNewSites());
     m_preferHerd->setChecked(preferences.preferHerd());
     m_sitesFolder->setText(preferences.resolvedSitesDirectory());
+    m_weeklyUpdateCheck->setChecked(preferences.checkForUpdatesWeekly());
 }
 
 } // namespace halvik::views

@@ -27,6 +27,7 @@ public:
     QComboBox* defaultPHPPicker() const { return m_defaultPHP; }
     QCheckBox* secureNewSites() const { return m_secure; }
     QCheckBox* preferHerd() const { return m_preferHerd; }
+    QCheckBox* weeklyUpdateCheck() const { return m_weeklyUpdateCheck; }
     QLabel* sitesFolder() const { return m_sitesFolder; }
     QCoro::Task<> chooseSitesFolder();
 
@@ -39,6 +40,7 @@ private:
     QComboBox* m_defaultPHP;
     QCheckBox* m_secure;
     QCheckBox* m_preferHerd;
+    QCheckBox* m_weeklyUpdateCheck;
     QLabel* m_sitesFolder;
     LifeGuard m_life;
 };

@@ -5,6 +5,7 @@
 #include "views/common/FileManager.h"
 #include "views/common/PageCommands.h"
 #include "views/environment/EnvironmentPage.h"
+#include "views/help/HelpMenu.h"
 #include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
 #include "views/site/PackageActions.h"
@@ -297,6 +298,8 @@ void MainWindow::buildMenus()
     // Delete acts only while the sites list has the focus, never on a key meant for a list elsewhere.
     deleteSites->setShortcutContext(Qt::WidgetShortcut);
     m_sitesPage->list()->addAction(deleteSites);
+
+    new HelpMenu(m_services, this);
 
     // What exists today: revealing a folder, opening it in the editor, deleting.
     setCommandHandler(MenuCommand::showInFileManager, [this] {

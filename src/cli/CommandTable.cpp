@@ -1,0 +1,38 @@
+#include "CommandTable.h"
+
+#include "AccountsCli.h"
+#include "ComposerCommands.h"
+#include "GitCli.h"
+#include "HelpCommands.h"
+#include "ImportCommands.h"
+#include "ProbeCommand.h"
+#include "RuntimeCommands.h"
+#include "ServeCommands.h"
+#include "SitesCommands.h"
+#include "UpdateCommand.h"
+
+namespace halvik::cli {
+
+const QList<CliCommand>& commandTable()
+{
+    static const QList<CliCommand> table = [] {
+        QList<CliCommand> all;
+        for (const QList<CliCommand>& group :
+             {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
+              serveCommands(), gitCommands(), accountsCommands(), composerCommands(), completionCommands(),
+              updateCommands()})
+            all += group;
+        return all;
+    }();
+    return table;
+}
+
+const CliCommand* findCommand(const QString& word)
+{
+    for (const CliCommand& command : commandTable())
+        if (command.answersTo(word))
+            return &command;
+    return nullptr;
+}
+
+} // namespace halvik::cli
