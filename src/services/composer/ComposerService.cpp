@@ -340,7 +340,7 @@ QCoro::Task<QList<OutdatedPackage>> ComposerService::outdated(SitePtr site, bool
                            QStringLiteral("--format=json"), noInteraction};
     const ProcessResult result = co_await runDetached(site, args, token);
     if (result.exitCode != 0 && result.stdout.isEmpty()) {
-        const QString output = result.combined().trimmed();
+        const QString output = gitcore::Redactor::redact(result.combined()).trimmed();
         throw ComposerServiceError::failed(
             output.isEmpty() ? QStringLiteral("Composer exited with %1").arg(result.exitCode) : output);
     }
