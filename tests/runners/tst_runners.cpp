@@ -153,6 +153,12 @@ private Q_SLOTS:
         QCOMPARE(Redactor::redact(joined), joined);
         QVERIFY2(!joined.contains("u:") && !joined.contains("a b"), qPrintable(joined));
 
+        // Found by fuzzing: however long a chain of credentials, none is left.
+        QString chain = "https://";
+        for (int i = 0; i < 12; ++i)
+            chain += QString("u%1:p%1@").arg(i);
+        QCOMPARE(Redactor::redact(chain + "host/r.git"), QString("https://host/r.git"));
+
         // What only looks close stays as it was.
         for (const QString& plain :
              {QString("Updating dependencies"), QString("ghost_town glpat-short"),
