@@ -18,8 +18,12 @@ void removeURLCredentials(QString& text)
     static const QRegularExpression userAndPassword(QStringLiteral("https?://[^/\\s:@]+:[^/\\s@]+@"));
     static const QRegularExpression providerCredential(
         QStringLiteral("(x-access-token|oauth2|x-token-auth):[^/\\s@]+@"));
-    text.replace(userAndPassword, QStringLiteral("https://"));
-    text.remove(providerCredential);
+    // Each removal can bring the next credential of a chain ("https://a:b@c:d@…") to the front.
+    for (qsizetype before = -1; before != text.size();) {
+        before = text.size();
+        text.replace(userAndPassword, QStringLiteral("https://"));
+        text.remove(providerCredential);
+    }
 }
 
 // Each pattern only runs when its cheap marker is in the text: most lines hold none.

@@ -363,7 +363,7 @@ QCoro::Task<QList<OutdatedPackage>> ComposerService::outdated(SitePtr site, bool
                            QStringLiteral("--format=json"), noInteraction};
     const ProcessResult result = co_await runDetached(site, args, token);
     if (result.exitCode != 0 && result.stdout.isEmpty()) {
-        const QString output = result.combined().trimmed();
+        const QString output = gitcore::Redactor::redact(result.combined()).trimmed();
         if (output.isEmpty())
             throw ComposerServiceError::failed(
                 QStringLiteral("Composer exited with %1").arg(result.exitCode));
@@ -371,7 +371,8 @@ QCoro::Task<QList<OutdatedPackage>> ComposerService::outdated(SitePtr site, bool
     }
     // Without vendor/ Composer lists nothing, says why on its error stream, and exits 0.
     if (ComposerMessage::saysNotInstalled(result.stderr.text()))
-        throw ComposerServiceError::failed(ComposerMessage::notInstalled(), result.stderr.text());
+        throw ComposerServiceError::failed(ComposerMessage::notInstalled(),
+                                           gitcore::Redactor::redact(result.stderr.text()));
     QList<OutdatedPackage> packages = ComposerFiles::parseOutdated(result.stdout.text());
     if (alive) {
         m_outdated.insert(path, packages);
