@@ -390,6 +390,27 @@ private Q_SLOTS:
         QVERIFY(!w.secrets.get(older->secretAccount()));
     }
 
+    // The header's chip takes the new appearance's colours without waiting for news.
+    void statusChipFollowsTheAppearance()
+    {
+        Window w;
+        const SitePtr site = w.add("Blog", w.home.path() + "/Sites/blog");
+        w.window.show();
+        w.window.sitesPage()->selectSite(site->id());
+        halvik::waitFor(w.services.devEnvironment().refreshSiteMappings());
+        auto* chip = w.window.findChild<QLabel*>("statusChip");
+        QTRY_VERIFY(chip->isVisible());
+        QCOMPARE(chip->text(), QString("Not started"));
+        const QString muted = QApplication::palette().color(QPalette::PlaceholderText).name();
+        QVERIFY(chip->styleSheet().contains(muted));
+        applyColorScheme(ColorScheme::dark);
+        QCoreApplication::processEvents();
+        const QString darkMuted = QApplication::palette().color(QPalette::PlaceholderText).name();
+        QVERIFY(darkMuted != muted);
+        QVERIFY2(chip->styleSheet().contains(darkMuted), qPrintable(chip->styleSheet()));
+        applyColorScheme(ColorScheme::light);
+    }
+
     // Without Herd or Valet the Environment page says how sites open instead.
     void environmentExplainsTheBuiltInServer()
     {
