@@ -265,6 +265,8 @@ private Q_SLOTS:
         QAction* newSite = page->commandAction(MenuCommand::newSite);
         QVERIFY(!newSite->isEnabled());
         QVERIFY(!newSite->toolTip().isEmpty() && newSite->toolTip() != newSite->text());
+        QCOMPARE(w.window.action(MenuCommand::newSite)->toolTip(),
+                 newSite->toolTip()); // the menu says why too
         QVERIFY(page->commandAction(MenuCommand::importSite)->isEnabled());
         QVERIFY(page->commandAction(MenuCommand::importAllSites)->isEnabled());
         QStringList buttons;
