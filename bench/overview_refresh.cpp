@@ -36,7 +36,7 @@ void write(const QString& path, const QByteArray& bytes)
     file.write(bytes);
 }
 
-// 300 packages of about 7 kB each, the way Composer 2 writes them.
+// 300 packages of about 7 kB each (2 MB), the way Composer 2 writes them.
 QByteArray installedJson()
 {
     QJsonArray packages;
@@ -50,7 +50,7 @@ QByteArray installedJson()
              i == 0 ? QStringLiteral("laravel/framework") : QStringLiteral("vendor%1/package-%1").arg(i)},
             {"version", "v8.83.0"},
             {"version_normalized", "8.83.0.0"},
-            {"description", QString(QStringLiteral("A package that does a thing well. ")).repeated(60)},
+            {"description", QString(QStringLiteral("A package that does a thing well. ")).repeated(140)},
             {"source", QJsonObject{{"type", "git"},
                                    {"url", QStringLiteral("https://github.com/vendor%1/package.git").arg(i)},
                                    {"reference", QString(40, u'a')}}},
@@ -131,11 +131,12 @@ int main(int argc, char** argv)
     for (int run = 1; run <= 7; ++run) {
         const QString wanted = QStringLiteral("http://shop-%1.test").arg(run);
         watch.painted = false;
-        meter.start();
         QElapsedTimer timer;
         timer.start();
+        // The save is the sheet's (or another program's); the stalls that count are the Overview's.
         DotEnvFile::save(QStringLiteral("APP_NAME=Shop\nAPP_URL=%1\nDB_CONNECTION=sqlite\n").arg(wanted),
                          site + QStringLiteral("/.env"));
+        meter.start();
         waitFor([&] { return url->text() == wanted && watch.painted; });
         best = std::min(best, timer.nsecsElapsed() / 1e9);
         stall = std::max(stall, meter.stopMilliseconds());

@@ -4,6 +4,7 @@
 #include "WaitFor.h"
 #include "composer/ComposerFixture.h"
 
+#include "views/accounts/ConnectSheet.h"
 #include "views/common/SemanticColors.h"
 #include "views/common/WidgetPrompts.h"
 #include "views/settings/EditorChooser.h"
@@ -11,13 +12,18 @@
 
 #include "async/FireAndForget.h"
 #include "gitcore/GitBranchName.h"
+#include "models/SecretStore.h"
+#include "models/SiteStore.h"
 #include "platform/EditorApplications.h"
 #include "services/SiteFilesMonitor.h"
+#include "services/accounts/SourceControlService.h"
 #include "services/composer/ManifestCache.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -207,6 +213,28 @@ private Q_SLOTS:
                 QVERIFY(problem->endsWith(u'.'));
         }
         QVERIFY(!gitcore::branchNameProblem(QString()));
+    }
+
+    // Keys typed into the connect sheet go to the token, never to the provider picker.
+    void connectSheetTypesIntoTheToken()
+    {
+        QTemporaryDir dir;
+        SecretStore secrets{dir.filePath("secrets.json")};
+        SiteStore store{secrets, dir.path()};
+        ProcessRunner runner;
+        SourceControlService service{store, secrets, runner};
+        ConnectSheet sheet(service, SourceControlProvider::gitlab);
+        sheet.show();
+        QVERIFY(QTest::qWaitForWindowActive(&sheet));
+        QCOMPARE(QApplication::focusWidget(), sheet.tokenField());
+        QTest::keyClicks(QApplication::focusWidget(), "bitbucket-lookalike");
+        QCOMPARE(sheet.model().provider(), SourceControlProvider::gitlab);
+        QCOMPARE(sheet.tokenField()->text(), QString("bitbucket-lookalike"));
+        // Choosing another provider hands the keys back to its token field.
+        sheet.providerPicker()->setFocus();
+        sheet.providerPicker()->setCurrentIndex(
+            sheet.providerPicker()->findData(int(SourceControlProvider::github)));
+        QCOMPARE(QApplication::focusWidget(), sheet.tokenField());
     }
 
     // A command list that could not be read says why in both tabs.

@@ -265,6 +265,8 @@ private Q_SLOTS:
         QAction* newSite = page->commandAction(MenuCommand::newSite);
         QVERIFY(!newSite->isEnabled());
         QVERIFY(!newSite->toolTip().isEmpty() && newSite->toolTip() != newSite->text());
+        QCOMPARE(w.window.action(MenuCommand::newSite)->toolTip(),
+                 newSite->toolTip()); // the menu says why too
         QVERIFY(page->commandAction(MenuCommand::importSite)->isEnabled());
         QVERIFY(page->commandAction(MenuCommand::importAllSites)->isEnabled());
         QStringList buttons;
@@ -388,6 +390,27 @@ private Q_SLOTS:
         page->disconnectButton()->click();
         QCOMPARE(rows(), QStringList({"Alpha sites — Netlify"}));
         QVERIFY(!w.secrets.get(older->secretAccount()));
+    }
+
+    // The header's chip takes the new appearance's colours without waiting for news.
+    void statusChipFollowsTheAppearance()
+    {
+        Window w;
+        const SitePtr site = w.add("Blog", w.home.path() + "/Sites/blog");
+        w.window.show();
+        w.window.sitesPage()->selectSite(site->id());
+        halvik::waitFor(w.services.devEnvironment().refreshSiteMappings());
+        auto* chip = w.window.findChild<QLabel*>("statusChip");
+        QTRY_VERIFY(chip->isVisible());
+        QCOMPARE(chip->text(), QString("Not started"));
+        const QString muted = QApplication::palette().color(QPalette::PlaceholderText).name();
+        QVERIFY(chip->styleSheet().contains(muted));
+        applyColorScheme(ColorScheme::dark);
+        QCoreApplication::processEvents();
+        const QString darkMuted = QApplication::palette().color(QPalette::PlaceholderText).name();
+        QVERIFY(darkMuted != muted);
+        QVERIFY2(chip->styleSheet().contains(darkMuted), qPrintable(chip->styleSheet()));
+        applyColorScheme(ColorScheme::light);
     }
 
     // Without Herd or Valet the Environment page says how sites open instead.

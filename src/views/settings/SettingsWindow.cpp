@@ -24,8 +24,19 @@ SettingsWindow::SettingsWindow(AppServices& services, QWidget* parent) : QDialog
     // Halvik keeps its own files, so a person can find or back them up.
     auto* general = new QWidget(m_tabs);
     auto* generalLayout = new QVBoxLayout(general);
-    generalLayout->addWidget(new GeneralSettingsPane(services, general));
+    auto* pane = new GeneralSettingsPane(services, general);
+    generalLayout->addWidget(pane);
+    // A group of its own under the pane's, indented and aligned the way the pane's rows are.
+    const QMargins inset = pane->layout() ? pane->layout()->contentsMargins() : QMargins();
+    auto* files = new QLabel(QStringLiteral("Halvik’s files"), general);
+    QFont bold = files->font();
+    bold.setBold(true);
+    files->setFont(bold);
+    files->setContentsMargins(inset.left(), 0, 0, 0);
+    generalLayout->addWidget(files);
     auto* form = new QFormLayout;
+    form->setLabelAlignment(Qt::AlignRight);
+    form->setContentsMargins(inset.left(), 0, inset.right(), 0);
     generalLayout->addLayout(form);
     generalLayout->addStretch();
     auto* folder = new QLabel(AppDataDir::directory(), general);

@@ -220,6 +220,7 @@ QAction* MainWindow::addCommand(QMenu* menu, const QString& title, const QString
 void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setToolTipsVisible(true); // a disabled New Site says why
     addCommand(file, QStringLiteral("New Site…"), MenuCommand::newSite, QKeySequence(Qt::CTRL | Qt::Key_N));
     addCommand(file, QStringLiteral("Import Existing…"), MenuCommand::importSite,
                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_I));
@@ -368,10 +369,12 @@ void MainWindow::updateActions()
             pageAction && m_actions.value(command)) {
             const bool available = m_actions.value(command)->isEnabled();
             pageAction->setEnabled(available);
-            if (command == MenuCommand::newSite)
-                pageAction->setToolTip(available ? QStringLiteral("New Site")
-                                                 : QStringLiteral("Creating sites comes in a later version. "
-                                                                  "Import an existing one for now."));
+            if (command == MenuCommand::newSite) {
+                const QString why = QStringLiteral("Creating sites comes in a later version. "
+                                                   "Import an existing one for now.");
+                pageAction->setToolTip(available ? QStringLiteral("New Site") : why);
+                m_actions.value(command)->setToolTip(available ? QString() : why);
+            }
         }
     if (QAction* serve = m_actions.value(MenuCommand::toggleServe))
         serve->setText(selected == 1 && m_services.localServer().isRunning(sites.first()->id())
