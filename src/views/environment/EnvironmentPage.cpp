@@ -50,7 +50,7 @@ QColor stateColour(const Reachability& answer, const QPalette& palette)
     const bool dark = palette.color(QPalette::Window).lightness() < 128;
     if (answer.isServing())
         return dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
-    if (answer.kind() == Reachability::Case::notRunning || answer.kind() == Reachability::Case::unknown)
+    if (!answer.isFailing())
         return palette.color(QPalette::PlaceholderText);
     return dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
 }

@@ -10,6 +10,7 @@
 #include "app/AppServices.h"
 #include "app/DevEnvironment.h"
 #include "app/MenuCommands.h"
+#include "services/composer/ComposerService.h"
 #include "services/serving/LocalServer.h"
 
 #include "platform/Browser.h"
@@ -290,6 +291,10 @@ void SiteDetailPane::refresh()
     m_serveButton->setText(serving ? QStringLiteral("Stop") : QStringLiteral("Serve"));
     m_serveButton->setIcon(QIcon::fromTheme(serving ? QStringLiteral("media-playback-stop")
                                                     : QStringLiteral("media-playback-start")));
+    // Halvik's server runs artisan: a folder without it cannot be served that way.
+    const auto noArtisan = ComposerService::artisanUnavailable(*m_site);
+    m_serveButton->setEnabled(serving || !noArtisan);
+    m_serveButton->setToolTip(serving || !noArtisan ? QString() : *noArtisan);
     const auto error = m_services.openSiteError(m_site->id());
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
@@ -310,8 +315,9 @@ void SiteDetailPane::showStatusChip()
     if (answer->isServing()) {
         text = QStringLiteral("Answering");
         colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
-    } else if (answer->kind() != Reachability::Case::notRunning &&
-               answer->kind() != Reachability::Case::unknown) {
+    } else if (answer->kind() == Reachability::Case::checking) {
+        text = QStringLiteral("Starting…");
+    } else if (answer->isFailing()) {
         text = QStringLiteral("Failing");
         colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
     }

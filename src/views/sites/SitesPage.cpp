@@ -163,8 +163,7 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
                 QColor colour = palette().color(QPalette::PlaceholderText);
                 if (answer.isServing())
                     colour = dark ? QColor(0x57, 0xe3, 0x89) : QColor(0x1a, 0x7f, 0x37);
-                else if (answer.kind() != Reachability::Case::notRunning &&
-                         answer.kind() != Reachability::Case::unknown)
+                else if (answer.isFailing())
                     colour = dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28);
                 const QString where = mapping.url ? mapping.url->toString() : QStringLiteral("No URL yet");
                 const QString servedBy = mapping.mode.servedBy();

@@ -115,10 +115,16 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
 
     m_status = new QLabel(this);
     statusBar()->addWidget(m_status, 1);
-    connect(&services, &AppServices::busyMessageChanged, this,
-            [this] { m_status->setText(m_services.busyMessage().value_or(QString())); });
+    const auto showStatus = [this] {
+        // A save the disk refused matters more than a passing note.
+        m_status->setText(m_services.saveProblem().value_or(m_services.busyMessage().value_or(QString())));
+    };
+    connect(&services, &AppServices::busyMessageChanged, this, showStatus);
+    connect(&services, &AppServices::saveProblemChanged, this, showStatus);
 
     buildMenus();
+    // Rows, header chip and the Environment list follow servers and runtimes as they change.
+    services.devEnvironment().keepCurrent();
     connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
     connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
     // The section and the site shown last time come back (the site once the store has loaded);
