@@ -94,7 +94,11 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     });
 }
 
-AppServices::~AppServices() = default;
+AppServices::~AppServices()
+{
+    // The store writes what is pending as it goes, after this object's own state has gone.
+    m_store->disconnect(this);
+}
 
 QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
 {
