@@ -17,7 +17,10 @@
 #include "DevEnvironment.h"
 
 #include "async/FireAndForget.h"
+
 #include "platform/Browser.h"
+#include <QCoroFuture>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include "platform/DesktopEntry.h"
 #include "platform/Log.h"
@@ -62,6 +65,7 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_preferences = std::make_unique<AppPreferences>(std::move(settings));
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
     m_git->setSaveHandler([this] { m_store->save(); });
+    connect(m_store.get(), &SiteStore::saveFinished, this, &AppServices::checkSaves);
     UserPrompts& chooser = m_prompts;
     m_preferences->setEditorChooser(
         [&chooser](EditorPanel panel) { return chooser.chooseEditor(std::move(panel)); });
@@ -90,7 +94,11 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     });
 }
 
-AppServices::~AppServices() = default;
+AppServices::~AppServices()
+{
+    // The store writes what is pending as it goes, after this object's own state has gone.
+    m_store->disconnect(this);
+}
 
 QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
 {
@@ -116,6 +124,20 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
     co_await m_sourceControl->migrateLegacyGitHubIfNeeded();
     if (!alive)
         co_return;
+    if (scope == BootstrapScope::window) {
+        try {
+            co_await m_sourceControl->refreshOriginAccount();
+        } catch (const std::exception& error) {
+            qCWarning(halvikLog).noquote()
+                << QStringLiteral("Halvik start-up step “origin account” failed: ") +
+                       QString::fromUtf8(error.what());
+        }
+        if (!alive)
+            co_return;
+        co_await refreshStaticSiteFlags();
+        if (!alive)
+            co_return;
+    }
     co_await refreshEngine();
     if (!alive)
         co_return;
@@ -135,6 +157,31 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
     m_bootstrapped = true;
     Q_EMIT bootstrapped();
     co_return;
+}
+
+QCoro::Task<> AppServices::refreshStaticSiteFlags()
+{
+    const LifeToken alive = m_life.token();
+    QStringList paths;
+    QList<QUuid> ids;
+    for (const SitePtr& site : m_store->sites()) {
+        paths << site->path();
+        ids << site->id();
+    }
+    // Lock files run to megabytes: they are read away from the window.
+    QFuture<QList<bool>> reading = QtConcurrent::run([paths] {
+        QList<bool> flags;
+        for (const QString& path : paths)
+            flags << SiteImporter::mentionsStaticGenerator(path);
+        return flags;
+    });
+    const QList<bool> flags = co_await reading;
+    if (!alive)
+        co_return;
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        if (const SitePtr site = m_store->site(ids[i]); site && site->usesSSG() != flags[i])
+            site->setUsesSSG(flags[i]);
+    m_store->save();
 }
 
 QCoro::Task<> AppServices::refreshEngine()
@@ -160,6 +207,39 @@ void AppServices::shutdown()
     for (const auto& stop : m_quitHooks)
         stop();
     m_store->flush();
+}
+
+QString AppServices::saveProblemText(const QString& reason)
+{
+    return QStringLiteral("Halvik couldn’t save your changes (%1); they are kept and will be saved "
+                          "with the next change.")
+        .arg(reason.trimmed());
+}
+
+void AppServices::checkSaves()
+{
+    // A store save is the moment to try the secrets again too.
+    m_secrets.retryFailedWrite();
+    std::optional<QString> reason = m_store->lastSaveError();
+    if (!reason)
+        reason = m_secrets.lastWriteError();
+    const std::optional<QString> problem = reason ? std::optional(saveProblemText(*reason)) : std::nullopt;
+    if (problem == m_saveProblem)
+        return;
+    m_saveProblem = problem;
+    Q_EMIT saveProblemChanged();
+}
+
+void AppServices::removeManagedNode()
+{
+    m_runtime->removeManagedNode();
+    fireAndForget(this, m_devEnvironment->refresh());
+}
+
+void AppServices::removeManagedPHP(const QString& line)
+{
+    m_runtime->removeManagedPHP(line);
+    fireAndForget(this, m_devEnvironment->refresh());
 }
 
 QStringList AppServices::requiredSecretAccounts() const

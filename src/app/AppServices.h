@@ -80,6 +80,7 @@ public:
     ComposerService& composer() { return *m_composer; }
     PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
     PackagistClient& packagist() { return *m_packagist; }
+    LaravelConfigurationResolver& configuration() { return *m_configuration; }
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -97,6 +98,8 @@ public:
 
     // Re-detects Herd or Valet and asks its global PHP for its version.
     QCoro::Task<> refreshEngine();
+    // Every site's static-site flag from its Composer files, then one save.
+    QCoro::Task<> refreshStaticSiteFlags();
 
     // Opening and serving sites.
     using BrowserOpener = std::function<bool(const QUrl&)>;
@@ -115,6 +118,10 @@ public:
     void setBrowserOpener(BrowserOpener opener) { m_openBrowser = std::move(opener); }
     // How long an opening waits for the built-in server to answer.
     void setServerWaitLimit(std::chrono::milliseconds limit) { m_serverWait = limit; }
+
+    // Remove a managed runtime (errors reach the caller), then refresh the environment picture.
+    void removeManagedNode();
+    void removeManagedPHP(const QString& line);
 
     // The secret keys the store names: every host's, then every source-control account's.
     QStringList requiredSecretAccounts() const;
@@ -142,6 +149,12 @@ public:
     QSet<QUuid> selectedSiteIDs() const { return m_selectedSiteIDs; }
     void setSelectedSiteIDs(const QSet<QUuid>& ids);
     std::optional<QString> busyMessage() const { return m_busyMessage; }
+    // One sentence while the data folder refuses a save (the store's or the secrets'); the
+    // change is kept and written again with the next save.
+    std::optional<QString> saveProblem() const { return m_saveProblem; }
+    static QString saveProblemText(const QString& reason);
+    // Retries a refused secrets write and updates saveProblem (after every store save, too).
+    void checkSaves();
     void setBusyMessage(std::optional<QString> message);
 
     // Everything stopped at quit registers here as it lands (servers, tunnels, dev servers).
@@ -157,6 +170,7 @@ Q_SIGNALS:
     void selectionChanged();
     void selectedSectionChanged();
     void busyMessageChanged();
+    void saveProblemChanged();
     void bootstrapped();
 
 private:
@@ -183,6 +197,7 @@ private:
     std::optional<QUuid> m_selectedSiteID;
     QSet<QUuid> m_selectedSiteIDs;
     std::optional<QString> m_busyMessage;
+    std::optional<QString> m_saveProblem;
     bool m_bootstrapped = false;
     TrashFunction m_trash;
     QList<std::function<void()>> m_quitHooks;

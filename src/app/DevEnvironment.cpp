@@ -5,12 +5,14 @@
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
 #include "services/ReachabilityProbe.h"
-#include "services/runtime/RuntimeFiles.h"
+#include "services/accounts/SourceControlService.h"
 #include "services/runtime/RuntimeManager.h"
 
+#include "async/FireAndForget.h"
 #include "async/Sleep.h"
 
 #include <QCollator>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -100,10 +102,25 @@ DevEnvironment::DevEnvironment(AppServices& services, QObject* parent) : QObject
 {
 }
 
-QStringList DevEnvironment::githubCLICandidates()
+void DevEnvironment::keepCurrent()
 {
-    return {QStringLiteral("/opt/homebrew/bin/gh"), QStringLiteral("/usr/local/bin/gh"),
-            QStringLiteral("/usr/bin/gh"), QStringLiteral("/home/linuxbrew/.linuxbrew/bin/gh")};
+    if (m_keepsCurrent)
+        return;
+    m_keepsCurrent = true;
+    connect(&m_services.localServer(), &LocalServer::changed, this,
+            [this] { fireAndForget(this, refreshSiteMappings()); });
+    // Installs and removals land in these folders, whichever process makes them.
+    const RuntimeRoots& roots = m_services.runtime().roots();
+    for (const QString& folder : {roots.phpLines(), QFileInfo(roots.managedNode()).absolutePath()})
+        if (QDir().mkpath(folder))
+            m_runtimeFolders.addPath(folder);
+    m_runtimeSettle.setSingleShot(true);
+    m_runtimeSettle.setInterval(300);
+    connect(&m_runtimeFolders, &QFileSystemWatcher::directoryChanged, &m_runtimeSettle,
+            qOverload<>(&QTimer::start));
+    connect(&m_services.runtime(), &RuntimeManager::installationsChanged, &m_runtimeSettle,
+            qOverload<>(&QTimer::start));
+    connect(&m_runtimeSettle, &QTimer::timeout, this, [this] { fireAndForget(this, refresh()); });
 }
 
 bool DevEnvironment::isExternalURL(const QUrl& url, const Site& site)
@@ -130,12 +147,26 @@ ServeMode DevEnvironment::mode(const Site& site) const
 
 QCoro::Task<> DevEnvironment::refresh()
 {
-    if (m_isRefreshing)
+    if (m_isRefreshing) {
+        m_refreshAgain = true; // what changed meanwhile is looked at once the pass ends
         co_return;
+    }
     m_isRefreshing = true;
     Q_EMIT changed();
     const LifeToken alive = m_life.token();
+    do {
+        m_refreshAgain = false;
+        co_await refreshOnce();
+        if (!alive)
+            co_return;
+    } while (m_refreshAgain);
+    m_isRefreshing = false;
+    Q_EMIT changed();
+}
 
+QCoro::Task<> DevEnvironment::refreshOnce()
+{
+    const LifeToken alive = m_life.token();
     co_await m_services.refreshEngine();
     if (!alive)
         co_return;
@@ -149,12 +180,8 @@ QCoro::Task<> DevEnvironment::refresh()
             co_return;
         m_nodeVersion = version;
     }
-    m_githubCLIPath = std::nullopt;
-    for (const QString& candidate : githubCLICandidates())
-        if (RuntimeFiles::isExecutable(candidate)) {
-            m_githubCLIPath = candidate;
-            break;
-        }
+    // The same lookup the accounts use, so the picture and the sign-in agree on where it is.
+    m_githubCLIPath = m_services.sourceControl().githubCLI().cliPath();
 
     // Port 80 and the sites are probed side by side.
     QCoro::Task<> port = refreshPort80();
@@ -165,8 +192,6 @@ QCoro::Task<> DevEnvironment::refresh()
         co_return;
     m_nginxErrors = m_services.herd().nginxErrorTail(6);
     m_lastRefreshed = QDateTime::currentDateTime();
-    m_isRefreshing = false;
-    Q_EMIT changed();
 }
 
 QCoro::Task<> DevEnvironment::refreshPort80()
@@ -210,9 +235,33 @@ QCoro::Task<> DevEnvironment::refreshPort80()
 
 QCoro::Task<> DevEnvironment::refreshSiteMappings()
 {
-    if (m_isRefreshingSites)
+    const LifeToken alive = m_life.token();
+    if (m_isRefreshingSites) {
+        // The pass under way may have read the servers before the change that made this caller
+        // ask: wait for the one after it.
+        m_sitesAgain = true;
+        const quint64 wanted = m_sitePassesStarted + 1;
+        while (alive && m_sitePassesDone < wanted)
+            co_await sleepFor(std::chrono::milliseconds(20));
         co_return;
+    }
     m_isRefreshingSites = true;
+    do {
+        m_sitesAgain = false;
+        ++m_sitePassesStarted;
+        co_await mapSitesOnce();
+        if (!alive)
+            co_return;
+        ++m_sitePassesDone;
+        Q_EMIT changed();
+        if (!alive)
+            co_return;
+    } while (m_sitesAgain);
+    m_isRefreshingSites = false;
+}
+
+QCoro::Task<> DevEnvironment::mapSitesOnce()
+{
     const LifeToken alive = m_life.token();
     m_services.localServer().refresh();
 
@@ -243,6 +292,10 @@ QCoro::Task<> DevEnvironment::refreshSiteMappings()
     for (Pending& row : pending) {
         if (row.probe)
             row.mapping.reachability = co_await std::move(*row.probe);
+        // A server still coming up is not failing yet: it says when it answers.
+        if (!row.mapping.reachability.isServing() && row.mapping.mode.server &&
+            row.mapping.mode.server->starting)
+            row.mapping.reachability = Reachability::checking();
         mappings << row.mapping;
     }
     if (!alive)
@@ -254,8 +307,6 @@ QCoro::Task<> DevEnvironment::refreshSiteMappings()
                          return collator.compare(a.name, b.name) < 0;
                      });
     m_siteMappings = std::move(mappings);
-    m_isRefreshingSites = false;
-    Q_EMIT changed();
 }
 
 QCoro::Task<std::optional<QString>> DevEnvironment::firstLine(QString program, QStringList arguments)

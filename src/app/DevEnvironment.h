@@ -9,8 +9,10 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QObject>
+#include <QTimer>
 #include <QUrl>
 
 #include <optional>
@@ -75,10 +77,18 @@ class DevEnvironment : public QObject
 public:
     explicit DevEnvironment(AppServices& services, QObject* parent = nullptr);
 
-    // Refreshes everything; a refresh asked for while one runs returns at once. Never throws.
+    // Refreshes everything. Asked for while one runs, it returns at once and the running one
+    // makes one more pass. Never throws.
     QCoro::Task<> refresh();
-    // Only the site rows (after a server started or stopped).
+    // Only the site rows (after a server started or stopped). Asked for while a pass runs, one
+    // more pass follows it (however many ask meanwhile), and the caller resumes after that one.
     QCoro::Task<> refreshSiteMappings();
+
+    // From now on the picture follows what changes under it: the site rows every built-in server
+    // that starts, answers or ends, here or in another Halvik process; the whole picture every
+    // managed runtime installed or removed, here or by a command. The window wants this; a
+    // command refreshes when it needs to.
+    void keepCurrent();
 
     ServeMode mode(const Site& site) const;
     QString howSitesOpen() const;
@@ -98,19 +108,26 @@ public:
     QHash<QUuid, QString> serveFallbackNotices() const { return m_notices; }
     void setServeFallbackNotice(const QUuid& site, std::optional<QString> notice);
 
-    // Where the GitHub command-line tool is looked for, in order.
-    static QStringList githubCLICandidates();
-
 Q_SIGNALS:
     void changed();
 
 private:
     QCoro::Task<> refreshPort80();
     QCoro::Task<std::optional<QString>> firstLine(QString program, QStringList arguments);
+    QCoro::Task<> mapSitesOnce();
+    QCoro::Task<> refreshOnce();
 
     AppServices& m_services;
     bool m_isRefreshing = false;
     bool m_isRefreshingSites = false;
+    bool m_sitesAgain = false;
+    bool m_refreshAgain = false;
+    bool m_keepsCurrent = false;
+    QFileSystemWatcher m_runtimeFolders;
+    QTimer m_runtimeSettle;
+    // Passes over the site rows begun and completed so far.
+    quint64 m_sitePassesStarted = 0;
+    quint64 m_sitePassesDone = 0;
     std::optional<QDateTime> m_lastRefreshed;
     std::optional<PortListener> m_port80;
     Reachability m_engineGateway;

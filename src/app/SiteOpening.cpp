@@ -4,6 +4,7 @@
 
 #include "services/HerdService.h"
 #include "services/ReachabilityProbe.h"
+#include "services/composer/ComposerService.h"
 #include "services/runtime/RuntimeError.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
@@ -74,6 +75,8 @@ void AppServices::toggleLocalServer(const SitePtr& site)
     setOpenSiteError(site->id(), std::nullopt);
     if (m_localServer->isRunning(site->id())) {
         m_localServer->stop(site->id());
+    } else if (const auto noArtisan = ComposerService::artisanUnavailable(*site)) {
+        setOpenSiteError(site->id(), *noArtisan);
     } else if (const auto php = m_runtime->resolvePHP(*site, m_herd.get()); !php) {
         setOpenSiteError(site->id(), RuntimeError::phpMissing().description());
     } else {
@@ -105,6 +108,8 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
 
     const std::optional<ResolvedPHP> php = m_runtime->resolvePHP(*site, m_herd.get());
     QString path;
+    // Why the control panel opens at its default route, when it does.
+    QString routeNote;
     if (controlPanel && php) {
         try {
             const QString route =
@@ -113,10 +118,15 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
             if (!alive)
                 co_return;
             path = route;
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
             if (!alive)
                 co_return;
             path = QStringLiteral("cp");
+            const auto* known = dynamic_cast<const HalvikError*>(&error);
+            const QString reason = known ? known->description() : QString::fromUtf8(error.what());
+            routeNote = reason.section(QLatin1Char('\n'), 0, 0) +
+                        QStringLiteral(" Opening the default control panel route /cp.");
+            m_devEnvironment->setServeFallbackNotice(id, routeNote);
         }
         while (path.startsWith(QLatin1Char('/')))
             path.remove(0, 1);
@@ -128,6 +138,8 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
 
     // The engine (or whatever serves the site now) first, when it answers.
     const std::optional<QUrl> url = siteURL(*site);
+    // A server of Halvik's own that does not answer is not the engine: no notice names one then.
+    const bool triedOwnServer = url && m_localServer->url(id) == url;
     std::optional<Reachability> tried;
     if (url) {
         const Reachability answer = co_await ReachabilityProbe::probe(*url);
@@ -141,7 +153,11 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
         tried = answer;
     }
 
-    // Otherwise Halvik's own server.
+    // Otherwise Halvik's own server, which runs artisan.
+    if (const auto noArtisan = ComposerService::artisanUnavailable(*site)) {
+        finish(*noArtisan);
+        co_return;
+    }
     if (!php) {
         finish(RuntimeError::phpMissing().description());
         co_return;
@@ -152,12 +168,13 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
         finish(error.description());
         co_return;
     }
-    if (url && tried) {
+    if (url && tried && !triedOwnServer) {
         const QString engine =
             m_herd->engine() ? engineDisplayName(*m_herd->engine()) : QStringLiteral("APP_URL");
         m_devEnvironment->setServeFallbackNotice(
             id, url->toString() + QStringLiteral(" isn't answering (") + tried->summary() +
-                    QStringLiteral("). Using Halvik's server instead of ") + engine + QLatin1Char('.'));
+                    QStringLiteral("). Using Halvik's server instead of ") + engine + QLatin1Char('.') +
+                    (routeNote.isEmpty() ? QString() : QLatin1Char(' ') + routeNote));
     }
     const std::optional<QUrl> serverURL = m_localServer->url(id);
     // Stops waiting as soon as the server has ended: a server that died will not answer.

@@ -5,6 +5,7 @@
 #include "app/DevEnvironment.h"
 #include "services/HerdService.h"
 #include "services/ReachabilityProbe.h"
+#include "services/composer/ComposerService.h"
 #include "services/runtime/RuntimeError.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LocalServer.h"
@@ -134,6 +135,8 @@ QCoro::Task<int> runServeCommand(AppServices& services, QStringList args)
               << site->displayName() << " is already served by another Halvik process.\n";
         co_return 0;
     }
+    if (const auto noArtisan = ComposerService::artisanUnavailable(*site))
+        throw CliError(*noArtisan);
     const auto php = services.runtime().resolvePHP(*site, &services.herd());
     if (!php)
         throw CliError(RuntimeError::phpMissing().description());
@@ -142,6 +145,8 @@ QCoro::Task<int> runServeCommand(AppServices& services, QStringList args)
     server.start(*site, php->path);
     services.store().flush();
     const QUrl url = *server.url(site->id());
+    if (port && url.port() != *port)
+        out() << "Port " << *port << " is in use; serving on port " << url.port() << " instead.\n";
     out() << url.toString() << '\n';
     out().flush();
     const Reachability answer = co_await ReachabilityProbe::waitUntilServing(url, std::chrono::seconds(8), {},

@@ -281,11 +281,11 @@ void SiteStore::finishCommit(quint64 sequence, const StoreFile::Outcome& outcome
 
 void SiteStore::noteOutcome(const StoreFile::Outcome& outcome, const StoreChanges& changes)
 {
-    if (outcome.error) {
-        qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
+    if (outcome.error)
         restoreChanges(changes); // written with the next save
-    }
     if (outcome.error != m_lastSaveError) {
+        if (outcome.error) // once, not at every retry
+            qCWarning(halvikLog).noquote() << "Halvik store save failed: " + *outcome.error;
         m_lastSaveError = outcome.error;
         Q_EMIT lastSaveErrorChanged();
     }

@@ -3,11 +3,13 @@
 
 #include "WaitFor.h"
 #include "app/AppServices.h"
+#include "app/DevEnvironment.h"
 #include "platform/AppDataDir.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/QuitSignals.h"
 #include "platform/SingleInstance.h"
 #include "platform/SleepInhibitor.h"
+#include "services/accounts/SourceControlService.h"
 #include "services/runtime/RuntimeManager.h"
 
 #include <QDir>
@@ -251,6 +253,57 @@ private Q_SLOTS:
         QFile stored(AppDataDir::directory() + "/store.json");
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QVERIFY(stored.readAll().contains("stopped cleanly"));
+    }
+
+    void startUpChecksTheOriginSignInAndTheStaticSiteFlagsWithOneSave()
+    {
+        Fixture f;
+        // Origin's command-line tool says who is signed in; a stored account of someone who
+        // signed out elsewhere would otherwise linger.
+        const QString origin = f.home.path() + "/bin/origin";
+        QDir().mkpath(f.home.path() + "/bin");
+        QFile script(origin);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho 'Logged in as @river'\n");
+        script.close();
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        f.services.sourceControl().origin().setCandidates({origin});
+
+        // One site uses the static-site generator (its lock file says so), one no longer does.
+        auto generated = f.addSite("generated");
+        auto plain = f.addSite("plain");
+        plain->setUsesSSG(true);
+        QFile lock(generated->path() + "/composer.lock");
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write("{\"packages\": [{\"name\": \"quillmar/ssg\"}]}");
+        lock.close();
+        f.services.store().flush();
+
+        halvik::waitFor(f.services.bootstrap());
+        QCOMPARE(f.services.store().sourceControlAccount(SourceControlProvider::origin)->login,
+                 QString("river"));
+        QVERIFY(f.services.store().site(generated->id())->usesSSG());
+        QVERIFY(!f.services.store().site(plain->id())->usesSSG());
+        QTRY_VERIFY(!f.services.store().isSaving());
+        QFile stored(AppDataDir::directory() + "/store.json");
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray saved = stored.readAll();
+        QVERIFY(saved.contains("river"));
+        QVERIFY(saved.contains("\"usesSSG\":true"));
+
+        // The environment picture finds the GitHub CLI where the accounts do: ~/.local/bin.
+        const QString gh = f.home.path() + "/.local/bin/gh";
+        QDir().mkpath(f.home.path() + "/.local/bin");
+        QFile tool(gh);
+        QVERIFY(tool.open(QIODevice::WriteOnly));
+        tool.write("#!/bin/sh\n");
+        tool.close();
+        tool.setPermissions(tool.permissions() | QFileDevice::ExeOwner);
+        AppServices fresh(f.secrets, f.prompts);
+        halvik::waitFor(fresh.devEnvironment().refresh());
+        QCOMPARE(fresh.devEnvironment().githubCLIPath(), std::optional<QString>(gh));
+        f.services.shutdown();
+        fresh.shutdown();
     }
 
     void bootstrapSurvivesABadStore()

@@ -173,6 +173,68 @@ private Q_SLOTS:
         }
     }
 
+    void aSaveTheDiskRefusesIsOneSentenceAndChangesNothing()
+    {
+        writeFixtureStore();
+        const QString storePath = AppDataDir::directory() + "/store.json";
+        QFile stored(storePath);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        const QByteArray before = stored.readAll();
+        stored.close();
+        const QString folder = QDir::homePath() + "/Sites/refused";
+        QDir().mkpath(folder);
+        for (const char* name : {"composer.json", "artisan"}) {
+            QFile file(folder + "/" + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("{}\n");
+        }
+
+        // No file may grow past zero bytes, as on a full disk.
+        QProcess process;
+        process.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" import \"$1\"",
+                                  halvik::test::halvikBinary(), folder});
+        QVERIFY(process.waitForFinished(60000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 1);
+        const QString last = err.trimmed().section('\n', -1);
+        QVERIFY2(last.startsWith("halvik: Halvik couldn’t save your changes (") &&
+                     last.endsWith("); they are kept and will be saved with the next change.") &&
+                     err.count("couldn’t save") == 1 && !err.contains("Sanitizer"),
+                 qPrintable(err));
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QCOMPARE(stored.readAll(), before);
+        stored.close();
+
+        // With room again, the folder imports.
+        const Run again = runHalvik({"import", folder});
+        QVERIFY2(again.exitCode == 0, qPrintable(again.err));
+    }
+
+    void aComposerProjectThatIsNotLaravelImportsWithAWarning()
+    {
+        const QString folder = QDir::homePath() + "/Sites/library";
+        QDir().mkpath(folder);
+        QFile manifest(folder + "/composer.json");
+        QVERIFY(manifest.open(QIODevice::WriteOnly));
+        manifest.write("{\"name\": \"acme/library\"}\n");
+        manifest.close();
+        const QString reason = "This folder is a Composer project but not a Laravel application (it has no "
+                               "artisan file), so Halvik can’t run artisan or serve it here.";
+
+        const Run imported = runHalvik({"import", folder, "--json"});
+        QCOMPARE(imported.exitCode, 0);
+        QCOMPARE(imported.err, "halvik: warning: " + reason + "\n");
+        QVERIFY(QJsonDocument::fromJson(imported.out.toUtf8()).isObject()); // the JSON stays clean
+
+        // What needs artisan says why it is off.
+        for (const QStringList& command :
+             {QStringList{"serve", folder}, QStringList{"artisan", folder, "list"}}) {
+            const Run refused = runHalvik(command);
+            QCOMPARE(refused.exitCode, 1);
+            QCOMPARE(refused.err, "halvik: " + reason + "\n");
+        }
+    }
+
     void parallelImportsKeepEverySite()
     {
         SecretStore secrets;

@@ -28,6 +28,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QListView>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -116,6 +117,31 @@ struct Machine
         return path;
     }
 };
+
+// What the window shows for a site: its row's tooltip, the header chip and the Environment row.
+struct Shown
+{
+    QString row;
+    QString chip;
+    QString environment;
+};
+
+Shown shownFor(views::MainWindow& window, const SitePtr& site)
+{
+    Shown shown;
+    QListView* list = window.findChild<views::SitesPage*>()->list();
+    for (int row = 0; row < list->model()->rowCount(); ++row) {
+        const QModelIndex index = list->model()->index(row, 0);
+        if (index.data(Qt::ToolTipRole).toString().startsWith(site->path() + "\n"))
+            shown.row = index.data(Qt::ToolTipRole).toString().section('\n', 1);
+    }
+    shown.chip = window.findChild<QLabel*>("statusChip")->text();
+    QTreeWidget* rows = window.findChild<views::EnvironmentPage*>()->sites();
+    for (int i = 0; i < rows->topLevelItemCount(); ++i)
+        if (rows->topLevelItem(i)->text(0) == site->displayName())
+            shown.environment = rows->topLevelItem(i)->text(2) + " · " + rows->topLevelItem(i)->text(3);
+    return shown;
+}
 
 } // namespace
 
@@ -222,6 +248,7 @@ private Q_SLOTS:
         AppServices services(m.secrets, m.prompts, m.engine.roots(), nullptr, roots);
         services.setBrowserOpener([](const QUrl&) { return true; });
         auto site = std::make_shared<Site>("broken", m.dir.path());
+        FakeEngine::writeFile(m.dir.path() + "/artisan", "<?php\n");
         services.store().insertSite(site);
 
         QElapsedTimer timer;
@@ -398,6 +425,164 @@ private Q_SLOTS:
         QVERIFY(environment.diagnosticsReport().contains("TLD: .test\n"));
         QVERIFY(environment.howSitesOpen().contains("Valet"));
         QCOMPARE(environment.mode(*answering).kind, ServeMode::Kind::engine);
+    }
+
+    void portsStayInRangeAndTheCommandLineSaysWhichItTook()
+    {
+        // Near the top of the range nothing past 65535 is tried or returned.
+        QTcpServer top;
+        const bool holdsTop = top.listen(QHostAddress::LocalHost, 65535);
+        const int near = LocalServer::freePort(65530, {65530, 65531, 65532, 65533, 65534});
+        QVERIFY2(near <= 65535, qPrintable(QString::number(near)));
+        if (holdsTop)
+            QCOMPARE(near, 65535); // none free: the last port, untested
+        QVERIFY(LocalServer::freePort(70000, {}) <= 65535);
+
+        Machine m;
+        auto site = m.addSite("taken");
+        m.services->store().flush();
+        const auto halvik = [](const QStringList& arguments) {
+            QProcess process;
+            process.start(halvikBinary(), arguments);
+            process.waitForFinished(20000);
+            return std::pair{process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+        };
+        QCOMPARE(halvik({"serve", "taken", "--port", "70000"}).first, 2);
+
+        // A port another program holds: the command says which one it took instead.
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        QProcess serve;
+        serve.start(halvikBinary(), {"serve", "taken", "--port", QString::number(squatter.serverPort())});
+        QByteArray printed;
+        QTRY_VERIFY_WITH_TIMEOUT((printed += serve.readAllStandardOutput()).contains("Serving"), 20000);
+        QVERIFY2(printed.startsWith(
+                     QString("Port %1 is in use; serving on port ").arg(squatter.serverPort()).toUtf8()),
+                 printed.constData());
+        ::kill(static_cast<pid_t>(serve.processId()), SIGINT);
+        QVERIFY(serve.waitForFinished(15000));
+    }
+
+    void theConfigurationLookupGivesUpAndTheOpenGoesOn()
+    {
+        Machine m({QDir::tempPath() + "/none"});
+        // A PHP whose configuration lookup never ends, and that serves like the real one.
+        const QString php = m.fakePHP("if [ \"$1\" = -r ] || [ -f .hang ]; then exec sleep 60; fi\n"
+                                      "exec /usr/bin/php \"$@\"\n");
+        RuntimeRoots roots = RuntimeRoots::system();
+        roots.fixedSearch = {QFileInfo(php).absolutePath()};
+        AppServices services(m.secrets, m.prompts, m.engine.roots(), nullptr, roots);
+        QList<QUrl> opened;
+        services.setBrowserOpener([&opened](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        services.configuration().setTimeLimit(std::chrono::milliseconds(1000));
+        const QString path = m.dir.path() + "/sites/slow";
+        copyTree(fixturesDir() + "/laravel-app", path);
+        auto site = std::make_shared<Site>("slow", path);
+        services.store().insertSite(site);
+
+        QElapsedTimer clock;
+        clock.start();
+        halvik::waitFor(services.openInBrowser(site, true));
+        QVERIFY2(clock.elapsed() < 8000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(services.openingSites().isEmpty());
+        QCOMPARE(services.openSiteError(site->id()), std::nullopt);
+        QCOMPARE(opened.size(), 1);
+        QCOMPARE(opened.first().path(), QString("/cp"));
+        const QString notice = services.devEnvironment().serveFallbackNotices().value(site->id());
+        QVERIFY2(notice.contains("The site’s configuration didn’t load within 1 second. Opening the default "
+                                 "control panel route /cp."),
+                 qPrintable(notice));
+        // Nothing was tried before Halvik's server here, so no engine is named.
+        QVERIFY2(!notice.contains("instead of"), qPrintable(notice));
+        QCOMPARE(LaravelConfigurationResolver::timedOutText(LaravelConfigurationResolver::defaultTimeLimit),
+                 QString("The site’s configuration didn’t load within 10 seconds."));
+
+        // Halvik's own server was the address tried and never answers: no engine is named.
+        const QString hangingPath = m.dir.path() + "/sites/hanging";
+        copyTree(fixturesDir() + "/laravel-app", hangingPath);
+        FakeEngine::writeFile(hangingPath + "/.hang", "");
+        auto hanging = std::make_shared<Site>("hanging", hangingPath);
+        services.store().insertSite(hanging);
+        services.setServerWaitLimit(std::chrono::milliseconds(1000));
+        services.toggleLocalServer(hanging);
+        QVERIFY(services.localServer().isRunning(hanging->id()));
+        halvik::waitFor(services.openInBrowser(hanging));
+        QCOMPARE(services.openSiteError(hanging->id()),
+                 std::optional<QString>("Halvik’s local server didn’t start."));
+        QVERIFY2(!services.devEnvironment().serveFallbackNotices().contains(hanging->id()),
+                 qPrintable(services.devEnvironment().serveFallbackNotices().value(hanging->id())));
+        services.shutdown();
+    }
+
+    void aRefreshAskedForDuringAnotherRunsAfterIt()
+    {
+        Machine m;
+        FakeWebServer first;
+        FakeWebServer second;
+        QVERIFY(first.start() && second.start());
+        auto site = m.addSite("moving", QString("APP_URL=http://127.0.0.1:%1\n").arg(first.serverPort()));
+        DevEnvironment& environment = m.services->devEnvironment();
+
+        QCoro::Task<> running = environment.refreshSiteMappings(); // reads the first address
+        m.addSite("other");
+        QFile env(site->path() + "/.env");
+        QVERIFY(env.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        env.write(QString("APP_URL=http://127.0.0.1:%1\n").arg(second.serverPort()).toUtf8());
+        env.close();
+        // The site moved while the pass ran: asking again waits for a pass that sees it.
+        halvik::waitFor(environment.refreshSiteMappings());
+        QCOMPARE(environment.siteMappings().size(), 2);
+        QCOMPARE(environment.siteMappings().first().url,
+                 std::optional<QUrl>(QUrl(QString("http://127.0.0.1:%1").arg(second.serverPort()))));
+        halvik::waitFor(std::move(running));
+        QVERIFY(!second.requestLines().isEmpty());
+    }
+
+    void theWindowFollowsServersThatComeAndGo()
+    {
+        Machine m;
+        auto site = m.addSite("followed");
+        m.services->store().flush();
+        views::MainWindow window(*m.services);
+        window.resize(1180, 760);
+        window.show();
+        window.findChild<views::SitesPage*>()->selectSite(site->id());
+        halvik::waitFor(m.services->devEnvironment().refreshSiteMappings());
+        QCOMPARE(shownFor(window, site).chip, QString("Not started"));
+
+        // Another Halvik process starts a server for the site: row, chip and list follow.
+        QProcess serve;
+        serve.start(halvikBinary(), {"serve", site->path()});
+        QVERIFY(serve.waitForStarted());
+        QByteArray printed;
+        QTRY_VERIFY_WITH_TIMEOUT((printed += serve.readAllStandardOutput()).contains("Serving"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(shownFor(window, site).chip, QString("Answering"), 2000);
+        const Shown served = shownFor(window, site);
+        QVERIFY2(served.row.contains(" · Halvik server · Responding (HTTP "), qPrintable(served.row));
+        QVERIFY2(served.environment.startsWith("Halvik server · Responding (HTTP "),
+                 qPrintable(served.environment));
+
+        // That process stops it: the window sees it go.
+        ::kill(static_cast<pid_t>(serve.processId()), SIGINT);
+        QVERIFY(serve.waitForFinished(15000));
+        QTRY_COMPARE_WITH_TIMEOUT(shownFor(window, site).chip, QString("Not started"), 2000);
+        QVERIFY(shownFor(window, site).environment.startsWith("Not served · "));
+
+        // Halvik's own server, started from the window, then ending by itself.
+        m.services->toggleLocalServer(site);
+        QTRY_COMPARE_WITH_TIMEOUT(shownFor(window, site).chip, QString("Answering"), 10000);
+        QVERIFY(!shownFor(window, site).row.contains("Failing"));
+        const qint64 pid = m.services->localServer().running(site->id())->pid;
+        QVERIFY(pid > 0);
+        ::kill(-static_cast<pid_t>(pid), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(shownFor(window, site).chip, QString("Not started"), 2000);
+        const Shown ended = shownFor(window, site);
+        QVERIFY2(ended.row.contains("Not served"), qPrintable(ended.row));
+        QVERIFY2(ended.environment.startsWith("Not served · "), qPrintable(ended.environment));
+        QVERIFY(halvik::test::saveLightAndDark(&window, "site-server-ended"));
     }
 
     void theSitePaneServesOpensAndShowsFailures()

@@ -2,6 +2,8 @@
 
 #include "services/ProcessRunner.h"
 
+#include <QTimer>
+
 #include <nlohmann/json.hpp>
 
 namespace halvik {
@@ -35,6 +37,13 @@ echo "HALVIK_CONFIGURATION:".json_encode(['value' => $value], JSON_UNESCAPED_SLA
 
 } // namespace
 
+QString LaravelConfigurationResolver::timedOutText(std::chrono::milliseconds limit)
+{
+    const QString seconds = QString::number(double(limit.count()) / 1000.0);
+    return QStringLiteral("The site’s configuration didn’t load within %1 %2.")
+        .arg(seconds, seconds == QLatin1String("1") ? QStringLiteral("second") : QStringLiteral("seconds"));
+}
+
 std::optional<QString> LaravelConfigurationResolver::valueFrom(const QString& output)
 {
     const QStringList lines = output.split(QLatin1Char('\n'));
@@ -59,7 +68,20 @@ QCoro::Task<QString> LaravelConfigurationResolver::string(QString setting, QStri
     request.arguments = {QStringLiteral("-r"), QString::fromUtf8(script), setting};
     request.workingDirectory = std::move(siteFolder);
     request.environment = std::move(environment);
-    const ProcessResult result = co_await m_runner.run(std::move(request));
+    CancellationSource giveUp;
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &limit, [&giveUp] { giveUp.cancel(); });
+    limit.start(m_timeLimit);
+    ProcessResult result;
+    try {
+        result = co_await m_runner.run(std::move(request), {}, giveUp.token());
+    } catch (const ProcessRunnerError& error) {
+        if (error.isCancelled())
+            throw LaravelConfigurationError(timedOutText(m_timeLimit));
+        throw;
+    }
+    limit.stop();
     const std::optional<QString> value =
         result.exitCode == 0 ? valueFrom(result.stdout.text()) : std::nullopt;
     if (value)

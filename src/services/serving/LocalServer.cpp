@@ -2,16 +2,20 @@
 
 #include "models/Site.h"
 #include "services/ProcessRunner.h"
+#include "services/ReachabilityProbe.h"
 
 #include "platform/ProcessProbe.h"
 
 #include "async/FireAndForget.h"
+#include "async/HalvikError.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <QPointer>
 #include <QTcpServer>
+
+#include <algorithm>
 
 namespace halvik {
 
@@ -42,6 +46,15 @@ LocalServer::LocalServer(ProcessRunner& runner, ServerRegistry registry, QObject
     m_settle.setInterval(100);
     connect(&m_settle, &QTimer::timeout, this, &LocalServer::refresh);
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+    m_vanished.setInterval(1000);
+    connect(&m_vanished, &QTimer::timeout, this, [this] {
+        for (const ServerRegistry::Entry& entry : std::as_const(m_elsewhere))
+            if (!ServerRegistry::isServing(entry.pid)) {
+                refresh();
+                return;
+            }
+    });
+    m_vanished.start();
     refresh();
 }
 
@@ -53,14 +66,16 @@ LocalServer::~LocalServer()
 
 int LocalServer::freePort(std::optional<int> preferred, const QSet<int>& avoiding)
 {
-    const int first = preferred.value_or(4000);
-    for (int port = first; port < first + 200 && port <= 65535; ++port) {
+    constexpr int highest = 65535;
+    const int first = std::clamp(preferred.value_or(4000), 1, highest);
+    const int end = std::min(first + 200, highest + 1);
+    for (int port = first; port < end; ++port) {
         if (avoiding.contains(port))
             continue;
         if (canBind(port))
             return port;
     }
-    return first + 200;
+    return std::min(end, highest);
 }
 
 void LocalServer::start(Site& site, const QString& php)
@@ -110,6 +125,7 @@ void LocalServer::start(Site& site, const QString& php)
             Qt::QueuedConnection);
     };
     fireAndForget(this, serve(id, generation, std::move(request), stopSource));
+    watchStart(id, port, stopSource->token());
     Q_EMIT changed();
 }
 
@@ -127,10 +143,13 @@ QCoro::Task<> LocalServer::serve(QUuid site, int generation, ProcessRequest requ
     std::optional<QString> exitText;
     try {
         const ProcessResult result = co_await m_runner.run(std::move(request), output, stop->token());
+        // Only a server that exited on its own says why; one stopped by a signal (from another
+        // Halvik process, say) did not fail.
         QMutexLocker lock(&last->mutex);
-        exitText = last->line.isEmpty()
-                       ? QStringLiteral("php artisan serve exited with status %1.").arg(result.exitCode)
-                       : last->line;
+        if (!result.endedBySignal)
+            exitText = last->line.isEmpty()
+                           ? QStringLiteral("php artisan serve exited with status %1.").arg(result.exitCode)
+                           : last->line;
     } catch (const ProcessRunnerError& error) {
         if (!error.isCancelled())
             exitText = error.description();
@@ -140,18 +159,38 @@ QCoro::Task<> LocalServer::serve(QUuid site, int generation, ProcessRequest requ
     ended(site, generation, exitText);
 }
 
+void LocalServer::watchStart(const QUuid& site, int port, CancellationToken stop)
+{
+    const quint64 watch = ++m_watches;
+    m_starting.insert(site, watch);
+    fireAndForget(this, awaitStart(site, watch, QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)), stop));
+}
+
+QCoro::Task<> LocalServer::awaitStart(QUuid site, quint64 watch, QUrl url, CancellationToken stop)
+{
+    const LifeToken alive = m_life.token();
+    try {
+        co_await ReachabilityProbe::waitUntilServing(url, startLimit, stop, std::chrono::milliseconds(100));
+    } catch (const CancelledError&) {
+    }
+    if (!alive || m_starting.value(site) != watch)
+        co_return; // stopped, ended or replaced meanwhile
+    m_starting.remove(site);
+    Q_EMIT changed();
+}
+
 void LocalServer::ended(const QUuid& site, int generation, std::optional<QString> exitText)
 {
     const auto own = m_own.constFind(site);
     if (own == m_own.constEnd() || own->generation != generation)
         return; // stopped already, or a newer server took its place
     const qint64 pid = own->pid;
-    // Stopped from another Halvik process: its entry is gone, and that is not a failure.
-    const bool stoppedElsewhere = pid > 0 && !m_registry.records(pid);
+    own->stop->cancel(); // its start watch has nothing left to wait for
     m_own.remove(site);
+    m_starting.remove(site);
     if (pid > 0)
         m_registry.remove(pid);
-    if (exitText && !stoppedElsewhere)
+    if (exitText)
         m_lastExit.insert(site, *exitText);
     Q_EMIT changed();
 }
@@ -161,6 +200,7 @@ void LocalServer::stop(const QUuid& site)
     if (const auto own = m_own.constFind(site); own != m_own.constEnd()) {
         const Own server = *own;
         m_own.remove(site);
+        m_starting.remove(site);
         if (server.pid > 0)
             m_registry.remove(server.pid);
         // SIGTERM to the whole group (`serve` and its `php -S` child) right now, not only through
@@ -174,6 +214,7 @@ void LocalServer::stop(const QUuid& site)
     if (const auto other = m_elsewhere.constFind(site); other != m_elsewhere.constEnd()) {
         const qint64 pid = other->pid;
         m_elsewhere.remove(site);
+        m_starting.remove(site);
         m_registry.remove(pid);
         if (ServerRegistry::isServing(pid))
             ProcessProbe::terminateGroup(pid);
@@ -191,9 +232,9 @@ void LocalServer::stopAll()
 std::optional<LocalServer::RunningServer> LocalServer::running(const QUuid& site) const
 {
     if (const auto own = m_own.constFind(site); own != m_own.constEnd())
-        return RunningServer{site, own->port, own->pid, true};
+        return RunningServer{site, own->port, own->pid, true, m_starting.contains(site)};
     if (const auto other = m_elsewhere.constFind(site); other != m_elsewhere.constEnd())
-        return RunningServer{site, other->port, other->pid, false};
+        return RunningServer{site, other->port, other->pid, false, m_starting.contains(site)};
     return std::nullopt;
 }
 
@@ -207,10 +248,10 @@ QList<LocalServer::RunningServer> LocalServer::allRunning() const
 {
     QList<RunningServer> list;
     for (auto it = m_own.cbegin(); it != m_own.cend(); ++it)
-        list << RunningServer{it.key(), it->port, it->pid, true};
+        list << RunningServer{it.key(), it->port, it->pid, true, m_starting.contains(it.key())};
     for (auto it = m_elsewhere.cbegin(); it != m_elsewhere.cend(); ++it)
         if (!m_own.contains(it.key()))
-            list << RunningServer{it.key(), it->port, it->pid, false};
+            list << RunningServer{it.key(), it->port, it->pid, false, m_starting.contains(it.key())};
     return list;
 }
 
@@ -230,6 +271,13 @@ void LocalServer::refresh()
         if (!ownPids.contains(entry.pid))
             elsewhere.insert(entry.site, entry);
     if (elsewhere != m_elsewhere) {
+        // A server another process just started may not answer yet: it gets its time to come up.
+        for (auto it = elsewhere.cbegin(); it != elsewhere.cend(); ++it)
+            if (m_elsewhere.value(it.key()) != *it && !m_own.contains(it.key()))
+                watchStart(it.key(), it->port);
+        for (auto it = m_elsewhere.cbegin(); it != m_elsewhere.cend(); ++it)
+            if (!elsewhere.contains(it.key()) && !m_own.contains(it.key()))
+                m_starting.remove(it.key());
         m_elsewhere = std::move(elsewhere);
         Q_EMIT changed();
     }

@@ -15,6 +15,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -36,6 +37,9 @@ public:
         int port = 0;
         qint64 pid = 0;
         bool startedHere = false;
+        // Started (or first seen) moments ago and not answering yet: still within its time to
+        // come up.
+        bool starting = false;
 
         QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port)); }
         bool operator==(const RunningServer&) const = default;
@@ -45,8 +49,9 @@ public:
                          QObject* parent = nullptr);
     ~LocalServer() override;
 
-    // From `preferred` (or 4000) upwards, at most 200 ports, skipping `avoiding` untested; the
-    // first one 127.0.0.1 can bind. None free: the port after the last one tried, untested.
+    // From `preferred` (or 4000) upwards, at most 200 ports and never past 65535, skipping
+    // `avoiding` untested; the first one 127.0.0.1 can bind. None free: the port after the last
+    // one tried, untested (or 65535 when that would be past the end).
     static int freePort(std::optional<int> preferred, const QSet<int>& avoiding);
 
     // Starts `php artisan serve` for the site unless one already runs for it (here or in another
@@ -66,6 +71,9 @@ public:
     // Re-reads what other processes run; emits changed() when the picture moved.
     void refresh();
 
+    // How long a new server has to answer before it counts as failing.
+    static constexpr std::chrono::milliseconds startLimit{8000};
+
     const ServerRegistry& registry() const { return m_registry; }
 
 Q_SIGNALS:
@@ -83,16 +91,25 @@ private:
     QCoro::Task<> serve(QUuid site, int generation, ProcessRequest request,
                         std::shared_ptr<CancellationSource> stop);
     void ended(const QUuid& site, int generation, std::optional<QString> exitText);
+    // The server counts as starting until it answers or its time is up; then changed() says so.
+    void watchStart(const QUuid& site, int port, CancellationToken stop = {});
+    QCoro::Task<> awaitStart(QUuid site, quint64 watch, QUrl url, CancellationToken stop);
 
     ProcessRunner& m_runner;
     ServerRegistry m_registry;
     QHash<QUuid, Own> m_own;
     QHash<QUuid, ServerRegistry::Entry> m_elsewhere;
     QHash<QUuid, QString> m_lastExit;
+    // Sites whose server has not answered yet, each with the watch waiting for it.
+    QHash<QUuid, quint64> m_starting;
+    quint64 m_watches = 0;
     int m_generation = 0;
     // Follows the registry so servers other processes start or stop show up here.
     QFileSystemWatcher m_watcher;
     QTimer m_settle;
+    // A process that served and was killed outright leaves its entry behind: looked after
+    // every second so such a server does not show as running.
+    QTimer m_vanished;
     LifeGuard m_life;
 };
 

@@ -51,7 +51,7 @@ QColor stateColour(const Reachability& answer, const QPalette& palette)
 {
     if (answer.isServing())
         return semanticColor(Semantic::success, palette);
-    if (answer.kind() == Reachability::Case::notRunning || answer.kind() == Reachability::Case::unknown)
+    if (!answer.isFailing())
         return palette.color(QPalette::PlaceholderText);
     return semanticColor(Semantic::danger, palette);
 }

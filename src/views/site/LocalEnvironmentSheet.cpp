@@ -154,6 +154,10 @@ void LocalEnvironmentSheet::showUnreadable(const QString& reason)
     m_editor->clear();
     m_editor->setReadOnly(true);
     m_save->setEnabled(false);
+    // Out of the button row for good (the row shows its buttons again on a style change).
+    if (auto* row = qobject_cast<QDialogButtonBox*>(m_save->parentWidget()))
+        row->removeButton(m_save);
+    m_save->setParent(this);
     m_save->hide();
     m_regenerate->setEnabled(false);
     setMessage(QStringLiteral("Halvik couldn’t read this .env file, so it can’t be edited here. ") + reason,

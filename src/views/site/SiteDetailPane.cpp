@@ -12,6 +12,7 @@
 #include "app/AppServices.h"
 #include "app/DevEnvironment.h"
 #include "app/MenuCommands.h"
+#include "services/composer/ComposerService.h"
 #include "services/serving/LocalServer.h"
 
 #include "platform/Browser.h"
@@ -360,6 +361,10 @@ void SiteDetailPane::refresh()
     m_serveButton->setText(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"));
     m_serveButton->setIcon(QIcon::fromTheme(serving ? QStringLiteral("media-playback-stop")
                                                     : QStringLiteral("media-playback-start")));
+    // Halvik's server runs artisan: a folder without it cannot be served that way.
+    const auto noArtisan = ComposerService::artisanUnavailable(*m_site);
+    m_serveButton->setEnabled(serving || !noArtisan);
+    m_serveButton->setToolTip(serving || !noArtisan ? QString() : *noArtisan);
     const auto error = m_services.openSiteError(m_site->id());
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
@@ -379,8 +384,9 @@ void SiteDetailPane::showStatusChip()
     if (answer->isServing()) {
         text = QStringLiteral("Answering");
         colour = semanticColor(Semantic::success, palette());
-    } else if (answer->kind() != Reachability::Case::notRunning &&
-               answer->kind() != Reachability::Case::unknown) {
+    } else if (answer->kind() == Reachability::Case::checking) {
+        text = QStringLiteral("Starting…");
+    } else if (answer->isFailing()) {
         text = QStringLiteral("Failing");
         colour = semanticColor(Semantic::danger, palette());
     }

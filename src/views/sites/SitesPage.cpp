@@ -191,8 +191,7 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
                 QColor colour = palette().color(QPalette::PlaceholderText);
                 if (answer.isServing())
                     colour = semanticColor(Semantic::success, palette());
-                else if (answer.kind() != Reachability::Case::notRunning &&
-                         answer.kind() != Reachability::Case::unknown)
+                else if (answer.isFailing())
                     colour = semanticColor(Semantic::danger, palette());
                 const QString where = mapping.url ? mapping.url->toString() : QStringLiteral("No URL yet");
                 const QString servedBy = mapping.mode.servedBy();

@@ -140,13 +140,19 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
     m_status->setObjectName("statusMessage");
     statusBar()->addWidget(m_status, 1);
     m_status->hide();
-    connect(&services, &AppServices::busyMessageChanged, this, [this] {
-        const QString message = m_services.busyMessage().value_or(QString());
+    const auto showStatus = [this] {
+        // A save the disk refused matters more than a passing note.
+        const QString message =
+            m_services.saveProblem().value_or(m_services.busyMessage().value_or(QString()));
         m_status->setText(message);
         m_status->setVisible(!message.isEmpty());
-    });
+    };
+    connect(&services, &AppServices::busyMessageChanged, this, showStatus);
+    connect(&services, &AppServices::saveProblemChanged, this, showStatus);
 
     buildMenus();
+    // Rows, header chip and the Environment list follow servers and runtimes as they change.
+    services.devEnvironment().keepCurrent();
     connect(&services.commands(), &CommandCenter::posted, this, &MainWindow::handleCommand);
     connect(&services, &AppServices::selectionChanged, this, &MainWindow::updateActions);
     connect(&services.localServer(), &LocalServer::changed, this, &MainWindow::updateActions);
