@@ -28,6 +28,9 @@
 namespace halvik {
 
 class ComposerService;
+class DeployCoordinator;
+class ForgeClient;
+class HostAccountService;
 class GitService;
 class HerdService;
 class PackageUpdateCoordinator;
@@ -80,6 +83,9 @@ public:
     ComposerService& composer() { return *m_composer; }
     PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
     PackagistClient& packagist() { return *m_packagist; }
+    ForgeClient& forge() { return *m_forge; }
+    HostAccountService& hostAccounts() { return *m_hostAccounts; }
+    DeployCoordinator& deploys() { return *m_deploys; }
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -178,6 +184,9 @@ private:
     std::unique_ptr<ComposerService> m_composer;
     std::unique_ptr<PackageUpdateCoordinator> m_packageUpdates;
     std::unique_ptr<PackagistClient> m_packagist;
+    std::unique_ptr<ForgeClient> m_forge;
+    std::unique_ptr<HostAccountService> m_hostAccounts;
+    std::unique_ptr<DeployCoordinator> m_deploys;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

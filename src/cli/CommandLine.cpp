@@ -9,7 +9,9 @@
 #include "SitesCommands.h"
 
 #include "AccountsCli.h"
+#include "DeployCli.h"
 #include "GitCli.h"
+#include "HostsCli.h"
 #include "async/FireAndForget.h"
 
 #include <QCoreApplication>
@@ -66,6 +68,17 @@ const char* const kHelp =
     "                                   connect an account; the token is read as one line\n"
     "                                   from standard input\n"
     "  accounts disconnect PROVIDER     forget an account and its token\n"
+    "  hosts [--json]                   the connected hosting accounts\n"
+    "  hosts connect forge --token-stdin\n"
+    "                                   connect a Forge account; the API token is read as one\n"
+    "                                   line from standard input\n"
+    "  hosts disconnect <host>          forget a hosting account and its token\n"
+    "  hosts show <host> [--json]       the account and, for Forge, its servers\n"
+    "  deploy <site> [--target forge|cloud] [--host <host>] [--server <id|name>]\n"
+    "         [--domain DOMAIN] [--repo NAME] [--json]\n"
+    "                                   deploy the site and follow the deployment to its end\n"
+    "  deployments <site> [--json] [--log [ID]]\n"
+    "                                   the site's deployments, newest first, or one log\n"
     "  packages <site> [--json]         installed packages, PHP constraint, Laravel and CMS versions\n"
     "  outdated <site> [--json] [--force]\n"
     "                                   outdated direct dependencies with their bump kind\n"
@@ -79,7 +92,8 @@ const char* const kHelp =
     "  env <site> [--get KEY]           print the site's .env, or one value from it\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
-    "the git commands also take any folder.\n"
+    "the git commands also take any folder. <host> is a label, an id, or forge / cloud when\n"
+    "exactly one account of that provider is connected.\n"
     "\n"
     "Exit status: 0 on success; 1 when the command failed, with \"halvik: <reason>\" on standard\n"
     "error; 2 when the command line was not understood (unknown command, missing argument,\n"
@@ -111,7 +125,8 @@ QCoro::Task<int> dispatch(QStringList args)
         QStringLiteral("sites"),      QStringLiteral("remove"), QStringLiteral("import"),
         QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git"),
         QStringLiteral("runtime"),    QStringLiteral("open"),   QStringLiteral("serve"),
-        QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts")};
+        QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts"),
+        QStringLiteral("hosts"),      QStringLiteral("deploy"), QStringLiteral("deployments")};
     if (!withServices.contains(command) && !isComposerCommand(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
@@ -144,6 +159,12 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runEngineCommand(context, rest, out());
     else if (command == QStringLiteral("accounts"))
         code = co_await runAccountsCommand(services, rest);
+    else if (command == QStringLiteral("hosts"))
+        code = co_await runHostsCommand(services, rest);
+    else if (command == QStringLiteral("deploy"))
+        code = co_await runDeployCommand(services, rest);
+    else if (command == QStringLiteral("deployments"))
+        code = co_await runDeploymentsCommand(services, rest);
     else if (rest.value(0) == QStringLiteral("create-remote"))
         code = co_await runCreateRemoteCommand(services, rest.mid(1));
     else

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace halvik {
+
+class AppServices;
+
+// `halvik hosts [--json] | connect forge --token-stdin | disconnect <host> | show <host> [--json]`:
+// `args` are the words after "hosts". A token is only ever read from standard input.
+QCoro::Task<int> runHostsCommand(AppServices& services, QStringList args, FILE* input = stdin);
+
+} // namespace halvik
