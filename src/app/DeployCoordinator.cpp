@@ -50,7 +50,9 @@ ForgeDeployJob* DeployCoordinator::startForge(const SitePtr& site, ForgeDeployPl
     const bool redeploy = site->forgeServerId() && site->forgeSiteId();
     if (redeploy && (plan.serverName.isEmpty() || plan.domain.isEmpty())) {
         // A new deployment of the same Forge site carries the names of the last one.
-        for (const DeploymentPtr& earlier : site->deployments()) {
+        const QList<DeploymentPtr>& history = site->deployments();
+        for (auto it = history.crbegin(); it != history.crend(); ++it) {
+            const DeploymentPtr& earlier = *it;
             if (earlier->providerRaw().value_or(s("forge")) != QLatin1String("forge"))
                 continue;
             if (plan.serverName.isEmpty())

@@ -57,9 +57,7 @@ ForgeDeployJob::ForgeDeployJob(Services services, SitePtr site, ForgeDeployPlan 
 {
     m_redeploy = site->forgeServerId().has_value() && site->forgeSiteId().has_value();
     deployment()->setProviderRaw(toRaw(HostProviderKind::forge));
-    QList<DeploymentPtr> history = site->deployments();
-    history.prepend(deployment());
-    site->setDeployments(history);
+    site->appendDeployment(deployment());
     m_services.store.save();
 }
 

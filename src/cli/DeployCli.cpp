@@ -12,6 +12,8 @@
 
 #include <QCoroSignal>
 
+#include <algorithm>
+
 namespace halvik {
 
 using cli::CliError;
@@ -202,7 +204,9 @@ QCoro::Task<int> runDeploymentsCommand(AppServices& services, QStringList args)
     const SitePtr site = cli::resolveSite(services.store(), reference);
     co_await services.deploys().completeUnfinished(site);
     services.store().flush();
-    const QList<DeploymentPtr>& history = site->deployments();
+    // Newest first: the site keeps them in the order they started.
+    QList<DeploymentPtr> history = site->deployments();
+    std::reverse(history.begin(), history.end());
 
     if (logOf) {
         const QString prefix = logOf->toUpper();

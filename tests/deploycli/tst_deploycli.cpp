@@ -169,6 +169,7 @@ void DeployCliTest::deployFromTheCommandLineKeepsTheTokenInSecretsOnly()
     const QJsonArray records = QJsonDocument::fromJson(history.output.toUtf8()).array();
     QCOMPARE(records.size(), 2);
     QCOMPARE(records.at(0)[QStringLiteral("forgeDeploymentId")].toInteger(), 9002);
+    QCOMPARE(records.at(1)[QStringLiteral("forgeDeploymentId")].toInteger(), 9001);
     QCOMPARE(records.at(0)[QStringLiteral("status")].toString(), QStringLiteral("finished"));
     QVERIFY(!records.at(0)[QStringLiteral("finishedAt")].isNull());
     const CliRun log =

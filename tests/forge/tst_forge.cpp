@@ -282,7 +282,7 @@ void ForgeTest::firstDeployFromAFolderWithoutGitSendsEverythingInOrder()
     QCOMPARE(site->forgeServerId(), 11);
     QCOMPARE(site->forgeSiteId(), 501);
     QCOMPARE(site->forgeHostId(), host->id());
-    const DeploymentPtr record = site->deployments().first();
+    const DeploymentPtr record = site->deployments().last();
     QCOMPARE(record->status(), QStringLiteral("finished"));
     QVERIFY(record->finishedAt());
     QCOMPARE(record->forgeDeploymentId(), 9001);
@@ -333,7 +333,7 @@ void ForgeTest::followingEndsOnFinishFailureOrThePollLimit()
     QVERIFY(rig.waitFor(job));
     QCOMPARE(job->outcome(), DeployJob::Outcome::finished);
     QCOMPARE(historyLooks(), 40);
-    QCOMPARE(site->deployments().first()->status(), QStringLiteral("finished"));
+    QCOMPARE(site->deployments().last()->status(), QStringLiteral("finished"));
     QCOMPARE(site->deployments().size(), 2);
 
     rig.forge.server().clear();
@@ -343,8 +343,8 @@ void ForgeTest::followingEndsOnFinishFailureOrThePollLimit()
     QCOMPARE(job->outcome(), DeployJob::Outcome::failed);
     QCOMPARE(job->errorMessage(), QStringLiteral("Forge deployment failed."));
     QCOMPARE(historyLooks(), 2);
-    QCOMPARE(site->deployments().first()->status(), QStringLiteral("failed"));
-    QVERIFY(site->deployments().first()->log().endsWith(QStringLiteral("Forge deployment failed.")));
+    QCOMPARE(site->deployments().last()->status(), QStringLiteral("failed"));
+    QVERIFY(site->deployments().last()->log().endsWith(QStringLiteral("Forge deployment failed.")));
     QCOMPARE(rig.notices.last(), QStringLiteral("Deploy failed"));
 
     // The token revoked while Forge deploys.
@@ -361,7 +361,7 @@ void ForgeTest::followingEndsOnFinishFailureOrThePollLimit()
     job = rig.deploys.startForge(site, rig.plan(host));
     QVERIFY(rig.waitFor(job));
     QCOMPARE(job->errorMessage(), QStringLiteral("Forge rejected the API token."));
-    QCOMPARE(site->deployments().first()->forgeDeploymentId(), rig.forge.nextDeploymentId - 1);
+    QCOMPARE(site->deployments().last()->forgeDeploymentId(), rig.forge.nextDeploymentId - 1);
 
     // Without the token nothing starts.
     rig.forge.override = {};
@@ -451,8 +451,8 @@ void ForgeTest::stoppingCancelsBeforeTheTriggerAndOnlyStopsWatchingAfter()
     QVERIFY(clock.elapsed() < 2500);
     QCOMPARE(job->outcome(), DeployJob::Outcome::failed);
     QCOMPARE(job->errorMessage(), QStringLiteral("Cancelled."));
-    QCOMPARE(site->deployments().first()->status(), QStringLiteral("failed"));
-    QVERIFY(site->deployments().first()->finishedAt());
+    QCOMPARE(site->deployments().last()->status(), QStringLiteral("failed"));
+    QVERIFY(site->deployments().last()->finishedAt());
     QVERIFY(!site->forgeSiteId());
     rig.forge.server().setDelay(0);
 
@@ -477,7 +477,7 @@ void ForgeTest::stoppingCancelsBeforeTheTriggerAndOnlyStopsWatchingAfter()
     });
     QVERIFY(rig.waitFor(job));
     QCOMPARE(job->outcome(), DeployJob::Outcome::watchStopped);
-    const DeploymentPtr open = site->deployments().first();
+    const DeploymentPtr open = site->deployments().last();
     QVERIFY(!open->finishedAt());
     QCOMPARE(open->forgeDeploymentId(), 9001);
     QCOMPARE(rig.forge.historyLooks(), 1);
@@ -489,7 +489,7 @@ void ForgeTest::stoppingCancelsBeforeTheTriggerAndOnlyStopsWatchingAfter()
     QVERIFY(rig.forge.find("GET", QStringLiteral("servers/11/sites/501/deployment-history/9001")));
     QVERIFY(open->log().startsWith(QStringLiteral("Triggering deployment…\nOutput:\nstep 0 line 1")));
     // The cancelled record is left as it was.
-    QCOMPARE(site->deployments().at(1)->status(), QStringLiteral("failed"));
+    QCOMPARE(site->deployments().first()->status(), QStringLiteral("failed"));
 }
 
 void ForgeTest::deployNowTellsOfCommitsNotOnGitHub()
@@ -520,8 +520,8 @@ void ForgeTest::deployNowTellsOfCommitsNotOnGitHub()
     QCOMPARE(job->lines().first(),
              QStringLiteral("2 local commits aren’t on GitHub yet; Forge deploys what’s on GitHub."));
     QCOMPARE(site->deployments().size(), 2);
-    QCOMPARE(site->deployments().first()->serverName(), QStringLiteral("web-1"));
-    QCOMPARE(site->deployments().first()->siteName(), QStringLiteral("shop.com"));
+    QCOMPARE(site->deployments().last()->serverName(), QStringLiteral("web-1"));
+    QCOMPARE(site->deployments().last()->siteName(), QStringLiteral("shop.com"));
     // Nothing was pushed for it.
     QVERIFY(rig.box.git(rig.github.bare(QStringLiteral("octo/live")),
                         {QStringLiteral("rev-parse"), QStringLiteral("main")}) !=
