@@ -2,12 +2,16 @@
 
 #include "app/AppServices.h"
 #include "platform/PlatformTexts.h"
+#include "services/hosting/HostAccountService.h"
+#include "views/hosts/ConnectHostSheet.h"
+#include "views/hosts/HostDetailView.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSplitter>
+#include <QStackedWidget>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -51,8 +55,7 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     columnLayout->setContentsMargins(0, 0, 0, 0);
     auto* connectHost = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")),
                                         QStringLiteral("Connect a New Host"), column);
-    connectHost->setEnabled(false);
-    connectHost->setToolTip(QStringLiteral("Hosting accounts come with deployment, in a later version."));
+    connectHost->setObjectName("connectHost");
     m_search = new QLineEdit(column);
     m_search->setPlaceholderText(QStringLiteral("Search Hosts"));
     m_search->setClearButtonEnabled(true);
@@ -76,9 +79,13 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     detailLayout->addWidget(note);
     detailLayout->addStretch();
 
+    m_detailStack = new QStackedWidget(this);
+    m_detailStack->addWidget(detail);
+    m_hostDetail = new HostDetailView(services, m_detailStack);
+    m_detailStack->addWidget(m_hostDetail);
     auto* split = new QSplitter(this);
     split->addWidget(column);
-    split->addWidget(detail);
+    split->addWidget(m_detailStack);
     split->setStretchFactor(1, 1);
     split->setSizes({320, 860});
     auto* layout = new QVBoxLayout(this);
@@ -87,18 +94,63 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
 
     connect(m_search, &QLineEdit::textChanged, this, &HostsPage::refresh);
     connect(&services.store(), &SiteStore::hostsChanged, this, &HostsPage::refresh);
+    connect(m_hostDetail, &HostDetailView::serversLoaded, this, &HostsPage::refresh);
+    connect(m_list, &QListWidget::currentItemChanged, this, &HostsPage::showSelected);
+    connect(connectHost, &QPushButton::clicked, this, &HostsPage::openConnectSheet);
     refresh();
 }
 
 void HostsPage::refresh()
 {
+    const QUuid selected =
+        m_list->currentItem() ? m_list->currentItem()->data(Qt::UserRole).toUuid() : QUuid();
+    const QSignalBlocker quiet(m_list);
     m_list->clear();
     const QString filter = m_search->text().trimmed();
     for (const auto& host : m_services.store().hosts()) {
         const QString line = host->label() + QStringLiteral(" — ") + providerName(*host);
-        if (filter.isEmpty() || line.contains(filter, Qt::CaseInsensitive))
-            m_list->addItem(line);
+        bool matches = filter.isEmpty() || line.contains(filter, Qt::CaseInsensitive);
+        for (const ForgeServer& server : m_hostDetail->loadedServers(host->id()))
+            matches = matches || server.name.contains(filter, Qt::CaseInsensitive) ||
+                      server.ipAddress.contains(filter, Qt::CaseInsensitive);
+        if (!matches)
+            continue;
+        auto* item = new QListWidgetItem(line, m_list);
+        item->setData(Qt::UserRole, host->id());
+        if (host->id() == selected)
+            m_list->setCurrentItem(item);
     }
+    showSelected();
+}
+
+void HostsPage::showSelected()
+{
+    const QUuid id = m_list->currentItem() ? m_list->currentItem()->data(Qt::UserRole).toUuid() : QUuid();
+    HostAccountPtr host;
+    for (const auto& each : m_services.store().hosts())
+        if (each->id() == id)
+            host = each;
+    if (host && host != m_hostDetail->host())
+        m_hostDetail->setHost(host);
+    m_detailStack->setCurrentIndex(host ? 1 : 0);
+}
+
+void HostsPage::selectHost(const QUuid& id)
+{
+    for (int row = 0; row < m_list->count(); ++row)
+        if (m_list->item(row)->data(Qt::UserRole).toUuid() == id)
+            m_list->setCurrentRow(row);
+}
+
+void HostsPage::openConnectSheet()
+{
+    auto* sheet = new ConnectHostSheet(m_services.hostAccounts(), this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &QDialog::accepted, this, [this, sheet] {
+        if (const HostAccountPtr host = sheet->connected())
+            selectHost(host->id());
+    });
+    sheet->open();
 }
 
 } // namespace halvik::views

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QUuid>
 #include <QWidget>
 
 class QLineEdit;
 class QListWidget;
+class QStackedWidget;
 
 namespace halvik {
 class AppServices;
@@ -11,8 +13,11 @@ class AppServices;
 
 namespace halvik::views {
 
-// The Hosts section: the connected hosting accounts with their search, and the texts that
-// explain it. Connecting a host comes with the hosting services; until then the button says so.
+class HostDetailView;
+
+// The Hosts section: the connected hosting accounts with their search (which also matches the
+// names and addresses of servers already loaded), "Connect a New Host", and the selected
+// account's detail.
 class HostsPage : public QWidget
 {
     Q_OBJECT
@@ -21,13 +26,19 @@ public:
 
     QListWidget* list() const { return m_list; }
     QLineEdit* searchField() const { return m_search; }
+    HostDetailView* hostDetail() const { return m_hostDetail; }
+    void selectHost(const QUuid& id);
+    void openConnectSheet();
 
 private:
     void refresh();
+    void showSelected();
 
     AppServices& m_services;
     QLineEdit* m_search;
     QListWidget* m_list;
+    QStackedWidget* m_detailStack;
+    HostDetailView* m_hostDetail;
 };
 
 } // namespace halvik::views

@@ -21,6 +21,7 @@ class LiveLogView;
 class PackagesTab;
 class SiteOverviewTab;
 class GitWorkspaceView;
+class DeployTab;
 
 // One site in the detail column: its name, folder and how it is served, the actions that open
 // and serve it, and the tabs Overview, Packages, Git, Deploy and Activity.
@@ -34,6 +35,7 @@ public:
     SitePtr site() const { return m_site; }
     QTabWidget* tabs() const { return m_tabs; }
     SiteOverviewTab* overview() const { return m_overview; }
+    DeployTab* deployTab() const { return m_deploy; }
     GitWorkspaceView* git() const { return m_git; }
     QTreeWidget* operationList() const { return m_operations; }
     LiveLogView* operationLog() const { return m_log; }
@@ -63,6 +65,7 @@ private:
     QTabWidget* m_tabs;
     SiteOverviewTab* m_overview;
     GitWorkspaceView* m_git;
+    DeployTab* m_deploy;
     QWidget* m_packagesHolder;
     QPointer<PackagesTab> m_packages;
     QTreeWidget* m_operations;
