@@ -1,6 +1,7 @@
 #include "AppServices.h"
 
 #include "DeleteSitesDialogs.h"
+#include "DeployCoordinator.h"
 #include "PackageUpdateCoordinator.h"
 #include "SiteImporter.h"
 
@@ -10,6 +11,8 @@
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
+#include "services/hosting/ForgeClient.h"
+#include "services/hosting/HostAccountService.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
@@ -92,6 +95,15 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
         for (const QUuid& id : m_packageUpdates->runningSites())
             m_packageUpdates->cancel(id);
     });
+    m_forge = std::make_unique<ForgeClient>();
+    m_hostAccounts = std::make_unique<HostAccountService>(*m_store, m_secrets);
+    ForgeClient& forge = *m_forge;
+    m_hostAccounts->setVerifier(HostProviderKind::forge,
+                                [&forge](QString token) { return forge.verify(token); });
+    m_deploys = std::make_unique<DeployCoordinator>(*m_forge, *m_hostAccounts, *m_git, *m_sourceControl,
+                                                    *m_store, *m_notifications);
+    addSiteStopHook([this](const SitePtr& site) { m_deploys->stop(site->id()); });
+    addQuitHook([this] { m_deploys->stopAll(); });
 }
 
 AppServices::~AppServices()

@@ -28,6 +28,9 @@
 namespace halvik {
 
 class ComposerService;
+class DeployCoordinator;
+class ForgeClient;
+class HostAccountService;
 class GitService;
 class HerdService;
 class PackageUpdateCoordinator;
@@ -81,6 +84,9 @@ public:
     PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
     PackagistClient& packagist() { return *m_packagist; }
     LaravelConfigurationResolver& configuration() { return *m_configuration; }
+    ForgeClient& forge() { return *m_forge; }
+    HostAccountService& hostAccounts() { return *m_hostAccounts; }
+    DeployCoordinator& deploys() { return *m_deploys; }
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -192,6 +198,9 @@ private:
     std::unique_ptr<ComposerService> m_composer;
     std::unique_ptr<PackageUpdateCoordinator> m_packageUpdates;
     std::unique_ptr<PackagistClient> m_packagist;
+    std::unique_ptr<ForgeClient> m_forge;
+    std::unique_ptr<HostAccountService> m_hostAccounts;
+    std::unique_ptr<DeployCoordinator> m_deploys;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

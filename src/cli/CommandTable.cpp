@@ -2,8 +2,10 @@
 
 #include "AccountsCli.h"
 #include "ComposerCommands.h"
+#include "DeployCli.h"
 #include "GitCli.h"
 #include "HelpCommands.h"
+#include "HostsCli.h"
 #include "ImportCommands.h"
 #include "ProbeCommand.h"
 #include "RuntimeCommands.h"
@@ -19,8 +21,8 @@ const QList<CliCommand>& commandTable()
         QList<CliCommand> all;
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
-              serveCommands(), gitCommands(), accountsCommands(), composerCommands(), completionCommands(),
-              updateCommands()})
+              serveCommands(), gitCommands(), accountsCommands(), composerCommands(), hostsCommands(),
+              deployCommands(), completionCommands(), updateCommands()})
             all += group;
         return all;
     }();

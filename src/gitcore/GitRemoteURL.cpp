@@ -98,7 +98,11 @@ std::optional<QString> GitRemoteURL::repo(const QString& url, const QStringList&
     if (const auto scp = scpParts(text); scp && hostMatches(scp->first, hosts))
         return scp->second.isEmpty() ? std::nullopt : std::optional<QString>(scp->second);
     const QUrl parsed(text);
-    if (!parsed.isValid() || !hostMatches(parsed.host().toLower(), hosts))
+    // A configured host may carry a port ("127.0.0.1:8080"): compare it with the URL's own.
+    QString host = parsed.host().toLower();
+    if (parsed.port() != -1)
+        host += QLatin1Char(':') + QString::number(parsed.port());
+    if (!parsed.isValid() || !hostMatches(host, hosts))
         return std::nullopt;
     const QStringList parts = pathParts(parsed);
     if (parts.size() < 2)

@@ -25,8 +25,8 @@ std::shared_ptr<Deployment> Deployment::fromRecord(const DeploymentRecord& recor
 DeploymentRecord Deployment::record() const
 {
     // The log is bounded when it is written out.
-    return DeploymentRecord{m_id,  m_startedAt,         m_finishedAt, m_status,
-                            m_log, m_forgeDeploymentId, m_serverName, m_siteName};
+    return DeploymentRecord{m_id,         m_startedAt, m_finishedAt, m_status, m_log, m_forgeDeploymentId,
+                            m_serverName, m_siteName,  m_providerRaw};
 }
 
 void Deployment::update(const DeploymentRecord& record)
@@ -37,6 +37,7 @@ void Deployment::update(const DeploymentRecord& record)
     setForgeDeploymentId(record.forgeDeploymentId);
     setServerName(record.serverName);
     setSiteName(record.siteName);
+    setProviderRaw(record.providerRaw);
 }
 
 void Deployment::appendLine(const QString& line)

@@ -32,6 +32,7 @@ public:
     QString serverName() const { return m_serverName; }
     QString siteName() const { return m_siteName; }
     bool isRunning() const { return !m_finishedAt.has_value(); }
+    std::optional<QString> providerRaw() const { return m_providerRaw; }
 
     void setFinishedAt(std::optional<QDateTime> v) { assign(m_finishedAt, v); }
     void setStatus(const QString& v) { assign(m_status, v); }
@@ -39,6 +40,7 @@ public:
     void setForgeDeploymentId(std::optional<qint64> v) { assign(m_forgeDeploymentId, v); }
     void setServerName(const QString& v) { assign(m_serverName, v); }
     void setSiteName(const QString& v) { assign(m_siteName, v); }
+    void setProviderRaw(std::optional<QString> v) { assign(m_providerRaw, v); }
     void appendLine(const QString& line);
 
 private:
@@ -50,6 +52,7 @@ private:
     std::optional<qint64> m_forgeDeploymentId;
     QString m_serverName;
     QString m_siteName;
+    std::optional<QString> m_providerRaw;
 };
 
 using DeploymentPtr = std::shared_ptr<Deployment>;

@@ -151,6 +151,7 @@ void writeDeployment(Writer& w, const DeploymentRecord& d)
     w.integer("forgeDeploymentId", d.forgeDeploymentId);
     w.string("serverName", d.serverName);
     w.string("siteName", d.siteName);
+    w.string("providerRaw", d.providerRaw);
     w.close();
 }
 
@@ -371,8 +372,9 @@ OperationRecord readOperation(StoreJsonCursor& c, const JsonPlace& place)
 
 DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
 {
-    static constexpr std::array<const char*, 8> names{"id",  "startedAt",         "finishedAt", "status",
-                                                      "log", "forgeDeploymentId", "serverName", "siteName"};
+    static constexpr std::array<const char*, 9> names{"id",         "startedAt", "finishedAt",
+                                                      "status",     "log",       "forgeDeploymentId",
+                                                      "serverName", "siteName",  "providerRaw"};
     DeploymentRecord d;
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
@@ -400,6 +402,9 @@ DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
             break;
         case 7:
             d.siteName = v.string(at);
+            break;
+        case 8:
+            d.providerRaw = v.string(at);
             break;
         }
     });

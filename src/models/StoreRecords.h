@@ -37,6 +37,8 @@ struct DeploymentRecord
     std::optional<qint64> forgeDeploymentId;
     QString serverName;
     QString siteName;
+    // The host provider deployed to ("forge", "laravelCloud", …); absent in older stores.
+    std::optional<QString> providerRaw;
     bool operator==(const DeploymentRecord&) const = default;
 };
 

@@ -81,6 +81,12 @@ private Q_SLOTS:
         QCOMPARE(GitRemoteURL::gitlabRepo("git@gitlab.com:grp/sub/r.git"), QStringLiteral("grp/sub/r"));
         QCOMPARE(GitRemoteURL::bitbucketRepo("https://bitbucket.org/team/site.git"),
                  QStringLiteral("team/site"));
+        // A GitHub configured on a local port is recognised on that port only.
+        qputenv("HALVIK_GITHUB_WEB", "http://127.0.0.1:8123");
+        QCOMPARE(GitRemoteURL::githubRepo("http://127.0.0.1:8123/octo/site.git"),
+                 QStringLiteral("octo/site"));
+        QCOMPARE(GitRemoteURL::githubRepo("http://127.0.0.1:9999/octo/site.git"), std::nullopt);
+        qunsetenv("HALVIK_GITHUB_WEB");
     }
 
     void originSlugsAndConfiguredHosts()

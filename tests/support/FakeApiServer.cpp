@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTimer>
 #include <QUrlQuery>
 
 namespace halvik::test {
@@ -52,12 +53,20 @@ FakeApiServer::FakeApiServer(Handler handler, QObject* parent)
         recorded.body = request.body();
         m_requests.append(recorded);
         const Response response = m_handler ? m_handler(recorded) : Response::json(404, "{}");
-        responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(response.status));
-        responder.writeHeader("Content-Type", response.contentType);
-        for (const auto& [name, value] : response.headers)
-            responder.writeHeader(name, value);
-        responder.writeHeader("Content-Length", QByteArray::number(response.body.size()));
-        responder.writeBody(response.body);
+        const auto write = [response](QHttpServerResponder& out) {
+            out.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(response.status));
+            out.writeHeader("Content-Type", response.contentType);
+            for (const auto& [name, value] : response.headers)
+                out.writeHeader(name, value);
+            out.writeHeader("Content-Length", QByteArray::number(response.body.size()));
+            out.writeBody(response.body);
+        };
+        if (m_delayMs <= 0) {
+            write(responder);
+            return;
+        }
+        auto later = std::make_shared<QHttpServerResponder>(std::move(responder));
+        QTimer::singleShot(m_delayMs, this, [later, write] { write(*later); });
     });
 }
 

@@ -49,6 +49,8 @@ public:
     explicit FakeApiServer(Handler handler = {}, QObject* parent = nullptr);
     bool start();
     void setHandler(Handler handler) { m_handler = std::move(handler); }
+    // Every answer leaves this long after its request came in (a slow provider).
+    void setDelay(int milliseconds) { m_delayMs = milliseconds; }
     // "http://127.0.0.1:<port>"
     QString root() const;
     const QList<Request>& requests() const { return m_requests; }
@@ -59,6 +61,7 @@ private:
     Handler m_handler;
     QList<Request> m_requests;
     quint16 m_port = 0;
+    int m_delayMs = 0;
 };
 
 // Serves the bare repositories under `projectRoot` over Git's smart HTTP through

@@ -30,8 +30,9 @@ std::optional<nlohmann::json> HttpAnswer::object() const
 
 QCoro::Task<HttpAnswer> sendHttp(QNetworkAccessManager& manager, QByteArray method, QUrl url,
                                  HttpHeaders headers, std::optional<QByteArray> body,
-                                 std::chrono::milliseconds timeout)
+                                 std::chrono::milliseconds timeout, CancellationToken cancel)
 {
+    cancel.throwIfCancelled();
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
@@ -43,7 +44,10 @@ QCoro::Task<HttpAnswer> sendHttp(QNetworkAccessManager& manager, QByteArray meth
         reply.reset(manager.sendCustomRequest(request, method, *body));
     else
         reply.reset(manager.sendCustomRequest(request, method));
-    co_await qCoro(reply.get()).waitForFinished();
+    QNetworkReply* pending = reply.get();
+    cancel.onCancelled(pending, [pending] { pending->abort(); });
+    co_await qCoro(pending).waitForFinished();
+    cancel.throwIfCancelled();
     HttpAnswer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (answer.status == 0) {

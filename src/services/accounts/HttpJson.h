@@ -1,5 +1,7 @@
 #pragma once
 
+#include "async/Cancellation.h"
+
 #include <QByteArray>
 #include <QCoroTask>
 #include <QList>
@@ -33,10 +35,11 @@ struct HttpAnswer
 using HttpHeaders = QList<QPair<QByteArray, QByteArray>>;
 
 // Sends one request with the given headers and, when present, the body; never throws for
-// HTTP or network failures.
+// HTTP or network failures. Cancelling `cancel` aborts the request and throws CancelledError.
 QCoro::Task<HttpAnswer> sendHttp(QNetworkAccessManager& manager, QByteArray method, QUrl url,
                                  HttpHeaders headers, std::optional<QByteArray> body = std::nullopt,
-                                 std::chrono::milliseconds timeout = std::chrono::seconds(60));
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(60),
+                                 CancellationToken cancel = {});
 
 // The request body for a JSON object.
 QByteArray jsonBody(const nlohmann::json& object);

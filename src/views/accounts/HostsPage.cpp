@@ -1,16 +1,16 @@
 #include "views/accounts/HostsPage.h"
 
 #include "app/AppServices.h"
-#include "models/SecretStore.h"
 #include "platform/PlatformTexts.h"
+#include "services/hosting/HostAccountService.h"
+#include "views/hosts/ConnectHostSheet.h"
+#include "views/hosts/HostDetailView.h"
 
 #include <QActionGroup>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
@@ -57,11 +57,9 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     auto* column = new QWidget(this);
     auto* columnLayout = new QVBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
-    auto* top = new QHBoxLayout;
     auto* connectHost = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")),
                                         QStringLiteral("Connect a New Host"), column);
-    connectHost->setEnabled(false);
-    connectHost->setToolTip(QStringLiteral("Hosting accounts come with deployment, in a later version."));
+    connectHost->setObjectName("connectHost");
     m_sortMenu = new QMenu(QStringLiteral("Sort By"), this);
     auto* sortGroup = new QActionGroup(m_sortMenu);
     for (ListSortOrder order : allCases<ListSortOrder>()) {
@@ -83,6 +81,7 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     sortButton->setAccessibleName(QStringLiteral("Sort By"));
     sortButton->setMenu(m_sortMenu);
     sortButton->setPopupMode(QToolButton::InstantPopup);
+    auto* top = new QHBoxLayout;
     top->addWidget(connectHost);
     top->addStretch();
     top->addWidget(sortButton);
@@ -95,51 +94,27 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     columnLayout->addWidget(m_search);
     columnLayout->addWidget(m_list);
 
-    m_detail = new QStackedWidget(this);
-    auto* empty = new QWidget(m_detail);
-    auto* emptyLayout = new QVBoxLayout(empty);
-    emptyLayout->addStretch();
-    emptyLayout->addWidget(text(QStringLiteral("Select a host"), 6, true, empty));
-    emptyLayout->addWidget(
-        text(QStringLiteral("Pick a connected account, or connect a new one."), 0, false, empty));
+    auto* detail = new QWidget(this);
+    auto* detailLayout = new QVBoxLayout(detail);
+    detailLayout->addStretch();
+    detailLayout->addWidget(text(QStringLiteral("Select a host"), 6, true, detail));
+    detailLayout->addWidget(
+        text(QStringLiteral("Pick a connected account, or connect a new one."), 0, false, detail));
     auto* note = text(QStringLiteral("Tokens stay on %1. Halvik never writes them into your sites.")
                           .arg(PlatformTexts::thisComputer()),
-                      0, false, empty);
+                      0, false, detail);
     note->setForegroundRole(QPalette::PlaceholderText);
-    emptyLayout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing) * 2);
-    emptyLayout->addWidget(note);
-    emptyLayout->addStretch();
-    m_detail->addWidget(empty);
+    detailLayout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing) * 2);
+    detailLayout->addWidget(note);
+    detailLayout->addStretch();
 
-    // One account: what it is and when it was connected; its servers and sites join it with
-    // deployment.
-    auto* account = new QWidget(m_detail);
-    auto* accountLayout = new QVBoxLayout(account);
-    auto* form = new QFormLayout;
-    form->setLabelAlignment(Qt::AlignRight);
-    for (const QString& label : {QStringLiteral("Name"), QStringLiteral("Provider"),
-                                 QStringLiteral("Connected"), QStringLiteral("Last checked")}) {
-        auto* value = new QLabel(account);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        value->setWordWrap(true);
-        form->addRow(label, value);
-        m_values << value;
-    }
-    QFont name = m_values.first()->font();
-    name.setBold(true);
-    name.setPointSize(name.pointSize() + 4);
-    m_values.first()->setFont(name);
-    accountLayout->addLayout(form);
-    m_disconnect = new QPushButton(QIcon::fromTheme(QStringLiteral("network-disconnect")),
-                                   QStringLiteral("Disconnect"), account);
-    m_disconnect->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    accountLayout->addWidget(m_disconnect);
-    accountLayout->addStretch();
-    m_detail->addWidget(account);
-
+    m_detailStack = new QStackedWidget(this);
+    m_detailStack->addWidget(detail);
+    m_hostDetail = new HostDetailView(services, m_detailStack);
+    m_detailStack->addWidget(m_hostDetail);
     auto* split = new QSplitter(this);
     split->addWidget(column);
-    split->addWidget(m_detail);
+    split->addWidget(m_detailStack);
     split->setStretchFactor(1, 1);
     split->setSizes({320, 860});
     auto* layout = new QVBoxLayout(this);
@@ -148,21 +123,16 @@ HostsPage::HostsPage(AppServices& services, QWidget* parent) : QWidget(parent), 
 
     connect(m_search, &QLineEdit::textChanged, this, &HostsPage::refresh);
     connect(&services.store(), &SiteStore::hostsChanged, this, &HostsPage::refresh);
-    connect(m_list, &QListWidget::itemSelectionChanged, this, &HostsPage::showSelected);
-    // The token goes with the account: nothing of it stays behind.
-    connect(m_disconnect, &QPushButton::clicked, this, [this] {
-        if (const HostAccountPtr host = selectedHost()) {
-            m_services.secrets().remove(host->secretAccount());
-            m_services.store().removeHost(host);
-            m_services.store().save();
-        }
-    });
+    connect(m_hostDetail, &HostDetailView::serversLoaded, this, &HostsPage::refresh);
+    connect(m_list, &QListWidget::currentItemChanged, this, &HostsPage::showSelected);
+    connect(connectHost, &QPushButton::clicked, this, &HostsPage::openConnectSheet);
     refresh();
 }
 
 void HostsPage::refresh()
 {
-    const HostAccountPtr selected = selectedHost();
+    const QUuid selected =
+        m_list->currentItem() ? m_list->currentItem()->data(Qt::UserRole).toUuid() : QUuid();
     const QSignalBlocker quiet(m_list);
     m_list->clear();
     const QString filter = m_search->text().trimmed();
@@ -176,49 +146,48 @@ void HostsPage::refresh()
     });
     for (const auto& host : std::as_const(hosts)) {
         const QString line = host->label() + QStringLiteral(" — ") + providerName(*host);
-        if (!filter.isEmpty() && !line.contains(filter, Qt::CaseInsensitive))
+        bool matches = filter.isEmpty() || line.contains(filter, Qt::CaseInsensitive);
+        for (const ForgeServer& server : m_hostDetail->loadedServers(host->id()))
+            matches = matches || server.name.contains(filter, Qt::CaseInsensitive) ||
+                      server.ipAddress.contains(filter, Qt::CaseInsensitive);
+        if (!matches)
             continue;
         auto* item = new QListWidgetItem(line, m_list);
         item->setData(Qt::UserRole, host->id());
-        if (host == selected)
-            item->setSelected(true);
+        if (host->id() == selected)
+            m_list->setCurrentItem(item);
     }
     showSelected();
 }
 
-HostAccountPtr HostsPage::selectedHost() const
-{
-    const QList<QListWidgetItem*> items = m_list->selectedItems();
-    if (items.isEmpty())
-        return nullptr;
-    const QUuid id = items.first()->data(Qt::UserRole).toUuid();
-    for (const auto& host : m_services.store().hosts())
-        if (host->id() == id)
-            return host;
-    return nullptr;
-}
-
 void HostsPage::showSelected()
 {
-    const HostAccountPtr host = selectedHost();
-    m_detail->setCurrentIndex(host ? 1 : 0);
-    if (!host)
-        return;
-    const auto when = [](const std::optional<QDateTime>& at) {
-        return at ? QLocale().toString(at->toLocalTime(), QLocale::ShortFormat) : QStringLiteral("Never");
-    };
-    const QStringList values{host->label(), providerName(*host), when(host->createdAt()),
-                             when(host->lastVerifiedAt())};
-    for (int i = 0; i < m_values.size(); ++i)
-        m_values.at(i)->setText(values.at(i));
+    const QUuid id = m_list->currentItem() ? m_list->currentItem()->data(Qt::UserRole).toUuid() : QUuid();
+    HostAccountPtr host;
+    for (const auto& each : m_services.store().hosts())
+        if (each->id() == id)
+            host = each;
+    if (host && host != m_hostDetail->host())
+        m_hostDetail->setHost(host);
+    m_detailStack->setCurrentIndex(host ? 1 : 0);
 }
 
-QStringList HostsPage::detailValues() const
+void HostsPage::selectHost(const QUuid& id)
 {
-    QStringList values;
-    for (const QLabel* value : m_values)
-        values << value->text();
-    return values;
+    for (int row = 0; row < m_list->count(); ++row)
+        if (m_list->item(row)->data(Qt::UserRole).toUuid() == id)
+            m_list->setCurrentRow(row);
+}
+
+void HostsPage::openConnectSheet()
+{
+    auto* sheet = new ConnectHostSheet(m_services.hostAccounts(), this);
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    connect(sheet, &QDialog::accepted, this, [this, sheet] {
+        if (const HostAccountPtr host = sheet->connected())
+            selectHost(host->id());
+    });
+    sheet->open();
 }
 
 } // namespace halvik::views

@@ -1,4 +1,5 @@
 #include "views/site/SiteDetailPane.h"
+#include "views/deploy/DeployTab.h"
 
 #include "views/common/LiveLogView.h"
 #include "views/common/SemanticColors.h"
@@ -213,10 +214,8 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     m_tabs->addTab(m_packagesHolder, QStringLiteral("Packages"));
     m_git = new GitWorkspaceView(services, m_tabs);
     m_tabs->addTab(m_git, QStringLiteral("Git"));
-    m_tabs->addTab(comingLater(QStringLiteral("Deploying needs a hosting account."), m_tabs),
-                   QStringLiteral("Deploy"));
-    m_tabs->setTabEnabled(3, false);
-    m_tabs->setTabToolTip(3, QStringLiteral("Deploying comes with hosting accounts, in a later version."));
+    m_deploy = new DeployTab(services, m_tabs);
+    m_tabs->addTab(m_deploy, QStringLiteral("Deploy"));
     m_tabs->addTab(buildActivity(), QStringLiteral("Activity"));
     layout->addWidget(m_tabs, 1);
 
@@ -307,6 +306,7 @@ void SiteDetailPane::setSite(SitePtr site)
         showPackages();
     m_overview->setSite(m_site);
     m_git->setSite(m_site);
+    m_deploy->setSite(m_site);
     refresh();
     refreshOperations();
 }

@@ -22,6 +22,7 @@ class LiveLogView;
 class PackagesTab;
 class SiteOverviewTab;
 class GitWorkspaceView;
+class DeployTab;
 
 // One site in the detail column: its name, folder and how it is served, the actions that open
 // and serve it, and the tabs Overview, Packages, Git, Deploy and Activity.
@@ -35,6 +36,7 @@ public:
     SitePtr site() const { return m_site; }
     QTabWidget* tabs() const { return m_tabs; }
     SiteOverviewTab* overview() const { return m_overview; }
+    DeployTab* deployTab() const { return m_deploy; }
     GitWorkspaceView* git() const { return m_git; }
     QTreeWidget* operationList() const { return m_operations; }
     LiveLogView* operationLog() const { return m_log; }
@@ -68,6 +70,7 @@ private:
     QTabWidget* m_tabs;
     SiteOverviewTab* m_overview;
     GitWorkspaceView* m_git;
+    DeployTab* m_deploy;
     QWidget* m_packagesHolder;
     QPointer<PackagesTab> m_packages;
     QStackedWidget* m_activity; // the empty state, or the operations and their log

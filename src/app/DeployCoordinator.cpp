@@ -1,0 +1,153 @@
+#include "DeployCoordinator.h"
+
+#include "async/FireAndForget.h"
+#include "async/HalvikError.h"
+#include "models/SiteStore.h"
+#include "services/hosting/ForgeClient.h"
+#include "services/hosting/HostAccountService.h"
+
+namespace halvik {
+
+namespace {
+
+QString s(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+QCoro::Task<> runToEnd(std::shared_ptr<ForgeDeployJob> job)
+{
+    // The frame keeps the job alive until its run returns, whoever else lets go of it.
+    co_await job->run();
+}
+
+} // namespace
+
+DeployCoordinator::DeployCoordinator(ForgeClient& forge, HostAccountService& hosts, GitService& git,
+                                     SourceControlService& sourceControl, SiteStore& store,
+                                     NotificationService& notifications, QObject* parent)
+    : QObject(parent), m_forge(forge), m_hosts(hosts), m_git(git), m_sourceControl(sourceControl),
+      m_store(store), m_notifications(notifications)
+{
+}
+
+DeployCoordinator::~DeployCoordinator()
+{
+    m_life.end();
+    stopAll();
+}
+
+ForgeDeployJob* DeployCoordinator::startForge(const SitePtr& site, ForgeDeployPlan plan)
+{
+    if (isDeploying(site->id()))
+        throw HalvikError(s("This site is already deploying."));
+    if (!plan.host)
+        throw HalvikError(s("Connect Forge first."));
+    const auto token = m_hosts.token(*plan.host);
+    if (!token)
+        throw HalvikError(s("Connect Forge first."));
+    plan.token = *token;
+    const bool redeploy = site->forgeServerId() && site->forgeSiteId();
+    if (redeploy && (plan.serverName.isEmpty() || plan.domain.isEmpty())) {
+        // A new deployment of the same Forge site carries the names of the last one.
+        const QList<DeploymentPtr>& history = site->deployments();
+        for (auto it = history.crbegin(); it != history.crend(); ++it) {
+            const DeploymentPtr& earlier = *it;
+            if (earlier->providerRaw().value_or(s("forge")) != QLatin1String("forge"))
+                continue;
+            if (plan.serverName.isEmpty())
+                plan.serverName = earlier->serverName();
+            if (plan.domain.isEmpty())
+                plan.domain = earlier->siteName();
+            break;
+        }
+    }
+    ForgeDeployJob::Services services{m_forge, GitHubDeploySource(m_git, m_sourceControl), m_store,
+                                      m_notifications};
+    auto job = std::make_shared<ForgeDeployJob>(services, site, std::move(plan), m_forgeTiming);
+    const QUuid id = site->id();
+    m_jobs.insert(id, job);
+    ForgeDeployJob* raw = job.get();
+    connect(raw, &DeployJob::finished, this, [this, id] { Q_EMIT jobFinished(id); });
+    Q_EMIT jobStarted(id);
+    fireAndForget(this, runToEnd(job));
+    return raw;
+}
+
+DeployJob* DeployCoordinator::job(const QUuid& siteID) const
+{
+    const auto found = m_jobs.find(siteID);
+    return found == m_jobs.end() ? nullptr : found.value().get();
+}
+
+bool DeployCoordinator::isDeploying(const QUuid& siteID) const
+{
+    const DeployJob* running = job(siteID);
+    return running && !running->isFinished();
+}
+
+void DeployCoordinator::stop(const QUuid& siteID)
+{
+    if (DeployJob* running = job(siteID); running && !running->isFinished())
+        running->stop();
+}
+
+void DeployCoordinator::stopAll()
+{
+    for (const auto& running : std::as_const(m_jobs))
+        if (!running->isFinished())
+            running->stop();
+}
+
+QCoro::Task<> DeployCoordinator::completeUnfinished(SitePtr site)
+{
+    const LifeToken alive = m_life.token();
+    const DeployJob* running = job(site->id());
+    QList<DeploymentPtr> open;
+    for (const DeploymentPtr& deployment : site->deployments()) {
+        if (!deployment->isRunning())
+            continue;
+        if (running && !running->isFinished() && running->deployment() == deployment)
+            continue;
+        if (deployment->providerRaw().value_or(s("forge")) == QLatin1String("forge"))
+            open << deployment;
+    }
+    for (const DeploymentPtr& deployment : std::as_const(open)) {
+        co_await completeForge(site, deployment);
+        if (!alive)
+            co_return;
+    }
+}
+
+QCoro::Task<> DeployCoordinator::completeForge(SitePtr site, DeploymentPtr deployment)
+{
+    const LifeToken alive = m_life.token();
+    const auto server = site->forgeServerId();
+    const auto forgeSite = site->forgeSiteId();
+    const HostAccountPtr host = site->forgeHostId() ? m_hosts.account(*site->forgeHostId()) : nullptr;
+    const auto token = host ? m_hosts.token(*host) : std::nullopt;
+    if (!server || !forgeSite || !token)
+        co_return;
+    try {
+        ForgeDeploymentStatus status;
+        if (const auto id = deployment->forgeDeploymentId())
+            status = co_await m_forge.deployment(*server, *forgeSite, *id, *token);
+        else
+            status = co_await m_forge.latestDeployment(*server, *forgeSite, *token);
+        if (!alive || !status.id)
+            co_return;
+        deployment->setForgeDeploymentId(status.id);
+        const QString output = co_await m_forge.deploymentOutput(*server, *forgeSite, *status.id, *token);
+        if (!alive)
+            co_return;
+        deployment->setLog(DeployJob::composeLog(DeployJob::stepsOf(deployment->log()), output));
+        deployment->setStatus(status.status);
+        if (status.status == QLatin1String("finished") || status.status == QLatin1String("failed"))
+            deployment->setFinishedAt(QDateTime::currentDateTimeUtc());
+        m_store.save();
+    } catch (const HalvikError&) {
+        // Forge can't be asked now; the record stays open for the next look.
+    }
+}
+
+} // namespace halvik

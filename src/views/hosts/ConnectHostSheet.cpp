@@ -1,0 +1,125 @@
+#include "views/hosts/ConnectHostSheet.h"
+
+#include "views/accounts/AccountWidgets.h"
+
+#include "async/FireAndForget.h"
+#include "async/HalvikError.h"
+#include "services/hosting/HostAccountService.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QVBoxLayout>
+
+namespace halvik::views {
+
+ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
+    : QDialog(parent), m_hosts(hosts)
+{
+    setWindowTitle(QStringLiteral("Connect a New Host"));
+    setObjectName("connectHostSheet");
+    setMinimumWidth(460);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(22, 18, 22, 16);
+    layout->setSpacing(10);
+    layout->addWidget(headingLabel(QStringLiteral("Connect a New Host"), 2, this));
+    layout->addWidget(new ToneLabel(QStringLiteral("Halvik deploys your sites with the host’s API token. "
+                                                   "It stays on this computer."),
+                                    Tone::muted, this));
+
+    auto* form = new QFormLayout;
+    m_picker = new QComboBox(this);
+    m_picker->setObjectName("hostProvider");
+    auto* items = new QStandardItemModel(m_picker);
+    for (const HostProviderKind kind : allCases<HostProviderKind>()) {
+        // Laravel Cloud is listed once it can be connected.
+        if (kind == HostProviderKind::laravelCloud && !hosts.canConnect(kind))
+            continue;
+        auto* item = new QStandardItem(HostAccountService::providerTitle(kind));
+        item->setData(static_cast<int>(kind), Qt::UserRole);
+        if (!hosts.canConnect(kind)) {
+            item->setEnabled(false);
+            item->setToolTip(QStringLiteral("Comes with static publishing."));
+        }
+        items->appendRow(item);
+    }
+    m_picker->setModel(items);
+    form->addRow(QStringLiteral("Provider"), m_picker);
+    m_token = new QLineEdit(this);
+    m_token->setObjectName("hostToken");
+    m_token->setEchoMode(QLineEdit::Password);
+    m_token->setPlaceholderText(QStringLiteral("Paste the token"));
+    form->addRow(QStringLiteral("API token"), m_token);
+    layout->addLayout(form);
+    m_status = new ToneLabel(QString(), Tone::muted, this);
+    m_status->setObjectName("hostConnectStatus");
+    layout->addWidget(m_status);
+    layout->addStretch();
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_connect = new QPushButton(QStringLiteral("Connect"), this);
+    m_connect->setDefault(true);
+    buttons->addWidget(m_cancel);
+    buttons->addWidget(m_connect);
+    layout->addLayout(buttons);
+
+    connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_connect, &QPushButton::clicked, this, &ConnectHostSheet::submit);
+    connect(m_token, &QLineEdit::textChanged, this, [this] {
+        m_status->clear();
+        sync();
+    });
+    sync();
+}
+
+void ConnectHostSheet::sync()
+{
+    m_connect->setEnabled(!m_verifying && !m_token->text().trimmed().isEmpty());
+    m_token->setEnabled(!m_verifying);
+    m_picker->setEnabled(!m_verifying);
+}
+
+void ConnectHostSheet::submit()
+{
+    if (m_verifying || m_token->text().trimmed().isEmpty())
+        return;
+    const auto provider = static_cast<HostProviderKind>(m_picker->currentData(Qt::UserRole).toInt());
+    m_verifying = true;
+    m_status->setTone(Tone::muted);
+    m_status->setText(QStringLiteral("Verifying…"));
+    sync();
+    const QPointer<ConnectHostSheet> self(this);
+    HostAccountService& hosts = m_hosts;
+    const QString token = m_token->text();
+    fireAndForget(this,
+                  [](QPointer<ConnectHostSheet> sheet, HostAccountService& service, HostProviderKind kind,
+                     QString secret) -> QCoro::Task<> {
+                      QString failure;
+                      HostAccountPtr host;
+                      try {
+                          host = co_await service.connect(kind, secret);
+                      } catch (const HalvikError& error) {
+                          failure = error.description();
+                      }
+                      if (!sheet)
+                          co_return;
+                      sheet->m_verifying = false;
+                      if (host) {
+                          sheet->m_connected = host;
+                          sheet->m_status->clear();
+                          sheet->accept();
+                          co_return;
+                      }
+                      sheet->m_status->setTone(Tone::failure);
+                      sheet->m_status->setText(failure);
+                      sheet->sync();
+                  }(self, hosts, provider, token));
+}
+
+} // namespace halvik::views
