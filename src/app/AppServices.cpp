@@ -1,7 +1,9 @@
 #include "AppServices.h"
 
 #include "DeleteSitesDialogs.h"
+#include "InstallCoordinator.h"
 #include "PackageUpdateCoordinator.h"
+#include "SiteCloneCoordinator.h"
 #include "SiteImporter.h"
 
 #include "services/HerdService.h"
@@ -10,6 +12,7 @@
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
+#include "services/marketplace/QuillmarAPI.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
@@ -88,6 +91,25 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
         for (const QUuid& id : m_packageUpdates->runningSites())
             m_packageUpdates->cancel(id);
     });
+    m_marketplace = std::make_unique<QuillmarAPI>(*m_packagist);
+    m_installs = std::make_unique<InstallCoordinator>(*this);
+    m_clones = std::make_unique<SiteCloneCoordinator>(*this);
+    addSiteStopHook([this](const SitePtr& site) {
+        m_installs->cancel(site->id());
+        m_clones->cancel(site->id());
+    });
+    addQuitHook([this] {
+        for (const QUuid& id : m_installs->runningSites())
+            m_installs->cancel(id);
+        for (const QUuid& id : m_clones->runningSites())
+            m_clones->cancel(id);
+    });
+}
+
+void AppServices::setLastAdvice(QList<ConflictAdvice> advice)
+{
+    m_lastAdvice = std::move(advice);
+    Q_EMIT lastAdviceChanged();
 }
 
 AppServices::~AppServices() = default;

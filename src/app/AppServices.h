@@ -9,6 +9,7 @@
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/HerdRoots.h"
+#include "services/composer/ComposerRecords.h"
 #include "services/runtime/RuntimeRoots.h"
 
 #include "async/LifeGuard.h"
@@ -28,6 +29,9 @@
 namespace halvik {
 
 class ComposerService;
+class InstallCoordinator;
+class QuillmarAPI;
+class SiteCloneCoordinator;
 class GitService;
 class HerdService;
 class PackageUpdateCoordinator;
@@ -80,6 +84,14 @@ public:
     ComposerService& composer() { return *m_composer; }
     PackageUpdateCoordinator& packageUpdates() { return *m_packageUpdates; }
     PackagistClient& packagist() { return *m_packagist; }
+    QuillmarAPI& marketplace() { return *m_marketplace; }
+    InstallCoordinator& installs() { return *m_installs; }
+    SiteCloneCoordinator& clones() { return *m_clones; }
+    LaravelConfigurationResolver& configuration() { return *m_configuration; }
+
+    // The advice drawn from the last failed installation's log, until the next failure.
+    const QList<ConflictAdvice>& lastAdvice() const { return m_lastAdvice; }
+    void setLastAdvice(QList<ConflictAdvice> advice);
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -158,6 +170,7 @@ Q_SIGNALS:
     void selectedSectionChanged();
     void busyMessageChanged();
     void bootstrapped();
+    void lastAdviceChanged();
 
 private:
     SecretStore& m_secrets;
@@ -178,6 +191,10 @@ private:
     std::unique_ptr<ComposerService> m_composer;
     std::unique_ptr<PackageUpdateCoordinator> m_packageUpdates;
     std::unique_ptr<PackagistClient> m_packagist;
+    std::unique_ptr<QuillmarAPI> m_marketplace;
+    std::unique_ptr<InstallCoordinator> m_installs;
+    std::unique_ptr<SiteCloneCoordinator> m_clones;
+    QList<ConflictAdvice> m_lastAdvice;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

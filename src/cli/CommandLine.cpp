@@ -3,6 +3,8 @@
 #include "CliContext.h"
 #include "ComposerCommands.h"
 #include "ImportCommands.h"
+#include "MarketplaceCommands.h"
+#include "NewSiteCommands.h"
 #include "ProbeCommand.h"
 #include "RuntimeCommands.h"
 #include "ServeCommands.h"
@@ -11,6 +13,8 @@
 #include "AccountsCli.h"
 #include "GitCli.h"
 #include "async/FireAndForget.h"
+#include "services/composer/PackagistClient.h"
+#include "services/marketplace/QuillmarAPI.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -77,6 +81,16 @@ const char* const kHelp =
     "  keffin <site> ARGS…              the CMS console (keffin, or artisan quillmar:…), logged\n"
     "  commands <site> [--json]         the site's artisan and keffin commands\n"
     "  env <site> [--get KEY]           print the site's .env, or one value from it\n"
+    "  marketplace kits|addons [--json] [--free|--paid] [--search TEXT]\n"
+    "                                   the marketplace's starter kits or add-ons\n"
+    "  marketplace releases [--json]    the newest stable quillmar/cms of each major, with its PHP\n"
+    "  new <folder> [--name NAME] [--kit PACKAGE] [--release VERSION|latest] [--database] [--ssg]\n"
+    "      [--super-user EMAIL] [--https] [--git] [--github [--public]] [--json]\n"
+    "                                   install a new Quillmar site and register it; --super-user\n"
+    "                                   reads the password as one line from standard input\n"
+    "  addon install <site> PACKAGE     add a marketplace add-on with Composer\n"
+    "  duplicate <site> <folder> [--name NAME] [--regenerate-key] [--remove-git] [--https] [--json]\n"
+    "                                   copy a site into a new folder and register the copy\n"
     "\n"
     "<site> is a site id, its folder path, or a display name that matches exactly one site;\n"
     "the git commands also take any folder.\n"
@@ -106,13 +120,18 @@ QCoro::Task<int> dispatch(QStringList args)
     // Commands that need no registry.
     if (command == QStringLiteral("probe"))
         co_return co_await runProbeCommand(rest, out());
+    if (command == QStringLiteral("marketplace")) {
+        PackagistClient packagist;
+        QuillmarAPI api(packagist);
+        co_return co_await runMarketplaceCommand(api, rest);
+    }
 
     static const QStringList withServices{
         QStringLiteral("sites"),      QStringLiteral("remove"), QStringLiteral("import"),
         QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git"),
         QStringLiteral("runtime"),    QStringLiteral("open"),   QStringLiteral("serve"),
         QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts")};
-    if (!withServices.contains(command) && !isComposerCommand(command))
+    if (!withServices.contains(command) && !isComposerCommand(command) && !isNewSiteCommand(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
     CliPrompts prompts;
@@ -140,6 +159,8 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runRuntimeCommand(services, rest);
     else if (isComposerCommand(command))
         code = co_await runComposerCommand(services, command, rest);
+    else if (isNewSiteCommand(command))
+        code = co_await runNewSiteCommand(services, command, rest);
     else if (command == QStringLiteral("engine"))
         code = co_await runEngineCommand(context, rest, out());
     else if (command == QStringLiteral("accounts"))
