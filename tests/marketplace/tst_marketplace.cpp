@@ -1,4 +1,5 @@
 #include "FakeApiServer.h"
+#include "MarketplaceData.h"
 #include "TestMain.h"
 #include "TestPaths.h"
 #include "WaitFor.h"
@@ -11,6 +12,7 @@
 #include "services/marketplace/QuillmarAPI.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -42,7 +44,7 @@ FakeApiServer::Handler pagedCatalogue(const QJsonArray& rows, int* status = null
 {
     return [rows, status](const FakeApiServer::Request& request) {
         if (status && *status != 200)
-            return FakeApiServer::Response::json(*status, R"({"message":"down"})");
+            return FakeApiServer::Response::json(*status, marketplace_data::downBody);
         const QUrlQuery query(request.query);
         const int perPage = query.queryItemValue("perPage").toInt();
         const int page = query.queryItemValue("page").toInt();
@@ -96,7 +98,7 @@ private Q_SLOTS:
         Marketplace m(pagedCatalogue(rows, &status));
         const QString path = "/api/v1/marketplace/starter-kits";
 
-        const auto kits = waitFor(m.api->starterKits());
+        const auto kits = halvik::waitFor(m.api->starterKits());
         QCOMPARE(kits.size(), 250);
         QCOMPARE(m.catalogueRequests(path), 3);
         QStringList pages;
@@ -108,7 +110,7 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m.cacheDir.path() + "/starter-kits.json"));
 
         // Within three hours: no network at all.
-        QCOMPARE(waitFor(m.api->starterKits()).size(), 250);
+        QCOMPARE(halvik::waitFor(m.api->starterKits()).size(), 250);
         QCOMPARE(m.catalogueRequests(path), 3);
 
         // Older than three hours and the marketplace down: the stale copy still answers.
@@ -118,12 +120,12 @@ private Q_SLOTS:
                                   QFileDevice::FileModificationTime));
         cache.close();
         status = 503;
-        QCOMPARE(waitFor(m.api->starterKits()).size(), 250);
+        QCOMPARE(halvik::waitFor(m.api->starterKits()).size(), 250);
         QCOMPARE(m.catalogueRequests(path), 4); // it did ask
 
         // Without any cache the failure reaches the caller with the status.
         try {
-            waitFor(m.api->addons());
+            halvik::waitFor(m.api->addons());
             QFAIL("an unreachable catalogue without a cache must fail");
         } catch (const QuillmarAPIError& error) {
             QCOMPARE(error.description(), QString("The marketplace answered with HTTP 503."));
@@ -132,15 +134,7 @@ private Q_SLOTS:
 
     void rowsParseIntoListingsAndOddRowsAreSkipped()
     {
-        const QByteArray rows = R"([
-            {"name": "Paid Kit", "slug": "paid-kit", "package": "acme/paid", "summary": "S",
-             "seller": {"name": "Acme", "slug": "acme"}, "price_range": ["19.50", "49"],
-             "assets": [{"url": "https://img/1.png"}, {"url": "https://img/2.png"}], "is_listed": false},
-            {"name": "Free Kit", "slug": "free-kit", "package": "acme/free", "price_range": [0, 0]},
-            {"name": 12, "package": "acme/bad-name"},
-            {"name": "No package"},
-            "not an object"
-        ])";
+        const QByteArray rows = marketplace_data::oddRows;
         const auto items = QuillmarAPI::parseRows(rows, QUrl("https://market.example"), "starter-kits");
         QCOMPARE(items.size(), 2);
         const MarketplaceListing& paid = items[0];
@@ -155,7 +149,8 @@ private Q_SLOTS:
         QVERIFY(!free.isPaid);
         QVERIFY(free.isListed);
         QCOMPARE(free.coverURL, std::nullopt);
-        QCOMPARE(QuillmarAPI::sortedAddons(items).last().sellerName, QString("Unknown"));
+        QCOMPARE(QuillmarAPI::sortedAddons(items).first().package, QString("acme/free"));
+        QCOMPARE(QuillmarAPI::sortedAddons(items).first().sellerName, QString("Unknown"));
         QVERIFY_THROWS_EXCEPTION(QuillmarAPIError, QuillmarAPI::parseRows("{}", QUrl(), "addons"));
     }
 
@@ -204,21 +199,13 @@ private Q_SLOTS:
         for (const char* unstable : {"5.74.0-beta.2", "6.0.0-RC1", "dev-master", "5.x-dev", "5.1.0.x"})
             QVERIFY2(!QuillmarReleases::isStable(unstable), unstable);
 
-        const QByteArray metadata = R"({"packages": {"quillmar/cms": [
-            {"version": "6.0.0-RC1", "require": {"php": "^8.3"}},
-            {"version": "5.9.3", "require": {"php": "^8.1"}},
-            {"version": "5.10.0", "require": {"php": "^8.2"}},
-            {"version": "5.11.0-beta.2"},
-            {"version": "v4.60.1", "require": {"php": "^8.0"}},
-            {"version": "4.7.0"},
-            {"version": "dev-main"}
-        ]}})";
+        const QByteArray metadata = marketplace_data::cmsMetadata;
         Marketplace m([metadata](const FakeApiServer::Request& request) {
             if (request.path == "/p2/quillmar/cms.json")
                 return FakeApiServer::Response::json(200, metadata);
             return FakeApiServer::Response::json(404, "{}");
         });
-        const auto releases = waitFor(m.api->stableQuillmarReleases({6, 5, 4, 3}));
+        const auto releases = halvik::waitFor(m.api->stableQuillmarReleases({6, 5, 4, 3}));
         QCOMPARE(releases.size(), 2);
         QCOMPARE(releases[0], (QuillmarRelease{5, "5.10.0", QString("^8.2")}));
         QCOMPARE(releases[1], (QuillmarRelease{4, "v4.60.1", QString("^8.0")}));
@@ -238,14 +225,14 @@ private Q_SLOTS:
         const QUrl cover(server.root() + "/cover.png");
         {
             MarketplaceImageStore store{MarketplaceCache(cacheDir.path())};
-            QCOMPARE(waitFor(store.image(cover)), std::optional<QByteArray>("PNGDATA"));
-            QCOMPARE(waitFor(store.image(cover)), std::optional<QByteArray>("PNGDATA"));
+            QCOMPARE(halvik::waitFor(store.image(cover)), std::optional<QByteArray>("PNGDATA"));
+            QCOMPARE(halvik::waitFor(store.image(cover)), std::optional<QByteArray>("PNGDATA"));
             QCOMPARE(served, 1);
-            QCOMPARE(waitFor(store.image(QUrl(server.root() + "/missing.png"))), std::nullopt);
+            QCOMPARE(halvik::waitFor(store.image(QUrl(server.root() + "/missing.png"))), std::nullopt);
         }
         // A new store (a new run) finds the image on disk.
         MarketplaceImageStore again{MarketplaceCache(cacheDir.path())};
-        QCOMPARE(waitFor(again.image(cover)), std::optional<QByteArray>("PNGDATA"));
+        QCOMPARE(halvik::waitFor(again.image(cover)), std::optional<QByteArray>("PNGDATA"));
         QCOMPARE(served, 2);
         QCOMPARE(again.downloads(), 0);
     }
@@ -261,12 +248,15 @@ private Q_SLOTS:
             env.insert("HALVIK_MARKETPLACE_URL", m.server.root());
             process.setProcessEnvironment(env);
             process.start(halvikBinary(), args);
-            process.waitForFinished(60000);
+            // The fake marketplace answers from this process's event loop: keep it turning.
+            QDeadlineTimer deadline(60000);
+            while (process.state() != QProcess::NotRunning && !deadline.hasExpired())
+                QTest::qWait(20);
             return std::tuple{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
                               QString::fromUtf8(process.readAllStandardError())};
         };
         auto [code, out, err] = run({"marketplace", "kits", "--json", "--paid"});
-        QCOMPARE(code, 0);
+        QVERIFY2(code == 0, qPrintable(err));
         const QJsonArray kits = QJsonDocument::fromJson(out.toUtf8()).array();
         QCOMPARE(kits.size(), 1);
         const QJsonObject shop = kits[0].toObject();

@@ -1,3 +1,4 @@
+#include "NewSiteData.h"
 #include "NewSiteMachine.h"
 #include "TestMain.h"
 
@@ -293,16 +294,7 @@ private Q_SLOTS:
         // A Composer that announces work, starts a helper of its own and then takes its time.
         QTemporaryDir tools;
         const QString composer = tools.path() + "/composer";
-        NewSiteMachine::writeText(composer, R"(#!/usr/bin/env php
-<?php
-$args = array_values(array_filter(array_slice($argv, 1), fn($a) => $a[0] !== '-'));
-@mkdir($args[2], 0755, true);
-$helper = proc_open(['sleep', '60'], [], $pipes);
-file_put_contents(getenv('PIDS_FILE'), getmypid()."\n".proc_get_status($helper)['pid']);
-echo "Package operations: 4 installs, 0 updates, 0 removals\n  - Installing acme/one (1.0.0)\n";
-flush();
-sleep(60);
-)");
+        NewSiteMachine::writeText(composer, newsite_data::slowComposer);
         QFile::setPermissions(composer, QFile::permissions(composer) | QFile::ExeOwner);
         const QString pids = tools.path() + "/pids";
         qputenv("PIDS_FILE", pids.toUtf8());
@@ -363,7 +355,7 @@ sleep(60);
         m.services->store().load();
         const SitePtr site = m.services->store().siteAtPath(folder);
         QVERIFY(site);
-        waitFor(m.services->openInBrowser(site));
+        halvik::waitFor(m.services->openInBrowser(site));
         QCOMPARE(m.opened, QList<QUrl>{QUrl(QString("http://127.0.0.1:%1").arg(port))});
         QNetworkAccessManager network;
         QNetworkReply* reply = network.get(QNetworkRequest(m.opened.first()));
