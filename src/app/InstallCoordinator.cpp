@@ -188,7 +188,8 @@ QCoro::Task<> InstallCoordinator::install(const InstallRequest& request, SitePtr
 
     // Pinning the release.
     token.throwIfCancelled();
-    job->enterStep(InstallStep::dependencies);
+    // The download is done: the bar stands halfway while the release is pinned.
+    job->enterStep(InstallStep::dependencies, 0.5);
     const QString version = request.version.value_or(QString()).trimmed();
     if (!version.isEmpty() && version != QLatin1String("latest")) {
         job->appendLine(QStringLiteral("Pinning quillmar/cms %1…").arg(version));

@@ -7,6 +7,7 @@
 
 #include "app/AppServices.h"
 #include "models/SecretStore.h"
+#include "services/HerdService.h"
 #include "services/runtime/RuntimeManager.h"
 
 #include <QCryptographicHash>

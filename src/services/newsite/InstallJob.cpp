@@ -29,10 +29,10 @@ void InstallJob::raiseFraction(double fraction)
     m_fraction = std::max(m_fraction, std::min(fraction, 1.0));
 }
 
-void InstallJob::enterStep(InstallStep step)
+void InstallJob::enterStep(InstallStep step, std::optional<double> fraction)
 {
     m_step = step;
-    raiseFraction(InstallSteps::baseFraction(step));
+    raiseFraction(fraction.value_or(InstallSteps::baseFraction(step)));
     Q_EMIT progressChanged();
 }
 

@@ -32,8 +32,8 @@ public:
 
     // Adds one line (or several joined by line feeds); dropped once the job has finished.
     void appendLine(const QString& line);
-    // Enters a step: the fraction rises to the step's base.
-    void enterStep(InstallStep step);
+    // Enters a step: the fraction rises to the step's base, or to `fraction` when given.
+    void enterStep(InstallStep step, std::optional<double> fraction = std::nullopt);
     // One line of Composer's output during `step`: counts announced and installed packages and
     // moves the bar within the step. Does not add the line to the log.
     void noteComposerLine(InstallStep step, const QString& line);
