@@ -213,9 +213,7 @@ QCoro::Task<int> duplicate(AppServices& services, QStringList args)
     expectPlain(args, 2, duplicateUsage);
     const SitePtr source = resolveSite(services.store(), args.at(0));
     const QString folder = absoluteFolder(args.at(1));
-    if (const auto problem = NewSiteChecks::cloneDestination(source->path(), folder))
-        throw CliError(*problem);
-    if (const auto problem = NewSiteChecks::destination(services.store(), folder, false))
+    if (const auto problem = NewSiteChecks::cloneTarget(services.store(), source->path(), folder))
         throw CliError(*problem);
 
     auto site =

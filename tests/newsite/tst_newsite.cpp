@@ -204,6 +204,14 @@ private Q_SLOTS:
         QCOMPARE(NewSiteChecks::cloneDestination("/srv/blog", "/srv/blog/copy"),
                  std::optional<QString>("Choose a folder outside the site you are copying."));
         QCOMPARE(NewSiteChecks::cloneDestination("/srv/blog", "/srv/blog-copy"), std::nullopt);
+        // Copying a site onto itself names the registered site first.
+        const QString registered = m.sitesFolder() + "/registered";
+        QCOMPARE(NewSiteChecks::cloneTarget(store, registered, registered),
+                 std::optional<QString>("Halvik already has a site at this path."));
+        QCOMPARE(NewSiteChecks::cloneTarget(store, registered, registered + "/inner"),
+                 std::optional<QString>("Choose a folder outside the site you are copying."));
+        QCOMPARE(NewSiteChecks::cloneTarget(store, registered, m.sitesFolder() + "/empty"),
+                 std::optional<QString>("A folder already exists at " + m.sitesFolder() + "/empty"));
 
         NewSiteDraft draft;
         draft.destination = m.sitesFolder() + "/fresh";

@@ -68,4 +68,14 @@ std::optional<QString> cloneDestination(const QString& sourcePath, const QString
     return std::nullopt;
 }
 
+std::optional<QString> cloneTarget(const SiteStore& store, const QString& sourcePath,
+                                   const QString& destination)
+{
+    if (store.siteAtPath(destination))
+        return QStringLiteral("Halvik already has a site at this path.");
+    if (auto inside = cloneDestination(sourcePath, destination))
+        return inside;
+    return NewSiteChecks::destination(store, destination, false);
+}
+
 } // namespace halvik::NewSiteChecks

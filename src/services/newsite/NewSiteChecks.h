@@ -27,6 +27,10 @@ std::optional<QString> release(const QString& version,
 std::optional<QString> password(const QString& password);
 // A destination inside the site being copied.
 std::optional<QString> cloneDestination(const QString& sourcePath, const QString& destination);
+// Everything that keeps a copy from being made there: a registered site, a folder inside the
+// source, any folder at all.
+std::optional<QString> cloneTarget(const SiteStore& store, const QString& sourcePath,
+                                   const QString& destination);
 
 } // namespace NewSiteChecks
 

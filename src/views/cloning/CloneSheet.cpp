@@ -125,10 +125,8 @@ void CloneSheet::updateState()
     std::optional<QString> conflict;
     if (slug.isEmpty())
         conflict = tr("Enter a name for the copy.");
-    else if (auto inside = NewSiteChecks::cloneDestination(m_source->path(), destination()))
-        conflict = inside;
     else
-        conflict = NewSiteChecks::destination(m_services.store(), destination(), false);
+        conflict = NewSiteChecks::cloneTarget(m_services.store(), m_source->path(), destination());
     m_conflict->setText(conflict.value_or(QString()));
     m_conflict->setVisible(conflict.has_value());
     m_conflict->setStyleSheet(

@@ -176,6 +176,22 @@ void NewSiteSheet::load()
 {
     fireAndForget(this, loadKits());
     fireAndForget(this, loadReleases());
+    fireAndForget(this, loadPHPVersion());
+}
+
+QCoro::Task<> NewSiteSheet::loadPHPVersion()
+{
+    QPointer<NewSiteSheet> alive = this;
+    const auto php = m_services.runtime().resolvePHP(
+        toRaw(m_services.preferences().phpSource(false, m_services.herd().engine().has_value())),
+        QStringLiteral("new"), &m_services.herd(), std::nullopt);
+    if (!php || !php->version.isEmpty())
+        co_return;
+    const std::optional<QString> version = co_await m_services.herd().phpVersion(php->path);
+    if (!alive || !version)
+        co_return;
+    m_phpVersion = *version;
+    updatePHP();
 }
 
 QString NewSiteSheet::destination() const
@@ -234,18 +250,24 @@ void NewSiteSheet::updatePHP()
         m_php->setText(tr("No PHP found. Install more versions under Settings."));
         return;
     }
+    const QString version = php->version.isEmpty() ? m_phpVersion : php->version;
+    if (version.isEmpty()) {
+        m_php->setText(php->path);
+        m_php->setStyleSheet(QString());
+        return;
+    }
     QString requirement;
     for (const QuillmarRelease& release : m_releases)
         if (release.version == m_release->currentData().toString())
             requirement = release.requirePHP.value_or(QString());
-    if (!requirement.isEmpty() && !PhpRequirement::satisfies(php->version, requirement)) {
+    if (!requirement.isEmpty() && !PhpRequirement::satisfies(version, requirement)) {
         m_php->setText(
-            tr("This PHP (%1) may be too old for this Quillmar (needs %2).").arg(php->version, requirement) +
+            tr("This PHP (%1) may be too old for this Quillmar (needs %2).").arg(version, requirement) +
             QLatin1Char('\n') + tr("Install more versions under Settings."));
         m_php->setStyleSheet(
             QStringLiteral("color: %1;").arg(semanticColor(Semantic::caution, palette()).name()));
     } else {
-        m_php->setText(php->version);
+        m_php->setText(version);
         m_php->setStyleSheet(QString());
     }
 }

@@ -65,6 +65,7 @@ private:
     QWidget* buildForm();
     QCoro::Task<> loadKits();
     QCoro::Task<> loadReleases();
+    QCoro::Task<> loadPHPVersion();
     QCoro::Task<> create();
     void updateState();
     void updatePHP();
@@ -94,6 +95,7 @@ private:
     QPushButton* m_create;
     InstallOverview* m_overview = nullptr;
     QList<QuillmarRelease> m_releases;
+    QString m_phpVersion; // asked of the PHP itself when the runtimes do not know it
     bool m_creating = false;
 };
 
