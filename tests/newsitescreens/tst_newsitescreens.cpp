@@ -236,6 +236,7 @@ private Q_SLOTS:
         QCOMPARE(sheet.bar()->value(), 1000);
         QVERIFY(QFile::exists(m.sitesFolder() + "/shop-copy/.env"));
         QVERIFY(saveLightAndDark(&sheet, "clone-done"));
+        QVERIFY(!sheet.cloneButton()->isVisible()); // not even after the colours changed
     }
 };
 

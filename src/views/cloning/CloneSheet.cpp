@@ -165,6 +165,9 @@ void CloneSheet::startClone()
     connect(m_job, &CloneJob::finished, this, &CloneSheet::refreshJob);
     m_log->setLog(m_job->log());
     m_pages->setCurrentIndex(1);
+    // Out of the box: the box shows its buttons again whenever the style changes.
+    if (auto* box = qobject_cast<QDialogButtonBox*>(m_clone->parentWidget()))
+        box->removeButton(m_clone);
     m_clone->hide();
     refreshJob();
 }

@@ -377,6 +377,9 @@ QCoro::Task<> NewSiteSheet::create()
     connect(m_overview, &InstallOverview::closeRequested, this, &QDialog::accept);
     m_pages->addWidget(m_overview);
     m_pages->setCurrentWidget(m_overview);
+    // Out of the box: the box shows its buttons again whenever the style changes.
+    if (auto* box = qobject_cast<QDialogButtonBox*>(m_create->parentWidget()))
+        box->removeButton(m_create);
     m_create->hide();
     m_problem->hide();
     setWindowTitle(tr("Installing %1").arg(site->displayName()));
