@@ -2,7 +2,9 @@
 
 #include "DeleteSitesDialogs.h"
 #include "DeployCoordinator.h"
+#include "InstallCoordinator.h"
 #include "PackageUpdateCoordinator.h"
+#include "SiteCloneCoordinator.h"
 #include "SiteImporter.h"
 
 #include "services/HerdService.h"
@@ -13,6 +15,7 @@
 #include "services/git/GitService.h"
 #include "services/hosting/ForgeClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/marketplace/QuillmarAPI.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
@@ -104,6 +107,25 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
                                                     *m_store, *m_notifications);
     addSiteStopHook([this](const SitePtr& site) { m_deploys->stop(site->id()); });
     addQuitHook([this] { m_deploys->stopAll(); });
+    m_marketplace = std::make_unique<QuillmarAPI>(*m_packagist);
+    m_installs = std::make_unique<InstallCoordinator>(*this);
+    m_clones = std::make_unique<SiteCloneCoordinator>(*this);
+    addSiteStopHook([this](const SitePtr& site) {
+        m_installs->cancel(site->id());
+        m_clones->cancel(site->id());
+    });
+    addQuitHook([this] {
+        for (const QUuid& id : m_installs->runningSites())
+            m_installs->cancel(id);
+        for (const QUuid& id : m_clones->runningSites())
+            m_clones->cancel(id);
+    });
+}
+
+void AppServices::setLastAdvice(QList<ConflictAdvice> advice)
+{
+    m_lastAdvice = std::move(advice);
+    Q_EMIT lastAdviceChanged();
 }
 
 AppServices::~AppServices()

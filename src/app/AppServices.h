@@ -9,6 +9,7 @@
 #include "models/SecretStore.h"
 #include "models/SiteStore.h"
 #include "services/HerdRoots.h"
+#include "services/composer/ComposerRecords.h"
 #include "services/runtime/RuntimeRoots.h"
 
 #include "async/LifeGuard.h"
@@ -31,6 +32,9 @@ class ComposerService;
 class DeployCoordinator;
 class ForgeClient;
 class HostAccountService;
+class InstallCoordinator;
+class QuillmarAPI;
+class SiteCloneCoordinator;
 class GitService;
 class HerdService;
 class PackageUpdateCoordinator;
@@ -87,6 +91,13 @@ public:
     ForgeClient& forge() { return *m_forge; }
     HostAccountService& hostAccounts() { return *m_hostAccounts; }
     DeployCoordinator& deploys() { return *m_deploys; }
+    QuillmarAPI& marketplace() { return *m_marketplace; }
+    InstallCoordinator& installs() { return *m_installs; }
+    SiteCloneCoordinator& clones() { return *m_clones; }
+
+    // The advice drawn from the last failed installation's log, until the next failure.
+    const QList<ConflictAdvice>& lastAdvice() const { return m_lastAdvice; }
+    void setLastAdvice(QList<ConflictAdvice> advice);
 
     // What a start-up prepares: the window needs the whole picture; a command needs the store
     // and the engine, and asks for anything else itself.
@@ -178,6 +189,7 @@ Q_SIGNALS:
     void busyMessageChanged();
     void saveProblemChanged();
     void bootstrapped();
+    void lastAdviceChanged();
 
 private:
     SecretStore& m_secrets;
@@ -201,6 +213,10 @@ private:
     std::unique_ptr<ForgeClient> m_forge;
     std::unique_ptr<HostAccountService> m_hostAccounts;
     std::unique_ptr<DeployCoordinator> m_deploys;
+    std::unique_ptr<QuillmarAPI> m_marketplace;
+    std::unique_ptr<InstallCoordinator> m_installs;
+    std::unique_ptr<SiteCloneCoordinator> m_clones;
+    QList<ConflictAdvice> m_lastAdvice;
 
     SidebarSection m_selectedSection = SidebarSection::sites;
     std::optional<QUuid> m_selectedSiteID;

@@ -7,6 +7,8 @@
 #include "HelpCommands.h"
 #include "HostsCli.h"
 #include "ImportCommands.h"
+#include "MarketplaceCommands.h"
+#include "NewSiteCommands.h"
 #include "ProbeCommand.h"
 #include "RuntimeCommands.h"
 #include "ServeCommands.h"
@@ -22,7 +24,8 @@ const QList<CliCommand>& commandTable()
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
               serveCommands(), gitCommands(), accountsCommands(), composerCommands(), hostsCommands(),
-              deployCommands(), completionCommands(), updateCommands()})
+              deployCommands(), marketplaceCommands(), newSiteCommands(), completionCommands(),
+              updateCommands()})
             all += group;
         return all;
     }();

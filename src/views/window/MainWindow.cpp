@@ -2,10 +2,12 @@
 
 #include "views/accounts/HostsPage.h"
 #include "views/accounts/RemoteRepositoryActions.h"
+#include "views/cloning/CloneSheet.h"
 #include "views/common/FileManager.h"
 #include "views/common/PageCommands.h"
 #include "views/environment/EnvironmentPage.h"
 #include "views/help/HelpMenu.h"
+#include "views/newsite/NewSiteSheet.h"
 #include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
 #include "views/site/PackageActions.h"
@@ -332,6 +334,19 @@ void MainWindow::buildMenus()
     setCommandHandler(MenuCommand::toggleServe, [this] {
         if (const auto sites = selectedSites(); sites.size() == 1)
             m_services.toggleLocalServer(sites.first());
+    });
+    setCommandHandler(MenuCommand::newSite, [this] {
+        auto* sheet = new NewSiteSheet(m_services, this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->load();
+        sheet->open();
+    });
+    setCommandHandler(MenuCommand::cloneSite, [this] {
+        if (const auto sites = selectedSites(); sites.size() == 1) {
+            auto* sheet = new CloneSheet(m_services, sites.first()->id(), this);
+            sheet->setAttribute(Qt::WA_DeleteOnClose);
+            sheet->open();
+        }
     });
 }
 
