@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "AssetsCommands.h"
 #include "CliContext.h"
 #include "ComposerCommands.h"
 #include "ImportCommands.h"
@@ -45,6 +46,15 @@ const char* const kHelp =
     "                                   server, serve in the foreground until Ctrl-C\n"
     "  serve <site> [--port N]          serve the site with php artisan serve until Ctrl-C\n"
     "  status [--json]                  every site's URL, how it is served and whether it answers\n"
+    "  assets status <site> [--json]    bundler, dev and build scripts, node_modules, phase, URL\n"
+    "  assets start <site> [--json]     install missing dependencies, start the frontend dev server\n"
+    "                                   and stay in the foreground; prints the URL once running\n"
+    "                                   (--json: one line {\"site\",\"phase\",\"url\"}); Ctrl-C stops it\n"
+    "  assets stop <site>               stop the site's dev server, whichever Halvik process runs it\n"
+    "  assets install <site>            npm ci / npm install only\n"
+    "  share <site> [--json]            share the site at a public https link until Ctrl-C: progress\n"
+    "                                   on stderr, then the URL on stdout (--json: one line\n"
+    "                                   {\"site\",\"url\",\"origin\"} once connected)\n"
     "  doctor [--json]                  check the environment and print the diagnostics report\n"
     "  git status <site> [--json]       the repository's branch and changed files\n"
     "  git log <site> [-n N] [--json]   recent commits\n"
@@ -111,7 +121,8 @@ QCoro::Task<int> dispatch(QStringList args)
         QStringLiteral("sites"),      QStringLiteral("remove"), QStringLiteral("import"),
         QStringLiteral("import-all"), QStringLiteral("engine"), QStringLiteral("git"),
         QStringLiteral("runtime"),    QStringLiteral("open"),   QStringLiteral("serve"),
-        QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts")};
+        QStringLiteral("status"),     QStringLiteral("doctor"), QStringLiteral("accounts"),
+        QStringLiteral("assets"),     QStringLiteral("share")};
     if (!withServices.contains(command) && !isComposerCommand(command))
         throw CliError::usage(QStringLiteral("Unknown command “%1”.").arg(command));
 
@@ -134,6 +145,10 @@ QCoro::Task<int> dispatch(QStringList args)
         code = co_await runServeCommand(services, rest);
     else if (command == QStringLiteral("status"))
         code = co_await runStatusCommand(services, rest);
+    else if (command == QStringLiteral("assets"))
+        code = co_await runAssetsCommand(services, rest);
+    else if (command == QStringLiteral("share"))
+        code = co_await runShareCommand(services, rest);
     else if (command == QStringLiteral("doctor"))
         code = co_await runDoctorCommand(services, rest);
     else if (command == QStringLiteral("runtime"))
