@@ -17,6 +17,8 @@ class AppServices;
 
 namespace halvik::views {
 
+class FrontendSection;
+
 // A site at a glance: how it is served, what its .env says, which versions it runs, and the
 // CMS's cache utilities.
 class SiteOverviewTab : public QWidget
@@ -31,6 +33,7 @@ public:
     QComboBox* phpSourcePicker() const { return m_phpSource; }
     QLabel* utilityResult() const { return m_utilityResult; }
     QPushButton* utilityButton(const QString& title) const;
+    FrontendSection* frontend() const { return m_frontend; }
 
 private:
     QCoro::Task<> runUtility(QString title, QStringList arguments);
@@ -40,6 +43,7 @@ private:
     QLabel* m_engine;
     QLabel* m_opens;
     QPushButton* m_serve;
+    FrontendSection* m_frontend;
     QLabel* m_appURL;
     QLabel* m_database;
     QLabel* m_storage;

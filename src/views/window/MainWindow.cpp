@@ -7,6 +7,7 @@
 #include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
 #include "views/settings/SettingsWindow.h"
+#include "views/sharing/ShareActions.h"
 #include "views/site/PackageActions.h"
 #include "views/sites/ImportActions.h"
 
@@ -341,6 +342,7 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
         const bool serving = m_services.localServer().isRunning(selectedSites().first()->id());
         menu->addAction(serving ? QStringLiteral("Stop Serving") : QStringLiteral("Serve"), this,
                         [this] { m_services.commands().post(MenuCommand::toggleServe); });
+        addShareAction(menu, m_services, selectedSites().first(), this);
         menu->addSeparator();
     }
     if (selectedSites().size() == 1)
