@@ -99,8 +99,7 @@ FrontendSection::FrontendSection(AppServices& services, QWidget* parent)
     m_logToggle->setArrowType(Qt::RightArrow);
     m_logToggle->setAutoRaise(true);
     m_log = new LiveLogView(this);
-    m_log->setMinimumHeight(m_log->fontMetrics().height() * 10);
-    m_log->hide();
+    m_log->setMinimumHeight(m_log->fontMetrics().height() * 12);
 
     m_form->addRow(new QLabel(this), m_reason);
     m_form->addRow(QStringLiteral("Bundler"), m_bundler);
@@ -110,6 +109,7 @@ FrontendSection::FrontendSection(AppServices& services, QWidget* parent)
     m_form->addRow(new QLabel(this), actions);
     m_form->addRow(new QLabel(this), m_logToggle);
     m_form->addRow(m_log);
+    m_form->setRowVisible(m_log, false);
 
     connect(m_startStop, &QPushButton::clicked, this, &FrontendSection::startOrStop);
     connect(m_open, &QPushButton::clicked, this, [this] {
@@ -145,7 +145,7 @@ void FrontendSection::setSite(SitePtr site)
 void FrontendSection::showLog(bool shown)
 {
     m_logToggle->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
-    m_log->setVisible(shown);
+    m_form->setRowVisible(m_log, shown);
 }
 
 void FrontendSection::startOrStop()
@@ -173,7 +173,7 @@ void FrontendSection::refresh()
         reason = QStringLiteral("No package.json in this site.");
     else if (!info->devScriptName)
         reason = ViteDevServerError::noDevScript().description();
-    m_reason->setVisible(reason.has_value());
+    m_form->setRowVisible(m_reason, reason.has_value());
     m_reason->setText(reason.value_or(QString()));
     m_bundler->setText(info ? title(info->bundler) : QStringLiteral("None"));
     m_script->setText(info && info->devScriptName ? QStringLiteral("npm run ") + *info->devScriptName

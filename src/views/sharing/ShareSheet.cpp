@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QDialogButtonBox>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,7 +30,7 @@ ShareSheet::ShareSheet(AppServices& services, SitePtr site, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Share %1").arg(m_site->displayName()));
     setObjectName(QStringLiteral("shareSheet:") + m_site->id().toString());
-    setMinimumWidth(fontMetrics().averageCharWidth() * 64);
+    setMinimumWidth(fontMetrics().averageCharWidth() * 100);
     auto* layout = new QVBoxLayout(this);
 
     auto* heading = new QLabel(QStringLiteral("Share “%1”").arg(m_site->displayName()), this);
@@ -61,6 +60,7 @@ ShareSheet::ShareSheet(AppServices& services, SitePtr site, QWidget* parent)
     m_address->setReadOnly(true);
     m_address->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_address->setAccessibleName(QStringLiteral("Public address"));
+    m_address->setMinimumWidth(QFontMetrics(m_address->font()).averageCharWidth() * 60);
     m_copy = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")), QStringLiteral("Copy"), m_shared);
     m_open = new QPushButton(QIcon::fromTheme(QStringLiteral("applications-internet")),
                              QStringLiteral("Open in Browser"), m_shared);
@@ -99,12 +99,18 @@ ShareSheet::ShareSheet(AppServices& services, SitePtr site, QWidget* parent)
         adjustSize();
     });
 
-    auto* buttons = new QDialogButtonBox(this);
-    m_retry = buttons->addButton(QStringLiteral("Retry"), QDialogButtonBox::ActionRole);
-    m_stop = buttons->addButton(QStringLiteral("Stop Sharing"), QDialogButtonBox::DestructiveRole);
-    buttons->addButton(QDialogButtonBox::Close);
-    layout->addWidget(buttons);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    // Plain buttons: a button box would show again the ones a state hides.
+    auto* buttons = new QHBoxLayout;
+    m_stop = new QPushButton(QStringLiteral("Stop Sharing"), this);
+    m_retry = new QPushButton(QStringLiteral("Retry"), this);
+    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    close->setDefault(true);
+    buttons->addWidget(m_stop);
+    buttons->addStretch();
+    buttons->addWidget(m_retry);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+    connect(close, &QPushButton::clicked, this, &QDialog::reject);
 
     connect(m_copy, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(m_address->text()); });
