@@ -115,6 +115,9 @@ private Q_SLOTS:
         frontend->logToggle()->click();
         QTRY_VERIFY(frontend->log()->text().contains(QStringLiteral("Local:")));
         QVERIFY(frontend->log()->isVisible());
+        // The log opens below its toggle, not over the section's labels.
+        QVERIFY(frontend->log()->mapTo(&overview, QPoint()).y() >
+                frontend->logToggle()->mapTo(&overview, QPoint(0, frontend->logToggle()->height())).y() - 1);
         QVERIFY(saveLightAndDark(&overview, QStringLiteral("frontend-running")));
         frontend->startStopButton()->click();
         QCOMPARE(frontend->stateLabel()->text(), QStringLiteral("Stopped"));
@@ -143,6 +146,7 @@ private Q_SLOTS:
         QVERIFY(sheet->addressField()->text().endsWith(QStringLiteral(".trycloudflare.com")));
         QVERIFY(sheet->copyButton()->isVisible());
         QVERIFY(sheet->detailsToggle()->isHidden());
+        QVERIFY(!sheet->retryButton()->isVisible());
         QVERIFY(saveLightAndDark(sheet, QStringLiteral("share-shared")));
 
         // Closing keeps sharing; opening again shows the same link without starting over.
@@ -161,6 +165,7 @@ private Q_SLOTS:
                  QStringLiteral(
                      "This site’s public entry point is missing. Restore public/index.php before sharing."));
         QVERIFY(sheet->retryButton()->isVisible());
+        QVERIFY(!sheet->stopButton()->isVisible());
         sheet->detailsToggle()->click();
         QVERIFY(sheet->details()->toPlainText().contains(QStringLiteral("Preparing site…")));
         QVERIFY(saveLightAndDark(sheet, QStringLiteral("share-error")));

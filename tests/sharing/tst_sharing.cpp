@@ -1,9 +1,12 @@
+#include "FakePrompts.h"
 #include "FakeWebServer.h"
 #include "NodeProject.h"
 #include "TestMain.h"
 #include "WaitFor.h"
 #include "tst_sharing_cli.h"
 
+#include "app/AppServices.h"
+#include "services/serving/SiteProcesses.h"
 #include "services/sharing/SharingPreparation.h"
 #include "services/sharing/SharingServer.h"
 #include "services/sharing/SiteTunnelService.h"
@@ -362,6 +365,46 @@ private Q_SLOTS:
         QCOMPARE(QJsonDocument::fromJson(manifest.readAll()).object().value("assetUrl").toString(),
                  QStringLiteral("/"));
         harness.tunnels.stopAll();
+    }
+
+    // Stopping a site's server ends its share first; removing the site ends everything it runs.
+    void stoppingAServerOrRemovingASiteEndsWhatRunsForIt()
+    {
+        SecretStore secrets;
+        FakePrompts prompts;
+        AppServices services(secrets, prompts, HerdRoots::under(m_state.filePath(QStringLiteral("machine"))),
+                             nullptr, SharingHarness::roots());
+        SiteProcesses& processes = services.processes();
+        processes.devServer().setStopGrace(std::chrono::milliseconds(300));
+        QTemporaryDir folder;
+        const SitePtr site = laravelSite(folder.path());
+        services.store().insertSite(site);
+
+        services.toggleLocalServer(site);
+        QVERIFY(services.localServer().isRunning(site->id()));
+        halvik::waitFor(processes.tunnels().start(site));
+        QVERIFY(processes.tunnels().session(site->id()).url);
+        const qint64 firstTool = readRecord(m_record).value("pid").toInteger();
+        services.toggleLocalServer(site);
+        QVERIFY(!processes.tunnels().isActive(site->id()));
+        QVERIFY(!services.localServer().isRunning(site->id()));
+        QTRY_VERIFY_WITH_TIMEOUT(processIsGone(firstTool), 5000);
+
+        halvik::waitFor(processes.tunnels().start(site));
+        QVERIFY(processes.tunnels().session(site->id()).url);
+        const qint64 tool = readRecord(m_record).value("pid").toInteger();
+        NodeProject::writeInto(folder.path(), viteProject(QStringLiteral("vite-banner.js")));
+        halvik::waitFor(processes.devServer().start(site));
+        QTRY_COMPARE_WITH_TIMEOUT(processes.devServer().session(site->id()).phase,
+                                  ViteDevServerPhase::running, 10000);
+        const qint64 group = processes.devServer().session(site->id()).pid;
+
+        QCOMPARE(services.deleteSites({site}, false), QStringList());
+        QVERIFY(!processes.tunnels().isActive(site->id()));
+        QCOMPARE(processes.devServer().session(site->id()).phase, ViteDevServerPhase::idle);
+        QTRY_VERIFY_WITH_TIMEOUT(groupIsGone(group), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(processIsGone(tool), 5000);
+        QCOMPARE(leftoverFolders(), QStringList());
     }
 
     // The foreground commands print their line once ready and end everything on Ctrl-C.
