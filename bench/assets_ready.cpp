@@ -31,7 +31,8 @@ double direct(const QString& folder)
     npm.setChildProcessModifier([] { ::setsid(); });
     npm.start(QStringLiteral("/usr/bin/npm"), {QStringLiteral("run"), QStringLiteral("dev")});
     QByteArray output;
-    while (!output.contains("Local:") && npm.waitForReadyRead(10000))
+    // The address line, however the banner colours its words.
+    while (!output.contains("http://localhost:5173/") && npm.waitForReadyRead(10000))
         output += npm.readAllStandardOutput();
     const double seconds = timer.nsecsElapsed() / 1e9;
     ::kill(-static_cast<pid_t>(npm.processId()), SIGTERM);

@@ -78,10 +78,11 @@ double direct(const QString& site, const QString& router)
     loop.exec();
     QProcess tool;
     tool.setChildProcessModifier([] { ::setsid(); });
+    tool.setProcessChannelMode(QProcess::MergedChannels); // the tool logs on standard error
     tool.start(fakeTool, {QStringLiteral("tunnel"), QStringLiteral("--url"), origin.toString()});
     QByteArray output;
     while (!output.contains("Registered tunnel connection") && tool.waitForReadyRead(10000))
-        output += tool.readAllStandardError();
+        output += tool.readAll();
     const double seconds = timer.nsecsElapsed() / 1e9;
     stopGroup(tool);
     stopGroup(php);
