@@ -19,6 +19,7 @@
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
+#include "services/serving/SiteProcesses.h"
 
 #include "DevEnvironment.h"
 
@@ -64,7 +65,8 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_runner = std::make_unique<ProcessRunner>();
     m_runtime = std::make_unique<RuntimeManager>(*m_runner, std::move(runtimeRoots));
     m_herd = std::make_unique<HerdService>(std::move(herdRoots));
-    m_localServer = std::make_unique<LocalServer>(*m_runner);
+    m_processes =
+        std::make_unique<SiteProcesses>(*m_runner, *m_runtime, *m_herd, [this] { m_store->save(); });
     m_configuration = std::make_unique<LaravelConfigurationResolver>(*m_runner);
     m_git = std::make_unique<GitService>(*m_runner);
     m_store = std::make_unique<SiteStore>(m_secrets);
@@ -82,8 +84,6 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_notifications = std::make_unique<NotificationService>();
     m_devEnvironment = std::make_unique<DevEnvironment>(*this);
     m_openBrowser = Browser::open;
-    addQuitHook([this] { m_localServer->stopAll(); });
-    addSiteStopHook([this](const SitePtr& site) { m_localServer->stop(site->id()); });
     m_commands = std::make_unique<CommandCenter>();
     m_sourceControl = std::make_unique<SourceControlService>(*m_store, m_secrets, *m_runner);
     SourceControlService& accounts = *m_sourceControl;
@@ -236,8 +236,25 @@ QCoro::Task<> AppServices::refreshEngine()
     }
 }
 
+LocalServer& AppServices::localServer()
+{
+    return m_processes->localServer();
+}
+
+const LocalServer& AppServices::localServer() const
+{
+    return m_processes->localServer();
+}
+
+void AppServices::setServerWaitLimit(std::chrono::milliseconds limit)
+{
+    m_processes->setServerWaitLimit(limit);
+}
+
 void AppServices::shutdown()
 {
+    // Tunnels, then built-in servers, then dev servers; then the jobs; the store is saved last.
+    m_processes->stopAll();
     for (const auto& stop : m_quitHooks)
         stop();
     m_store->flush();
@@ -335,6 +352,7 @@ QStringList AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFil
     const QList<SitePtr> unique = distinct(sites);
     QStringList failures;
     for (const auto& site : unique) {
+        m_processes->stopSite(site->id());
         for (const auto& stop : m_siteStopHooks)
             stop(site);
         if (deleteFiles) {

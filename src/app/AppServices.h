@@ -42,6 +42,7 @@ class PackagistClient;
 class ProcessRunner;
 class RuntimeManager;
 class LocalServer;
+class SiteProcesses;
 class DevEnvironment;
 class LaravelConfigurationResolver;
 class SiteImporter;
@@ -72,8 +73,11 @@ public:
     HerdService& herd() { return *m_herd; }
     const HerdService& herd() const { return *m_herd; }
     const RuntimeManager& runtime() const { return *m_runtime; }
-    LocalServer& localServer() { return *m_localServer; }
-    const LocalServer& localServer() const { return *m_localServer; }
+    // What runs for each site (built-in server, dev server, share), and the order they stop in.
+    SiteProcesses& processes() { return *m_processes; }
+    const SiteProcesses& processes() const { return *m_processes; }
+    LocalServer& localServer();
+    const LocalServer& localServer() const;
     DevEnvironment& devEnvironment() { return *m_devEnvironment; }
     GitService& git() { return *m_git; }
     SiteStore& store() { return *m_store; }
@@ -134,7 +138,7 @@ public:
     std::optional<QString> openSiteError(const QUuid& site) const;
     void setBrowserOpener(BrowserOpener opener) { m_openBrowser = std::move(opener); }
     // How long an opening waits for the built-in server to answer.
-    void setServerWaitLimit(std::chrono::milliseconds limit) { m_serverWait = limit; }
+    void setServerWaitLimit(std::chrono::milliseconds limit);
 
     // Remove a managed runtime (errors reach the caller), then refresh the environment picture.
     void removeManagedNode();
@@ -174,7 +178,7 @@ public:
     void checkSaves();
     void setBusyMessage(std::optional<QString> message);
 
-    // Everything stopped at quit registers here as it lands (servers, tunnels, dev servers).
+    // Jobs stopped at quit register here; what runs for sites stops first, through processes().
     void addQuitHook(std::function<void()> stop) { m_quitHooks.append(std::move(stop)); }
     // Everything that runs for one site and must stop before it is removed.
     void addSiteStopHook(std::function<void(const SitePtr&)> stop)
@@ -197,7 +201,7 @@ private:
     std::unique_ptr<ProcessRunner> m_runner;
     std::unique_ptr<RuntimeManager> m_runtime;
     std::unique_ptr<HerdService> m_herd;
-    std::unique_ptr<LocalServer> m_localServer;
+    std::unique_ptr<SiteProcesses> m_processes;
     std::unique_ptr<LaravelConfigurationResolver> m_configuration;
     std::unique_ptr<DevEnvironment> m_devEnvironment;
     std::unique_ptr<GitService> m_git;
@@ -231,7 +235,6 @@ private:
     QSet<QUuid> m_openingSites;
     QHash<QUuid, QString> m_openSiteErrors;
     BrowserOpener m_openBrowser;
-    std::chrono::milliseconds m_serverWait{8000};
     LifeGuard m_life;
 };
 

@@ -9,19 +9,13 @@
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
+#include "services/serving/SiteProcesses.h"
 
 #include "async/FireAndForget.h"
 
 namespace halvik {
 
 namespace {
-
-QString serverDidNotStart(const std::optional<QString>& detail)
-{
-    if (detail && !detail->isEmpty())
-        return QStringLiteral("Halvik’s local server didn’t start. ") + *detail;
-    return QStringLiteral("Halvik’s local server didn’t start.");
-}
 
 QUrl withPath(QUrl url, const QString& path)
 {
@@ -38,7 +32,7 @@ QUrl withPath(QUrl url, const QString& path)
 
 std::optional<QUrl> AppServices::siteURL(const Site& site) const
 {
-    if (const auto url = m_localServer->url(site.id()))
+    if (const auto url = localServer().url(site.id()))
         return url;
     if (m_herd->engine())
         return m_herd->siteURL(site);
@@ -73,20 +67,8 @@ void AppServices::toggleLocalServer(const SitePtr& site)
     if (!site)
         return;
     setOpenSiteError(site->id(), std::nullopt);
-    if (m_localServer->isRunning(site->id())) {
-        m_localServer->stop(site->id());
-    } else if (const auto noArtisan = ComposerService::artisanUnavailable(*site)) {
-        setOpenSiteError(site->id(), *noArtisan);
-    } else if (const auto php = m_runtime->resolvePHP(*site, m_herd.get()); !php) {
-        setOpenSiteError(site->id(), RuntimeError::phpMissing().description());
-    } else {
-        try {
-            m_localServer->start(*site, php->path);
-            m_store->save();
-        } catch (const HalvikError& error) {
-            setOpenSiteError(site->id(), error.description());
-        }
-    }
+    if (const auto error = m_processes->toggleServer(*site))
+        setOpenSiteError(site->id(), error);
     fireAndForget(this, m_devEnvironment->refreshSiteMappings());
 }
 
@@ -153,19 +135,9 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
         tried = answer;
     }
 
-    // Otherwise Halvik's own server, which runs artisan.
-    if (const auto noArtisan = ComposerService::artisanUnavailable(*site)) {
-        finish(*noArtisan);
-        co_return;
-    }
-    if (!php) {
-        finish(RuntimeError::phpMissing().description());
-        co_return;
-    }
-    try {
-        m_localServer->start(*site, php->path);
-    } catch (const HalvikError& error) {
-        finish(error.description());
+    // Otherwise Halvik's own server.
+    if (const auto error = m_processes->startServer(*site)) {
+        finish(error);
         co_return;
     }
     if (url && tried && !triedOwnServer) {
@@ -176,33 +148,17 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
                     QStringLiteral("). Using Halvik's server instead of ") + engine + QLatin1Char('.') +
                     (routeNote.isEmpty() ? QString() : QLatin1Char(' ') + routeNote));
     }
-    const std::optional<QUrl> serverURL = m_localServer->url(id);
-    // Stops waiting as soon as the server has ended: a server that died will not answer.
-    CancellationSource gaveUp;
-    const auto watch = connect(m_localServer.get(), &LocalServer::changed, this, [this, id, &gaveUp] {
-        if (!m_localServer->isRunning(id))
-            gaveUp.cancel();
-    });
-    Reachability answer;
-    try {
-        if (serverURL)
-            answer = co_await ReachabilityProbe::waitUntilServing(*serverURL, m_serverWait, gaveUp.token(),
-                                                                  std::chrono::milliseconds(50));
-    } catch (const CancelledError&) {
-    }
+    const std::optional<QString> error = co_await m_processes->waitForServer(id);
     if (!alive)
         co_return;
-    disconnect(watch);
-    if (serverURL && answer.isServing()) {
-        m_openBrowser(withPath(*serverURL, path));
-        m_store->save();
-        finish(std::nullopt);
-        fireAndForget(this, m_devEnvironment->refreshSiteMappings());
+    if (error) {
+        finish(error);
         co_return;
     }
-    const std::optional<QString> detail = m_localServer->lastExit(id);
-    m_localServer->stop(id);
-    finish(serverDidNotStart(detail));
+    m_openBrowser(withPath(*localServer().url(id), path));
+    m_store->save();
+    finish(std::nullopt);
+    fireAndForget(this, m_devEnvironment->refreshSiteMappings());
 }
 
 } // namespace halvik

@@ -1,6 +1,7 @@
 #include "CommandTable.h"
 
 #include "AccountsCli.h"
+#include "AssetsCommands.h"
 #include "ComposerCommands.h"
 #include "DeployCli.h"
 #include "GitCli.h"
@@ -23,9 +24,9 @@ const QList<CliCommand>& commandTable()
         QList<CliCommand> all;
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
-              serveCommands(), gitCommands(), accountsCommands(), composerCommands(), hostsCommands(),
-              deployCommands(), marketplaceCommands(), newSiteCommands(), completionCommands(),
-              updateCommands()})
+              serveCommands(), assetsCommands(), gitCommands(), accountsCommands(), composerCommands(),
+              hostsCommands(), deployCommands(), marketplaceCommands(), newSiteCommands(),
+              completionCommands(), updateCommands()})
             all += group;
         return all;
     }();

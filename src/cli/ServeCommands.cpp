@@ -9,6 +9,7 @@
 #include "services/runtime/RuntimeError.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LocalServer.h"
+#include "services/serving/SiteProcesses.h"
 
 #include "async/Sleep.h"
 #include "platform/Browser.h"
@@ -56,7 +57,7 @@ QCoro::Task<std::optional<QString>> serveUntilInterrupted(AppServices& services,
     } catch (const CancelledError&) {
     }
     if (interrupted) {
-        server.stop(site);
+        services.processes().stopServer(site);
         co_return std::nullopt;
     }
     co_return server.lastExit(site);
@@ -135,28 +136,20 @@ QCoro::Task<int> runServeCommand(AppServices& services, QStringList args)
               << site->displayName() << " is already served by another Halvik process.\n";
         co_return 0;
     }
-    if (const auto noArtisan = ComposerService::artisanUnavailable(*site))
-        throw CliError(*noArtisan);
-    const auto php = services.runtime().resolvePHP(*site, &services.herd());
-    if (!php)
-        throw CliError(RuntimeError::phpMissing().description());
     if (port)
         site->setLocalPort(*port);
-    server.start(*site, php->path);
+    // The same start, wait and sentence as Open Site.
+    SiteProcesses& processes = services.processes();
+    if (const auto error = processes.startServer(*site))
+        throw CliError(*error);
     services.store().flush();
     const QUrl url = *server.url(site->id());
     if (port && url.port() != *port)
         out() << "Port " << *port << " is in use; serving on port " << url.port() << " instead.\n";
     out() << url.toString() << '\n';
     out().flush();
-    const Reachability answer = co_await ReachabilityProbe::waitUntilServing(url, std::chrono::seconds(8), {},
-                                                                             std::chrono::milliseconds(50));
-    if (!answer.isServing()) {
-        const std::optional<QString> detail = server.lastExit(site->id());
-        server.stop(site->id());
-        throw CliError(detail ? QStringLiteral("Halvik’s local server didn’t start. ") + *detail
-                              : QStringLiteral("Halvik’s local server didn’t start."));
-    }
+    if (const auto error = co_await processes.waitForServer(site->id()))
+        throw CliError(*error);
     out() << "Serving " << site->displayName() << " — press Ctrl-C to stop.\n";
     out().flush();
     if (const auto ended = co_await serveUntilInterrupted(services, site->id()))

@@ -21,6 +21,15 @@ constexpr Row kRows[] = {
      "Homebrew isn’t installed. Install the GitHub CLI from its web site, or paste a personal access token.",
      "Homebrew isn’t installed. Install the GitHub CLI with your package manager (sudo apt install gh), or "
      "paste a personal access token."},
+    {Word::nodeMissing,
+     "Node/npm was not found. Install Node for Halvik from Settings, or use Herd / Homebrew.",
+     "Node/npm was not found. Install Node for Halvik from Settings, or install it with your package "
+     "manager."},
+    {Word::sharingToolMissing,
+     "The sharing component is missing from this copy of Halvik. Reinstall Halvik to restore it.",
+     "Sharing needs Cloudflare’s cloudflared tool, which isn’t installed on this computer. Install "
+     "Cloudflare’s "
+     "cloudflared package, or put the cloudflared program in ~/.local/bin, then retry."},
 };
 
 } // namespace

@@ -21,6 +21,8 @@ enum class Word
     packageManager,           // "Homebrew"
     gitNotFound,              // the sentence shown when no Git can be run at all
     githubCLIWithoutHomebrew, // the GitHub CLI is missing and there is no Homebrew to install it
+    nodeMissing,              // no Node/npm for the frontend dev server
+    sharingToolMissing,       // no cloudflared to share a site with
 };
 
 QString text(Word word, Platform platform = current());

@@ -26,4 +26,14 @@ bool terminateGroup(qint64 pid)
     return ::kill(-static_cast<pid_t>(pid), SIGTERM) == 0 || ::kill(static_cast<pid_t>(pid), SIGTERM) == 0;
 }
 
+bool groupExists(qint64 pgid)
+{
+    return pgid > 0 && (::kill(-static_cast<pid_t>(pgid), 0) == 0 || errno == EPERM);
+}
+
+bool killGroup(qint64 pgid)
+{
+    return pgid > 0 && ::kill(-static_cast<pid_t>(pgid), SIGKILL) == 0;
+}
+
 } // namespace halvik::ProcessProbe

@@ -11,4 +11,9 @@ bool isAlive(qint64 pid, const QString& marker = {});
 // SIGTERM to the whole process group the process leads.
 bool terminateGroup(qint64 pid);
 
+// Whether any process of the group is left.
+bool groupExists(qint64 pgid);
+// SIGKILL to every process of the group, for members that outlived their SIGTERM.
+bool killGroup(qint64 pgid);
+
 } // namespace halvik::ProcessProbe

@@ -23,6 +23,8 @@ struct ProcessRequest
     QMap<QString, QString> environment;
     // Removed from the application's environment (an entry in `environment` still wins).
     QStringList removedEnvironment;
+    // Every variable whose name starts with one of these is removed too.
+    QStringList removedEnvironmentPrefixes;
     // Put in front of PATH.
     QStringList extraPath;
     // Written whole to standard input, which is then closed. Absent: the null device.

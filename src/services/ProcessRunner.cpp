@@ -74,6 +74,13 @@ QProcessEnvironment ProcessRunner::composeEnvironment(const ProcessRequest& requ
     QProcessEnvironment environment = base;
     for (const QString& name : request.removedEnvironment)
         environment.remove(name);
+    if (!request.removedEnvironmentPrefixes.isEmpty())
+        for (const QString& name : environment.keys())
+            for (const QString& prefix : request.removedEnvironmentPrefixes)
+                if (name.startsWith(prefix)) {
+                    environment.remove(name);
+                    break;
+                }
     if (!request.extraPath.isEmpty()) {
         const QString current = environment.contains(QStringLiteral("PATH"))
                                     ? environment.value(QStringLiteral("PATH"))

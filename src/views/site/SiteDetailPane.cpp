@@ -4,6 +4,7 @@
 #include "views/common/LiveLogView.h"
 #include "views/common/SemanticColors.h"
 #include "views/git/GitWorkspaceView.h"
+#include "views/sharing/ShareActions.h"
 #include "views/site/LocalEnvironmentSheet.h"
 #include "views/site/PackageActions.h"
 #include "views/site/PackagesTab.h"
@@ -15,6 +16,8 @@
 #include "app/MenuCommands.h"
 #include "services/composer/ComposerService.h"
 #include "services/serving/LocalServer.h"
+#include "services/serving/SiteProcesses.h"
+#include "services/sharing/SiteTunnelService.h"
 
 #include "platform/Browser.h"
 #include "platform/PlatformTexts.h"
@@ -179,6 +182,8 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
             return action;
         };
         needsCMS(menu->addAction(QStringLiteral("Control Panel"), this, post(MenuCommand::openControlPanel)));
+        addAssetsAction(menu, m_services, m_site);
+        addShareAction(menu, m_services, m_site, window());
         menu->addAction(PlatformTexts::showInFileManager(), this, post(MenuCommand::showInFileManager));
         menu->addSeparator();
         QMenu* commands = menu->addMenu(QStringLiteral("Commands"));
@@ -241,6 +246,8 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     connect(&services, &AppServices::openingChanged, this, &SiteDetailPane::refresh);
     connect(&services.localServer(), &LocalServer::changed, this, &SiteDetailPane::refresh);
     connect(&services.devEnvironment(), &DevEnvironment::changed, this, &SiteDetailPane::showStatusChip);
+    connect(&services.processes().tunnels(), &SiteTunnelService::sessionChanged, this,
+            &SiteDetailPane::showStatusChip);
 }
 
 QWidget* SiteDetailPane::buildActivity()
@@ -376,6 +383,25 @@ void SiteDetailPane::showStatusChip()
     for (const SiteMapping& mapping : m_services.devEnvironment().siteMappings())
         if (m_site && mapping.id == m_site->id())
             answer = mapping.reachability;
+    const bool dark = palette().color(QPalette::Window).lightness() < 128;
+    const auto chip = [this](const QColor& colour, const QString& text) {
+        m_chip->setStyleSheet(
+            QStringLiteral(
+                "QLabel { color: %1; border: 1px solid %1; border-radius: 8px; padding: 1px 8px; }")
+                .arg(colour.name()));
+        m_chip->setText(text);
+        m_chip->updateGeometry();
+    };
+    // A public link outranks how the site answers locally: it is what someone else sees now.
+    if (m_site) {
+        const SiteTunnelService::Session share = m_services.processes().tunnels().session(m_site->id());
+        if (share.isActive() && share.url) {
+            m_chip->setVisible(true);
+            chip(dark ? QColor(0x78, 0xae, 0xff) : QColor(0x1c, 0x5f, 0xc4), QStringLiteral("Shared"));
+            m_chip->setToolTip(share.url->toString());
+            return;
+        }
+    }
     m_chip->setVisible(answer.has_value());
     if (!answer)
         return;

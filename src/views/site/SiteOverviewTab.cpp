@@ -1,6 +1,7 @@
 #include "views/site/SiteOverviewTab.h"
 
 #include "views/common/SemanticColors.h"
+#include "views/frontend/FrontendSection.h"
 #include "views/site/PackageActions.h"
 
 #include "app/AppServices.h"
@@ -96,17 +97,10 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     connect(m_serve, &QPushButton::clicked, this,
             [this] { m_services.commands().post(MenuCommand::toggleServe); });
 
-    // The frontend dev server comes with its own service; until then the section says so.
-    QFormLayout* frontend = section(QStringLiteral("Frontend"));
-    auto* devServer = new QPushButton(QStringLiteral("Open Dev Server"), this);
-    devServer->setEnabled(false);
-    devServer->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    auto* later = valueLabel(this);
-    later->setText(QStringLiteral("The frontend dev server is not part of this version yet."));
-    later->setForegroundRole(QPalette::PlaceholderText);
-    // Empty labels keep the section's values in the label column the other sections share.
-    frontend->addRow(new QLabel(this), later);
-    frontend->addRow(new QLabel(this), devServer);
+    layout->addSpacing(style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing));
+    layout->addWidget(sectionTitle(QStringLiteral("Frontend"), this));
+    m_frontend = new FrontendSection(services, this);
+    layout->addWidget(m_frontend);
 
     QFormLayout* environment = section(QStringLiteral("Environment"));
     m_appURL = valueLabel(this);
@@ -143,7 +137,7 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     versions->addRow(QString(), more);
     connect(more, &QLabel::linkActivated, this,
             [this] { m_services.setSelectedSection(SidebarSection::settings); });
-    alignLabelColumns({server, frontend, environment, versions});
+    alignLabelColumns({server, m_frontend->form(), environment, versions});
     connect(m_phpSource, &QComboBox::activated, this, [this] {
         if (!m_site)
             return;
@@ -212,6 +206,7 @@ void SiteOverviewTab::setSite(SitePtr site)
         m_utilityResult->clear();
     m_site = std::move(site);
     m_files.setSitePath(m_site ? m_site->path() : QString());
+    m_frontend->setSite(m_site);
     refresh();
     showFiles();
 }

@@ -18,6 +18,8 @@ class AppServices;
 
 namespace halvik::views {
 
+class FrontendSection;
+
 // A site at a glance: how it is served, what its .env says, which versions it runs, and the
 // CMS's cache utilities.
 class SiteOverviewTab : public QWidget
@@ -38,6 +40,7 @@ public:
     QComboBox* phpSourcePicker() const { return m_phpSource; }
     QLabel* utilityResult() const { return m_utilityResult; }
     QPushButton* utilityButton(const QString& title) const;
+    FrontendSection* frontend() const { return m_frontend; }
 
 Q_SIGNALS:
     // "Edit local .env…": the pane opens the sheet.
@@ -52,6 +55,7 @@ private:
     QLabel* m_engine;
     QLabel* m_opens;
     QPushButton* m_serve;
+    FrontendSection* m_frontend;
     QLabel* m_appURL;
     QLabel* m_database;
     QLabel* m_storage;

@@ -10,6 +10,7 @@
 #include "views/newsite/NewSiteSheet.h"
 #include "views/settings/GeneralSettingsPane.h"
 #include "views/settings/RuntimeSettingsPane.h"
+#include "views/sharing/ShareActions.h"
 #include "views/site/PackageActions.h"
 #include "views/sites/ImportActions.h"
 
@@ -436,6 +437,7 @@ void MainWindow::showSiteContextMenu(const QPoint& globalPosition)
         const bool serving = m_services.localServer().isRunning(selectedSites().first()->id());
         menu->addAction(serving ? QStringLiteral("Stop Server") : QStringLiteral("Serve"), this,
                         [this] { m_services.commands().post(MenuCommand::toggleServe); });
+        addShareAction(menu, m_services, selectedSites().first(), this);
         menu->addSeparator();
     }
     if (selectedSites().size() == 1)
