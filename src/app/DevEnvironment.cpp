@@ -13,6 +13,7 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -272,13 +273,16 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
     };
     std::vector<Pending> pending;
     const QList<SitePtr> sites = m_services.store().sites();
+    // Reading a site's .env and starting its probe cost main-thread time: every few
+    // milliseconds the loop lets the window paint, so a thousand sites never hold it up.
+    QElapsedTimer slice;
+    slice.start();
     for (qsizetype i = 0; i < sites.size(); ++i) {
-        // Starting a probe costs a little main-thread time; a long list yields now and then so
-        // the window keeps painting while hundreds start.
-        if (i > 0 && i % 25 == 0) {
+        if (slice.elapsed() >= 4) {
             co_await sleepFor(std::chrono::milliseconds(0));
             if (!alive)
                 co_return;
+            slice.restart();
         }
         const SitePtr& site = sites[i];
         Pending row{SiteMapping{site->id(), site->displayName(), site->path(), m_services.siteURL(*site),
