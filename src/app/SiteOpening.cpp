@@ -121,7 +121,7 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
     // The engine (or whatever serves the site now) first, when it answers.
     const std::optional<QUrl> url = siteURL(*site);
     // A server of Halvik's own that does not answer is not the engine: no notice names one then.
-    const bool triedOwnServer = url && m_localServer->url(id) == url;
+    const bool triedOwnServer = url && localServer().url(id) == url;
     std::optional<Reachability> tried;
     if (url) {
         const Reachability answer = co_await ReachabilityProbe::probe(*url);

@@ -267,8 +267,10 @@ void LocalServer::refresh()
     QSet<qint64> ownPids;
     for (const Own& own : std::as_const(m_own))
         ownPids.insert(own.pid);
+    // A server of ours is in the registry before its pid reaches m_own (that news comes queued
+    // from the reader thread), so a site served here is never counted as served elsewhere.
     for (const ServerRegistry::Entry& entry : m_registry.entries())
-        if (!ownPids.contains(entry.pid))
+        if (!ownPids.contains(entry.pid) && !m_own.contains(entry.site))
             elsewhere.insert(entry.site, entry);
     if (elsewhere != m_elsewhere) {
         // A server another process just started may not answer yet: it gets its time to come up.
