@@ -19,9 +19,10 @@ QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, Sit
 
     auto sink = OperationLogSink::forOperation(operation);
     const QStringList secrets = request.secrets;
-    ProcessRunner::OutputCallback forward = [sink, secrets,
+    ProcessRunner::OutputCallback forward = [sink, secrets, tidy = request.tidy,
                                              lines = std::move(request.lines)](const ProcessOutput& out) {
-        const ProcessOutput clean{out.stream, Redactor::redact(out.line, secrets)};
+        const QString redacted = Redactor::redact(out.line, secrets);
+        const ProcessOutput clean{out.stream, tidy ? tidy(redacted) : redacted};
         sink->append(clean.line);
         if (lines)
             lines(clean);
@@ -45,7 +46,9 @@ QCoro::Task<LoggedOperationResult> runLoggedOperation(ProcessRunner& runner, Sit
         throw;
     }
     finishOperation(result.exitCode);
-    const QString combined = Redactor::redact(result.combined(), secrets);
+    QString combined = Redactor::redact(result.combined(), secrets);
+    if (request.tidy)
+        combined = request.tidy(combined);
     if (operation->log().isEmpty() && !combined.isEmpty())
         operation->setLog(combined);
     if (save)

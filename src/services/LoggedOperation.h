@@ -21,6 +21,9 @@ struct LoggedOperationRequest
     // The command, every line (on the runner's thread, before `lines` hears it) and the
     // fallback log are redacted, so nothing secret is ever shown or saved.
     QStringList secrets;
+    // Optional: tidies each line after redaction (a dev server's colour codes, say), for the log
+    // and for `lines` alike.
+    std::function<QString(const QString&)> tidy;
     // Optional: marks the service's active operation, and clears it (nullptr) at the end.
     std::function<void(const SiteOperationPtr&)> setActive;
 };

@@ -164,7 +164,7 @@ QCoro::Task<> ViteDevServer::installDependencies(SitePtr site, Prepared prepared
     request.command = QStringLiteral("npm ") + request.process.arguments.join(QLatin1Char(' '));
     request.kind = OperationKind::shell;
     request.token = token;
-    request.redact = FrontendProject::withoutTerminalCodes;
+    request.tidy = FrontendProject::withoutTerminalCodes;
     appendLog(id, QStringLiteral("$ ") + request.command);
     QPointer<ViteDevServer> self(this);
     auto sink = OperationLogSink::create(this, [self, id](const QString& batch, bool) {
@@ -241,7 +241,7 @@ QCoro::Task<> ViteDevServer::follow(SitePtr site, int generation, ProcessRequest
     logged.command = command;
     logged.kind = OperationKind::serve;
     logged.token = stop->token();
-    logged.redact = FrontendProject::withoutTerminalCodes;
+    logged.tidy = FrontendProject::withoutTerminalCodes;
     logged.lines = [sink](const ProcessOutput& line) { sink->append(line.line); };
     std::optional<int> exitCode;
     std::optional<QString> error;
