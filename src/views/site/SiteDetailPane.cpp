@@ -80,17 +80,6 @@ QWidget* emptyState(const QString& icon, const QString& title, const QString& li
     return page;
 }
 
-QWidget* comingLater(const QString& text, QWidget* parent)
-{
-    auto* page = new QWidget(parent);
-    auto* layout = new QVBoxLayout(page);
-    auto* note = new QLabel(text, page);
-    note->setAlignment(Qt::AlignCenter);
-    note->setForegroundRole(QPalette::PlaceholderText);
-    layout->addWidget(note);
-    return page;
-}
-
 // The site's first letter on a tile coloured by its name, until previews exist.
 QPixmap monogram(const QString& name, qreal ratio)
 {
