@@ -25,10 +25,38 @@ QStringList wrapped(const QString& text, int width)
     return lines;
 }
 
+// A synopsis too long for one line goes on over more, each further line indented by
+// `continuation`; a bracketed group such as "[--name NAME]" is never split.
+QString wrappedSynopsis(const QString& synopsis, int indent, int continuation)
+{
+    QStringList groups;
+    int depth = 0;
+    for (const QString& word : synopsis.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (depth > 0)
+            groups.last() += QLatin1Char(' ') + word;
+        else
+            groups << word;
+        depth += int(word.count(QLatin1Char('['))) - int(word.count(QLatin1Char(']')));
+    }
+    QString text;
+    QString line = QString(indent, QLatin1Char(' '));
+    bool lineEmpty = true;
+    for (const QString& group : std::as_const(groups)) {
+        if (!lineEmpty && line.size() + 1 + group.size() > kWidth) {
+            text += line + QLatin1Char('\n');
+            line = QString(continuation, QLatin1Char(' '));
+            lineEmpty = true;
+        }
+        line += (lineEmpty ? QString() : QStringLiteral(" ")) + group;
+        lineEmpty = false;
+    }
+    return text + line;
+}
+
 // "  synopsis   help", the help beside the synopsis when it fits there, else below it.
 void appendEntry(QString& text, const QString& synopsis, const QString& help, int indent, int column)
 {
-    const QString lead = QString(indent, QLatin1Char(' ')) + synopsis;
+    const QString lead = wrappedSynopsis(synopsis, indent, indent + 4);
     const QStringList lines = wrapped(help, kWidth - column);
     if (lead.size() <= column - 3) { // two spaces at least between them
         text += lead.leftJustified(column - 1) + lines.value(0) + QLatin1Char('\n');
@@ -81,7 +109,8 @@ QString verbHelp(const CliCommand& command)
 {
     QString text = QStringLiteral("halvik %1 — %2\n\n").arg(command.verb, command.summary);
     for (const CliForm& form : command.forms) {
-        text += QStringLiteral("  halvik ") + form.synopsis(command.verb) + QLatin1Char('\n');
+        text += wrappedSynopsis(QStringLiteral("halvik ") + form.synopsis(command.verb), 2, 10) +
+                QLatin1Char('\n');
         for (const QString& line : wrapped(form.help, kWidth - 6))
             text += QStringLiteral("      ") + line + QLatin1Char('\n');
         for (const CliOption& option : form.options) {

@@ -264,10 +264,8 @@ private Q_SLOTS:
         QVERIFY(texts(noSites).contains(QString("No sites yet")));
         SitesPage* page = w.window.sitesPage();
         QAction* newSite = page->commandAction(MenuCommand::newSite);
-        QVERIFY(!newSite->isEnabled());
-        QVERIFY(!newSite->toolTip().isEmpty() && newSite->toolTip() != newSite->text());
-        QCOMPARE(w.window.action(MenuCommand::newSite)->toolTip(),
-                 newSite->toolTip()); // the menu says why too
+        QVERIFY(newSite->isEnabled());
+        QVERIFY(w.window.action(MenuCommand::newSite)->isEnabled());
         QVERIFY(page->commandAction(MenuCommand::importSite)->isEnabled());
         QVERIFY(page->commandAction(MenuCommand::importAllSites)->isEnabled());
         QStringList buttons;

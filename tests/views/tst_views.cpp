@@ -530,7 +530,7 @@ private Q_SLOTS:
         for (QAction* action : menu->actions())
             if (!action->isSeparator())
                 titles << action->text();
-        QCOMPARE(titles, QStringList({"Open Site", "Control Panel", "Serve", "Open in Editor",
+        QCOMPARE(titles, QStringList({"Open Site", "Control Panel", "Serve", "Share…", "Open in Editor",
                                       "Show in File Manager", "Delete"}));
         const auto trigger = [&](const QString& title) {
             QMenu* open = menuTitles();

@@ -391,12 +391,6 @@ void MainWindow::updateActions()
             pageAction && m_actions.value(command)) {
             const bool available = m_actions.value(command)->isEnabled();
             pageAction->setEnabled(available);
-            if (command == MenuCommand::newSite) {
-                const QString why = QStringLiteral("Creating sites comes in a later version. "
-                                                   "Import an existing one for now.");
-                pageAction->setToolTip(available ? QStringLiteral("New Site") : why);
-                m_actions.value(command)->setToolTip(available ? QString() : why);
-            }
         }
     if (QAction* serve = m_actions.value(MenuCommand::toggleServe))
         serve->setText(selected == 1 && m_services.localServer().isRunning(sites.first()->id())
