@@ -372,7 +372,6 @@ void SiteDetailPane::showStatusChip()
     for (const SiteMapping& mapping : m_services.devEnvironment().siteMappings())
         if (m_site && mapping.id == m_site->id())
             answer = mapping.reachability;
-    const bool dark = palette().color(QPalette::Window).lightness() < 128;
     const auto chip = [this](const QColor& colour, const QString& text) {
         m_chip->setStyleSheet(
             QStringLiteral(
@@ -386,7 +385,7 @@ void SiteDetailPane::showStatusChip()
         const SiteTunnelService::Session share = m_services.processes().tunnels().session(m_site->id());
         if (share.isActive() && share.url) {
             m_chip->setVisible(true);
-            chip(dark ? QColor(0x78, 0xae, 0xff) : QColor(0x1c, 0x5f, 0xc4), QStringLiteral("Shared"));
+            chip(semanticColor(Semantic::info, palette()), QStringLiteral("Shared"));
             m_chip->setToolTip(share.url->toString());
             return;
         }
