@@ -31,7 +31,7 @@ void writeEnv(const QString& siteFolder, const QString& text)
         throw HalvikError(*error);
 }
 
-// Sets `key` with the spec's plain rule: the first `KEY=.*` match replaced, else appended.
+// Sets `key` the plain way: the first `KEY=.*` line replaced, else the line appended.
 QString withLine(QString text, const QString& key, const QString& value, const QString& appended)
 {
     const QString line = key + QLatin1Char('=') + value;
