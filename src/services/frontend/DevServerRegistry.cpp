@@ -3,6 +3,7 @@
 #include "platform/AppDataDir.h"
 #include "platform/FileLock.h"
 #include "platform/ProcessProbe.h"
+#include "services/serving/RegistryFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,26 +65,7 @@ bool DevServerRegistry::isRunning(qint64 pid)
 
 template <typename Change> QList<DevServerRegistry::Entry> DevServerRegistry::update(Change change) const
 {
-    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-    const FileLock lock(m_filePath + QStringLiteral(".lock"));
-    QList<Entry> entries;
-    QFile file(m_filePath);
-    if (file.open(QIODevice::ReadOnly))
-        entries = parse(file.readAll());
-    file.close();
-    QList<Entry> next;
-    for (const Entry& entry : std::as_const(entries))
-        if (isRunning(entry.pid))
-            next << entry;
-    change(next);
-    if (next != entries) {
-        QSaveFile out(m_filePath);
-        if (out.open(QIODevice::WriteOnly)) {
-            out.write(serialize(next));
-            out.commit();
-        }
-    }
-    return next;
+    return updateRegistryFile<Entry>(m_filePath, parse, serialize, &DevServerRegistry::isRunning, change);
 }
 
 QList<DevServerRegistry::Entry> DevServerRegistry::entries() const

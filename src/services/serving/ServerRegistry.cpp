@@ -1,5 +1,6 @@
 #include "ServerRegistry.h"
 
+#include "RegistryFile.h"
 #include "platform/AppDataDir.h"
 #include "platform/FileLock.h"
 #include "platform/ProcessProbe.h"
@@ -63,26 +64,7 @@ bool ServerRegistry::isServing(qint64 pid)
 
 template <typename Change> QList<ServerRegistry::Entry> ServerRegistry::update(Change change) const
 {
-    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
-    const FileLock lock(m_filePath + QStringLiteral(".lock"));
-    QList<Entry> entries;
-    QFile file(m_filePath);
-    if (file.open(QIODevice::ReadOnly))
-        entries = parse(file.readAll());
-    file.close();
-    QList<Entry> next;
-    for (const Entry& entry : std::as_const(entries))
-        if (isServing(entry.pid))
-            next << entry;
-    change(next);
-    if (next != entries) {
-        QSaveFile out(m_filePath);
-        if (out.open(QIODevice::WriteOnly)) {
-            out.write(serialize(next));
-            out.commit();
-        }
-    }
-    return next;
+    return updateRegistryFile<Entry>(m_filePath, parse, serialize, &ServerRegistry::isServing, change);
 }
 
 QList<ServerRegistry::Entry> ServerRegistry::entries() const
