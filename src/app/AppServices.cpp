@@ -65,14 +65,19 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_runner = std::make_unique<ProcessRunner>();
     m_runtime = std::make_unique<RuntimeManager>(*m_runner, std::move(runtimeRoots));
     m_herd = std::make_unique<HerdService>(std::move(herdRoots));
-    m_processes =
-        std::make_unique<SiteProcesses>(*m_runner, *m_runtime, *m_herd, [this] { m_store->save(); });
+    // Runs outlive this object at teardown (a server stopped at quit ends after it): their saves
+    // must not reach the store once it is gone.
+    const auto saveStore = [this, alive = m_life.token()] {
+        if (alive)
+            m_store->save();
+    };
+    m_processes = std::make_unique<SiteProcesses>(*m_runner, *m_runtime, *m_herd, saveStore);
     m_configuration = std::make_unique<LaravelConfigurationResolver>(*m_runner);
     m_git = std::make_unique<GitService>(*m_runner);
     m_store = std::make_unique<SiteStore>(m_secrets);
     m_preferences = std::make_unique<AppPreferences>(std::move(settings));
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
-    m_git->setSaveHandler([this] { m_store->save(); });
+    m_git->setSaveHandler(saveStore);
     connect(m_store.get(), &SiteStore::saveFinished, this, &AppServices::checkSaves);
     UserPrompts& chooser = m_prompts;
     m_preferences->setEditorChooser(

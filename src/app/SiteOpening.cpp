@@ -67,7 +67,7 @@ void AppServices::toggleLocalServer(const SitePtr& site)
     if (!site)
         return;
     setOpenSiteError(site->id(), std::nullopt);
-    if (const auto error = m_processes->toggleServer(*site))
+    if (const auto error = m_processes->toggleServer(site))
         setOpenSiteError(site->id(), error);
     fireAndForget(this, m_devEnvironment->refreshSiteMappings());
 }
@@ -136,7 +136,7 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
     }
 
     // Otherwise Halvik's own server.
-    if (const auto error = m_processes->startServer(*site)) {
+    if (const auto error = m_processes->startServer(site)) {
         finish(error);
         co_return;
     }

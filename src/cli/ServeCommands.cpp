@@ -140,7 +140,7 @@ QCoro::Task<int> runServeCommand(AppServices& services, QStringList args)
         site->setLocalPort(*port);
     // The same start, wait and sentence as Open Site.
     SiteProcesses& processes = services.processes();
-    if (const auto error = processes.startServer(*site))
+    if (const auto error = processes.startServer(site))
         throw CliError(*error);
     services.store().flush();
     const QUrl url = *server.url(site->id());

@@ -178,25 +178,38 @@ private Q_SLOTS:
         auto second = m.addSite("second");
         LocalServer& server = m.services->localServer();
         const int expectedFirst = LocalServer::freePort(std::nullopt, {});
-        server.start(*first, "/usr/bin/php");
-        server.start(*second, "/usr/bin/php");
+        server.start(first, "/usr/bin/php");
+        server.start(second, "/usr/bin/php");
         QCOMPARE(first->localPort(), std::optional<int>(expectedFirst));
         QCOMPARE(second->localPort(),
                  std::optional<int>(LocalServer::freePort(expectedFirst, {expectedFirst})));
         QVERIFY(second->localPort() > first->localPort());
-        server.start(*first, "/usr/bin/php"); // already running: left alone
+        server.start(first, "/usr/bin/php"); // already running: left alone
         QCOMPARE(server.allRunning().size(), 2);
+
+        // Serving is a run like any other: it shows in the site's activity while it lasts.
+        QCOMPARE(first->operations().size(), 1);
+        const SiteOperationPtr serving = first->operations().constLast();
+        QCOMPARE(serving->kind(), std::optional(OperationKind::serve));
+        QCOMPARE(
+            serving->command(),
+            QString("php artisan serve --host=127.0.0.1 --port=%1 --no-reload").arg(*first->localPort()));
+        QVERIFY(serving->isRunning());
         server.stopAll();
+        QTRY_VERIFY(!serving->isRunning());
+        // Nothing of the stopped servers is left to pass for another process's server.
+        server.refresh();
+        QCOMPARE(server.allRunning().size(), 0);
 
         // A stored port another program holds: the site moves on and remembers where.
         QTcpServer squatter;
         QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
         first->setLocalPort(squatter.serverPort());
-        server.start(*first, "/usr/bin/php");
+        server.start(first, "/usr/bin/php");
         QVERIFY(first->localPort() != std::optional<int>(squatter.serverPort()));
         QVERIFY(*first->localPort() > squatter.serverPort());
         server.stopAll();
-        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError, server.start(*first, m.dir.path() + "/no-php"));
+        QVERIFY_THROWS_EXCEPTION(ProcessRunnerError, server.start(first, m.dir.path() + "/no-php"));
     }
 
     void openFallsBackToHalviksServerAndQuitStopsIt()

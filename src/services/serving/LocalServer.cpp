@@ -1,6 +1,7 @@
 #include "LocalServer.h"
 
 #include "models/Site.h"
+#include "services/LoggedOperation.h"
 #include "services/ProcessRunner.h"
 #include "services/ReachabilityProbe.h"
 
@@ -78,8 +79,9 @@ int LocalServer::freePort(std::optional<int> preferred, const QSet<int>& avoidin
     return std::min(end, highest);
 }
 
-void LocalServer::start(Site& site, const QString& php)
+void LocalServer::start(const SitePtr& sitePtr, const QString& php)
 {
+    Site& site = *sitePtr;
     refresh();
     if (isRunning(site.id()))
         return;
@@ -111,7 +113,14 @@ void LocalServer::start(Site& site, const QString& php)
     const ServerRegistry registry = m_registry;
     const QString path = site.path();
     QPointer<LocalServer> self(this);
-    request.started = [registry, id, port, path, self, generation](qint64 pid) {
+    auto startedPid = std::make_shared<std::atomic<qint64>>(0);
+    request.started = [registry, id, port, path, self, generation, startedHere = m_startedHere,
+                       startedPid](qint64 pid) {
+        startedPid->store(pid);
+        {
+            QMutexLocker lock(&startedHere->mutex);
+            startedHere->pids.insert(pid);
+        }
         registry.add({id, port, pid, path});
         QMetaObject::invokeMethod(
             self.data(),
@@ -124,17 +133,30 @@ void LocalServer::start(Site& site, const QString& php)
             },
             Qt::QueuedConnection);
     };
-    fireAndForget(this, serve(id, generation, std::move(request), stopSource));
+    fireAndForget(this, serve(sitePtr, generation, std::move(request), stopSource, startedPid));
     watchStart(id, port, stopSource->token());
     Q_EMIT changed();
 }
 
-QCoro::Task<> LocalServer::serve(QUuid site, int generation, ProcessRequest request,
-                                 std::shared_ptr<CancellationSource> stop)
+bool LocalServer::StartedHere::contains(qint64 pid)
+{
+    QMutexLocker lock(&mutex);
+    return pids.contains(pid);
+}
+
+QCoro::Task<> LocalServer::serve(SitePtr site, int generation, ProcessRequest request,
+                                 std::shared_ptr<CancellationSource> stop,
+                                 std::shared_ptr<std::atomic<qint64>> pid)
 {
     const LifeToken alive = m_life.token();
+    const QUuid id = site->id();
     auto last = std::make_shared<LastLine>();
-    const ProcessRunner::OutputCallback output = [last](const ProcessOutput& line) {
+    LoggedOperationRequest logged;
+    logged.command = QStringLiteral("php ") + request.arguments.join(QLatin1Char(' '));
+    logged.kind = OperationKind::serve;
+    logged.process = std::move(request);
+    logged.token = stop->token();
+    logged.lines = [last](const ProcessOutput& line) {
         if (line.isStdout() || line.line.trimmed().isEmpty())
             return;
         QMutexLocker lock(&last->mutex);
@@ -142,7 +164,8 @@ QCoro::Task<> LocalServer::serve(QUuid site, int generation, ProcessRequest requ
     };
     std::optional<QString> exitText;
     try {
-        const ProcessResult result = co_await m_runner.run(std::move(request), output, stop->token());
+        const ProcessResult result =
+            (co_await runLoggedOperation(m_runner, std::move(site), std::move(logged), m_save)).result;
         // Only a server that exited on its own says why; one stopped by a signal (from another
         // Halvik process, say) did not fail.
         QMutexLocker lock(&last->mutex);
@@ -156,7 +179,13 @@ QCoro::Task<> LocalServer::serve(QUuid site, int generation, ProcessRequest requ
     }
     if (!alive)
         co_return;
-    ended(site, generation, exitText);
+    // The process has exited: its entry is stale whoever stopped it.
+    if (const qint64 exited = pid->load(); exited > 0) {
+        m_registry.remove(exited);
+        QMutexLocker lock(&m_startedHere->mutex);
+        m_startedHere->pids.remove(exited);
+    }
+    ended(id, generation, exitText);
 }
 
 void LocalServer::watchStart(const QUuid& site, int port, CancellationToken stop)
@@ -270,7 +299,8 @@ void LocalServer::refresh()
     // A server of ours is in the registry before its pid reaches m_own (that news comes queued
     // from the reader thread), so a site served here is never counted as served elsewhere.
     for (const ServerRegistry::Entry& entry : m_registry.entries())
-        if (!ownPids.contains(entry.pid) && !m_own.contains(entry.site))
+        if (!ownPids.contains(entry.pid) && !m_own.contains(entry.site) &&
+            !m_startedHere->contains(entry.pid))
             elsewhere.insert(entry.site, entry);
     if (elsewhere != m_elsewhere) {
         // A server another process just started may not answer yet: it gets its time to come up.

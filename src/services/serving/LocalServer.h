@@ -9,13 +9,16 @@
 #include <QCoroTask>
 #include <QFileSystemWatcher>
 #include <QHash>
+#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -23,6 +26,7 @@ namespace halvik {
 
 class ProcessRunner;
 class Site;
+using SitePtr = std::shared_ptr<Site>;
 
 // Halvik's own `php artisan serve`, one per site, on a free loopback port. Servers another
 // Halvik process started (a `halvik serve` in a terminal) show here too, through the registry,
@@ -56,8 +60,11 @@ public:
 
     // Starts `php artisan serve` for the site unless one already runs for it (here or in another
     // Halvik process). Sets the site's localPort to the chosen port; the caller saves the store.
-    // Throws ProcessRunnerError when the PHP executable is missing.
-    void start(Site& site, const QString& php);
+    // The run is recorded in the site's operations like any other, its log growing with the
+    // server's own lines. Throws ProcessRunnerError when the PHP executable is missing.
+    void start(const SitePtr& site, const QString& php);
+    // Saves the store when a server's operation has ended.
+    void setSaveOperations(std::function<void()> save) { m_save = std::move(save); }
     void stop(const QUuid& site);
     // Stops every server this process started (at quit).
     void stopAll();
@@ -88,8 +95,18 @@ private:
         std::shared_ptr<CancellationSource> stop;
     };
 
-    QCoro::Task<> serve(QUuid site, int generation, ProcessRequest request,
-                        std::shared_ptr<CancellationSource> stop);
+    // The pids of servers this process started, written on the reader thread the moment a
+    // server runs, before its registry entry: what refresh() must never count as elsewhere,
+    // even while one is being stopped and its pid has not reached m_own.
+    struct StartedHere
+    {
+        QMutex mutex;
+        QSet<qint64> pids;
+        bool contains(qint64 pid);
+    };
+
+    QCoro::Task<> serve(SitePtr site, int generation, ProcessRequest request,
+                        std::shared_ptr<CancellationSource> stop, std::shared_ptr<std::atomic<qint64>> pid);
     void ended(const QUuid& site, int generation, std::optional<QString> exitText);
     // The server counts as starting until it answers or its time is up; then changed() says so.
     void watchStart(const QUuid& site, int port, CancellationToken stop = {});
@@ -97,6 +114,8 @@ private:
 
     ProcessRunner& m_runner;
     ServerRegistry m_registry;
+    std::function<void()> m_save;
+    std::shared_ptr<StartedHere> m_startedHere = std::make_shared<StartedHere>();
     QHash<QUuid, Own> m_own;
     QHash<QUuid, ServerRegistry::Entry> m_elsewhere;
     QHash<QUuid, QString> m_lastExit;

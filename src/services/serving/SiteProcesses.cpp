@@ -26,6 +26,7 @@ SiteProcesses::SiteProcesses(ProcessRunner& runner, RuntimeManager& runtime, con
     : QObject(parent), m_runtime(runtime), m_herd(herd), m_save(std::move(save))
 {
     m_localServer = std::make_unique<LocalServer>(runner);
+    m_localServer->setSaveOperations(m_save);
     m_devServer = std::make_unique<ViteDevServer>(runner, runtime, &herd, m_save);
     m_tunnels = std::make_unique<SiteTunnelService>(runner, runtime, &herd, *m_devServer);
 }
@@ -36,8 +37,9 @@ SiteProcesses::~SiteProcesses()
     stopAll();
 }
 
-std::optional<QString> SiteProcesses::startServer(Site& site)
+std::optional<QString> SiteProcesses::startServer(const SitePtr& sitePtr)
 {
+    Site& site = *sitePtr;
     // Halvik's server runs artisan: a Composer project that is not a Laravel application has none.
     if (const auto noArtisan = ComposerService::artisanUnavailable(site))
         return noArtisan;
@@ -45,7 +47,7 @@ std::optional<QString> SiteProcesses::startServer(Site& site)
     if (!php)
         return RuntimeError::phpMissing().description();
     try {
-        m_localServer->start(site, php->path);
+        m_localServer->start(sitePtr, php->path);
     } catch (const HalvikError& error) {
         return error.description();
     }
@@ -83,7 +85,7 @@ QCoro::Task<std::optional<QString>> SiteProcesses::waitForServer(QUuid site)
 
 QCoro::Task<std::optional<QString>> SiteProcesses::serve(SitePtr site)
 {
-    if (auto error = startServer(*site))
+    if (auto error = startServer(site))
         co_return error;
     co_return co_await waitForServer(site->id());
 }
@@ -95,10 +97,10 @@ void SiteProcesses::stopServer(const QUuid& site)
     m_localServer->stop(site);
 }
 
-std::optional<QString> SiteProcesses::toggleServer(Site& site)
+std::optional<QString> SiteProcesses::toggleServer(const SitePtr& site)
 {
-    if (m_localServer->isRunning(site.id())) {
-        stopServer(site.id());
+    if (m_localServer->isRunning(site->id())) {
+        stopServer(site->id());
         return std::nullopt;
     }
     return startServer(site);

@@ -44,7 +44,7 @@ public:
 
     // Starts the site's built-in server with its own PHP and saves the port it got. Returns the
     // sentence to show when it could not start.
-    std::optional<QString> startServer(Site& site);
+    std::optional<QString> startServer(const SitePtr& site);
     // Waits until the started server answers. When it does not within the limit (or ends first),
     // stops it and returns "Halvik’s local server didn’t start." with its last words.
     QCoro::Task<std::optional<QString>> waitForServer(QUuid site);
@@ -53,7 +53,7 @@ public:
     // Stops the site's share, then its built-in server.
     void stopServer(const QUuid& site);
     // Starts the server when it is stopped, stops it (and its share) when it runs.
-    std::optional<QString> toggleServer(Site& site);
+    std::optional<QString> toggleServer(const SitePtr& site);
 
     // Before a site is removed: its share, its dev server and its built-in server.
     void stopSite(const QUuid& site);
