@@ -137,6 +137,14 @@ private Q_SLOTS:
                                                             << "";
         QTest::newRow("an announcement without an address") << "Local: use --host to expose"
                                                             << "";
+        QTest::newRow("the banner before a flood")
+            << "  Local:   http://localhost:5173/\n" +
+                   QString("  hmr update /resources/js/app.js\n").repeated(50000) +
+                   "see http://example.com/docs\n"
+            << "http://localhost:5173/";
+        QTest::newRow("two addresses on the announcing line")
+            << "Local: http://localhost:5173/ (http://[::1]:5173/)"
+            << "http://localhost:5173/";
     }
 
     void findsTheDevServerAddress()

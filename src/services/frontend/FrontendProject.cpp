@@ -155,14 +155,26 @@ QString withoutTerminalCodes(const QString& text)
 
 std::optional<QUrl> parseDevServerURL(const QString& output)
 {
-    const QStringList lines = withoutTerminalCodes(output).split(QLatin1Char('\n'));
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        const QString lower = it->toLower();
-        if (!lower.contains(QLatin1String("local:")) && !lower.contains(QLatin1String("running at")) &&
-            !lower.contains(QLatin1String("listening on")))
-            continue;
-        if (const auto url = firstAddress(*it))
-            return url;
+    // A dev server can print hundreds of thousands of lines at once; only a line holding
+    // "http" can hold the address, so the search jumps from one of those to the next, last
+    // line first, and cleans and reads just those lines.
+    const QStringView text(output);
+    qsizetype searchFrom = text.size() - 1;
+    while (searchFrom >= 0) {
+        const qsizetype hit = text.lastIndexOf(u"http", searchFrom);
+        if (hit < 0)
+            break;
+        const qsizetype start = text.lastIndexOf(QLatin1Char('\n'), hit) + 1;
+        qsizetype end = text.indexOf(QLatin1Char('\n'), hit);
+        if (end < 0)
+            end = text.size();
+        const QString line = withoutTerminalCodes(text.sliced(start, end - start).toString());
+        const QString lower = line.toLower();
+        if (lower.contains(QLatin1String("local:")) || lower.contains(QLatin1String("running at")) ||
+            lower.contains(QLatin1String("listening on")))
+            if (const auto url = firstAddress(line))
+                return url;
+        searchFrom = start - 2; // the line before this one
     }
     return std::nullopt;
 }

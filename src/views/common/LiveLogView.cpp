@@ -22,12 +22,18 @@ QVariant LogLinesModel::data(const QModelIndex& index, int role) const
 
 void LogLinesModel::append(QStringView text, qsizetype limit)
 {
+    // Lines that would be dropped at once are never made: only the last `limit` are split off.
+    qsizetype from = 0;
+    qsizetype seen = 0;
+    for (qsizetype at = text.size() - 1; at >= 0; --at)
+        if (text[at] == QLatin1Char('\n') && ++seen == limit) {
+            from = at + 1;
+            break;
+        }
     QStringList added;
-    for (const QStringView line : text.split(QLatin1Char('\n')))
+    added.reserve(std::min(seen + 1, limit));
+    for (const QStringView line : text.mid(from).split(QLatin1Char('\n')))
         added.append(line.toString());
-    // Lines that would be dropped at once are never added.
-    if (added.size() > limit)
-        added = added.mid(added.size() - limit);
     const qsizetype overflow = m_lines.size() + added.size() - limit;
     if (overflow > 0) {
         beginRemoveRows({}, 0, int(overflow - 1));
