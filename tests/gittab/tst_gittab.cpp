@@ -8,10 +8,13 @@
 #include "views/git/GitChangesModel.h"
 #include "views/git/GitCompactStack.h"
 #include "views/git/GitComposer.h"
+#include "views/git/GitDiffModel.h"
 #include "views/git/GitDiffPane.h"
+#include "views/git/GitDiffScroll.h"
 #include "views/git/GitHistoryDetail.h"
 #include "views/git/GitHistoryList.h"
 #include "views/git/GitHistoryModel.h"
+#include "views/git/GitHunkHeader.h"
 #include "views/git/GitListTabBar.h"
 #include "views/git/GitRegularSplit.h"
 #include "views/git/GitRepoBar.h"
@@ -820,6 +823,31 @@ private Q_SLOTS:
         QTRY_VERIFY(!view->isCompact());
         QVERIFY(view->changesList()->isVisible());
         QVERIFY(view->diffPane()->isVisible());
+    }
+
+    // A window as Halvik first opens it shows the whole diff bar and the hunk's buttons: the
+    // sites list gives way, not the diff.
+    void theDiffBarFitsTheDefaultWindow()
+    {
+        GitTab t;
+        const QString repo = t.box.makeRepo("a-site-with-a-long-folder-name", {{"app/Http/a.php", "a\n"}});
+        t.box.write(repo, "app/Http/a.php", "changed\n");
+        GitWorkspaceView* view = t.open(repo, "A site with a rather long name");
+        t.window.resize(MainWindow::defaultSize);
+        QTRY_VERIFY(!view->isCompact());
+        view->changesList()->view()->setCurrentIndex(view->changesList()->view()->model()->index(0, 0));
+        GitDiffPane* diff = view->diffPane();
+        QTRY_VERIFY(diff->message().isEmpty() && diff->scroll()->diffModel()->hunkCount() == 1);
+        QVERIFY(t.settle());
+        for (auto scope : {GitDiffScope::included, GitDiffScope::remaining}) {
+            QAbstractButton* button = diff->scopeButton(scope);
+            QVERIFY(button->isVisible());
+            QCOMPARE(button->visibleRegion(), QRegion(button->rect()));
+        }
+        const QList<GitHunkButton> buttons = diff->scroll()->headerButtons(0);
+        QVERIFY(!buttons.isEmpty());
+        for (const GitHunkButton& button : buttons)
+            QVERIFY2(diff->scroll()->viewport()->rect().contains(button.rect), qPrintable(button.label));
     }
 
     void historyPagesAndItsRowMenu()

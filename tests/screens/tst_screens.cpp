@@ -196,6 +196,11 @@ private Q_SLOTS:
         sheet->editor()->setPlainText(sheet->editor()->toPlainText().replace("before.test", "after.test"));
         sheet->saveButton()->click();
         QTRY_COMPARE(overview->appURL()->text(), QString("http://after.test"));
+        // The site stays drawn behind its sheet, selected and whole.
+        QVERIFY(sheet->isVisible() && sheet->isModal());
+        QVERIFY(w.pane()->isVisible() && overview->appURL()->isVisible());
+        QCOMPARE(w.pane()->site(), site);
+        QCOMPARE(w.window.sitesPage()->selectedSites(), QList<SitePtr>{site});
         sheet->reject();
         QTRY_VERIFY(!w.window.findChild<LocalEnvironmentSheet*>());
 

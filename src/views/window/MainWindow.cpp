@@ -114,7 +114,7 @@ QWidget* settingsSection(AppServices& services, QWidget* parent)
 MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(parent), m_services(services)
 {
     setWindowTitle(QStringLiteral("Halvik"));
-    resize(1180, 760);
+    resize(defaultSize);
 
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);

@@ -22,6 +22,9 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    // The size a first start opens at: everything fits it.
+    static constexpr QSize defaultSize{1180, 760};
+
     explicit MainWindow(AppServices& services, QWidget* parent = nullptr);
 
     SitesPage* sitesPage() const { return m_sitesPage; }
