@@ -7,11 +7,14 @@
 #include "app/SiteCloneCoordinator.h"
 #include "models/SiteStore.h"
 #include "services/marketplace/QuillmarAPI.h"
+#include "views/addons/AddonBrowserSheet.h"
 #include "views/cloning/CloneSheet.h"
 #include "views/common/LiveLogView.h"
 #include "views/newsite/InstallOverview.h"
 #include "views/newsite/KitGrid.h"
 #include "views/newsite/NewSiteSheet.h"
+#include "views/sites/SiteListModel.h"
+#include "views/sites/SitesPage.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -60,6 +63,15 @@ struct Market
     }
     ~Market() { qputenv("HALVIK_MARKETPLACE_URL", "http://127.0.0.1:9"); }
 };
+
+QString rowJob(SitesPage& page, const QUuid& site)
+{
+    QAbstractItemModel* model = page.list()->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        if (model->index(row, 0).data(SiteListModel::SiteIdRole).toUuid() == site)
+            return model->index(row, 0).data(SiteListModel::JobTextRole).toString();
+    return QStringLiteral("(no row)");
+}
 
 } // namespace
 
@@ -202,6 +214,110 @@ private Q_SLOTS:
         QVERIFY(finished.instructionsLabel()->isVisible());
         QVERIFY(finished.openButton()->isVisible());
         QVERIFY(saveLightAndDark(&finished, "newsite-overview-done"));
+    }
+
+    // Installs and clones show on their rows whichever site is selected, as package updates do.
+    void rowsShowInstallsAndClones()
+    {
+        NewSiteMachine m;
+        const QString shopPath = m.sitesFolder() + "/shop";
+        NewSiteMachine::writeText(shopPath + "/artisan", "<?php echo \"ok\\n\";\n");
+        auto shop = std::make_shared<Site>("Shop", shopPath);
+        m.services->store().insertSite(shop);
+        auto broken = std::make_shared<Site>("Broken", m.sitesFolder() + "/broken");
+        m.services->store().insertSite(broken);
+        SitesPage page(*m.services);
+        page.resize(900, 500);
+        page.show();
+        page.selectSite(shop->id());
+        QCOMPARE(rowJob(page, broken->id()), QString());
+
+        InstallRequest request;
+        request.siteID = broken->id();
+        request.destination = QUrl::fromLocalFile(broken->path());
+        request.slug = "broken";
+        request.starterKit = "acme/broken-kit";
+        m.services->installs().start(request);
+        QCOMPARE(rowJob(page, broken->id()), QString("Installing…"));
+        QTRY_COMPARE_WITH_TIMEOUT(rowJob(page, broken->id()), QString("Install failed"), 180000);
+        QCOMPARE(rowJob(page, shop->id()), QString());
+        QVERIFY(saveLightAndDark(&page, "sites-row-install-failed"));
+
+        auto copy = std::make_shared<Site>("Shop Copy", m.sitesFolder() + "/shop-copy");
+        m.services->store().insertSite(copy);
+        CloneRequest clone;
+        clone.sourceSiteID = shop->id();
+        clone.sourcePath = shopPath;
+        clone.targetSiteID = copy->id();
+        clone.destination = QUrl::fromLocalFile(copy->path());
+        clone.slug = "shop-copy";
+        m.services->clones().start(clone);
+        QCOMPARE(rowJob(page, copy->id()), QString("Cloning…"));
+        QTRY_VERIFY_WITH_TIMEOUT(m.services->clones().job(copy->id())->isFinished(), 30000);
+        QVERIFY(m.services->clones().job(copy->id())->succeeded());
+        QCOMPARE(rowJob(page, copy->id()), QString());
+    }
+
+    // The add-on browser: an outage with Retry, search and price filter, then a real
+    // `composer require` of the chosen add-on, its output shown as it comes.
+    void addonBrowserFiltersAndInstalls()
+    {
+        Market market;
+        market.status = 503;
+        market.body = "{}";
+        NewSiteMachine m;
+        const QString path = m.sitesFolder() + "/shop";
+        NewSiteMachine::writeText(path + "/composer.json", R"({"name": "acme/shop", "require": {}})");
+        auto site = std::make_shared<Site>("Shop", path);
+        m.services->store().insertSite(site);
+
+        AddonBrowserSheet sheet(*m.services, site);
+        sheet.show();
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.failureLabel()->isVisible(), 30000);
+        QVERIFY(sheet.failureLabel()->text().startsWith("Couldn’t load addons"));
+        QVERIFY(!sheet.installButton()->isEnabled());
+        QVERIFY(saveLightAndDark(&sheet, "addons-failed"));
+
+        QJsonArray rows;
+        const auto row = [](const QString& name, const QString& package, int price) {
+            return QJsonObject{{"name", name},
+                               {"slug", package.section('/', 1)},
+                               {"package", package},
+                               {"summary", "Helps " + name.toLower()},
+                               {"seller", QJsonObject{{"name", "Acme"}, {"slug", "acme"}}},
+                               {"price_range", QJsonArray{price, price}}};
+        };
+        rows << row("SEO Tools", "acme/seo-addon", 0) << row("Analytics Pro", "acme/analytics", 49)
+             << row("Forms", "quillmar/forms", 0);
+        market.body =
+            QJsonDocument(QJsonObject{{"data", rows}, {"meta", QJsonObject{{"last_page", 1}}}}).toJson();
+        market.status = 200;
+        sheet.retryButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sheet.list()->isVisible(), 30000);
+        QCOMPARE(sheet.model()->rowCount(), 3);
+        // First-party add-ons lead the list.
+        QCOMPARE(sheet.model()->shownAddons().first().package, QString("quillmar/forms"));
+        sheet.priceFilter()->setCurrentIndex(2);
+        QCOMPARE(sheet.model()->rowCount(), 1);
+        QCOMPARE(sheet.model()->shownAddons().first().package, QString("acme/analytics"));
+        sheet.priceFilter()->setCurrentIndex(0);
+        sheet.searchField()->setText("seo");
+        QCOMPARE(sheet.model()->rowCount(), 1);
+        QVERIFY(sheet.linkLabel()->text().contains("/addons/acme/seo-addon"));
+        QVERIFY(sheet.installButton()->isEnabled());
+        QVERIFY(saveLightAndDark(&sheet, "addons-list"));
+
+        sheet.installButton()->click();
+        QVERIFY(sheet.isInstalling());
+        QVERIFY(!sheet.installButton()->isEnabled());
+        sheet.reject(); // not while Composer runs
+        QVERIFY(sheet.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.isInstalling(), 120000);
+        QCOMPARE(sheet.statusLabel()->text(), QString("Installed acme/seo-addon"));
+        QVERIFY2(!sheet.errorLabel()->isVisible(), qPrintable(sheet.errorLabel()->text()));
+        QVERIFY(NewSiteMachine::readText(path + "/composer.json").contains("acme/seo-addon"));
+        QVERIFY(QFile::exists(path + "/vendor/acme/seo-addon/composer.json"));
+        QVERIFY(saveLightAndDark(&sheet, "addons-installed"));
     }
 
     void cloneSheetDefaultsConflictsAndSteps()

@@ -24,6 +24,13 @@ std::optional<MarketplacePriceFilter> priceFilterFromRaw(const QString& raw)
     return std::nullopt;
 }
 
+QString priceText(const MarketplaceListing& item)
+{
+    if (!item.isPaid)
+        return QStringLiteral("Free");
+    return QStringLiteral("$%1").arg(item.priceCents / 100.0, 0, 'f', item.priceCents % 100 ? 2 : 0);
+}
+
 bool matches(const MarketplaceListing& item, MarketplacePriceFilter filter, const QString& search)
 {
     if (!item.isListed)

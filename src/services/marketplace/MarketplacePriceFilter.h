@@ -26,6 +26,9 @@ std::optional<MarketplacePriceFilter> priceFilterFromRaw(const QString& raw);
 // ignored, in its name, package, summary and seller name. Unlisted rows never pass.
 bool matches(const MarketplaceListing& item, MarketplacePriceFilter filter, const QString& search);
 
+// "Free", or the lowest price in dollars ("$29", "$4.50").
+QString priceText(const MarketplaceListing& item);
+
 template <typename T>
 QList<T> filtered(const QList<T>& items, MarketplacePriceFilter filter, const QString& search)
 {

@@ -14,13 +14,6 @@ namespace halvik::views {
 
 namespace {
 
-QString priceText(const MarketplaceListing& kit)
-{
-    if (!kit.isPaid)
-        return QObject::tr("Free");
-    return QStringLiteral("$%1").arg(kit.priceCents / 100.0, 0, 'f', kit.priceCents % 100 ? 2 : 0);
-}
-
 QPixmap placeholder(const QString& name)
 {
     QPixmap pixmap(132, 74);
@@ -61,7 +54,8 @@ QVariant KitGridModel::data(const QModelIndex& index, int role) const
     const MarketplaceStarterKit& kit = m_shown.at(index.row() - 1);
     switch (role) {
     case Qt::DisplayRole:
-        return kit.name + QLatin1Char('\n') + kit.sellerName + QStringLiteral(" · ") + priceText(kit);
+        return kit.name + QLatin1Char('\n') + kit.sellerName + QStringLiteral(" · ") +
+               MarketplaceBrowsing::priceText(kit);
     case Qt::ToolTipRole:
         return kit.summary.isEmpty() ? kit.package : kit.summary;
     case Qt::DecorationRole:
@@ -74,7 +68,7 @@ QVariant KitGridModel::data(const QModelIndex& index, int role) const
     case sellerRole:
         return kit.sellerName;
     case priceRole:
-        return priceText(kit);
+        return MarketplaceBrowsing::priceText(kit);
     default:
         return {};
     }

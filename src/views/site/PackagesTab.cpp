@@ -190,6 +190,10 @@ PackagesTab::PackagesTab(ComposerService& composer, PackageUpdateCoordinator& up
     m_updateButton = new QPushButton(QIcon::fromTheme(QStringLiteral("system-software-update")),
                                      QStringLiteral("Update packages"), this);
     m_updateButton->setDefault(true);
+    m_addonsButton = new QPushButton(QIcon::fromTheme(QStringLiteral("list-add")), tr("Add-ons…"), this);
+    m_addonsButton->setToolTip(tr("Browse the marketplace’s add-ons and add one to this site"));
+    connect(m_addonsButton, &QPushButton::clicked, this, &PackagesTab::addonsRequested);
+    header->addWidget(m_addonsButton, 0, Qt::AlignBottom);
     header->addWidget(m_checkButton, 0, Qt::AlignBottom);
     header->addWidget(m_updateButton, 0, Qt::AlignBottom);
     layout->addLayout(header);

@@ -67,12 +67,17 @@ public:
     QString updateStateText() const;
     QStringList adviceTitles() const;
     QPushButton* updateButton() const { return m_updateButton; }
+    QPushButton* addonsButton() const { return m_addonsButton; }
     QPushButton* cancelButton() const { return m_cancelButton; }
     QPushButton* detailsButton() const { return m_detailsButton; }
     LiveLogView* logView() const { return m_log; }
     QComboBox* versionPicker() const { return m_versions; }
     QLineEdit* packageField() const { return m_packageField; }
     QCoro::Task<> loadVersions(QString package);
+
+Q_SIGNALS:
+    // "Add-ons…": the marketplace's add-ons for this site.
+    void addonsRequested();
 
 private:
     void buildList();
@@ -97,6 +102,7 @@ private:
     QLabel* m_status;
     QPushButton* m_checkButton;
     QPushButton* m_updateButton;
+    QPushButton* m_addonsButton;
     QStackedWidget* m_listStack;
     QTreeView* m_list;
     QStandardItemModel* m_model;

@@ -1,4 +1,5 @@
 #include "views/site/SiteDetailPane.h"
+#include "views/addons/AddonBrowserSheet.h"
 #include "views/deploy/DeployTab.h"
 
 #include "views/common/LiveLogView.h"
@@ -329,6 +330,14 @@ void SiteDetailPane::showPackages()
     m_packages = new PackagesTab(m_services.composer(), m_services.packageUpdates(), m_services.packagist(),
                                  m_site, m_packagesHolder);
     m_packagesHolder->layout()->addWidget(m_packages);
+    connect(m_packages, &PackagesTab::addonsRequested, this, [this] {
+        if (!m_site)
+            return;
+        auto* sheet = new AddonBrowserSheet(m_services, m_site, window());
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->setWindowModality(Qt::WindowModal);
+        sheet->open();
+    });
 }
 
 void SiteDetailPane::refresh()

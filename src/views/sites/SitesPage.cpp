@@ -2,7 +2,11 @@
 #include "app/MenuCommands.h"
 
 #include "app/DevEnvironment.h"
+#include "app/InstallCoordinator.h"
 #include "app/PackageUpdateCoordinator.h"
+#include "app/SiteCloneCoordinator.h"
+#include "services/cloning/CloneJob.h"
+#include "services/newsite/InstallJob.h"
 #include "services/serving/LocalServer.h"
 
 #include "views/common/SemanticColors.h"
@@ -218,6 +222,36 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     });
     connect(&updates, &PackageUpdateCoordinator::jobStarted, m_model, &SiteListModel::jobsChanged);
     connect(&updates, &PackageUpdateCoordinator::jobFinished, m_model, &SiteListModel::jobsChanged);
+
+    // A new site shows its install on its row until it is served; a cancelled install leaves
+    // the site as it stands, with no state.
+    InstallCoordinator& installs = services.installs();
+    m_model->addJobSource([&installs](const QUuid& id) -> std::optional<SiteListModel::JobState> {
+        const InstallJob* job = installs.job(id);
+        if (!job)
+            return std::nullopt;
+        if (!job->isFinished())
+            return SiteListModel::JobState{QStringLiteral("Installing…"), false, job->log()};
+        if (!job->succeeded() && job->errorMessage() != QLatin1String("Cancelled"))
+            return SiteListModel::JobState{QStringLiteral("Install failed"), true, job->log()};
+        return std::nullopt;
+    });
+    connect(&installs, &InstallCoordinator::jobStarted, m_model, &SiteListModel::jobsChanged);
+    connect(&installs, &InstallCoordinator::jobFinished, m_model, &SiteListModel::jobsChanged);
+    // A failed clone is rolled back with its record, so only the running state reaches a row.
+    SiteCloneCoordinator& clones = services.clones();
+    m_model->addJobSource([&clones](const QUuid& id) -> std::optional<SiteListModel::JobState> {
+        const CloneJob* job = clones.job(id);
+        if (!job)
+            return std::nullopt;
+        if (!job->isFinished())
+            return SiteListModel::JobState{QStringLiteral("Cloning…"), false, job->log()};
+        if (!job->succeeded() && job->errorMessage() != QLatin1String("Cancelled"))
+            return SiteListModel::JobState{QStringLiteral("Clone failed"), true, job->log()};
+        return std::nullopt;
+    });
+    connect(&clones, &SiteCloneCoordinator::jobStarted, m_model, &SiteListModel::jobsChanged);
+    connect(&clones, &SiteCloneCoordinator::jobFinished, m_model, &SiteListModel::jobsChanged);
     applySort(services.preferences().sitesSort());
     showDetail();
 }
