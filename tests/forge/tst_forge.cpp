@@ -153,6 +153,18 @@ void ForgeTest::clientSpeaksForgesApiAndExplainsItsFailures()
     QCOMPARE(errorOf(client.deploy(7, 501, QStringLiteral("tok"), cancel.token())),
              QStringLiteral("Cancelled"));
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+
+    // One that never comes ends at the time-out with what happened, not "error 0".
+    client.setRequestTimeout(std::chrono::milliseconds(300));
+    clock.restart();
+    QCOMPARE(errorOf(client.servers(QStringLiteral("tok"))),
+             QStringLiteral("Forge could not be reached: No answer within a second."));
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    // Nothing listening: the network's own reason.
+    forge.server().setDelay(0);
+    const test::ScopedEnv closed("HALVIK_FORGE_URL", QStringLiteral("http://127.0.0.1:9"));
+    QCOMPARE(errorOf(client.servers(QStringLiteral("tok"))),
+             QStringLiteral("Forge could not be reached: Connection refused."));
 }
 
 void ForgeTest::hostAccountsKeepOneAccountPerLabelAndTheTokenOnlyInSecrets()

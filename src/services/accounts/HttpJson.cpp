@@ -6,6 +6,7 @@
 #include <QNetworkRequest>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <memory>
 
 namespace halvik {
@@ -51,7 +52,16 @@ QCoro::Task<HttpAnswer> sendHttp(QNetworkAccessManager& manager, QByteArray meth
     HttpAnswer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (answer.status == 0) {
-        answer.body = reply->errorString().toUtf8();
+        // Qt ends a request past its transfer time-out as "Operation canceled"; nobody cancelled
+        // it here (that threw above), so say what happened.
+        if (reply->error() == QNetworkReply::OperationCanceledError) {
+            const auto seconds = std::max<qint64>(1, (timeout.count() + 999) / 1000);
+            answer.body = (seconds == 1 ? QStringLiteral("No answer within a second")
+                                        : QStringLiteral("No answer within %1 seconds").arg(seconds))
+                              .toUtf8();
+        } else {
+            answer.body = reply->errorString().toUtf8();
+        }
         co_return answer;
     }
     answer.body = reply->readAll();

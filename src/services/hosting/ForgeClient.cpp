@@ -101,8 +101,7 @@ QCoro::Task<json> ForgeClient::request(QString path, QByteArray method, QString 
     std::optional<QByteArray> payload;
     if (body)
         payload = jsonBody(*body);
-    const HttpAnswer answer =
-        co_await sendHttp(m_manager, method, url, headers, payload, std::chrono::seconds(60), cancel);
+    const HttpAnswer answer = co_await sendHttp(m_manager, method, url, headers, payload, m_timeout, cancel);
     if (answer.status == 401)
         throw ForgeClientError::unauthorized();
     if (!answer.isSuccess())

@@ -2,6 +2,7 @@
 
 #include "async/Cancellation.h"
 #include "async/HalvikError.h"
+#include "services/accounts/SourceControlErrors.h"
 
 #include <QCoroTask>
 #include <QList>
@@ -10,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <optional>
 
 namespace halvik {
@@ -59,7 +61,7 @@ public:
     }
     static ForgeClientError failed(int status, const QString& message)
     {
-        return {Case::failed, QStringLiteral("Forge error %1: %2").arg(status).arg(message), status};
+        return {Case::failed, providerFailure("Forge", status, message), status};
     }
 
     Case kind() const { return m_case; }
@@ -105,8 +107,12 @@ public:
     static QString failureMessage(const QByteArray& body);
     static QList<ForgeServer> parseServers(const nlohmann::json& object);
 
+    // How long a request may go without an answer (a minute unless a test says otherwise).
+    void setRequestTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
+
 private:
     QNetworkAccessManager m_manager;
+    std::chrono::milliseconds m_timeout = std::chrono::seconds(60);
 };
 
 } // namespace halvik
