@@ -106,9 +106,14 @@ inline bool fuzzUnifiedDiff(const uint8_t* data, size_t size)
         return false;
     if (diff.kind == GitDiffKind::text && diff.lineCount > GitCommands::maxDiffLines)
         return false;
+    // Hunks apply unless a file was renamed or copied: such a hunk's patch would carry the move.
+    const QString text = textOf(data, size);
+    const bool moved =
+        text.startsWith(QLatin1String("rename from ")) || text.startsWith(QLatin1String("copy from ")) ||
+        text.contains(QLatin1String("\nrename from ")) || text.contains(QLatin1String("\ncopy from "));
     int previousId = -1;
     for (const auto& hunk : diff.hunks) {
-        if (!hunk.header.startsWith(QLatin1String("@@ ")) || !hunk.canApply)
+        if (!hunk.header.startsWith(QLatin1String("@@ ")) || (!hunk.canApply && !moved))
             return false;
         for (const auto& line : hunk.lines) {
             if (line.id <= previousId)
