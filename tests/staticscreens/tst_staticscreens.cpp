@@ -142,6 +142,7 @@ void StaticScreensTest::deployTabFollowsBuildsAndPublishes()
     QVERIFY(page->cancelButton()->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(m.services.staticPublishes().job(m.site->id())->isFinished(), 60000);
     QCOMPARE(page->status()->text(), QString("Static site ready"));
+    QCOMPARE(page->output()->text(), m.output());
     QVERIFY(page->lastBuild()->text() != QString("Never"));
     QVERIFY(page->liveLog()->text().contains("Generate complete."));
     shoot(&tab, "deploy-static-built");

@@ -188,8 +188,11 @@ void StaticDeployPage::refreshOutput()
 {
     if (!m_site)
         return;
-    m_output->setText(QStringLiteral("…"));
-    m_showOutput->setEnabled(false);
+    // The folder last shown stays until the site says otherwise.
+    if (m_outputPath.isEmpty()) {
+        m_output->setText(QStringLiteral("…"));
+        m_showOutput->setEnabled(false);
+    }
     const quint64 generation = ++m_outputGeneration;
     const QPointer<StaticDeployPage> self(this);
     fireAndForget(this,
@@ -223,9 +226,13 @@ void StaticDeployPage::follow(StaticPublishJob* job)
             [this](const QString& line) { m_live->appendBatch(line); });
     connect(job, &StaticPublishJob::statusChanged, this, &StaticDeployPage::showJobState);
     connect(job, &StaticPublishJob::progressChanged, this, &StaticDeployPage::showJobState);
-    connect(job, &StaticPublishJob::finished, this, [this] {
+    connect(job, &StaticPublishJob::finished, this, [this, job] {
+        if (const auto made = job->build()) {
+            m_outputPath = made->output;
+            m_output->setText(made->output);
+            m_showOutput->setEnabled(true);
+        }
         refresh();
-        refreshOutput();
     });
 }
 
