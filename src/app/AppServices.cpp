@@ -6,6 +6,7 @@
 #include "PackageUpdateCoordinator.h"
 #include "SiteCloneCoordinator.h"
 #include "SiteImporter.h"
+#include "StaticPublishCoordinator.h"
 
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
@@ -13,13 +14,16 @@
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
+#include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/ForgeClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/NetlifyClient.h"
 #include "services/marketplace/QuillmarAPI.h"
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
 #include "services/serving/SiteProcesses.h"
+#include "services/staticsite/StaticSiteBuilder.h"
 
 #include "DevEnvironment.h"
 
@@ -112,6 +116,22 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
                                                     *m_store, *m_notifications);
     addSiteStopHook([this](const SitePtr& site) { m_deploys->stop(site->id()); });
     addQuitHook([this] { m_deploys->stopAll(); });
+    m_netlify = std::make_unique<NetlifyClient>();
+    m_cloudflare = std::make_unique<CloudflarePagesClient>(*m_runner);
+    NetlifyClient& netlify = *m_netlify;
+    CloudflarePagesClient& cloudflare = *m_cloudflare;
+    m_hostAccounts->setVerifier(HostProviderKind::netlify,
+                                [&netlify](QString token) { return netlify.verify(token); });
+    m_hostAccounts->setVerifier(
+        HostProviderKind::cloudflarePages,
+        [&cloudflare](QString token, QString account) { return cloudflare.verify(token, account); });
+    m_staticBuilder = std::make_unique<StaticSiteBuilder>(*m_runner, *m_runtime, m_herd.get(), *m_composer,
+                                                          *m_configuration, [this] { m_store->save(); });
+    m_staticPublishes = std::make_unique<StaticPublishCoordinator>(StaticPublishJob::Services{
+        *m_staticBuilder, *m_netlify, *m_cloudflare, *m_hostAccounts, *m_runtime, m_herd.get(), *m_runner,
+        *m_store, *m_notifications, NetlifyPublisher::Timing{}});
+    addSiteStopHook([this](const SitePtr& site) { m_staticPublishes->cancel(site->id()); });
+    addQuitHook([this] { m_staticPublishes->cancelAll(); });
     m_marketplace = std::make_unique<QuillmarAPI>(*m_packagist);
     m_installs = std::make_unique<InstallCoordinator>(*this);
     m_clones = std::make_unique<SiteCloneCoordinator>(*this);

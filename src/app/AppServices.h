@@ -30,7 +30,11 @@ namespace halvik {
 
 class ComposerService;
 class DeployCoordinator;
+class CloudflarePagesClient;
 class ForgeClient;
+class NetlifyClient;
+class StaticPublishCoordinator;
+class StaticSiteBuilder;
 class HostAccountService;
 class InstallCoordinator;
 class QuillmarAPI;
@@ -95,6 +99,10 @@ public:
     ForgeClient& forge() { return *m_forge; }
     HostAccountService& hostAccounts() { return *m_hostAccounts; }
     DeployCoordinator& deploys() { return *m_deploys; }
+    NetlifyClient& netlify() { return *m_netlify; }
+    CloudflarePagesClient& cloudflare() { return *m_cloudflare; }
+    StaticSiteBuilder& staticBuilder() { return *m_staticBuilder; }
+    StaticPublishCoordinator& staticPublishes() { return *m_staticPublishes; }
     QuillmarAPI& marketplace() { return *m_marketplace; }
     InstallCoordinator& installs() { return *m_installs; }
     SiteCloneCoordinator& clones() { return *m_clones; }
@@ -217,6 +225,10 @@ private:
     std::unique_ptr<ForgeClient> m_forge;
     std::unique_ptr<HostAccountService> m_hostAccounts;
     std::unique_ptr<DeployCoordinator> m_deploys;
+    std::unique_ptr<NetlifyClient> m_netlify;
+    std::unique_ptr<CloudflarePagesClient> m_cloudflare;
+    std::unique_ptr<StaticSiteBuilder> m_staticBuilder;
+    std::unique_ptr<StaticPublishCoordinator> m_staticPublishes;
     std::unique_ptr<QuillmarAPI> m_marketplace;
     std::unique_ptr<InstallCoordinator> m_installs;
     std::unique_ptr<SiteCloneCoordinator> m_clones;

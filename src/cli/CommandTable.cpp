@@ -14,6 +14,7 @@
 #include "RuntimeCommands.h"
 #include "ServeCommands.h"
 #include "SitesCommands.h"
+#include "StaticCli.h"
 #include "UpdateCommand.h"
 
 namespace halvik::cli {
@@ -25,7 +26,7 @@ const QList<CliCommand>& commandTable()
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
               serveCommands(), assetsCommands(), gitCommands(), accountsCommands(), composerCommands(),
-              hostsCommands(), deployCommands(), marketplaceCommands(), newSiteCommands(),
+              hostsCommands(), deployCommands(), staticCommands(), marketplaceCommands(), newSiteCommands(),
               completionCommands(), updateCommands()})
             all += group;
         return all;

@@ -3,8 +3,10 @@
 #include "CliContext.h"
 #include "CliJson.h"
 
+#include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/ForgeClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/NetlifyClient.h"
 
 #include <QTextStream>
 
@@ -16,8 +18,9 @@ using cli::utf8;
 
 namespace {
 
-const char* kUsage = "Usage: halvik hosts [--json] | connect forge --token-stdin | disconnect <host> | "
-                     "show <host> [--json]";
+const char* kUsage =
+    "Usage: halvik hosts [--json] | connect forge|netlify --token-stdin | connect cloudflare "
+    "--account-id ID --token-stdin | disconnect <host> | show <host> [--json]";
 
 Json dateJson(const std::optional<QDateTime>& date)
 {
@@ -59,17 +62,70 @@ int list(HostAccountService& hosts, bool json)
 QCoro::Task<int> connectHost(AppServices& services, QStringList args, FILE* input)
 {
     HostAccountService& hosts = services.hostAccounts();
-    const QString provider = args.value(0).toLower();
-    if (provider != QLatin1String("forge") || args.size() != 2 ||
-        args.at(1) != QLatin1String("--token-stdin"))
+    const QString word = args.value(0).toLower();
+    args = args.mid(1);
+    std::optional<QString> accountID;
+    if (const qsizetype at = args.indexOf(QStringLiteral("--account-id")); at >= 0) {
+        if (at + 1 >= args.size())
+            throw CliError::usage(QStringLiteral("--account-id needs a value."));
+        accountID = args.at(at + 1);
+        args.remove(at, 2);
+    }
+    std::optional<HostProviderKind> provider;
+    if (word == QLatin1String("forge"))
+        provider = HostProviderKind::forge;
+    else if (word == QLatin1String("netlify"))
+        provider = HostProviderKind::netlify;
+    else if (word == QLatin1String("cloudflare"))
+        provider = HostProviderKind::cloudflarePages;
+    if (!provider || args != QStringList{QStringLiteral("--token-stdin")} ||
+        (accountID.has_value() != HostAccountService::needsAccountID(*provider)))
         throw CliError::usage(QString::fromUtf8(kUsage));
     QTextStream stream(input);
     const QString token = stream.readLine().trimmed();
     if (token.isEmpty())
         throw CliError::usage(QStringLiteral("No token on standard input."));
-    const HostAccountPtr host = co_await hosts.connect(HostProviderKind::forge, token);
+    const HostAccountPtr host = co_await hosts.connect(*provider, token, accountID);
     services.store().flush();
-    cli::out() << "Connected to Laravel Forge as " << host->label() << '\n';
+    cli::out() << "Connected to " << HostAccountService::providerTitle(*provider) << " as " << host->label()
+               << '\n';
+    co_return 0;
+}
+
+// A static host's sites or projects.
+QCoro::Task<int> showStatic(AppServices& services, HostAccountPtr host, bool json)
+{
+    const auto token = services.hostAccounts().token(*host);
+    if (!token)
+        throw CliError(QStringLiteral("Connect a Netlify or Cloudflare Pages account first."));
+    Json list = Json::array();
+    QStringList lines;
+    if (host->provider() == HostProviderKind::netlify) {
+        const QList<NetlifySite> sites = co_await services.netlify().sites(*token);
+        for (const NetlifySite& site : sites) {
+            list.push_back(
+                Json{{"id", utf8(site.id)}, {"name", utf8(site.name)}, {"url", utf8(site.publicURL())}});
+            lines << QStringLiteral("%1  %2  %3").arg(site.id, site.name, site.publicURL());
+        }
+    } else {
+        const QString account = host->providerAccountID().value_or(QString());
+        if (account.isEmpty())
+            throw CliError(QStringLiteral("Missing Cloudflare account ID."));
+        const QList<CloudflareProject> projects = co_await services.cloudflare().projects(*token, account);
+        for (const CloudflareProject& project : projects) {
+            list.push_back(Json{{"name", utf8(project.name)}, {"url", utf8(project.url())}});
+            lines << QStringLiteral("%1  %2").arg(project.name, project.url());
+        }
+    }
+    const bool netlify = host->provider() == HostProviderKind::netlify;
+    if (json) {
+        cli::printJson(cli::out(), Json{{"host", hostJson(*host)}, {netlify ? "sites" : "projects", list}});
+        co_return 0;
+    }
+    for (const QString& line : std::as_const(lines))
+        cli::out() << line << '\n';
+    if (lines.isEmpty())
+        cli::out() << (netlify ? "No sites on this account.\n" : "No projects on this account.\n");
     co_return 0;
 }
 
@@ -77,6 +133,9 @@ QCoro::Task<int> show(AppServices& services, const QString& reference, bool json
 {
     HostAccountService& hosts = services.hostAccounts();
     const HostAccountPtr host = hosts.resolve(reference);
+    if (host->provider() == HostProviderKind::netlify ||
+        host->provider() == HostProviderKind::cloudflarePages)
+        co_return co_await showStatic(services, host, json);
     if (host->provider() != HostProviderKind::forge) {
         if (json)
             cli::printJson(cli::out(), Json{{"host", hostJson(*host)}});
@@ -156,10 +215,19 @@ QList<cli::CliCommand> hostsCommands()
                     .help = QStringLiteral("the connected hosting accounts"),
                     .options = {cli::jsonOption()}},
                    {.subverb = QStringLiteral("connect"),
-                    .arguments = QStringLiteral("forge --token-stdin"),
+                    .arguments = QStringLiteral("forge|netlify --token-stdin"),
                     .help = QStringLiteral(
                         "connect a hosting account; the token is read as one line from standard input"),
                     .options = {{QStringLiteral("--token-stdin"),
+                                 {},
+                                 QStringLiteral("read the token from standard input")}}},
+                   {.subverb = QStringLiteral("connect"),
+                    .arguments = QStringLiteral("cloudflare --account-id ID --token-stdin"),
+                    .help = QStringLiteral("connect a Cloudflare Pages account; the API token is read from "
+                                           "standard input"),
+                    .options = {{QStringLiteral("--account-id"), QStringLiteral("ID"),
+                                 QStringLiteral("the Cloudflare account the token works in")},
+                                {QStringLiteral("--token-stdin"),
                                  {},
                                  QStringLiteral("read the token from standard input")}}},
                    {.subverb = QStringLiteral("disconnect"),
@@ -167,7 +235,7 @@ QList<cli::CliCommand> hostsCommands()
                     .help = QStringLiteral("forget a hosting account and its token")},
                    {.subverb = QStringLiteral("show"),
                     .arguments = QStringLiteral("<host> [--json]"),
-                    .help = QStringLiteral("the account and, for Forge, its servers"),
+                    .help = QStringLiteral("the account and its servers, sites or projects"),
                     .options = {cli::jsonOption()}}}},
     };
 }

@@ -169,10 +169,12 @@ QCoro::Task<ProcessResult> ComposerService::logged(SitePtr site, Launch launch, 
     if (outcome.result.exitCode != 0) {
         const QString output = outcome.redactedOutput.trimmed();
         if (output.isEmpty())
-            throw ComposerServiceError::failed(noOutputFailure.arg(outcome.result.exitCode));
+            throw ComposerServiceError::failed(noOutputFailure.arg(outcome.result.exitCode), QString(),
+                                               outcome.result.exitCode);
         // Composer's own message, not its frame line and option synopsis; other tools' output as it is.
-        throw ComposerServiceError::failed(
-            kind == OperationKind::composer ? ComposerMessage::describe(output) : output, output);
+        throw ComposerServiceError::failed(kind == OperationKind::composer ? ComposerMessage::describe(output)
+                                                                           : output,
+                                           output, outcome.result.exitCode);
     }
     co_return outcome.result;
 }

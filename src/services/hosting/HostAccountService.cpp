@@ -13,6 +13,11 @@ HostAccountService::HostAccountService(SiteStore& store, SecretStore& secrets, Q
 
 void HostAccountService::setVerifier(HostProviderKind provider, Verifier verifier)
 {
+    m_verifiers[provider] = [verify = std::move(verifier)](QString token, QString) { return verify(token); };
+}
+
+void HostAccountService::setVerifier(HostProviderKind provider, AccountVerifier verifier)
+{
     m_verifiers[provider] = std::move(verifier);
 }
 
@@ -31,24 +36,29 @@ QString HostAccountService::providerTitle(HostProviderKind provider)
     return {};
 }
 
-QCoro::Task<HostAccountPtr> HostAccountService::connect(HostProviderKind provider, QString token)
+QCoro::Task<HostAccountPtr> HostAccountService::connect(HostProviderKind provider, QString token,
+                                                        std::optional<QString> accountID)
 {
+    if (accountID)
+        accountID = accountID->trimmed();
     token = token.trimmed();
     if (token.isEmpty())
         throw HalvikError(QStringLiteral("Enter an API token."));
     const auto verifier = m_verifiers.find(provider);
     if (verifier == m_verifiers.end())
         throw HalvikError(QStringLiteral("%1 can’t be connected yet.").arg(providerTitle(provider)));
-    const Verifier verify = verifier->second;
-    const QString label = co_await verify(token);
+    const AccountVerifier verify = verifier->second;
+    const QString givenAccount = accountID.value_or(QString());
+    const QString label = co_await verify(token, givenAccount);
 
     HostAccountPtr host;
     for (const HostAccountPtr& existing : accounts(provider))
-        if (existing->label().compare(label, Qt::CaseInsensitive) == 0)
+        if (existing->label().compare(label, Qt::CaseInsensitive) == 0 &&
+            (!accountID || existing->providerAccountID() == accountID))
             host = existing;
     const bool added = !host;
     if (added)
-        host = std::make_shared<HostAccount>(provider, label);
+        host = std::make_shared<HostAccount>(provider, label, accountID);
     m_secrets.set(token, host->secretAccount());
     host->setLabel(label);
     host->setLastVerifiedAt(QDateTime::currentDateTimeUtc());
@@ -96,6 +106,10 @@ HostAccountPtr HostAccountService::resolve(const QString& reference) const
         provider = HostProviderKind::forge;
     else if (word.compare(QLatin1String("cloud"), Qt::CaseInsensitive) == 0)
         provider = HostProviderKind::laravelCloud;
+    else if (word.compare(QLatin1String("netlify"), Qt::CaseInsensitive) == 0)
+        provider = HostProviderKind::netlify;
+    else if (word.compare(QLatin1String("cloudflare"), Qt::CaseInsensitive) == 0)
+        provider = HostProviderKind::cloudflarePages;
     QList<HostAccountPtr> matches;
     for (const HostAccountPtr& host : m_store.hosts())
         if (host->label().compare(word, Qt::CaseInsensitive) == 0)

@@ -24,16 +24,26 @@ class HostAccountService : public QObject
     Q_OBJECT
 public:
     using Verifier = std::function<QCoro::Task<QString>(QString token)>;
+    // For providers whose token works within one account named alongside it.
+    using AccountVerifier = std::function<QCoro::Task<QString>(QString token, QString accountID)>;
 
     HostAccountService(SiteStore& store, SecretStore& secrets, QObject* parent = nullptr);
 
     void setVerifier(HostProviderKind provider, Verifier verifier);
+    void setVerifier(HostProviderKind provider, AccountVerifier verifier);
     bool canConnect(HostProviderKind provider) const { return m_verifiers.count(provider) > 0; }
+    // Whether the provider needs an account id beside the token (Cloudflare).
+    static bool needsAccountID(HostProviderKind provider)
+    {
+        return provider == HostProviderKind::cloudflarePages;
+    }
 
     // Verifies the token and stores it. A token whose label matches an account of the same
     // provider (ignoring case) replaces that account's token, so the sites linked to it stay
     // linked. Throws the provider's error sentence.
-    QCoro::Task<HostAccountPtr> connect(HostProviderKind provider, QString token);
+    // With an account id, the same label only matches an account of the same id.
+    QCoro::Task<HostAccountPtr> connect(HostProviderKind provider, QString token,
+                                        std::optional<QString> accountID = std::nullopt);
     // Forgets the account and its token; sites keep naming it.
     void disconnect(const HostAccountPtr& host);
 
@@ -55,7 +65,7 @@ Q_SIGNALS:
 private:
     SiteStore& m_store;
     SecretStore& m_secrets;
-    std::map<HostProviderKind, Verifier> m_verifiers;
+    std::map<HostProviderKind, AccountVerifier> m_verifiers;
 };
 
 } // namespace halvik

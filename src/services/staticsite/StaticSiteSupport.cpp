@@ -1,12 +1,21 @@
 #include "StaticSiteSupport.h"
 
 #include "platform/AtomicFile.h"
+#include "services/DotEnvFile.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 
+#include <QCoroFuture>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QRegularExpression>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <cstdio>
 
 namespace halvik::StaticSiteSupport {
 
@@ -73,10 +82,12 @@ bool ensureAssetURL(const QString& siteFolder)
     return true;
 }
 
-QCoro::Task<QString> outputDirectory(LaravelConfigurationResolver& resolver, QString siteFolder, QString php)
+QCoro::Task<QString> outputDirectory(LaravelConfigurationResolver& resolver, QString siteFolder, QString php,
+                                     QMap<QString, QString> environment)
 {
     const QString value =
-        (co_await resolver.string(QStringLiteral("quillmar.ssg.destination"), siteFolder, php)).trimmed();
+        (co_await resolver.string(QStringLiteral("quillmar.ssg.destination"), siteFolder, php, environment))
+            .trimmed();
     if (value.isEmpty())
         throw StaticSiteSupportError::emptyOutput();
     co_return QDir::cleanPath(QDir(siteFolder).absoluteFilePath(value));
@@ -116,6 +127,177 @@ void writeCloudflarePagesConfig(const QString& siteFolder, const QString& output
             "pages_build_output_dir = \"%2\"\n")
             .arg(name, relative);
     writeText(QDir(siteFolder).filePath(QStringLiteral("wrangler.toml")), text);
+}
+
+namespace {
+
+// "scheme://host[:port]" of the .env's APP_URL, lower-cased, or empty.
+QString appOrigin(const QString& siteFolder)
+{
+    QString text;
+    try {
+        text = DotEnvFile::load(QDir(siteFolder).filePath(QStringLiteral(".env")));
+    } catch (const HalvikError&) {
+        return {};
+    }
+    const QUrl url(DotEnvFile::value(QStringLiteral("APP_URL"), DotEnvFile::entries(text))
+                       .value_or(QString())
+                       .trimmed());
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
+        return {};
+    QString origin = url.scheme() + QStringLiteral("://") + url.host();
+    if (url.port() > 0)
+        origin += QLatin1Char(':') + QString::number(url.port());
+    return origin;
+}
+
+QRegularExpression localOrigins(const QString& siteFolder)
+{
+    QString pattern = QStringLiteral("https?://[A-Za-z0-9.-]+\\.test(?::\\d+)?");
+    if (const QString origin = appOrigin(siteFolder); !origin.isEmpty())
+        pattern = QRegularExpression::escape(origin) + QLatin1Char('|') + pattern;
+    // An origin ends where the host and port end: "site.testing" or "localhost:81" for
+    // "localhost" are other hosts.
+    return QRegularExpression(QStringLiteral("(?:") + pattern + QStringLiteral(")(?![A-Za-z0-9.-]|:\\d)"),
+                              QRegularExpression::CaseInsensitiveOption);
+}
+
+int rewriteFile(const QString& path, const QRegularExpression& origins)
+{
+    const auto bytes = readFile(path);
+    if (!bytes)
+        return 0;
+    const QString text = QString::fromUtf8(*bytes);
+    QString result;
+    result.reserve(text.size());
+    int count = 0;
+    qsizetype last = 0;
+    auto it = origins.globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        result += QStringView(text).mid(last, match.capturedStart() - last);
+        const qsizetype end = match.capturedEnd();
+        if (end >= text.size() || text.at(end) != QLatin1Char('/'))
+            result += QLatin1Char('/');
+        last = end;
+        ++count;
+    }
+    if (count == 0)
+        return 0;
+    result += QStringView(text).mid(last);
+    // Renamed over the original so no reader sees half a file; generated output needs no sync
+    // to disk, which would cost more than the rewriting itself on a site of thousands of pages.
+    const QString temporary = path + QStringLiteral(".halvik-rewrite");
+    QFile out(temporary);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(result.toUtf8()) < 0 ||
+        !out.flush())
+        throw HalvikError(QStringLiteral("Couldn’t rewrite %1: %2").arg(path, out.errorString()));
+    out.setPermissions(QFile::permissions(path));
+    out.close();
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(temporary);
+        throw HalvikError(QStringLiteral("Couldn’t rewrite %1.").arg(path));
+    }
+    return count;
+}
+
+} // namespace
+
+QStringList rewrittenExtensions()
+{
+    return {QStringLiteral("html"), QStringLiteral("htm"), QStringLiteral("css"),
+            QStringLiteral("js"),   QStringLiteral("mjs"), QStringLiteral("json"),
+            QStringLiteral("xml"),  QStringLiteral("svg"), QStringLiteral("webmanifest"),
+            QStringLiteral("map")};
+}
+
+int rewriteLocalAbsoluteURLs(const QString& outputFolder, const QString& siteFolder)
+{
+    const QRegularExpression origins = localOrigins(siteFolder);
+    QStringList filters;
+    for (const QString& extension : rewrittenExtensions())
+        filters << QStringLiteral("*.") + extension;
+    QStringList paths;
+    QDirIterator files(outputFolder, filters, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext())
+        paths << files.next();
+    // Files are independent: rewrite them on every core. A failure is kept, not thrown across
+    // the pool's threads, and reported once all have ended.
+    QMutex lock;
+    QString failure;
+    const int count = QtConcurrent::blockingMappedReduced<int>(
+        paths,
+        [&origins, &lock, &failure](const QString& path) {
+            try {
+                return rewriteFile(path, origins);
+            } catch (const HalvikError& error) {
+                const QMutexLocker locked(&lock);
+                if (failure.isEmpty())
+                    failure = error.description();
+                return 0;
+            }
+        },
+        [](int& total, int found) { total += found; });
+    if (!failure.isEmpty())
+        throw HalvikError(failure);
+    return count;
+}
+
+QCoro::Task<int> rewriteLocalAbsoluteURLsAsync(QString outputFolder, QString siteFolder)
+{
+    QFuture<int> work = QtConcurrent::run(&rewriteLocalAbsoluteURLs, outputFolder, siteFolder);
+    const int count = co_await work;
+    co_return count;
+}
+
+QString rewroteLine(int count)
+{
+    return QStringLiteral("Rewrote %1 local absolute URL%2 to root-relative paths")
+        .arg(count)
+        .arg(count == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString preferredPublicURL(const QString& address)
+{
+    QString text = address.trimmed();
+    if (text.isEmpty())
+        return {};
+    if (text.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        text = text.mid(7);
+    else if (text.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        text = text.mid(8);
+    while (text.endsWith(QLatin1Char('/')))
+        text.chop(1);
+    return QStringLiteral("https://") + text;
+}
+
+QString hostSiteName(const QString& name)
+{
+    static const QRegularExpression others(QStringLiteral("[^a-z0-9]+"));
+    QString slug = name.toLower().replace(others, QStringLiteral("-"));
+    auto trim = [](QString& text) {
+        while (text.startsWith(QLatin1Char('-')))
+            text.remove(0, 1);
+        while (text.endsWith(QLatin1Char('-')))
+            text.chop(1);
+    };
+    trim(slug);
+    if (slug.size() > 58) {
+        slug.truncate(58);
+        trim(slug);
+    }
+    return slug;
+}
+
+QString cloudflareProjectName(const QString& address)
+{
+    const QUrl url(preferredPublicURL(address));
+    const QString host = url.host().toLower();
+    const QString suffix = QStringLiteral(".pages.dev");
+    if (!host.endsWith(suffix))
+        return {};
+    return hostSiteName(host.section(QLatin1Char('.'), 0, 0));
 }
 
 } // namespace halvik::StaticSiteSupport

@@ -5,6 +5,7 @@
 #include "services/composer/ComposerRecords.h"
 
 #include <QCoroTask>
+#include <QMap>
 #include <QString>
 
 #include <optional>
@@ -42,7 +43,27 @@ bool refreshUsesSSG(Site& site, const std::optional<SiteManifest>& manifest = st
 bool ensureAssetURL(const QString& siteFolder);
 // The generator's output folder (`quillmar.ssg.destination`), relative paths taken against the
 // site folder.
-QCoro::Task<QString> outputDirectory(LaravelConfigurationResolver& resolver, QString siteFolder, QString php);
+QCoro::Task<QString> outputDirectory(LaravelConfigurationResolver& resolver, QString siteFolder, QString php,
+                                     QMap<QString, QString> environment = {});
+
+// The extensions of generated files whose text may name the local host.
+QStringList rewrittenExtensions();
+// Replaces, in the output's text files, the origin of the .env's APP_URL and every http(s)
+// origin of a ".test" host (port included) by a root-relative path: an origin followed by "/"
+// is dropped, any other becomes "/". A file is written (atomically) only when it changed.
+// Returns the number of replacements. Blocking: see rewriteLocalAbsoluteURLsAsync.
+int rewriteLocalAbsoluteURLs(const QString& outputFolder, const QString& siteFolder);
+QCoro::Task<int> rewriteLocalAbsoluteURLsAsync(QString outputFolder, QString siteFolder);
+// "Rewrote 1 local absolute URL to root-relative paths", "… 2 local absolute URLs …".
+QString rewroteLine(int count);
+
+// An "https://" address without a trailing slash, or empty for an empty one.
+QString preferredPublicURL(const QString& address);
+// A name a new Netlify site or Cloudflare project can take: lower-case, each run of other
+// characters than a-z and 0-9 one "-", trimmed, at most 58 characters.
+QString hostSiteName(const QString& name);
+// The project of an address under Cloudflare Pages' own domain (its first label), else empty.
+QString cloudflareProjectName(const QString& address);
 // Optional files for Git-based builds on those hosts; the output folder must lie inside the project.
 void writeNetlifyToml(const QString& siteFolder, const QString& outputDirectory);
 void writeCloudflarePagesConfig(const QString& siteFolder, const QString& outputDirectory,

@@ -3,6 +3,7 @@
 #include "views/accounts/AccountWidgets.h"
 #include "views/common/LiveLogView.h"
 #include "views/deploy/ForgeDeploySheet.h"
+#include "views/deploy/StaticDeployPage.h"
 
 #include "app/AppServices.h"
 #include "app/DeployCoordinator.h"
@@ -106,6 +107,8 @@ DeployTab::DeployTab(AppServices& services, QWidget* parent) : QWidget(parent), 
     split->addWidget(historyBox);
     forgeLayout->addWidget(split, 1);
     m_stack->addWidget(forge);
+    m_static = new StaticDeployPage(services, m_stack);
+    m_stack->addWidget(m_static);
 
     connect(m_deployToForge, &QPushButton::clicked, this, &DeployTab::openDeploySheet);
     connect(m_deployNow, &QPushButton::clicked, this, &DeployTab::deployNow);
@@ -147,6 +150,7 @@ void DeployTab::setSite(SitePtr site)
     for (const HostProviderKind kind : m_site->linkedDeployProviders())
         m_target->addItem(HostAccountService::providerTitle(kind), static_cast<int>(kind));
     m_target->setVisible(m_target->count() > 1);
+    m_static->setSite(m_site);
     refresh();
     // Deployments left open (watching stopped, Halvik quit) are asked about once more.
     const QPointer<DeployTab> self(this);
@@ -163,6 +167,16 @@ void DeployTab::refresh()
     if (!m_site)
         return;
     const bool onForge = m_site->forgeServerId() || m_site->forgeSiteId();
+    std::optional<HostProviderKind> chosen;
+    if (m_target->currentIndex() >= 0)
+        chosen = static_cast<HostProviderKind>(m_target->currentData().toInt());
+    const bool staticChosen =
+        chosen == HostProviderKind::netlify || chosen == HostProviderKind::cloudflarePages;
+    // A generator site that deploys nowhere else takes the static path.
+    if (staticChosen || (!chosen && m_site->usesSSG())) {
+        m_stack->setCurrentIndex(2);
+        return;
+    }
     m_stack->setCurrentIndex(onForge ? 1 : 0);
     QString serverName;
     QString siteName;

@@ -19,6 +19,7 @@ class DeployJob;
 namespace halvik::views {
 
 class LiveLogView;
+class StaticDeployPage;
 class ToneLabel;
 
 // A site's Deploy tab: "Not deployed yet" with the way to deploy, or the Forge target with
@@ -38,7 +39,8 @@ public:
     LiveLogView* liveLog() const { return m_live; }
     LiveLogView* selectedLog() const { return m_selectedLog; }
     QLabel* runStatus() const;
-    // Which page shows: 0 "Not deployed yet", 1 Forge.
+    StaticDeployPage* staticPage() const { return m_static; }
+    // Which page shows: 0 "Not deployed yet", 1 Forge, 2 a static site.
     int page() const;
 
     void deployNow();
@@ -66,6 +68,7 @@ private:
     QTreeWidget* m_history;
     LiveLogView* m_selectedLog;
     QPushButton* m_copyLog;
+    StaticDeployPage* m_static;
 };
 
 } // namespace halvik::views

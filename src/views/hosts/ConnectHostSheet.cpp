@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -32,6 +33,7 @@ ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
                                     Tone::muted, this));
 
     auto* form = new QFormLayout;
+    m_form = form;
     m_picker = new QComboBox(this);
     m_picker->setObjectName("hostProvider");
     auto* items = new QStandardItemModel(m_picker);
@@ -54,6 +56,10 @@ ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
     m_token->setEchoMode(QLineEdit::Password);
     m_token->setPlaceholderText(QStringLiteral("Paste the token"));
     form->addRow(QStringLiteral("API token"), m_token);
+    m_account = new QLineEdit(this);
+    m_account->setObjectName("hostAccountID");
+    m_account->setPlaceholderText(QStringLiteral("From the Cloudflare dashboard’s Overview"));
+    form->addRow(QStringLiteral("Account ID"), m_account);
     layout->addLayout(form);
     m_status = new ToneLabel(QString(), Tone::muted, this);
     m_status->setObjectName("hostConnectStatus");
@@ -75,21 +81,47 @@ ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
         m_status->clear();
         sync();
     });
+    connect(m_account, &QLineEdit::textChanged, this, [this] {
+        m_status->clear();
+        sync();
+    });
+    connect(m_picker, &QComboBox::currentIndexChanged, this, [this] {
+        m_status->clear();
+        sync();
+    });
     sync();
+}
+
+QString ConnectHostSheet::tokenLabelText() const
+{
+    const auto provider = static_cast<HostProviderKind>(m_picker->currentData(Qt::UserRole).toInt());
+    return provider == HostProviderKind::netlify ? QStringLiteral("Personal access token")
+                                                 : QStringLiteral("API token");
 }
 
 void ConnectHostSheet::sync()
 {
-    m_connect->setEnabled(!m_verifying && !m_token->text().trimmed().isEmpty());
+    const auto provider = static_cast<HostProviderKind>(m_picker->currentData(Qt::UserRole).toInt());
+    const bool needsAccount = HostAccountService::needsAccountID(provider);
+    m_form->setRowVisible(m_account, needsAccount);
+    if (auto* label = qobject_cast<QLabel*>(m_form->labelForField(m_token)))
+        label->setText(tokenLabelText());
+    const bool complete =
+        !m_token->text().trimmed().isEmpty() && (!needsAccount || !m_account->text().trimmed().isEmpty());
+    m_connect->setEnabled(!m_verifying && complete);
     m_token->setEnabled(!m_verifying);
+    m_account->setEnabled(!m_verifying);
     m_picker->setEnabled(!m_verifying);
 }
 
 void ConnectHostSheet::submit()
 {
-    if (m_verifying || m_token->text().trimmed().isEmpty())
+    if (m_verifying || !m_connect->isEnabled())
         return;
     const auto provider = static_cast<HostProviderKind>(m_picker->currentData(Qt::UserRole).toInt());
+    std::optional<QString> account;
+    if (HostAccountService::needsAccountID(provider))
+        account = m_account->text().trimmed();
     m_verifying = true;
     m_status->setTone(Tone::muted);
     m_status->setText(QStringLiteral("Verifying…"));
@@ -99,11 +131,11 @@ void ConnectHostSheet::submit()
     const QString token = m_token->text();
     fireAndForget(this,
                   [](QPointer<ConnectHostSheet> sheet, HostAccountService& service, HostProviderKind kind,
-                     QString secret) -> QCoro::Task<> {
+                     QString secret, std::optional<QString> accountID) -> QCoro::Task<> {
                       QString failure;
                       HostAccountPtr host;
                       try {
-                          host = co_await service.connect(kind, secret);
+                          host = co_await service.connect(kind, secret, accountID);
                       } catch (const HalvikError& error) {
                           failure = error.description();
                       }
@@ -119,7 +151,7 @@ void ConnectHostSheet::submit()
                       sheet->m_status->setTone(Tone::failure);
                       sheet->m_status->setText(failure);
                       sheet->sync();
-                  }(self, hosts, provider, token));
+                  }(self, hosts, provider, token, account));
 }
 
 } // namespace halvik::views

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QFormLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -16,8 +17,8 @@ namespace halvik::views {
 
 class ToneLabel;
 
-// "Connect a New Host": the provider, its API token (masked), verifying, and the provider's
-// sentence when it refuses. Accepts once the account is connected.
+// "Connect a New Host": the provider, its token (masked) and, for Cloudflare, the account id,
+// verifying, and the provider's sentence when it refuses. Accepts once the account is connected.
 class ConnectHostSheet : public QDialog
 {
     Q_OBJECT
@@ -26,6 +27,9 @@ public:
 
     QComboBox* providerPicker() const { return m_picker; }
     QLineEdit* tokenField() const { return m_token; }
+    // Shown for Cloudflare Pages only.
+    QLineEdit* accountField() const { return m_account; }
+    QString tokenLabelText() const;
     QPushButton* connectButton() const { return m_connect; }
     ToneLabel* statusLabel() const { return m_status; }
     bool isVerifying() const { return m_verifying; }
@@ -40,6 +44,8 @@ private:
     HostAccountService& m_hosts;
     QComboBox* m_picker;
     QLineEdit* m_token;
+    QLineEdit* m_account;
+    QFormLayout* m_form;
     ToneLabel* m_status;
     QPushButton* m_connect;
     QPushButton* m_cancel;

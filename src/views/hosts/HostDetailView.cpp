@@ -4,7 +4,9 @@
 
 #include "app/AppServices.h"
 #include "async/FireAndForget.h"
+#include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/NetlifyClient.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -45,7 +47,8 @@ HostDetailView::HostDetailView(AppServices& services, QWidget* parent) : QWidget
     header->addWidget(m_disconnect, 0, Qt::AlignTop);
     layout->addLayout(header);
     layout->addSpacing(8);
-    layout->addWidget(headingLabel(QStringLiteral("Servers"), 1, this));
+    m_listHeading = headingLabel(QStringLiteral("Servers"), 1, this);
+    layout->addWidget(m_listHeading);
 
     m_stack = new QStackedWidget(this);
     auto* statePage = new QWidget(m_stack);
@@ -63,8 +66,15 @@ HostDetailView::HostDetailView(AppServices& services, QWidget* parent) : QWidget
     m_table->setHeaderLabels({QStringLiteral("Name"), QStringLiteral("IP"), QStringLiteral("Region"),
                               QStringLiteral("PHP"), QStringLiteral("Ready"), QStringLiteral("Sites")});
     m_table->header()->setStretchLastSection(true);
+    m_targetTable = new QTreeWidget(m_stack);
+    m_targetTable->setObjectName("hostTargets");
+    m_targetTable->setRootIsDecorated(false);
+    m_targetTable->setHeaderLabels(
+        {QStringLiteral("Name"), QStringLiteral("Address"), QStringLiteral("Sites")});
+    m_targetTable->header()->setStretchLastSection(true);
     m_stack->addWidget(statePage);
     m_stack->addWidget(m_table);
+    m_stack->addWidget(m_targetTable);
     layout->addWidget(m_stack, 1);
 
     connect(m_retry, &QPushButton::clicked, this, &HostDetailView::reload);
@@ -88,7 +98,12 @@ void HostDetailView::setHost(HostAccountPtr host)
     if (const auto verified = m_host->lastVerifiedAt())
         dates += QStringLiteral(" · Verified ") + dateText(*verified);
     m_dates->setText(dates);
-    if (m_servers.contains(m_host->id()))
+    m_listHeading->setText(kind == HostProviderKind::netlify           ? QStringLiteral("Sites")
+                           : kind == HostProviderKind::cloudflarePages ? QStringLiteral("Projects")
+                                                                       : QStringLiteral("Servers"));
+    if (isStaticHost() && m_targets.contains(m_host->id()))
+        showTargets();
+    else if (!isStaticHost() && m_servers.contains(m_host->id()))
         showServers();
     else
         reload();
@@ -102,10 +117,89 @@ void HostDetailView::showState(const QString& text, bool failure)
     m_stack->setCurrentIndex(0);
 }
 
+bool HostDetailView::isStaticHost() const
+{
+    return m_host && (m_host->provider() == HostProviderKind::netlify ||
+                      m_host->provider() == HostProviderKind::cloudflarePages);
+}
+
+void HostDetailView::reloadTargets(const QString& token)
+{
+    const bool netlify = m_host->provider() == HostProviderKind::netlify;
+    showState(netlify ? QStringLiteral("Loading sites…") : QStringLiteral("Loading projects…"), false);
+    const quint64 generation = ++m_generation;
+    const QPointer<HostDetailView> self(this);
+    fireAndForget(this,
+                  [](QPointer<HostDetailView> view, AppServices& services, bool fromNetlify, QString secret,
+                     QString account, QUuid id, quint64 asked) -> QCoro::Task<> {
+                      QString failure;
+                      QList<StaticTarget> targets;
+                      try {
+                          if (fromNetlify) {
+                              const QList<NetlifySite> sites = co_await services.netlify().sites(secret);
+                              for (const NetlifySite& site : sites)
+                                  targets << StaticTarget{site.id, site.name, site.publicURL()};
+                          } else {
+                              const QList<CloudflareProject> projects =
+                                  co_await services.cloudflare().projects(secret, account);
+                              for (const CloudflareProject& project : projects)
+                                  targets << StaticTarget{project.name, project.name, project.url()};
+                          }
+                      } catch (const HalvikError& error) {
+                          failure = error.description();
+                      }
+                      if (!view || view->m_generation != asked)
+                          co_return;
+                      if (!failure.isEmpty()) {
+                          view->showState(failure, true);
+                          co_return;
+                      }
+                      view->m_targets.insert(id, targets);
+                      if (view->m_host && view->m_host->id() == id)
+                          view->showTargets();
+                      Q_EMIT view->serversLoaded();
+                  }(self, m_services, netlify, token, m_host->providerAccountID().value_or(QString()),
+                                                               m_host->id(), generation));
+}
+
+void HostDetailView::showTargets()
+{
+    const bool netlify = m_host->provider() == HostProviderKind::netlify;
+    const QList<StaticTarget> targets = m_targets.value(m_host->id());
+    if (targets.isEmpty()) {
+        showState(netlify ? QStringLiteral("No sites on this account.")
+                          : QStringLiteral("No projects on this account."),
+                  false);
+        return;
+    }
+    m_targetTable->clear();
+    for (const StaticTarget& target : targets) {
+        QStringList sites;
+        for (const SitePtr& site : m_services.store().sites())
+            if (site->staticHostKind() == m_host->providerRaw() && site->staticHostSiteId() == target.id)
+                sites << site->displayName();
+        auto* row =
+            new QTreeWidgetItem(m_targetTable, {target.name, target.url, sites.join(QStringLiteral(", "))});
+        row->setData(0, Qt::UserRole, target.id);
+    }
+    for (int column = 0; column < 2; ++column)
+        m_targetTable->resizeColumnToContents(column);
+    m_stack->setCurrentIndex(2);
+}
+
 void HostDetailView::reload()
 {
     if (!m_host)
         return;
+    if (isStaticHost()) {
+        const auto token = m_services.hostAccounts().token(*m_host);
+        if (!token) {
+            showState(QStringLiteral("Connect a Netlify or Cloudflare Pages account first."), true);
+            return;
+        }
+        reloadTargets(*token);
+        return;
+    }
     if (m_host->provider() != HostProviderKind::forge) {
         showState(QStringLiteral("No servers to show for this provider."), false);
         return;
@@ -192,8 +286,10 @@ void HostDetailView::disconnectHost()
                       if (choice != 0)
                           co_return;
                       hosts.disconnect(account);
-                      if (view && view->m_host == account)
+                      if (view && view->m_host == account) {
                           view->m_servers.remove(account->id());
+                          view->m_targets.remove(account->id());
+                      }
                   }(self, m_services.prompts(), m_services.hostAccounts(), dialog, host));
 }
 

@@ -20,7 +20,8 @@ namespace halvik::views {
 class ToneLabel;
 
 // One hosting account: its label, provider and dates, "Disconnect", and for Forge its servers
-// with the local sites deploying to each. Servers are loaded once per account and kept, so
+// with the local sites deploying to each; for Netlify and Cloudflare Pages its sites or projects
+// with the local sites published there. Servers are loaded once per account and kept, so
 // the host search can match them.
 class HostDetailView : public QWidget
 {
@@ -37,6 +38,16 @@ public:
     // The servers already loaded for an account (none while loading or after a failure).
     QList<ForgeServer> loadedServers(const QUuid& host) const { return m_servers.value(host); }
 
+    // A static host's sites (Netlify) or projects (Cloudflare Pages).
+    struct StaticTarget
+    {
+        QString id;
+        QString name;
+        QString url;
+    };
+    QList<StaticTarget> loadedTargets(const QUuid& host) const { return m_targets.value(host); }
+    QTreeWidget* targetTable() const { return m_targetTable; }
+
     QTreeWidget* serverTable() const { return m_table; }
     QLabel* serverState() const;
     QPushButton* retryButton() const { return m_retry; }
@@ -48,6 +59,9 @@ Q_SIGNALS:
 
 private:
     void showServers();
+    void showTargets();
+    void reloadTargets(const QString& token);
+    bool isStaticHost() const;
     void showState(const QString& text, bool failure);
 
     AppServices& m_services;
@@ -60,7 +74,10 @@ private:
     ToneLabel* m_state;
     QPushButton* m_retry;
     QTreeWidget* m_table;
+    QTreeWidget* m_targetTable;
+    QLabel* m_listHeading;
     QHash<QUuid, QList<ForgeServer>> m_servers;
+    QHash<QUuid, QList<StaticTarget>> m_targets;
     quint64 m_generation = 0;
 };
 
