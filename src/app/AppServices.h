@@ -32,6 +32,7 @@ class ComposerService;
 class DeployCoordinator;
 class ForgeClient;
 class HostAccountService;
+class LaravelCloudClient;
 class InstallCoordinator;
 class QuillmarAPI;
 class SiteCloneCoordinator;
@@ -94,6 +95,7 @@ public:
     LaravelConfigurationResolver& configuration() { return *m_configuration; }
     ForgeClient& forge() { return *m_forge; }
     HostAccountService& hostAccounts() { return *m_hostAccounts; }
+    LaravelCloudClient& cloud() { return *m_cloud; }
     DeployCoordinator& deploys() { return *m_deploys; }
     QuillmarAPI& marketplace() { return *m_marketplace; }
     InstallCoordinator& installs() { return *m_installs; }
@@ -216,6 +218,7 @@ private:
     std::unique_ptr<PackagistClient> m_packagist;
     std::unique_ptr<ForgeClient> m_forge;
     std::unique_ptr<HostAccountService> m_hostAccounts;
+    std::unique_ptr<LaravelCloudClient> m_cloud;
     std::unique_ptr<DeployCoordinator> m_deploys;
     std::unique_ptr<QuillmarAPI> m_marketplace;
     std::unique_ptr<InstallCoordinator> m_installs;

@@ -2,6 +2,7 @@
 
 #include "AccountsCli.h"
 #include "AssetsCommands.h"
+#include "CloudCli.h"
 #include "ComposerCommands.h"
 #include "DeployCli.h"
 #include "GitCli.h"
@@ -25,7 +26,7 @@ const QList<CliCommand>& commandTable()
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
               serveCommands(), assetsCommands(), gitCommands(), accountsCommands(), composerCommands(),
-              hostsCommands(), deployCommands(), marketplaceCommands(), newSiteCommands(),
+              hostsCommands(), cloudCommands(), deployCommands(), marketplaceCommands(), newSiteCommands(),
               completionCommands(), updateCommands()})
             all += group;
         return all;

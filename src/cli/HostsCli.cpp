@@ -2,6 +2,7 @@
 
 #include "CliContext.h"
 #include "CliJson.h"
+#include "CloudCli.h"
 
 #include "services/hosting/ForgeClient.h"
 #include "services/hosting/HostAccountService.h"
@@ -16,8 +17,8 @@ using cli::utf8;
 
 namespace {
 
-const char* kUsage = "Usage: halvik hosts [--json] | connect forge --token-stdin | disconnect <host> | "
-                     "show <host> [--json]";
+const char* kUsage = "Usage: halvik hosts [--json] | connect forge --token-stdin | connect cloud "
+                     "[--token-stdin] | disconnect <host> | show <host> [--json]";
 
 Json dateJson(const std::optional<QDateTime>& date)
 {
@@ -60,6 +61,8 @@ QCoro::Task<int> connectHost(AppServices& services, QStringList args, FILE* inpu
 {
     HostAccountService& hosts = services.hostAccounts();
     const QString provider = args.value(0).toLower();
+    if (provider == QLatin1String("cloud"))
+        co_return co_await runCloudLogin(services, args.mid(1), input);
     if (provider != QLatin1String("forge") || args.size() != 2 ||
         args.at(1) != QLatin1String("--token-stdin"))
         throw CliError::usage(QString::fromUtf8(kUsage));
@@ -77,6 +80,8 @@ QCoro::Task<int> show(AppServices& services, const QString& reference, bool json
 {
     HostAccountService& hosts = services.hostAccounts();
     const HostAccountPtr host = hosts.resolve(reference);
+    if (host->provider() == HostProviderKind::laravelCloud)
+        co_return co_await showCloudHost(services, host, json);
     if (host->provider() != HostProviderKind::forge) {
         if (json)
             cli::printJson(cli::out(), Json{{"host", hostJson(*host)}});
@@ -162,12 +167,18 @@ QList<cli::CliCommand> hostsCommands()
                     .options = {{QStringLiteral("--token-stdin"),
                                  {},
                                  QStringLiteral("read the token from standard input")}}},
+                   {.subverb = QStringLiteral("connect"),
+                    .arguments = QStringLiteral("cloud [--token-stdin]"),
+                    .help = QStringLiteral("sign in to Laravel Cloud through the browser (as `cloud login`)"),
+                    .options = {{QStringLiteral("--token-stdin"),
+                                 {},
+                                 QStringLiteral("read an API token from standard input instead")}}},
                    {.subverb = QStringLiteral("disconnect"),
                     .arguments = QStringLiteral("<host>"),
                     .help = QStringLiteral("forget a hosting account and its token")},
                    {.subverb = QStringLiteral("show"),
                     .arguments = QStringLiteral("<host> [--json]"),
-                    .help = QStringLiteral("the account and, for Forge, its servers"),
+                    .help = QStringLiteral("the account and its Forge servers or Cloud applications"),
                     .options = {cli::jsonOption()}}}},
     };
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/HostAccount.h"
+#include "services/hosting/CloudRecords.h"
 #include "services/hosting/ForgeClient.h"
 
 #include <QHash>
@@ -42,12 +43,19 @@ public:
     QPushButton* retryButton() const { return m_retry; }
     QPushButton* disconnectButton() const { return m_disconnect; }
 
+    // A Cloud account's applications once loaded.
+    QList<CloudApplication> loadedApplications(const QUuid& host) const { return m_applications.value(host); }
+
 Q_SIGNALS:
     // Servers of some account arrived.
     void serversLoaded();
 
 private:
     void showServers();
+    void showApplications();
+    void reloadApplications(const QString& token);
+    // "Sign in again" for a Cloud account whose token was rejected.
+    void signInAgain();
     void showState(const QString& text, bool failure);
 
     AppServices& m_services;
@@ -61,6 +69,9 @@ private:
     QPushButton* m_retry;
     QTreeWidget* m_table;
     QHash<QUuid, QList<ForgeServer>> m_servers;
+    QHash<QUuid, QList<CloudApplication>> m_applications;
+    QLabel* m_heading;
+    bool m_rejected = false;
     quint64 m_generation = 0;
 };
 
