@@ -359,7 +359,7 @@ void CloudDeploySheet::loadTarget()
             sheet->m_busy = false;
             sheet->m_region->clear();
             for (const CloudRegion& region : regions)
-                sheet->m_region->addItem(region.flag + QLatin1Char(' ') + region.label, region.code);
+                sheet->m_region->addItem(region.label + s(" — ") + region.code, region.code);
             const int preferred = sheet->m_region->findData(s("us-east-1"));
             sheet->m_region->setCurrentIndex(std::max(preferred, 0));
             for (const CloudApplication& application : applications)
