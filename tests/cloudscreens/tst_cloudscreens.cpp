@@ -16,6 +16,7 @@
 #include "views/deploy/DeployTab.h"
 #include "views/hosts/ConnectHostSheet.h"
 #include "views/hosts/HostDetailView.h"
+#include "views/site/SiteOverviewTab.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -226,6 +227,11 @@ void CloudScreensTest::deployTabTakesASiteToCloudAndBack()
     shoot(env, QStringLiteral("cloud-environment"));
     env->close();
 
+    // The overview offers the same editor for a site on Cloud.
+    SiteOverviewTab overview(m.services);
+    overview.setSite(site);
+    QVERIFY(overview.editCloudEnvironmentButton()->isVisibleTo(&overview));
+
     // Disconnect asks, then forgets the four fields; Cloud keeps the application.
     m.prompts.answers.push_back(QStringLiteral("Disconnect"));
     tab.disconnectCloudButton()->click();
@@ -233,6 +239,8 @@ void CloudScreensTest::deployTabTakesASiteToCloudAndBack()
     QVERIFY(!site->cloudURL() && !site->cloudHostId());
     QCOMPARE(tab.page(), 0);
     QCOMPARE(m.cloud.applications.size(), 1);
+    overview.refresh();
+    QVERIFY(!overview.editCloudEnvironmentButton()->isVisibleTo(&overview));
     QDir(folder).removeRecursively();
 }
 
