@@ -121,6 +121,7 @@ void CloudScreensTest::connectSheetSignsInThroughTheBrowser()
     QTRY_VERIFY(detail->serverTable()->isVisible());
     QCOMPARE(detail->serverTable()->topLevelItem(0)->text(0), QStringLiteral("blog"));
     QCOMPARE(detail->serverTable()->topLevelItem(0)->text(2), QStringLiteral("https://blog.laravel.cloud"));
+    QCOMPARE(detail->serverTable()->columnCount(), 4);
     shoot(&page, QStringLiteral("cloud-host-detail"));
 
     // A rejected token offers the sign-in again.

@@ -99,6 +99,8 @@ void HostDetailView::setHost(HostAccountPtr host)
     m_dates->setText(dates);
     const bool cloud = kind == HostProviderKind::laravelCloud;
     m_heading->setText(cloud ? QStringLiteral("Applications") : QStringLiteral("Servers"));
+    m_table->clear();
+    m_table->setColumnCount(cloud ? 4 : 6);
     m_table->setHeaderLabels(cloud ? QStringList{QStringLiteral("Name"), QStringLiteral("Region"),
                                                  QStringLiteral("URL"), QStringLiteral("Sites")}
                                    : QStringList{QStringLiteral("Name"), QStringLiteral("IP"),
