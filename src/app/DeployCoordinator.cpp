@@ -121,6 +121,16 @@ CloudDeployJob* DeployCoordinator::startCloud(const SitePtr& site, CloudDeployPl
     plan.token = *token;
     if (plan.redeploy && (!site->cloudAppId() || !site->cloudEnvId()))
         plan.redeploy = false;
+    if (plan.redeploy && plan.applicationName.isEmpty()) {
+        // A new deployment of the same application carries its name from the start.
+        const QList<DeploymentPtr>& history = site->deployments();
+        for (auto it = history.crbegin(); it != history.crend(); ++it)
+            if ((*it)->providerRaw() == toRaw(HostProviderKind::laravelCloud) &&
+                !(*it)->siteName().isEmpty()) {
+                plan.applicationName = (*it)->siteName();
+                break;
+            }
+    }
     CloudDeployJob::Services services{
         *m_cloud,    GitHubDeploySource(m_git, m_sourceControl, s("Laravel Cloud")),
         m_store,     m_notifications,

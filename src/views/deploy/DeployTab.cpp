@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -192,6 +193,14 @@ int DeployTab::page() const
     return m_details->currentIndex() == 1 ? 2 : 1;
 }
 
+void DeployTab::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The live URL's link takes its colour when its text is set.
+    if (event->type() == QEvent::PaletteChange && m_site && m_stack->currentIndex() == 1)
+        refresh();
+}
+
 bool DeployTab::showsCloud() const
 {
     if (!m_site || !m_site->isLinkedToCloud())
@@ -236,8 +245,11 @@ void DeployTab::refresh()
     m_details->setCurrentIndex(cloud ? 1 : 0);
     if (cloud) {
         const QString url = m_site->cloudURL().value_or(QString());
-        m_liveURL->setText(url.isEmpty() ? QStringLiteral("—")
-                                         : QStringLiteral("<a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
+        const QString link = QApplication::palette().color(QPalette::Link).name();
+        m_liveURL->setText(
+            url.isEmpty()
+                ? QStringLiteral("—")
+                : QStringLiteral("<a href=\"%1\" style=\"color: %2\">%1</a>").arg(url.toHtmlEscaped(), link));
         m_repo->setText(m_site->githubRepo().value_or(QStringLiteral("—")));
     }
     QString serverName;

@@ -58,6 +58,9 @@ public:
     // Asks, then forgets the site's Cloud application; nothing is deleted on Cloud.
     void disconnectCloud();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void refresh();
     void refreshHistory();
