@@ -10,6 +10,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTcpServer>
+
+#include <csignal>
 
 using namespace halvik;
 using halvik::test::FakeCloud;
@@ -26,8 +29,9 @@ struct CliRun
     QString diagnostics;
 };
 
-// Runs the halvik command line while this process keeps serving the fakes.
-CliRun runHalvik(const QStringList& args, const QByteArray& input = {})
+// Runs the halvik command line while this process keeps serving the fakes. `interruptWhen`
+// sends Ctrl-C once standard output holds it.
+CliRun runHalvik(const QStringList& args, const QByteArray& input = {}, const QString& interruptWhen = {})
 {
     QProcess process;
     process.start(halvik::test::halvikBinary(), args);
@@ -35,9 +39,14 @@ CliRun runHalvik(const QStringList& args, const QByteArray& input = {})
     process.closeWriteChannel();
     QByteArray out;
     QByteArray err;
+    bool interrupted = false;
     const bool ended = QTest::qWaitFor(
         [&] {
             out += process.readAllStandardOutput();
+            if (!interruptWhen.isEmpty() && !interrupted && QString::fromUtf8(out).contains(interruptWhen)) {
+                interrupted = true;
+                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            }
             err += process.readAllStandardError();
             return process.state() == QProcess::NotRunning;
         },
@@ -114,6 +123,19 @@ void CloudCliTest::signInDeployEditAndUnlinkFromTheCommandLine()
     QVERIFY(login.output.contains(QStringLiteral("Got the exchange code. Finishing sign-in…")));
     QCOMPARE(login.output.trimmed().split(QLatin1Char('\n')).last(),
              QStringLiteral("Signed in to Acme Studio"));
+    // A browser that never comes back: Ctrl-C stops the wait and closes the callback.
+    {
+        const ScopedEnv idle("BROWSER", QStringLiteral("/bin/true"));
+        const CliRun stopped = runHalvik({QStringLiteral("cloud"), QStringLiteral("login")}, {},
+                                         QStringLiteral("Browser opened."));
+        QCOMPARE(stopped.exitCode, 1);
+        QCOMPARE(stopped.diagnostics.trimmed(), QStringLiteral("halvik: Sign-in cancelled."));
+        const qsizetype at = stopped.output.indexOf(QStringLiteral("127.0.0.1:"));
+        const quint16 port = static_cast<quint16>(stopped.output.mid(at + 10, 5).toUInt());
+        QVERIFY(port >= 49513 && port <= 49612);
+        QTcpServer again;
+        QVERIFY(again.listen(QHostAddress::LocalHost, port));
+    }
     const QJsonArray hosts =
         QJsonDocument::fromJson(step({QStringLiteral("hosts"), QStringLiteral("--json")}).output.toUtf8())
             .array();
