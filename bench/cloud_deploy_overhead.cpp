@@ -91,6 +91,8 @@ int main(int argc, char** argv)
     Sample best;
     best.seconds = 1e300;
     double worstStall = 0;
+    // One deploy first, unmeasured: the process's first network use loads what every later one reuses.
+    deployOnce(99);
     for (int round = 0; round < 3; ++round) {
         const Sample sample = deployOnce(round);
         worstStall = std::max(worstStall, sample.stallMs);
