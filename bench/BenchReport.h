@@ -12,9 +12,11 @@ namespace halvik::bench {
 
 // Prints one figure as a JSON line. `ratio` is value / baseline, both measured in this run.
 inline void report(const QString& name, double value, const QString& unit, double baseline = -1,
-                   const QString& note = {})
+                   const QString& note = {}, const QJsonObject& extra = {})
 {
     QJsonObject line{{"bench", name}, {"value", value}, {"unit", unit}};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        line.insert(it.key(), it.value());
     if (baseline > 0) {
         line["baseline"] = baseline;
         line["ratio"] = value / baseline;

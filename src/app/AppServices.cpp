@@ -17,6 +17,7 @@
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/ForgeClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/LaravelCloudClient.h"
 #include "services/hosting/NetlifyClient.h"
 #include "services/marketplace/QuillmarAPI.h"
 #include "services/runtime/RuntimeManager.h"
@@ -112,8 +113,15 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     ForgeClient& forge = *m_forge;
     m_hostAccounts->setVerifier(HostProviderKind::forge,
                                 [&forge](QString token) { return forge.verify(token); });
+    m_cloud = std::make_unique<LaravelCloudClient>(m_runner.get());
+    LaravelCloudClient& cloud = *m_cloud;
+    m_hostAccounts->setVerifier(HostProviderKind::laravelCloud,
+                                [&cloud](QString token) { return cloud.verify(token); });
     m_deploys = std::make_unique<DeployCoordinator>(*m_forge, *m_hostAccounts, *m_git, *m_sourceControl,
                                                     *m_store, *m_notifications);
+    m_deploys->attachCloud(*m_cloud, m_composer.get());
+    m_deploys->setCloudRenewer(
+        m_deploys->interactiveCloudRenewer([this](const QUrl& url) { return m_openBrowser(url); }));
     addSiteStopHook([this](const SitePtr& site) { m_deploys->stop(site->id()); });
     addQuitHook([this] { m_deploys->stopAll(); });
     m_netlify = std::make_unique<NetlifyClient>();

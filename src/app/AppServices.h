@@ -36,6 +36,7 @@ class NetlifyClient;
 class StaticPublishCoordinator;
 class StaticSiteBuilder;
 class HostAccountService;
+class LaravelCloudClient;
 class InstallCoordinator;
 class QuillmarAPI;
 class SiteCloneCoordinator;
@@ -98,6 +99,7 @@ public:
     LaravelConfigurationResolver& configuration() { return *m_configuration; }
     ForgeClient& forge() { return *m_forge; }
     HostAccountService& hostAccounts() { return *m_hostAccounts; }
+    LaravelCloudClient& cloud() { return *m_cloud; }
     DeployCoordinator& deploys() { return *m_deploys; }
     NetlifyClient& netlify() { return *m_netlify; }
     CloudflarePagesClient& cloudflare() { return *m_cloudflare; }
@@ -224,6 +226,7 @@ private:
     std::unique_ptr<PackagistClient> m_packagist;
     std::unique_ptr<ForgeClient> m_forge;
     std::unique_ptr<HostAccountService> m_hostAccounts;
+    std::unique_ptr<LaravelCloudClient> m_cloud;
     std::unique_ptr<DeployCoordinator> m_deploys;
     std::unique_ptr<NetlifyClient> m_netlify;
     std::unique_ptr<CloudflarePagesClient> m_cloudflare;

@@ -15,8 +15,8 @@ QString s(const char* text)
 
 } // namespace
 
-GitHubDeploySource::GitHubDeploySource(GitService& git, SourceControlService& sourceControl)
-    : m_git(git), m_sourceControl(sourceControl)
+GitHubDeploySource::GitHubDeploySource(GitService& git, SourceControlService& sourceControl, QString provider)
+    : m_git(git), m_sourceControl(sourceControl), m_provider(std::move(provider))
 {
 }
 
@@ -38,7 +38,8 @@ QCoro::Task<> GitHubDeploySource::prepare(SitePtr site, QString repositoryName, 
     if (isRepository && co_await m_git.currentRemote(site)) {
         const auto slug = co_await m_git.discoverGitHubRepo(site);
         if (!slug)
-            throw HalvikError(s("This site’s origin isn’t on GitHub. Forge deploys from GitHub."));
+            throw HalvikError(
+                s("This site’s origin isn’t on GitHub. %1 deploys from GitHub.").arg(m_provider));
         progress(s("Pushing %1…").arg(*slug));
         co_await pushHeadToMain(site, cancel);
         co_return;
@@ -63,9 +64,11 @@ QCoro::Task<> GitHubDeploySource::prepare(SitePtr site, QString repositoryName, 
         const auto snapshot = co_await m_git.snapshot(site, 0, 0);
         const qsizetype left = snapshot.files.size();
         if (left == 1)
-            progress(s("1 uncommitted change was left out; Forge deploys your commits."));
+            progress(s("1 uncommitted change was left out; %1 deploys your commits.").arg(m_provider));
         else if (left > 1)
-            progress(s("%1 uncommitted changes were left out; Forge deploys your commits.").arg(left));
+            progress(s("%1 uncommitted changes were left out; %2 deploys your commits.")
+                         .arg(left)
+                         .arg(m_provider));
     }
     co_await m_git.addOrigin(site, repo.cloneURL);
     co_await pushHeadToMain(site, cancel);

@@ -21,7 +21,8 @@ class GitHubDeploySource
 public:
     using Progress = std::function<void(const QString&)>;
 
-    GitHubDeploySource(GitService& git, SourceControlService& sourceControl);
+    GitHubDeploySource(GitService& git, SourceControlService& sourceControl,
+                       QString provider = QStringLiteral("Forge"));
 
     static constexpr auto initialCommitMessage = "Initial commit from Halvik";
 
@@ -39,6 +40,8 @@ private:
 
     GitService& m_git;
     SourceControlService& m_sourceControl;
+    // The host named in the sentences ("Forge deploys from GitHub.").
+    QString m_provider;
 };
 
 } // namespace halvik

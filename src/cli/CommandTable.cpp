@@ -2,6 +2,7 @@
 
 #include "AccountsCli.h"
 #include "AssetsCommands.h"
+#include "CloudCli.h"
 #include "ComposerCommands.h"
 #include "DeployCli.h"
 #include "GitCli.h"
@@ -26,8 +27,8 @@ const QList<CliCommand>& commandTable()
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
               serveCommands(), assetsCommands(), gitCommands(), accountsCommands(), composerCommands(),
-              hostsCommands(), deployCommands(), staticCommands(), marketplaceCommands(), newSiteCommands(),
-              completionCommands(), updateCommands()})
+              hostsCommands(), cloudCommands(), deployCommands(), staticCommands(), marketplaceCommands(),
+              newSiteCommands(), completionCommands(), updateCommands()})
             all += group;
         return all;
     }();

@@ -2,13 +2,16 @@
 
 #include "CliContext.h"
 #include "CliJson.h"
+#include "CloudCli.h"
 
 #include "app/DeployCoordinator.h"
 #include "async/Sleep.h"
 #include "platform/QuitSignals.h"
 #include "services/HerdService.h"
+#include "services/hosting/CloudCommands.h"
 #include "services/hosting/ForgeClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/LaravelCloudClient.h"
 
 #include <QCoroSignal>
 
@@ -23,7 +26,8 @@ using cli::utf8;
 namespace {
 
 const char* kDeployUsage = "Usage: halvik deploy <site> [--target forge|cloud] [--host <host>] "
-                           "[--server <id|name>] [--domain DOMAIN] [--repo NAME] [--json]";
+                           "[--server <id|name>] [--domain DOMAIN] [--repo NAME] [--app NAME | --app-id ID] "
+                           "[--region CODE] [--no-sign-in] [--json]";
 const char* kDeploymentsUsage = "Usage: halvik deployments <site> [--json] [--log [ID]]";
 
 std::optional<QString> takeOption(QStringList& args, const QString& name)
@@ -53,7 +57,8 @@ Json deploymentJson(const Deployment& deployment)
                 {"startedAt", dateJson(deployment.startedAt())},
                 {"finishedAt", dateJson(deployment.finishedAt())},
                 {"forgeDeploymentId",
-                 deployment.forgeDeploymentId() ? Json(*deployment.forgeDeploymentId()) : Json(nullptr)}};
+                 deployment.forgeDeploymentId() ? Json(*deployment.forgeDeploymentId()) : Json(nullptr)},
+                {"cloudDeploymentId", cli::optionalJson(deployment.cloudDeploymentId())}};
 }
 
 HostProviderKind chooseTarget(const Site& site, const std::optional<QString>& target)
@@ -62,12 +67,13 @@ HostProviderKind chooseTarget(const Site& site, const std::optional<QString>& ta
         if (target->compare(QLatin1String("forge"), Qt::CaseInsensitive) == 0)
             return HostProviderKind::forge;
         if (target->compare(QLatin1String("cloud"), Qt::CaseInsensitive) == 0)
-            throw CliError(QStringLiteral("Deploying to Laravel Cloud isn’t available yet."));
+            return HostProviderKind::laravelCloud;
         throw CliError::usage(QStringLiteral("Unknown target “%1”: forge or cloud.").arg(*target));
     }
     const QList<HostProviderKind> linked = site.linkedDeployProviders();
-    if (linked.size() == 1 && linked.first() == HostProviderKind::forge)
-        return HostProviderKind::forge;
+    if (linked.size() == 1 &&
+        (linked.first() == HostProviderKind::forge || linked.first() == HostProviderKind::laravelCloud))
+        return linked.first();
     if (linked.isEmpty())
         throw CliError::usage(
             QStringLiteral("This site isn’t deployed yet: choose --target forge or --target cloud."));
@@ -76,6 +82,113 @@ HostProviderKind chooseTarget(const Site& site, const std::optional<QString>& ta
         names << (kind == HostProviderKind::laravelCloud ? QStringLiteral("cloud") : toRaw(kind));
     throw CliError::usage(QStringLiteral("This site deploys to several hosts: choose --target %1.")
                               .arg(names.join(QStringLiteral(" or --target "))));
+}
+
+HostAccountPtr chooseCloudHost(HostAccountService& hosts, const Site& site,
+                               const std::optional<QString>& reference)
+{
+    if (reference)
+        return hosts.resolve(*reference);
+    if (site.cloudHostId()) {
+        if (HostAccountPtr host = hosts.account(*site.cloudHostId()))
+            return host;
+        throw CliError(QStringLiteral("Connect a Laravel Cloud account first."));
+    }
+    const QList<HostAccountPtr> cloud = hosts.accounts(HostProviderKind::laravelCloud);
+    if (cloud.isEmpty())
+        throw CliError(QStringLiteral("Connect Laravel Cloud first."));
+    if (cloud.size() > 1)
+        throw CliError::usage(
+            QStringLiteral("Several Laravel Cloud accounts are connected: choose one with --host."));
+    return cloud.first();
+}
+
+struct CloudOptions
+{
+    std::optional<QString> host;
+    std::optional<QString> app;
+    std::optional<QString> appID;
+    std::optional<QString> region;
+    std::optional<QString> repo;
+    bool noSignIn = false;
+    bool json = false;
+};
+
+QCoro::Task<int> runCloudDeploy(AppServices& services, SitePtr site, QString reference, CloudOptions options)
+{
+    HostAccountService& hosts = services.hostAccounts();
+    CloudDeployPlan plan;
+    plan.host = chooseCloudHost(hosts, *site, options.host);
+    const auto token = hosts.token(*plan.host);
+    if (!token)
+        throw CliError(QStringLiteral("Connect Laravel Cloud first."));
+    if (options.app && options.appID)
+        throw CliError::usage(QStringLiteral("Choose --app or --app-id, not both."));
+    plan.redeploy = site->cloudAppId() && site->cloudEnvId() && !options.app && !options.appID;
+    if (!plan.redeploy) {
+        const QString slug = HerdService::slug(site->name());
+        plan.applicationName =
+            options.app.value_or(CloudCommands::defaultApplicationName(slug, site->displayName()));
+        if (!CloudCommands::isValidApplicationName(plan.applicationName))
+            throw CliError::usage(QStringLiteral("An application name takes 3 to 40 characters."));
+        plan.existingApplicationID = options.appID;
+        plan.repositoryName = options.repo.value_or(slug);
+        if (options.region) {
+            const QList<CloudRegion> regions = co_await services.cloud().regions(*token);
+            QStringList codes;
+            for (const CloudRegion& region : regions)
+                codes << region.code;
+            if (!codes.contains(*options.region))
+                throw CliError::usage(QStringLiteral("Unknown region “%1”: %2.")
+                                          .arg(*options.region, codes.join(QStringLiteral(", "))));
+            plan.region = *options.region;
+        }
+    }
+
+    DeployCoordinator& deploys = services.deploys();
+    CancellationSource signIn;
+    deploys.setCloudRenewer(options.noSignIn ? CloudTokenRenewer()
+                                             : terminalCloudRenewer(services, signIn.token()));
+    QTextStream err(stderr);
+    QTextStream& progress = options.json ? err : cli::out();
+    CloudDeployJob* job = deploys.startCloud(site, plan);
+    const DeploymentPtr deployment = job->deployment();
+    QObject context;
+    QObject::connect(job, &DeployJob::lineAdded, &context,
+                     [&progress](const QString& line) { progress << line << Qt::endl; });
+    QObject::connect(job, &CloudDeployJob::statusChanged, &context, [&progress, job](const QString& status) {
+        progress << QStringLiteral("Laravel Cloud: %1 (%2%)").arg(status).arg(qRound(job->fraction() * 100))
+                 << Qt::endl;
+    });
+    QuitSignals interrupt;
+    const QUuid id = site->id();
+    QObject::connect(&interrupt, &QuitSignals::received, &context, [&deploys, &signIn, id](int) {
+        signIn.cancel();
+        deploys.stop(id);
+    });
+    if (!job->isFinished())
+        co_await qCoro(job, &DeployJob::finished);
+    co_await sleepFor(std::chrono::milliseconds(0));
+    deploys.setCloudRenewer({});
+    services.store().flush();
+    if (options.json) {
+        Json object = deploymentJson(*deployment);
+        object["url"] = utf8(site->cloudURL().value_or(QString()));
+        cli::printJson(cli::out(), object);
+    }
+    switch (job->outcome()) {
+    case DeployJob::Outcome::finished:
+        co_return 0;
+    case DeployJob::Outcome::watchStopped:
+        throw CliError(
+            QStringLiteral("Stopped watching; Laravel Cloud goes on deploying. `halvik deployments %1` "
+                           "shows how it ends.")
+                .arg(reference));
+    case DeployJob::Outcome::failed:
+    case DeployJob::Outcome::running:
+        break;
+    }
+    throw CliError(job->errorMessage().value_or(QStringLiteral("Laravel Cloud deployment failed.")));
 }
 
 HostAccountPtr chooseForgeHost(HostAccountService& hosts, const Site& site,
@@ -130,10 +243,20 @@ QCoro::Task<int> runDeployCommand(AppServices& services, QStringList args)
     const auto serverWord = takeOption(args, QStringLiteral("--server"));
     const auto domain = takeOption(args, QStringLiteral("--domain"));
     const auto repo = takeOption(args, QStringLiteral("--repo"));
+    CloudOptions cloud;
+    cloud.app = takeOption(args, QStringLiteral("--app"));
+    cloud.appID = takeOption(args, QStringLiteral("--app-id"));
+    cloud.region = takeOption(args, QStringLiteral("--region"));
+    cloud.noSignIn = args.removeAll(QStringLiteral("--no-sign-in")) > 0;
     if (!args.isEmpty())
         throw CliError::usage(QString::fromUtf8(kDeployUsage));
     const SitePtr site = cli::resolveSite(services.store(), reference);
-    chooseTarget(*site, target);
+    if (chooseTarget(*site, target) == HostProviderKind::laravelCloud) {
+        cloud.host = hostWord;
+        cloud.repo = repo;
+        cloud.json = json;
+        co_return co_await runCloudDeploy(services, site, reference, cloud);
+    }
 
     HostAccountService& hosts = services.hostAccounts();
     ForgeDeployPlan plan;
@@ -244,7 +367,8 @@ QList<cli::CliCommand> deployCommands()
          .run = [](cli::CliCall& call) { return runDeployCommand(call.app(), call.args); },
          .forms =
              {{.arguments = QStringLiteral("<site> [--target forge|cloud] [--host HOST] [--server SERVER] "
-                                           "[--domain DOMAIN] [--repo NAME] [--json]"),
+                                           "[--domain DOMAIN] [--repo NAME] [--app NAME | --app-id ID] "
+                                           "[--region CODE] [--no-sign-in] [--json]"),
                .help = QStringLiteral("deploy the site and follow the deployment to its end"),
                .options = {{QStringLiteral("--target"), QStringLiteral("forge|cloud"),
                             QStringLiteral("where to deploy, when the site has several")},
@@ -256,6 +380,15 @@ QList<cli::CliCommand> deployCommands()
                             QStringLiteral("the new Forge site’s domain")},
                            {QStringLiteral("--repo"), QStringLiteral("NAME"),
                             QStringLiteral("the GitHub repository to create")},
+                           {QStringLiteral("--app"), QStringLiteral("NAME"),
+                            QStringLiteral("the Cloud application to create (3 to 40 characters)")},
+                           {QStringLiteral("--app-id"), QStringLiteral("ID"),
+                            QStringLiteral("an existing Cloud application to deploy to")},
+                           {QStringLiteral("--region"), QStringLiteral("CODE"),
+                            QStringLiteral("the new Cloud application’s region (us-east-1 by default)")},
+                           {QStringLiteral("--no-sign-in"),
+                            {},
+                            QStringLiteral("end instead of signing in again when Cloud rejects the token")},
                            cli::jsonOption()}}}},
         {.verb = QStringLiteral("deployments"),
          .summary = QStringLiteral("a site’s deployments"),

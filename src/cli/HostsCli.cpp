@@ -2,6 +2,7 @@
 
 #include "CliContext.h"
 #include "CliJson.h"
+#include "CloudCli.h"
 
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/ForgeClient.h"
@@ -20,7 +21,8 @@ namespace {
 
 const char* kUsage =
     "Usage: halvik hosts [--json] | connect forge|netlify --token-stdin | connect cloudflare "
-    "--account-id ID --token-stdin | disconnect <host> | show <host> [--json]";
+    "--account-id ID --token-stdin | connect cloud [--token-stdin] | disconnect <host> | show <host> "
+    "[--json]";
 
 Json dateJson(const std::optional<QDateTime>& date)
 {
@@ -63,6 +65,8 @@ QCoro::Task<int> connectHost(AppServices& services, QStringList args, FILE* inpu
 {
     HostAccountService& hosts = services.hostAccounts();
     const QString word = args.value(0).toLower();
+    if (word == QLatin1String("cloud"))
+        co_return co_await runCloudLogin(services, args.mid(1), input);
     args = args.mid(1);
     std::optional<QString> accountID;
     if (const qsizetype at = args.indexOf(QStringLiteral("--account-id")); at >= 0) {
@@ -136,6 +140,8 @@ QCoro::Task<int> show(AppServices& services, const QString& reference, bool json
     if (host->provider() == HostProviderKind::netlify ||
         host->provider() == HostProviderKind::cloudflarePages)
         co_return co_await showStatic(services, host, json);
+    if (host->provider() == HostProviderKind::laravelCloud)
+        co_return co_await showCloudHost(services, host, json);
     if (host->provider() != HostProviderKind::forge) {
         if (json)
             cli::printJson(cli::out(), Json{{"host", hostJson(*host)}});
@@ -230,12 +236,18 @@ QList<cli::CliCommand> hostsCommands()
                                 {QStringLiteral("--token-stdin"),
                                  {},
                                  QStringLiteral("read the token from standard input")}}},
+                   {.subverb = QStringLiteral("connect"),
+                    .arguments = QStringLiteral("cloud [--token-stdin]"),
+                    .help = QStringLiteral("sign in to Laravel Cloud through the browser (as `cloud login`)"),
+                    .options = {{QStringLiteral("--token-stdin"),
+                                 {},
+                                 QStringLiteral("read an API token from standard input instead")}}},
                    {.subverb = QStringLiteral("disconnect"),
                     .arguments = QStringLiteral("<host>"),
                     .help = QStringLiteral("forget a hosting account and its token")},
                    {.subverb = QStringLiteral("show"),
                     .arguments = QStringLiteral("<host> [--json]"),
-                    .help = QStringLiteral("the account and its servers, sites or projects"),
+                    .help = QStringLiteral("the account and its servers, applications, sites or projects"),
                     .options = {cli::jsonOption()}}}},
     };
 }

@@ -25,8 +25,9 @@ std::shared_ptr<Deployment> Deployment::fromRecord(const DeploymentRecord& recor
 DeploymentRecord Deployment::record() const
 {
     // The log is bounded when it is written out.
-    return DeploymentRecord{m_id,         m_startedAt, m_finishedAt, m_status, m_log, m_forgeDeploymentId,
-                            m_serverName, m_siteName,  m_providerRaw};
+    return DeploymentRecord{m_id,          m_startedAt,         m_finishedAt, m_status,
+                            m_log,         m_forgeDeploymentId, m_serverName, m_siteName,
+                            m_providerRaw, m_cloudDeploymentId};
 }
 
 void Deployment::update(const DeploymentRecord& record)
@@ -38,6 +39,7 @@ void Deployment::update(const DeploymentRecord& record)
     setServerName(record.serverName);
     setSiteName(record.siteName);
     setProviderRaw(record.providerRaw);
+    setCloudDeploymentId(record.cloudDeploymentId);
 }
 
 void Deployment::appendLine(const QString& line)

@@ -33,6 +33,7 @@ public:
     QString siteName() const { return m_siteName; }
     bool isRunning() const { return !m_finishedAt.has_value(); }
     std::optional<QString> providerRaw() const { return m_providerRaw; }
+    std::optional<QString> cloudDeploymentId() const { return m_cloudDeploymentId; }
 
     void setFinishedAt(std::optional<QDateTime> v) { assign(m_finishedAt, v); }
     void setStatus(const QString& v) { assign(m_status, v); }
@@ -41,6 +42,7 @@ public:
     void setServerName(const QString& v) { assign(m_serverName, v); }
     void setSiteName(const QString& v) { assign(m_siteName, v); }
     void setProviderRaw(std::optional<QString> v) { assign(m_providerRaw, v); }
+    void setCloudDeploymentId(std::optional<QString> v) { assign(m_cloudDeploymentId, v); }
     void appendLine(const QString& line);
 
 private:
@@ -53,6 +55,7 @@ private:
     QString m_serverName;
     QString m_siteName;
     std::optional<QString> m_providerRaw;
+    std::optional<QString> m_cloudDeploymentId;
 };
 
 using DeploymentPtr = std::shared_ptr<Deployment>;

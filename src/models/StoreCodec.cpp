@@ -152,6 +152,7 @@ void writeDeployment(Writer& w, const DeploymentRecord& d)
     w.string("serverName", d.serverName);
     w.string("siteName", d.siteName);
     w.string("providerRaw", d.providerRaw);
+    w.string("cloudDeploymentId", d.cloudDeploymentId);
     w.close();
 }
 
@@ -372,9 +373,9 @@ OperationRecord readOperation(StoreJsonCursor& c, const JsonPlace& place)
 
 DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
 {
-    static constexpr std::array<const char*, 9> names{"id",         "startedAt", "finishedAt",
-                                                      "status",     "log",       "forgeDeploymentId",
-                                                      "serverName", "siteName",  "providerRaw"};
+    static constexpr std::array<const char*, 10> names{
+        "id",         "startedAt", "finishedAt",  "status",           "log", "forgeDeploymentId",
+        "serverName", "siteName",  "providerRaw", "cloudDeploymentId"};
     DeploymentRecord d;
     Values v{c};
     const quint32 seen = readMembers(c, place, names, [&](std::size_t field, const JsonPlace& at) {
@@ -405,6 +406,9 @@ DeploymentRecord readDeployment(StoreJsonCursor& c, const JsonPlace& place)
             break;
         case 8:
             d.providerRaw = v.string(at);
+            break;
+        case 9:
+            d.cloudDeploymentId = v.string(at);
             break;
         }
     });

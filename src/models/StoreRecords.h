@@ -39,6 +39,8 @@ struct DeploymentRecord
     QString siteName;
     // The host provider deployed to ("forge", "laravelCloud", …); absent in older stores.
     std::optional<QString> providerRaw;
+    // Laravel Cloud's id of the deployment, once Cloud was asked to deploy.
+    std::optional<QString> cloudDeploymentId;
     bool operator==(const DeploymentRecord&) const = default;
 };
 

@@ -128,7 +128,7 @@ void StaticScreensTest::deployTabFollowsBuildsAndPublishes()
     tab.resize(900, 680);
     tab.show();
     tab.setSite(m.site);
-    QCOMPARE(tab.page(), 2);
+    QCOMPARE(tab.page(), 3);
     StaticDeployPage* page = tab.staticPage();
     QCOMPARE(page->lastBuild()->text(), QString("Never"));
     QCOMPARE(page->liveURL()->text(), QString("Not published yet"));

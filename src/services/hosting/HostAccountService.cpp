@@ -51,6 +51,12 @@ QCoro::Task<HostAccountPtr> HostAccountService::connect(HostProviderKind provide
     const QString givenAccount = accountID.value_or(QString());
     const QString label = co_await verify(token, givenAccount);
 
+    co_return adopt(provider, label, token, accountID);
+}
+
+HostAccountPtr HostAccountService::adopt(HostProviderKind provider, const QString& label,
+                                         const QString& token, const std::optional<QString>& accountID)
+{
     HostAccountPtr host;
     for (const HostAccountPtr& existing : accounts(provider))
         if (existing->label().compare(label, Qt::CaseInsensitive) == 0 &&
@@ -67,7 +73,23 @@ QCoro::Task<HostAccountPtr> HostAccountService::connect(HostProviderKind provide
     else
         m_store.save();
     Q_EMIT accountsChanged();
-    co_return host;
+    return host;
+}
+
+QList<HostAccountPtr> HostAccountService::persistCloudSignIns(const QList<CloudSignIn>& signIns)
+{
+    QList<HostAccountPtr> hosts;
+    for (const CloudSignIn& signIn : signIns)
+        hosts << adopt(HostProviderKind::laravelCloud, signIn.organization, signIn.token);
+    return hosts;
+}
+
+void HostAccountService::renewToken(const HostAccountPtr& host, const QString& token)
+{
+    m_secrets.set(token, host->secretAccount());
+    host->setLastVerifiedAt(QDateTime::currentDateTimeUtc());
+    m_store.save();
+    Q_EMIT accountsChanged();
 }
 
 void HostAccountService::disconnect(const HostAccountPtr& host)

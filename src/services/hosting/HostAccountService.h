@@ -3,6 +3,7 @@
 #include "models/Enums.h"
 #include "models/HostAccount.h"
 #include "models/Site.h"
+#include "services/hosting/CloudRecords.h"
 
 #include <QCoroTask>
 #include <QObject>
@@ -44,6 +45,15 @@ public:
     // With an account id, the same label only matches an account of the same id.
     QCoro::Task<HostAccountPtr> connect(HostProviderKind provider, QString token,
                                         std::optional<QString> accountID = std::nullopt);
+    // Keeps a token already verified elsewhere (a browser sign-in) under the account of that
+    // provider whose label matches `label` (ignoring case; and the account id, when given), or a
+    // new one.
+    HostAccountPtr adopt(HostProviderKind provider, const QString& label, const QString& token,
+                         const std::optional<QString>& accountID = std::nullopt);
+    // One Laravel Cloud account per organization of a browser sign-in, in its order.
+    QList<HostAccountPtr> persistCloudSignIns(const QList<CloudSignIn>& signIns);
+    // Replaces the token of an account that stays as it is (a renewed sign-in).
+    void renewToken(const HostAccountPtr& host, const QString& token);
     // Forgets the account and its token; sites keep naming it.
     void disconnect(const HostAccountPtr& host);
 

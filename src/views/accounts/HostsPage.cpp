@@ -181,7 +181,7 @@ void HostsPage::selectHost(const QUuid& id)
 
 void HostsPage::openConnectSheet()
 {
-    auto* sheet = new ConnectHostSheet(m_services.hostAccounts(), this);
+    auto* sheet = new ConnectHostSheet(m_services.hostAccounts(), &m_services.cloud(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &QDialog::accepted, this, [this, sheet] {
         if (const HostAccountPtr host = sheet->connected())

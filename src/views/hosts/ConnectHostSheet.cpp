@@ -4,7 +4,13 @@
 
 #include "async/FireAndForget.h"
 #include "async/HalvikError.h"
+#include "platform/Browser.h"
+#include "services/hosting/CloudBrowserAuth.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/LaravelCloudClient.h"
+
+#include <QApplication>
+#include <QClipboard>
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -18,8 +24,8 @@
 
 namespace halvik::views {
 
-ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
-    : QDialog(parent), m_hosts(hosts)
+ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, LaravelCloudClient* cloud, QWidget* parent)
+    : QDialog(parent), m_hosts(hosts), m_cloud(cloud)
 {
     setWindowTitle(QStringLiteral("Connect a New Host"));
     setObjectName("connectHostSheet");
@@ -51,16 +57,53 @@ ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
     }
     m_picker->setModel(items);
     form->addRow(QStringLiteral("Provider"), m_picker);
+    layout->addLayout(form);
+
+    m_cloudPage = new QWidget(this);
+    auto* cloudLayout = new QVBoxLayout(m_cloudPage);
+    cloudLayout->setContentsMargins(0, 4, 0, 0);
+    auto* explain =
+        new ToneLabel(QStringLiteral("Sign in with Laravel Cloud (browser OAuth, same as `cloud auth`). "
+                                     "Connect GitHub in Cloud once so apps can be created from your repos."),
+                      Tone::muted, m_cloudPage);
+    explain->setWordWrap(true);
+    cloudLayout->addWidget(explain);
+    m_signIn = new QPushButton(QIcon::fromTheme(QStringLiteral("web-browser")),
+                               QStringLiteral("Sign in with Laravel Cloud"), m_cloudPage);
+    m_signIn->setObjectName("cloudSignIn");
+    cloudLayout->addWidget(m_signIn, 0, Qt::AlignLeft);
+    m_cloudStatus = new ToneLabel(QString(), Tone::muted, m_cloudPage);
+    m_cloudStatus->setObjectName("cloudSignInStatus");
+    m_cloudStatus->setWordWrap(true);
+    m_cloudStatus->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cloudLayout->addWidget(m_cloudStatus);
+    auto* cloudButtons = new QHBoxLayout;
+    m_copyLink = new QPushButton(QIcon::fromTheme(QStringLiteral("edit-copy")), QStringLiteral("Copy link"),
+                                 m_cloudPage);
+    m_copyLink->setVisible(false);
+    m_otherWay = new QPushButton(QStringLiteral("Connect another way…"), m_cloudPage);
+    m_otherWay->setFlat(true);
+    cloudButtons->addWidget(m_copyLink);
+    cloudButtons->addStretch();
+    cloudButtons->addWidget(m_otherWay);
+    cloudLayout->addLayout(cloudButtons);
+    layout->addWidget(m_cloudPage);
+
+    m_tokenPage = new QWidget(this);
+    auto* tokenForm = new QFormLayout(m_tokenPage);
+    tokenForm->setContentsMargins(0, 0, 0, 0);
     m_token = new QLineEdit(this);
     m_token->setObjectName("hostToken");
     m_token->setEchoMode(QLineEdit::Password);
     m_token->setPlaceholderText(QStringLiteral("Paste the token"));
-    form->addRow(QStringLiteral("API token"), m_token);
+    tokenForm->addRow(QStringLiteral("API token"), m_token);
     m_account = new QLineEdit(this);
     m_account->setObjectName("hostAccountID");
     m_account->setPlaceholderText(QStringLiteral("From the Cloudflare dashboard’s Overview"));
-    form->addRow(QStringLiteral("Account ID"), m_account);
-    layout->addLayout(form);
+    tokenForm->addRow(QStringLiteral("Account ID"), m_account);
+    // The token's rows change with the provider: its label, and the account id for Cloudflare.
+    m_form = tokenForm;
+    layout->addWidget(m_tokenPage);
     m_status = new ToneLabel(QString(), Tone::muted, this);
     m_status->setObjectName("hostConnectStatus");
     layout->addWidget(m_status);
@@ -77,6 +120,19 @@ ConnectHostSheet::ConnectHostSheet(HostAccountService& hosts, QWidget* parent)
 
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_connect, &QPushButton::clicked, this, &ConnectHostSheet::submit);
+    connect(m_signIn, &QPushButton::clicked, this, &ConnectHostSheet::signInWithBrowser);
+    connect(m_otherWay, &QPushButton::clicked, this, [this] {
+        m_otherWayChosen = true;
+        sync();
+        m_token->setFocus();
+    });
+    connect(m_copyLink, &QPushButton::clicked, this,
+            [this] { QApplication::clipboard()->setText(m_signInURL.toString()); });
+    connect(m_picker, &QComboBox::currentIndexChanged, this, [this] {
+        m_otherWayChosen = false;
+        m_status->clear();
+        sync();
+    });
     connect(m_token, &QLineEdit::textChanged, this, [this] {
         m_status->clear();
         sync();
@@ -99,8 +155,33 @@ QString ConnectHostSheet::tokenLabelText() const
                                                  : QStringLiteral("API token");
 }
 
+ConnectHostSheet::~ConnectHostSheet()
+{
+    m_signInCancel.cancel();
+}
+
+bool ConnectHostSheet::showsCloudSignIn() const
+{
+    const auto provider = static_cast<HostProviderKind>(m_picker->currentData(Qt::UserRole).toInt());
+    return provider == HostProviderKind::laravelCloud && m_cloud && !m_otherWayChosen;
+}
+
+void ConnectHostSheet::reject()
+{
+    // Closing the sheet stops a sign-in that is waiting for the browser.
+    m_signInCancel.cancel();
+    QDialog::reject();
+}
+
 void ConnectHostSheet::sync()
 {
+    const bool cloudPage = showsCloudSignIn();
+    m_cloudPage->setVisible(cloudPage);
+    m_tokenPage->setVisible(!cloudPage);
+    m_connect->setVisible(!cloudPage);
+    m_status->setVisible(!cloudPage);
+    m_signIn->setEnabled(!m_verifying);
+    m_otherWay->setEnabled(!m_verifying);
     const auto provider = static_cast<HostProviderKind>(m_picker->currentData(Qt::UserRole).toInt());
     const bool needsAccount = HostAccountService::needsAccountID(provider);
     m_form->setRowVisible(m_account, needsAccount);
@@ -152,6 +233,57 @@ void ConnectHostSheet::submit()
                       sheet->m_status->setText(failure);
                       sheet->sync();
                   }(self, hosts, provider, token, account));
+}
+
+void ConnectHostSheet::signInWithBrowser()
+{
+    if (m_verifying || !m_cloud)
+        return;
+    m_verifying = true;
+    m_cloudStatus->setTone(Tone::muted);
+    m_cloudStatus->setText(QStringLiteral("Starting Cloud sign-in…"));
+    sync();
+    m_signInCancel = CancellationSource();
+    const QPointer<ConnectHostSheet> self(this);
+    CloudBrowserAuth::Options options;
+    options.openBrowser = [](const QUrl& url) { return Browser::open(url); };
+    options.onURL = [self](const QUrl& url) {
+        if (!self)
+            return;
+        self->m_signInURL = url;
+        self->m_copyLink->setVisible(true);
+        self->m_copyLink->setToolTip(url.toString());
+    };
+    options.onStatus = [self](const QString& line) {
+        if (self)
+            self->m_cloudStatus->setText(line);
+    };
+    fireAndForget(this,
+                  [](QPointer<ConnectHostSheet> sheet, LaravelCloudClient& cloud, HostAccountService& hosts,
+                     CloudBrowserAuth::Options how, CancellationToken cancel) -> QCoro::Task<> {
+                      QString failure;
+                      QList<HostAccountPtr> connected;
+                      try {
+                          const QList<CloudSignIn> signIns =
+                              co_await CloudBrowserAuth::signIn(cloud, how, cancel);
+                          connected = hosts.persistCloudSignIns(signIns);
+                      } catch (const CancelledError&) {
+                          co_return;
+                      } catch (const HalvikError& error) {
+                          failure = error.description();
+                      }
+                      if (!sheet)
+                          co_return;
+                      sheet->m_verifying = false;
+                      if (!connected.isEmpty()) {
+                          sheet->m_connected = connected.first();
+                          sheet->accept();
+                          co_return;
+                      }
+                      sheet->m_cloudStatus->setTone(Tone::failure);
+                      sheet->m_cloudStatus->setText(QStringLiteral("Sign-in failed.\n") + failure);
+                      sheet->sync();
+                  }(self, *m_cloud, m_hosts, options, m_signInCancel.token()));
 }
 
 } // namespace halvik::views

@@ -4,8 +4,11 @@
 
 #include "app/AppServices.h"
 #include "async/FireAndForget.h"
+#include "platform/Browser.h"
+#include "services/hosting/CloudBrowserAuth.h"
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/HostAccountService.h"
+#include "services/hosting/LaravelCloudClient.h"
 #include "services/hosting/NetlifyClient.h"
 
 #include <QHBoxLayout>
@@ -77,7 +80,12 @@ HostDetailView::HostDetailView(AppServices& services, QWidget* parent) : QWidget
     m_stack->addWidget(m_targetTable);
     layout->addWidget(m_stack, 1);
 
-    connect(m_retry, &QPushButton::clicked, this, &HostDetailView::reload);
+    connect(m_retry, &QPushButton::clicked, this, [this] {
+        if (m_rejected)
+            signInAgain();
+        else
+            reload();
+    });
     connect(m_disconnect, &QPushButton::clicked, this, &HostDetailView::disconnectHost);
 }
 
@@ -98,12 +106,23 @@ void HostDetailView::setHost(HostAccountPtr host)
     if (const auto verified = m_host->lastVerifiedAt())
         dates += QStringLiteral(" · Verified ") + dateText(*verified);
     m_dates->setText(dates);
-    m_listHeading->setText(kind == HostProviderKind::netlify           ? QStringLiteral("Sites")
+    const bool cloud = kind == HostProviderKind::laravelCloud;
+    m_listHeading->setText(cloud                                       ? QStringLiteral("Applications")
+                           : kind == HostProviderKind::netlify         ? QStringLiteral("Sites")
                            : kind == HostProviderKind::cloudflarePages ? QStringLiteral("Projects")
                                                                        : QStringLiteral("Servers"));
+    m_table->clear();
+    m_table->setColumnCount(cloud ? 4 : 6);
+    m_table->setHeaderLabels(cloud ? QStringList{QStringLiteral("Name"), QStringLiteral("Region"),
+                                                 QStringLiteral("URL"), QStringLiteral("Sites")}
+                                   : QStringList{QStringLiteral("Name"), QStringLiteral("IP"),
+                                                 QStringLiteral("Region"), QStringLiteral("PHP"),
+                                                 QStringLiteral("Ready"), QStringLiteral("Sites")});
     if (isStaticHost() && m_targets.contains(m_host->id()))
         showTargets();
-    else if (!isStaticHost() && m_servers.contains(m_host->id()))
+    else if (cloud && m_applications.contains(m_host->id()))
+        showApplications();
+    else if (!cloud && !isStaticHost() && m_servers.contains(m_host->id()))
         showServers();
     else
         reload();
@@ -114,6 +133,7 @@ void HostDetailView::showState(const QString& text, bool failure)
     m_state->setTone(failure ? Tone::failure : Tone::muted);
     m_state->setText(text);
     m_retry->setVisible(failure);
+    m_retry->setText(m_rejected ? QStringLiteral("Sign in again") : QStringLiteral("Retry"));
     m_stack->setCurrentIndex(0);
 }
 
@@ -191,6 +211,7 @@ void HostDetailView::reload()
 {
     if (!m_host)
         return;
+    m_rejected = false;
     if (isStaticHost()) {
         const auto token = m_services.hostAccounts().token(*m_host);
         if (!token) {
@@ -198,6 +219,16 @@ void HostDetailView::reload()
             return;
         }
         reloadTargets(*token);
+        return;
+    }
+    m_rejected = false;
+    if (m_host->provider() == HostProviderKind::laravelCloud) {
+        const auto token = m_services.hostAccounts().token(*m_host);
+        if (!token) {
+            showState(QStringLiteral("Connect Laravel Cloud first."), true);
+            return;
+        }
+        reloadApplications(*token);
         return;
     }
     if (m_host->provider() != HostProviderKind::forge) {
@@ -258,6 +289,95 @@ void HostDetailView::showServers()
     for (int column = 0; column < 5; ++column)
         m_table->resizeColumnToContents(column);
     m_stack->setCurrentIndex(1);
+}
+
+void HostDetailView::reloadApplications(const QString& token)
+{
+    showState(QStringLiteral("Loading applications…"), false);
+    const quint64 generation = ++m_generation;
+    const QPointer<HostDetailView> self(this);
+    fireAndForget(this,
+                  [](QPointer<HostDetailView> view, LaravelCloudClient& cloud, QString secret, QUuid id,
+                     quint64 asked) -> QCoro::Task<> {
+                      QString failure;
+                      bool rejected = false;
+                      QList<CloudApplication> applications;
+                      try {
+                          applications = co_await cloud.applications(secret);
+                      } catch (const LaravelCloudClientError& error) {
+                          failure = error.description();
+                          rejected = error.isUnauthorized();
+                      } catch (const HalvikError& error) {
+                          failure = error.description();
+                      }
+                      if (!view || view->m_generation != asked)
+                          co_return;
+                      if (!failure.isEmpty()) {
+                          view->m_rejected = rejected;
+                          view->showState(failure, true);
+                          co_return;
+                      }
+                      view->m_applications.insert(id, applications);
+                      if (view->m_host && view->m_host->id() == id)
+                          view->showApplications();
+                      Q_EMIT view->serversLoaded();
+                  }(self, m_services.cloud(), token, m_host->id(), generation));
+}
+
+void HostDetailView::showApplications()
+{
+    const QList<CloudApplication> applications = m_applications.value(m_host->id());
+    if (applications.isEmpty()) {
+        showState(QStringLiteral("No applications on this account."), false);
+        return;
+    }
+    const QList<SitePtr> linked = m_services.hostAccounts().sitesUsing(*m_host);
+    m_table->clear();
+    for (const CloudApplication& application : applications) {
+        QStringList sites;
+        for (const SitePtr& site : linked)
+            if (site->cloudAppId() == application.id)
+                sites << site->displayName();
+        auto* row = new QTreeWidgetItem(m_table, {application.name, application.region, application.vanityURL,
+                                                  sites.join(QStringLiteral(", "))});
+        row->setData(0, Qt::UserRole, application.id);
+    }
+    for (int column = 0; column < 3; ++column)
+        m_table->resizeColumnToContents(column);
+    m_stack->setCurrentIndex(1);
+}
+
+void HostDetailView::signInAgain()
+{
+    if (!m_host)
+        return;
+    showState(QStringLiteral("Starting Cloud sign-in…"), false);
+    const QPointer<HostDetailView> self(this);
+    fireAndForget(this,
+                  [](QPointer<HostDetailView> view, LaravelCloudClient& cloud, HostAccountService& hosts,
+                     HostAccountPtr account) -> QCoro::Task<> {
+                      CloudBrowserAuth::Options options;
+                      options.openBrowser = [](const QUrl& url) { return Browser::open(url); };
+                      options.onStatus = [view](const QString& line) {
+                          if (view)
+                              view->showState(line, false);
+                      };
+                      QString failure;
+                      try {
+                          const QList<CloudSignIn> signIns =
+                              co_await CloudBrowserAuth::signIn(cloud, options);
+                          hosts.persistCloudSignIns(signIns);
+                      } catch (const HalvikError& error) {
+                          failure = error.description();
+                      }
+                      if (!view || view->m_host != account)
+                          co_return;
+                      if (!failure.isEmpty()) {
+                          view->showState(QStringLiteral("Sign-in failed. ") + failure, true);
+                          co_return;
+                      }
+                      view->reload();
+                  }(self, m_services.cloud(), m_services.hostAccounts(), m_host));
 }
 
 void HostDetailView::disconnectHost()

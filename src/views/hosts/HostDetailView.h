@@ -1,6 +1,7 @@
 #pragma once
 
 #include "models/HostAccount.h"
+#include "services/hosting/CloudRecords.h"
 #include "services/hosting/ForgeClient.h"
 
 #include <QHash>
@@ -53,6 +54,9 @@ public:
     QPushButton* retryButton() const { return m_retry; }
     QPushButton* disconnectButton() const { return m_disconnect; }
 
+    // A Cloud account's applications once loaded.
+    QList<CloudApplication> loadedApplications(const QUuid& host) const { return m_applications.value(host); }
+
 Q_SIGNALS:
     // Servers of some account arrived.
     void serversLoaded();
@@ -62,6 +66,10 @@ private:
     void showTargets();
     void reloadTargets(const QString& token);
     bool isStaticHost() const;
+    void showApplications();
+    void reloadApplications(const QString& token);
+    // "Sign in again" for a Cloud account whose token was rejected.
+    void signInAgain();
     void showState(const QString& text, bool failure);
 
     AppServices& m_services;
@@ -78,6 +86,8 @@ private:
     QLabel* m_listHeading;
     QHash<QUuid, QList<ForgeServer>> m_servers;
     QHash<QUuid, QList<StaticTarget>> m_targets;
+    QHash<QUuid, QList<CloudApplication>> m_applications;
+    bool m_rejected = false;
     quint64 m_generation = 0;
 };
 

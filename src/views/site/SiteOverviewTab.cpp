@@ -1,5 +1,7 @@
 #include "views/site/SiteOverviewTab.h"
 
+#include "views/deploy/CloudEnvironmentSheet.h"
+
 #include "views/common/SemanticColors.h"
 #include "views/frontend/FrontendSection.h"
 #include "views/site/PackageActions.h"
@@ -109,8 +111,22 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
     editEnv->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     environment->addRow(QStringLiteral("APP_URL"), m_appURL);
     environment->addRow(QStringLiteral("Laravel DB"), m_database);
-    environment->addRow(QString(), editEnv);
+    m_editCloudEnvironment = new QPushButton(QStringLiteral("Edit Cloud environment…"), this);
+    m_editCloudEnvironment->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto* editButtons = new QHBoxLayout;
+    editButtons->addWidget(editEnv);
+    editButtons->addWidget(m_editCloudEnvironment);
+    editButtons->addStretch();
+    environment->addRow(QString(), editButtons);
     connect(editEnv, &QPushButton::clicked, this, &SiteOverviewTab::editEnvironmentRequested);
+    connect(m_editCloudEnvironment, &QPushButton::clicked, this, [this] {
+        if (!m_site || !m_site->isLinkedToCloud())
+            return;
+        auto* sheet = new CloudEnvironmentSheet(m_services, m_site, this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+        sheet->reload();
+    });
 
     QFormLayout* versions = section(QStringLiteral("Versions"));
     m_storage = valueLabel(this);
@@ -215,6 +231,7 @@ void SiteOverviewTab::refresh()
 {
     if (!m_site)
         return;
+    m_editCloudEnvironment->setVisible(m_site->isLinkedToCloud());
     const LocalServer& server = m_services.localServer();
     const HerdService& herd = m_services.herd();
     const bool serving = server.isRunning(m_site->id());

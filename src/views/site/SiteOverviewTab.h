@@ -39,6 +39,8 @@ public:
     QLabel* appURL() const { return m_appURL; }
     QComboBox* phpSourcePicker() const { return m_phpSource; }
     QLabel* utilityResult() const { return m_utilityResult; }
+    // "Edit Cloud environment…", shown for a site on Laravel Cloud.
+    QPushButton* editCloudEnvironmentButton() const { return m_editCloudEnvironment; }
     QPushButton* utilityButton(const QString& title) const;
     FrontendSection* frontend() const { return m_frontend; }
 
@@ -58,6 +60,7 @@ private:
     FrontendSection* m_frontend;
     QLabel* m_appURL;
     QLabel* m_database;
+    QPushButton* m_editCloudEnvironment;
     QLabel* m_storage;
     QLabel* m_cms;
     QLabel* m_laravel;
