@@ -1,6 +1,7 @@
 #include "CommandTable.h"
 
 #include "AccountsCli.h"
+#include "AppearanceCommands.h"
 #include "AssetsCommands.h"
 #include "ComposerCommands.h"
 #include "DeployCli.h"
@@ -24,8 +25,8 @@ const QList<CliCommand>& commandTable()
         QList<CliCommand> all;
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
-              serveCommands(), assetsCommands(), gitCommands(), accountsCommands(), composerCommands(),
-              hostsCommands(), deployCommands(), marketplaceCommands(), newSiteCommands(),
+              serveCommands(), appearanceCommands(), assetsCommands(), gitCommands(), accountsCommands(),
+              composerCommands(), hostsCommands(), deployCommands(), marketplaceCommands(), newSiteCommands(),
               completionCommands(), updateCommands()})
             all += group;
         return all;

@@ -19,6 +19,7 @@ class AppServices;
 namespace halvik::views {
 
 class FrontendSection;
+class PreviewBlock;
 
 // A site at a glance: how it is served, what its .env says, which versions it runs, and the
 // CMS's cache utilities.
@@ -41,6 +42,7 @@ public:
     QLabel* utilityResult() const { return m_utilityResult; }
     QPushButton* utilityButton(const QString& title) const;
     FrontendSection* frontend() const { return m_frontend; }
+    PreviewBlock* preview() const { return m_preview; }
 
 Q_SIGNALS:
     // "Edit local .env…": the pane opens the sheet.
@@ -56,6 +58,7 @@ private:
     QLabel* m_opens;
     QPushButton* m_serve;
     FrontendSection* m_frontend;
+    PreviewBlock* m_preview;
     QLabel* m_appURL;
     QLabel* m_database;
     QLabel* m_storage;
