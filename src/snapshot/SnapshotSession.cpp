@@ -96,6 +96,11 @@ SnapshotSession::SnapshotSession(QWebEngineProfile& profile, QSize size, Done do
             [this] { finish(std::nullopt, QStringLiteral("The page did not render within 20 seconds.")); });
     m_paintLimit.setSingleShot(true);
     connect(&m_paintLimit, &QTimer::timeout, this, &SnapshotSession::grabNow);
+    m_flatLimit.setSingleShot(true);
+    connect(&m_flatLimit, &QTimer::timeout, this, [this] {
+        if (!m_finished)
+            finish(m_view->grab(QRect(QPoint(0, 0), m_size)).toImage(), {});
+    });
 }
 
 SnapshotSession::~SnapshotSession()
@@ -163,16 +168,20 @@ void SnapshotSession::grabNow()
 {
     if (m_finished || !m_waitingForPaint)
         return;
-    m_waitingForPaint = false;
     m_paintLimit.stop();
     QImage image = m_view->grab(QRect(QPoint(0, 0), m_size)).toImage();
-    if (!m_svg && appearance::isFlatFill(image) && !m_secondLook) {
-        // The content frame often lands a little after the script's signal.
-        m_secondLook = true;
-        waitForPaint(2000);
+    if (m_svg || !appearance::isFlatFill(image)) {
+        finish(std::move(image), {});
         return;
     }
-    finish(std::move(image), {});
+    // The content frame often lands a little after the script's signal: every paint in the
+    // next two seconds gets another look before the page is judged flat.
+    if (!m_secondLook) {
+        m_secondLook = true;
+        m_flatLimit.start(2000);
+    }
+    if (m_renderWidget)
+        m_renderWidget->update();
 }
 
 void SnapshotSession::finish(std::optional<QImage> image, const QString& error)
@@ -183,6 +192,7 @@ void SnapshotSession::finish(std::optional<QImage> image, const QString& error)
     m_requestLimit.stop();
     m_watchdog.stop();
     m_paintLimit.stop();
+    m_flatLimit.stop();
     if (m_renderWidget)
         m_renderWidget->removeEventFilter(this);
     m_view->page()->triggerAction(QWebEnginePage::Stop);

@@ -49,6 +49,7 @@ private:
     QTimer m_requestLimit; // the page must load within 15 s
     QTimer m_watchdog;     // and the whole capture end within 20 s
     QTimer m_paintLimit;
+    QTimer m_flatLimit; // how long a flat page is looked at again before it counts as flat
     bool m_waitingForPaint = false;
     bool m_secondLook = false;
     bool m_finished = false;

@@ -18,6 +18,7 @@
 #include "services/appearance/AppearanceFiles.h"
 #include "services/appearance/SiteAppearanceService.h"
 
+#include <QBuffer>
 #include <QLabel>
 #include <QListView>
 #include <QPainter>

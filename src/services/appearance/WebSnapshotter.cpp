@@ -4,7 +4,6 @@
 #include "services/ProcessRunner.h"
 
 #include "async/FireAndForget.h"
-#include "platform/Log.h"
 
 #include <QCoreApplication>
 #include <QCoroFuture>
@@ -197,10 +196,9 @@ QCoro::Task<> WebSnapshotter::runHelper(std::shared_ptr<ProcessInput> input, int
     request.environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     std::shared_ptr<SnapshotMailbox> mailbox = m_mailbox;
     const auto output = [mailbox](const ProcessOutput& out) {
+        // The engine's own chatter on standard error is not Halvik's to show.
         if (out.isStdout())
             mailbox->post(out.line.toUtf8(), &WebSnapshotter::answer);
-        else
-            qCDebug(halvikLog).noquote() << QStringLiteral("halvik-snapshot: ") + out.line;
     };
     const CancellationToken token = m_stop.token();
     QString failure;
