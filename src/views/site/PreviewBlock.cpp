@@ -40,8 +40,9 @@ public:
         QSizePolicy policy(QSizePolicy::Maximum, QSizePolicy::Preferred);
         policy.setHeightForWidth(true);
         setSizePolicy(policy);
-        setMinimumSize(160, 90);
+        setMinimumWidth(160);
         setMaximumWidth(maxWidth);
+        setFixedHeight(heightForWidth(maxWidth));
     }
     void setImage(const QImage& image)
     {
@@ -56,6 +57,11 @@ protected:
     void resizeEvent(QResizeEvent* event) override
     {
         QWidget::resizeEvent(event);
+        // Always 16:9, however wide the pane lets it be.
+        if (const int height = heightForWidth(width()); height != this->height()) {
+            setFixedHeight(height);
+            return;
+        }
         m_resized();
     }
     void paintEvent(QPaintEvent*) override
@@ -192,6 +198,9 @@ QCoro::Task<> PreviewBlock::loadImage()
     const QImage image = co_await m_services.appearance().preview(id, pictureSize() * ratio);
     // Only the newest load of the site still shown lands.
     if (!alive || load != m_loads || !m_site || m_site->id() != id)
+        co_return;
+    // A read that failed (the file being replaced) leaves the preview shown as it was.
+    if (image.isNull() && !m_image.isNull())
         co_return;
     m_image = image;
     m_image.setDevicePixelRatio(ratio);
