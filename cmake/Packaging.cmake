@@ -19,6 +19,6 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # dpkg-shlibdeps; these are what it needs beside them: the SVG plugin that draws its icons and
 # the tools it drives.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, git, php-cli, composer")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-image-formats-plugins, git, php-cli, composer")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "nodejs, npm, breeze-icon-theme")
 include(CPack)

@@ -11,6 +11,7 @@
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
 #include "services/accounts/SourceControlService.h"
+#include "services/appearance/SiteAppearanceService.h"
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
@@ -32,6 +33,7 @@
 
 #include "platform/Browser.h"
 #include <QCoroFuture>
+#include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "platform/DesktopEntry.h"
@@ -82,6 +84,10 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_store = std::make_unique<SiteStore>(m_secrets);
     m_preferences = std::make_unique<AppPreferences>(std::move(settings));
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
+    m_appearance = std::make_unique<SiteAppearanceService>(*m_runner);
+    m_importer->setSiteAdded([this](const SitePtr& site) { refreshSiteAppearance(site, true); });
+    connect(this, &AppServices::selectionChanged, this,
+            [this] { m_appearance->setPrioritySite(m_selectedSiteID); });
     m_git->setSaveHandler(saveStore);
     connect(m_store.get(), &SiteStore::saveFinished, this, &AppServices::checkSaves);
     UserPrompts& chooser = m_prompts;
@@ -179,6 +185,7 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
         }
     };
     const LifeToken alive = m_life.token();
+    m_headless = scope == BootstrapScope::command;
     try {
         co_await m_store->loadInBackground();
     } catch (const std::exception& error) {
@@ -191,6 +198,11 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
     co_await m_sourceControl->migrateLegacyGitHubIfNeeded();
     if (!alive)
         co_return;
+    if (scope == BootstrapScope::window) {
+        co_await m_appearance->warmFromDisk(m_store->sites());
+        if (!alive)
+            co_return;
+    }
     if (scope == BootstrapScope::window) {
         try {
             co_await m_sourceControl->refreshOriginAccount();
@@ -219,6 +231,10 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
             co_return;
     }
     step("notifications", [this] { m_notifications->requestPermission(); });
+    // Once the window has painted and settled, so a person opening Halvik never waits behind a
+    // thousand stale previews. A command asks for icons and previews itself.
+    if (scope == BootstrapScope::window)
+        QTimer::singleShot(m_appearanceDelay, this, [this] { refreshSiteAppearances(false); });
     if (scope == BootstrapScope::window)
         fireAndForget(this, m_devEnvironment->refresh());
     m_bootstrapped = true;
@@ -394,6 +410,7 @@ QStringList AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFil
                 continue;
             }
         }
+        m_appearance->invalidate(site->id());
         m_store->remove(site);
         if (m_selectedSiteIDs.remove(site->id()))
             Q_EMIT selectionChanged();
@@ -404,6 +421,31 @@ QStringList AppServices::deleteSites(const QList<SitePtr>& sites, bool deleteFil
                                                      : std::optional(m_store->sites().first()->id()));
     }
     return failures;
+}
+
+void AppServices::refreshSiteAppearance(const SitePtr& site, bool force)
+{
+    if (!m_headless && site)
+        m_appearance->refresh(site, previewURL(*site), force);
+}
+
+void AppServices::refreshSiteAppearances(bool force)
+{
+    QList<QPair<SitePtr, std::optional<QUrl>>> sites;
+    for (const SitePtr& site : m_store->sites())
+        sites.append({site, siteURL(*site)});
+    fireAndForget(
+        this,
+        [](AppServices* self, QList<QPair<SitePtr, std::optional<QUrl>>> all, bool forced) -> QCoro::Task<> {
+            const LifeToken alive = self->m_life.token();
+            QList<SitePtr> list;
+            for (const auto& entry : all)
+                list << entry.first;
+            co_await self->m_appearance->warmFromDisk(list);
+            if (!alive)
+                co_return;
+            self->m_appearance->refreshAll(all, forced);
+        }(this, std::move(sites), force));
 }
 
 void AppServices::setSelectedSection(SidebarSection section)

@@ -50,6 +50,7 @@ class LocalServer;
 class SiteProcesses;
 class DevEnvironment;
 class LaravelConfigurationResolver;
+class SiteAppearanceService;
 class SiteImporter;
 class SourceControlService;
 
@@ -108,6 +109,7 @@ public:
     QuillmarAPI& marketplace() { return *m_marketplace; }
     InstallCoordinator& installs() { return *m_installs; }
     SiteCloneCoordinator& clones() { return *m_clones; }
+    SiteAppearanceService& appearance() { return *m_appearance; }
 
     // The advice drawn from the last failed installation's log, until the next failure.
     const QList<ConflictAdvice>& lastAdvice() const { return m_lastAdvice; }
@@ -149,6 +151,15 @@ public:
     void setBrowserOpener(BrowserOpener opener) { m_openBrowser = std::move(opener); }
     // How long an opening waits for the built-in server to answer.
     void setServerWaitLimit(std::chrono::milliseconds limit);
+
+    // Every site's icon and preview brought up to date (all of them with `force`), the selected
+    // site first; a site with no URL gets its icon from its project files only.
+    void refreshSiteAppearances(bool force);
+    // One site's icon and preview from its preview URL (after an import, an installation, a
+    // clone or an opening); never in a headless command.
+    void refreshSiteAppearance(const SitePtr& site, bool force);
+    // How long the window's start-up waits, once it has painted, before that refresh starts.
+    void setAppearanceRefreshDelay(std::chrono::milliseconds delay) { m_appearanceDelay = delay; }
 
     // Remove a managed runtime (errors reach the caller), then refresh the environment picture.
     void removeManagedNode();
@@ -235,6 +246,10 @@ private:
     std::unique_ptr<QuillmarAPI> m_marketplace;
     std::unique_ptr<InstallCoordinator> m_installs;
     std::unique_ptr<SiteCloneCoordinator> m_clones;
+    std::unique_ptr<SiteAppearanceService> m_appearance;
+    std::chrono::milliseconds m_appearanceDelay{1500};
+    // A headless command never refreshes icons or previews on its own.
+    bool m_headless = false;
     QList<ConflictAdvice> m_lastAdvice;
 
     SidebarSection m_selectedSection = SidebarSection::sites;

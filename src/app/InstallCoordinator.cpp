@@ -157,6 +157,7 @@ QCoro::Task<> InstallCoordinator::run(InstallRequest request, std::shared_ptr<In
         m_services.store().save();
         m_services.notifications().finished(QStringLiteral("Site ready"),
                                             name + QStringLiteral(" is installed."), true);
+        m_services.refreshSiteAppearance(site, true);
     }
     Q_EMIT jobFinished(id);
 }

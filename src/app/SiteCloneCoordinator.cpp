@@ -1,5 +1,7 @@
 #include "SiteCloneCoordinator.h"
 
+#include "services/appearance/SiteAppearanceService.h"
+
 #include "AppServices.h"
 #include "NotificationService.h"
 
@@ -117,6 +119,7 @@ QCoro::Task<> SiteCloneCoordinator::run(CloneRequest request, std::shared_ptr<Cl
         m_services.store().save();
         m_services.notifications().finished(QStringLiteral("Site cloned"),
                                             job->siteName() + QStringLiteral(" is ready."), true);
+        m_services.refreshSiteAppearance(site, true);
     }
     removeTask(id, generation);
     Q_EMIT jobFinished(id);
@@ -139,6 +142,7 @@ QCoro::Task<> SiteCloneCoordinator::rollback(const CloneRequest& request, SitePt
     if (site) {
         if (m_services.selectedSiteID() == site->id())
             m_services.setSelectedSiteID(std::nullopt);
+        m_services.appearance().invalidate(site->id());
         m_services.store().remove(site);
         m_services.store().save();
     }

@@ -158,6 +158,7 @@ QCoro::Task<> AppServices::openInBrowser(SitePtr site, bool controlPanel)
     m_openBrowser(withPath(*localServer().url(id), path));
     m_store->save();
     finish(std::nullopt);
+    refreshSiteAppearance(site, false);
     fireAndForget(this, m_devEnvironment->refreshSiteMappings());
 }
 

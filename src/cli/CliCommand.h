@@ -68,6 +68,8 @@ struct CliCommand
     QStringList aliases{}; // other spellings the parser accepts ("--help", "-h")
     QString summary{};     // one line, for `halvik help <verb>` and the man page
     Needs needs = Needs::services;
+    // Draws images (icons, previews): runs under a GUI application on the offscreen platform.
+    bool drawsImages = false;
     CliRunner run = nullptr;
     QList<CliForm> forms{};
 

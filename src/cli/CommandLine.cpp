@@ -6,7 +6,10 @@
 #include "async/FireAndForget.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTimer>
+
+#include <memory>
 
 namespace halvik::cli {
 
@@ -91,7 +94,17 @@ QCoro::Task<int> runCommand(QStringList args)
 
 int run(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    // Verbs that draw images need fonts and image plugins, which come with a GUI application;
+    // no window is ever shown, so the offscreen platform serves wherever the command runs.
+    const CliCommand* command = argc > 1 ? findCommand(QString::fromLocal8Bit(argv[1])) : nullptr;
+    std::unique_ptr<QCoreApplication> application;
+    if (command && command->drawsImages) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        application = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("Halvik"));
     QCoreApplication::setApplicationVersion(QStringLiteral(HALVIK_VERSION));
     const QStringList args = app.arguments().mid(1);

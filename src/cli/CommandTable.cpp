@@ -1,6 +1,7 @@
 #include "CommandTable.h"
 
 #include "AccountsCli.h"
+#include "AppearanceCommands.h"
 #include "AssetsCommands.h"
 #include "CloudCli.h"
 #include "ComposerCommands.h"
@@ -26,9 +27,9 @@ const QList<CliCommand>& commandTable()
         QList<CliCommand> all;
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
-              serveCommands(), assetsCommands(), gitCommands(), accountsCommands(), composerCommands(),
-              hostsCommands(), cloudCommands(), deployCommands(), staticCommands(), marketplaceCommands(),
-              newSiteCommands(), completionCommands(), updateCommands()})
+              serveCommands(), appearanceCommands(), assetsCommands(), gitCommands(), accountsCommands(),
+              composerCommands(), hostsCommands(), cloudCommands(), deployCommands(), staticCommands(),
+              marketplaceCommands(), newSiteCommands(), completionCommands(), updateCommands()})
             all += group;
         return all;
     }();

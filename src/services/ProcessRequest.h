@@ -8,9 +8,12 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace halvik {
+
+class ProcessInput;
 
 // One child process to run. The executable is an absolute path: no PATH search is done.
 struct ProcessRequest
@@ -29,6 +32,8 @@ struct ProcessRequest
     QStringList extraPath;
     // Written whole to standard input, which is then closed. Absent: the null device.
     std::optional<QByteArray> stdin;
+    // Instead of `stdin`: input written while the child runs, until the owner closes it.
+    std::shared_ptr<ProcessInput> input;
     // For children that run for hours (servers): the output callback still gets every line, but
     // the result keeps no text, so memory stays flat however much the child prints.
     bool streamOnly = false;

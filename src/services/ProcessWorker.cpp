@@ -1,5 +1,7 @@
 #include "ProcessWorker.h"
 
+#include "ProcessInput.h"
+
 #include <QProcess>
 #include <QThread>
 
@@ -29,6 +31,8 @@ ProcessWorker::ProcessWorker(std::shared_ptr<ProcessRunState> state)
 
 ProcessWorker::~ProcessWorker()
 {
+    if (m_state->request.input)
+        m_state->request.input->detach();
     QMutexLocker lock(&m_state->mutex);
     m_state->worker = nullptr;
 }
@@ -47,7 +51,7 @@ void ProcessWorker::start()
         m_process->setWorkingDirectory(*request.workingDirectory);
     m_process->setProcessEnvironment(m_state->environment);
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
-    if (!request.stdin)
+    if (!request.stdin && !request.input)
         m_process->setStandardInputFile(QProcess::nullDevice());
     m_collector.setKeepText(!request.streamOnly);
     // Its own session, so that a cancel reaches every grandchild through the process group.
@@ -70,6 +74,10 @@ void ProcessWorker::start()
         if (m_state->request.stdin) {
             m_process->write(*m_state->request.stdin);
             m_process->closeWriteChannel();
+        }
+        if (m_state->request.input) {
+            m_state->request.input->attach(this);
+            flushInput();
         }
         m_pid = m_process->processId();
         if (m_state->request.started)
@@ -105,6 +113,18 @@ void ProcessWorker::terminate()
         ::kill(-pid, SIGTERM);
     else
         ::kill(pid, SIGTERM);
+}
+
+void ProcessWorker::flushInput()
+{
+    if (!m_process || m_process->state() != QProcess::Running || !m_state->request.input)
+        return;
+    bool closed = false;
+    const QByteArray data = m_state->request.input->take(&closed);
+    if (!data.isEmpty())
+        m_process->write(data);
+    if (closed)
+        m_process->closeWriteChannel();
 }
 
 void ProcessWorker::drain()

@@ -48,6 +48,8 @@ public:
     void start();
     // SIGTERM to the child's process group when it leads one, otherwise to the child alone.
     void terminate();
+    // Hands what was written to the run's ProcessInput to the child.
+    void flushInput();
 
 private:
     void drain();

@@ -7,6 +7,11 @@ QString halvikBinary()
     return QStringLiteral(HALVIK_BINARY);
 }
 
+QString snapshotHelper()
+{
+    return QStringLiteral(HALVIK_BINARY "-snapshot");
+}
+
 QString screenshotDir()
 {
     return QStringLiteral(HALVIK_SCREENSHOT_DIR);

@@ -4,6 +4,7 @@
 
 #include "views/common/LiveLogView.h"
 #include "views/common/SemanticColors.h"
+#include "views/common/SiteIcon.h"
 #include "views/git/GitWorkspaceView.h"
 #include "views/sharing/ShareActions.h"
 #include "views/site/LocalEnvironmentSheet.h"
@@ -15,6 +16,7 @@
 #include "app/AppServices.h"
 #include "app/DevEnvironment.h"
 #include "app/MenuCommands.h"
+#include "services/appearance/SiteAppearanceService.h"
 #include "services/composer/ComposerService.h"
 #include "services/serving/LocalServer.h"
 #include "services/serving/SiteProcesses.h"
@@ -79,28 +81,6 @@ QWidget* emptyState(const QString& icon, const QString& title, const QString& li
     layout->addWidget(plain);
     layout->addStretch();
     return page;
-}
-
-// The site's first letter on a tile coloured by its name, until previews exist.
-QPixmap monogram(const QString& name, qreal ratio)
-{
-    const int side = 40;
-    QPixmap pixmap(QSize(side, side) * ratio);
-    pixmap.setDevicePixelRatio(ratio);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor tile = QColor::fromHsl(int(qHash(name) % 360), 110, 110);
-    painter.setBrush(tile);
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(0, 0, side, side), 8, 8);
-    QFont font = painter.font();
-    font.setBold(true);
-    font.setPixelSize(20);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRectF(0, 0, side, side), Qt::AlignCenter, name.left(1).toUpper());
-    return pixmap;
 }
 
 QString duration(const SiteOperation& operation)
@@ -236,6 +216,10 @@ SiteDetailPane::SiteDetailPane(AppServices& services, QWidget* parent) : QWidget
     connect(&services, &AppServices::openingChanged, this, &SiteDetailPane::refresh);
     connect(&services.localServer(), &LocalServer::changed, this, &SiteDetailPane::refresh);
     connect(&services.devEnvironment(), &DevEnvironment::changed, this, &SiteDetailPane::showStatusChip);
+    connect(&services.appearance(), &SiteAppearanceService::changed, this, [this](const QUuid& id) {
+        if (m_site && (id.isNull() || id == m_site->id()))
+            showIcon();
+    });
     connect(&services.processes().tunnels(), &SiteTunnelService::sessionChanged, this,
             &SiteDetailPane::showStatusChip);
 }
@@ -359,7 +343,7 @@ void SiteDetailPane::refresh()
     else if (const auto exit = server.lastExit(m_site->id()))
         servingText = (QStringLiteral("Halvik’s server stopped: ") + *exit).toHtmlEscaped();
     m_serving->setText(servingText);
-    m_icon->setPixmap(monogram(m_site->displayName(), devicePixelRatioF()));
+    showIcon();
     showStatusChip();
     m_serving->setVisible(!servingText.isEmpty());
     m_openButton->setEnabled(!opening);
@@ -373,6 +357,14 @@ void SiteDetailPane::refresh()
     const auto error = m_services.openSiteError(m_site->id());
     m_error->setText(error.value_or(QString()));
     m_error->setVisible(error.has_value());
+}
+
+void SiteDetailPane::showIcon()
+{
+    if (!m_site)
+        return;
+    m_icon->setPixmap(siteIconPixmap(m_services.appearance().favicon(m_site->id()), m_site->displayName(), 40,
+                                     devicePixelRatioF()));
 }
 
 void SiteDetailPane::showStatusChip()

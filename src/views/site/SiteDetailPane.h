@@ -52,6 +52,7 @@ private:
     QWidget* buildActivity();
     void showPackages();
     void showStatusChip();
+    void showIcon();
     void refreshOperations();
     void showOperation();
     void followLog();

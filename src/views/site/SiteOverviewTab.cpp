@@ -5,6 +5,7 @@
 #include "views/common/SemanticColors.h"
 #include "views/frontend/FrontendSection.h"
 #include "views/site/PackageActions.h"
+#include "views/site/PreviewBlock.h"
 
 #include "app/AppServices.h"
 #include "app/MenuCommands.h"
@@ -87,6 +88,11 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
         layout->addLayout(form);
         return form;
     };
+
+    // The site's face first: its home page as Halvik last saw it.
+    layout->addWidget(sectionTitle(QStringLiteral("Preview"), this));
+    m_preview = new PreviewBlock(services, this);
+    layout->addWidget(m_preview);
 
     QFormLayout* server = section(QStringLiteral("Local Server"));
     m_engine = valueLabel(this);
@@ -223,6 +229,7 @@ void SiteOverviewTab::setSite(SitePtr site)
     m_site = std::move(site);
     m_files.setSitePath(m_site ? m_site->path() : QString());
     m_frontend->setSite(m_site);
+    m_preview->setSite(m_site);
     refresh();
     showFiles();
 }
@@ -235,6 +242,7 @@ void SiteOverviewTab::refresh()
     const LocalServer& server = m_services.localServer();
     const HerdService& herd = m_services.herd();
     const bool serving = server.isRunning(m_site->id());
+    m_preview->refresh();
     m_engine->setText(serving         ? QStringLiteral("Halvik’s server (php artisan serve)")
                       : herd.engine() ? engineDisplayName(*herd.engine())
                                       : QStringLiteral("Halvik’s server, started when the site opens"));

@@ -19,6 +19,7 @@ class AppServices;
 namespace halvik::views {
 
 class FrontendSection;
+class PreviewBlock;
 
 // A site at a glance: how it is served, what its .env says, which versions it runs, and the
 // CMS's cache utilities.
@@ -43,6 +44,7 @@ public:
     QPushButton* editCloudEnvironmentButton() const { return m_editCloudEnvironment; }
     QPushButton* utilityButton(const QString& title) const;
     FrontendSection* frontend() const { return m_frontend; }
+    PreviewBlock* preview() const { return m_preview; }
 
 Q_SIGNALS:
     // "Edit local .env…": the pane opens the sheet.
@@ -58,6 +60,7 @@ private:
     QLabel* m_opens;
     QPushButton* m_serve;
     FrontendSection* m_frontend;
+    PreviewBlock* m_preview;
     QLabel* m_appURL;
     QLabel* m_database;
     QPushButton* m_editCloudEnvironment;

@@ -86,6 +86,12 @@ QVariant SiteListModel::data(const QModelIndex& index, int role) const
         const auto job = jobState(site->id());
         return job && job->failed;
     }
+    case IconRole:
+        return m_icons ? m_icons(site->id()) : QImage();
+    case StatusColourRole: {
+        const auto status = m_status ? m_status(site->id()) : std::nullopt;
+        return status ? QVariant(status->colour) : QVariant();
+    }
     case PathRole:
         return site->path();
     case CreatedAtRole:
@@ -107,7 +113,20 @@ void SiteListModel::statusChanged()
 {
     if (!m_sites.isEmpty())
         Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1),
-                           {Qt::DecorationRole, Qt::ToolTipRole, SubtitleRole});
+                           {Qt::DecorationRole, Qt::ToolTipRole, SubtitleRole, StatusColourRole});
+}
+
+void SiteListModel::iconChanged(const QUuid& id)
+{
+    if (m_sites.isEmpty())
+        return;
+    if (id.isNull()) {
+        Q_EMIT dataChanged(index(0), index(int(m_sites.size()) - 1), {IconRole});
+        return;
+    }
+    const int row = rowOf(id);
+    if (row >= 0)
+        Q_EMIT dataChanged(index(row), index(row), {IconRole});
 }
 
 void SiteListModel::addJobSource(JobSource source)

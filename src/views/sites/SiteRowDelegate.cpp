@@ -1,6 +1,7 @@
 #include "views/sites/SiteRowDelegate.h"
 
 #include "views/common/SemanticColors.h"
+#include "views/common/SiteIcon.h"
 #include "views/sites/SiteListModel.h"
 
 #include <QApplication>
@@ -11,7 +12,7 @@ namespace halvik::views {
 namespace {
 
 constexpr int margin = 4;
-constexpr int dotWidth = 12;
+constexpr int iconSide = 32;
 
 } // namespace
 
@@ -21,7 +22,6 @@ void SiteRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     QStyleOptionViewItem base = option;
     initStyleOption(&base, index);
     const QString name = base.text;
-    const QIcon dot = base.icon;
     base.text.clear();
     base.icon = QIcon();
     const QWidget* widget = option.widget;
@@ -30,20 +30,26 @@ void SiteRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 
     const bool selected = option.state & QStyle::State_Selected;
     const QPalette& palette = option.palette;
-    const QRect area = option.rect.adjusted(margin, margin / 2, -margin, -margin / 2);
+    const QRect area = option.rect.adjusted(margin, margin, -margin, -margin);
     const int line = option.fontMetrics.height();
-    if (!dot.isNull())
-        dot.paint(painter, QRect(area.left(), area.top() + (line - dotWidth) / 2, dotWidth, dotWidth));
-    const QRect text = area.adjusted(dotWidth + margin, 0, 0, 0);
+    QFont small = option.font;
+    small.setPointSizeF(small.pointSizeF() * 0.9);
+    const QFontMetrics smallMetrics(small);
+    // The icon, with the status dot as its badge, beside two lines of text centred on it.
+    const QRect icon(area.left(), area.top() + (area.height() - iconSide) / 2, iconSide, iconSide);
+    const QVariant colour = index.data(SiteListModel::StatusColourRole);
+    const QColor background = selected ? palette.color(QPalette::Highlight) : palette.color(QPalette::Base);
+    paintSiteIcon(painter, icon, index.data(SiteListModel::IconRole).value<QImage>(), name,
+                  colour.isValid() ? std::optional(colour.value<QColor>()) : std::nullopt, background);
+    const int textHeight = line + smallMetrics.height();
+    const QRect text(icon.right() + 1 + margin * 2, area.top() + (area.height() - textHeight) / 2,
+                     area.right() - icon.right() - margin * 2, textHeight);
 
     painter->save();
     painter->setPen(palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawText(QRect(text.left(), text.top(), text.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
                       option.fontMetrics.elidedText(name, Qt::ElideRight, text.width()));
-    QFont small = option.font;
-    small.setPointSizeF(small.pointSizeF() * 0.9);
     painter->setFont(small);
-    const QFontMetrics smallMetrics(small);
     // A job of the site takes the second line while it runs or after it failed.
     const QString job = index.data(SiteListModel::JobTextRole).toString();
     QColor second = palette.color(QPalette::PlaceholderText);
@@ -62,7 +68,8 @@ QSize SiteRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModel
 {
     QFont small = option.font;
     small.setPointSizeF(small.pointSizeF() * 0.9);
-    const int height = option.fontMetrics.height() + QFontMetrics(small).height() + margin * 2;
+    const int text = option.fontMetrics.height() + QFontMetrics(small).height();
+    const int height = std::max(text, iconSide) + margin * 2 + 2;
     return {QStyledItemDelegate::sizeHint(option, index).width(), height};
 }
 

@@ -9,6 +9,7 @@
 #include "services/newsite/InstallJob.h"
 #include "services/serving/LocalServer.h"
 
+#include "services/appearance/SiteAppearanceService.h"
 #include "views/common/SemanticColors.h"
 #include "views/site/SiteDetailPane.h"
 #include "views/sites/SiteListModel.h"
@@ -206,6 +207,12 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
         return std::nullopt;
     });
     connect(&environment, &DevEnvironment::changed, m_model, &SiteListModel::statusChanged);
+
+    // Each row's icon, held by the appearance service at the size the header shows it.
+    SiteAppearanceService& appearance = services.appearance();
+    appearance.setIconPixelSize(int(std::ceil(40 * devicePixelRatioF())));
+    m_model->setIconSource([&appearance](const QUuid& id) { return appearance.favicon(id); });
+    connect(&appearance, &SiteAppearanceService::changed, m_model, &SiteListModel::iconChanged);
 
     // A package update shows on its site's row while it runs and after it failed, whichever
     // site is selected. A cancelled one leaves the row as it was.
