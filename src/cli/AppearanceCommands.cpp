@@ -114,7 +114,7 @@ QCoro::Task<QUrl> answeringURL(AppServices& services, SitePtr site, bool* starte
             co_return *url; // Halvik's own server, still starting
     }
     SiteProcesses& processes = services.processes();
-    if (const auto error = processes.startServer(*site))
+    if (const auto error = processes.startServer(site))
         throw CliError(*error);
     *started = true;
     if (const auto error = co_await processes.waitForServer(site->id())) {
