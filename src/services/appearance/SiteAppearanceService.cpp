@@ -20,6 +20,7 @@
 #include <QImageReader>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QStringDecoder>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -107,6 +108,15 @@ SiteAppearanceService::~SiteAppearanceService()
     m_life.end();
     for (const auto& source : std::as_const(m_inFlight))
         source->cancel();
+    // A request still open would never finish once the network manager is gone, and the refresh
+    // waiting on it would stay suspended for good; aborting finishes it now, and every refresh
+    // returns at its next check of the life token.
+    QList<QPointer<QNetworkReply>> open;
+    for (QNetworkReply* reply : m_network.findChildren<QNetworkReply*>())
+        open.append(reply);
+    for (const QPointer<QNetworkReply>& reply : std::as_const(open))
+        if (reply)
+            reply->abort();
 }
 
 std::optional<QUrl> SiteAppearanceService::failedURL(const QUuid& site) const
