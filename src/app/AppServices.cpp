@@ -306,6 +306,7 @@ void AppServices::shutdown()
     m_processes->stopAll();
     for (const auto& stop : m_quitHooks)
         stop();
+    m_appearance->stop();
     m_store->flush();
 }
 

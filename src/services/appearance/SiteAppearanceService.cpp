@@ -12,15 +12,18 @@
 #include "platform/Log.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QStringDecoder>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -108,15 +111,27 @@ SiteAppearanceService::~SiteAppearanceService()
     m_life.end();
     for (const auto& source : std::as_const(m_inFlight))
         source->cancel();
-    // A request still open would never finish once the network manager is gone, and the refresh
-    // waiting on it would stay suspended for good; aborting finishes it now, and every refresh
-    // returns at its next check of the life token.
+}
+
+void SiteAppearanceService::stop()
+{
+    m_stopped = true;
+    m_queue.clear();
+    for (const auto& source : std::as_const(m_inFlight))
+        source->cancel();
+    // A request still open would never finish once the network manager is gone; aborting
+    // finishes it now. Work handed to other threads reports back through the event loop, so
+    // the loop turns until every refresh has returned.
     QList<QPointer<QNetworkReply>> open;
     for (QNetworkReply* reply : m_network.findChildren<QNetworkReply*>())
         open.append(reply);
     for (const QPointer<QNetworkReply>& reply : std::as_const(open))
         if (reply)
             reply->abort();
+    QElapsedTimer waited;
+    waited.start();
+    while (m_running > 0 && waited.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 std::optional<QUrl> SiteAppearanceService::failedURL(const QUuid& site) const
@@ -175,8 +190,13 @@ void SiteAppearanceService::refresh(const SitePtr& site, std::optional<QUrl> bas
 QCoro::Task<AppearanceRefresh> SiteAppearanceService::refreshNow(SitePtr site, std::optional<QUrl> baseURL,
                                                                  bool force, Parts parts)
 {
-    if (!site || m_inFlight.contains(site->id()))
+    if (!site || m_stopped || m_inFlight.contains(site->id()))
         co_return AppearanceRefresh{};
+    ++m_running;
+    const auto returned = qScopeGuard([this, alive = m_life.token()] {
+        if (alive)
+            --m_running;
+    });
     const QUuid id = site->id();
     const LifeToken alive = m_life.token();
     auto source = std::make_shared<CancellationSource>();

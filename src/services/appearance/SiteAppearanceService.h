@@ -64,6 +64,10 @@ public:
     // `root` holds previews/; empty means the application folder.
     explicit SiteAppearanceService(ProcessRunner& runner, QString root = {}, QObject* parent = nullptr);
     ~SiteAppearanceService() override;
+    // Ends the work under way (requests aborted, captures cancelled) and waits, at most a few
+    // seconds, for every refresh to return; nothing new starts afterwards. Called at shutdown,
+    // so no refresh is left suspended on an answer that will never be delivered.
+    void stop();
 
     QString root() const { return m_root; }
     appearance::AppearanceFiles files(const QUuid& site) const
@@ -161,6 +165,8 @@ private:
         QImage image;
     };
     QList<CachedPreview> m_previewCache;
+    int m_running = 0; // refreshNow calls not yet returned
+    bool m_stopped = false;
     LifeGuard m_life;
 };
 
