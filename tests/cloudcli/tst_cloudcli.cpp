@@ -1,3 +1,4 @@
+#include "CloudRig.h"
 #include "FakeCloud.h"
 #include "ForgeRig.h"
 #include "TestMain.h"
@@ -73,6 +74,7 @@ class CloudCliTest : public QObject
 
 private Q_SLOTS:
     void signInDeployEditAndUnlinkFromTheCommandLine();
+    void aDatabaseModeSiteGoesLiveOnCloudMySQLFromTheCommandLine();
 };
 
 void CloudCliTest::signInDeployEditAndUnlinkFromTheCommandLine()
@@ -253,6 +255,86 @@ void CloudCliTest::signInDeployEditAndUnlinkFromTheCommandLine()
     search(trace, readText(trace));
     QVERIFY(searched > 10);
     QCOMPARE(hits, 0);
+}
+
+void CloudCliTest::aDatabaseModeSiteGoesLiveOnCloudMySQLFromTheCommandLine()
+{
+    GitSandbox box;
+    GitSandbox::configureIdentity();
+    const QByteArray token = "CLOUD_DB_TOKEN_CANARY_61b0";
+    const QString password = QStringLiteral("DB_PASSWORD_CANARY_3e9f");
+    FakeCloud cloud(token);
+    QVERIFY(cloud.start());
+    cloud.firstBuildStatuses = {QStringLiteral("deployment.succeeded")};
+    cloud.clusterPassword = password;
+    FakeGitHub github(box, "ghp_db_token_44");
+    QVERIFY(github.start());
+    const ScopedEnv cloudURL("HALVIK_CLOUD_URL", cloud.root());
+    const ScopedEnv poll("HALVIK_CLOUD_POLL_MS", QStringLiteral("0"));
+    const ScopedEnv apiRoot("HALVIK_GITHUB_API", github.apiRoot());
+    const ScopedEnv webRoot("HALVIK_GITHUB_WEB", github.gitRoot());
+
+    const QString folder = box.path(QStringLiteral("Journal"));
+    QDir().mkpath(folder);
+    box.write(folder, QStringLiteral("composer.json"), "{}\n");
+    box.write(folder, QStringLiteral(".env"), "APP_NAME=Journal\nDB_CONNECTION=sqlite\n");
+    halvik::test::CloudRig::makeDatabaseMode(folder);
+    // An artisan that cannot reach the database, as a real one could not outside Cloud's network.
+    box.write(folder, QStringLiteral("artisan"),
+              "<?php fwrite(STDERR, \"SQLSTATE[HY000] [2002] Connection refused\\n\"); exit(1);\n");
+
+    QStringList outputs;
+    const auto step = [&outputs](const QStringList& args, const QByteArray& input = {}) {
+        const CliRun run = runHalvik(args, input);
+        outputs << run.output << run.diagnostics;
+        return run;
+    };
+    QCOMPARE(step({QStringLiteral("import"), folder}).exitCode, 0);
+    QCOMPARE(step({QStringLiteral("accounts"), QStringLiteral("connect"), QStringLiteral("github"),
+                   QStringLiteral("--token-stdin")},
+                  "ghp_db_token_44\n")
+                 .exitCode,
+             0);
+    const CliRun login = step(
+        {QStringLiteral("cloud"), QStringLiteral("login"), QStringLiteral("--token-stdin")}, token + "\n");
+    QVERIFY2(login.exitCode == 0, qPrintable(login.output + login.diagnostics));
+
+    const CliRun deployed =
+        step({QStringLiteral("deploy"), QStringLiteral("Journal"), QStringLiteral("--target"),
+              QStringLiteral("cloud"), QStringLiteral("--json")});
+    QVERIFY2(deployed.exitCode == 0, qPrintable(deployed.output + deployed.diagnostics));
+    const QJsonObject document = QJsonDocument::fromJson(deployed.output.toUtf8()).object();
+    QCOMPARE(document[QStringLiteral("status")].toString(), QStringLiteral("finished"));
+    QCOMPARE(document[QStringLiteral("url")].toString(), QStringLiteral("https://journal.laravel.cloud"));
+    // MySQL provisioned, attached and migrating; the failed import is reported, not fatal.
+    QVERIFY(deployed.diagnostics.contains(QStringLiteral(
+        "Quillmar is in database mode. Cloud can’t persist SQLite — provisioning Laravel MySQL "
+        "in us-east-1…")));
+    QVERIFY(deployed.diagnostics.contains(
+        QStringLiteral("Attached MySQL cluster journal-db. Deploy will run php artisan migrate --force.")));
+    QVERIFY(deployed.diagnostics.contains(QStringLiteral("Couldn’t import local database: ")));
+    QVERIFY(deployed.diagnostics.contains(QStringLiteral("Live at https://journal.laravel.cloud")));
+    QCOMPARE(cloud.clusters.size(), 1);
+    const QJsonObject environment = cloud.environments.first();
+    QCOMPARE(environment.value("deploy_command").toString(), QStringLiteral("php artisan migrate --force"));
+    QVERIFY(readText(folder + QStringLiteral("/config/database.php"))
+                .contains(QStringLiteral("PDO::MYSQL_ATTR_SSL_VERIFY_SERVER_CERT")));
+
+    // The Cloud token stays in the secret store; the database password reaches no file and no output.
+    const QString data = AppDataDir::directory();
+    QVERIFY(readText(data + QStringLiteral("/secrets.json")).contains(QString::fromUtf8(token)));
+    QStringList leaks;
+    for (QDirIterator it(data, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        const QString path = it.next();
+        const QString text = readText(path);
+        if (text.contains(password) ||
+            (!path.endsWith(QLatin1String("/secrets.json")) && text.contains(QString::fromUtf8(token))))
+            leaks << path;
+    }
+    for (const QString& output : std::as_const(outputs))
+        if (output.contains(password) || output.contains(QString::fromUtf8(token)))
+            leaks << QStringLiteral("command output");
+    QVERIFY2(leaks.isEmpty(), qPrintable(leaks.join(QStringLiteral(", "))));
 }
 
 HALVIK_TEST_MAIN_CORE(CloudCliTest)
