@@ -293,9 +293,20 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
         pending.push_back(std::move(row));
     }
     QList<SiteMapping> mappings;
+    slice.restart();
     for (Pending& row : pending) {
-        if (row.probe)
+        // Most probes have ended by now; ending each frees its own network manager, which waits
+        // for that manager's thread, so these turns are sliced too.
+        if (slice.elapsed() >= 4) {
+            co_await sleepFor(std::chrono::milliseconds(0));
+            if (!alive)
+                co_return;
+            slice.restart();
+        }
+        if (row.probe) {
             row.mapping.reachability = co_await std::move(*row.probe);
+            row.probe.reset();
+        }
         // A server still coming up is not failing yet: it says when it answers.
         if (!row.mapping.reachability.isServing() && row.mapping.mode.server &&
             row.mapping.mode.server->starting)
