@@ -17,6 +17,7 @@
 #include "ServeCommands.h"
 #include "SitesCommands.h"
 #include "StaticCli.h"
+#include "StorageCli.h"
 #include "UpdateCommand.h"
 
 namespace halvik::cli {
@@ -28,7 +29,7 @@ const QList<CliCommand>& commandTable()
         for (const QList<CliCommand>& group :
              {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
               serveCommands(), appearanceCommands(), assetsCommands(), gitCommands(), accountsCommands(),
-              composerCommands(), hostsCommands(), cloudCommands(), deployCommands(), staticCommands(),
+              composerCommands(), hostsCommands(), cloudCommands(), deployCommands(), staticCommands(), storageCommands(),
               marketplaceCommands(), newSiteCommands(), completionCommands(), updateCommands()})
             all += group;
         return all;
