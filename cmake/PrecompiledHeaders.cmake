@@ -22,6 +22,14 @@ endfunction()
 # same compile flags (a mismatch shows as an invalid-PCH warning, an error under HALVIK_WERROR).
 function(halvik_reuse_precompiled target from)
   if(HALVIK_PCH)
-    target_precompile_headers(${target} REUSE_FROM ${from})
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "SHARED_LIBRARY")
+      # A shared library is compiled with its own <target>_EXPORTS definition, which a header
+      # precompiled for another target lacks: it makes its own from the same list.
+      get_target_property(headers ${from} PRECOMPILE_HEADERS)
+      target_precompile_headers(${target} PRIVATE ${headers})
+    else()
+      target_precompile_headers(${target} REUSE_FROM ${from})
+    endif()
   endif()
 endfunction()

@@ -674,11 +674,15 @@ function copyAssets(array $request): array
     $types = new finfo(FILEINFO_MIME_TYPE);
     foreach ($jobs as [$key, $path]) {
         $body = file_get_contents($path);
-        $type = $types->buffer($body) ?: 'application/octet-stream';
-        $bucket->putIfAbsent($key, $body, $type);
-        // Whether just written or already there, what the bucket holds must be this file.
+        $digest = hash('sha256', $body);
+        // A file an earlier attempt stored is verified, never sent again.
         $stored = $bucket->get($key);
-        if ($stored === null || !hash_equals(hash('sha256', $body), hash('sha256', $stored))) {
+        if ($stored === null) {
+            $type = $types->buffer($body) ?: 'application/octet-stream';
+            $bucket->putIfAbsent($key, $body, $type);
+            $stored = $bucket->get($key);
+        }
+        if ($stored === null || !hash_equals($digest, hash('sha256', $stored))) {
             fail("An existing bucket file differs: {$key}. Nothing was overwritten.");
         }
         progress(++$done, $total);
@@ -869,7 +873,7 @@ try {
         fail('Unknown storage operation.');
     }
     $result = handle($request);
-    echo json_encode($result, JSON_UNESCAPED_SLASHES | JSON_UNESCAPED_UNICODE), "\n";
+    echo json_encode($result ?: new stdClass(), JSON_UNESCAPED_SLASHES | JSON_UNESCAPED_UNICODE), "\n";
     exit(0);
 } catch (HalvikFailure $failure) {
     fwrite(STDERR, $failure->getMessage() . "\n");

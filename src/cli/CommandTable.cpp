@@ -27,10 +27,11 @@ const QList<CliCommand>& commandTable()
     static const QList<CliCommand> table = [] {
         QList<CliCommand> all;
         for (const QList<CliCommand>& group :
-             {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
-              serveCommands(), appearanceCommands(), assetsCommands(), gitCommands(), accountsCommands(),
-              composerCommands(), hostsCommands(), cloudCommands(), deployCommands(), staticCommands(), storageCommands(),
-              marketplaceCommands(), newSiteCommands(), completionCommands(), updateCommands()})
+             {helpCommands(),        sitesCommands(),    probeCommands(),      importCommands(),
+              runtimeCommands(),     serveCommands(),    appearanceCommands(), assetsCommands(),
+              gitCommands(),         accountsCommands(), composerCommands(),   hostsCommands(),
+              cloudCommands(),       deployCommands(),   staticCommands(),     storageCommands(),
+              marketplaceCommands(), newSiteCommands(),  completionCommands(), updateCommands()})
             all += group;
         return all;
     }();

@@ -4,13 +4,10 @@
 #include "CliJson.h"
 
 #include "app/AppServices.h"
+#include "app/StorageTools.h"
 #include "models/SiteStore.h"
-#include "platform/AppDataDir.h"
 #include "platform/QuitSignals.h"
-#include "services/hosting/HostAccountService.h"
-#include "services/runtime/RuntimeManager.h"
 
-#include <QFileInfo>
 #include <QTextStream>
 #include <QUrl>
 #include <QUrlQuery>
@@ -30,28 +27,22 @@ QString s(const char* text)
 const char* kUsage =
     "Usage: halvik migrate-content <site> [--db DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE]] [--bucket "
     "ENDPOINT/BUCKET --bucket-key KEY --bucket-url PUBLIC_URL [--bucket-region R]] [--secrets-stdin] "
-    "[--repositories a,b] [--no-users] [--containers a,b | --no-assets] [--dry-run] [--json] | <site> --status "
+    "[--repositories a,b] [--no-users] [--containers a,b | --no-assets] [--dry-run] [--json] | <site> "
+    "--status "
     "[--json] | <site> --restore | <site> --start-over";
-
-QString workerScript(const AppServices& services)
-{
-    for (const QString& folder : services.runtime().roots().resourceFolders) {
-        const QString path = folder + s("/storage-worker.php");
-        if (QFileInfo::exists(path))
-            return path;
-    }
-    return {};
-}
 
 CloudStoragePlan::Database parseDatabase(const QString& text)
 {
     const QUrl url(text, QUrl::StrictMode);
     CloudStoragePlan::Database database;
     database.driver = url.scheme();
-    if (!url.isValid() || (database.driver != QLatin1String("pgsql") && database.driver != QLatin1String("mysql")) ||
-        url.host().isEmpty() || url.userName().isEmpty() || url.path().size() < 2 || !url.password().isEmpty())
-        throw CliError::usage(s("--db takes DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE], DRIVER pgsql or mysql "
-                                "(the password comes from --secrets-stdin)."));
+    if (!url.isValid() ||
+        (database.driver != QLatin1String("pgsql") && database.driver != QLatin1String("mysql")) ||
+        url.host().isEmpty() || url.userName().isEmpty() || url.path().size() < 2 ||
+        !url.password().isEmpty())
+        throw CliError::usage(
+            s("--db takes DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE], DRIVER pgsql or mysql "
+              "(the password comes from --secrets-stdin)."));
     database.host = url.host();
     database.port = url.port(database.driver == QLatin1String("mysql") ? 3306 : 5432);
     database.username = url.userName();
@@ -66,7 +57,8 @@ CloudStoragePlan::Bucket parseBucket(const QString& text)
 {
     const qsizetype slash = text.lastIndexOf(QLatin1Char('/'));
     if (slash <= 0 || slash == text.size() - 1 || !text.contains(s("://")))
-        throw CliError::usage(s("--bucket takes ENDPOINT/BUCKET, such as https://s3.example.com/site-assets."));
+        throw CliError::usage(
+            s("--bucket takes ENDPOINT/BUCKET, such as https://s3.example.com/site-assets."));
     CloudStoragePlan::Bucket bucket;
     bucket.endpoint = text.left(slash);
     bucket.name = text.mid(slash + 1);
@@ -113,41 +105,20 @@ void printStatus(const CloudStorageSession& session)
     out << "Plan: " << QString::fromStdString(session.plan().toJson(CloudStoragePlan::Secrets::masked).dump())
         << '\n';
     if (!checkpoint.result.tables.isEmpty() || checkpoint.result.files > 0)
-        out << "Copied: " << checkpoint.result.tables.size() << " tables, " << checkpoint.result.files << " files\n";
+        out << "Copied: " << checkpoint.result.tables.size() << " tables, " << checkpoint.result.files
+            << " files\n";
     out << "Folder: " << session.folder() << '\n';
 }
 
 } // namespace
-
-CloudStorageSession::Tools storageTools(AppServices& services, const Site& site)
-{
-    CloudStorageSession::Tools tools;
-    tools.runner = &services.runner();
-    tools.secrets = &services.secrets();
-    tools.cloud = &services.cloud();
-    const std::optional<QUuid> hostID = site.cloudHostId();
-    tools.cloudToken = [&services, hostID]() -> std::optional<QString> {
-        const HostAccountPtr host = hostID ? services.hostAccounts().account(*hostID) : nullptr;
-        return host ? services.hostAccounts().token(*host) : std::nullopt;
-    };
-    try {
-        const RuntimeManager::ComposerLaunch launch = services.runtime().composerLaunch(site, &services.herd());
-        tools.php = launch.php;
-        tools.composer = launch.composer;
-    } catch (const HalvikError&) {
-        // Without PHP the first worker call says so.
-    }
-    tools.setupsFolder = AppDataDir::directory() + s("/Storage Setups");
-    tools.workerScript = workerScript(services);
-    return tools;
-}
 
 QCoro::Task<int> runMigrateContent(AppServices& services, QStringList args, FILE* input)
 {
     if (args.isEmpty() || args.first().startsWith(s("--")))
         throw CliError::usage(s(kUsage));
     const QString reference = args.takeFirst();
-    bool json = false, status = false, restore = false, startOver = false, dryRun = false, secretsStdin = false;
+    bool json = false, status = false, restore = false, startOver = false, dryRun = false,
+         secretsStdin = false;
     bool noUsers = false, noAssets = false;
     std::optional<CloudStoragePlan::Database> database;
     std::optional<CloudStoragePlan::Bucket> bucket;
@@ -259,15 +230,15 @@ QCoro::Task<int> runMigrateContent(AppServices& services, QStringList args, FILE
             plan.bucket->secret = stdinStream.readLine();
     }
     if (changesPlan && int(session.stage()) > int(CloudStorageStage::check))
-        throw CliError(s("This setup has already checked its destination. Run with --start-over to change it."));
+        throw CliError(
+            s("This setup has already checked its destination. Run with --start-over to change it."));
     if (changesPlan || secretsStdin)
         session.setPlan(plan);
     if (!session.exists() && !plan.database && !plan.bucket)
         throw CliError::usage(s("Choose a destination with --db or --bucket."));
 
-    QObject::connect(&session, &CloudStorageSession::logLine, &session, [&out](const QString& line) {
-        out << line << Qt::endl;
-    });
+    QObject::connect(&session, &CloudStorageSession::logLine, &session,
+                     [&out](const QString& line) { out << line << Qt::endl; });
     QString lastStatus;
     QObject::connect(&session, &CloudStorageSession::changed, &session, [&session, &out, &lastStatus] {
         if (session.status() != lastStatus && !session.status().isEmpty()) {
@@ -293,12 +264,15 @@ QCoro::Task<int> runMigrateContent(AppServices& services, QStringList args, FILE
 QList<cli::CliCommand> storageCommands()
 {
     const QList<cli::CliOption> runOptions{
-        {s("--db"), s("DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE]"), s("the destination database (pgsql or mysql)")},
+        {s("--db"), s("DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE]"),
+         s("the destination database (pgsql or mysql)")},
         {s("--bucket"), s("ENDPOINT/BUCKET"), s("the destination S3-compatible bucket")},
         {s("--bucket-key"), s("KEY"), s("the bucket's access key")},
         {s("--bucket-url"), s("PUBLIC_URL"), s("the bucket's public address")},
         {s("--bucket-region"), s("R"), s("the bucket's region (default auto)")},
-        {s("--secrets-stdin"), {}, s("read the database password, then the bucket secret, from standard input")},
+        {s("--secrets-stdin"),
+         {},
+         s("read the database password, then the bucket secret, from standard input")},
         {s("--repositories"), s("a,b"), s("the content repositories to move")},
         {s("--no-users"), {}, s("leave users in files")},
         {s("--containers"), s("a,b"), s("the asset containers to copy")},
@@ -307,12 +281,14 @@ QList<cli::CliCommand> storageCommands()
         cli::jsonOption()};
     return {
         {.verb = s("migrate-content"),
-         .summary = s("move a flat-file site's content, users and assets to a database and bucket for Laravel Cloud"),
+         .summary = s(
+             "move a flat-file site's content, users and assets to a database and bucket for Laravel Cloud"),
          .run = [](cli::CliCall& call) { return runMigrateContent(call.app(), call.args); },
-         .forms = {{.arguments = s("<site> [--db DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE]] [--bucket "
-                                   "ENDPOINT/BUCKET --bucket-key KEY --bucket-url PUBLIC_URL [--bucket-region R]] "
-                                   "[--secrets-stdin] [--repositories a,b] [--no-users] [--containers a,b | "
-                                   "--no-assets] [--dry-run] [--json]"),
+         .forms = {{.arguments =
+                        s("<site> [--db DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE]] [--bucket "
+                          "ENDPOINT/BUCKET --bucket-key KEY --bucket-url PUBLIC_URL [--bucket-region R]] "
+                          "[--secrets-stdin] [--repositories a,b] [--no-users] [--containers a,b | "
+                          "--no-assets] [--dry-run] [--json]"),
                     .help = s("run the site's storage setup from its checkpoint to the end"),
                     .options = runOptions},
                    {.arguments = s("<site> --status [--json]"),

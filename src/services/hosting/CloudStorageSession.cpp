@@ -96,6 +96,17 @@ void writeOrThrow(const QString& path, const QByteArray& bytes,
         throw CloudStorageError(*error);
 }
 
+QString envValue(const QString& value)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./:@+-]*$"));
+    if (plain.match(value).hasMatch())
+        return value;
+    QString escaped = value;
+    escaped.replace(QLatin1Char('\\'), QStringLiteral("\\\\"))
+        .replace(QLatin1Char('"'), QStringLiteral("\\\""));
+    return QLatin1Char('"') + escaped + QLatin1Char('"');
+}
+
 // Sets, removes and keeps `.env` lines in place, so comments and order survive.
 QString editEnv(const QString& text, const QList<QPair<QString, QString>>& set, const QStringList& remove)
 {
@@ -117,7 +128,7 @@ QString editEnv(const QString& text, const QList<QPair<QString, QString>>& set, 
         for (const auto& [name, value] : set)
             if (name == key) {
                 if (!done.contains(name))
-                    out << name + QLatin1Char('=') + value;
+                    out << name + QLatin1Char('=') + envValue(value);
                 done << name;
                 replaced = true;
             }
@@ -126,7 +137,7 @@ QString editEnv(const QString& text, const QList<QPair<QString, QString>>& set, 
     }
     for (const auto& [name, value] : set)
         if (!done.contains(name))
-            out << name + QLatin1Char('=') + value;
+            out << name + QLatin1Char('=') + envValue(value);
     return out.join(QLatin1Char('\n')) + QLatin1Char('\n');
 }
 
