@@ -249,8 +249,9 @@ QCoro::Task<int> runMigrateContent(AppServices& services, QStringList args, FILE
     CancellationSource cancel;
     QuitSignals interrupt;
     QObject::connect(&interrupt, &QuitSignals::received, &interrupt, [&cancel](int) { cancel.cancel(); });
+    const CancellationToken token = cancel.token();
     try {
-        co_await session.runToEnd(dryRun, cancel.token());
+        co_await session.runToEnd(dryRun, token);
     } catch (const CancelledError&) {
         throw CliError(s("Cancelled."));
     } catch (const HalvikError& error) {

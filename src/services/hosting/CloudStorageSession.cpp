@@ -289,7 +289,7 @@ std::unique_ptr<CloudStorageSession::Lock> CloudStorageSession::lock()
     return held;
 }
 
-template <typename Step> QCoro::Task<> CloudStorageSession::runStep(CloudStorageStage stage, Step step)
+template <typename Step> QCoro::Task<> CloudStorageSession::runStep(CloudStorageStage stage, const Step& step)
 {
     if (m_running)
         throw CloudStorageError(
@@ -361,7 +361,9 @@ QCoro::Task<nlohmann::json> CloudStorageSession::call(const QString& action, con
     QPointer<CloudStorageSession> self(this);
     const QString label = m_status;
     QPointer<QTimer> watchdog(&timer);
-    auto onOutput = [self, copies, label, watchdog](const ProcessOutput& output) {
+    const CancellationToken stopToken = stop.token();
+    const ProcessRunner::OutputCallback onOutput = [self, copies, label,
+                                                    watchdog](const ProcessOutput& output) {
         static const QString marker = s("HALVIK_PROGRESS ");
         if (output.isStdout() || !output.line.startsWith(marker))
             return;
@@ -383,7 +385,7 @@ QCoro::Task<nlohmann::json> CloudStorageSession::call(const QString& action, con
     timer.start();
     ProcessResult result;
     try {
-        result = co_await m_tools.runner->run(request, onOutput, stop.token());
+        result = co_await m_tools.runner->run(request, onOutput, stopToken);
     } catch (const ProcessRunnerError& error) {
         if (error.kind() == ProcessRunnerError::Case::cancelled) {
             if (timedOut)
@@ -417,10 +419,10 @@ QCoro::Task<> CloudStorageSession::runTool(const QString& executable, const QStr
     request.executable = executable;
     request.arguments = arguments;
     request.workingDirectory = folder;
+    const ProcessRunner::OutputCallback ignoreOutput = [](const ProcessOutput&) {};
     ProcessResult result;
     try {
-        result = co_await m_tools.runner->run(
-            request, [](const ProcessOutput&) {}, cancel);
+        result = co_await m_tools.runner->run(request, ignoreOutput, cancel);
     } catch (const ProcessRunnerError& error) {
         if (error.kind() == ProcessRunnerError::Case::cancelled)
             throw CancelledError();
@@ -439,7 +441,8 @@ QCoro::Task<> CloudStorageSession::artisan(const QStringList& arguments, const Q
     QStringList all = arguments;
     all.prepend(s("artisan"));
     const QString failure = s("The %1 step failed in the working copy. %2").arg(name, s(kUntouched));
-    co_await runTool(m_tools.php, all, workingCopy(), failure, cancel);
+    const QString copyFolder = workingCopy();
+    co_await runTool(m_tools.php, all, copyFolder, failure, cancel);
 }
 
 QMap<QString, QString> CloudStorageSession::fingerprint() const
@@ -458,7 +461,8 @@ QMap<QString, QString> CloudStorageSession::fingerprint() const
 
 QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
 {
-    co_await runStep(CloudStorageStage::inspect, [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this, cancel]() -> QCoro::Task<> {
+        const QString copyFolder = workingCopy();
         setStatus(s("Reading site…"));
         if (!m_site->cloudHostId() || !m_site->cloudAppId() || !m_site->cloudEnvId())
             throw CloudStorageError(s("Connect this site to Laravel Cloud before setting up storage."));
@@ -468,7 +472,8 @@ QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
         if (m_checkpoint.runID.isEmpty())
             m_checkpoint.runID = uuidText();
         const QString text1 = s("inspect");
-        const Json answer = co_await call(text1, m_site->path(), cancel);
+        const QString sitePath = m_site->path();
+        const Json answer = co_await call(text1, sitePath, cancel);
         const CloudStorageInventory inventory = CloudStorageInventory::fromJson(answer);
         m_checkpoint.inventory = inventory;
         m_checkpoint.sourceUsers = inventory.users;
@@ -491,7 +496,8 @@ QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
                    .arg(inventory.terms)
                    .arg(inventory.assets)
                    .arg(inventory.users));
-    });
+    };
+    co_await runStep(CloudStorageStage::inspect, work);
 }
 
 void CloudStorageSession::createWorkingCopyEnv()
@@ -514,7 +520,8 @@ void CloudStorageSession::createWorkingCopyEnv()
 
 QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
 {
-    co_await runStep(CloudStorageStage::check, [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this, cancel]() -> QCoro::Task<> {
+        const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         if (!current.isValid())
             throw CloudStorageError(s("Fill in the destination before checking connections."));
@@ -577,21 +584,23 @@ QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
         if (current.database) {
             setStatus(s("Checking database connection…"));
             const QString text3 = s("check-database");
-            co_await call(text3, workingCopy(), cancel);
+            co_await call(text3, copyFolder, cancel);
             addLog(s("Database connected · empty destination"));
         }
         if (current.assets) {
             setStatus(s("Checking bucket access…"));
             const QString text4 = s("check-bucket");
-            co_await call(text4, workingCopy(), cancel);
+            co_await call(text4, copyFolder, cancel);
             addLog(s("Bucket read, write, and delete verified"));
         }
-    });
+    };
+    co_await runStep(CloudStorageStage::check, work);
 }
 
 QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
 {
-    co_await runStep(CloudStorageStage::prepare, [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this, cancel]() -> QCoro::Task<> {
+        const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         setStatus(s("Preparing content…"));
         const QString composerFailure =
@@ -601,7 +610,7 @@ QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
         if (current.assets)
             require << s("league/flysystem-aws-s3-v3:^3.0");
         require << s("--no-interaction");
-        co_await runTool(m_tools.php, require, workingCopy(), composerFailure, cancel);
+        co_await runTool(m_tools.php, require, copyFolder, composerFailure, cancel);
         const QString text5 = s("package:discover");
         const QString text6 = s("package:discover");
         const QStringList list7{text5};
@@ -652,10 +661,10 @@ QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
         if (current.users) {
             setStatus(s("Preparing users…"));
             const QString text14 = s("prepare-users");
-            co_await call(text14, workingCopy(), cancel);
+            co_await call(text14, copyFolder, cancel);
             const QStringList dumpArgs{m_tools.composer, s("dump-autoload"), s("--no-scripts"),
                                        s("--no-interaction")};
-            co_await runTool(m_tools.php, dumpArgs, workingCopy(), composerFailure, cancel);
+            co_await runTool(m_tools.php, dumpArgs, copyFolder, composerFailure, cancel);
             const QString text15 = s("migrate");
             const QString text16 = s("--force");
             const QString text17 = s("migrate");
@@ -668,15 +677,17 @@ QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
             addLog(s("Users and permissions prepared"));
         }
         const QString text22 = s("verify-prepared");
-        const Json verified = co_await call(text22, workingCopy(), cancel);
+        const Json verified = co_await call(text22, copyFolder, cancel);
         m_checkpoint.result.tables = CloudStorageResult::fromJson(verified).tables;
         addLog(s("Prepared data verified"));
-    });
+    };
+    co_await runStep(CloudStorageStage::prepare, work);
 }
 
 QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
 {
-    co_await runStep(CloudStorageStage::copyAndConfigure, [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this, cancel]() -> QCoro::Task<> {
+        const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         const bool resuming = m_checkpoint.remoteStarted;
         if (!m_checkpoint.applied && fingerprint() != m_checkpoint.baseline)
@@ -695,10 +706,12 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         const std::optional<QString> token = m_tools.cloudToken ? m_tools.cloudToken() : std::nullopt;
         if (!token)
             throw CloudStorageError(s("Connect this site to its Laravel Cloud account first."));
+        const QString tokenText = *token;
+        const QString environmentID = m_checkpoint.environmentID;
         // A rejected token or a missing environment stops here, before anything is copied.
         setStatus(s("Reading the Cloud environment…"));
         try {
-            co_await m_tools.cloud->environment(m_checkpoint.environmentID, *token, cancel);
+            co_await m_tools.cloud->environment(environmentID, tokenText, cancel);
         } catch (const CancelledError&) {
             throw;
         } catch (const HalvikError& error) {
@@ -710,7 +723,7 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         if (current.database && !m_checkpoint.copiedDatabase) {
             setStatus(s("Copying and verifying database…"));
             const QString text23 = s("copy-database");
-            const Json copied = co_await call(text23, workingCopy(), cancel, true);
+            const Json copied = co_await call(text23, copyFolder, cancel, true);
             m_checkpoint.result.tables = CloudStorageResult::fromJson(copied).tables;
             m_checkpoint.copiedDatabase = true;
             save();
@@ -719,7 +732,7 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         if (current.assets && !m_checkpoint.copiedAssets) {
             setStatus(s("Copying and verifying assets…"));
             const QString text24 = s("copy-assets");
-            const Json copied = co_await call(text24, workingCopy(), cancel, true);
+            const Json copied = co_await call(text24, copyFolder, cancel, true);
             m_checkpoint.result.files = CloudStorageResult::fromJson(copied).files;
             m_checkpoint.copiedAssets = true;
             save();
@@ -731,10 +744,11 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
             addLog(s("Local site updated · backup saved"));
         }
         setStatus(s("Saving Cloud configuration…"));
-        co_await saveCloudConfiguration(*token, cancel);
+        co_await saveCloudConfiguration(tokenText, cancel);
         addLog(s("Cloud configuration saved"));
         setStatus(s("Review and push the prepared code changes to deploy."));
-    });
+    };
+    co_await runStep(CloudStorageStage::copyAndConfigure, work);
 }
 
 QCoro::Task<> CloudStorageSession::saveCloudConfiguration(const QString& token, CancellationToken cancel)
@@ -772,9 +786,11 @@ QCoro::Task<> CloudStorageSession::saveCloudConfiguration(const QString& token, 
         QString build = environment.buildCommand.value_or(QString());
         if (!build.contains(exportLine))
             build = build.isEmpty() ? exportLine : exportLine + QLatin1Char('\n') + build;
-        co_await cloud.updateEnvironment(env, token, build,
-                                         CloudCommands::withMigrateDeployCommand(environment.deployCommand),
-                                         std::nullopt, cancel);
+        const std::optional<QString> buildCommand = build;
+        const std::optional<QString> deployCommand =
+            CloudCommands::withMigrateDeployCommand(environment.deployCommand);
+        const std::optional<QString> schema;
+        co_await cloud.updateEnvironment(env, token, buildCommand, deployCommand, schema, cancel);
         const CloudEnvironment saved = co_await cloud.environment(env, token, cancel);
         for (const CloudEnvironmentVariable& variable : variables) {
             const bool present =

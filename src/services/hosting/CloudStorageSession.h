@@ -101,7 +101,7 @@ private:
     QCoro::Task<> artisan(const QStringList& arguments, const QString& name, CancellationToken cancel);
     QCoro::Task<> saveCloudConfiguration(const QString& token, CancellationToken cancel);
 
-    template <typename Step> QCoro::Task<> runStep(CloudStorageStage stage, Step step);
+    template <typename Step> QCoro::Task<> runStep(CloudStorageStage stage, const Step& step);
     std::unique_ptr<Lock> lock();
     void save();
     void load();
