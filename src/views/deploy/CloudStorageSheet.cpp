@@ -51,6 +51,24 @@ int stepOf(CloudStorageStage stage)
     return 4;
 }
 
+// What "Continue" does next, shown while nothing runs.
+QString nextStepText(CloudStorageStage stage)
+{
+    switch (stage) {
+    case CloudStorageStage::inspect:
+        return s("Continue to read the site’s content, users and asset containers.");
+    case CloudStorageStage::check:
+        return s("Continue to make a private working copy and check the database and bucket.");
+    case CloudStorageStage::prepare:
+        return s("Continue to convert the chosen content and users inside the working copy.");
+    case CloudStorageStage::copyAndConfigure:
+        return s("Copy data, update this local site, and save Cloud configuration.");
+    case CloudStorageStage::complete:
+        break;
+    }
+    return s("Review and push the prepared code changes to deploy.");
+}
+
 QLabel* choiceNote(const QString& text, QWidget* parent)
 {
     auto* note = new ToneLabel(text, Tone::muted, parent);
@@ -192,6 +210,7 @@ CloudStorageSheet::CloudStorageSheet(std::unique_ptr<CloudStorageSession> sessio
     m_log->setReadOnly(true);
     m_log->setMaximumBlockCount(2000);
     m_log->setMinimumHeight(90);
+    m_log->setMaximumHeight(150);
     layout->addWidget(m_log, 1);
     auto* errorRow = new QHBoxLayout;
     m_error = new ToneLabel(QString(), Tone::failure, this);
@@ -414,8 +433,8 @@ void CloudStorageSheet::sync()
               "before starting again."));
         m_statusLabel->setTone(Tone::failure);
     } else {
-        m_statusLabel->setText(m_session->status().isEmpty() ? s("Ready to continue.") : m_session->status());
-        m_statusLabel->setTone(Tone::plain);
+        m_statusLabel->setText(m_busy ? m_session->status() : nextStepText(checkpoint.stage));
+        m_statusLabel->setTone(m_busy ? Tone::plain : Tone::muted);
     }
     const std::optional<QString> error = m_localError ? m_localError : m_session->error();
     m_error->setText(error.value_or(QString()));
