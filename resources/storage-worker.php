@@ -326,16 +326,54 @@ function tableDigest(PDO $pdo, string $table): array
 {
     $lanes = array_fill(0, 8, 0);
     $count = 0;
-    $statement = $pdo->query('SELECT * FROM ' . quoteName($pdo, $table));
-    while (($row = $statement->fetch(PDO::FETCH_ASSOC)) !== false) {
+    eachRow($pdo, $table, function (array $row) use (&$lanes, &$count) {
         $parts = unpack('N8', hash('sha256', normalizedRow($row), true));
         for ($i = 0; $i < 8; $i++) {
             $lanes[$i] += $parts[$i + 1];
         }
         $count++;
-    }
-    $statement->closeCursor();
+    });
     return [$count, implode('.', $lanes)];
+}
+
+// Calls $visit with every row of a table without the driver holding the whole result: a
+// server-side cursor on PostgreSQL, an unbuffered query on MySQL; SQLite steps row by row.
+function eachRow(PDO $pdo, string $table, callable $visit): void
+{
+    $driver = $pdo->getAttribute(PDO::ATTR_DRIVER_NAME);
+    $from = 'SELECT * FROM ' . quoteName($pdo, $table);
+    if ($driver === 'pgsql') {
+        $own = !$pdo->inTransaction();
+        if ($own) {
+            $pdo->beginTransaction();
+        }
+        $pdo->exec("DECLARE halvik_rows NO SCROLL CURSOR FOR {$from}");
+        do {
+            $rows = $pdo->query('FETCH FORWARD 1000 FROM halvik_rows')->fetchAll(PDO::FETCH_ASSOC);
+            foreach ($rows as $row) {
+                $visit($row);
+            }
+        } while (count($rows) === 1000);
+        $pdo->exec('CLOSE halvik_rows');
+        if ($own) {
+            $pdo->commit();
+        }
+        return;
+    }
+    if ($driver === 'mysql') {
+        $pdo->setAttribute(PDO::MYSQL_ATTR_USE_BUFFERED_QUERY, false);
+    }
+    try {
+        $statement = $pdo->query($from);
+        while (($row = $statement->fetch(PDO::FETCH_ASSOC)) !== false) {
+            $visit($row);
+        }
+        $statement->closeCursor();
+    } finally {
+        if ($driver === 'mysql') {
+            $pdo->setAttribute(PDO::MYSQL_ATTR_USE_BUFFERED_QUERY, true);
+        }
+    }
 }
 
 function rowCount(PDO $pdo, string $table): int

@@ -282,8 +282,7 @@ QList<cli::CliCommand> storageCommands()
         cli::jsonOption()};
     return {
         {.verb = s("migrate-content"),
-         .summary = s(
-             "move a flat-file site's content, users and assets to a database and bucket for Laravel Cloud"),
+         .summary = s("move a site's content, users and assets to a database and bucket for Cloud"),
          .run = [](cli::CliCall& call) { return runMigrateContent(call.app(), call.args); },
          .forms = {{.arguments =
                         s("<site> [--db DRIVER://USER@HOST[:PORT]/NAME[?sslmode=MODE]] [--bucket "

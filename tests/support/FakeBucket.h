@@ -30,6 +30,8 @@ public:
     // Requests whose signature or conditions were wrong, as "<METHOD> <key>: <why>".
     QStringList rejected;
     bool publicReads = true;
+    // Off for a baseline that measures plain uploads: requests are then taken unsigned.
+    bool checkSignatures = true;
     // When set, PUTs after this many stored objects answer 500 (an interrupted copy).
     int failAfterStores = -1;
     int stores = 0;
