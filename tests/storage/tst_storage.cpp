@@ -1,6 +1,7 @@
 #include "FakeBucket.h"
 #include "FakeCloud.h"
 #include "ForgeRig.h"
+#include "MariaDbServer.h"
 #include "PostgresServer.h"
 #include "Screenshots.h"
 #include "TestMain.h"
@@ -240,6 +241,7 @@ private Q_SLOTS:
     void aSecondRunOfTheSameSetupIsRefused();
     void migrateContentFromTheCommandLine();
     void theSheetAtEachStep();
+    void movesIntoMariaDbOverVerifiedTls();
 };
 
 void StorageTest::planRulesAndWhatIsSaved()
@@ -759,6 +761,47 @@ void StorageTest::theSheetAtEachStep()
     QVERIFY(sheet.restoreButton()->isVisible());
     QVERIFY(test::saveLightAndDark(&sheet, QStringLiteral("cloud-storage-complete")));
     QCOMPARE(rig.postgres.sql(QStringLiteral("SELECT count(*) FROM entries")), QStringLiteral("6"));
+}
+
+void StorageTest::movesIntoMariaDbOverVerifiedTls()
+{
+    StorageRig rig;
+    test::MariaDbServer maria;
+    const QString failed = maria.start();
+    QVERIFY2(failed.isEmpty(), qPrintable(failed));
+    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("5"), QStringLiteral("--assets"),
+                           QStringLiteral("2")}),
+             QString());
+    CloudStoragePlan plan = rig.plan();
+    plan.database->driver = QStringLiteral("mysql");
+    plan.database->port = maria.port();
+    plan.database->name = test::MariaDbServer::database();
+    plan.database->username = test::MariaDbServer::user();
+    plan.database->password = test::MariaDbServer::password();
+    plan.database->sslmode = QStringLiteral("require");
+    auto session = std::make_unique<CloudStorageSession>(rig.site, rig.tools());
+    session->setPlan(plan);
+
+    // The server's certificate is checked: with the system's authorities alone it is refused.
+    {
+        const ScopedEnv systemCAs("SSL_CERT_FILE", QStringLiteral("/etc/ssl/certs/ca-certificates.crt"));
+        QCOMPARE(errorOf(session->runToEnd(true)),
+                 QStringLiteral(
+                     "Storage operation failed (PDOException). Check connectivity, permissions, and site "
+                     "compatibility, then retry."));
+    }
+    const ScopedEnv testCA("SSL_CERT_FILE", maria.caFile());
+    const QString error = errorOf(session->runToEnd(false));
+    if (error != QStringLiteral("(no error)"))
+        for (const QString& line : session->log())
+            qWarning().noquote() << line;
+    QCOMPARE(error, QStringLiteral("(no error)"));
+    QCOMPARE(maria.sql(QStringLiteral("SELECT COUNT(*) FROM content.entries")), QStringLiteral("5"));
+    QCOMPARE(maria.sql(QStringLiteral("SELECT email FROM content.halvik_users WHERE super = 1")),
+             QStringLiteral("user1@example.test"));
+    QCOMPARE(maria.sql(QStringLiteral("SELECT value FROM content.site_settings WHERE name = 'theme'")),
+             QStringLiteral("{\"b\":1,\"a\":[2,3]}"));
+    QCOMPARE(rig.bucket.objects.size(), 4);
 }
 
 HALVIK_TEST_MAIN(StorageTest)
