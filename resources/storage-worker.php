@@ -43,11 +43,17 @@ final class Site
         if (!is_file($folder . '/vendor/autoload.php') || !is_file($folder . '/bootstrap/app.php')) {
             fail('The site is missing its Laravel bootstrap or Composer dependencies. Run Composer install and retry.');
         }
-        self::$cacheFolder = sys_get_temp_dir() . '/halvik-storage-cache-' . bin2hex(random_bytes(8));
-        mkdir(self::$cacheFolder, 0700);
-        register_shutdown_function(function () {
-            Site::removeCaches();
-        });
+        // Halvik hands over a folder it removes itself, even when it has to stop the worker.
+        $given = getenv('HALVIK_STORAGE_CACHE');
+        if (is_string($given) && $given !== '' && is_dir($given)) {
+            self::$cacheFolder = $given;
+        } else {
+            self::$cacheFolder = sys_get_temp_dir() . '/halvik-storage-cache-' . bin2hex(random_bytes(8));
+            mkdir(self::$cacheFolder, 0700);
+            register_shutdown_function(function () {
+                Site::removeCaches();
+            });
+        }
         foreach (['CONFIG' => '.config', 'SERVICES' => 'services', 'PACKAGES' => 'packages', 'ROUTES' => 'routes', 'EVENTS' => 'events'] as $name => $file) {
             $path = self::$cacheFolder . '/' . $file . '.php';
             putenv("APP_{$name}_CACHE={$path}");

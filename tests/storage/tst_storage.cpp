@@ -18,6 +18,7 @@
 
 #include <QCryptographicHash>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -242,6 +243,7 @@ private Q_SLOTS:
     void migrateContentFromTheCommandLine();
     void theSheetAtEachStep();
     void movesIntoMariaDbOverVerifiedTls();
+    void aStalledCopyTimesOutAndResumes();
 };
 
 void StorageTest::planRulesAndWhatIsSaved()
@@ -802,6 +804,46 @@ void StorageTest::movesIntoMariaDbOverVerifiedTls()
     QCOMPARE(maria.sql(QStringLiteral("SELECT value FROM content.site_settings WHERE name = 'theme'")),
              QStringLiteral("{\"b\":1,\"a\":[2,3]}"));
     QCOMPARE(rig.bucket.objects.size(), 4);
+}
+
+void StorageTest::aStalledCopyTimesOutAndResumes()
+{
+    StorageRig rig;
+    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
+                           QStringLiteral("3"), QStringLiteral("--users"), QStringLiteral("1")}),
+             QString());
+    const auto before = snapshot(rig.site->path());
+    CloudStoragePlan plan = rig.plan();
+    plan.database.reset(); // assets only: the bucket is what stalls
+    plan.repositories.clear();
+    plan.users = false;
+    {
+        CloudStorageSession session(rig.site, rig.tools());
+        session.setPlan(plan);
+        QCOMPARE(errorOf(session.runToEnd(true)), QStringLiteral("(no error)"));
+        QCOMPARE(errorOf(session.prepare()), QStringLiteral("(no error)"));
+    }
+    auto tools = rig.tools();
+    tools.timeLimit = std::chrono::milliseconds(1500);
+    rig.bucket.server().setDelay(2500);
+    CloudStorageSession stalled(rig.site, tools);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(errorOf(stalled.copyAndConfigure()),
+             QStringLiteral(
+                 "This step timed out. Check the connection and retry; completed copies will be verified "
+                 "before continuing."));
+    QVERIFY(timer.elapsed() < 15000);
+    QVERIFY(!stalled.checkpoint().copiedAssets);
+    QCOMPARE(snapshot(rig.site->path()), before);
+    QCOMPARE(QDir::temp().entryList({QStringLiteral("halvik-storage-*")}, QDir::AllEntries | QDir::Hidden),
+             QStringList());
+
+    rig.bucket.server().setDelay(0);
+    CloudStorageSession resumed(rig.site, rig.tools());
+    QCOMPARE(errorOf(resumed.copyAndConfigure()), QStringLiteral("(no error)"));
+    QCOMPARE(rig.bucket.objects.size(), 6);
+    QCOMPARE(resumed.stage(), CloudStorageStage::complete);
 }
 
 HALVIK_TEST_MAIN(StorageTest)

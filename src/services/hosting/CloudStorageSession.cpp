@@ -18,6 +18,7 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUuid>
 
@@ -346,6 +347,9 @@ QCoro::Task<nlohmann::json> CloudStorageSession::call(const QString& action, con
     request.arguments = {script};
     request.workingDirectory = folder;
     request.stdin = QByteArray::fromStdString(input.dump());
+    // The site's framework caches go here, so the site's own bootstrap/cache is never written.
+    QTemporaryDir caches(QDir::tempPath() + s("/halvik-storage-cache-XXXXXX"));
+    request.environment.insert(s("HALVIK_STORAGE_CACHE"), caches.path());
 
     // A copy may go on as long as it makes progress; everything else has one limit in all.
     CancellationSource stop;
