@@ -101,7 +101,7 @@ foreach ($files as $file) {
         CURLOPT_CUSTOMREQUEST => 'PUT',
         CURLOPT_POSTFIELDS => file_get_contents($file->getPathname()),
         CURLOPT_RETURNTRANSFER => true,
-        CURLOPT_HTTPHEADER => ['Content-Type: application/octet-stream', 'Expect:'],
+        CURLOPT_HTTPHEADER => ['Content-Type: application/octet-stream', 'If-None-Match: *', 'Expect:'],
     ]);
     curl_exec($curl);
 }
@@ -173,9 +173,9 @@ int main(int argc, char** argv)
     plan.containers = {QStringLiteral("assets")};
     session.setPlan(plan);
     try {
-        waitFor(session.inspect());
-        waitFor(session.check());
-        waitFor(session.prepare());
+        halvik::waitFor(session.inspect());
+        halvik::waitFor(session.check());
+        halvik::waitFor(session.prepare());
     } catch (const HalvikError& error) {
         std::fprintf(stderr, "storage: the working copy was not prepared: %s\n",
                      qPrintable(error.description()));
@@ -243,6 +243,11 @@ int main(int argc, char** argv)
             .seconds;
     });
     bucket.checkSignatures = true;
+    if (bucket.objects.size() != 2000) {
+        std::fprintf(stderr, "storage: the plain upload stored %lld files\n",
+                     qlonglong(bucket.objects.size()));
+        return 1;
+    }
     bench::report(QStringLiteral("storage-copy-assets"), workerAssets, QStringLiteral("s"), plainAssets,
                   QStringLiteral("2,000 files of 4 KB, each read back and compared"));
 

@@ -24,8 +24,15 @@ function fail(string $sentence): never
     throw new HalvikFailure($sentence);
 }
 
+// At most every 100 ms (and always the last), so a fast copy does not flood its reader.
 function progress(int $done, int $total): void
 {
+    static $last = 0.0;
+    $now = microtime(true);
+    if ($done < $total && $done > 0 && $now - $last < 0.1) {
+        return;
+    }
+    $last = $now;
     fwrite(STDERR, "HALVIK_PROGRESS {$done} {$total}\n");
 }
 
@@ -166,6 +173,16 @@ function driverKey(string $repository): string
     ][$repository] ?? $repository;
 }
 
+function planName(string $driverKey): string
+{
+    foreach (['globals', 'global_variables', 'navs', 'nav_trees'] as $name) {
+        if (driverKey($name) === $driverKey) {
+            return $name;
+        }
+    }
+    return $driverKey;
+}
+
 // The tables a repository keeps its rows in, and what its count is compared with.
 const REPOSITORY_TABLES = [
     'entries' => ['entries', 'entries'],
@@ -189,7 +206,7 @@ function inspect(): array
     $configured = [];
     foreach ((array) config('quillmar.eloquent-driver', []) as $key => $settings) {
         if (is_array($settings) && ($settings['driver'] ?? null) === 'eloquent') {
-            $configured[] = (string) $key;
+            $configured[] = planName((string) $key);
         }
     }
     $default = config('database.default');
@@ -570,6 +587,13 @@ final class Bucket
     // Returns [status, body].
     public function request(string $method, string $key, string $body = '', array $extra = []): array
     {
+        [$url, $lines] = $this->signed($method, $key, $body, $extra);
+        return self::send($method, $url, $lines, $body, 120);
+    }
+
+    // The address and the header lines of one signed request.
+    private function signed(string $method, string $key, string $body, array $extra): array
+    {
         [$url, $host, $path] = $this->url($key);
         $now = gmdate('Ymd\THis\Z');
         $day = substr($now, 0, 8);
@@ -600,33 +624,89 @@ final class Bucket
             }
         }
         $lines[] = 'Expect:';
-        return self::send($method, $url, $lines, $body, 120);
+        return [$url, $lines];
     }
+
+    private static $multi = null;
+    private static $pool = [];
+
+    // Several requests at once over a few kept-open connections; [status, body] of each, in
+    // order. Each item is [method, key, body, extra headers].
+    public function many(array $requests): array
+    {
+        if (self::$multi === null) {
+            self::$multi = curl_multi_init();
+        }
+        $handles = [];
+        foreach (array_values($requests) as $i => [$method, $key, $body, $extra]) {
+            if (!isset(self::$pool[$i])) {
+                self::$pool[$i] = curl_init();
+            }
+            $curl = self::$pool[$i];
+            [$url, $lines] = $this->signed($method, $key, $body, $extra);
+            curl_setopt_array($curl, [
+                CURLOPT_URL => $url,
+                CURLOPT_HTTPHEADER => $lines,
+                CURLOPT_RETURNTRANSFER => true,
+                CURLOPT_CONNECTTIMEOUT => 15,
+                CURLOPT_TIMEOUT => 120,
+                CURLOPT_FOLLOWLOCATION => false,
+                CURLOPT_CAINFO => caFile(),
+            ]);
+            if ($method === 'PUT') {
+                curl_setopt_array($curl, [CURLOPT_CUSTOMREQUEST => 'PUT', CURLOPT_POSTFIELDS => $body]);
+            } else {
+                curl_setopt_array($curl, [CURLOPT_HTTPGET => true, CURLOPT_CUSTOMREQUEST => $method === 'GET' ? null : $method]);
+            }
+            curl_multi_add_handle(self::$multi, $curl);
+            $handles[] = $curl;
+        }
+        do {
+            $status = curl_multi_exec(self::$multi, $running);
+            if ($running > 0) {
+                curl_multi_select(self::$multi, 1.0);
+            }
+        } while ($running > 0 && $status === CURLM_OK);
+        $answers = [];
+        $failed = false;
+        foreach ($handles as $curl) {
+            $failed = $failed || curl_errno($curl) !== 0;
+            $answers[] = [(int) curl_getinfo($curl, CURLINFO_RESPONSE_CODE), (string) curl_multi_getcontent($curl)];
+            curl_multi_remove_handle(self::$multi, $curl);
+        }
+        if ($failed) {
+            throw new RuntimeException('transfer failed');
+        }
+        return $answers;
+    }
+
+    // One handle for every request, so the connection to the bucket is kept open between them.
+    private static $handle = null;
 
     public static function send(string $method, string $url, array $headers, string $body, int $timeout): array
     {
-        $curl = curl_init($url);
-        curl_setopt_array($curl, [
-            CURLOPT_CUSTOMREQUEST => $method,
-            CURLOPT_RETURNTRANSFER => true,
-            CURLOPT_HTTPHEADER => $headers,
-            CURLOPT_CONNECTTIMEOUT => 15,
-            CURLOPT_TIMEOUT => $timeout,
-            CURLOPT_FOLLOWLOCATION => false,
-            CURLOPT_CAINFO => caFile(),
-        ]);
-        if ($method === 'PUT') {
-            curl_setopt($curl, CURLOPT_POSTFIELDS, $body);
+        if (self::$handle === null) {
+            self::$handle = curl_init();
+            curl_setopt_array(self::$handle, [
+                CURLOPT_RETURNTRANSFER => true,
+                CURLOPT_CONNECTTIMEOUT => 15,
+                CURLOPT_FOLLOWLOCATION => false,
+                CURLOPT_CAINFO => caFile(),
+            ]);
         }
-        if ($method === 'HEAD') {
-            curl_setopt($curl, CURLOPT_NOBODY, true);
+        $curl = self::$handle;
+        curl_setopt_array($curl, [CURLOPT_URL => $url, CURLOPT_HTTPHEADER => $headers, CURLOPT_TIMEOUT => $timeout]);
+        if ($method === 'PUT') {
+            curl_setopt_array($curl, [CURLOPT_CUSTOMREQUEST => 'PUT', CURLOPT_POSTFIELDS => $body]);
+        } else {
+            // Back to a bodiless request, then the method.
+            curl_setopt_array($curl, [CURLOPT_HTTPGET => true, CURLOPT_CUSTOMREQUEST => $method === 'GET' ? null : $method]);
         }
         $answer = curl_exec($curl);
         if ($answer === false) {
             throw new RuntimeException('transfer failed');
         }
         $status = (int) curl_getinfo($curl, CURLINFO_RESPONSE_CODE);
-        curl_close($curl);
         return [$status, (string) $answer];
     }
 
@@ -691,6 +771,20 @@ function checkBucket(array $plan): array
     return ['files' => 0];
 }
 
+// The type a browser needs to show the file, from its name (reading every file's magic bytes
+// costs more than the upload itself).
+function contentType(string $path): string
+{
+    return [
+        'jpg' => 'image/jpeg', 'jpeg' => 'image/jpeg', 'png' => 'image/png', 'gif' => 'image/gif',
+        'webp' => 'image/webp', 'avif' => 'image/avif', 'svg' => 'image/svg+xml', 'ico' => 'image/x-icon',
+        'pdf' => 'application/pdf', 'mp4' => 'video/mp4', 'webm' => 'video/webm', 'mp3' => 'audio/mpeg',
+        'txt' => 'text/plain', 'md' => 'text/markdown', 'csv' => 'text/csv', 'yaml' => 'text/yaml',
+        'yml' => 'text/yaml', 'json' => 'application/json', 'css' => 'text/css', 'js' => 'text/javascript',
+        'html' => 'text/html', 'zip' => 'application/zip', 'woff2' => 'font/woff2', 'woff' => 'font/woff',
+    ][strtolower(pathinfo($path, PATHINFO_EXTENSION))] ?? 'application/octet-stream';
+}
+
 function copyAssets(array $request): array
 {
     $plan = $request['plan'];
@@ -715,21 +809,54 @@ function copyAssets(array $request): array
     $total = count($jobs);
     progress(0, $total);
     $done = 0;
-    $types = new finfo(FILEINFO_MIME_TYPE);
-    foreach ($jobs as [$key, $path]) {
-        $body = file_get_contents($path);
-        $digest = hash('sha256', $body);
-        // A file an earlier attempt stored is verified, never sent again.
-        $stored = $bucket->get($key);
-        if ($stored === null) {
-            $type = $types->buffer($body) ?: 'application/octet-stream';
-            $bucket->putIfAbsent($key, $body, $type);
-            $stored = $bucket->get($key);
+    // Keys an earlier attempt already stored and verified: read back, never sent again.
+    $journalPath = getenv('HALVIK_STORAGE_ASSETS_JOURNAL');
+    $copied = [];
+    if (is_string($journalPath) && $journalPath !== '' && is_file($journalPath)) {
+        $copied = array_flip(array_filter(explode("\n", file_get_contents($journalPath))));
+    }
+    $journal = is_string($journalPath) && $journalPath !== '' ? fopen($journalPath, 'a') : null;
+    // A few files at a time: their uploads together, then their read-backs together.
+    $stopped = null;
+    foreach (array_chunk($jobs, 8) as $batch) {
+        $bodies = [];
+        $puts = [];
+        foreach ($batch as $i => [$key, $path]) {
+            $bodies[$i] = file_get_contents($path);
+            if (!isset($copied[$key])) {
+                // Refused when the key exists: whatever is there is compared below, never replaced.
+                $puts[$i] = ['PUT', $key, $bodies[$i], ['If-None-Match' => '*', 'Content-Type' => contentType($path)]];
+            }
         }
-        if ($stored === null || !hash_equals($digest, hash('sha256', $stored))) {
-            fail("An existing bucket file differs: {$key}. Nothing was overwritten.");
+        $written = array_combine(array_keys($puts), $puts ? $bucket->many($puts) : []);
+        $reads = [];
+        foreach ($batch as $i => [$key]) {
+            $status = isset($written[$i]) ? $written[$i][0] : 200;
+            if (($status >= 200 && $status < 300) || $status === 412 || $status === 409) {
+                $reads[$i] = ['GET', $key, '', []];
+            } else {
+                $stopped = "PUT answered {$status}";
+            }
         }
-        progress(++$done, $total);
+        $stored = array_combine(array_keys($reads), $reads ? $bucket->many($reads) : []);
+        foreach ($stored as $i => [$status, $body]) {
+            $key = $batch[$i][0];
+            if ($status !== 200 || !hash_equals(hash('sha256', $bodies[$i]), hash('sha256', $body))) {
+                if ($status !== 200 && $status !== 404) {
+                    throw new RuntimeException("GET answered {$status}");
+                }
+                fail("An existing bucket file differs: {$key}. Nothing was overwritten.");
+            }
+            if ($journal !== null && !isset($copied[$key])) {
+                fwrite($journal, $key . "\n");
+                fflush($journal);
+            }
+            progress(++$done, $total);
+        }
+        // What this batch stored is recorded before a refused upload ends the copy.
+        if ($stopped !== null) {
+            throw new RuntimeException($stopped);
+        }
     }
     return ['files' => $done];
 }

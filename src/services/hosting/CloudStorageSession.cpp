@@ -350,6 +350,7 @@ QCoro::Task<nlohmann::json> CloudStorageSession::call(const QString& action, con
     // The site's framework caches go here, so the site's own bootstrap/cache is never written.
     QTemporaryDir caches(QDir::tempPath() + s("/halvik-storage-cache-XXXXXX"));
     request.environment.insert(s("HALVIK_STORAGE_CACHE"), caches.path());
+    request.environment.insert(s("HALVIK_STORAGE_ASSETS_JOURNAL"), this->folder() + s("/copied-assets.txt"));
 
     // A copy may go on as long as it makes progress; everything else has one limit in all.
     CancellationSource stop;
