@@ -431,37 +431,57 @@ function sourcePdo(): PDO
     return $pdo;
 }
 
+// Rows go in as multi-row inserts of up to 200 rows: a round trip per row is most of a copy's time.
 function copyTable(PDO $source, PDO $target, string $table, int &$done, int $total): void
 {
     $booleans = booleanColumns($target, $table);
     $rows = $source->query('SELECT * FROM ' . quoteName($source, $table));
-    $insert = null;
     $columns = null;
-    while (($row = $rows->fetch(PDO::FETCH_ASSOC)) !== false) {
-        if ($insert === null) {
-            $columns = array_keys($row);
-            $names = implode(', ', array_map(fn ($c) => quoteName($target, $c), $columns));
-            $marks = implode(', ', array_fill(0, count($columns), '?'));
-            $insert = $target->prepare('INSERT INTO ' . quoteName($target, $table) . " ({$names}) VALUES ({$marks})");
+    $batchSize = 1;
+    $statements = [];
+    $pending = [];
+    $flush = function () use (&$pending, &$statements, &$columns, $target, $table, $booleans) {
+        $count = count($pending);
+        if ($count === 0) {
+            return;
         }
+        if (!isset($statements[$count])) {
+            $names = implode(', ', array_map(fn ($c) => quoteName($target, $c), $columns));
+            $tuple = '(' . implode(', ', array_fill(0, count($columns), '?')) . ')';
+            $statements[$count] = $target->prepare('INSERT INTO ' . quoteName($target, $table) . " ({$names}) VALUES "
+                . implode(', ', array_fill(0, $count, $tuple)));
+        }
+        $insert = $statements[$count];
         $i = 1;
-        foreach ($columns as $column) {
-            $value = $row[$column];
-            if ($value === null) {
-                $insert->bindValue($i++, null, PDO::PARAM_NULL);
-            } elseif (isset($booleans[$column])) {
-                $insert->bindValue($i++, (bool) $value, PDO::PARAM_BOOL);
-            } elseif (is_int($value)) {
-                $insert->bindValue($i++, $value, PDO::PARAM_INT);
-            } else {
-                $insert->bindValue($i++, (string) $value, PDO::PARAM_STR);
+        foreach ($pending as $row) {
+            foreach ($columns as $column) {
+                $value = $row[$column];
+                if ($value === null) {
+                    $insert->bindValue($i++, null, PDO::PARAM_NULL);
+                } elseif (isset($booleans[$column])) {
+                    $insert->bindValue($i++, (bool) $value, PDO::PARAM_BOOL);
+                } elseif (is_int($value)) {
+                    $insert->bindValue($i++, $value, PDO::PARAM_INT);
+                } else {
+                    $insert->bindValue($i++, (string) $value, PDO::PARAM_STR);
+                }
             }
         }
         $insert->execute();
-        if (++$done % 500 === 0) {
-            progress($done, $total);
+        $pending = [];
+    };
+    while (($row = $rows->fetch(PDO::FETCH_ASSOC)) !== false) {
+        if ($columns === null) {
+            $columns = array_keys($row);
+            $batchSize = max(1, min(200, intdiv(30000, count($columns))));
         }
+        $pending[] = $row;
+        if (count($pending) >= $batchSize) {
+            $flush();
+        }
+        progress(++$done, $total);
     }
+    $flush();
     $rows->closeCursor();
 }
 
