@@ -54,3 +54,31 @@ CloudStorageSession::Tools storageTools(AppServices& services, const Site& site)
 }
 
 } // namespace halvik
+
+namespace halvik {
+
+StorageSessions::StorageSessions(AppServices& services) : QObject(&services), m_services(services)
+{
+    setObjectName(QStringLiteral("storageSessions"));
+}
+
+StorageSessions::~StorageSessions() = default;
+
+CloudStorageSession& StorageSessions::session(const SitePtr& site)
+{
+    std::shared_ptr<CloudStorageSession>& slot = m_sessions[site->id()];
+    // A site moved or relinked since gets a session with its new tools, unless one is running.
+    if (!slot || (!slot->isRunning() && slot->site() != site))
+        slot = std::make_shared<CloudStorageSession>(site, storageTools(m_services, *site));
+    return *slot;
+}
+
+StorageSessions& storageSessions(AppServices& services)
+{
+    if (auto* existing = services.findChild<StorageSessions*>(QStringLiteral("storageSessions"),
+                                                              Qt::FindDirectChildrenOnly))
+        return *existing;
+    return *new StorageSessions(services);
+}
+
+} // namespace halvik

@@ -16,6 +16,7 @@
 #include "views/accounts/AccountWidgets.h"
 #include "views/deploy/CloudStorageSheet.h"
 
+#include <QCheckBox>
 #include <QCryptographicHash>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -244,6 +245,7 @@ private Q_SLOTS:
     void theSheetAtEachStep();
     void movesIntoMariaDbOverVerifiedTls();
     void aStalledCopyTimesOutAndResumes();
+    void closingTheSheetLeavesItsStepRunning();
 };
 
 void StorageTest::planRulesAndWhatIsSaved()
@@ -710,7 +712,8 @@ void StorageTest::theSheetAtEachStep()
              QString());
     {
         auto local = std::make_shared<Site>(QStringLiteral("Local"), rig.site->path());
-        CloudStorageSheet sheet(std::make_unique<CloudStorageSession>(local, rig.tools()), false);
+        CloudStorageSession session(local, rig.tools());
+        CloudStorageSheet sheet(session, false);
         sheet.resize(760, 720);
         QVERIFY(!sheet.continueButton()->isEnabled());
         QCOMPARE(sheet.statusLabel()->text(),
@@ -718,7 +721,8 @@ void StorageTest::theSheetAtEachStep()
         QVERIFY(test::saveLightAndDark(&sheet, QStringLiteral("cloud-storage-not-connected")));
     }
 
-    CloudStorageSheet sheet(std::make_unique<CloudStorageSession>(rig.site, rig.tools()), true);
+    CloudStorageSession session(rig.site, rig.tools());
+    CloudStorageSheet sheet(session, true);
     sheet.resize(760, 860);
     sheet.show();
     const CloudStoragePlan plan = rig.plan();
@@ -848,6 +852,30 @@ void StorageTest::aStalledCopyTimesOutAndResumes()
     QCOMPARE(errorOf(resumed.copyAndConfigure()), QStringLiteral("(no error)"));
     QCOMPARE(rig.bucket.objects.size(), 6);
     QCOMPARE(resumed.stage(), CloudStorageStage::complete);
+}
+
+void StorageTest::closingTheSheetLeavesItsStepRunning()
+{
+    using views::CloudStorageSheet;
+    StorageRig rig;
+    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("3"), QStringLiteral("--assets"),
+                           QStringLiteral("2")}),
+             QString());
+    CloudStorageSession session(rig.site, rig.tools());
+    session.setPlan(rig.plan());
+    {
+        CloudStorageSheet sheet(session, true);
+        sheet.continueSetup();
+        QVERIFY(session.isRunning());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!session.isRunning(), 60000);
+    QCOMPARE(session.stage(), CloudStorageStage::check);
+
+    // Opened again, the sheet shows what the step found.
+    CloudStorageSheet again(session, true);
+    QCOMPARE(again.stepLabel(1)->property("state").toString(), QStringLiteral("current"));
+    QVERIFY(again.findChild<QCheckBox*>() != nullptr);
+    QVERIFY(again.continueButton()->isEnabled());
 }
 
 HALVIK_TEST_MAIN(StorageTest)

@@ -109,9 +109,8 @@ QString CloudStorageSheet::usersDescription()
              "fields require matching database columns.");
 }
 
-CloudStorageSheet::CloudStorageSheet(std::unique_ptr<CloudStorageSession> session, bool connected,
-                                     QWidget* parent)
-    : QDialog(parent), m_session(std::move(session)), m_connected(connected)
+CloudStorageSheet::CloudStorageSheet(CloudStorageSession& session, bool connected, QWidget* parent)
+    : QDialog(parent), m_session(&session), m_connected(connected)
 {
     setWindowTitle(s("Cloud storage"));
     setObjectName("cloudStorageSheet");
@@ -248,18 +247,15 @@ CloudStorageSheet::CloudStorageSheet(std::unique_ptr<CloudStorageSession> sessio
             [this] { showInFileManager(m_session->folder() + QStringLiteral("/before")); });
     connect(m_showFiles, &QPushButton::clicked, this, [this] { showInFileManager(m_session->folder()); });
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
-    connect(m_session.get(), &CloudStorageSession::changed, this, &CloudStorageSheet::sync);
-    connect(m_session.get(), &CloudStorageSession::logLine, this,
+    connect(m_session, &CloudStorageSession::changed, this, &CloudStorageSheet::sync);
+    connect(m_session, &CloudStorageSession::logLine, this,
             [this](const QString& text) { m_log->appendPlainText(text); });
 
     fillFromSession();
     sync();
 }
 
-CloudStorageSheet::~CloudStorageSheet()
-{
-    m_cancel.cancel();
-}
+CloudStorageSheet::~CloudStorageSheet() = default;
 
 void CloudStorageSheet::fillFromSession()
 {
@@ -390,6 +386,9 @@ CloudStoragePlan CloudStorageSheet::formPlan() const
 
 void CloudStorageSheet::sync()
 {
+    // A step that finished while the sheet was closed may have read the site meanwhile.
+    if (m_session->checkpoint().inventory && !m_users)
+        rebuildChoices();
     const CloudStorageCheckpoint& checkpoint = m_session->checkpoint();
     const int current = stepOf(checkpoint.stage);
     const QPalette& palette = this->palette();
@@ -413,13 +412,14 @@ void CloudStorageSheet::sync()
             s("color: %1; font-weight: %2;").arg(colour.name(), bold ? s("bold") : s("normal")));
     }
     const bool started = int(checkpoint.stage) > int(CloudStorageStage::check);
+    const bool busy = isBusy();
     const bool complete = checkpoint.stage == CloudStorageStage::complete;
     for (QLineEdit* edit : std::as_const(m_fields))
-        edit->setReadOnly(started || m_busy);
-    m_databaseGroup->setEnabled(!started && !m_busy && m_connected);
-    m_bucketGroup->setEnabled(!started && !m_busy && m_connected);
-    m_contentBox->setEnabled(!started && !m_busy && m_connected);
-    m_containersBox->setEnabled(!started && !m_busy && m_connected);
+        edit->setReadOnly(started || busy);
+    m_databaseGroup->setEnabled(!started && !busy && m_connected);
+    m_bucketGroup->setEnabled(!started && !busy && m_connected);
+    m_contentBox->setEnabled(!started && !busy && m_connected);
+    m_containersBox->setEnabled(!started && !busy && m_connected);
 
     if (!m_connected) {
         m_statusLabel->setText(s("Connect this site to Laravel Cloud before setting up storage."));
@@ -433,8 +433,8 @@ void CloudStorageSheet::sync()
               "before starting again."));
         m_statusLabel->setTone(Tone::failure);
     } else {
-        m_statusLabel->setText(m_busy ? m_session->status() : nextStepText(checkpoint.stage));
-        m_statusLabel->setTone(m_busy ? Tone::plain : Tone::muted);
+        m_statusLabel->setText(busy ? m_session->status() : nextStepText(checkpoint.stage));
+        m_statusLabel->setTone(busy ? Tone::plain : Tone::muted);
     }
     const std::optional<QString> error = m_localError ? m_localError : m_session->error();
     m_error->setText(error.value_or(QString()));
@@ -442,19 +442,19 @@ void CloudStorageSheet::sync()
     m_copyErrors->setVisible(error.has_value());
 
     const bool valid = checkpoint.stage == CloudStorageStage::inspect || formPlan().isValid();
-    m_continue->setEnabled(m_connected && !m_busy && !complete && !checkpoint.applying && valid);
+    m_continue->setEnabled(m_connected && !busy && !complete && !checkpoint.applying && valid);
     m_continue->setText(checkpoint.stage == CloudStorageStage::copyAndConfigure ? s("Copy and configure")
                                                                                 : s("Continue"));
     m_restore->setVisible(m_session->hasBackup());
-    m_restore->setEnabled(!m_busy);
+    m_restore->setEnabled(!busy);
     m_showBackup->setVisible(m_session->hasBackup());
     m_showFiles->setEnabled(m_session->exists());
-    m_startOver->setEnabled(!m_busy && m_session->exists() && !checkpoint.applying);
+    m_startOver->setEnabled(!busy && m_session->exists() && !checkpoint.applying);
 }
 
 void CloudStorageSheet::continueSetup()
 {
-    if (m_busy)
+    if (isBusy())
         return;
     fireAndForget(this, runNext());
 }
@@ -468,20 +468,21 @@ QCoro::Task<> CloudStorageSheet::runNext()
     m_localError.reset();
     sync();
     QPointer<CloudStorageSheet> self(this);
-    CancellationToken cancel = m_cancel.token();
+    CloudStorageSession* session = m_session;
+    const CancellationToken cancel;
     try {
         switch (stage) {
         case CloudStorageStage::inspect:
-            co_await m_session->inspect(cancel);
+            co_await session->inspect(cancel);
             break;
         case CloudStorageStage::check:
-            co_await m_session->check(cancel);
+            co_await session->check(cancel);
             break;
         case CloudStorageStage::prepare:
-            co_await m_session->prepare(cancel);
+            co_await session->prepare(cancel);
             break;
         case CloudStorageStage::copyAndConfigure:
-            co_await m_session->copyAndConfigure(cancel);
+            co_await session->copyAndConfigure(cancel);
             break;
         case CloudStorageStage::complete:
             break;

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "async/Cancellation.h"
 #include "models/Site.h"
 #include "services/hosting/CloudStorageSession.h"
 
 #include <QDialog>
 #include <QMap>
-
-#include <memory>
 
 class QCheckBox;
 class QComboBox;
@@ -30,9 +27,9 @@ class CloudStorageSheet : public QDialog
 {
     Q_OBJECT
 public:
-    // `connected` is false for a site not on Laravel Cloud: the sheet then only says so.
-    CloudStorageSheet(std::unique_ptr<CloudStorageSession> session, bool connected,
-                      QWidget* parent = nullptr);
+    // `connected` is false for a site not on Laravel Cloud: the sheet then only says so. The
+    // session outlives the sheet: a step that runs when the sheet closes goes on.
+    CloudStorageSheet(CloudStorageSession& session, bool connected, QWidget* parent = nullptr);
     ~CloudStorageSheet() override;
 
     CloudStorageSession& session() { return *m_session; }
@@ -44,7 +41,7 @@ public:
     QLabel* stepLabel(int index) const { return m_steps.value(index); }
     QLineEdit* field(const QString& name) const { return m_fields.value(name); }
     QSpinBox* portBox() const { return m_port; }
-    bool isBusy() const { return m_busy; }
+    bool isBusy() const { return m_busy || m_session->isRunning(); }
 
     // The plan as the form shows it, secrets included.
     CloudStoragePlan formPlan() const;
@@ -62,11 +59,10 @@ private:
     void fillFromSession();
     void rebuildChoices();
 
-    std::unique_ptr<CloudStorageSession> m_session;
+    CloudStorageSession* m_session;
     bool m_connected;
     bool m_busy = false;
     std::optional<QString> m_localError;
-    CancellationSource m_cancel;
     QList<QLabel*> m_steps;
     QMap<QString, QLineEdit*> m_fields;
     QComboBox* m_driver;

@@ -114,9 +114,8 @@ DeployTab::DeployTab(AppServices& services, QWidget* parent) : QWidget(parent), 
     connect(storage, &QPushButton::clicked, this, [this] {
         if (!m_site)
             return;
-        auto session = std::make_unique<CloudStorageSession>(m_site, storageTools(m_services, *m_site));
         const bool onCloud = m_site->cloudHostId() && m_site->cloudAppId() && m_site->cloudEnvId();
-        auto* sheet = new CloudStorageSheet(std::move(session), onCloud, this);
+        auto* sheet = new CloudStorageSheet(storageSessions(m_services).session(m_site), onCloud, this);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
         sheet->open();
     });

@@ -168,8 +168,7 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
         if (!m_site)
             return;
         const bool onCloud = m_site->cloudHostId() && m_site->cloudAppId() && m_site->cloudEnvId();
-        auto session = std::make_unique<CloudStorageSession>(m_site, storageTools(m_services, *m_site));
-        auto* sheet = new CloudStorageSheet(std::move(session), onCloud, this);
+        auto* sheet = new CloudStorageSheet(storageSessions(m_services).session(m_site), onCloud, this);
         sheet->setAttribute(Qt::WA_DeleteOnClose);
         connect(sheet, &QDialog::finished, this, [this] { refresh(); });
         sheet->open();
