@@ -11,6 +11,7 @@
 #include "models/SecretStore.h"
 #include "platform/FileLock.h"
 #include "services/ProcessRunner.h"
+#include "services/composer/ComposerFiles.h"
 #include "services/hosting/CloudStorageSession.h"
 #include "services/hosting/LaravelCloudClient.h"
 #include "views/accounts/AccountWidgets.h"
@@ -298,6 +299,7 @@ void StorageTest::movesTheFixtureSiteIntoPostgresAndTheBucket()
     QCOMPARE(rig.makeSite(), QString());
     const QString sitePath = rig.site->path();
     const QByteArray localDatabase = readAll(sitePath + QStringLiteral("/database/database.sqlite"));
+    QCOMPARE(ComposerFiles::readManifest(sitePath).contentStorage, ContentStorage::flatFiles);
     const QByteArray envBefore = readAll(sitePath + QStringLiteral("/.env"));
 
     auto session = rig.session();
@@ -365,6 +367,8 @@ void StorageTest::movesTheFixtureSiteIntoPostgresAndTheBucket()
     QVERIFY(envAfter.startsWith("APP_NAME=\"Quillmar Fixture\"\nAPP_ENV=local\n# Content lives in files"));
     QVERIFY(envAfter.contains("DB_DATABASE=database/halvik-cloud.sqlite\n"));
     QVERIFY(envBefore != envAfter);
+    QCOMPARE(ComposerFiles::readManifest(sitePath).contentStorage,
+             ContentStorage::database); // the Overview's "Database"
 
     // The secrets: in secrets.json and nowhere else Halvik wrote.
     for (const QByteArray& canary : {PostgresServer::password().toUtf8(), QByteArray(kBucketSecret)}) {
