@@ -33,6 +33,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 using namespace halvik;
 using halvik::test::FakeBucket;
 using halvik::test::FakeCloud;
@@ -181,7 +183,9 @@ struct CliRun
     QString diagnostics;
 };
 
-CliRun runHalvik(const QStringList& args, const QByteArray& input = {})
+// Runs the command line while this process keeps serving the fakes; `interruptWhen` sends
+// Ctrl-C once standard output holds it.
+CliRun runHalvik(const QStringList& args, const QByteArray& input = {}, const QString& interruptWhen = {})
 {
     QProcess process;
     process.start(test::halvikBinary(), args);
@@ -189,9 +193,14 @@ CliRun runHalvik(const QStringList& args, const QByteArray& input = {})
     process.closeWriteChannel();
     QByteArray out;
     QByteArray err;
+    bool interrupted = false;
     const bool ended = QTest::qWaitFor(
         [&] {
             out += process.readAllStandardOutput();
+            if (!interruptWhen.isEmpty() && !interrupted && QString::fromUtf8(out).contains(interruptWhen)) {
+                interrupted = true;
+                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            }
             err += process.readAllStandardError();
             return process.state() == QProcess::NotRunning;
         },
@@ -671,6 +680,18 @@ void StorageTest::migrateContentFromTheCommandLine()
     QVERIFY(dry.output.contains(QStringLiteral("Bucket read, write, and delete verified")));
     QCOMPARE(rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
              QStringLiteral("0"));
+
+    // Ctrl-C in the middle of the asset copy stops the worker and leaves the setup to resume.
+    rig.bucket.server().setDelay(3000);
+    const CliRun stopped = runHalvik({QStringLiteral("migrate-content"), site}, {},
+                                     QStringLiteral("Copying and verifying assets"));
+    rig.bucket.server().setDelay(0);
+    QCOMPARE(stopped.exitCode, 1);
+    QCOMPARE(stopped.diagnostics.trimmed(), QStringLiteral("halvik: Cancelled."));
+    QVERIFY(stopped.output.contains(QStringLiteral("Database copied and verified")));
+    QCOMPARE(QDir::temp().entryList({QStringLiteral("halvik-storage-*")}, QDir::AllEntries | QDir::Hidden),
+             QStringList());
+    QCOMPARE(snapshot(site), before);
 
     // The saved setup resumes with no options; its secrets come from the secret store.
     const CliRun finished = runHalvik({QStringLiteral("migrate-content"), site, QStringLiteral("--json")});
