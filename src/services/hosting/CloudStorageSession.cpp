@@ -14,12 +14,16 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QFuture>
 #include <QLocale>
 #include <QPointer>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QtConcurrent>
+
+#include <QCoroFuture>
 #include <QUuid>
 
 #include <algorithm>
@@ -452,16 +456,33 @@ QCoro::Task<> CloudStorageSession::artisan(const QStringList& arguments, const Q
 
 QMap<QString, QString> CloudStorageSession::fingerprint() const
 {
+    return fingerprintOf(m_site->path());
+}
+
+QMap<QString, QString> CloudStorageSession::fingerprintOf(const QString& sitePath)
+{
     QMap<QString, QString> prints;
-    for (const QString& relative : filesBelow(m_site->path()))
-        prints.insert(relative, sha256Of(m_site->path() + QLatin1Char('/') + relative));
-    const QString env = m_site->path() + s("/.env");
+    for (const QString& relative : filesBelow(sitePath))
+        prints.insert(relative, sha256Of(sitePath + QLatin1Char('/') + relative));
+    const QString env = sitePath + s("/.env");
     if (QFileInfo::exists(env))
         prints.insert(s(".env"), sha256Of(env));
-    const QString db = m_site->path() + s("/database/database.sqlite");
+    const QString db = sitePath + s("/database/database.sqlite");
     if (QFileInfo::exists(db))
         prints.insert(s("database/database.sqlite"), sha256Of(db));
     return prints;
+}
+
+QStringList CloudStorageSession::preparedChanges(const QString& sitePath, const QString& workingCopy)
+{
+    QStringList changed;
+    for (const QString& relative : filesBelow(workingCopy)) {
+        const QString target = sitePath + QLatin1Char('/') + relative;
+        if (!QFileInfo::exists(target) ||
+            sha256Of(target) != sha256Of(workingCopy + QLatin1Char('/') + relative))
+            changed << relative;
+    }
+    return changed;
 }
 
 QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
@@ -582,7 +603,10 @@ QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
             co_await runTool(m_tools.sqlite3, backupArgs, site, snapshotFailure, cancel);
             createWorkingCopyEnv();
             m_checkpoint.workspace = workingCopy();
-            m_checkpoint.baseline = fingerprint();
+            // Hashing a site with its vendor folder takes a while: not on the main thread.
+            QFuture<QMap<QString, QString>> prints =
+                QtConcurrent::run(&CloudStorageSession::fingerprintOf, site);
+            m_checkpoint.baseline = co_await prints;
             save();
             addLog(s("Working copy created"));
         }
@@ -695,7 +719,11 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         const bool resuming = m_checkpoint.remoteStarted;
-        if (!m_checkpoint.applied && fingerprint() != m_checkpoint.baseline)
+        const QString sitePath = m_site->path();
+        QFuture<QMap<QString, QString>> prints =
+            QtConcurrent::run(&CloudStorageSession::fingerprintOf, sitePath);
+        const QMap<QString, QString> nowPrints = co_await prints;
+        if (!m_checkpoint.applied && nowPrints != m_checkpoint.baseline)
             throw CloudStorageError(
                 s("The local site changed. Close this setup and start again to include those changes."));
         const QString host = m_site->cloudHostId()
@@ -745,7 +773,10 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         }
         if (!m_checkpoint.applied) {
             setStatus(s("Updating local site…"));
-            applyToSite();
+            QFuture<QStringList> changing =
+                QtConcurrent::run(&CloudStorageSession::preparedChanges, sitePath, copyFolder);
+            const QStringList changes = co_await changing;
+            applyToSite(std::nullopt, changes);
             addLog(s("Local site updated · backup saved"));
         }
         setStatus(s("Saving Cloud configuration…"));
@@ -815,7 +846,7 @@ QCoro::Task<> CloudStorageSession::saveCloudConfiguration(const QString& token, 
     }
 }
 
-void CloudStorageSession::applyToSite(std::optional<int> failAfter)
+void CloudStorageSession::applyToSite(std::optional<int> failAfter, std::optional<QStringList> prepared)
 {
     const QString site = m_site->path();
     const QString backup = folder() + s("/before");
@@ -834,12 +865,8 @@ void CloudStorageSession::applyToSite(std::optional<int> failAfter)
         QString from; // the prepared file
     };
     QList<Change> changes;
-    for (const QString& relative : filesBelow(workingCopy())) {
-        const QString target = site + QLatin1Char('/') + relative;
-        const QString from = workingCopy() + QLatin1Char('/') + relative;
-        if (!QFileInfo::exists(target) || sha256Of(target) != sha256Of(from))
-            changes << Change{relative, from};
-    }
+    for (const QString& relative : prepared ? *prepared : preparedChanges(site, workingCopy()))
+        changes << Change{relative, workingCopy() + QLatin1Char('/') + relative};
     changes << Change{s("database/halvik-cloud.sqlite"), workingCopy() + s("/database/database.sqlite")};
     changes << Change{s(".env"), QString()};
     changes << Change{s("bootstrap/cache/config.php"), QString()};

@@ -85,8 +85,14 @@ public:
     // Forgets the setup: its folder and its secrets.
     void discardForRestart();
 
-    // The apply alone, for its journal: `failAfter` ends it (as a crash would) after that many files.
-    void applyToSite(std::optional<int> failAfter = std::nullopt);
+    // The apply alone, for its journal: `failAfter` ends it (as a crash would) after that many
+    // files; `prepared` is what the working copy changed, worked out here when not given.
+    void applyToSite(std::optional<int> failAfter = std::nullopt,
+                     std::optional<QStringList> prepared = std::nullopt);
+
+    // Every file of a site with its SHA-256, and the files a working copy changed: for any thread.
+    static QMap<QString, QString> fingerprintOf(const QString& sitePath);
+    static QStringList preparedChanges(const QString& sitePath, const QString& workingCopy);
 
 Q_SIGNALS:
     void changed();
