@@ -17,6 +17,7 @@
 #include "ServeCommands.h"
 #include "SitesCommands.h"
 #include "StaticCli.h"
+#include "StorageCli.h"
 #include "UpdateCommand.h"
 
 namespace halvik::cli {
@@ -26,10 +27,11 @@ const QList<CliCommand>& commandTable()
     static const QList<CliCommand> table = [] {
         QList<CliCommand> all;
         for (const QList<CliCommand>& group :
-             {helpCommands(), sitesCommands(), probeCommands(), importCommands(), runtimeCommands(),
-              serveCommands(), appearanceCommands(), assetsCommands(), gitCommands(), accountsCommands(),
-              composerCommands(), hostsCommands(), cloudCommands(), deployCommands(), staticCommands(),
-              marketplaceCommands(), newSiteCommands(), completionCommands(), updateCommands()})
+             {helpCommands(),        sitesCommands(),    probeCommands(),      importCommands(),
+              runtimeCommands(),     serveCommands(),    appearanceCommands(), assetsCommands(),
+              gitCommands(),         accountsCommands(), composerCommands(),   hostsCommands(),
+              cloudCommands(),       deployCommands(),   staticCommands(),     storageCommands(),
+              marketplaceCommands(), newSiteCommands(),  completionCommands(), updateCommands()})
             all += group;
         return all;
     }();

@@ -13,7 +13,7 @@
 
 namespace halvik {
 
-FileLock::FileLock(const QString& path)
+FileLock::FileLock(const QString& path, Wait wait)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     const QByteArray native = QFile::encodeName(path);
@@ -25,8 +25,11 @@ FileLock::FileLock(const QString& path)
     }
     int result;
     do
-        result = ::flock(m_fd, LOCK_EX);
+        result = ::flock(m_fd, wait == Wait::tryOnce ? LOCK_EX | LOCK_NB : LOCK_EX);
     while (result != 0 && errno == EINTR);
+    m_held = result == 0;
+    if (result != 0 && errno == EWOULDBLOCK)
+        return;
     if (result != 0)
         m_error =
             QStringLiteral("Couldn’t lock %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));

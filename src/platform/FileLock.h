@@ -12,16 +12,25 @@ namespace halvik {
 class FileLock
 {
 public:
-    explicit FileLock(const QString& path);
+    enum class Wait
+    {
+        block,   // until the lock is free
+        tryOnce, // gives up at once when someone else holds it: see held()
+    };
+
+    explicit FileLock(const QString& path, Wait wait = Wait::block);
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
     // Why the lock could not be taken; the holder then goes on unlocked rather than losing work.
     const std::optional<QString>& error() const { return m_error; }
+    // Whether this object holds the lock (false after a tryOnce that found it taken).
+    bool held() const { return m_held; }
 
 private:
     int m_fd = -1;
+    bool m_held = false;
     std::optional<QString> m_error;
 };
 

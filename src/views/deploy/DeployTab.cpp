@@ -4,11 +4,13 @@
 #include "views/common/LiveLogView.h"
 #include "views/deploy/CloudDeploySheet.h"
 #include "views/deploy/CloudEnvironmentSheet.h"
+#include "views/deploy/CloudStorageSheet.h"
 #include "views/deploy/ForgeDeploySheet.h"
 #include "views/deploy/StaticDeployPage.h"
 
 #include "app/AppServices.h"
 #include "app/DeployCoordinator.h"
+#include "app/StorageTools.h"
 #include "app/UserPrompts.h"
 #include "async/FireAndForget.h"
 #include "models/SiteStore.h"
@@ -106,7 +108,19 @@ DeployTab::DeployTab(AppServices& services, QWidget* parent) : QWidget(parent), 
     auto* cloudButtons = new QHBoxLayout;
     m_editEnvironment = new QPushButton(QStringLiteral("Edit Cloud environment…"), cloudDetails);
     m_disconnectCloud = new QPushButton(QStringLiteral("Disconnect"), cloudDetails);
+    // A flat-file site needs its content in a database and its assets in a bucket on Cloud.
+    auto* storage = new QPushButton(QStringLiteral("Cloud storage…"), cloudDetails);
+    storage->setObjectName("cloudStorageButton");
+    connect(storage, &QPushButton::clicked, this, [this] {
+        if (!m_site)
+            return;
+        const bool onCloud = m_site->cloudHostId() && m_site->cloudAppId() && m_site->cloudEnvId();
+        auto* sheet = new CloudStorageSheet(storageSessions(m_services).session(m_site), onCloud, this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        sheet->open();
+    });
     cloudButtons->addWidget(m_editEnvironment);
+    cloudButtons->addWidget(storage);
     cloudButtons->addWidget(m_disconnectCloud);
     cloudButtons->addStretch();
     cloudForm->addRow(QString(), cloudButtons);

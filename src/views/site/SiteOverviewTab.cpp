@@ -1,6 +1,7 @@
 #include "views/site/SiteOverviewTab.h"
 
 #include "views/deploy/CloudEnvironmentSheet.h"
+#include "views/deploy/CloudStorageSheet.h"
 
 #include "views/common/SemanticColors.h"
 #include "views/frontend/FrontendSection.h"
@@ -9,6 +10,7 @@
 
 #include "app/AppServices.h"
 #include "app/MenuCommands.h"
+#include "app/StorageTools.h"
 #include "services/DotEnvFile.h"
 #include "services/HerdService.h"
 #include "services/composer/ComposerService.h"
@@ -151,7 +153,26 @@ SiteOverviewTab::SiteOverviewTab(AppServices& services, QWidget* parent)
         new QLabel(QStringLiteral("<a href=\"settings\">Install more versions under Settings.</a>"), this);
     more->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     recolourLinks(more);
-    versions->addRow(QStringLiteral("Content storage"), m_storage);
+    auto* storageRow = new QHBoxLayout;
+    storageRow->addWidget(m_storage);
+    auto* cloudStorage = new QLabel(QStringLiteral("<a href=\"storage\">Cloud storage…</a>"), this);
+    cloudStorage->setObjectName("cloudStorageLink");
+    cloudStorage->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    cloudStorage->setToolTip(
+        QStringLiteral("Move content, users and assets to a database and a bucket for Laravel Cloud"));
+    recolourLinks(cloudStorage);
+    storageRow->addWidget(cloudStorage);
+    storageRow->addStretch();
+    versions->addRow(QStringLiteral("Content storage"), storageRow);
+    connect(cloudStorage, &QLabel::linkActivated, this, [this] {
+        if (!m_site)
+            return;
+        const bool onCloud = m_site->cloudHostId() && m_site->cloudAppId() && m_site->cloudEnvId();
+        auto* sheet = new CloudStorageSheet(storageSessions(m_services).session(m_site), onCloud, this);
+        sheet->setAttribute(Qt::WA_DeleteOnClose);
+        connect(sheet, &QDialog::finished, this, [this] { refresh(); });
+        sheet->open();
+    });
     versions->addRow(QStringLiteral("Quillmar"), m_cms);
     versions->addRow(QStringLiteral("Laravel"), m_laravel);
     versions->addRow(QStringLiteral("PHP source"), m_phpSource);
