@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "FakeForge.h"
 #include "ForgeRig.h"
 #include "TestMain.h"
@@ -19,41 +20,10 @@ using halvik::test::FakeGitHub;
 using halvik::test::GitSandbox;
 using halvik::test::ScopedEnv;
 
+using halvik::test::CliRun;
+using halvik::test::runHalvik;
+
 namespace {
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString output;      // standard output
-    QString diagnostics; // standard error
-};
-
-// Runs the halvik command line while this process keeps serving the fakes. `interruptWhen`
-// sends Ctrl-C once standard output holds it.
-CliRun runHalvik(const QStringList& args, const QByteArray& input = {}, const QString& interruptWhen = {})
-{
-    QProcess process;
-    process.start(halvik::test::halvikBinary(), args);
-    process.write(input);
-    process.closeWriteChannel();
-    QByteArray out;
-    bool interrupted = false;
-    const bool ended = QTest::qWaitFor(
-        [&] {
-            out += process.readAllStandardOutput();
-            if (!interruptWhen.isEmpty() && !interrupted && QString::fromUtf8(out).contains(interruptWhen)) {
-                interrupted = true;
-                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-            }
-            return process.state() == QProcess::NotRunning;
-        },
-        120000);
-    if (!ended)
-        process.kill();
-    process.waitForFinished(5000);
-    out += process.readAllStandardOutput();
-    return {process.exitCode(), QString::fromUtf8(out), QString::fromUtf8(process.readAllStandardError())};
-}
 
 QString readText(const QString& path)
 {

@@ -1,3 +1,4 @@
+#include "CliRun.h"
 #include "FakeBucket.h"
 #include "FakeCloud.h"
 #include "ForgeRig.h"
@@ -36,9 +37,11 @@
 #include <csignal>
 
 using namespace halvik;
+using halvik::test::CliRun;
 using halvik::test::FakeBucket;
 using halvik::test::FakeCloud;
 using halvik::test::PostgresServer;
+using halvik::test::runHalvik;
 using halvik::test::ScopedEnv;
 
 namespace {
@@ -175,43 +178,6 @@ struct StorageRig
     std::unique_ptr<LaravelCloudClient> client;
     SitePtr site;
 };
-
-struct CliRun
-{
-    int exitCode = -1;
-    QString output;
-    QString diagnostics;
-};
-
-// Runs the command line while this process keeps serving the fakes; `interruptWhen` sends
-// Ctrl-C once standard output holds it.
-CliRun runHalvik(const QStringList& args, const QByteArray& input = {}, const QString& interruptWhen = {})
-{
-    QProcess process;
-    process.start(test::halvikBinary(), args);
-    process.write(input);
-    process.closeWriteChannel();
-    QByteArray out;
-    QByteArray err;
-    bool interrupted = false;
-    const bool ended = QTest::qWaitFor(
-        [&] {
-            out += process.readAllStandardOutput();
-            if (!interruptWhen.isEmpty() && !interrupted && QString::fromUtf8(out).contains(interruptWhen)) {
-                interrupted = true;
-                ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-            }
-            err += process.readAllStandardError();
-            return process.state() == QProcess::NotRunning;
-        },
-        240000);
-    if (!ended)
-        process.kill();
-    process.waitForFinished(5000);
-    out += process.readAllStandardOutput();
-    err += process.readAllStandardError();
-    return {process.exitCode(), QString::fromUtf8(out), QString::fromUtf8(err)};
-}
 
 // Puts the imported site on the Cloud account's application, as the deploy flow would.
 bool linkToCloud(const QString& sitePath, const QString& hostID, const QString& app, const QString& env)
