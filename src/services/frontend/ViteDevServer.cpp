@@ -352,9 +352,16 @@ void ViteDevServer::stopAll()
     while (clock.elapsed() < m_stopGrace.count() &&
            std::any_of(groups.cbegin(), groups.cend(), ProcessProbe::groupExists))
         QThread::msleep(20);
+    QList<qint64> killed;
     for (const qint64 group : std::as_const(groups))
-        if (ProcessProbe::groupExists(group))
-            ProcessProbe::killGroup(group);
+        if (ProcessProbe::groupExists(group) && ProcessProbe::killGroup(group))
+            killed << group;
+    // A killed process is gone only once it has been scheduled to die, which on a busy machine
+    // takes a moment: quitting waits for that, briefly.
+    clock.restart();
+    while (!killed.isEmpty() && clock.elapsed() < 500 &&
+           std::any_of(killed.cbegin(), killed.cend(), ProcessProbe::groupExists))
+        QThread::msleep(5);
 }
 
 void ViteDevServer::refresh()
