@@ -186,7 +186,7 @@ QCoro::Task<int> runMigrateContent(AppServices& services, QStringList args, FILE
         if (!session.hasBackup())
             throw CliError(s("This site’s storage setup has no backup to restore."));
         try {
-            session.restoreBackup();
+            co_await session.restoreBackup();
         } catch (const HalvikError& error) {
             throw CliError(error.description());
         }

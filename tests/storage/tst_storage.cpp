@@ -494,7 +494,7 @@ void StorageTest::anInterruptedApplyRestoresByteForByte()
     CloudStorageSession again(rig.site, rig.tools());
     QCOMPARE(errorOf(again.copyAndConfigure()), interrupted);
 
-    again.restoreBackup();
+    halvik::waitFor(again.restoreBackup());
     QCOMPARE(snapshot(site), before);
     QVERIFY(!again.checkpoint().applying);
 
@@ -505,16 +505,13 @@ void StorageTest::anInterruptedApplyRestoresByteForByte()
     QCOMPARE(QFileInfo(site + QStringLiteral("/bootstrap/providers.php")).permissions(),
              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
                  QFileDevice::WriteUser);
-    session->restoreBackup();
+    halvik::waitFor(session->restoreBackup());
     QCOMPARE(snapshot(site), before);
 
     // A journal that names a backup no longer there stops before anything is put back.
     session->applyToSite();
     QFile::remove(session->folder() + QStringLiteral("/before/.env"));
-    QCOMPARE(errorOf([&]() -> QCoro::Task<> {
-                 session->restoreBackup();
-                 co_return;
-             }()),
+    QCOMPARE(errorOf(session->restoreBackup()),
              QStringLiteral("A backup file is missing. Open the setup folder before continuing."));
 }
 
@@ -565,7 +562,7 @@ void StorageTest::aMissingDriverAndAnUnconfirmedCloudStop()
     // A rejected token stops a new setup before anything is copied.
     rig.cloud.override = {};
     rig.cloud.rejectTokens = 100;
-    session.restoreBackup();
+    halvik::waitFor(session.restoreBackup());
     session.discardForRestart();
     rig.postgres.recreate();
     rig.bucket.objects.clear();

@@ -454,11 +454,6 @@ QCoro::Task<> CloudStorageSession::artisan(const QStringList& arguments, const Q
     co_await runTool(m_tools.php, all, copyFolder, failure, cancel);
 }
 
-QMap<QString, QString> CloudStorageSession::fingerprint() const
-{
-    return fingerprintOf(m_site->path());
-}
-
 QMap<QString, QString> CloudStorageSession::fingerprintOf(const QString& sitePath)
 {
     QMap<QString, QString> prints;
@@ -917,7 +912,7 @@ void CloudStorageSession::applyToSite(std::optional<int> failAfter, std::optiona
     save();
 }
 
-void CloudStorageSession::restoreBackup()
+QCoro::Task<> CloudStorageSession::restoreBackup()
 {
     const auto held = lock();
     load();
@@ -966,7 +961,11 @@ void CloudStorageSession::restoreBackup()
     m_checkpoint.completed.removeAll(stageName(CloudStorageStage::copyAndConfigure));
     save();
     addLog(s("Local files restored"));
-    if (!m_checkpoint.baseline.isEmpty() && fingerprint() != m_checkpoint.baseline)
+    if (m_checkpoint.baseline.isEmpty())
+        co_return;
+    auto hashing = QtConcurrent::run(&CloudStorageSession::fingerprintOf, site);
+    const QMap<QString, QString> now = co_await hashing;
+    if (now != m_checkpoint.baseline)
         throw CloudStorageError(
             s("Setup files were restored, but other local files have changed. Keep the backup "
               "and review those changes before continuing."));

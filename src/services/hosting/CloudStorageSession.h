@@ -80,8 +80,9 @@ public:
     QCoro::Task<> copyAndConfigure(CancellationToken cancel = {});
     // The steps from the checkpoint to the end (or to the end of check for a dry run).
     QCoro::Task<> runToEnd(bool dryRun, CancellationToken cancel = {});
-    // Puts back every file the last apply changed.
-    void restoreBackup();
+    // Puts back every file the last apply changed; the check that nothing else changed reads
+    // the whole site off the main thread.
+    QCoro::Task<> restoreBackup();
     // Forgets the setup: its folder and its secrets.
     void discardForRestart();
 
@@ -114,7 +115,6 @@ private:
     void addLog(const QString& line);
     void setStatus(const QString& status);
     void complete(CloudStorageStage stage);
-    QMap<QString, QString> fingerprint() const;
     void createWorkingCopyEnv();
     QString secretKey(const char* kind) const;
 

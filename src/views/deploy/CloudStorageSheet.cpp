@@ -500,13 +500,24 @@ QCoro::Task<> CloudStorageSheet::runNext()
 
 void CloudStorageSheet::restore()
 {
+    if (m_busy)
+        return;
     m_localError.reset();
-    try {
-        m_session->restoreBackup();
-    } catch (const HalvikError& error) {
-        m_localError = error.description();
-    }
+    m_busy = true;
     sync();
+    fireAndForget(this, [](QPointer<CloudStorageSheet> sheet, CloudStorageSession* session) -> QCoro::Task<> {
+        std::optional<QString> failure;
+        try {
+            co_await session->restoreBackup();
+        } catch (const HalvikError& error) {
+            failure = error.description();
+        }
+        if (!sheet)
+            co_return;
+        sheet->m_busy = false;
+        sheet->m_localError = failure;
+        sheet->sync();
+    }(QPointer<CloudStorageSheet>(this), m_session));
 }
 
 void CloudStorageSheet::startOver()
