@@ -214,6 +214,7 @@ private Q_SLOTS:
     void anInterruptedAssetCopyResumesWithoutCopyingTwice();
     void refusesOccupiedDestinationsWithoutTouchingThem();
     void aCustomUserFieldStopsBeforeTheSiteChanges();
+    void sitesTheSetupCannotTakeAreRefusedUntouched();
     void anInterruptedApplyRestoresByteForByte();
     void aMissingDriverAndAnUnconfirmedCloudStop();
     void aSecondRunOfTheSameSetupIsRefused();
@@ -461,6 +462,54 @@ void StorageTest::aCustomUserFieldStopsBeforeTheSiteChanges()
     QCOMPARE(snapshot(rig.site->path()), before);
     QCOMPARE(rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
              QStringLiteral("0"));
+}
+
+void StorageTest::sitesTheSetupCannotTakeAreRefusedUntouched()
+{
+    StorageRig rig;
+    QVERIFY(rig.postgres.start().isEmpty());
+    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
+                           QStringLiteral("1")}),
+             QString());
+    const QString site = rig.site->path();
+    struct Case
+    {
+        const char* what;
+        std::function<void()> change;
+        std::function<void()> undo;
+        QString sentence;
+    };
+    const QString providers = site + QStringLiteral("/bootstrap/providers.php");
+    const QString database = site + QStringLiteral("/database/database.sqlite");
+    const QString prepared = site + QStringLiteral("/database/halvik-cloud.sqlite");
+    const QList<Case> cases{
+        {"no bootstrap/providers.php", [&] { QFile::rename(providers, providers + QStringLiteral(".off")); },
+         [&] { QFile::rename(providers + QStringLiteral(".off"), providers); },
+         QStringLiteral("This setup requires Laravel 11 or newer with bootstrap/providers.php.")},
+        {"no local SQLite database", [&] { QFile::rename(database, database + QStringLiteral(".off")); },
+         [&] { QFile::rename(database + QStringLiteral(".off"), database); },
+         QStringLiteral("This setup currently supports flat-file sites with a local SQLite database. An "
+                        "existing MySQL or PostgreSQL source needs a separate migration.")},
+        {"a prepared database already there", [&] { QFile::copy(database, prepared); },
+         [&] { QFile::remove(prepared); },
+         QStringLiteral("This site already has a prepared storage database. Resume its saved setup instead "
+                        "of creating another copy.")},
+    };
+    // Each is found by the check that comes before the working copy is made.
+    for (const Case& c : cases) {
+        auto session = rig.session();
+        halvik::waitFor(session->inspect());
+        c.change();
+        const auto before = snapshot(site);
+        QCOMPARE(errorOf(session->check()), c.sentence);
+        QVERIFY2(snapshot(site) == before, c.what);
+        QCOMPARE(
+            rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
+            QStringLiteral("0"));
+        QVERIFY(rig.bucket.objects.isEmpty());
+        session->discardForRestart();
+        c.undo();
+    }
 }
 
 void StorageTest::anInterruptedApplyRestoresByteForByte()
