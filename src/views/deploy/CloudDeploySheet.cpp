@@ -2,6 +2,7 @@
 
 #include "views/accounts/AccountWidgets.h"
 #include "views/common/LiveLogView.h"
+#include "views/hosts/CloudSignInFlow.h"
 #include "views/hosts/ConnectHostSheet.h"
 
 #include "app/AppServices.h"
@@ -274,47 +275,22 @@ void CloudDeploySheet::signInWithBrowser()
     m_signInStatus->setText(s("Starting Cloud sign-in…"));
     sync();
     m_signInCancel = CancellationSource();
-    const QPointer<CloudDeploySheet> self(this);
-    CloudBrowserAuth::Options options;
-    options.openBrowser = [](const QUrl& url) { return Browser::open(url); };
-    options.onURL = [self](const QUrl& url) {
-        if (!self)
-            return;
-        self->m_signInURL = url;
-        self->m_copyLink->setVisible(true);
-    };
-    options.onStatus = [self](const QString& line) {
-        if (self)
-            self->m_signInStatus->setText(line);
-    };
-    fireAndForget(
-        this,
-        [](QPointer<CloudDeploySheet> sheet, LaravelCloudClient& cloud, HostAccountService& hosts,
-           CloudBrowserAuth::Options how, CancellationToken cancel) -> QCoro::Task<> {
-            QString failure;
-            QList<HostAccountPtr> connected;
-            try {
-                const QList<CloudSignIn> signIns = co_await CloudBrowserAuth::signIn(cloud, how, cancel);
-                connected = hosts.persistCloudSignIns(signIns);
-            } catch (const CancelledError&) {
-                co_return;
-            } catch (const HalvikError& error) {
-                failure = error.description();
-            }
-            if (!sheet)
-                co_return;
-            sheet->m_busy = false;
-            sheet->fillAccounts();
+    runCloudSignIn(
+        this, m_services.cloud(), m_services.hostAccounts(), m_signInStatus, m_copyLink,
+        [this](const QUrl& url) { m_signInURL = url; }, m_signInCancel.token(),
+        [this](const QList<HostAccountPtr>& connected, const QString& failure) {
+            m_busy = false;
+            fillAccounts();
             if (!connected.isEmpty()) {
-                sheet->m_account->setCurrentIndex(sheet->m_account->findData(connected.first()->id()));
-                sheet->m_signInStatus->setTone(Tone::success);
-                sheet->m_signInStatus->setText(s("Signed in to %1").arg(connected.first()->label()));
+                m_account->setCurrentIndex(m_account->findData(connected.first()->id()));
+                m_signInStatus->setTone(Tone::success);
+                m_signInStatus->setText(s("Signed in to %1").arg(connected.first()->label()));
             } else {
-                sheet->m_signInStatus->setTone(Tone::failure);
-                sheet->m_signInStatus->setText(s("Sign-in failed.\n") + failure);
+                m_signInStatus->setTone(Tone::failure);
+                m_signInStatus->setText(s("Sign-in failed.\n") + failure);
             }
-            sheet->sync();
-        }(self, m_services.cloud(), m_services.hostAccounts(), options, m_signInCancel.token()));
+            sync();
+        });
 }
 
 void CloudDeploySheet::advance()

@@ -1,6 +1,7 @@
 #include "views/hosts/ConnectHostSheet.h"
 
 #include "views/accounts/AccountWidgets.h"
+#include "views/hosts/CloudSignInFlow.h"
 
 #include "async/FireAndForget.h"
 #include "async/HalvikError.h"
@@ -244,46 +245,20 @@ void ConnectHostSheet::signInWithBrowser()
     m_cloudStatus->setText(QStringLiteral("Starting Cloud sign-in…"));
     sync();
     m_signInCancel = CancellationSource();
-    const QPointer<ConnectHostSheet> self(this);
-    CloudBrowserAuth::Options options;
-    options.openBrowser = [](const QUrl& url) { return Browser::open(url); };
-    options.onURL = [self](const QUrl& url) {
-        if (!self)
-            return;
-        self->m_signInURL = url;
-        self->m_copyLink->setVisible(true);
-        self->m_copyLink->setToolTip(url.toString());
-    };
-    options.onStatus = [self](const QString& line) {
-        if (self)
-            self->m_cloudStatus->setText(line);
-    };
-    fireAndForget(this,
-                  [](QPointer<ConnectHostSheet> sheet, LaravelCloudClient& cloud, HostAccountService& hosts,
-                     CloudBrowserAuth::Options how, CancellationToken cancel) -> QCoro::Task<> {
-                      QString failure;
-                      QList<HostAccountPtr> connected;
-                      try {
-                          const QList<CloudSignIn> signIns =
-                              co_await CloudBrowserAuth::signIn(cloud, how, cancel);
-                          connected = hosts.persistCloudSignIns(signIns);
-                      } catch (const CancelledError&) {
-                          co_return;
-                      } catch (const HalvikError& error) {
-                          failure = error.description();
-                      }
-                      if (!sheet)
-                          co_return;
-                      sheet->m_verifying = false;
-                      if (!connected.isEmpty()) {
-                          sheet->m_connected = connected.first();
-                          sheet->accept();
-                          co_return;
-                      }
-                      sheet->m_cloudStatus->setTone(Tone::failure);
-                      sheet->m_cloudStatus->setText(QStringLiteral("Sign-in failed.\n") + failure);
-                      sheet->sync();
-                  }(self, *m_cloud, m_hosts, options, m_signInCancel.token()));
+    runCloudSignIn(
+        this, *m_cloud, m_hosts, m_cloudStatus, m_copyLink, [this](const QUrl& url) { m_signInURL = url; },
+        m_signInCancel.token(),
+        [this](const QList<HostAccountPtr>& connected, const QString& failure) {
+            m_verifying = false;
+            if (!connected.isEmpty()) {
+                m_connected = connected.first();
+                accept();
+                return;
+            }
+            m_cloudStatus->setTone(Tone::failure);
+            m_cloudStatus->setText(QStringLiteral("Sign-in failed.\n") + failure);
+            sync();
+        });
 }
 
 } // namespace halvik::views
