@@ -72,19 +72,27 @@ int main(int argc, char** argv)
     if (!run(halvik, {QStringLiteral("static"), QStringLiteral("build"), QStringLiteral("Pages")}, site))
         return 1;
 
-    const double baseline = halvik::bench::bestSeconds(3, [&] {
+    // Interleaved, best of five each: generating thousands of pages is bound by the file system,
+    // whose speed drifts with the deletions before it, so both sides must see the same disk.
+    double baseline = 1e300;
+    double value = 1e300;
+    for (int i = 0; i < 5; ++i) {
         QDir(output).removeRecursively();
-        run(QStringLiteral("/usr/bin/php"),
-            {QStringLiteral("keffin"), QStringLiteral("tarnel:warm"), QStringLiteral("-n"),
-             QStringLiteral("-q")},
-            site, direct);
-        run(QStringLiteral("/usr/bin/php"), {QStringLiteral("keffin"), QStringLiteral("ssg:generate")}, site,
-            direct);
-    });
-    const double value = halvik::bench::bestSeconds(3, [&] {
+        baseline = std::min(baseline, halvik::bench::bestSeconds(1, [&] {
+                                run(QStringLiteral("/usr/bin/php"),
+                                    {QStringLiteral("keffin"), QStringLiteral("tarnel:warm"),
+                                     QStringLiteral("-n"), QStringLiteral("-q")},
+                                    site, direct);
+                                run(QStringLiteral("/usr/bin/php"),
+                                    {QStringLiteral("keffin"), QStringLiteral("ssg:generate")}, site, direct);
+                            }));
         QDir(output).removeRecursively();
-        run(halvik, {QStringLiteral("static"), QStringLiteral("build"), QStringLiteral("Pages")}, site);
-    });
+        value = std::min(value, halvik::bench::bestSeconds(1, [&] {
+                             run(halvik,
+                                 {QStringLiteral("static"), QStringLiteral("build"), QStringLiteral("Pages")},
+                                 site);
+                         }));
+    }
     halvik::bench::report(QStringLiteral("static-build-overhead"), value, QStringLiteral("s"), baseline,
                           QStringLiteral("2000 pages; baseline: tarnel:warm and ssg:generate run directly"));
     return 0;

@@ -283,8 +283,7 @@ QCoro::Task<QString> StaticPublishJob::prepareOutput()
     std::optional<QString> existing;
     if (!m_request->regenerate) {
         const QString folder = co_await m_services.builder.outputDirectory(m_site, m_publicURL);
-        const QDir dir(folder);
-        if (dir.exists() && !dir.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        if (StaticSiteSupport::isCompleteOutput(folder))
             existing = folder;
     }
     if (!existing) {

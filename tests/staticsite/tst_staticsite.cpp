@@ -110,6 +110,36 @@ void StaticSiteTest::rewritingTouchesOnlyLocalOriginsInTextFiles()
     // Run again: nothing is left to replace.
     QCOMPARE(StaticSiteSupport::rewriteLocalAbsoluteURLs(out, site), 0);
 
+    // Bytes are matched as bytes: any scheme case, an origin ending the file, text that is not
+    // UTF-8 kept exactly; ports and longer hosts ended where the origin really ends.
+    const QByteArray latin1 =
+        "caf\xe9 HTTP://Shop.Test:8080/a xhttp://b.test http://a.test:80:90/ "
+        "http://.test/ http://shop.test.example/ https://localhost:8000 http://end.test";
+    writeFile(out + "/mixed.js", latin1);
+    QCOMPARE(StaticSiteSupport::rewriteLocalAbsoluteURLs(out, site), 3);
+    QFile mixed(out + "/mixed.js");
+    QVERIFY(mixed.open(QIODevice::ReadOnly));
+    QCOMPARE(mixed.readAll(), QByteArray("caf\xe9 /a x/ http://a.test:80:90/ http://.test/ "
+                                         "http://shop.test.example/ https://localhost:8000 /"));
+    mixed.close();
+
+    // Files are counted in the same walk, links too, but a link is never written through: it
+    // may point into the site itself.
+    writeFile(site + "/public/shared.html", "<a href=\"http://shop.test/\">shop</a>");
+    QVERIFY(QFile::link(site + "/public/shared.html", out + "/deep/shared.html"));
+    const StaticSiteSupport::RewriteSummary summary = StaticSiteSupport::rewriteOutput(out, site);
+    QCOMPARE(summary.replacements, 0);
+    QCOMPARE(summary.files, 8);
+    QCOMPARE(readText(site + "/public/shared.html"), QString("<a href=\"http://shop.test/\">shop</a>"));
+    // An interrupted run leaves its marker, so the folder is not taken as finished; a finished
+    // run removes it and does not count it.
+    QVERIFY(StaticSiteSupport::isCompleteOutput(out));
+    writeFile(out + "/.halvik-rewriting", "");
+    QVERIFY(!StaticSiteSupport::isCompleteOutput(out));
+    QCOMPARE(StaticSiteSupport::rewriteOutput(out, site).files, 8);
+    QVERIFY(StaticSiteSupport::isCompleteOutput(out));
+    QVERIFY(!StaticSiteSupport::isCompleteOutput(dir.filePath("missing")));
+
     QCOMPARE(StaticSiteSupport::rewroteLine(1),
              QString("Rewrote 1 local absolute URL to root-relative paths"));
     QCOMPARE(StaticSiteSupport::rewroteLine(2),
@@ -389,6 +419,18 @@ void StaticSiteTest::netlifyRepublishSendsOnlyWhatChanged()
     QCOMPARE(m.site->deployments().last()->status(), QString("failed"));
     QVERIFY(QFileInfo::exists(m.output() + "/index.html"));
     QCOMPARE(m.netlify.siteIDs().size(), 1);
+
+    // An output whose rewriting was interrupted may hold half-written pages: it is generated
+    // again even when the publish would reuse it.
+    m.netlify.failDeploys.reset();
+    writeFile(m.output() + "/.halvik-rewriting", "");
+    QVERIFY(!StaticSiteSupport::isCompleteOutput(m.output()));
+    job = m.services.staticPublishes().publish(m.site, again);
+    QVERIFY(waitForJob(job));
+    QVERIFY2(job->succeeded(), qPrintable(job->log().join('\n')));
+    QVERIFY(job->log().contains("Generating static site for Shop…"));
+    QVERIFY(StaticSiteSupport::isCompleteOutput(m.output()));
+    QCOMPARE(m.netlify.live(siteID), folderFiles(m.output()));
 
     // The token went nowhere but the secret store.
     m.services.store().flush();

@@ -161,17 +161,31 @@ QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional
         co_await buildFrontend(site, variables, onOutput, cancel);
     cancel.throwIfCancelled();
 
-    onOutput(s("Warming Tarnel…"));
-    const QStringList warm{s("tarnel:warm"), s("-n"), s("-q")};
-    co_await runKeffin(site, warm, variables, onOutput, cancel);
-    cancel.throwIfCancelled();
-    onOutput(s("Generating static site…"));
-    const QStringList generation{s("ssg:generate")};
-    co_await runKeffin(site, generation, variables, onOutput, cancel);
-    cancel.throwIfCancelled();
-
+    // The output folder comes from the site's configuration, which generating leaves alone: read
+    // it while the generator runs (a second PHP boot, otherwise paid after it).
+    QCoro::Task<QString> resolving = outputDirectory(site, publicBaseURL);
+    std::exception_ptr failure;
+    try {
+        onOutput(s("Warming Tarnel…"));
+        const QStringList warm{s("tarnel:warm"), s("-n"), s("-q")};
+        co_await runKeffin(site, warm, variables, onOutput, cancel);
+        cancel.throwIfCancelled();
+        onOutput(s("Generating static site…"));
+        const QStringList generation{s("ssg:generate")};
+        co_await runKeffin(site, generation, variables, onOutput, cancel);
+        cancel.throwIfCancelled();
+    } catch (...) {
+        failure = std::current_exception();
+    }
     StaticBuild build;
-    build.output = co_await outputDirectory(site, publicBaseURL);
+    try {
+        build.output = co_await resolving;
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
     cancel.throwIfCancelled();
     const QDir folder(build.output);
     if (!folder.exists() || folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
@@ -179,13 +193,11 @@ QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional
 
     const QString output = build.output;
     const QString siteFolder = site->path();
-    QFuture<std::pair<int, int>> work = QtConcurrent::run([output, siteFolder] {
-        const int rewritten = StaticSiteSupport::rewriteLocalAbsoluteURLs(output, siteFolder);
-        return std::pair<int, int>(rewritten, countFiles(output));
-    });
-    const std::pair<int, int> counted = co_await work;
-    build.rewritten = counted.first;
-    build.files = counted.second;
+    QFuture<StaticSiteSupport::RewriteSummary> work =
+        QtConcurrent::run(&StaticSiteSupport::rewriteOutput, output, siteFolder);
+    const StaticSiteSupport::RewriteSummary summary = co_await work;
+    build.rewritten = summary.replacements;
+    build.files = summary.files;
     if (build.rewritten > 0)
         onOutput(StaticSiteSupport::rewroteLine(build.rewritten));
     onOutput(s("Static site ready at ") + build.output);

@@ -1,6 +1,9 @@
 #include "StaticSiteSupport.h"
 
+#include "LocalOriginRewriter.h"
+#include "OutputFolderRewriter.h"
 #include "platform/AtomicFile.h"
+
 #include "services/DotEnvFile.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 
@@ -9,10 +12,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QRegularExpression>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cstdio>
@@ -132,7 +133,7 @@ void writeCloudflarePagesConfig(const QString& siteFolder, const QString& output
 namespace {
 
 // "scheme://host[:port]" of the .env's APP_URL, lower-cased, or empty.
-QString appOrigin(const QString& siteFolder)
+QByteArray appOrigin(const QString& siteFolder)
 {
     QString text;
     try {
@@ -149,57 +150,14 @@ QString appOrigin(const QString& siteFolder)
     QString origin = url.scheme() + QStringLiteral("://") + url.host();
     if (url.port() > 0)
         origin += QLatin1Char(':') + QString::number(url.port());
-    return origin;
+    return origin.toUtf8();
 }
 
-QRegularExpression localOrigins(const QString& siteFolder)
+// Present in an output folder while its files are being rewritten: a folder left with it was
+// interrupted and may hold half-written pages.
+QString rewriteMarker(const QString& outputFolder)
 {
-    QString pattern = QStringLiteral("https?://[A-Za-z0-9.-]+\\.test(?::\\d+)?");
-    if (const QString origin = appOrigin(siteFolder); !origin.isEmpty())
-        pattern = QRegularExpression::escape(origin) + QLatin1Char('|') + pattern;
-    // An origin ends where the host and port end: "site.testing" or "localhost:81" for
-    // "localhost" are other hosts.
-    return QRegularExpression(QStringLiteral("(?:") + pattern + QStringLiteral(")(?![A-Za-z0-9.-]|:\\d)"),
-                              QRegularExpression::CaseInsensitiveOption);
-}
-
-int rewriteFile(const QString& path, const QRegularExpression& origins)
-{
-    const auto bytes = readFile(path);
-    if (!bytes)
-        return 0;
-    const QString text = QString::fromUtf8(*bytes);
-    QString result;
-    result.reserve(text.size());
-    int count = 0;
-    qsizetype last = 0;
-    auto it = origins.globalMatch(text);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch match = it.next();
-        result += QStringView(text).mid(last, match.capturedStart() - last);
-        const qsizetype end = match.capturedEnd();
-        if (end >= text.size() || text.at(end) != QLatin1Char('/'))
-            result += QLatin1Char('/');
-        last = end;
-        ++count;
-    }
-    if (count == 0)
-        return 0;
-    result += QStringView(text).mid(last);
-    // Renamed over the original so no reader sees half a file; generated output needs no sync
-    // to disk, which would cost more than the rewriting itself on a site of thousands of pages.
-    const QString temporary = path + QStringLiteral(".halvik-rewrite");
-    QFile out(temporary);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(result.toUtf8()) < 0 ||
-        !out.flush())
-        throw HalvikError(QStringLiteral("Couldn’t rewrite %1: %2").arg(path, out.errorString()));
-    out.setPermissions(QFile::permissions(path));
-    out.close();
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(temporary);
-        throw HalvikError(QStringLiteral("Couldn’t rewrite %1.").arg(path));
-    }
-    return count;
+    return QDir(outputFolder).filePath(QStringLiteral(".halvik-rewriting"));
 }
 
 } // namespace
@@ -212,36 +170,33 @@ QStringList rewrittenExtensions()
             QStringLiteral("map")};
 }
 
+RewriteSummary rewriteOutput(const QString& outputFolder, const QString& siteFolder)
+{
+    const QString marker = rewriteMarker(outputFolder);
+    if (!QFileInfo(outputFolder).isDir())
+        return {};
+    QFile markerFile(marker);
+    if (!markerFile.open(QIODevice::WriteOnly))
+        throw HalvikError(
+            QStringLiteral("Couldn’t rewrite %1: %2").arg(outputFolder, markerFile.errorString()));
+    markerFile.close();
+    OutputFolderRewriter rewriter(outputFolder, LocalOriginRewriter(appOrigin(siteFolder)));
+    const OutputFolderRewriter::Result result =
+        rewriter.run(QFile::encodeName(QFileInfo(marker).fileName()).toStdString());
+    markerFile.remove();
+    return {result.replacements, result.files};
+}
+
 int rewriteLocalAbsoluteURLs(const QString& outputFolder, const QString& siteFolder)
 {
-    const QRegularExpression origins = localOrigins(siteFolder);
-    QStringList filters;
-    for (const QString& extension : rewrittenExtensions())
-        filters << QStringLiteral("*.") + extension;
-    QStringList paths;
-    QDirIterator files(outputFolder, filters, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (files.hasNext())
-        paths << files.next();
-    // Files are independent: rewrite them on every core. A failure is kept, not thrown across
-    // the pool's threads, and reported once all have ended.
-    QMutex lock;
-    QString failure;
-    const int count = QtConcurrent::blockingMappedReduced<int>(
-        paths,
-        [&origins, &lock, &failure](const QString& path) {
-            try {
-                return rewriteFile(path, origins);
-            } catch (const HalvikError& error) {
-                const QMutexLocker locked(&lock);
-                if (failure.isEmpty())
-                    failure = error.description();
-                return 0;
-            }
-        },
-        [](int& total, int found) { total += found; });
-    if (!failure.isEmpty())
-        throw HalvikError(failure);
-    return count;
+    return rewriteOutput(outputFolder, siteFolder).replacements;
+}
+
+bool isCompleteOutput(const QString& outputFolder)
+{
+    const QDir folder(outputFolder);
+    return folder.exists() && !folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden) &&
+           !QFileInfo::exists(rewriteMarker(outputFolder));
 }
 
 QCoro::Task<int> rewriteLocalAbsoluteURLsAsync(QString outputFolder, QString siteFolder)

@@ -50,9 +50,21 @@ QCoro::Task<QString> outputDirectory(LaravelConfigurationResolver& resolver, QSt
 QStringList rewrittenExtensions();
 // Replaces, in the output's text files, the origin of the .env's APP_URL and every http(s)
 // origin of a ".test" host (port included) by a root-relative path: an origin followed by "/"
-// is dropped, any other becomes "/". A file is written (atomically) only when it changed.
-// Returns the number of replacements. Blocking: see rewriteLocalAbsoluteURLsAsync.
+// is dropped, any other becomes "/". A file is written only when it changed. Returns the number
+// of replacements. Blocking: see rewriteLocalAbsoluteURLsAsync.
 int rewriteLocalAbsoluteURLs(const QString& outputFolder, const QString& siteFolder);
+
+struct RewriteSummary
+{
+    int replacements = 0;
+    int files = 0; // every file of the output, rewritten or not
+};
+// rewriteLocalAbsoluteURLs, counting the output's files in the same walk.
+RewriteSummary rewriteOutput(const QString& outputFolder, const QString& siteFolder);
+
+// A folder of generated files that is not empty and whose rewriting was not interrupted: one
+// that was may hold half-written pages and must be generated again.
+bool isCompleteOutput(const QString& outputFolder);
 QCoro::Task<int> rewriteLocalAbsoluteURLsAsync(QString outputFolder, QString siteFolder);
 // "Rewrote 1 local absolute URL to root-relative paths", "… 2 local absolute URLs …".
 QString rewroteLine(int count);
