@@ -7,8 +7,10 @@
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/HostAccountService.h"
 #include "services/hosting/NetlifyClient.h"
+#include "services/hosting/NetlifyPublisher.h"
 #include "services/staticsite/StaticSiteSupport.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -66,6 +68,7 @@ private Q_SLOTS:
     void failedAndCancelledGenerationsLeaveNothingRunning();
     void netlifyRepublishSendsOnlyWhatChanged();
     void netlifyFallsBackToOneZip();
+    void folderDigestsMatchTheBytesWhateverTheirSize();
     void cloudflarePublishRunsWranglerThroughNpx();
 };
 
@@ -437,6 +440,42 @@ void StaticSiteTest::netlifyRepublishSendsOnlyWhatChanged()
     QVERIFY(!readText(AppDataDir::directory() + "/store.json").contains(StaticMachine::netlifyToken));
     for (const DeploymentPtr& deployment : m.site->deployments())
         QVERIFY(!deployment->log().contains(StaticMachine::netlifyToken));
+}
+
+void StaticSiteTest::folderDigestsMatchTheBytesWhateverTheirSize()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out");
+    QByteArray large;
+    for (int i = 0; large.size() < 2'600'000; ++i)
+        large += QByteArray::number(i) + ' ';
+    writeFile(out + "/video/large.bin", large);
+    writeFile(out + "/empty.txt", "");
+    writeFile(out + "/a/b/c/page.html", "<p>deep</p>");
+    writeFile(dir.filePath("elsewhere.css"), "body{}");
+    QVERIFY(QFile::link(dir.filePath("elsewhere.css"), out + "/linked.css"));
+    QVERIFY(QFile::link(dir.filePath("missing"), out + "/dangling.css"));
+    const auto sha1 = [](const QByteArray& bytes) {
+        return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+    };
+    const QMap<QString, QString> expected{{"/video/large.bin", sha1(large)},
+                                          {"/empty.txt", sha1({})},
+                                          {"/a/b/c/page.html", sha1("<p>deep</p>")},
+                                          {"/linked.css", sha1("body{}")}};
+    // Read whole or in chunks, kept or not: the same digests, and kept bytes equal to the files.
+    QCOMPARE(NetlifyPublisher::digests(out), expected);
+    const NetlifyPublisher::HashedFolder kept = NetlifyPublisher::hashFolder(out, 1 << 20, 1 << 20);
+    QCOMPARE(kept.digests, expected);
+    QVERIFY(!kept.contents.contains("/video/large.bin"));
+    QCOMPARE(kept.contents.value("/a/b/c/page.html"), QByteArray("<p>deep</p>"));
+    QCOMPARE(kept.contents.value("/linked.css"), QByteArray("body{}"));
+    QCOMPARE(NetlifyPublisher::hashFolder(out, 1 << 30, 1 << 30).contents.value("/video/large.bin"), large);
+    // Within a total: what is kept never exceeds it.
+    qint64 total = 0;
+    for (const QByteArray& bytes : NetlifyPublisher::hashFolder(out, 1 << 30, 100).contents)
+        total += bytes.size();
+    QVERIFY(total <= 100);
+    QVERIFY_THROWS_EXCEPTION(HalvikError, NetlifyPublisher::digests(dir.filePath("missing-folder")));
 }
 
 void StaticSiteTest::netlifyFallsBackToOneZip()

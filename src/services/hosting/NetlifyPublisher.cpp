@@ -1,6 +1,7 @@
 #include "NetlifyPublisher.h"
 
 #include "async/Sleep.h"
+#include "services/ParallelFolderWalk.h"
 #include "services/ProcessRunner.h"
 
 #include <QCoroFuture>
@@ -9,11 +10,19 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
+#include <QScopeGuard>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace halvik {
@@ -37,6 +46,7 @@ QByteArray readWhole(const QString& path)
 struct UploadQueue
 {
     QStringList paths;
+    QHash<QString, QByteArray> contents; // by "/<path>": bytes already read while hashing
     qsizetype next = 0;
     int done = 0;
     std::exception_ptr failure;
@@ -50,8 +60,11 @@ QCoro::Task<> uploadWorker(NetlifyClient& client, std::shared_ptr<UploadQueue> q
         const QString path = queue->paths.at(queue->next++);
         try {
             cancel.throwIfCancelled();
-            QFuture<QByteArray> read = QtConcurrent::run(&readWhole, QDir(folder).filePath(path));
-            const QByteArray data = co_await read;
+            QByteArray data = queue->contents.take(QLatin1Char('/') + path);
+            if (data.isNull()) {
+                QFuture<QByteArray> read = QtConcurrent::run(&readWhole, QDir(folder).filePath(path));
+                data = co_await read;
+            }
             co_await client.uploadFile(deployID, path, data, token, cancel);
         } catch (...) {
             if (!queue->failure)
@@ -92,20 +105,68 @@ struct TemporaryFile
 
 QMap<QString, QString> NetlifyPublisher::digests(const QString& folder)
 {
-    QMap<QString, QString> files;
-    const QDir root(folder);
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            throw HalvikError(QStringLiteral("Couldn’t read %1: %2").arg(path, file.errorString()));
+    return hashFolder(folder, 0, 0).digests;
+}
+
+NetlifyPublisher::HashedFolder NetlifyPublisher::hashFolder(const QString& folder, qint64 keptFileBytes,
+                                                            qint64 keptTotalBytes)
+{
+    HashedFolder hashed;
+    std::atomic<qint64> kept = 0;
+    QMutex lock;
+    QString failure;
+    const auto visit = [&](const ParallelFolderWalk::File& file) {
+        const QString key = QLatin1Char('/') + QFile::decodeName(file.relative.c_str());
+        const auto fail = [&] {
+            const QMutexLocker locked(&lock);
+            if (failure.isEmpty())
+                failure = QStringLiteral("Couldn’t read %1%2: %3")
+                              .arg(folder, key, QString::fromLocal8Bit(std::strerror(errno)));
+        };
+        const int fd = ::openat(file.folderFd, file.name, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return fail();
+        const auto closing = qScopeGuard([fd] { ::close(fd); });
+        struct stat info
+        {
+        };
+        if (::fstat(fd, &info) != 0)
+            return fail();
+        const bool keep = info.st_size <= keptFileBytes && (kept += info.st_size) <= keptTotalBytes;
+        // A kept file is read whole; any other in chunks of at most 1 MB.
+        QByteArray bytes(qsizetype(keep ? info.st_size : std::min<qint64>(info.st_size, 1 << 20)),
+                         Qt::Uninitialized);
         QCryptographicHash hash(QCryptographicHash::Sha1);
-        hash.addData(&file);
-        files.insert(QLatin1Char('/') + root.relativeFilePath(path),
-                     QString::fromLatin1(hash.result().toHex()));
-    }
-    return files;
+        qsizetype filled = 0;
+        while (true) {
+            if (filled == bytes.size()) {
+                if (keep)
+                    break;
+                hash.addData(bytes);
+                filled = 0;
+            }
+            const ssize_t got = ::read(fd, bytes.data() + filled, size_t(bytes.size() - filled));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                return fail();
+            if (got == 0)
+                break;
+            filled += got;
+        }
+        bytes.truncate(filled);
+        hash.addData(bytes);
+        const QString digest = QString::fromLatin1(hash.result().toHex());
+        const QMutexLocker locked(&lock);
+        hashed.digests.insert(key, digest);
+        if (keep)
+            hashed.contents.insert(key, bytes);
+    };
+    if (!ParallelFolderWalk::run(folder, visit))
+        throw HalvikError(QStringLiteral("Couldn’t read %1.").arg(folder));
+    if (!failure.isEmpty())
+        throw HalvikError(failure);
+    return hashed;
 }
 
 QCoro::Task<NetlifyPublishResult> NetlifyPublisher::publish(QString siteID, QString folder, QString token,
@@ -118,10 +179,11 @@ QCoro::Task<NetlifyPublishResult> NetlifyPublisher::publish(QString siteID, QStr
     if (forceZip)
         co_return co_await publishZip(siteID, folder, token, title, onLine, cancel);
 
-    QFuture<QMap<QString, QString>> hashing = QtConcurrent::run(&NetlifyPublisher::digests, folder);
-    QMap<QString, QString> files = co_await hashing;
+    QFuture<HashedFolder> hashing =
+        QtConcurrent::run([folder] { return NetlifyPublisher::hashFolder(folder); });
+    auto files = std::make_shared<HashedFolder>(co_await hashing);
     cancel.throwIfCancelled();
-    onLine(QStringLiteral("Hashing %1 files…").arg(files.size()));
+    onLine(QStringLiteral("Hashing %1 files…").arg(files->digests.size()));
     try {
         co_return co_await publishDigests(siteID, folder, token, title, files, onLine, onProgress, cancel);
     } catch (const NetlifyClientError& error) {
@@ -133,22 +195,27 @@ QCoro::Task<NetlifyPublishResult> NetlifyPublisher::publish(QString siteID, QStr
 
 QCoro::Task<NetlifyPublishResult>
 NetlifyPublisher::publishDigests(QString siteID, QString folder, QString token, QString title,
-                                 QMap<QString, QString> files, LineCallback onLine,
+                                 std::shared_ptr<HashedFolder> files, LineCallback onLine,
                                  ProgressCallback onProgress, CancellationToken cancel)
 {
     const std::optional<QString> deployTitle = title;
-    NetlifyDeploy deploy = co_await m_client.createDigestDeploy(siteID, files, token, deployTitle, cancel);
+    NetlifyDeploy deploy =
+        co_await m_client.createDigestDeploy(siteID, files->digests, token, deployTitle, cancel);
 
     // One path per required digest: identical files are sent once.
     const std::set<QString> required(deploy.required.cbegin(), deploy.required.cend());
     std::set<QString> chosen;
     auto queue = std::make_shared<UploadQueue>();
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        if (required.count(it.value()) && chosen.insert(it.value()).second)
+    for (auto it = files->digests.cbegin(); it != files->digests.cend(); ++it)
+        if (required.count(it.value()) && chosen.insert(it.value()).second) {
             queue->paths << it.key().mid(1);
+            if (const auto content = files->contents.constFind(it.key()); content != files->contents.cend())
+                queue->contents.insert(it.key(), *content);
+        }
+    files->contents.clear();
     NetlifyPublishResult result;
     result.uploaded = int(queue->paths.size());
-    result.unchanged = int(files.size()) - result.uploaded;
+    result.unchanged = int(files->digests.size()) - result.uploaded;
     onLine(QStringLiteral("Uploading %1 changed files to Netlify (%2 unchanged)…")
                .arg(result.uploaded)
                .arg(result.unchanged));

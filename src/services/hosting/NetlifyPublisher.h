@@ -5,11 +5,13 @@
 #include "async/Cancellation.h"
 
 #include <QCoroTask>
+#include <QHash>
 #include <QMap>
 #include <QString>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace halvik {
 
@@ -52,9 +54,20 @@ public:
     // "/<path>" → SHA-1 (lower-case hex) of every file under the folder. Blocking.
     static QMap<QString, QString> digests(const QString& folder);
 
+    struct HashedFolder
+    {
+        QMap<QString, QString> digests;
+        // The bytes of the smaller files, by the same key, read once for hashing and sending.
+        QHash<QString, QByteArray> contents;
+    };
+    // digests(), on every core, keeping what it read of files up to `keptFileBytes` while the
+    // kept total stays within `keptTotalBytes`. Blocking.
+    static HashedFolder hashFolder(const QString& folder, qint64 keptFileBytes = 1 << 20,
+                                   qint64 keptTotalBytes = 64 << 20);
+
 private:
     QCoro::Task<NetlifyPublishResult> publishDigests(QString siteID, QString folder, QString token,
-                                                     QString title, QMap<QString, QString> files,
+                                                     QString title, std::shared_ptr<HashedFolder> files,
                                                      LineCallback onLine, ProgressCallback onProgress,
                                                      CancellationToken cancel);
     QCoro::Task<NetlifyPublishResult> publishZip(QString siteID, QString folder, QString token, QString title,

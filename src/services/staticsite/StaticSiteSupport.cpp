@@ -180,9 +180,9 @@ RewriteSummary rewriteOutput(const QString& outputFolder, const QString& siteFol
         throw HalvikError(
             QStringLiteral("Couldn’t rewrite %1: %2").arg(outputFolder, markerFile.errorString()));
     markerFile.close();
-    OutputFolderRewriter rewriter(outputFolder, LocalOriginRewriter(appOrigin(siteFolder)));
     const OutputFolderRewriter::Result result =
-        rewriter.run(QFile::encodeName(QFileInfo(marker).fileName()).toStdString());
+        OutputFolderRewriter::run(outputFolder, LocalOriginRewriter(appOrigin(siteFolder)),
+                                  QFile::encodeName(QFileInfo(marker).fileName()).toStdString());
     markerFile.remove();
     return {result.replacements, result.files};
 }
