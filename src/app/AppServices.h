@@ -139,6 +139,8 @@ public:
     // The URL a site is served at: its running built-in server, the engine's URL, or an
     // external APP_URL.
     std::optional<QUrl> siteURL(const Site& site) const;
+    // The same, with the site's APP_URL already read (HerdService::envAppURL).
+    std::optional<QUrl> siteURL(const Site& site, const std::optional<QUrl>& envURL) const;
     std::optional<QUrl> previewURL(const Site& site) const;
     // Starts or stops the site's built-in server; a failure lands in openSiteErrors.
     void toggleLocalServer(const SitePtr& site);

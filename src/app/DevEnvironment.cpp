@@ -12,12 +12,14 @@
 #include "async/Sleep.h"
 
 #include <QCollator>
+#include <QCoroFuture>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace halvik {
 
@@ -138,11 +140,20 @@ ServeMode DevEnvironment::mode(const Site& site) const
 {
     if (const auto server = m_services.localServer().running(site.id()))
         return ServeMode{ServeMode::Kind::halvikServer, std::nullopt, server, {}};
+    if (m_services.herd().engine())
+        return mode(site, std::nullopt);
+    return mode(site, HerdService::envAppURL(site.path()));
+}
+
+ServeMode DevEnvironment::mode(const Site& site, const std::optional<QUrl>& envURL) const
+{
+    if (const auto server = m_services.localServer().running(site.id()))
+        return ServeMode{ServeMode::Kind::halvikServer, std::nullopt, server, {}};
     const HerdService& herd = m_services.herd();
     if (herd.engine())
         return ServeMode{ServeMode::Kind::engine, herd.engine(), std::nullopt, {}};
-    if (const auto url = HerdService::envAppURL(site.path()); url && isExternalURL(*url, site))
-        return ServeMode{ServeMode::Kind::external, std::nullopt, std::nullopt, *url};
+    if (envURL && isExternalURL(*envURL, site))
+        return ServeMode{ServeMode::Kind::external, std::nullopt, std::nullopt, *envURL};
     return {};
 }
 
@@ -273,8 +284,23 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
     };
     std::vector<Pending> pending;
     const QList<SitePtr> sites = m_services.store().sites();
-    // Reading a site's .env and starting its probe cost main-thread time: every few
-    // milliseconds the loop lets the window paint, so a thousand sites never hold it up.
+    // Every site's .env is read on a worker thread first: a thousand small reads are most of
+    // what mapping costs, and the window need not wait for the disk.
+    QStringList folders;
+    for (const SitePtr& site : sites)
+        folders << site->path();
+    QFuture<QList<std::optional<QUrl>>> reading = QtConcurrent::run([folders] {
+        QList<std::optional<QUrl>> urls;
+        urls.reserve(folders.size());
+        for (const QString& folder : folders)
+            urls << HerdService::envAppURL(folder);
+        return urls;
+    });
+    const QList<std::optional<QUrl>> envURLs = co_await reading;
+    if (!alive)
+        co_return;
+    // Starting a probe costs main-thread time: every few milliseconds the loop lets the window
+    // paint, so a thousand sites never hold it up.
     QElapsedTimer slice;
     slice.start();
     for (qsizetype i = 0; i < sites.size(); ++i) {
@@ -285,8 +311,9 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
             slice.restart();
         }
         const SitePtr& site = sites[i];
-        Pending row{SiteMapping{site->id(), site->displayName(), site->path(), m_services.siteURL(*site),
-                                mode(*site), Reachability::notRunning()},
+        Pending row{SiteMapping{site->id(), site->displayName(), site->path(),
+                                m_services.siteURL(*site, envURLs.at(i)), mode(*site, envURLs.at(i)),
+                                Reachability::notRunning()},
                     std::nullopt};
         if (row.mapping.url)
             row.probe = ReachabilityProbe::probe(*row.mapping.url); // starts now; all run at once

@@ -91,6 +91,8 @@ public:
     void keepCurrent();
 
     ServeMode mode(const Site& site) const;
+    // The same, with the site's APP_URL already read (HerdService::envAppURL).
+    ServeMode mode(const Site& site, const std::optional<QUrl>& envURL) const;
     QString howSitesOpen() const;
     QString diagnosticsReport() const;
     static bool isExternalURL(const QUrl& url, const Site& site);

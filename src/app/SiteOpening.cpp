@@ -34,11 +34,17 @@ std::optional<QUrl> AppServices::siteURL(const Site& site) const
 {
     if (const auto url = localServer().url(site.id()))
         return url;
-    if (m_herd->engine())
-        return m_herd->siteURL(site);
-    if (const auto url = HerdService::envAppURL(site.path());
-        url && DevEnvironment::isExternalURL(*url, site))
+    return siteURL(site, HerdService::envAppURL(site.path()));
+}
+
+std::optional<QUrl> AppServices::siteURL(const Site& site, const std::optional<QUrl>& envURL) const
+{
+    if (const auto url = localServer().url(site.id()))
         return url;
+    if (m_herd->engine())
+        return m_herd->siteURL(site, envURL, std::nullopt);
+    if (envURL && DevEnvironment::isExternalURL(*envURL, site))
+        return envURL;
     return std::nullopt;
 }
 

@@ -216,13 +216,21 @@ std::optional<QUrl> HerdService::siteURL(const Site& site, std::optional<bool> s
 {
     if (!m_engine)
         return std::nullopt;
+    return siteURL(site, envAppURL(site.path()), secure);
+}
+
+std::optional<QUrl> HerdService::siteURL(const Site& site, const std::optional<QUrl>& envURL,
+                                         std::optional<bool> secure) const
+{
+    if (!m_engine)
+        return std::nullopt;
     // A certificate is looked up under the host as it stands: a host is already a domain,
     // and slugging it again would drop its dots.
     const auto hasCertificate = [this](const QString& host) {
         return QFileInfo::exists(configFolder() + QStringLiteral("/Certificates/") + host +
                                  QStringLiteral(".crt"));
     };
-    if (auto url = envAppURL(site.path()); url && !isLoopbackHost(url->host())) {
+    if (auto url = envURL; url && !isLoopbackHost(url->host())) {
         if (secure)
             url->setScheme(*secure ? QStringLiteral("https") : QStringLiteral("http"));
         else if (hasCertificate(url->host()))

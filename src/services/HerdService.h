@@ -52,6 +52,9 @@ public:
     bool isSecured(const QString& name) const;
     bool isParked(const QString& path) const;
     std::optional<QUrl> siteURL(const Site& site, std::optional<bool> secure = std::nullopt) const;
+    // The same, with the site's APP_URL already read (envAppURL).
+    std::optional<QUrl> siteURL(const Site& site, const std::optional<QUrl>& envURL,
+                                std::optional<bool> secure) const;
     // APP_URL of <folder>/.env when it has both a scheme and a host.
     static std::optional<QUrl> envAppURL(const QString& folder);
 

@@ -4,14 +4,18 @@
 #include "async/HalvikError.h"
 #include "async/Sleep.h"
 
+#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 namespace halvik {
 
@@ -48,6 +52,21 @@ Reachability classifyFailure(const QUrl& url, QNetworkReply::NetworkError error,
     }
 }
 
+// The main thread's probes share one manager: a manager costs a thread of its own, and a refresh
+// of a thousand sites would otherwise start a thousand threads that compete with the window for
+// the processor. Nothing is shared between probes through it: each asks for a connection of its
+// own ("Connection: close") and neither sends nor keeps cookies.
+QNetworkAccessManager* sharedManager()
+{
+    QCoreApplication* application = QCoreApplication::instance();
+    if (!application || QThread::currentThread() != application->thread())
+        return nullptr;
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager)
+        manager = new QNetworkAccessManager(application);
+    return manager;
+}
+
 } // namespace
 
 QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken token,
@@ -59,15 +78,22 @@ QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken t
     const std::chrono::milliseconds wholeLimit =
         limit ? std::clamp(*limit, floor, resourceTimeout) : resourceTimeout;
     token.throwIfCancelled();
-    // Its own manager per probe: no shared cookies, caches or connections.
-    QNetworkAccessManager manager;
+    std::unique_ptr<QNetworkAccessManager> ownManager;
+    QNetworkAccessManager* manager = sharedManager();
+    if (!manager) {
+        ownManager = std::make_unique<QNetworkAccessManager>();
+        manager = ownManager.get();
+    }
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
+    request.setRawHeader("Connection", "close");
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setTransferTimeout(static_cast<int>(transferLimit.count()));
 
-    std::unique_ptr<QNetworkReply> reply(manager.head(request));
+    std::unique_ptr<QNetworkReply> reply(manager->head(request));
     LocalTlsTrust::attach(reply.get());
 
     bool timedOut = false;

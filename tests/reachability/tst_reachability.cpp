@@ -65,6 +65,16 @@ private Q_SLOTS:
         for (const QByteArray& line : server.requestLines())
             QVERIFY2(line.startsWith("HEAD / "), line.constData());
 
+        // Probes share a network manager but nothing through it: a cookie one probe was given is
+        // never sent by the next, and each asks for a connection of its own.
+        server.setResponse(answer(200, {{"Set-Cookie", "session=secret; Path=/"}}));
+        QVERIFY(probe(server.url()).isServing());
+        QVERIFY(probe(server.url()).isServing());
+        for (const QByteArray& head : server.requestHeads().mid(4)) {
+            QVERIFY2(!head.toLower().contains("cookie"), head.constData());
+            QVERIFY2(head.toLower().contains("connection: close"), head.constData());
+        }
+
         QCOMPARE(Reachability::unknown().summary(), QStringLiteral("Not checked"));
         QCOMPARE(Reachability::checking().summary(), QStringLiteral("Checking…"));
         QCOMPARE(Reachability::notRunning().summary(), QStringLiteral("Server not started"));

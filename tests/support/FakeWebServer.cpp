@@ -51,6 +51,7 @@ void FakeWebServer::serve(QTcpSocket* socket)
             return;
         const QByteArray requestLine = buffer.left(buffer.indexOf("\r\n"));
         m_requestLines.append(requestLine);
+        m_requestHeads.append(buffer.left(buffer.indexOf("\r\n\r\n")));
         const bool head = requestLine.startsWith("HEAD ");
 
         QByteArray answer = "HTTP/1.1 " + QByteArray::number(m_response.status) + " Fake\r\n";

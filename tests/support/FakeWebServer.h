@@ -41,6 +41,8 @@ public:
     // `host` defaults to 127.0.0.1; the scheme follows whether TLS is on.
     QUrl url(const QString& host = QStringLiteral("127.0.0.1")) const;
     const QList<QByteArray>& requestLines() const { return m_requestLines; }
+    // Each request's line and headers, as received.
+    const QList<QByteArray>& requestHeads() const { return m_requestHeads; }
 
     // A self-signed certificate made with the openssl command, or nothing when it is missing.
     static std::optional<Identity> selfSignedIdentity(const QString& commonName);
@@ -54,6 +56,7 @@ private:
     Response m_response;
     std::optional<Identity> m_identity;
     QList<QByteArray> m_requestLines;
+    QList<QByteArray> m_requestHeads;
 };
 
 // A port on 127.0.0.1 that nothing listens on right now.
