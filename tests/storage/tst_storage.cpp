@@ -1150,15 +1150,53 @@ void StorageTest::cancellingACopyFromTheSheetResumesFromItsCheckpoint()
     plan.database.reset(); // the bucket is what is slow
     plan.repositories.clear();
     plan.users = false;
-    CloudStorageSession session(rig.site, rig.tools());
+    // Composer as the session runs it, made slow on demand: it waits in a child of its own.
+    auto tools = rig.tools();
+    const QString slow = rig.dir.path() + QStringLiteral("/composer-slow");
+    const QString composerPid = rig.dir.path() + QStringLiteral("/composer.pid");
+    const QString composer = rig.dir.path() + QStringLiteral("/composer");
+    QFile script(composer);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(
+        QStringLiteral("<?php\n"
+                       "if (is_file('%1')) {\n"
+                       "    file_put_contents('%2', (string) getmypid());\n"
+                       "    passthru('sleep 60');\n"
+                       "    exit(1);\n"
+                       "}\n"
+                       "$arguments = array_map('escapeshellarg', array_slice($argv, 1));\n"
+                       "passthru(escapeshellarg(PHP_BINARY) . ' %3 ' . implode(' ', $arguments), $status);\n"
+                       "exit($status);\n")
+            .arg(slow, composerPid, tools.composer)
+            .toUtf8());
+    script.close();
+    tools.composer = composer;
+    CloudStorageSession session(rig.site, tools);
     session.setPlan(plan);
     QCOMPARE(errorOf(session.runToEnd(true)), QStringLiteral("(no error)"));
-    QCOMPARE(errorOf(session.prepare()), QStringLiteral("(no error)"));
 
     CloudStorageSheet sheet(session, true);
     sheet.resize(760, 860);
     sheet.show();
     QVERIFY(sheet.cancelButton()->isHidden());
+
+    // Cancelling the preparation stops Composer and what it started.
+    QVERIFY(QFile(slow).open(QIODevice::WriteOnly));
+    sheet.continueSetup();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(composerPid), 60000);
+    const qint64 composerGroup = readAll(composerPid).toLongLong();
+    QVERIFY(ProcessProbe::groupExists(composerGroup));
+    sheet.cancelButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 15000);
+    QCOMPARE(sheet.statusLabel()->text(), QStringLiteral("Cancelled."));
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessProbe::groupExists(composerGroup), 2000);
+    QCOMPARE(session.stage(), CloudStorageStage::prepare);
+    QFile::remove(slow);
+    sheet.continueSetup();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 120000);
+    QCOMPARE(sheet.errorLabel()->text(), QString());
+    QCOMPARE(session.stage(), CloudStorageStage::copyAndConfigure);
+
     rig.bucket.server().setDelay(1200);
     sheet.continueSetup();
     // 24 files in batches of eight: the first batch stored and verified, the second sent (the
