@@ -505,8 +505,15 @@ void CloudStorageSheet::continueSetup()
 QCoro::Task<> CloudStorageSheet::runNext()
 {
     const CloudStorageStage stage = m_session->stage();
-    if (stage == CloudStorageStage::check || stage == CloudStorageStage::inspect)
-        m_session->setPlan(formPlan());
+    if (stage == CloudStorageStage::check || stage == CloudStorageStage::inspect) {
+        const CloudStoragePlan plan = formPlan();
+        m_session->setPlan(plan);
+        // Fields left empty show the defaults the plan took, not a hint, once they are fixed.
+        if (plan.database && m_fields[s("sslmode")]->text().trimmed().isEmpty())
+            m_fields[s("sslmode")]->setText(plan.database->sslmode);
+        if (plan.bucket && m_fields[s("region")]->text().trimmed().isEmpty())
+            m_fields[s("region")]->setText(plan.bucket->region);
+    }
     m_busy = true;
     m_localError.reset();
     sync();
