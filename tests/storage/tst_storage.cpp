@@ -1110,7 +1110,7 @@ void StorageTest::theSheetKeepsStoredRepositoriesInThePlan()
     step();
     QCOMPARE(sheet.errorLabel()->text(), additional);
     QCOMPARE(snapshot(rig.site->path()), before);
-    QVERIFY(rig.bucket.puts.size() == 1); // only the first check's test file
+    QCOMPARE(rig.bucket.puts.size(), 1); // only the first check's test file
 }
 
 namespace {

@@ -332,6 +332,14 @@ void CloudStorageSheet::rebuildChoices()
     for (const QString& repository : offered)
         if (!shown.contains(repository) && movableRepositories().contains(repository))
             shown << repository;
+    // One this setup cannot move: no choice here helps, so the check's sentence shows up front.
+    if (const auto problem = configuredRepositoriesProblem(stored, movableRepositories())) {
+        auto* note = new ToneLabel(*problem, Tone::failure, m_contentBox);
+        note->setObjectName(QStringLiteral("storageRepositoriesProblem"));
+        note->setWordWrap(true);
+        note->setContentsMargins(0, 0, 0, 6);
+        m_contentLayout->addWidget(note);
+    }
     for (const QString& repository : shown) {
         QString title = repository.at(0).toUpper() + repository.mid(1);
         title.replace(QLatin1Char('_'), QLatin1Char(' '));
@@ -349,13 +357,6 @@ void CloudStorageSheet::rebuildChoices()
         m_repositories.insert(repository, box);
         m_contentLayout->addWidget(box);
         m_contentLayout->addWidget(choiceNote(repositoryDescription(repository), m_contentBox));
-    }
-    // One this setup cannot move: no choice here helps, so the check's sentence shows up front.
-    if (const auto problem = configuredRepositoriesProblem(stored, movableRepositories())) {
-        auto* note = new ToneLabel(*problem, Tone::failure, m_contentBox);
-        note->setObjectName(QStringLiteral("storageRepositoriesProblem"));
-        note->setWordWrap(true);
-        m_contentLayout->addWidget(note);
     }
     m_users = new QCheckBox(s("Users (%1)").arg(inventory->users), m_contentBox);
     m_users->setChecked(plan.users);
