@@ -24,15 +24,16 @@ function fail(string $sentence): never
     throw new HalvikFailure($sentence);
 }
 
-// At most every 100 ms (and always the last), so a fast copy does not flood its reader.
-function progress(int $done, int $total): void
+// At most every 100 ms (and always the last, or when `now`), so a fast copy does not flood its
+// reader.
+function progress(int $done, int $total, bool $now = false): void
 {
     static $last = 0.0;
-    $now = microtime(true);
-    if ($done < $total && $done > 0 && $now - $last < 0.1) {
+    $time = microtime(true);
+    if (!$now && $done < $total && $done > 0 && $time - $last < 0.1) {
         return;
     }
-    $last = $now;
+    $last = $time;
     fwrite(STDERR, "HALVIK_PROGRESS {$done} {$total}\n");
 }
 
@@ -873,6 +874,8 @@ function copyAssets(array $request): array
             }
             progress(++$done, $total);
         }
+        // A slow bucket answers a batch at a time: each batch's end is shown as it comes.
+        progress($done, $total, true);
         // What this batch stored is recorded before a refused upload ends the copy.
         if ($stopped !== null) {
             throw new RuntimeException($stopped);

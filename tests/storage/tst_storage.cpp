@@ -11,6 +11,7 @@
 
 #include "models/SecretStore.h"
 #include "platform/FileLock.h"
+#include "platform/ProcessProbe.h"
 #include "services/ProcessRunner.h"
 #include "services/composer/ComposerFiles.h"
 #include "services/hosting/CloudStorageSession.h"
@@ -30,6 +31,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -213,7 +215,7 @@ private Q_SLOTS:
     void movesTheFixtureSiteIntoPostgresAndTheBucket();
     void anInterruptedAssetCopyResumesWithoutCopyingTwice();
     void refusesOccupiedDestinationsWithoutTouchingThem();
-    void aCustomUserFieldStopsBeforeTheSiteChanges();
+    void usersTheSetupCannotMoveStopBeforeTheSiteChanges();
     void sitesTheSetupCannotTakeAreRefusedUntouched();
     void anInterruptedApplyRestoresByteForByte();
     void aMissingDriverAndAnUnconfirmedCloudStop();
@@ -223,6 +225,8 @@ private Q_SLOTS:
     void movesIntoMariaDbOverVerifiedTls();
     void aStalledCopyTimesOutAndResumes();
     void closingTheSheetLeavesItsStepRunning();
+    void theSheetKeepsStoredRepositoriesInThePlan();
+    void cancellingACopyFromTheSheetResumesFromItsCheckpoint();
 };
 
 void StorageTest::planRulesAndWhatIsSaved()
@@ -443,33 +447,91 @@ void StorageTest::refusesOccupiedDestinationsWithoutTouchingThem()
     QCOMPARE(snapshot(site), before);
 }
 
-void StorageTest::aCustomUserFieldStopsBeforeTheSiteChanges()
+void StorageTest::usersTheSetupCannotMoveStopBeforeTheSiteChanges()
 {
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
     QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("4"), QStringLiteral("--assets"),
                            QStringLiteral("3")}),
              QString());
-    QFile user(rig.site->path() + QStringLiteral("/users/user3.yaml"));
-    QVERIFY(user.open(QIODevice::Append));
-    user.write("favourite_colour: teal\n");
-    user.close();
-    const auto before = snapshot(rig.site->path());
+    const QString site = rig.site->path();
+    const auto replace = [](const QString& path, const QByteArray& from, const QByteArray& to) {
+        QByteArray text = readAll(path);
+        QVERIFY2(text.contains(from), qPrintable(path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.replace(from, to));
+    };
+    // Each refusal comes from the working copy, after the dependencies went in there; the site,
+    // the destination database and the bucket stay as they were.
+    const auto refusedUntouched = [&](CloudStorageSession& session, const QString& sentence) {
+        const auto before = snapshot(site);
+        QCOMPARE(errorOf(session.runToEnd(false)), sentence);
+        QCOMPARE(session.stage(), CloudStorageStage::prepare);
+        QCOMPARE(snapshot(site), before);
+        QCOMPARE(
+            rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
+            QStringLiteral("0"));
+        QVERIFY(rig.bucket.objects.isEmpty());
+    };
+
+    const QString user3 = site + QStringLiteral("/users/user3.yaml");
+    const QByteArray plainUser = readAll(user3);
+    replace(user3, "email:", "favourite_colour: teal\nemail:");
+    {
+        auto session = rig.session();
+        refusedUntouched(*session,
+                         QStringLiteral("Custom user fields need database columns before migration: "
+                                        "favourite_colour"));
+        session->discardForRestart();
+    }
+    replace(user3, "favourite_colour: teal\n", "");
+    QCOMPARE(readAll(user3), plainUser);
+
+    // Users kept in the database already: not planned by default, refused when asked for.
+    const QString usersConfig = site + QStringLiteral("/config/quillmar/users.php");
+    replace(usersConfig, "'repository' => 'file'", "'repository' => 'eloquent'");
+    {
+        CloudStoragePlan destination = rig.plan();
+        destination.repositories.clear();
+        destination.users = false;
+        CloudStorageSession session(rig.site, rig.tools());
+        session.setPlan(destination);
+        halvik::waitFor(session.inspect());
+        QCOMPARE(session.checkpoint().inventory->userRepository, QStringLiteral("eloquent"));
+        QVERIFY(!session.plan().users);
+        QCOMPARE(session.plan().repositories,
+                 (QStringList{QStringLiteral("entries"), QStringLiteral("terms"), QStringLiteral("assets")}));
+        CloudStoragePlan asked = session.plan();
+        asked.users = true;
+        session.setPlan(asked);
+        refusedUntouched(session,
+                         QStringLiteral("User migration currently requires file-based Quillmar users."));
+        session.discardForRestart();
+
+        // On files they are planned by default.
+        replace(usersConfig, "'repository' => 'eloquent'", "'repository' => 'file'");
+        session.setPlan(destination);
+        halvik::waitFor(session.inspect());
+        QVERIFY(session.plan().users);
+        session.discardForRestart();
+    }
+
+    // Users on files but signed in through an authentication provider of the site's own.
+    replace(site + QStringLiteral("/config/auth.php"), "'driver' => 'quillmar'", "'driver' => 'ldap'");
     auto session = rig.session();
-    QCOMPARE(errorOf(session->runToEnd(false)),
-             QStringLiteral("Custom user fields need database columns before migration: favourite_colour"));
-    QCOMPARE(session->stage(), CloudStorageStage::prepare);
-    QCOMPARE(snapshot(rig.site->path()), before);
-    QCOMPARE(rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
-             QStringLiteral("0"));
+    refusedUntouched(*session,
+                     QStringLiteral("The custom authentication provider needs a manual migration."));
 }
 
 void StorageTest::sitesTheSetupCannotTakeAreRefusedUntouched()
 {
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
+    // Collections already live in the local database; the rig's plan leaves them out.
     QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
-                           QStringLiteral("1")}),
+                           QStringLiteral("1"), QStringLiteral("--database-repositories"),
+                           QStringLiteral("collections")}),
              QString());
     const QString site = rig.site->path();
     struct Case
@@ -478,11 +540,36 @@ void StorageTest::sitesTheSetupCannotTakeAreRefusedUntouched()
         std::function<void()> change;
         std::function<void()> undo;
         QString sentence;
+        CloudStoragePlan plan{};
+        bool beforeInspect = false; // the change is something inspect reads
     };
     const QString providers = site + QStringLiteral("/bootstrap/providers.php");
     const QString database = site + QStringLiteral("/database/database.sqlite");
     const QString prepared = site + QStringLiteral("/database/halvik-cloud.sqlite");
+    const QString driverConfig = site + QStringLiteral("/config/quillmar/eloquent-driver.php");
+    const QByteArray collectionsOnly = readAll(driverConfig);
+    const auto writeDriverConfig = [&](const QByteArray& text) {
+        QFile file(driverConfig);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    };
+    CloudStoragePlan withCollections = rig.plan();
+    withCollections.repositories << QStringLiteral("collections");
+    CloudStoragePlan withEverything = withCollections;
+    withEverything.repositories << QStringLiteral("seo_reports");
+    const QString includeEvery =
+        QStringLiteral("Include every repository already stored in the local database.");
+    const QString additional = QStringLiteral(
+        "This site has additional database repositories. Their migration needs to be configured before using "
+        "this setup.");
     const QList<Case> cases{
+        {"a stored repository left out of the plan", [] {}, [] {}, includeEvery, rig.plan()},
+        {"a stored repository the setup cannot move, even when planned",
+         [&] {
+             writeDriverConfig("<?php\n\nreturn ['collections' => ['driver' => 'eloquent'], 'seo_reports' => "
+                               "['driver' => 'eloquent']];\n");
+         },
+         [&] { writeDriverConfig(collectionsOnly); }, additional, withEverything, true},
         {"no bootstrap/providers.php", [&] { QFile::rename(providers, providers + QStringLiteral(".off")); },
          [&] { QFile::rename(providers + QStringLiteral(".off"), providers); },
          QStringLiteral("This setup requires Laravel 11 or newer with bootstrap/providers.php.")},
@@ -496,20 +583,35 @@ void StorageTest::sitesTheSetupCannotTakeAreRefusedUntouched()
                         "of creating another copy.")},
     };
     // Each is found by the check that comes before the working copy is made.
-    for (const Case& c : cases) {
+    for (Case c : cases) {
+        if (c.plan.repositories.isEmpty())
+            c.plan = withCollections;
         auto session = rig.session();
+        session->setPlan(c.plan);
+        if (c.beforeInspect)
+            c.change();
         halvik::waitFor(session->inspect());
-        c.change();
+        if (!c.beforeInspect)
+            c.change();
         const auto before = snapshot(site);
         QCOMPARE(errorOf(session->check()), c.sentence);
         QVERIFY2(snapshot(site) == before, c.what);
+        QVERIFY2(!QFileInfo::exists(session->workingCopy()), c.what);
         QCOMPARE(
             rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
             QStringLiteral("0"));
         QVERIFY(rig.bucket.objects.isEmpty());
+        QVERIFY(rig.bucket.puts.isEmpty());
         session->discardForRestart();
         c.undo();
     }
+
+    // With the stored repository in the plan the same site passes the check.
+    auto session = rig.session();
+    session->setPlan(withCollections);
+    QCOMPARE(errorOf(session->runToEnd(true)), QStringLiteral("(no error)"));
+    QCOMPARE(rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
+             QStringLiteral("0"));
 }
 
 void StorageTest::anInterruptedApplyRestoresByteForByte()
@@ -737,6 +839,26 @@ void StorageTest::migrateContentFromTheCommandLine()
     QCOMPARE(runHalvik({QStringLiteral("migrate-content"), site, QStringLiteral("--start-over")}).exitCode,
              0);
     QVERIFY(!readAll(data + QStringLiteral("/secrets.json")).contains(kBucketSecret));
+
+    // Repositories already in the local database cannot be left out of --repositories.
+    QFile driverConfig(site + QStringLiteral("/config/quillmar/eloquent-driver.php"));
+    QVERIFY(driverConfig.open(QIODevice::WriteOnly));
+    driverConfig.write("<?php\n\nreturn ['taxonomies' => ['driver' => 'eloquent']];\n");
+    driverConfig.close();
+    const auto configured = snapshot(site);
+    const QString tables =
+        rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"));
+    const qsizetype putCount = rig.bucket.puts.size();
+    QStringList leftOut = run;
+    leftOut << QStringLiteral("--repositories") << QStringLiteral("entries,terms,assets");
+    const CliRun refused = runHalvik(leftOut, secrets);
+    QCOMPARE(refused.exitCode, 1);
+    QCOMPARE(refused.diagnostics.trimmed(),
+             QStringLiteral("halvik: Include every repository already stored in the local database."));
+    QCOMPARE(snapshot(site), configured);
+    QCOMPARE(rig.postgres.sql(QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'")),
+             tables);
+    QCOMPARE(rig.bucket.puts.size(), putCount);
 }
 
 void StorageTest::theSheetAtEachStep()
@@ -913,6 +1035,231 @@ void StorageTest::closingTheSheetLeavesItsStepRunning()
     QCOMPARE(again.stepLabel(1)->property("state").toString(), QStringLiteral("current"));
     QVERIFY(again.findChild<QCheckBox*>() != nullptr);
     QVERIFY(again.continueButton()->isEnabled());
+}
+
+void StorageTest::theSheetKeepsStoredRepositoriesInThePlan()
+{
+    using views::CloudStorageSheet;
+    StorageRig rig;
+    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("3"), QStringLiteral("--assets"),
+                           QStringLiteral("2"), QStringLiteral("--database-repositories"),
+                           QStringLiteral("collections,taxonomies"), QStringLiteral("--users-repository"),
+                           QStringLiteral("eloquent")}),
+             QString());
+    CloudStoragePlan destination = rig.plan();
+    destination.database.reset();
+    destination.repositories.clear();
+    destination.users = false;
+    CloudStorageSession session(rig.site, rig.tools());
+    session.setPlan(destination);
+    CloudStorageSheet sheet(session, true);
+    sheet.resize(760, 900);
+    sheet.show();
+    const auto step = [&sheet] {
+        sheet.continueSetup();
+        QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 120000);
+    };
+    step();
+    QCOMPARE(sheet.stepLabel(1)->property("state").toString(), QStringLiteral("current"));
+
+    // Stored in the database: in the plan and not to be taken out; the rest stays a choice.
+    for (const QString& stored : {QStringLiteral("collections"), QStringLiteral("taxonomies")}) {
+        QCheckBox* box = sheet.repositoryBox(stored);
+        QVERIFY2(box, qPrintable(stored));
+        QVERIFY(box->isChecked());
+        QVERIFY(!box->isEnabled());
+        QCOMPARE(box->toolTip(),
+                 QStringLiteral("Include every repository already stored in the local database."));
+        QVERIFY(sheet.formPlan().repositories.contains(stored));
+    }
+    QVERIFY(sheet.repositoryBox(QStringLiteral("entries"))->isEnabled());
+    sheet.repositoryBox(QStringLiteral("entries"))->setChecked(false);
+    QVERIFY(!sheet.formPlan().repositories.contains(QStringLiteral("entries")));
+    // Users in the database already: not moved, and no way to ask for it here.
+    QCheckBox* users = nullptr;
+    for (QCheckBox* box : sheet.findChildren<QCheckBox*>())
+        if (box->text().startsWith(QStringLiteral("Users")))
+            users = box;
+    QVERIFY(users);
+    QVERIFY(!users->isChecked() && !users->isEnabled());
+    QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("storageRepositoriesProblem")) == nullptr);
+    sheet.findChild<QScrollArea*>()->ensureWidgetVisible(users);
+    QVERIFY(test::saveLightAndDark(&sheet, QStringLiteral("cloud-storage-stored-repositories")));
+    step();
+    QCOMPARE(sheet.errorLabel()->text(), QString());
+    QCOMPARE(sheet.stepLabel(2)->property("state").toString(), QStringLiteral("current"));
+
+    // One the setup cannot move is named before the check refuses it.
+    QFile driverConfig(rig.site->path() + QStringLiteral("/config/quillmar/eloquent-driver.php"));
+    QVERIFY(driverConfig.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    driverConfig.write("<?php\n\nreturn ['collections' => ['driver' => 'eloquent'], 'seo_reports' => "
+                       "['driver' => 'eloquent']];\n");
+    driverConfig.close();
+    sheet.startOver();
+    step();
+    const QString additional = QStringLiteral(
+        "This site has additional database repositories. Their migration needs to be configured before using "
+        "this setup.");
+    auto* problem = sheet.findChild<QLabel*>(QStringLiteral("storageRepositoriesProblem"));
+    QVERIFY(problem);
+    QCOMPARE(problem->text(), additional);
+    QVERIFY(sheet.repositoryBox(QStringLiteral("seo_reports")) == nullptr);
+    sheet.findChild<QScrollArea*>()->ensureWidgetVisible(problem);
+    QVERIFY(test::saveLightAndDark(&sheet, QStringLiteral("cloud-storage-unmovable-repositories")));
+    const auto before = snapshot(rig.site->path());
+    step();
+    QCOMPARE(sheet.errorLabel()->text(), additional);
+    QCOMPARE(snapshot(rig.site->path()), before);
+    QCOMPARE(rig.bucket.puts.size(), 1); // only the first check's test file
+}
+
+namespace {
+
+// The worker the test started and is still running: the child of this process running a
+// "halvik-storage-" script.
+qint64 runningWorker()
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1).toLongLong() != self)
+            continue;
+        if (readAll(QStringLiteral("/proc/%1/cmdline").arg(pid)).contains("halvik-storage-"))
+            return pid;
+    }
+    return 0;
+}
+
+} // namespace
+
+void StorageTest::cancellingACopyFromTheSheetResumesFromItsCheckpoint()
+{
+    using views::CloudStorageSheet;
+    StorageRig rig;
+    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
+                           QStringLiteral("12"), QStringLiteral("--users"), QStringLiteral("1")}),
+             QString());
+    const QString site = rig.site->path();
+    const auto before = snapshot(site);
+    CloudStoragePlan plan = rig.plan();
+    plan.database.reset(); // the bucket is what is slow
+    plan.repositories.clear();
+    plan.users = false;
+    // Composer as the session runs it, made slow on demand: it waits in a child of its own.
+    auto tools = rig.tools();
+    const QString slow = rig.dir.path() + QStringLiteral("/composer-slow");
+    const QString composerPid = rig.dir.path() + QStringLiteral("/composer.pid");
+    const QString composer = rig.dir.path() + QStringLiteral("/composer");
+    QFile script(composer);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(
+        QStringLiteral("<?php\n"
+                       "if (is_file('%1')) {\n"
+                       "    file_put_contents('%2', (string) getmypid());\n"
+                       "    passthru('sleep 60');\n"
+                       "    exit(1);\n"
+                       "}\n"
+                       "$arguments = array_map('escapeshellarg', array_slice($argv, 1));\n"
+                       "passthru(escapeshellarg(PHP_BINARY) . ' %3 ' . implode(' ', $arguments), $status);\n"
+                       "exit($status);\n")
+            .arg(slow, composerPid, tools.composer)
+            .toUtf8());
+    script.close();
+    tools.composer = composer;
+    CloudStorageSession session(rig.site, tools);
+    session.setPlan(plan);
+    QCOMPARE(errorOf(session.runToEnd(true)), QStringLiteral("(no error)"));
+
+    CloudStorageSheet sheet(session, true);
+    sheet.resize(760, 860);
+    sheet.show();
+    QVERIFY(sheet.cancelButton()->isHidden());
+
+    // Cancelling the preparation stops Composer and what it started.
+    QVERIFY(QFile(slow).open(QIODevice::WriteOnly));
+    sheet.continueSetup();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(composerPid), 60000);
+    const qint64 composerGroup = readAll(composerPid).toLongLong();
+    QVERIFY(ProcessProbe::groupExists(composerGroup));
+    sheet.cancelButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 15000);
+    QCOMPARE(sheet.statusLabel()->text(), QStringLiteral("Cancelled."));
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessProbe::groupExists(composerGroup), 2000);
+    QCOMPARE(session.stage(), CloudStorageStage::prepare);
+    QFile::remove(slow);
+    sheet.continueSetup();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 120000);
+    QCOMPARE(sheet.errorLabel()->text(), QString());
+    QCOMPARE(session.stage(), CloudStorageStage::copyAndConfigure);
+
+    rig.bucket.server().setDelay(1200);
+    sheet.continueSetup();
+    // 24 files in batches of eight: the first batch stored and verified, the second sent (the
+    // bucket keeps it) and waiting for its answers; the access check sent one more.
+    QTRY_COMPARE_WITH_TIMEOUT(rig.bucket.puts.size(), 17, 60000);
+    QTRY_COMPARE(sheet.statusLabel()->text(), QStringLiteral("Copying and verifying assets (8 of 24)…"));
+    const qint64 worker = runningWorker();
+    QVERIFY(worker > 0);
+    QVERIFY(!sheet.cancelButton()->isHidden());
+    QVERIFY(sheet.cancelButton()->isEnabled());
+    QVERIFY(test::saveLightAndDark(&sheet, QStringLiteral("cloud-storage-copying")));
+    sheet.cancelButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 15000);
+    rig.bucket.server().setDelay(0);
+    QCOMPARE(sheet.statusLabel()->text(), QStringLiteral("Cancelled."));
+    QVERIFY(sheet.errorLabel()->isHidden());
+    QVERIFY(sheet.cancelButton()->isHidden());
+    QVERIFY(sheet.continueButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!ProcessProbe::groupExists(worker), 2000);
+    QCOMPARE(runningWorker(), 0);
+    QVERIFY(test::saveLightAndDark(&sheet, QStringLiteral("cloud-storage-cancelled")));
+
+    // The checkpoint, as a later session reads it: the copy to do again, the site untouched.
+    const QStringList journaled =
+        QString::fromUtf8(readAll(session.folder() + QStringLiteral("/copied-assets.txt")))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(journaled.size(), 8);
+    {
+        CloudStorageSession reread(rig.site, rig.tools());
+        QCOMPARE(reread.stage(), CloudStorageStage::copyAndConfigure);
+        QVERIFY(!reread.checkpoint().copiedAssets);
+        QVERIFY(!reread.checkpoint().applied && !reread.checkpoint().applying);
+        QVERIFY(reread.checkpoint().remoteStarted);
+        QVERIFY(!reread.error());
+    }
+    QCOMPARE(snapshot(site), before);
+
+    // Continue copies the rest once; the apply cannot be cancelled once it starts.
+    const qsizetype putsBefore = rig.bucket.puts.size();
+    bool sawApply = false;
+    bool cancellableDuringApply = false;
+    connect(&session, &CloudStorageSession::changed, &sheet, [&] {
+        if (!session.checkpoint().applying)
+            return;
+        sawApply = true;
+        cancellableDuringApply = cancellableDuringApply || sheet.cancelButton()->isEnabled();
+        session.cancel();
+    });
+    sheet.continueSetup();
+    QTRY_VERIFY_WITH_TIMEOUT(!sheet.isBusy(), 60000);
+    QCOMPARE(sheet.errorLabel()->text(), QString());
+    QCOMPARE(session.stage(), CloudStorageStage::complete);
+    QVERIFY(sawApply);
+    QVERIFY(!cancellableDuringApply);
+    QVERIFY(session.checkpoint().applied);
+    const QStringList resent = rig.bucket.puts.mid(putsBefore);
+    for (const QString& key : resent) {
+        QVERIFY2(!journaled.contains(key), qPrintable(key));
+        QCOMPARE(resent.count(key), 1);
+    }
+    QCOMPARE(rig.bucket.objects.size(), 24);
+    QCOMPARE(rig.bucket.stores, 25); // every file once, and the access check's test file
+    QCOMPARE(rig.bucket.rejected, QStringList());
 }
 
 HALVIK_TEST_MAIN(StorageTest)

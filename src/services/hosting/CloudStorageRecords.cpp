@@ -77,6 +77,45 @@ bool isSecureAddress(const QString& address)
 
 } // namespace
 
+const QStringList& movableRepositories()
+{
+    static const QStringList names{QStringLiteral("entries"),
+                                   QStringLiteral("collection_trees"),
+                                   QStringLiteral("global_variables"),
+                                   QStringLiteral("nav_trees"),
+                                   QStringLiteral("terms"),
+                                   QStringLiteral("form_submissions"),
+                                   QStringLiteral("assets"),
+                                   QStringLiteral("collections"),
+                                   QStringLiteral("globals"),
+                                   QStringLiteral("navs"),
+                                   QStringLiteral("taxonomies"),
+                                   QStringLiteral("asset_containers"),
+                                   QStringLiteral("blueprints"),
+                                   QStringLiteral("fieldsets"),
+                                   QStringLiteral("forms"),
+                                   QStringLiteral("sites"),
+                                   QStringLiteral("revisions"),
+                                   QStringLiteral("addon_settings"),
+                                   QStringLiteral("tokens")};
+    return names;
+}
+
+std::optional<QString> configuredRepositoriesProblem(const QStringList& configured,
+                                                     const QStringList& planned)
+{
+    // One the setup cannot move outweighs one merely left out: including it would not help.
+    for (const QString& repository : configured)
+        if (!movableRepositories().contains(repository))
+            return QString::fromUtf8(
+                "This site has additional database repositories. Their migration needs to be "
+                "configured before using this setup.");
+    for (const QString& repository : configured)
+        if (!planned.contains(repository))
+            return QString::fromUtf8("Include every repository already stored in the local database.");
+    return std::nullopt;
+}
+
 bool CloudStoragePlan::Database::isValid() const
 {
     return (driver == QLatin1String("pgsql") || driver == QLatin1String("mysql")) && !host.isEmpty() &&

@@ -105,6 +105,17 @@ struct CloudStorageResult
     static CloudStorageResult fromJson(const nlohmann::json& json);
 };
 
+// The content repositories this setup knows how to move, as a plan names them (the worker maps
+// globals, global_variables, navs and nav_trees to the driver's own keys).
+const QStringList& movableRepositories();
+
+// Why a plan cannot leave the site's local database as it is, if it cannot. A repository the
+// site already keeps in its local database has to move with the rest, or the site would lose
+// it on Cloud. When the setup knows how to move it, the person only has to include it; when it
+// does not, no choice in this setup helps and its migration has to be set up by hand.
+std::optional<QString> configuredRepositoriesProblem(const QStringList& configured,
+                                                     const QStringList& planned);
+
 // The setup's steps, in the only order they run.
 enum class CloudStorageStage
 {

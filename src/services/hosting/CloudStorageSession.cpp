@@ -294,7 +294,9 @@ std::unique_ptr<CloudStorageSession::Lock> CloudStorageSession::lock()
     return held;
 }
 
-template <typename Step> QCoro::Task<> CloudStorageSession::runStep(CloudStorageStage stage, const Step& step)
+template <typename Step>
+QCoro::Task<> CloudStorageSession::runStep(CloudStorageStage stage, CancellationToken cancel,
+                                           const Step& step)
 {
     if (m_running)
         throw CloudStorageError(
@@ -306,20 +308,50 @@ template <typename Step> QCoro::Task<> CloudStorageSession::runStep(CloudStorage
                                   "site before starting again."));
     if (int(m_checkpoint.stage) > int(stage))
         co_return;
+    // The step stops on the caller's token or on cancel(), whichever comes first.
+    CancellationSource stop;
+    QObject link;
+    cancel.onCancelled(&link, [stop]() mutable { stop.cancel(); });
+    m_stop = stop;
     m_running = true;
+    m_cancelled = false;
     m_error.reset();
     Q_EMIT changed();
+    const CancellationToken token = stop.token();
     try {
-        co_await step();
+        co_await step(token);
         m_running = false;
+        m_stop.reset();
         complete(stage);
+    } catch (const CancelledError&) {
+        // Nothing is wrong: the checkpoint holds what finished, and the step runs again.
+        m_running = false;
+        m_stop.reset();
+        m_cancelled = true;
+        addLog(s("Cancelled."));
+        save();
+        throw;
     } catch (const HalvikError& error) {
         m_running = false;
+        m_stop.reset();
         m_error = error.description();
         addLog(error.description());
         save();
         throw;
     }
+}
+
+bool CloudStorageSession::canCancel() const
+{
+    return m_running && m_stop && !m_checkpoint.applying;
+}
+
+void CloudStorageSession::cancel()
+{
+    // The apply runs whole or, interrupted by a crash, is restored from its journal: a cancel
+    // never cuts it off half-way.
+    if (canCancel())
+        m_stop->cancel();
 }
 
 QCoro::Task<nlohmann::json> CloudStorageSession::call(const QString& action, const QString& folder,
@@ -482,7 +514,7 @@ QStringList CloudStorageSession::preparedChanges(const QString& sitePath, const 
 
 QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
 {
-    const auto work = [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this](CancellationToken stop) -> QCoro::Task<> {
         const QString copyFolder = workingCopy();
         setStatus(s("Reading site…"));
         if (!m_site->cloudHostId() || !m_site->cloudAppId() || !m_site->cloudEnvId())
@@ -494,7 +526,7 @@ QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
             m_checkpoint.runID = uuidText();
         const QString text1 = s("inspect");
         const QString sitePath = m_site->path();
-        const Json answer = co_await call(text1, sitePath, cancel);
+        const Json answer = co_await call(text1, sitePath, stop);
         const CloudStorageInventory inventory = CloudStorageInventory::fromJson(answer);
         m_checkpoint.inventory = inventory;
         m_checkpoint.sourceUsers = inventory.users;
@@ -504,8 +536,12 @@ QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
         // The defaults a person starts from: every eligible repository, users when they are
         // files, every local container.
         CloudStoragePlan defaults = plan();
-        if (defaults.repositories.isEmpty())
+        if (defaults.repositories.isEmpty()) {
             defaults.repositories = {s("entries"), s("terms"), s("assets")};
+            for (const QString& repository : inventory.configuredRepositories)
+                if (movableRepositories().contains(repository) && !defaults.repositories.contains(repository))
+                    defaults.repositories << repository;
+        }
         defaults.users = defaults.users || inventory.userRepository == QLatin1String("file");
         if (defaults.containers.isEmpty())
             for (const CloudStorageContainer& container : inventory.containers)
@@ -518,7 +554,7 @@ QCoro::Task<> CloudStorageSession::inspect(CancellationToken cancel)
                    .arg(inventory.assets)
                    .arg(inventory.users));
     };
-    co_await runStep(CloudStorageStage::inspect, work);
+    co_await runStep(CloudStorageStage::inspect, cancel, work);
 }
 
 void CloudStorageSession::createWorkingCopyEnv()
@@ -541,13 +577,13 @@ void CloudStorageSession::createWorkingCopyEnv()
 
 QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
 {
-    const auto work = [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this](CancellationToken stop) -> QCoro::Task<> {
         const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         if (!current.isValid())
             throw CloudStorageError(s("Fill in the destination before checking connections."));
         const QString site = m_site->path();
-        if (!QFileInfo::exists(workingCopy() + s("/artisan"))) {
+        if (m_checkpoint.workspace.isEmpty() || !QFileInfo::exists(workingCopy() + s("/artisan"))) {
             setStatus(s("Preparing a working copy…"));
             if (!QFileInfo::exists(site + s("/bootstrap/providers.php")))
                 throw CloudStorageError(
@@ -564,11 +600,11 @@ QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
                     s("This site already has a prepared storage database. Resume its saved "
                       "setup instead of creating another copy."));
             if (m_checkpoint.inventory)
-                for (const QString& repository : m_checkpoint.inventory->configuredRepositories)
-                    if (!current.repositories.contains(repository))
-                        throw CloudStorageError(
-                            s("This site has additional database repositories. Their "
-                              "migration needs to be configured before using this setup."));
+                if (const auto problem = configuredRepositoriesProblem(
+                        m_checkpoint.inventory->configuredRepositories, current.repositories))
+                    throw CloudStorageError(*problem);
+            // Whatever an interrupted check left here is made again from the start.
+            QDir(workingCopy()).removeRecursively();
             makePrivateFolder(workingCopy());
             const QStringList rsync{s("-a"),
                                     s("--safe-links"),
@@ -583,19 +619,19 @@ QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
                                     workingCopy() + QLatin1Char('/')};
             try {
                 const QString text2 = s("Could not create the working copy.");
-                co_await runTool(m_tools.rsync, rsync, site, text2, cancel);
-            } catch (const CloudStorageError&) {
+                co_await runTool(m_tools.rsync, rsync, site, text2, stop);
+                QDir().mkpath(workingCopy() + s("/storage/framework/views"));
+                QDir().mkpath(workingCopy() + s("/storage/logs"));
+                const QString snapshot = workingCopy() + s("/database/database.sqlite");
+                QFile::remove(snapshot);
+                const QStringList backupArgs{site + s("/database/database.sqlite"),
+                                             s(".backup '%1'").arg(snapshot)};
+                const QString snapshotFailure = s("Could not snapshot the local database.");
+                co_await runTool(m_tools.sqlite3, backupArgs, site, snapshotFailure, stop);
+            } catch (const HalvikError&) {
                 QDir(workingCopy()).removeRecursively();
                 throw;
             }
-            QDir().mkpath(workingCopy() + s("/storage/framework/views"));
-            QDir().mkpath(workingCopy() + s("/storage/logs"));
-            const QString snapshot = workingCopy() + s("/database/database.sqlite");
-            QFile::remove(snapshot);
-            const QStringList backupArgs{site + s("/database/database.sqlite"),
-                                         s(".backup '%1'").arg(snapshot)};
-            const QString snapshotFailure = s("Could not snapshot the local database.");
-            co_await runTool(m_tools.sqlite3, backupArgs, site, snapshotFailure, cancel);
             createWorkingCopyEnv();
             m_checkpoint.workspace = workingCopy();
             // Hashing a site with its vendor folder takes a while: not on the main thread.
@@ -608,22 +644,22 @@ QCoro::Task<> CloudStorageSession::check(CancellationToken cancel)
         if (current.database) {
             setStatus(s("Checking database connection…"));
             const QString text3 = s("check-database");
-            co_await call(text3, copyFolder, cancel);
+            co_await call(text3, copyFolder, stop);
             addLog(s("Database connected · empty destination"));
         }
         if (current.assets) {
             setStatus(s("Checking bucket access…"));
             const QString text4 = s("check-bucket");
-            co_await call(text4, copyFolder, cancel);
+            co_await call(text4, copyFolder, stop);
             addLog(s("Bucket read, write, and delete verified"));
         }
     };
-    co_await runStep(CloudStorageStage::check, work);
+    co_await runStep(CloudStorageStage::check, cancel, work);
 }
 
 QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
 {
-    const auto work = [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this](CancellationToken stop) -> QCoro::Task<> {
         const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         setStatus(s("Preparing content…"));
@@ -634,11 +670,11 @@ QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
         if (current.assets)
             require << s("league/flysystem-aws-s3-v3:^3.0");
         require << s("--no-interaction");
-        co_await runTool(m_tools.php, require, copyFolder, composerFailure, cancel);
+        co_await runTool(m_tools.php, require, copyFolder, composerFailure, stop);
         const QString text5 = s("package:discover");
         const QString text6 = s("package:discover");
         const QStringList list7{text5};
-        co_await artisan(list7, text6, cancel);
+        co_await artisan(list7, text6, stop);
         if (!current.repositories.isEmpty()) {
             const QString text8 = s("quillmar:install:eloquent-driver");
             const QString text9 = s("--without-messages");
@@ -647,7 +683,7 @@ QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
             const QString text12 = s("quillmar:install:eloquent-driver");
             const QStringList list13{text8, text9, text10 + current.repositories.join(QLatin1Char(',')),
                                      text11};
-            co_await artisan(list13, text12, cancel);
+            co_await artisan(list13, text12, stop);
             addLog(s("Selected content prepared"));
         }
         static const QRegularExpression diskName(s("^[A-Za-z0-9_-]+$"));
@@ -685,32 +721,32 @@ QCoro::Task<> CloudStorageSession::prepare(CancellationToken cancel)
         if (current.users) {
             setStatus(s("Preparing users…"));
             const QString text14 = s("prepare-users");
-            co_await call(text14, copyFolder, cancel);
+            co_await call(text14, copyFolder, stop);
             const QStringList dumpArgs{m_tools.composer, s("dump-autoload"), s("--no-scripts"),
                                        s("--no-interaction")};
-            co_await runTool(m_tools.php, dumpArgs, copyFolder, composerFailure, cancel);
+            co_await runTool(m_tools.php, dumpArgs, copyFolder, composerFailure, stop);
             const QString text15 = s("migrate");
             const QString text16 = s("--force");
             const QString text17 = s("migrate");
             const QStringList list18{text15, text16};
-            co_await artisan(list18, text17, cancel);
+            co_await artisan(list18, text17, stop);
             const QString text19 = s("quillmar:eloquent:import-users");
             const QString text20 = s("quillmar:eloquent:import-users");
             const QStringList list21{text19};
-            co_await artisan(list21, text20, cancel);
+            co_await artisan(list21, text20, stop);
             addLog(s("Users and permissions prepared"));
         }
         const QString text22 = s("verify-prepared");
-        const Json verified = co_await call(text22, copyFolder, cancel);
+        const Json verified = co_await call(text22, copyFolder, stop);
         m_checkpoint.result.tables = CloudStorageResult::fromJson(verified).tables;
         addLog(s("Prepared data verified"));
     };
-    co_await runStep(CloudStorageStage::prepare, work);
+    co_await runStep(CloudStorageStage::prepare, cancel, work);
 }
 
 QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
 {
-    const auto work = [this, cancel]() -> QCoro::Task<> {
+    const auto work = [this](CancellationToken stop) -> QCoro::Task<> {
         const QString copyFolder = workingCopy();
         const CloudStoragePlan current = plan();
         const bool resuming = m_checkpoint.remoteStarted;
@@ -739,7 +775,7 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         // A rejected token or a missing environment stops here, before anything is copied.
         setStatus(s("Reading the Cloud environment…"));
         try {
-            co_await m_tools.cloud->environment(environmentID, tokenText, cancel);
+            co_await m_tools.cloud->environment(environmentID, tokenText, stop);
         } catch (const CancelledError&) {
             throw;
         } catch (const HalvikError& error) {
@@ -751,7 +787,7 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         if (current.database && !m_checkpoint.copiedDatabase) {
             setStatus(s("Copying and verifying database…"));
             const QString text23 = s("copy-database");
-            const Json copied = co_await call(text23, copyFolder, cancel, true);
+            const Json copied = co_await call(text23, copyFolder, stop, true);
             m_checkpoint.result.tables = CloudStorageResult::fromJson(copied).tables;
             m_checkpoint.copiedDatabase = true;
             save();
@@ -760,7 +796,7 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
         if (current.assets && !m_checkpoint.copiedAssets) {
             setStatus(s("Copying and verifying assets…"));
             const QString text24 = s("copy-assets");
-            const Json copied = co_await call(text24, copyFolder, cancel, true);
+            const Json copied = co_await call(text24, copyFolder, stop, true);
             m_checkpoint.result.files = CloudStorageResult::fromJson(copied).files;
             m_checkpoint.copiedAssets = true;
             save();
@@ -771,15 +807,17 @@ QCoro::Task<> CloudStorageSession::copyAndConfigure(CancellationToken cancel)
             QFuture<QStringList> changing =
                 QtConcurrent::run(&CloudStorageSession::preparedChanges, sitePath, copyFolder);
             const QStringList changes = co_await changing;
+            // Last chance to stop: from here the apply runs to its end.
+            stop.throwIfCancelled();
             applyToSite(std::nullopt, changes);
             addLog(s("Local site updated · backup saved"));
         }
         setStatus(s("Saving Cloud configuration…"));
-        co_await saveCloudConfiguration(tokenText, cancel);
+        co_await saveCloudConfiguration(tokenText, stop);
         addLog(s("Cloud configuration saved"));
         setStatus(s("Review and push the prepared code changes to deploy."));
     };
-    co_await runStep(CloudStorageStage::copyAndConfigure, work);
+    co_await runStep(CloudStorageStage::copyAndConfigure, cancel, work);
 }
 
 QCoro::Task<> CloudStorageSession::saveCloudConfiguration(const QString& token, CancellationToken cancel)
@@ -989,6 +1027,7 @@ void CloudStorageSession::discardForRestart()
     m_checkpoint = {};
     m_log.clear();
     m_error.reset();
+    m_cancelled = false;
     Q_EMIT changed();
 }
 

@@ -66,6 +66,12 @@ public:
     QString status() const { return m_status; }
     const QStringList& log() const { return m_log; }
     bool isRunning() const { return m_running; }
+    // Whether the last step ended by a cancel (it runs again from the checkpoint).
+    bool wasCancelled() const { return m_cancelled; }
+    // Whether cancel() would stop the running step now: not while the apply runs.
+    bool canCancel() const;
+    // Stops the running step: its worker, tool or request, with everything they started.
+    void cancel();
     std::optional<QString> error() const { return m_error; }
     bool hasBackup() const;
 
@@ -108,7 +114,8 @@ private:
     QCoro::Task<> artisan(const QStringList& arguments, const QString& name, CancellationToken cancel);
     QCoro::Task<> saveCloudConfiguration(const QString& token, CancellationToken cancel);
 
-    template <typename Step> QCoro::Task<> runStep(CloudStorageStage stage, const Step& step);
+    template <typename Step>
+    QCoro::Task<> runStep(CloudStorageStage stage, CancellationToken cancel, const Step& step);
     std::unique_ptr<Lock> lock();
     void save();
     void load();
@@ -125,6 +132,8 @@ private:
     QString m_status;
     QStringList m_log;
     bool m_running = false;
+    bool m_cancelled = false;
+    std::optional<CancellationSource> m_stop;
     std::optional<QString> m_error;
 };
 

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QEvent>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QVBoxLayout>
 
@@ -231,16 +233,20 @@ CloudStorageSheet::CloudStorageSheet(CloudStorageSession& session, bool connecte
     auto* close = new QPushButton(s("Close"), this);
     m_continue = new QPushButton(s("Continue"), this);
     m_continue->setDefault(true);
+    m_cancel = new QPushButton(s("Cancel"), this);
+    m_cancel->setToolTip(s("Stops this step. Continue runs it again from where the setup last saved."));
     buttons->addWidget(m_startOver);
     buttons->addWidget(m_showBackup);
     buttons->addWidget(m_showFiles);
     buttons->addWidget(m_restore);
     buttons->addStretch();
     buttons->addWidget(close);
+    buttons->addWidget(m_cancel);
     buttons->addWidget(m_continue);
     layout->addLayout(buttons);
 
     connect(m_continue, &QPushButton::clicked, this, &CloudStorageSheet::continueSetup);
+    connect(m_cancel, &QPushButton::clicked, this, &CloudStorageSheet::cancelStep);
     connect(m_restore, &QPushButton::clicked, this, &CloudStorageSheet::restore);
     connect(m_startOver, &QPushButton::clicked, this, &CloudStorageSheet::startOver);
     connect(m_showBackup, &QPushButton::clicked, this,
@@ -256,6 +262,20 @@ CloudStorageSheet::CloudStorageSheet(CloudStorageSession& session, bool connecte
 }
 
 CloudStorageSheet::~CloudStorageSheet() = default;
+
+void CloudStorageSheet::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    // The steps' colours come from the palette: a switch to the dark scheme repaints them.
+    if (event->type() == QEvent::PaletteChange)
+        sync();
+}
+
+void CloudStorageSheet::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    m_log->verticalScrollBar()->setValue(m_log->verticalScrollBar()->maximum());
+}
 
 void CloudStorageSheet::fillFromSession()
 {
@@ -304,17 +324,36 @@ void CloudStorageSheet::rebuildChoices()
     }
     const QMap<QString, int> counts{
         {s("entries"), inventory->entries}, {s("terms"), inventory->terms}, {s("assets"), inventory->assets}};
+    // What the local database already keeps has to move with the rest: shown, checked, fixed.
+    const QStringList& stored = inventory->configuredRepositories;
     QStringList shown = plan.repositories;
-    for (const QString& repository : {s("entries"), s("terms"), s("assets")})
-        if (!shown.contains(repository))
+    QStringList offered{s("entries"), s("terms"), s("assets")};
+    offered += stored;
+    for (const QString& repository : offered)
+        if (!shown.contains(repository) && movableRepositories().contains(repository))
             shown << repository;
+    // One this setup cannot move: no choice here helps, so the check's sentence shows up front.
+    if (const auto problem = configuredRepositoriesProblem(stored, movableRepositories())) {
+        auto* note = new ToneLabel(*problem, Tone::failure, m_contentBox);
+        note->setObjectName(QStringLiteral("storageRepositoriesProblem"));
+        note->setWordWrap(true);
+        note->setContentsMargins(0, 0, 0, 6);
+        m_contentLayout->addWidget(note);
+    }
     for (const QString& repository : shown) {
         QString title = repository.at(0).toUpper() + repository.mid(1);
         title.replace(QLatin1Char('_'), QLatin1Char(' '));
         if (counts.contains(repository))
             title += s(" (%1)").arg(counts.value(repository));
+        const bool inDatabase = stored.contains(repository);
+        if (inDatabase)
+            title += s(" · in the local database");
         auto* box = new QCheckBox(title, m_contentBox);
-        box->setChecked(plan.repositories.contains(repository));
+        box->setChecked(inDatabase || plan.repositories.contains(repository));
+        if (inDatabase) {
+            box->setEnabled(false);
+            box->setToolTip(s("Include every repository already stored in the local database."));
+        }
         m_repositories.insert(repository, box);
         m_contentLayout->addWidget(box);
         m_contentLayout->addWidget(choiceNote(repositoryDescription(repository), m_contentBox));
@@ -432,6 +471,9 @@ void CloudStorageSheet::sync()
             s("Applying the local files was interrupted. Open the backup and restore the site "
               "before starting again."));
         m_statusLabel->setTone(Tone::failure);
+    } else if (!busy && m_session->wasCancelled()) {
+        m_statusLabel->setText(s("Cancelled."));
+        m_statusLabel->setTone(Tone::muted);
     } else {
         m_statusLabel->setText(busy ? m_session->status() : nextStepText(checkpoint.stage));
         m_statusLabel->setTone(busy ? Tone::plain : Tone::muted);
@@ -445,6 +487,8 @@ void CloudStorageSheet::sync()
     m_continue->setEnabled(m_connected && !busy && !complete && !checkpoint.applying && valid);
     m_continue->setText(checkpoint.stage == CloudStorageStage::copyAndConfigure ? s("Copy and configure")
                                                                                 : s("Continue"));
+    m_cancel->setVisible(m_session->isRunning());
+    m_cancel->setEnabled(m_session->canCancel());
     m_restore->setVisible(m_session->hasBackup());
     m_restore->setEnabled(!busy);
     m_showBackup->setVisible(m_session->hasBackup());
@@ -462,8 +506,15 @@ void CloudStorageSheet::continueSetup()
 QCoro::Task<> CloudStorageSheet::runNext()
 {
     const CloudStorageStage stage = m_session->stage();
-    if (stage == CloudStorageStage::check || stage == CloudStorageStage::inspect)
-        m_session->setPlan(formPlan());
+    if (stage == CloudStorageStage::check || stage == CloudStorageStage::inspect) {
+        const CloudStoragePlan plan = formPlan();
+        m_session->setPlan(plan);
+        // Fields left empty show the defaults the plan took, not a hint, once they are fixed.
+        if (plan.database && m_fields[s("sslmode")]->text().trimmed().isEmpty())
+            m_fields[s("sslmode")]->setText(plan.database->sslmode);
+        if (plan.bucket && m_fields[s("region")]->text().trimmed().isEmpty())
+            m_fields[s("region")]->setText(plan.bucket->region);
+    }
     m_busy = true;
     m_localError.reset();
     sync();
@@ -495,6 +546,12 @@ QCoro::Task<> CloudStorageSheet::runNext()
     m_busy = false;
     if (stage == CloudStorageStage::inspect)
         rebuildChoices();
+    sync();
+}
+
+void CloudStorageSheet::cancelStep()
+{
+    m_session->cancel();
     sync();
 }
 

@@ -35,6 +35,8 @@ public:
     CloudStorageSession& session() { return *m_session; }
     QPushButton* continueButton() const { return m_continue; }
     QPushButton* restoreButton() const { return m_restore; }
+    QPushButton* cancelButton() const { return m_cancel; }
+    QCheckBox* repositoryBox(const QString& repository) const { return m_repositories.value(repository); }
     QPushButton* startOverButton() const { return m_startOver; }
     ToneLabel* statusLabel() const { return m_statusLabel; }
     ToneLabel* errorLabel() const { return m_error; }
@@ -48,10 +50,16 @@ public:
     // Runs the next step of the setup.
     void continueSetup();
     void restore();
+    // Stops the running step; "Continue" then runs it again from the checkpoint.
+    void cancelStep();
     void startOver();
 
     static QString repositoryDescription(const QString& repository);
     static QString usersDescription();
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     QCoro::Task<> runNext();
@@ -81,6 +89,7 @@ private:
     ToneLabel* m_error;
     QPushButton* m_copyErrors;
     QPushButton* m_continue;
+    QPushButton* m_cancel;
     QPushButton* m_startOver;
     QPushButton* m_showBackup;
     QPushButton* m_showFiles;
