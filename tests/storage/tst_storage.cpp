@@ -350,6 +350,37 @@ void StorageTest::movesTheFixtureSiteIntoPostgresAndTheBucket()
     QCOMPARE(ComposerFiles::readManifest(sitePath).contentStorage,
              ContentStorage::database); // the Overview's "Database"
 
+    // The site as Cloud runs it: with the variables Cloud was given, the provider written into it
+    // makes the copied PostgreSQL database its default; during Cloud's build it stays out of the way.
+    QProcessEnvironment cloud = QProcessEnvironment::systemEnvironment();
+    cloud.insert(QStringLiteral("HALVIK_DATABASE"), QStringLiteral("true"));
+    cloud.insert(QStringLiteral("HALVIK_DB_DRIVER"), QStringLiteral("pgsql"));
+    cloud.insert(QStringLiteral("HALVIK_DB_HOST"), QStringLiteral("127.0.0.1"));
+    cloud.insert(QStringLiteral("HALVIK_DB_PORT"), QString::number(rig.postgres.port()));
+    cloud.insert(QStringLiteral("HALVIK_DB_DATABASE"), PostgresServer::database());
+    cloud.insert(QStringLiteral("HALVIK_DB_USERNAME"), PostgresServer::user());
+    cloud.insert(QStringLiteral("HALVIK_DB_PASSWORD"), PostgresServer::password());
+    cloud.insert(QStringLiteral("HALVIK_DB_SSLMODE"), QStringLiteral("disable"));
+    const QString report =
+        QStringLiteral("require 'vendor/autoload.php'; $app = require 'bootstrap/app.php';"
+                       "$app->make(Illuminate\\Contracts\\Console\\Kernel::class)->bootstrap();"
+                       "$db = Illuminate\\Support\\Facades\\DB::class;"
+                       "echo config('database.default'), ' ', $db::connection()->getDriverName(), ' ', "
+                       "$db::table('entries')->count();");
+    for (const bool building : {false, true}) {
+        QProcess php;
+        QProcessEnvironment variables = cloud;
+        if (building)
+            variables.insert(QStringLiteral("HALVIK_STORAGE_BUILD"), QStringLiteral("true"));
+        php.setProcessEnvironment(variables);
+        php.setWorkingDirectory(sitePath);
+        php.start(QStringLiteral("php"), {QStringLiteral("-r"), report});
+        QVERIFY(php.waitForFinished(60000));
+        QVERIFY2(php.exitCode() == 0, php.readAllStandardError().constData());
+        QCOMPARE(QString::fromUtf8(php.readAllStandardOutput()),
+                 building ? QStringLiteral("sqlite sqlite 20") : QStringLiteral("halvik_cloud pgsql 20"));
+    }
+
     // The secrets: in secrets.json and nowhere else Halvik wrote.
     for (const QByteArray& canary : {PostgresServer::password().toUtf8(), QByteArray(kBucketSecret)}) {
         QStringList found = filesContaining(rig.dir.path() + QStringLiteral("/Storage Setups"), canary);
