@@ -322,8 +322,7 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
     QList<SiteMapping> mappings;
     slice.restart();
     for (Pending& row : pending) {
-        // Most probes have ended by now; ending each frees its own network manager, which waits
-        // for that manager's thread, so these turns are sliced too.
+        // Most probes have ended by now; what is left to do for each is sliced too.
         if (slice.elapsed() >= 4) {
             co_await sleepFor(std::chrono::milliseconds(0));
             if (!alive)
