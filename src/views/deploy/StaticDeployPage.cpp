@@ -3,6 +3,7 @@
 #include "views/accounts/AccountWidgets.h"
 #include "views/common/FileManager.h"
 #include "views/common/LiveLogView.h"
+#include "views/common/SemanticColors.h"
 #include "views/deploy/StaticPublishSheet.h"
 
 #include "app/AppServices.h"
@@ -78,6 +79,7 @@ StaticDeployPage::StaticDeployPage(AppServices& services, QWidget* parent)
     m_liveURL = valueLabel(this);
     m_liveURL->setObjectName("staticLiveURL");
     m_liveURL->setOpenExternalLinks(true);
+    recolourLinks(m_liveURL);
     publishForm->addRow(QStringLiteral("Live URL"), m_liveURL);
     publish->addLayout(publishForm);
     auto* note = new ToneLabel(
