@@ -5,6 +5,7 @@
 #include "async/HalvikError.h"
 #include "models/SiteStore.h"
 #include "platform/SleepInhibitor.h"
+#include "services/ParallelFolderWalk.h"
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/HostAccountService.h"
 #include "services/hosting/NetlifyClient.h"
@@ -14,9 +15,11 @@
 #include "services/staticsite/StaticSiteSupport.h"
 
 #include <QCoreApplication>
+#include <QCoroFuture>
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <set>
@@ -331,7 +334,8 @@ QCoro::Task<> StaticPublishJob::uploadCloudflare(const QString& output, const QS
     const auto onLine = [this](const QString& line) { post(line); };
     m_publicURL = co_await m_services.cloudflare.deployDirectory(m_targetID, output, token, accountID, node,
                                                                  path, onLine, m_cancel.token());
-    m_uploaded = StaticSiteBuilder::countFiles(output);
+    QFuture<int> counting = QtConcurrent::run(&ParallelFolderWalk::countFiles, output);
+    m_uploaded = co_await counting;
 }
 
 } // namespace halvik

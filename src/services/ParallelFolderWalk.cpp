@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QScopeGuard>
 
+#include <atomic>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
@@ -27,6 +28,13 @@ bool ParallelFolderWalk::run(const QString& folder, const Visitor& visit, const 
     // Each task queues its subfolders before it ends, so the pool is idle only when the tree is done.
     walk.m_pool.waitForDone();
     return true;
+}
+
+int ParallelFolderWalk::countFiles(const QString& folder)
+{
+    std::atomic<int> count = 0;
+    run(folder, [&count](const File&) { ++count; });
+    return count.load();
 }
 
 void ParallelFolderWalk::visitFolder(int folderFd, std::string relative)

@@ -30,6 +30,8 @@ public:
     // to a folder). `skippedName`, a file directly in the folder, is left out. Returns false when
     // the folder cannot be opened. Folders that cannot be read below it are skipped.
     static bool run(const QString& folder, const Visitor& visit, const std::string& skippedName = {});
+    // The files run() visits: regular files and links that lead to one. 0 for no folder.
+    static int countFiles(const QString& folder);
 
 private:
     ParallelFolderWalk(const Visitor& visit, std::string skippedName);

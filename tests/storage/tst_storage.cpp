@@ -107,6 +107,14 @@ struct StorageRig
         client = std::make_unique<LaravelCloudClient>(&runner);
     }
 
+    // A site of `entries` entries and `assets` asset files.
+    QString makeSite(int entries, int assets, const QStringList& options = {})
+    {
+        return makeSite(QStringList{QStringLiteral("--entries"), QString::number(entries),
+                                    QStringLiteral("--assets"), QString::number(assets)} +
+                        options);
+    }
+
     QString makeSite(const QStringList& options = {})
     {
         const QString path = dir.path() + QStringLiteral("/site");
@@ -482,9 +490,7 @@ void StorageTest::usersTheSetupCannotMoveStopBeforeTheSiteChanges()
 {
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("4"), QStringLiteral("--assets"),
-                           QStringLiteral("3")}),
-             QString());
+    QCOMPARE(rig.makeSite(4, 3), QString());
     const QString site = rig.site->path();
     const auto replace = [](const QString& path, const QByteArray& from, const QByteArray& to) {
         QByteArray text = readAll(path);
@@ -560,9 +566,7 @@ void StorageTest::sitesTheSetupCannotTakeAreRefusedUntouched()
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
     // Collections already live in the local database; the rig's plan leaves them out.
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
-                           QStringLiteral("1"), QStringLiteral("--database-repositories"),
-                           QStringLiteral("collections")}),
+    QCOMPARE(rig.makeSite(2, 1, {QStringLiteral("--database-repositories"), QStringLiteral("collections")}),
              QString());
     const QString site = rig.site->path();
     struct Case
@@ -649,9 +653,7 @@ void StorageTest::anInterruptedApplyRestoresByteForByte()
 {
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("4"), QStringLiteral("--assets"),
-                           QStringLiteral("3")}),
-             QString());
+    QCOMPARE(rig.makeSite(4, 3), QString());
     const QString site = rig.site->path();
     QFile::setPermissions(site + QStringLiteral("/bootstrap/providers.php"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -701,9 +703,7 @@ void StorageTest::aMissingDriverAndAnUnconfirmedCloudStop()
 {
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
-                           QStringLiteral("2"), QStringLiteral("--users"), QStringLiteral("1")}),
-             QString());
+    QCOMPARE(rig.makeSite(2, 2, {QStringLiteral("--users"), QStringLiteral("1")}), QString());
     const auto before = snapshot(rig.site->path());
 
     // The system's PHP with every extension but PostgreSQL's.
@@ -759,9 +759,7 @@ void StorageTest::aMissingDriverAndAnUnconfirmedCloudStop()
 void StorageTest::aSecondRunOfTheSameSetupIsRefused()
 {
     StorageRig rig;
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("1"), QStringLiteral("--assets"),
-                           QStringLiteral("1"), QStringLiteral("--users"), QStringLiteral("1")}),
-             QString());
+    QCOMPARE(rig.makeSite(1, 1, {QStringLiteral("--users"), QStringLiteral("1")}), QString());
     auto session = rig.session();
     FileLock other(session->folder() + QStringLiteral("/.lock"));
     QCOMPARE(errorOf(session->inspect()),
@@ -780,9 +778,7 @@ void StorageTest::migrateContentFromTheCommandLine()
 {
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("6"), QStringLiteral("--assets"),
-                           QStringLiteral("4")}),
-             QString());
+    QCOMPARE(rig.makeSite(6, 4), QString());
     const QString site = rig.site->path();
     const auto before = snapshot(site);
     QCOMPARE(runHalvik({QStringLiteral("import"), site}).exitCode, 0);
@@ -897,9 +893,7 @@ void StorageTest::theSheetAtEachStep()
     using views::CloudStorageSheet;
     StorageRig rig;
     QVERIFY(rig.postgres.start().isEmpty());
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("6"), QStringLiteral("--assets"),
-                           QStringLiteral("4")}),
-             QString());
+    QCOMPARE(rig.makeSite(6, 4), QString());
     {
         auto local = std::make_shared<Site>(QStringLiteral("Local"), rig.site->path());
         CloudStorageSession session(local, rig.tools());
@@ -969,9 +963,7 @@ void StorageTest::movesIntoMariaDbOverVerifiedTls()
     test::MariaDbServer maria;
     const QString failed = maria.start();
     QVERIFY2(failed.isEmpty(), qPrintable(failed));
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("5"), QStringLiteral("--assets"),
-                           QStringLiteral("2")}),
-             QString());
+    QCOMPARE(rig.makeSite(5, 2), QString());
     CloudStoragePlan plan = rig.plan();
     plan.database->driver = QStringLiteral("mysql");
     plan.database->port = maria.port();
@@ -1007,9 +999,7 @@ void StorageTest::movesIntoMariaDbOverVerifiedTls()
 void StorageTest::aStalledCopyTimesOutAndResumes()
 {
     StorageRig rig;
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
-                           QStringLiteral("3"), QStringLiteral("--users"), QStringLiteral("1")}),
-             QString());
+    QCOMPARE(rig.makeSite(2, 3, {QStringLiteral("--users"), QStringLiteral("1")}), QString());
     const auto before = snapshot(rig.site->path());
     CloudStoragePlan plan = rig.plan();
     plan.database.reset(); // assets only: the bucket is what stalls
@@ -1048,9 +1038,7 @@ void StorageTest::closingTheSheetLeavesItsStepRunning()
 {
     using views::CloudStorageSheet;
     StorageRig rig;
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("3"), QStringLiteral("--assets"),
-                           QStringLiteral("2")}),
-             QString());
+    QCOMPARE(rig.makeSite(3, 2), QString());
     CloudStorageSession session(rig.site, rig.tools());
     session.setPlan(rig.plan());
     {
@@ -1072,11 +1060,11 @@ void StorageTest::theSheetKeepsStoredRepositoriesInThePlan()
 {
     using views::CloudStorageSheet;
     StorageRig rig;
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("3"), QStringLiteral("--assets"),
-                           QStringLiteral("2"), QStringLiteral("--database-repositories"),
-                           QStringLiteral("collections,taxonomies"), QStringLiteral("--users-repository"),
-                           QStringLiteral("eloquent")}),
-             QString());
+    QCOMPARE(
+        rig.makeSite(3, 2,
+                     {QStringLiteral("--database-repositories"), QStringLiteral("collections,taxonomies"),
+                      QStringLiteral("--users-repository"), QStringLiteral("eloquent")}),
+        QString());
     CloudStoragePlan destination = rig.plan();
     destination.database.reset();
     destination.repositories.clear();
@@ -1172,9 +1160,7 @@ void StorageTest::cancellingACopyFromTheSheetResumesFromItsCheckpoint()
 {
     using views::CloudStorageSheet;
     StorageRig rig;
-    QCOMPARE(rig.makeSite({QStringLiteral("--entries"), QStringLiteral("2"), QStringLiteral("--assets"),
-                           QStringLiteral("12"), QStringLiteral("--users"), QStringLiteral("1")}),
-             QString());
+    QCOMPARE(rig.makeSite(2, 12, {QStringLiteral("--users"), QStringLiteral("1")}), QString());
     const QString site = rig.site->path();
     const auto before = snapshot(site);
     CloudStoragePlan plan = rig.plan();

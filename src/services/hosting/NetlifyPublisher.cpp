@@ -7,7 +7,6 @@
 #include <QCoroFuture>
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
@@ -75,17 +74,6 @@ QCoro::Task<> uploadWorker(NetlifyClient& client, std::shared_ptr<UploadQueue> q
         if (onProgress)
             onProgress(double(queue->done) / double(queue->paths.size()));
     }
-}
-
-int countFiles(const QString& folder)
-{
-    int count = 0;
-    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        ++count;
-    }
-    return count;
 }
 
 bool refusesDigests(const NetlifyClientError& error)
@@ -254,7 +242,7 @@ QCoro::Task<NetlifyPublishResult> NetlifyPublisher::publishZip(QString siteID, Q
     NetlifyDeploy deploy = co_await m_client.deployZip(siteID, bytes, token, deployTitle, cancel);
     NetlifyPublishResult result;
     result.zipped = true;
-    QFuture<int> counting = QtConcurrent::run(&countFiles, folder);
+    QFuture<int> counting = QtConcurrent::run(&ParallelFolderWalk::countFiles, folder);
     result.uploaded = co_await counting;
     result.deploy = co_await waitUntilReady(deploy, token, cancel);
     co_return result;

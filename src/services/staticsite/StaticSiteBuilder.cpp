@@ -13,7 +13,6 @@
 
 #include <QCoroFuture>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QtConcurrent/QtConcurrentRun>
@@ -67,17 +66,6 @@ bool StaticSiteBuilder::hasBuildScript(const QString& siteFolder)
         return false;
     const auto scripts = parsed.find("scripts");
     return scripts != parsed.end() && scripts->is_object() && scripts->contains("build");
-}
-
-int StaticSiteBuilder::countFiles(const QString& folder)
-{
-    int count = 0;
-    QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        files.next();
-        ++count;
-    }
-    return count;
 }
 
 QString StaticSiteBuilder::phpFor(const Site& site) const

@@ -80,8 +80,6 @@ public:
     static QMap<QString, QString> environment(const std::optional<QString>& publicBaseURL);
     // Whether package.json has a "build" script.
     static bool hasBuildScript(const QString& siteFolder);
-    // Regular files under the folder, for a folder that exists.
-    static int countFiles(const QString& folder);
 
 private:
     QCoro::Task<> buildFrontend(SitePtr site, QMap<QString, QString> environment, LineCallback onOutput,
