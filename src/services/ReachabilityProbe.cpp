@@ -10,7 +10,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QThread>
 #include <QTimer>
 
@@ -56,14 +55,14 @@ Reachability classifyFailure(const QUrl& url, QNetworkReply::NetworkError error,
 // of a thousand sites would otherwise start a thousand threads that compete with the window for
 // the processor. Nothing is shared between probes through it: each asks for a connection of its
 // own ("Connection: close") and neither sends nor keeps cookies.
+// The manager is never deleted: a probe still waiting when the process ends owns its reply, which
+// must not be deleted under it by the manager.
 QNetworkAccessManager* sharedManager()
 {
     QCoreApplication* application = QCoreApplication::instance();
     if (!application || QThread::currentThread() != application->thread())
         return nullptr;
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager)
-        manager = new QNetworkAccessManager(application);
+    static QNetworkAccessManager* const manager = new QNetworkAccessManager;
     return manager;
 }
 

@@ -62,6 +62,7 @@ LocalServer::LocalServer(ProcessRunner& runner, ServerRegistry registry, QObject
 LocalServer::~LocalServer()
 {
     m_life.end();
+    m_elsewhereWatches.cancel();
     stopAll();
 }
 
@@ -306,7 +307,7 @@ void LocalServer::refresh()
         // A server another process just started may not answer yet: it gets its time to come up.
         for (auto it = elsewhere.cbegin(); it != elsewhere.cend(); ++it)
             if (m_elsewhere.value(it.key()) != *it && !m_own.contains(it.key()))
-                watchStart(it.key(), it->port);
+                watchStart(it.key(), it->port, m_elsewhereWatches.token());
         for (auto it = m_elsewhere.cbegin(); it != m_elsewhere.cend(); ++it)
             if (!elsewhere.contains(it.key()) && !m_own.contains(it.key()))
                 m_starting.remove(it.key());

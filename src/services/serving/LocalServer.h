@@ -109,10 +109,12 @@ private:
                         std::shared_ptr<CancellationSource> stop, std::shared_ptr<std::atomic<qint64>> pid);
     void ended(const QUuid& site, int generation, std::optional<QString> exitText);
     // The server counts as starting until it answers or its time is up; then changed() says so.
-    void watchStart(const QUuid& site, int port, CancellationToken stop = {});
+    void watchStart(const QUuid& site, int port, CancellationToken stop);
     QCoro::Task<> awaitStart(QUuid site, quint64 watch, QUrl url, CancellationToken stop);
 
     ProcessRunner& m_runner;
+    // Ends the watches on servers other processes started, when this object goes.
+    CancellationSource m_elsewhereWatches;
     ServerRegistry m_registry;
     std::function<void()> m_save;
     std::shared_ptr<StartedHere> m_startedHere = std::make_shared<StartedHere>();
