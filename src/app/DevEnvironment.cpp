@@ -2,6 +2,7 @@
 
 #include "AppServices.h"
 
+#include "platform/PortListening.h"
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
 #include "services/ReachabilityProbe.h"
@@ -103,6 +104,11 @@ QString ServeMode::servedBy() const
 
 DevEnvironment::DevEnvironment(AppServices& services, QObject* parent) : QObject(parent), m_services(services)
 {
+}
+
+DevEnvironment::~DevEnvironment()
+{
+    m_probes.cancel();
 }
 
 void DevEnvironment::keepCurrent()
@@ -215,6 +221,14 @@ QCoro::Task<> DevEnvironment::refreshPort80()
     m_engineGateway = gateway;
 
     std::optional<PortListener> listener;
+    // Naming the listener reads every process's open files: not worth it while nobody listens.
+    const std::optional<bool> listened = co_await QtConcurrent::run([] { return isTcpPortListened(80); });
+    if (!alive)
+        co_return;
+    if (listened == false) {
+        m_port80 = std::nullopt;
+        co_return;
+    }
     QString lsof = QStandardPaths::findExecutable(QStringLiteral("lsof"));
     if (lsof.isEmpty() && QFileInfo(QStringLiteral("/usr/sbin/lsof")).isExecutable())
         lsof = QStringLiteral("/usr/sbin/lsof");
@@ -277,12 +291,6 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
     const LifeToken alive = m_life.token();
     m_services.localServer().refresh();
 
-    struct Pending
-    {
-        SiteMapping mapping;
-        std::optional<QCoro::Task<Reachability>> probe;
-    };
-    std::vector<Pending> pending;
     const QList<SitePtr> sites = m_services.store().sites();
     // Every site's .env is read on a worker thread first: a thousand small reads are most of
     // what mapping costs, and the window need not wait for the disk.
@@ -299,45 +307,38 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
     const QList<std::optional<QUrl>> envURLs = co_await reading;
     if (!alive)
         co_return;
-    // Starting a probe costs main-thread time: every few milliseconds the loop lets the window
-    // paint, so a thousand sites never hold it up.
-    QElapsedTimer slice;
-    slice.start();
-    for (qsizetype i = 0; i < sites.size(); ++i) {
-        if (slice.elapsed() >= 4) {
-            co_await sleepFor(std::chrono::milliseconds(0));
-            if (!alive)
-                co_return;
-            slice.restart();
-        }
-        const SitePtr& site = sites[i];
-        Pending row{SiteMapping{site->id(), site->displayName(), site->path(),
-                                m_services.siteURL(*site, envURLs.at(i)), mode(*site, envURLs.at(i)),
-                                Reachability::notRunning()},
-                    std::nullopt};
-        if (row.mapping.url)
-            row.probe = ReachabilityProbe::probe(*row.mapping.url); // starts now; all run at once
-        pending.push_back(std::move(row));
-    }
     QList<SiteMapping> mappings;
-    slice.restart();
-    for (Pending& row : pending) {
-        // Most probes have ended by now; what is left to do for each is sliced too.
-        if (slice.elapsed() >= 4) {
-            co_await sleepFor(std::chrono::milliseconds(0));
-            if (!alive)
-                co_return;
-            slice.restart();
+    mappings.reserve(sites.size());
+    QList<QUrl> probed;
+    QList<qsizetype> probedRows;
+    for (qsizetype i = 0; i < sites.size(); ++i) {
+        const SitePtr& site = sites[i];
+        mappings << SiteMapping{site->id(),
+                                site->displayName(),
+                                site->path(),
+                                m_services.siteURL(*site, envURLs.at(i)),
+                                mode(*site, envURLs.at(i)),
+                                Reachability::notRunning()};
+        if (mappings.last().url) {
+            probed << *mappings.last().url;
+            probedRows << i;
         }
-        if (row.probe) {
-            row.mapping.reachability = co_await std::move(*row.probe);
-            row.probe.reset();
-        }
+    }
+    // All probes run together off the main thread; a thousand sites cost the window one event.
+    QList<Reachability> answers;
+    try {
+        answers = co_await ReachabilityProbe::probeAll(probed, m_probes.token());
+    } catch (const CancelledError&) {
+        co_return;
+    }
+    if (!alive)
+        co_return;
+    for (qsizetype i = 0; i < probedRows.size(); ++i) {
+        SiteMapping& mapping = mappings[probedRows.at(i)];
+        mapping.reachability = answers.at(i);
         // A server still coming up is not failing yet: it says when it answers.
-        if (!row.mapping.reachability.isServing() && row.mapping.mode.server &&
-            row.mapping.mode.server->starting)
-            row.mapping.reachability = Reachability::checking();
-        mappings << row.mapping;
+        if (!mapping.reachability.isServing() && mapping.mode.server && mapping.mode.server->starting)
+            mapping.reachability = Reachability::checking();
     }
     if (!alive)
         co_return;

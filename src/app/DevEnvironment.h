@@ -5,6 +5,7 @@
 #include "services/runtime/NodeRuntime.h"
 #include "services/serving/LocalServer.h"
 
+#include "async/Cancellation.h"
 #include "async/LifeGuard.h"
 
 #include <QCoroTask>
@@ -76,6 +77,7 @@ class DevEnvironment : public QObject
     Q_OBJECT
 public:
     explicit DevEnvironment(AppServices& services, QObject* parent = nullptr);
+    ~DevEnvironment() override;
 
     // Refreshes everything. Asked for while one runs, it returns at once and the running one
     // makes one more pass. Never throws.
@@ -140,6 +142,8 @@ private:
     QList<SiteMapping> m_siteMappings;
     QHash<QUuid, QString> m_notices;
     LifeGuard m_life;
+    // Stops the site probes still out when this object goes.
+    CancellationSource m_probes;
 };
 
 } // namespace halvik

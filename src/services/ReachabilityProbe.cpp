@@ -3,18 +3,25 @@
 #include "LocalTlsTrust.h"
 #include "async/HalvikError.h"
 #include "async/Sleep.h"
+#include "platform/ThreadPriority.h"
 
 #include <QCoreApplication>
+#include <QCoroFuture>
 #include <QCoroNetworkReply>
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
+#include <QtConcurrent>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace halvik {
 
@@ -71,18 +78,24 @@ QNetworkAccessManager* sharedManager()
 QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken token,
                                                    std::optional<std::chrono::milliseconds> limit)
 {
+    token.throwIfCancelled();
+    QNetworkAccessManager* manager = sharedManager();
+    if (manager)
+        co_return co_await probeWith(manager, std::move(url), std::move(token), limit);
+    QNetworkAccessManager ownManager;
+    co_return co_await probeWith(&ownManager, std::move(url), std::move(token), limit);
+}
+
+QCoro::Task<Reachability> ReachabilityProbe::probeWith(QNetworkAccessManager* manager, QUrl url,
+                                                       CancellationToken token,
+                                                       std::optional<std::chrono::milliseconds> limit)
+{
     const std::chrono::milliseconds floor{1};
     const std::chrono::milliseconds transferLimit =
         limit ? std::clamp(*limit, floor, requestTimeout) : requestTimeout;
     const std::chrono::milliseconds wholeLimit =
         limit ? std::clamp(*limit, floor, resourceTimeout) : resourceTimeout;
     token.throwIfCancelled();
-    std::unique_ptr<QNetworkAccessManager> ownManager;
-    QNetworkAccessManager* manager = sharedManager();
-    if (!manager) {
-        ownManager = std::make_unique<QNetworkAccessManager>();
-        manager = ownManager.get();
-    }
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
@@ -119,6 +132,69 @@ QCoro::Task<Reachability> ReachabilityProbe::probe(QUrl url, CancellationToken t
     if (reply->error() == QNetworkReply::NoError)
         co_return Reachability::unreachable(QStringLiteral("No HTTP response"));
     co_return classifyFailure(url, reply->error(), reply->errorString(), timedOut);
+}
+
+namespace {
+
+// A probe of a batch, writing its answer into the batch's list and saying when it is done.
+QCoro::Task<> probeInto(QCoro::Task<Reachability> probe, Reachability* answer, std::function<void()> done)
+{
+    try {
+        *answer = co_await std::move(probe);
+    } catch (const CancelledError&) {
+    }
+    done();
+}
+
+// A few dozen requests at a time keep every local server busy without flooding the processor,
+// which the window shares with those servers.
+constexpr int maxProbesAtOnce = 24;
+
+// The batches' threads: each batch runs its own event loop while its replies are out.
+QThreadPool& batchThreads()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
+} // namespace
+
+QCoro::Task<QList<Reachability>> ReachabilityProbe::probeAll(QList<QUrl> urls, CancellationToken token)
+{
+    token.throwIfCancelled();
+    if (urls.isEmpty())
+        co_return {};
+    QFuture<QList<Reachability>> batch = QtConcurrent::run(&batchThreads(), [urls, token] {
+        // The manager's own thread, started below, inherits this.
+        lowerCurrentThreadPriority();
+        QList<Reachability> answers(urls.size(), Reachability::notRunning());
+        QEventLoop loop;
+        QNetworkAccessManager manager;
+        std::vector<QCoro::Task<>> probes;
+        probes.reserve(urls.size());
+        qsizetype started = 0;
+        qsizetype ended = 0;
+        std::function<void()> startNext = [&] {
+            if (started == urls.size() || token.isCancelled())
+                return;
+            const qsizetype i = started++;
+            probes.push_back(
+                probeInto(probeWith(&manager, urls.at(i), token, std::nullopt), &answers[i], [&] {
+                    if (++ended == started && (started == urls.size() || token.isCancelled()))
+                        loop.quit();
+                    else
+                        startNext();
+                }));
+        };
+        for (int i = 0; i < maxProbesAtOnce; ++i)
+            startNext();
+        if (ended < started)
+            loop.exec();
+        return answers;
+    });
+    QList<Reachability> answers = co_await batch;
+    token.throwIfCancelled();
+    co_return answers;
 }
 
 QCoro::Task<Reachability> ReachabilityProbe::waitUntilServing(QUrl url, std::chrono::milliseconds timeout,

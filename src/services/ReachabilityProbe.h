@@ -4,10 +4,13 @@
 #include "async/Cancellation.h"
 
 #include <QCoroTask>
+#include <QList>
 #include <QUrl>
 
 #include <chrono>
 #include <optional>
+
+class QNetworkAccessManager;
 
 namespace halvik {
 
@@ -23,12 +26,21 @@ public:
     // time-outs, so a caller with a deadline of its own never waits past it.
     static QCoro::Task<Reachability> probe(QUrl url, CancellationToken token = {},
                                            std::optional<std::chrono::milliseconds> limit = std::nullopt);
+    // Probes every URL at once on a thread of its own and answers with all the results together,
+    // in the order of `urls`: the main thread handles one event for the lot, not several per probe.
+    // Throws CancelledError when `token` is cancelled.
+    static QCoro::Task<QList<Reachability>> probeAll(QList<QUrl> urls, CancellationToken token = {});
     // Probes until a server answers (server or appError) or `timeout` has passed; returns the
     // last result either way. Each probe gets only the time left, so it returns on time even
     // when a server accepts connections and never answers.
     static QCoro::Task<Reachability> waitUntilServing(QUrl url, std::chrono::milliseconds timeout,
                                                       CancellationToken token = {},
                                                       std::chrono::milliseconds interval = retryInterval);
+
+private:
+    static QCoro::Task<Reachability> probeWith(QNetworkAccessManager* manager, QUrl url,
+                                               CancellationToken token,
+                                               std::optional<std::chrono::milliseconds> limit);
 };
 
 } // namespace halvik

@@ -2,11 +2,14 @@
 
 #include "platform/FolderWatcher.h"
 #include "platform/PlatformTexts.h"
+#include "platform/PortListening.h"
 #include "platform/Trash.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 using namespace halvik;
@@ -114,6 +117,33 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 0);
         write(dir.filePath("d/shallow.txt"));
         QTRY_VERIFY_WITH_TIMEOUT(changed.count() > 0, 3000);
+    }
+
+    void listeningPortsAreSeenOnEveryAddress()
+    {
+#ifdef Q_OS_LINUX
+        for (const QHostAddress& address :
+             {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::Any),
+              QHostAddress(QHostAddress::LocalHostIPv6)}) {
+            QTcpServer server;
+            if (!server.listen(address, 0))
+                continue; // no IPv6 here
+            const quint16 port = server.serverPort();
+            QCOMPARE(isTcpPortListened(port), std::optional<bool>(true));
+            server.close();
+            QCOMPARE(isTcpPortListened(port), std::optional<bool>(false));
+        }
+        // A connection that is not listening does not count.
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        QVERIFY(client.waitForConnected(3000));
+        const quint16 clientPort = client.localPort();
+        QCOMPARE(isTcpPortListened(clientPort), std::optional<bool>(false));
+#else
+        QSKIP("read from /proc/net on Linux only");
+#endif
     }
 
     void linuxWordsNameNoMacOSThing()

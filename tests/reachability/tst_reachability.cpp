@@ -2,6 +2,7 @@
 
 #include "FakeWebServer.h"
 #include "WaitFor.h"
+#include "async/HalvikError.h"
 #include "cli/CliContext.h"
 #include "cli/ProbeCommand.h"
 #include "services/LocalTlsTrust.h"
@@ -201,6 +202,44 @@ private Q_SLOTS:
         QCOMPARE(probe(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(strange.serverPort()))).summary(),
                  QStringLiteral("No HTTP response"));
         QVERIFY(clock.elapsed() < 3000);
+        qDeleteAll(held);
+    }
+
+    void batchesAnswerInOrderAndEndWhenCancelled()
+    {
+        FakeWebServer server;
+        QVERIFY(server.start());
+        server.setResponse(answer(200, {{"Server", "nginx"}}));
+        const quint16 refusing = test::unusedLocalPort();
+        // More than a batch sends at once, so later probes start as earlier ones end.
+        QList<QUrl> urls;
+        for (int i = 0; i < 60; ++i)
+            urls << (i % 3 ? server.url() : QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(refusing)));
+        const QList<Reachability> answers = halvik::waitFor(ReachabilityProbe::probeAll(urls));
+        QCOMPARE(answers.size(), urls.size());
+        for (int i = 0; i < urls.size(); ++i)
+            QCOMPARE(answers[i].isServing(), i % 3 != 0);
+        QCOMPARE(answers[1], Reachability::server(200, QStringLiteral("nginx")));
+        QCOMPARE(server.requestLines().size(), 40);
+        QVERIFY(halvik::waitFor(ReachabilityProbe::probeAll({})).isEmpty());
+
+        // Servers that never answer: cancelling ends the batch at once, not after the time-outs.
+        QTcpServer silent;
+        QList<QTcpSocket*> held;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        connect(&silent, &QTcpServer::newConnection, &silent, [&silent, &held] {
+            while (QTcpSocket* socket = silent.nextPendingConnection())
+                held << socket;
+        });
+        const QList<QUrl> silentURLs(40,
+                                     QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())));
+        CancellationSource cancel;
+        QTimer::singleShot(300, [&cancel] { cancel.cancel(); });
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY_THROWS_EXCEPTION(CancelledError,
+                                 halvik::waitFor(ReachabilityProbe::probeAll(silentURLs, cancel.token())));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
         qDeleteAll(held);
     }
 
