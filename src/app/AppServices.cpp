@@ -186,6 +186,8 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
     };
     const LifeToken alive = m_life.token();
     m_headless = scope == BootstrapScope::command;
+    if (scope == BootstrapScope::window)
+        m_processes->watchOtherProcesses();
     try {
         co_await m_store->loadInBackground();
     } catch (const std::exception& error) {

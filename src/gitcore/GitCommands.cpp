@@ -153,6 +153,15 @@ QStringList GitCommands::addAll()
     return {QStringLiteral("add"), QStringLiteral("-A")};
 }
 
+QStringList GitCommands::hasStagedChanges(const QStringList& paths)
+{
+    QStringList arguments{QStringLiteral("diff"), QStringLiteral("--cached"), QStringLiteral("--quiet"),
+                          QStringLiteral("--no-ext-diff"), QStringLiteral("--no-textconv")};
+    if (!paths.isEmpty())
+        arguments << QStringLiteral("--") << sanitizePaths(paths);
+    return arguments;
+}
+
 QStringList GitCommands::commitStaged(const QString& message)
 {
     return {QStringLiteral("commit"), QStringLiteral("-m"), message};

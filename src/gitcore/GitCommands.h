@@ -46,6 +46,9 @@ public:
     static QStringList stage(const QStringList& paths);
     static QStringList unstage(const QStringList& paths);
     static QStringList addAll();
+    // Exits 1 when the index differs from HEAD (or, with paths, does so for them), 0 when not;
+    // works before the first commit too, and never scans the working tree.
+    static QStringList hasStagedChanges(const QStringList& paths = {});
     static QStringList commitStaged(const QString& message);
     static QStringList commitOnly(const QString& message, const QStringList& paths);
     // The three apply lists read the patch from standard input.

@@ -351,6 +351,7 @@ private Q_SLOTS:
     {
         DevServerHarness terminal(registry());
         DevServerHarness window(registry());
+        window.dev.watchOtherProcesses();
         NodeProject project(viteProject(QStringLiteral("vite-banner.js")));
         QVERIFY(!startError(terminal.dev, project.site));
         QTRY_COMPARE_WITH_TIMEOUT(terminal.dev.session(project.site->id()).phase, ViteDevServerPhase::running,

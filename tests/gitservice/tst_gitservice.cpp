@@ -300,6 +300,9 @@ private Q_SLOTS:
         QCOMPARE(snap.commits.first().subject, QStringLiteral("Only c"));
         QCOMPARE(snap.commits.first().files, QStringList{"c.txt"});
         QVERIFY(fileNamed(snap.files, "b.txt"));
+        // A path with nothing new commits nothing, whatever else changed.
+        halvik::waitFor(service.commit(site, QStringList{"c.txt"}, "Again"));
+        QCOMPARE(halvik::waitFor(service.history(site, 10)).first().subject, QStringLiteral("Only c"));
 
         halvik::waitFor(service.commit(site, std::nullopt, "All"));
         QVERIFY(halvik::waitFor(service.snapshot(site)).files.isEmpty());

@@ -12,6 +12,7 @@
 #include "services/runtime/RuntimeManager.h"
 #include "services/serving/LaravelConfigurationResolver.h"
 #include "services/serving/LocalServer.h"
+#include "services/serving/SiteProcesses.h"
 #include "views/common/Appearance.h"
 #include "views/environment/EnvironmentPage.h"
 #include "views/site/SiteDetailPane.h"
@@ -36,6 +37,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <unistd.h>
 
 using namespace halvik;
 using namespace halvik::test;
@@ -63,6 +65,23 @@ bool groupIsGone(qint64 pid)
 
 // A machine with the real php on the fixed search, no engine unless a test installs one, and a
 // browser that only records what it was asked to open.
+// Watches held by this process's inotify instances, as the kernel lists them.
+int inotifyWatches()
+{
+    int watches = 0;
+    for (const QString& fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System | QDir::Files)) {
+        char target[64] = {};
+        const QByteArray link = QByteArrayLiteral("/proc/self/fd/") + fd.toLatin1();
+        if (::readlink(link.constData(), target, sizeof target - 1) <= 0 ||
+            qstrcmp(target, "anon_inode:inotify") != 0)
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (info.open(QIODevice::ReadOnly))
+            watches += int(info.readAll().count("inotify wd:"));
+    }
+    return watches;
+}
+
 struct Machine
 {
     QTemporaryDir dir;
@@ -288,6 +307,19 @@ private Q_SLOTS:
         QVERIFY(bare.openSiteError(site->id())->startsWith("No PHP binary found."));
     }
 
+    void onlyAWindowWatchesForOtherProcessesServers()
+    {
+        // A watched folder makes every exit wait in the kernel; a command reads the registries
+        // when asked instead.
+        const int before = inotifyWatches();
+        Machine m;
+        halvik::waitFor(m.services->bootstrap(AppServices::BootstrapScope::command));
+        QCOMPARE(inotifyWatches(), before);
+        m.services->processes().watchOtherProcesses();
+        m.services->processes().watchOtherProcesses();
+        QCOMPARE(inotifyWatches(), before + 2);
+    }
+
     void aServerStartedByACommandIsSeenAndStoppedHere()
     {
         Machine m;
@@ -300,6 +332,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT((printed += serve.readAllStandardOutput()).contains("Serving"), 15000);
         LocalServer& server = m.services->localServer();
         // The window learns of it by itself: the registry folder is watched.
+        m.services->processes().watchOtherProcesses();
         QTRY_VERIFY_WITH_TIMEOUT(server.isRunning(site->id()), 15000);
         const auto running = *server.running(site->id());
         QVERIFY(!running.startedHere);
@@ -562,6 +595,7 @@ private Q_SLOTS:
         views::MainWindow window(*m.services);
         window.resize(1180, 760);
         window.show();
+        m.services->processes().watchOtherProcesses(); // as the window's start-up does
         window.findChild<views::SitesPage*>()->selectSite(site->id());
         halvik::waitFor(m.services->devEnvironment().refreshSiteMappings());
         QCOMPARE(shownFor(window, site).chip, QString("Not started"));

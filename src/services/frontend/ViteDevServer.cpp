@@ -25,13 +25,20 @@ ViteDevServer::ViteDevServer(ProcessRunner& runner, RuntimeManager& runtime, con
     : QObject(parent), m_runner(runner), m_runtime(runtime), m_herd(herd), m_save(std::move(save)),
       m_registry(std::move(registry))
 {
-    const QString folder = QFileInfo(m_registry.filePath()).absolutePath();
-    QDir().mkpath(folder);
-    m_watcher.addPath(folder);
+    QDir().mkpath(QFileInfo(m_registry.filePath()).absolutePath());
     m_settle.setSingleShot(true);
     m_settle.setInterval(100);
     connect(&m_settle, &QTimer::timeout, this, &ViteDevServer::refresh);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+    refresh();
+}
+
+void ViteDevServer::watchOtherProcesses()
+{
+    if (m_watcher)
+        return;
+    m_watcher = std::make_unique<QFileSystemWatcher>();
+    m_watcher->addPath(QFileInfo(m_registry.filePath()).absolutePath());
+    connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
     refresh();
 }
 

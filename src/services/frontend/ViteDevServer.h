@@ -95,6 +95,9 @@ public:
     bool isActive(const QUuid& site) const { return session(site).isActive(); }
     // Re-reads what other processes run; emits sessionChanged for every site that moved.
     void refresh();
+    // From now on notices by itself when another process starts or ends a dev server (a window
+    // does; a command reads the registry when asked).
+    void watchOtherProcesses();
     const DevServerRegistry& registry() const { return m_registry; }
 
     // How long a stopped group has to end before the rest of it is killed.
@@ -148,7 +151,7 @@ private:
     QSet<qint64> m_endingGroups;
     int m_generation = 0;
     std::chrono::milliseconds m_stopGrace{1500};
-    QFileSystemWatcher m_watcher;
+    std::unique_ptr<QFileSystemWatcher> m_watcher;
     QTimer m_settle;
     LifeGuard m_life;
 };

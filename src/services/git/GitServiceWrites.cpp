@@ -6,7 +6,6 @@
 
 #include "gitcore/GitCommands.h"
 #include "gitcore/GitLinePatch.h"
-#include "gitcore/GitParsers.h"
 #include "gitcore/GitRemoteURL.h"
 #include "gitcore/SourceControlProviderKind.h"
 
@@ -182,21 +181,19 @@ QCoro::Task<> GitService::commit(SitePtr site, std::optional<QStringList> paths,
     const QString text = commitMessage(message);
     const Body body = [this, site, paths, text]() -> QCoro::Task<> {
         const QStringList sanitized = paths ? GitCommands::sanitizePaths(*paths) : QStringList();
-        if (paths && sanitized.isEmpty()) {
-            // Nothing survived sanitising: there is nothing to add; only the status decides.
-        } else {
-            const QStringList add = paths ? GitCommands::stage(sanitized) : GitCommands::addAll();
-            co_await gitRunLogged(site, add);
-        }
-        const QStringList statusArgs = GitCommands::statusPorcelainV2();
-        const auto status = co_await gitRun(site, statusArgs);
-        if (status.exitCode != 0)
-            throw GitServiceError::failed(GitRemoteURL::redactSecrets(status.combined()));
-        if (GitParsers::parseStatusPorcelainV2(status.stdout.text()).files.isEmpty())
+        if (paths && sanitized.isEmpty())
+            co_return; // nothing survived sanitising: nothing to commit
+        const QStringList add = paths ? GitCommands::stage(sanitized) : GitCommands::addAll();
+        co_await gitRunLogged(site, add);
+        // Everything asked for is staged now: whether the index differs from HEAD is the whole
+        // question, and asking it spares a scan of the working tree.
+        const QStringList stagedArgs = GitCommands::hasStagedChanges(sanitized);
+        const auto staged = co_await gitRun(site, stagedArgs);
+        if (staged.exitCode == 0)
             co_return;
+        if (staged.exitCode != 1)
+            throw GitServiceError::failed(GitRemoteURL::redactSecrets(staged.combined()));
         if (paths) {
-            if (sanitized.isEmpty())
-                co_return;
             const QStringList commitArgs = GitCommands::commitOnly(text, sanitized);
             co_await gitRunLogged(site, commitArgs);
         } else {

@@ -40,13 +40,10 @@ bool canBind(int port)
 LocalServer::LocalServer(ProcessRunner& runner, ServerRegistry registry, QObject* parent)
     : QObject(parent), m_runner(runner), m_registry(std::move(registry))
 {
-    const QString folder = QFileInfo(m_registry.filePath()).absolutePath();
-    QDir().mkpath(folder);
-    m_watcher.addPath(folder);
+    QDir().mkpath(QFileInfo(m_registry.filePath()).absolutePath());
     m_settle.setSingleShot(true);
     m_settle.setInterval(100);
     connect(&m_settle, &QTimer::timeout, this, &LocalServer::refresh);
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
     m_vanished.setInterval(1000);
     connect(&m_vanished, &QTimer::timeout, this, [this] {
         for (const ServerRegistry::Entry& entry : std::as_const(m_elsewhere))
@@ -55,6 +52,16 @@ LocalServer::LocalServer(ProcessRunner& runner, ServerRegistry registry, QObject
                 return;
             }
     });
+    refresh();
+}
+
+void LocalServer::watchOtherProcesses()
+{
+    if (m_watcher)
+        return;
+    m_watcher = std::make_unique<QFileSystemWatcher>();
+    m_watcher->addPath(QFileInfo(m_registry.filePath()).absolutePath());
+    connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
     m_vanished.start();
     refresh();
 }

@@ -77,6 +77,10 @@ public:
 
     // Re-reads what other processes run; emits changed() when the picture moved.
     void refresh();
+    // From now on notices by itself when another process starts or ends a server. Only a window
+    // needs it: a command reads the registry when asked, and a watched folder costs every exit a
+    // wait of some milliseconds in the kernel.
+    void watchOtherProcesses();
 
     // How long a new server has to answer before it counts as failing.
     static constexpr std::chrono::milliseconds startLimit{8000};
@@ -126,7 +130,7 @@ private:
     quint64 m_watches = 0;
     int m_generation = 0;
     // Follows the registry so servers other processes start or stop show up here.
-    QFileSystemWatcher m_watcher;
+    std::unique_ptr<QFileSystemWatcher> m_watcher;
     QTimer m_settle;
     // A process that served and was killed outright leaves its entry behind: looked after
     // every second so such a server does not show as running.

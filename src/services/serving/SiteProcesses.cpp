@@ -31,6 +31,12 @@ SiteProcesses::SiteProcesses(ProcessRunner& runner, RuntimeManager& runtime, con
     m_tunnels = std::make_unique<SiteTunnelService>(runner, runtime, &herd, *m_devServer);
 }
 
+void SiteProcesses::watchOtherProcesses()
+{
+    m_localServer->watchOtherProcesses();
+    m_devServer->watchOtherProcesses();
+}
+
 SiteProcesses::~SiteProcesses()
 {
     m_life.end();

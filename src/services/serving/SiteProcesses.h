@@ -41,6 +41,8 @@ public:
     const ViteDevServer& devServer() const { return *m_devServer; }
     SiteTunnelService& tunnels() { return *m_tunnels; }
     const SiteTunnelService& tunnels() const { return *m_tunnels; }
+    // Servers and dev servers other processes start or end are noticed as they happen.
+    void watchOtherProcesses();
 
     // Starts the site's built-in server with its own PHP and saves the port it got. Returns the
     // sentence to show when it could not start.
