@@ -193,6 +193,6 @@ int main(int argc, char** argv)
         worst = std::max(worst, longest);
     }
     bench::report(QStringLiteral("git-refresh-stall"), double(worst), QStringLiteral("ms"), -1,
-                  QStringLiteral("longest main-thread gap over 3 refreshes; goal 50 ms"));
+                  QStringLiteral("longest main-thread gap over 3 refreshes; goal 16 ms"));
     return 0;
 }
