@@ -2,6 +2,7 @@
 
 #include <QObject>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -20,8 +21,8 @@ public:
     bool isCancelled() const;
     // Throws CancelledError when cancelled.
     void throwIfCancelled() const;
-    // Calls `callback` on the main thread once the token is cancelled (at once if it already is).
-    // The connection lives as long as `context`.
+    // Calls `callback` in `context`'s thread once the token is cancelled (at once if it already
+    // is). The connection lives as long as `context`.
     void onCancelled(QObject* context, std::function<void()> callback) const;
 
 private:
@@ -47,7 +48,8 @@ class CancellationState : public QObject
 {
     Q_OBJECT
 public:
-    bool cancelled = false;
+    // Read by workers on other threads too.
+    std::atomic<bool> cancelled = false;
 Q_SIGNALS:
     void cancelledChanged();
 };
