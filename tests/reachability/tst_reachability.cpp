@@ -14,6 +14,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <memory>
+#include <vector>
+
 using namespace halvik;
 using namespace std::chrono_literals;
 using halvik::test::FakeWebServer;
@@ -29,6 +32,23 @@ FakeWebServer::Response answer(int status, QList<QPair<QByteArray, QByteArray>> 
 {
     return {status, std::move(headers), QByteArrayLiteral("<html>body</html>")};
 }
+
+// Accepts every connection and never says a word.
+struct SilentServer
+{
+    QTcpServer server;
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    const bool listening = server.listen(QHostAddress::LocalHost, 0);
+
+    SilentServer()
+    {
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection())
+                held.emplace_back(socket);
+        });
+    }
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(server.serverPort())); }
+};
 
 } // namespace
 
@@ -163,15 +183,9 @@ private Q_SLOTS:
 
     void silentAndStrangeServersAreToldApartWithinTheLimit()
     {
-        // Accepts every connection and never says a word.
-        QTcpServer silent;
-        QList<QTcpSocket*> held;
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        connect(&silent, &QTcpServer::newConnection, &silent, [&silent, &held] {
-            while (QTcpSocket* socket = silent.nextPendingConnection())
-                held << socket;
-        });
-        const QUrl silentURL(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort()));
+        SilentServer silent;
+        QVERIFY(silent.listening);
+        const QUrl silentURL = silent.url();
 
         QElapsedTimer clock;
         clock.start();
@@ -202,7 +216,6 @@ private Q_SLOTS:
         QCOMPARE(probe(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(strange.serverPort()))).summary(),
                  QStringLiteral("No HTTP response"));
         QVERIFY(clock.elapsed() < 3000);
-        qDeleteAll(held);
     }
 
     void batchesAnswerInOrderAndEndWhenCancelled()
@@ -224,15 +237,9 @@ private Q_SLOTS:
         QVERIFY(halvik::waitFor(ReachabilityProbe::probeAll({})).isEmpty());
 
         // Servers that never answer: cancelling ends the batch at once, not after the time-outs.
-        QTcpServer silent;
-        QList<QTcpSocket*> held;
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        connect(&silent, &QTcpServer::newConnection, &silent, [&silent, &held] {
-            while (QTcpSocket* socket = silent.nextPendingConnection())
-                held << socket;
-        });
-        const QList<QUrl> silentURLs(40,
-                                     QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())));
+        SilentServer silent;
+        QVERIFY(silent.listening);
+        const QList<QUrl> silentURLs(40, silent.url());
         CancellationSource cancel;
         QTimer::singleShot(300, [&cancel] { cancel.cancel(); });
         QElapsedTimer clock;
@@ -240,7 +247,6 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(CancelledError,
                                  halvik::waitFor(ReachabilityProbe::probeAll(silentURLs, cancel.token())));
         QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-        qDeleteAll(held);
     }
 
     void probeCommandPrintsTheSummary()
