@@ -4,6 +4,9 @@
 
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+
 namespace halvik {
 
 bool CancellationToken::isCancelled() const
@@ -21,12 +24,17 @@ void CancellationToken::onCancelled(QObject* context, std::function<void()> call
 {
     if (!m_state)
         return;
-    if (m_state->cancelled) {
-        QTimer::singleShot(0, context, std::move(callback));
-        return;
-    }
-    QObject::connect(m_state.get(), &CancellationState::cancelledChanged, context, std::move(callback),
+    // Connected first and checked after: a cancel from another thread between the two would
+    // otherwise be missed. Whichever way comes first calls it; the other finds it done.
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    auto once = [called, callback = std::move(callback)] {
+        if (!called->exchange(true))
+            callback();
+    };
+    QObject::connect(m_state.get(), &CancellationState::cancelledChanged, context, once,
                      Qt::SingleShotConnection);
+    if (m_state->cancelled)
+        QTimer::singleShot(0, context, once);
 }
 
 CancellationSource::CancellationSource() : m_state(std::make_shared<CancellationState>()) {}
