@@ -7,6 +7,7 @@
 #include "services/OperationLogSink.h"
 #include "services/ProcessRunner.h"
 #include "services/runtime/RuntimeManager.h"
+#include "services/serving/RegistryFile.h"
 
 #include "async/FireAndForget.h"
 #include "platform/ProcessProbe.h"
@@ -36,9 +37,7 @@ void ViteDevServer::watchOtherProcesses()
 {
     if (m_watcher)
         return;
-    m_watcher = std::make_unique<QFileSystemWatcher>();
-    m_watcher->addPath(QFileInfo(m_registry.filePath()).absolutePath());
-    connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+    m_watcher = watchRegistryFolder(m_registry.filePath(), m_settle);
     refresh();
 }
 

@@ -1,4 +1,5 @@
 #include "LocalServer.h"
+#include "RegistryFile.h"
 
 #include "models/Site.h"
 #include "services/LoggedOperation.h"
@@ -59,9 +60,7 @@ void LocalServer::watchOtherProcesses()
 {
     if (m_watcher)
         return;
-    m_watcher = std::make_unique<QFileSystemWatcher>();
-    m_watcher->addPath(QFileInfo(m_registry.filePath()).absolutePath());
-    connect(m_watcher.get(), &QFileSystemWatcher::directoryChanged, &m_settle, qOverload<>(&QTimer::start));
+    m_watcher = watchRegistryFolder(m_registry.filePath(), m_settle);
     m_vanished.start();
     refresh();
 }

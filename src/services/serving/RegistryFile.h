@@ -6,11 +6,26 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QList>
 #include <QSaveFile>
 #include <QString>
+#include <QTimer>
+
+#include <memory>
 
 namespace halvik {
+
+// Watches the folder holding a registry file: every change there (re)starts `settle`, which
+// re-reads the registry once the burst is over.
+inline std::unique_ptr<QFileSystemWatcher> watchRegistryFolder(const QString& path, QTimer& settle)
+{
+    auto watcher = std::make_unique<QFileSystemWatcher>();
+    watcher->addPath(QFileInfo(path).absolutePath());
+    QObject::connect(watcher.get(), &QFileSystemWatcher::directoryChanged, &settle,
+                     qOverload<>(&QTimer::start));
+    return watcher;
+}
 
 // One change to a registry file that every Halvik process shares (the built-in servers, the
 // dev servers): under the file's lock, read the entries, drop those whose process is gone, apply
