@@ -15,7 +15,6 @@
 #include <QCollator>
 #include <QCoroFuture>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
