@@ -1,9 +1,11 @@
 #include "StaticRig.h"
 #include "TestMain.h"
 #include "TestPaths.h"
+#include "WaitFor.h"
 
 #include "app/StaticPublishCoordinator.h"
 #include "platform/AppDataDir.h"
+#include "services/ProcessRunner.h"
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/HostAccountService.h"
 #include "services/hosting/NetlifyClient.h"
@@ -13,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -68,6 +71,7 @@ private Q_SLOTS:
     void failedAndCancelledGenerationsLeaveNothingRunning();
     void netlifyRepublishSendsOnlyWhatChanged();
     void netlifyFallsBackToOneZip();
+    void aDeployReadyOnceItsFilesAreInIsNotWaitedOn();
     void folderDigestsMatchTheBytesWhateverTheirSize();
     void cloudflarePublishRunsWranglerThroughNpx();
 };
@@ -516,6 +520,36 @@ void StaticSiteTest::netlifyFallsBackToOneZip()
     QVERIFY(waitForJob(job));
     QCOMPARE(job->errorMessage(), std::optional<QString>("Deploy did not succeed"));
     QCOMPARE(tempZips(), zipsBefore);
+}
+
+void StaticSiteTest::aDeployReadyOnceItsFilesAreInIsNotWaitedOn()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out");
+    writeFile(out + "/index.html", "<p>home</p>");
+    writeFile(out + "/about/index.html", "<p>about</p>");
+    test::FakeNetlify netlify("direct-token");
+    netlify.processingLooks = 0;
+    QVERIFY(netlify.start());
+    const QString siteID = netlify.addSite("direct");
+    const test::ScopedEnv url("HALVIK_NETLIFY_URL", netlify.root());
+    NetlifyClient client;
+    ProcessRunner runner;
+    NetlifyPublisher publisher(client, runner);
+    // A poll interval no test would sit through: a publish ends only by looking straight away.
+    publisher.setTiming({std::chrono::seconds(30), std::chrono::minutes(2)});
+    QElapsedTimer elapsed;
+    elapsed.start();
+    NetlifyPublishResult result =
+        halvik::waitFor(publisher.publish(siteID, out, "direct-token", "t", false, {}, {}));
+    QCOMPARE(result.deploy.state, QString("ready"));
+    QCOMPARE(result.uploaded, 2);
+    QCOMPARE(netlify.live(siteID), folderFiles(out));
+    // Nothing to send: the deploy is looked at again at once too.
+    result = halvik::waitFor(publisher.publish(siteID, out, "direct-token", "t", false, {}, {}));
+    QCOMPARE(result.deploy.state, QString("ready"));
+    QCOMPARE(result.uploaded, 0);
+    QVERIFY2(elapsed.elapsed() < 25'000, qPrintable(QString::number(elapsed.elapsed())));
 }
 
 void StaticSiteTest::cloudflarePublishRunsWranglerThroughNpx()

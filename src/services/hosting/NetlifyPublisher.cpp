@@ -215,6 +215,10 @@ NetlifyPublisher::publishDigests(QString siteID, QString folder, QString token, 
         co_await worker;
     if (queue->failure)
         std::rethrow_exception(queue->failure);
+    // The state in hand predates the uploads, and Netlify often finishes a small deploy at
+    // once: look again now rather than after a whole poll interval.
+    if (!deploy.id.isEmpty())
+        deploy = co_await m_client.deploy(deploy.id, token, cancel);
     result.deploy = co_await waitUntilReady(deploy, token, cancel);
     co_return result;
 }
