@@ -149,15 +149,17 @@ QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional
         co_await buildFrontend(site, variables, onOutput, cancel);
     cancel.throwIfCancelled();
 
+    onOutput(s("Warming Tarnel…"));
+    const QStringList warm{s("tarnel:warm"), s("-n"), s("-q")};
+    co_await runKeffin(site, warm, variables, onOutput, cancel);
+    cancel.throwIfCancelled();
+
     // The output folder comes from the site's configuration, which generating leaves alone: read
-    // it while the generator runs (a second PHP boot, otherwise paid after it).
+    // it while the generator runs (a PHP boot, otherwise paid after it). Not while warming: the
+    // warm-up stands between the user and the generator, and two PHP boots at once slow it.
     QCoro::Task<QString> resolving = outputDirectory(site, publicBaseURL);
     std::exception_ptr failure;
     try {
-        onOutput(s("Warming Tarnel…"));
-        const QStringList warm{s("tarnel:warm"), s("-n"), s("-q")};
-        co_await runKeffin(site, warm, variables, onOutput, cancel);
-        cancel.throwIfCancelled();
         onOutput(s("Generating static site…"));
         const QStringList generation{s("ssg:generate")};
         co_await runKeffin(site, generation, variables, onOutput, cancel);
