@@ -78,10 +78,10 @@ FakeApiServer::FakeApiServer(Handler handler, QObject* parent)
 bool FakeApiServer::start()
 {
     m_port = m_server.listen(QHostAddress::LocalHost, 0);
-    // A provider sits across a network, where segments are Ethernet-sized. Loopback's 64 KB
-    // segments make the last piece of any large request body (Qt writes bodies in 16 KB pieces
-    // and leaves Nagle's algorithm on) wait for this end's delayed acknowledgement, about 40 ms
-    // that no real connection pays.
+    // A provider sits across a network, where segments are Ethernet-sized. With loopback's 64 KB
+    // segments, the last piece of a large request body on a kept-alive connection (Qt writes
+    // bodies in 16 KB pieces and leaves Nagle's algorithm on) waits for this end's delayed
+    // acknowledgement: about 40 ms that no real connection pays.
     for (QTcpServer* listener : m_server.servers()) {
         const int ethernetSegment = 1460;
         ::setsockopt(int(listener->socketDescriptor()), IPPROTO_TCP, TCP_MAXSEG, &ethernetSegment,
