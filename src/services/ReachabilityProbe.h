@@ -26,8 +26,9 @@ public:
     // time-outs, so a caller with a deadline of its own never waits past it.
     static QCoro::Task<Reachability> probe(QUrl url, CancellationToken token = {},
                                            std::optional<std::chrono::milliseconds> limit = std::nullopt);
-    // Probes every URL at once on a thread of its own and answers with all the results together,
-    // in the order of `urls`: the main thread handles one event for the lot, not several per probe.
+    // Probes the URLs on a thread of its own, a few dozen at a time, and answers with all the
+    // results together, in the order of `urls`: the main thread handles one event for the lot,
+    // not several per probe.
     // Throws CancelledError when `token` is cancelled.
     static QCoro::Task<QList<Reachability>> probeAll(QList<QUrl> urls, CancellationToken token = {});
     // Probes until a server answers (server or appError) or `timeout` has passed; returns the
