@@ -12,6 +12,7 @@
 #include "views/accounts/AccountWidgets.h"
 #include "views/accounts/HostsPage.h"
 #include "views/common/LiveLogView.h"
+#include "views/common/SemanticColors.h"
 #include "views/deploy/DeployTab.h"
 #include "views/deploy/ForgeDeploySheet.h"
 #include "views/hosts/ConnectHostSheet.h"
@@ -226,6 +227,13 @@ void DeployScreensTest::deployTabFromNothingToHistory()
     QCOMPARE(tab.history()->topLevelItem(0)->text(2), QStringLiteral("finished"));
     QCOMPARE(tab.history()->topLevelItem(0)->text(3), QStringLiteral("web-2"));
     QVERIFY(tab.selectedLog()->text().contains(QStringLiteral("step 1 line 4")));
+    // Switching appearance recolours the status, which was coloured for the old palette.
+    applyColorScheme(ColorScheme::dark);
+    QCoreApplication::processEvents();
+    QCOMPARE(tab.history()->topLevelItem(0)->foreground(2).color(),
+             semanticColor(Semantic::success, tab.history()->palette()));
+    applyColorScheme(ColorScheme::light);
+    QCoreApplication::processEvents();
     shoot(&tab, QStringLiteral("deploy-tab-history"));
 
     // Deploy now, followed live: Forge's output grows in place, never repeated.

@@ -426,6 +426,17 @@ private Q_SLOTS:
                  QString("php artisan serve on 127.0.0.1, one port per site (from 4000)\n"
                          "Starts when you click Open Site. Stops when Halvik quits."));
         halvik::test::saveLightAndDark(&w.window, "environment-built-in");
+
+        // A site's state is coloured for the palette in use, after a change of appearance too.
+        w.addLaravel("Shop", "http://shop.test");
+        halvik::waitFor(w.services.devEnvironment().refresh());
+        QTRY_COMPARE(page->sites()->topLevelItemCount(), 1);
+        applyColorScheme(ColorScheme::dark);
+        QCoreApplication::processEvents();
+        QCOMPARE(page->sites()->topLevelItem(0)->foreground(3).color(),
+                 page->sites()->palette().color(QPalette::PlaceholderText));
+        applyColorScheme(ColorScheme::light);
+        QCoreApplication::processEvents();
     }
 };
 

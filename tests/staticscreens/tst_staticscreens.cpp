@@ -6,6 +6,7 @@
 #include "services/hosting/HostAccountService.h"
 #include "views/accounts/AccountWidgets.h"
 #include "views/common/LiveLogView.h"
+#include "views/common/SemanticColors.h"
 #include "views/deploy/DeployTab.h"
 #include "views/deploy/StaticDeployPage.h"
 #include "views/deploy/StaticPublishSheet.h"
@@ -180,6 +181,13 @@ void StaticScreensTest::deployTabFollowsBuildsAndPublishes()
     page->history()->setCurrentItem(page->history()->topLevelItem(1));
     QVERIFY(page->selectedLog()->text().contains("Live at https://shop.netlify.app"));
     QVERIFY(!page->emptyHistory()->isVisible());
+    // Switching appearance recolours the rows, which were coloured for the old palette.
+    views::applyColorScheme(views::ColorScheme::dark);
+    QCoreApplication::processEvents();
+    QCOMPARE(page->history()->topLevelItem(0)->foreground(1).color(),
+             views::semanticColor(views::Semantic::danger, page->history()->palette()));
+    views::applyColorScheme(views::ColorScheme::light);
+    QCoreApplication::processEvents();
     shoot(&tab, "deploy-static-history");
 }
 

@@ -126,6 +126,8 @@ StaticDeployPage::StaticDeployPage(AppServices& services, QWidget* parent)
     m_history->setHeaderLabels({QStringLiteral("Started"), QStringLiteral("Status"), QStringLiteral("Host"),
                                 QStringLiteral("Target")});
     history->addWidget(m_history, 1);
+    // The status colours are computed: a change of appearance colours the rows again.
+    followPalette(m_history, [this] { refreshHistory(); });
     m_selectedLog = new LiveLogView(historyBox);
     m_selectedLog->setObjectName("staticSelectedLog");
     history->addWidget(m_selectedLog, 1);

@@ -133,7 +133,8 @@ EnvironmentPage::EnvironmentPage(AppServices& services, QWidget* parent)
             [this] { fireAndForget(this, m_services.devEnvironment().refresh()); });
     connect(copy, &QPushButton::clicked, this,
             [this] { QApplication::clipboard()->setText(m_services.devEnvironment().diagnosticsReport()); });
-    refreshView();
+    // The states' colours are computed: a change of appearance draws the page again.
+    followPalette(m_sites, [this] { refreshView(); });
 }
 
 bool EnvironmentPage::handlePageCommand(Command command)
