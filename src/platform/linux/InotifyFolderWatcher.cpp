@@ -8,6 +8,7 @@
 #include <QMutex>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <cerrno>
@@ -38,8 +39,15 @@ struct InotifyFolderWatcher::State
 
     ~State()
     {
-        if (fd >= 0)
-            ::close(fd);
+        if (fd < 0)
+            return;
+        // Closing waits for the kernel to retire the watches, an RCU grace period of up to tens
+        // of milliseconds: never on the thread that lets go, mostly the main one.
+        const int descriptor = fd;
+        if (QThreadPool* pool = QThreadPool::globalInstance())
+            pool->start([descriptor] { ::close(descriptor); });
+        else
+            ::close(descriptor);
     }
 
     bool isExcluded(const QString& folder) const
