@@ -348,6 +348,16 @@ QCoro::Task<> DevEnvironment::mapSitesOnce()
                          return collator.compare(a.name, b.name) < 0;
                      });
     m_siteMappings = std::move(mappings);
+    m_siteMappingRows.clear();
+    m_siteMappingRows.reserve(m_siteMappings.size());
+    for (qsizetype row = 0; row < m_siteMappings.size(); ++row)
+        m_siteMappingRows.insert(m_siteMappings.at(row).id, row);
+}
+
+const SiteMapping* DevEnvironment::siteMapping(const QUuid& site) const
+{
+    const auto row = m_siteMappingRows.constFind(site);
+    return row == m_siteMappingRows.constEnd() ? nullptr : &m_siteMappings.at(*row);
 }
 
 QCoro::Task<std::optional<QString>> DevEnvironment::firstLine(QString program, QStringList arguments)

@@ -108,7 +108,10 @@ public:
     std::optional<NodeRuntime::Toolchain> node() const { return m_node; }
     std::optional<QString> nodeVersion() const { return m_nodeVersion; }
     std::optional<QString> githubCLIPath() const { return m_githubCLIPath; }
-    QList<SiteMapping> siteMappings() const { return m_siteMappings; }
+    // By reference: a loop over a returned copy detached it, copying every row for each one.
+    const QList<SiteMapping>& siteMappings() const { return m_siteMappings; }
+    // The row of one site, or null before the first pass has mapped it.
+    const SiteMapping* siteMapping(const QUuid& site) const;
     QHash<QUuid, QString> serveFallbackNotices() const { return m_notices; }
     void setServeFallbackNotice(const QUuid& site, std::optional<QString> notice);
 
@@ -140,6 +143,7 @@ private:
     std::optional<QString> m_nodeVersion;
     std::optional<QString> m_githubCLIPath;
     QList<SiteMapping> m_siteMappings;
+    QHash<QUuid, qsizetype> m_siteMappingRows; // site → its index in m_siteMappings
     QHash<QUuid, QString> m_notices;
     LifeGuard m_life;
     // Stops the site probes still out when this object goes.

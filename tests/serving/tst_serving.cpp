@@ -444,6 +444,11 @@ private Q_SLOTS:
         QCOMPARE(rows[0].mode.servedBy(), QString("External"));
         QVERIFY(rows[0].reachability.isServing());
         QCOMPARE(rows[1].reachability.kind(), Reachability::Case::notRunning);
+        // Each row is found by its site; rows sorted by name after probing still match their ids.
+        QVERIFY(environment.siteMapping(answering->id()));
+        QCOMPARE(*environment.siteMapping(answering->id()), rows[0]);
+        QCOMPARE(environment.siteMapping(rows[1].id)->name, QString("idle"));
+        QVERIFY(!environment.siteMapping(QUuid::createUuid()));
         const QString report = environment.diagnosticsReport();
         QVERIFY(report.contains("answering\n  URL: http://127.0.0.1:"));
         QVERIFY(

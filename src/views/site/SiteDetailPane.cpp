@@ -370,9 +370,8 @@ void SiteDetailPane::showIcon()
 void SiteDetailPane::showStatusChip()
 {
     std::optional<Reachability> answer;
-    for (const SiteMapping& mapping : m_services.devEnvironment().siteMappings())
-        if (m_site && mapping.id == m_site->id())
-            answer = mapping.reachability;
+    if (const SiteMapping* mapping = m_site ? m_services.devEnvironment().siteMapping(m_site->id()) : nullptr)
+        answer = mapping->reachability;
     const auto chip = [this](const QColor& colour, const QString& text) {
         m_chip->setStyleSheet(
             QStringLiteral(

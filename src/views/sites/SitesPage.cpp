@@ -190,21 +190,20 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
     // Each row's dot: answering, not started, or failing, from the environment picture.
     const DevEnvironment& environment = services.devEnvironment();
     m_model->setStatusSource([&environment, this](const QUuid& id) -> std::optional<SiteListModel::Status> {
-        for (const SiteMapping& mapping : environment.siteMappings())
-            if (mapping.id == id) {
-                const Reachability& answer = mapping.reachability;
-                QColor colour = palette().color(QPalette::PlaceholderText);
-                if (answer.isServing())
-                    colour = semanticColor(Semantic::success, palette());
-                else if (answer.isFailing())
-                    colour = semanticColor(Semantic::danger, palette());
-                const QString where = mapping.url ? mapping.url->toString() : QStringLiteral("No URL yet");
-                const QString servedBy = mapping.mode.servedBy();
-                return SiteListModel::Status{where + QStringLiteral(" · ") + servedBy +
-                                                 QStringLiteral(" · ") + answer.summary(),
-                                             colour, mapping.url ? where : servedBy};
-            }
-        return std::nullopt;
+        const SiteMapping* mapping = environment.siteMapping(id);
+        if (!mapping)
+            return std::nullopt;
+        const Reachability& answer = mapping->reachability;
+        QColor colour = palette().color(QPalette::PlaceholderText);
+        if (answer.isServing())
+            colour = semanticColor(Semantic::success, palette());
+        else if (answer.isFailing())
+            colour = semanticColor(Semantic::danger, palette());
+        const QString where = mapping->url ? mapping->url->toString() : QStringLiteral("No URL yet");
+        const QString servedBy = mapping->mode.servedBy();
+        return SiteListModel::Status{where + QStringLiteral(" · ") + servedBy + QStringLiteral(" · ") +
+                                         answer.summary(),
+                                     colour, mapping->url ? where : servedBy};
     });
     connect(&environment, &DevEnvironment::changed, m_model, &SiteListModel::statusChanged);
 
