@@ -165,17 +165,28 @@ void SiteStore::load()
     Q_EMIT sourceControlAccountsChanged();
 }
 
-QCoro::Task<> SiteStore::loadInBackground()
+void SiteStore::startReading()
 {
+    if (m_reading.isValid())
+        return;
     file();
     const auto target = m_file;
+    m_reading = QtConcurrent::run(&m_thread, [target] { return target->load(); });
+}
+
+QCoro::Task<> SiteStore::loadInBackground()
+{
+    const bool readEarly = m_reading.isValid();
+    startReading();
+    const QFuture<StoreFile::Read> reading = std::exchange(m_reading, {});
     const LifeToken alive = m_life.token();
-    const QFuture<StoreFile::Read> reading =
-        QtConcurrent::run(&m_thread, [target] { return target->load(); });
     const StoreFile::Read read = co_await reading;
     if (!alive || !read.document)
         co_return;
     adopt(*read.document);
+    // Read before the file was watched: a change another process made in between comes in now.
+    if (readEarly && m_watcher)
+        refreshFromDisk();
 }
 
 void SiteStore::save()

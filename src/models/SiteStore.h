@@ -56,6 +56,9 @@ public:
     // The same, read and decoded on the store's thread so a large store never holds up the
     // window; records changed here meanwhile are kept, as when following another process.
     QCoro::Task<> loadInBackground();
+    // Starts that read now, for the next loadInBackground to adopt: the window reads the file
+    // while it builds itself, and its first frame already lists the sites.
+    void startReading();
     // Notes that records changed; they are written shortly, off the main thread.
     void save();
     // Writes everything pending now and waits for it: for quitting, the end of a command,
@@ -118,6 +121,7 @@ private:
     QList<SourceControlAccount> m_sourceControlAccounts;
 
     std::shared_ptr<StoreFile> m_file;
+    QFuture<StoreFile::Read> m_reading;
     QThreadPool m_thread; // one thread: writes happen one after another
     QTimer m_saveTimer;
     QTimer m_refreshTimer;

@@ -600,6 +600,9 @@ private Q_SLOTS:
         views::MainWindow window(*m.services);
         window.resize(1180, 760);
         window.show();
+        // The Environment page is built when first shown; the rows are read from it below.
+        m.services->setSelectedSection(SidebarSection::environment);
+        m.services->setSelectedSection(SidebarSection::sites);
         m.services->processes().watchOtherProcesses(); // as the window's start-up does
         window.findChild<views::SitesPage*>()->selectSite(site->id());
         halvik::waitFor(m.services->devEnvironment().refreshSiteMappings());

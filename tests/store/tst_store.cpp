@@ -488,6 +488,25 @@ private Q_SLOTS:
         QCOMPARE(reread.sites().size(), 3);
     }
 
+    // The window starts reading before it follows the file: a site another process adds in
+    // between must still arrive.
+    void aReadStartedEarlyCatchesUpWithChangesMadeBeforeTheWatch()
+    {
+        writeFile(storePath(), plainDocument());
+        SiteStore window = makeStore();
+        window.startReading();
+        QTest::qWait(50); // the read is done before the other process writes
+        SiteStore command = makeStore();
+        command.load();
+        auto added = std::make_shared<Site>("added", "/srv/added");
+        command.insertSite(added);
+        command.flush();
+        window.watchForChanges();
+        halvik::waitFor(window.loadInBackground());
+        QTRY_VERIFY_WITH_TIMEOUT(window.site(added->id()), 5000);
+        QCOMPARE(window.sites().size(), 3);
+    }
+
     void savesAreGatheredAndWrittenOffTheMainThread()
     {
         SiteStore store = makeStore();

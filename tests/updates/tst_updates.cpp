@@ -342,6 +342,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!window.findChild<views::UpdateDialog*>("updateDialog"));
 
         // Switched on: a week after the last check, the start-up check asks and speaks.
+        services.setSelectedSection(SidebarSection::settings); // the section is built when first shown
         auto* general = window.findChild<views::GeneralSettingsPane*>();
         QVERIFY(general && !general->weeklyUpdateCheck()->isChecked());
         general->weeklyUpdateCheck()->click();

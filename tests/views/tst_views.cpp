@@ -152,12 +152,16 @@ private Q_SLOTS:
         // Nothing to act on yet: the delete command is off.
         QVERIFY(!w.window.action(MenuCommand::deleteSite)->isEnabled());
         shoot(&w.window, "main-empty");
+        // The first frame waits only for what it shows: no site pane, no other section.
+        QVERIFY(!w.window.findChild<SiteDetailPane*>());
+        QVERIFY(!w.window.findChild<HostsPage*>());
 
         // Choosing a section in the sidebar switches the page and the services follow.
         for (QTreeWidgetItemIterator it(w.window.sidebar()); *it; ++it)
             if ((*it)->text(0) == "Hosts")
                 w.window.sidebar()->setCurrentItem(*it);
         QCOMPARE(w.services.selectedSection(), SidebarSection::hosts);
+        QTRY_VERIFY(w.window.findChild<HostsPage*>()->isVisible());
     }
 
     void listShowsSitesNewestFirstAndFilters()
@@ -283,6 +287,7 @@ private Q_SLOTS:
     {
         Window w;
         w.window.show();
+        w.services.setSelectedSection(SidebarSection::settings);
         auto* pane = w.window.findChild<GeneralSettingsPane*>("generalSettings");
         QVERIFY(pane);
         AppPreferences& preferences = w.services.preferences();
@@ -629,6 +634,7 @@ private Q_SLOTS:
                                                               .arg(handle->mapToGlobal(from).x())));
 
             w.window.findChild<SiteDetailPane*>("sitePane")->tabs()->setCurrentIndex(4);
+            w.services.setSelectedSection(SidebarSection::settings);
             auto* pane = w.window.findChild<GeneralSettingsPane*>("generalSettings");
             QComboBox* php = pane->defaultPHPPicker();
             php->setCurrentIndex(php->findData("managed"));

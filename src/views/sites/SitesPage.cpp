@@ -155,9 +155,8 @@ SitesPage::SitesPage(AppServices& services, QWidget* parent) : QWidget(parent), 
         {makeLabel(QStringLiteral("Select a site"), 6, true, this),
          makeLabel(QStringLiteral("Pick a site from the list, or create a new one."), 0, false, this)},
         m_detail));
-    m_sitePane = new SiteDetailPane(services, m_detail);
-    m_sitePane->setObjectName("sitePane");
-    m_detail->addWidget(m_sitePane);
+    // The site pane, with its tabs, is built when a site is first shown in it.
+    m_detail->addWidget(new QWidget(m_detail));
     m_detail->addWidget(buildMultiple());
     m_detail->addWidget(buildNoSites());
 
@@ -339,11 +338,24 @@ void SitesPage::syncSelectionFromServices()
     showDetail();
 }
 
+SiteDetailPane* SitesPage::sitePane()
+{
+    if (m_sitePane)
+        return m_sitePane;
+    m_sitePane = new SiteDetailPane(m_services, m_detail);
+    m_sitePane->setObjectName("sitePane");
+    QWidget* placeholder = m_detail->widget(sitePage);
+    m_detail->insertWidget(sitePage, m_sitePane);
+    m_detail->removeWidget(placeholder);
+    delete placeholder;
+    return m_sitePane;
+}
+
 void SitesPage::showDetail()
 {
     const QList<SitePtr> sites = selectedSites();
     if (sites.size() == 1) {
-        m_sitePane->setSite(sites.first());
+        sitePane()->setSite(sites.first());
         m_detail->setCurrentIndex(sitePage);
     } else if (sites.size() > 1) {
         m_multiTitle->setText(QStringLiteral("%1 sites selected").arg(sites.size()));

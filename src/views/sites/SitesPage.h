@@ -51,6 +51,7 @@ private:
     void syncSelectionToServices();
     void syncSelectionFromServices();
     void showDetail();
+    SiteDetailPane* sitePane();
     void applySort(ListSortOrder order);
     QWidget* buildNoSites();
     QWidget* buildMultiple();
@@ -64,7 +65,7 @@ private:
     QAction* m_toolbarEnd;
     QListView* m_list;
     QStackedWidget* m_detail;
-    SiteDetailPane* m_sitePane;
+    SiteDetailPane* m_sitePane = nullptr;
     QLabel* m_multiTitle;
     QHash<QString, QAction*> m_commandActions;
     bool m_syncing = false;

@@ -43,6 +43,7 @@ int runWindowApplication(int argc, char** argv)
 
     WidgetPrompts prompts;
     AppServices services(SecretStore::shared(), prompts);
+    services.store().startReading();
     // The two enumerations list system, light and dark in the same order.
     services.preferences().setAppearanceApplier(
         [](AppearancePreference appearance) { applyColorScheme(ColorScheme(int(appearance))); });

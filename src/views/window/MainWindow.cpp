@@ -118,14 +118,11 @@ MainWindow::MainWindow(AppServices& services, QWidget* parent) : QMainWindow(par
 
     m_sitesPage = new SitesPage(services, this);
     m_pages = new QStackedWidget(this);
+    // The other sections are built the first time they are shown, so the window's first frame
+    // waits only for the page it shows.
     for (SidebarSection section : allCases<SidebarSection>())
-        m_pages->addWidget(section == SidebarSection::sites         ? m_sitesPage
-                           : section == SidebarSection::settings    ? settingsSection(services, m_pages)
-                           : section == SidebarSection::environment ? new EnvironmentPage(services, m_pages)
-                           : section == SidebarSection::hosts       ? new HostsPage(services, m_pages)
-                           : section == SidebarSection::sourceControl
-                               ? new SourceControlPage(services.sourceControl(), m_pages)
-                               : emptySection(title(section), m_pages));
+        m_pages->addWidget(section == SidebarSection::sites ? m_sitesPage : new QWidget(m_pages));
+    m_builtSections.insert(int(SidebarSection::sites));
 
     buildSidebar();
     auto* splitter = new QSplitter(this);
@@ -398,9 +395,34 @@ void MainWindow::updateActions()
                            : QStringLiteral("Serve"));
 }
 
+QWidget* MainWindow::buildSection(SidebarSection section)
+{
+    switch (section) {
+    case SidebarSection::sites:
+        return m_sitesPage;
+    case SidebarSection::settings:
+        return settingsSection(m_services, m_pages);
+    case SidebarSection::environment:
+        return new EnvironmentPage(m_services, m_pages);
+    case SidebarSection::hosts:
+        return new HostsPage(m_services, m_pages);
+    case SidebarSection::sourceControl:
+        return new SourceControlPage(m_services.sourceControl(), m_pages);
+    }
+    return emptySection(title(section), m_pages);
+}
+
 void MainWindow::showSection(SidebarSection section)
 {
-    m_pages->setCurrentIndex(static_cast<int>(section));
+    const int index = static_cast<int>(section);
+    if (!m_builtSections.contains(index)) {
+        m_builtSections.insert(index);
+        QWidget* placeholder = m_pages->widget(index);
+        m_pages->insertWidget(index, buildSection(section));
+        m_pages->removeWidget(placeholder);
+        delete placeholder;
+    }
+    m_pages->setCurrentIndex(index);
     for (QTreeWidgetItemIterator it(m_sidebar); *it; ++it)
         if ((*it)->data(0, Qt::UserRole).isValid() &&
             (*it)->data(0, Qt::UserRole).toInt() == static_cast<int>(section))

@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QSet>
 
 #include <functional>
 
@@ -41,6 +42,7 @@ private:
                         const QKeySequence& shortcut = {});
     void handleCommand(const QString& name, const QString& argument);
     void showSection(SidebarSection section);
+    QWidget* buildSection(SidebarSection section);
     void updateActions();
     void showSiteContextMenu(const QPoint& globalPosition);
     QList<SitePtr> selectedSites() const;
@@ -48,6 +50,7 @@ private:
     AppServices& m_services;
     QTreeWidget* m_sidebar;
     QStackedWidget* m_pages;
+    QSet<int> m_builtSections; // by SidebarSection
     SitesPage* m_sitesPage;
     QLabel* m_status;
     QHash<QString, QAction*> m_actions;
