@@ -1,10 +1,11 @@
 #include "cli/CommandLine.h"
-#include "views/window/MainApplication.h"
+#include "cli/GuiProgram.h"
 
+// halvik: the command line. No arguments opens the window, which like the commands that draw
+// images runs in halvik-gui; this program hands those over before loading anything else.
 int main(int argc, char** argv)
 {
-    // A subcommand runs headless; no arguments opens the window.
-    if (argc > 1)
-        return halvik::cli::run(argc, argv);
-    return halvik::views::runWindowApplication(argc, argv);
+    if (halvik::cli::belongsToGuiProgram(argc, argv))
+        return halvik::cli::handOverToGuiProgram(argv);
+    return halvik::cli::run(argc, argv);
 }

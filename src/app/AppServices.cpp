@@ -11,7 +11,7 @@
 #include "services/HerdService.h"
 #include "services/ProcessRunner.h"
 #include "services/accounts/SourceControlService.h"
-#include "services/appearance/SiteAppearanceService.h"
+#include "services/appearance/HeadlessSiteAppearances.h"
 #include "services/composer/ComposerService.h"
 #include "services/composer/PackagistClient.h"
 #include "services/git/GitService.h"
@@ -84,7 +84,7 @@ AppServices::AppServices(SecretStore& secrets, UserPrompts& prompts, HerdRoots h
     m_store = std::make_unique<SiteStore>(m_secrets);
     m_preferences = std::make_unique<AppPreferences>(std::move(settings));
     m_importer = std::make_unique<SiteImporter>(*m_store, *m_herd, *m_git);
-    m_appearance = std::make_unique<SiteAppearanceService>(*m_runner);
+    m_appearance = std::make_unique<HeadlessSiteAppearances>();
     m_importer->setSiteAdded([this](const SitePtr& site) { refreshSiteAppearance(site, true); });
     connect(this, &AppServices::selectionChanged, this,
             [this] { m_appearance->setPrioritySite(m_selectedSiteID); });

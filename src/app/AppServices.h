@@ -51,6 +51,7 @@ class SiteProcesses;
 class DevEnvironment;
 class LaravelConfigurationResolver;
 class SiteAppearanceService;
+class SiteAppearances;
 class SiteImporter;
 class SourceControlService;
 
@@ -109,7 +110,12 @@ public:
     QuillmarAPI& marketplace() { return *m_marketplace; }
     InstallCoordinator& installs() { return *m_installs; }
     SiteCloneCoordinator& clones() { return *m_clones; }
-    SiteAppearanceService& appearance() { return *m_appearance; }
+    // Icons and previews as the services drive them; headless until something draws them.
+    SiteAppearances& appearances() { return *m_appearance; }
+    // The service that draws icons and previews, put in place of the headless one on first use.
+    // Defined with the image library (AppServicesImages.cpp), which the window and the commands
+    // that draw images link and a plain command does not.
+    SiteAppearanceService& appearance();
 
     // The advice drawn from the last failed installation's log, until the next failure.
     const QList<ConflictAdvice>& lastAdvice() const { return m_lastAdvice; }
@@ -248,7 +254,7 @@ private:
     std::unique_ptr<QuillmarAPI> m_marketplace;
     std::unique_ptr<InstallCoordinator> m_installs;
     std::unique_ptr<SiteCloneCoordinator> m_clones;
-    std::unique_ptr<SiteAppearanceService> m_appearance;
+    std::unique_ptr<SiteAppearances> m_appearance;
     std::chrono::milliseconds m_appearanceDelay{1500};
     // A headless command never refreshes icons or previews on its own.
     bool m_headless = false;

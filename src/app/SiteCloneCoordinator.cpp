@@ -1,6 +1,6 @@
 #include "SiteCloneCoordinator.h"
 
-#include "services/appearance/SiteAppearanceService.h"
+#include "services/appearance/SiteAppearances.h"
 
 #include "AppServices.h"
 #include "NotificationService.h"
@@ -142,7 +142,7 @@ QCoro::Task<> SiteCloneCoordinator::rollback(const CloneRequest& request, SitePt
     if (site) {
         if (m_services.selectedSiteID() == site->id())
             m_services.setSelectedSiteID(std::nullopt);
-        m_services.appearance().invalidate(site->id());
+        m_services.appearances().invalidate(site->id());
         m_services.store().remove(site);
         m_services.store().save();
     }

@@ -6,7 +6,6 @@
 #include "async/FireAndForget.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTimer>
 
 #include <memory>
@@ -92,18 +91,15 @@ QCoro::Task<int> runCommand(QStringList args)
     co_return reportFailure(failure);
 }
 
-int run(int argc, char** argv)
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, const CliCommand*)
 {
-    // Verbs that draw images need fonts and image plugins, which come with a GUI application;
-    // no window is ever shown, so the offscreen platform serves wherever the command runs.
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
+
+int run(int argc, char** argv, ApplicationMaker make)
+{
     const CliCommand* command = argc > 1 ? findCommand(QString::fromLocal8Bit(argv[1])) : nullptr;
-    std::unique_ptr<QCoreApplication> application;
-    if (command && command->drawsImages) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        application = std::make_unique<QGuiApplication>(argc, argv);
-    } else {
-        application = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    std::unique_ptr<QCoreApplication> application = make(argc, argv, command);
     QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("Halvik"));
     QCoreApplication::setApplicationVersion(QStringLiteral(HALVIK_VERSION));

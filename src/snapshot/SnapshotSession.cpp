@@ -2,6 +2,7 @@
 
 #include "services/LocalTlsTrust.h"
 #include "services/appearance/AppearanceRules.h"
+#include "services/appearance/IconImages.h"
 
 #include <QEvent>
 #include <QUuid>

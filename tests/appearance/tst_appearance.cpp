@@ -9,6 +9,7 @@
 #include "services/ProcessRunner.h"
 #include "services/appearance/AppearanceFiles.h"
 #include "services/appearance/AppearanceRules.h"
+#include "services/appearance/IconImages.h"
 #include "services/appearance/SiteAppearanceService.h"
 
 #include <QBuffer>

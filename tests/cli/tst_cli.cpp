@@ -83,6 +83,28 @@ private Q_SLOTS:
         QVERIFY(help.out.contains("Exit status: 0 on success; 1 when the command failed"));
     }
 
+    // The window and the verbs that draw images are handed to halvik-gui; everything else starts
+    // without the GUI libraries, whose loading once made up a third of a command's start.
+    void theCommandLineLoadsNoGuiLibrary()
+    {
+        const auto loadedBy = [](const QString& program) {
+            QProcess process;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            // The dynamic loader lists what it maps and exits before the program runs.
+            environment.insert("LD_TRACE_LOADED_OBJECTS", "1");
+            process.setProcessEnvironment(environment);
+            process.start(program, {"--version"});
+            return process.waitForFinished(30000) ? QString::fromUtf8(process.readAllStandardOutput())
+                                                  : QString();
+        };
+        const QString commandLine = loadedBy(halvik::test::halvikBinary());
+        QVERIFY2(commandLine.contains("libQt6Core"), qPrintable(commandLine));
+        for (const char* gui : {"libQt6Gui", "libQt6Widgets", "libQt6Svg", "libX11", "libEGL"})
+            QVERIFY2(!commandLine.contains(gui), gui);
+        const QString window = loadedBy(halvik::test::halvikBinary() + "-gui");
+        QVERIFY2(window.contains("libQt6Widgets"), qPrintable(window));
+    }
+
     void sitesListsTheStoreNewestFirst()
     {
         const QList<SitePtr> sites = writeFixtureStore();

@@ -7,6 +7,7 @@
 #include "platform/AppDataDir.h"
 #include "services/ProcessRunner.h"
 #include "services/appearance/AppearanceRules.h"
+#include "services/appearance/IconImages.h"
 #include "services/appearance/SiteAppearanceService.h"
 #include "services/appearance/WebSnapshotter.h"
 

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <optional>
 
 namespace halvik::appearance {
 
@@ -36,12 +37,5 @@ std::optional<QByteArray> decodeDataURL(const QString& url);
 
 // Whether the bytes are SVG markup: the URL ends in .svg, or the first 256 bytes mention <svg.
 bool looksLikeSVG(const QUrl& url, const QByteArray& data);
-
-// A page that shows one colour: 9 samples on a grid, quantised to 5 bits a channel. An image
-// smaller than 9 pixels a side, or a null one, counts as flat.
-bool isFlatFill(const QImage& image);
-
-// The image redrawn so its longer side is at most `maxPixel`, on a transparent background.
-QImage preparedIcon(const QImage& image, int maxPixel);
 
 } // namespace halvik::appearance

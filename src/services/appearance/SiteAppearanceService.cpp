@@ -1,6 +1,7 @@
 #include "SiteAppearanceService.h"
 
 #include "AppearanceRules.h"
+#include "IconImages.h"
 #include "RenderGate.h"
 #include "WebSnapshotter.h"
 

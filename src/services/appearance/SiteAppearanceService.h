@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppearanceFiles.h"
+#include "SiteAppearances.h"
 
 #include "async/Cancellation.h"
 #include "async/LifeGuard.h"
@@ -44,7 +45,7 @@ struct AppearanceRefresh
 // site, rendered off-screen, kept under previews/<SITE-ID>/ in the application folder, and
 // refreshed when stale. Main thread; decoding, scaling and walking the disk run on the thread
 // pool. In memory it keeps only icons at list size; a preview is read from disk when shown.
-class SiteAppearanceService : public QObject
+class SiteAppearanceService : public QObject, public SiteAppearances
 {
     Q_OBJECT
 public:
@@ -67,7 +68,7 @@ public:
     // Ends the work under way (requests aborted, captures cancelled) and waits, at most a few
     // seconds, for every refresh to return; nothing new starts afterwards. Called at shutdown,
     // so no refresh is left suspended on an answer that will never be delivered.
-    void stop();
+    void stop() override;
 
     QString root() const { return m_root; }
     appearance::AppearanceFiles files(const QUuid& site) const
@@ -83,19 +84,19 @@ public:
     int iconPixelSize() const { return m_iconPixels; }
 
     // Loads each site's cached icon, already reduced to the list's size, off the main thread.
-    QCoro::Task<> warmFromDisk(QList<SitePtr> sites);
+    QCoro::Task<> warmFromDisk(QList<SitePtr> sites) override;
 
     // Starts a refresh unless one runs for the site; without `force`, only what is stale.
-    void refresh(const SitePtr& site, std::optional<QUrl> baseURL, bool force);
+    void refresh(const SitePtr& site, std::optional<QUrl> baseURL, bool force) override;
     // The same, awaited; a site already refreshing is not refreshed twice (`ran` is false).
     QCoro::Task<AppearanceRefresh> refreshNow(SitePtr site, std::optional<QUrl> baseURL, bool force,
                                               Parts parts = Parts::both);
     // Refreshes many sites a few at a time, the priority site first.
-    void refreshAll(const QList<QPair<SitePtr, std::optional<QUrl>>>& sites, bool force);
+    void refreshAll(const QList<QPair<SitePtr, std::optional<QUrl>>>& sites, bool force) override;
     // The site the person is looking at: its refresh and its render go first.
-    void setPrioritySite(std::optional<QUuid> site);
+    void setPrioritySite(std::optional<QUuid> site) override;
     // Forgets the site's icon and preview and deletes its folder.
-    void invalidate(const QUuid& site);
+    void invalidate(const QUuid& site) override;
 
     QImage favicon(const QUuid& site) const { return m_favicons.value(site); }
     bool hasScreenshot(const QUuid& site) const { return m_screenshots.contains(site); }

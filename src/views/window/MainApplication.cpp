@@ -44,6 +44,8 @@ int runWindowApplication(int argc, char** argv)
     WidgetPrompts prompts;
     AppServices services(SecretStore::shared(), prompts);
     services.store().startReading();
+    // The window draws icons and previews: their service is in place before start-up warms it.
+    services.appearance();
     // The two enumerations list system, light and dark in the same order.
     services.preferences().setAppearanceApplier(
         [](AppearancePreference appearance) { applyColorScheme(ColorScheme(int(appearance))); });
