@@ -55,6 +55,9 @@ inline WindowRun runWindow(const QString& home, const char* awaited, int settleM
     process.setProcessEnvironment(offscreenEnvironment(home));
     QElapsedTimer timer;
     timer.start();
+    // The report lines come on standard error: waiting on the default channel, standard output,
+    // would only notice them when each wait timed out, in 20 ms steps.
+    process.setReadChannel(QProcess::StandardError);
     process.start(QStringLiteral(HALVIK_BINARY), {});
     WindowRun run;
     QByteArray seen;
