@@ -1,8 +1,9 @@
 #include "cli/CommandLine.h"
 #include "cli/GuiProgram.h"
 
-// halvik: the command line. No arguments opens the window, which like the commands that draw
-// images runs in halvik-gui; this program hands those over before loading anything else.
+// halvik-cli: the command line, which `halvik` starts for any arguments. The commands that draw
+// images run in halvik-gui, like the window: this program hands those over before doing anything
+// else.
 int main(int argc, char** argv)
 {
     if (halvik::cli::belongsToGuiProgram(argc, argv))

@@ -2,13 +2,12 @@
 
 #include "CommandTable.h"
 
-#include "platform/RunningProgram.h"
+#include "platform/SiblingProgram.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -25,11 +24,10 @@ bool belongsToGuiProgram(int argc, char** argv)
 
 QString guiProgramPath()
 {
-    const QString here = QFileInfo(runningProgramPath()).absolutePath();
-    const QString beside = here + QStringLiteral("/halvik-gui");
-    if (QFileInfo::exists(beside))
-        return beside;
-    return QDir::cleanPath(here + QStringLiteral("/../libexec/halvik/halvik-gui"));
+    char path[PATH_MAX];
+    if (!siblingProgramPath("halvik-gui", path, sizeof path))
+        return QStringLiteral("halvik-gui");
+    return QFile::decodeName(path);
 }
 
 int handOverToGuiProgram(char** argv)

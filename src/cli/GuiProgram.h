@@ -5,8 +5,8 @@
 namespace halvik::cli {
 
 // The window and the commands that draw images run in halvik-gui, which carries the GUI
-// libraries. `halvik` itself starts without them: loading them took every command several
-// milliseconds before its first line of work.
+// libraries. The command line (halvik-cli) starts without them: loading them took every command
+// several milliseconds before its first line of work.
 
 // Whether these arguments are the GUI program's: none (the window) or a verb that draws images.
 bool belongsToGuiProgram(int argc, char** argv);
