@@ -1,18 +1,21 @@
 #pragma once
 
-#include <QMutex>
 #include <QString>
-#include <QThreadPool>
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace halvik {
 
 // Visits every file below a folder on every core. Built for folders of thousands of small
-// files, where the cost is in the file system calls: each folder is one task, its entries are
-// known by the types the directory carries (no stat per file), and each file is handed over with
-// its folder's descriptor so it can be opened relative to it (no path walked from the root).
+// files, where the cost is in the file system calls: each folder is read once by one worker,
+// its entries are known by the types the directory carries (no stat per file), and each file is
+// handed over with its folder's descriptor so it can be opened relative to it (no path walked
+// from the root).
 class ParallelFolderWalk
 {
 public:
@@ -23,7 +26,7 @@ public:
         const std::string& relative; // its path below the walked folder
         bool isLink;                 // a symbolic link that leads to a regular file
     };
-    // Called from pool threads, several at once.
+    // Called from the walk's threads, several at once.
     using Visitor = std::function<void(const File&)>;
 
     // Walks `folder`, visiting regular files and links that lead to one (never following a link
@@ -35,12 +38,23 @@ public:
 
 private:
     ParallelFolderWalk(const Visitor& visit, std::string skippedName);
-    void visitFolder(int folderFd, std::string relative);
+    // Takes folders from the queue until every folder has been read.
+    void work();
+    // Reads one folder: its files are visited, its subfolders queued.
+    void visitFolder(const std::string& relative);
+    // Adds `folders` to the queue for whichever worker is free, and empties it.
+    void queue(std::vector<std::string>& folders);
 
     const Visitor& m_visit;
     const std::string m_skippedName;
     int m_rootFd = -1;
-    QThreadPool m_pool;
+
+    // Folders still to read, by their path below the root ("" for the root). A worker that finds
+    // the queue empty waits while others still read: they may queue more.
+    std::mutex m_lock;
+    std::condition_variable m_queued;
+    std::deque<std::string> m_folders;
+    int m_reading = 0;
 };
 
 } // namespace halvik

@@ -5,6 +5,7 @@
 
 #include "app/StaticPublishCoordinator.h"
 #include "platform/AppDataDir.h"
+#include "services/ParallelFolderWalk.h"
 #include "services/ProcessRunner.h"
 #include "services/hosting/CloudflarePagesClient.h"
 #include "services/hosting/HostAccountService.h"
@@ -20,6 +21,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrlQuery>
@@ -73,6 +76,7 @@ private Q_SLOTS:
     void netlifyFallsBackToOneZip();
     void aDeployReadyOnceItsFilesAreInIsNotWaitedOn();
     void folderDigestsMatchTheBytesWhateverTheirSize();
+    void aWideOutputIsWalkedWholeAndOnce();
     void cloudflarePublishRunsWranglerThroughNpx();
 };
 
@@ -444,6 +448,46 @@ void StaticSiteTest::netlifyRepublishSendsOnlyWhatChanged()
     QVERIFY(!readText(AppDataDir::directory() + "/store.json").contains(StaticMachine::netlifyToken));
     for (const DeploymentPtr& deployment : m.site->deployments())
         QVERIFY(!deployment->log().contains(StaticMachine::netlifyToken));
+}
+
+// More entries than one read of a folder returns, and more folders than are handed out at once:
+// every file is found, none twice, and the rewrite reaches each page.
+void StaticSiteTest::aWideOutputIsWalkedWholeAndOnce()
+{
+    QTemporaryDir dir;
+    const QString out = dir.filePath("out");
+    const QString longName = QString(120, QLatin1Char('n'));
+    QSet<QString> expected;
+    for (int i = 0; i < 700; ++i) {
+        const QString page = QStringLiteral("/page-%1-%2/index.html").arg(i).arg(longName);
+        writeFile(out + page, "<a href=\"http://shop.test/p\">p</a>");
+        expected << page;
+    }
+    for (int i = 0; i < 400; ++i) {
+        const QString asset = QStringLiteral("/asset-%1-%2.css").arg(i).arg(longName);
+        writeFile(out + asset, "a{}");
+        expected << asset;
+    }
+    writeFile(out + "/a/b/c/d/deep.html", "<a href=\"http://shop.test/\">d</a>");
+    expected << "/a/b/c/d/deep.html";
+
+    QMutex lock;
+    QStringList visited;
+    QVERIFY(ParallelFolderWalk::run(out, [&](const ParallelFolderWalk::File& file) {
+        const QMutexLocker locked(&lock);
+        visited << "/" + QFile::decodeName(file.relative.c_str());
+    }));
+    QCOMPARE(visited.size(), expected.size());
+    QCOMPARE(QSet<QString>(visited.cbegin(), visited.cend()), expected);
+    QCOMPARE(ParallelFolderWalk::countFiles(out), expected.size());
+
+    const QString site = dir.filePath("site");
+    writeFile(site + "/.env", "APP_URL=http://localhost\n");
+    const StaticSiteSupport::RewriteSummary summary = StaticSiteSupport::rewriteOutput(out, site);
+    QCOMPARE(summary.files, expected.size());
+    QCOMPARE(summary.replacements, 701);
+    QCOMPARE(readText(out + "/a/b/c/d/deep.html"), QString("<a href=\"/\">d</a>"));
+    QCOMPARE(ParallelFolderWalk::countFiles(dir.filePath("missing")), 0);
 }
 
 void StaticSiteTest::folderDigestsMatchTheBytesWhateverTheirSize()
