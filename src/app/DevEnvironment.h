@@ -108,7 +108,8 @@ public:
     std::optional<NodeRuntime::Toolchain> node() const { return m_node; }
     std::optional<QString> nodeVersion() const { return m_nodeVersion; }
     std::optional<QString> githubCLIPath() const { return m_githubCLIPath; }
-    // By reference: a loop over a returned copy detached it, copying every row for each one.
+    // By reference: the list is walked for every painted row, and a loop over a copy would copy
+    // every row each time.
     const QList<SiteMapping>& siteMappings() const { return m_siteMappings; }
     // The row of one site, or null before the first pass has mapped it.
     const SiteMapping* siteMapping(const QUuid& site) const;

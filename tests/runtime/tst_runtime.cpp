@@ -134,6 +134,25 @@ private Q_SLOTS:
         QCOMPARE(RuntimeFiles::checksumFor(sums, "node-v22.11.0-linux-x64.tar"), std::nullopt);
     }
 
+    // An installation keeps its data in <prefix>/share/halvik; the programs run from
+    // <prefix>/bin and <prefix>/libexec/halvik, and both must find the storage worker there.
+    void installedDataIsFoundFromEveryProgramFolder()
+    {
+        QTemporaryDir prefix;
+        const QString worker = prefix.filePath("share/halvik/storage-worker.php");
+        QVERIFY(QDir().mkpath(QFileInfo(worker).absolutePath()));
+        QFile file(worker);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        for (const QString& programFolder : {prefix.filePath("bin"), prefix.filePath("libexec/halvik")}) {
+            QString found;
+            for (const QString& folder : RuntimeRoots::resourceFoldersFor(programFolder))
+                if (found.isEmpty() && QFileInfo::exists(folder + "/storage-worker.php"))
+                    found = folder + "/storage-worker.php";
+            QCOMPARE(found, worker);
+        }
+    }
+
     void seedingWritesTheManagedFilesExactly()
     {
         RuntimeFixture fx;

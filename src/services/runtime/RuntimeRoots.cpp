@@ -18,6 +18,13 @@ QUrl configuredUrl(const char* variable, const char* fallback)
 
 } // namespace
 
+QStringList RuntimeRoots::resourceFoldersFor(const QString& programFolder)
+{
+    return {programFolder, QDir::cleanPath(programFolder + QStringLiteral("/../share/halvik")),
+            QDir::cleanPath(programFolder + QStringLiteral("/../../share/halvik")),
+            QDir::cleanPath(programFolder + QStringLiteral("/../Resources"))};
+}
+
 RuntimeRoots RuntimeRoots::system()
 {
     RuntimeRoots roots;
@@ -26,10 +33,8 @@ RuntimeRoots RuntimeRoots::system()
     roots.fixedSearch = RuntimePlatform::fixedSearchFolders(roots.home);
     // Beside the executable, then the installed data folder, then the source tree.
     const QString appDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
-    if (!appDir.isEmpty()) {
-        roots.resourceFolders << appDir << QDir::cleanPath(appDir + QStringLiteral("/../share/halvik"));
-        roots.resourceFolders << QDir::cleanPath(appDir + QStringLiteral("/../Resources"));
-    }
+    if (!appDir.isEmpty())
+        roots.resourceFolders = resourceFoldersFor(appDir);
 #ifdef HALVIK_SOURCE_RESOURCES
     roots.resourceFolders << QStringLiteral(HALVIK_SOURCE_RESOURCES);
 #endif

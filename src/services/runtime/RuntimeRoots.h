@@ -26,6 +26,11 @@ struct RuntimeRoots
     // The real folders, with the servers from HALVIK_PHP_DOWNLOADS, HALVIK_NODE_DIST and
     // HALVIK_COMPOSER_VERSIONS when set.
     static RuntimeRoots system();
+    // Where files shipped with Halvik are looked for, in order, for a program in
+    // `programFolder`: beside it; the installed data folder, seen from bin/ or from
+    // libexec/halvik/ (the command line and the window run from there); a macOS bundle's
+    // Resources.
+    static QStringList resourceFoldersFor(const QString& programFolder);
 
     QString bin() const { return support + QStringLiteral("/bin"); }
     QString phpLines() const { return support + QStringLiteral("/runtime/php"); }
