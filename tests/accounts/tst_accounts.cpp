@@ -15,6 +15,7 @@
 #include "services/accounts/GitHubCLI.h"
 #include "services/accounts/GitHubClient.h"
 #include "services/accounts/GitLabClient.h"
+#include "services/accounts/HttpJson.h"
 #include "services/accounts/OriginClient.h"
 #include "services/accounts/SourceControlErrors.h"
 #include "services/accounts/SourceControlService.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimeZone>
@@ -127,6 +129,7 @@ private Q_SLOTS:
     void createRemoteAndPushEndToEnd();
     void canaryTokenStaysWhereItBelongs();
     void unreachableProvidersSayWhy();
+    void aRequestOutlivedByItsManagerEnds();
 };
 
 void AccountsTest::githubClientSendsAndReads()
@@ -885,6 +888,36 @@ void AccountsTest::unreachableProvidersSayWhy()
         QVERIFY2(sentence.contains(QLatin1String("refused"), Qt::CaseInsensitive), qPrintable(sentence));
         QVERIFY2(!sentence.contains(QLatin1String("error 0")), qPrintable(sentence));
     }
+}
+
+// At quit the network manager goes with its replies still waiting: every request must end then,
+// or its caller waits for ever (and holds what it owns).
+void AccountsTest::aRequestOutlivedByItsManagerEnds()
+{
+    halvik::test::FakeApiServer slow([](const halvik::test::FakeApiServer::Request&) {
+        return halvik::test::FakeApiServer::Response::json(200, "{}");
+    });
+    QVERIFY(slow.start());
+    slow.setDelay(30000);
+    auto manager = std::make_unique<QNetworkAccessManager>();
+    bool ended = false;
+    QString outcome;
+    const auto observe = [&](QCoro::Task<HttpAnswer> request) -> QCoro::Task<> {
+        try {
+            co_await std::move(request);
+            outcome = QStringLiteral("answered");
+        } catch (const CancelledError&) {
+            outcome = QStringLiteral("cancelled");
+        }
+        ended = true;
+    };
+    QCoro::Task<> watching = observe(
+        sendHttp(*manager, "GET", QUrl(slow.root() + "/user"), {}, std::nullopt, std::chrono::seconds(60)));
+    QTRY_COMPARE(slow.requests().size(), 1);
+    QVERIFY(!ended);
+    manager.reset();
+    QTRY_VERIFY(ended);
+    QCOMPARE(outcome, QString("cancelled"));
 }
 
 HALVIK_TEST_MAIN(AccountsTest)

@@ -1,13 +1,16 @@
 #include "HttpJson.h"
 
-#include <QCoroNetworkReply>
+#include "async/HalvikError.h"
+#include "async/ReplyFinished.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 #include <algorithm>
-#include <memory>
 
 namespace halvik {
 
@@ -40,14 +43,23 @@ QCoro::Task<HttpAnswer> sendHttp(QNetworkAccessManager& manager, QByteArray meth
     request.setTransferTimeout(static_cast<int>(timeout.count()));
     for (const auto& [name, value] : std::as_const(headers))
         request.setRawHeader(name, value);
-    std::unique_ptr<QNetworkReply> reply;
-    if (body)
-        reply.reset(manager.sendCustomRequest(request, method, *body));
-    else
-        reply.reset(manager.sendCustomRequest(request, method));
-    QNetworkReply* pending = reply.get();
-    cancel.onCancelled(pending, [pending] { pending->abort(); });
-    co_await qCoro(pending).waitForFinished();
+    QNetworkReply* sent =
+        body ? manager.sendCustomRequest(request, method, *body) : manager.sendCustomRequest(request, method);
+    // The manager deletes its replies when it goes first (at quit): the reply is held by a guarded
+    // pointer, and the wait ends on its deletion too, or this request would wait for ever.
+    const QPointer<QNetworkReply> reply(sent);
+    // Later: the wait may end inside the reply's own finished signal.
+    const auto deleting = qScopeGuard([&reply] {
+        if (reply)
+            reply->deleteLater();
+    });
+    cancel.onCancelled(sent, [sent] { sent->abort(); });
+    // Named, not a temporary: with GCC 12 a temporary's guarded pointer was released twice when
+    // the wait ended.
+    ReplyFinished finishing{reply, {}, {}};
+    co_await finishing;
+    if (!reply)
+        throw CancelledError();
     cancel.throwIfCancelled();
     HttpAnswer answer;
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
