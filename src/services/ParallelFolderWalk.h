@@ -26,7 +26,8 @@ public:
         const std::string& relative; // its path below the walked folder
         bool isLink;                 // a symbolic link that leads to a regular file
     };
-    // Called from the walk's threads, several at once.
+    // Called from the walk's threads, several at once; it reports failures itself and never
+    // throws (the walk's threads do not catch).
     using Visitor = std::function<void(const File&)>;
 
     // Walks `folder`, visiting regular files and links that lead to one (never following a link
