@@ -232,7 +232,10 @@ QCoro::Task<> AppServices::bootstrap(BootstrapScope scope)
         if (!alive)
             co_return;
     }
-    step("notifications", [this] { m_notifications->requestPermission(); });
+    // Only the window: a command reaches the notification server when it has something to say,
+    // and most never do (asking costs a session-bus connection and a round trip first).
+    if (scope == BootstrapScope::window)
+        step("notifications", [this] { m_notifications->requestPermission(); });
     // Once the window has painted and settled, so a person opening Halvik never waits behind a
     // thousand stale previews. A command asks for icons and previews itself.
     if (scope == BootstrapScope::window)
