@@ -10,6 +10,7 @@
 #include "services/serving/LocalServer.h"
 
 #include "services/appearance/SiteAppearanceService.h"
+#include "views/common/PlaceholderPage.h"
 #include "views/common/SemanticColors.h"
 #include "views/site/SiteDetailPane.h"
 #include "views/sites/SiteListModel.h"
@@ -344,10 +345,7 @@ SiteDetailPane* SitesPage::sitePane()
         return m_sitePane;
     m_sitePane = new SiteDetailPane(m_services, m_detail);
     m_sitePane->setObjectName("sitePane");
-    QWidget* placeholder = m_detail->widget(sitePage);
-    m_detail->insertWidget(sitePage, m_sitePane);
-    m_detail->removeWidget(placeholder);
-    delete placeholder;
+    replacePlaceholder(m_detail, sitePage, m_sitePane);
     return m_sitePane;
 }
 

@@ -5,6 +5,7 @@
 #include "views/cloning/CloneSheet.h"
 #include "views/common/FileManager.h"
 #include "views/common/PageCommands.h"
+#include "views/common/PlaceholderPage.h"
 #include "views/environment/EnvironmentPage.h"
 #include "views/help/HelpMenu.h"
 #include "views/newsite/NewSiteSheet.h"
@@ -417,10 +418,7 @@ void MainWindow::showSection(SidebarSection section)
     const int index = static_cast<int>(section);
     if (!m_builtSections.contains(index)) {
         m_builtSections.insert(index);
-        QWidget* placeholder = m_pages->widget(index);
-        m_pages->insertWidget(index, buildSection(section));
-        m_pages->removeWidget(placeholder);
-        delete placeholder;
+        replacePlaceholder(m_pages, index, buildSection(section));
     }
     m_pages->setCurrentIndex(index);
     for (QTreeWidgetItemIterator it(m_sidebar); *it; ++it)
