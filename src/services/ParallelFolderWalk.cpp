@@ -1,11 +1,12 @@
 #include "ParallelFolderWalk.h"
 
+#include "FolderEntries.h"
+
 #include <QFile>
 #include <QScopeGuard>
 #include <QThread>
 
 #include <atomic>
-#include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -13,74 +14,6 @@
 #include <unistd.h>
 
 namespace halvik {
-
-namespace {
-
-// A folder's entries, read straight from the kernel where it can be: opendir's own checks cost
-// three more system calls per folder, as much as visiting its file, in outputs of one page per
-// folder.
-class FolderEntries
-{
-public:
-    explicit FolderEntries(int fd) : m_fd(fd)
-    {
-#ifndef __linux__
-        m_dir = ::fdopendir(fd);
-#endif
-    }
-    ~FolderEntries()
-    {
-#ifdef __linux__
-        ::close(m_fd);
-#else
-        if (m_dir)
-            ::closedir(m_dir);
-        else
-            ::close(m_fd);
-#endif
-    }
-    FolderEntries(const FolderEntries&) = delete;
-    FolderEntries& operator=(const FolderEntries&) = delete;
-
-    // The next entry's name and type (DT_UNKNOWN where the file system does not say), or false
-    // at the end or on an error.
-    bool next(const char*& name, unsigned char& type)
-    {
-#ifdef __linux__
-        if (m_offset >= m_filled) {
-            const ssize_t got = ::getdents64(m_fd, m_buffer, sizeof m_buffer);
-            if (got <= 0)
-                return false;
-            m_filled = got;
-            m_offset = 0;
-        }
-        const auto* entry = reinterpret_cast<const dirent64*>(m_buffer + m_offset);
-        m_offset += entry->d_reclen;
-        name = entry->d_name;
-        type = entry->d_type;
-        return true;
-#else
-        const dirent* entry = m_dir ? ::readdir(m_dir) : nullptr;
-        if (!entry)
-            return false;
-        name = entry->d_name;
-        type = entry->d_type;
-        return true;
-#endif
-    }
-
-private:
-    int m_fd;
-#ifdef __linux__
-    alignas(dirent64) char m_buffer[32 * 1024];
-    ssize_t m_filled = 0;
-    ssize_t m_offset = 0;
-#else
-    DIR* m_dir = nullptr;
-#endif
-};
-
-} // namespace
 
 ParallelFolderWalk::ParallelFolderWalk(const Visitor& visit, std::string skippedName)
     : m_visit(visit), m_skippedName(std::move(skippedName))

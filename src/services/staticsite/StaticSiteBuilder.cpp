@@ -130,6 +130,15 @@ QCoro::Task<> StaticSiteBuilder::runKeffin(SitePtr site, QStringList arguments,
     }
 }
 
+QCoro::Task<std::shared_ptr<StaticSiteSupport::OutputRewrite>>
+StaticSiteBuilder::startRewrite(SitePtr site, std::optional<QString> publicBaseURL,
+                                std::shared_ptr<bool> generating)
+{
+    QString output = co_await outputDirectory(site, publicBaseURL);
+    co_return std::make_shared<StaticSiteSupport::OutputRewrite>(std::move(output), site->path(),
+                                                                 *generating);
+}
+
 QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional<QString> publicBaseURL,
                                                      LineCallback onOutput, CancellationToken cancel)
 {
@@ -149,17 +158,19 @@ QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional
         co_await buildFrontend(site, variables, onOutput, cancel);
     cancel.throwIfCancelled();
 
-    onOutput(s("Warming Tarnel…"));
-    const QStringList warm{s("tarnel:warm"), s("-n"), s("-q")};
-    co_await runKeffin(site, warm, variables, onOutput, cancel);
-    cancel.throwIfCancelled();
-
-    // The output folder comes from the site's configuration, which generating leaves alone: read
-    // it while the generator runs (a PHP boot, otherwise paid after it). Not while warming: the
-    // warm-up stands between the user and the generator, and two PHP boots at once slow it.
-    QCoro::Task<QString> resolving = outputDirectory(site, publicBaseURL);
+    // The output folder comes from the site's configuration, which warming and generating leave
+    // alone: it is read while the warm-up runs (a PHP boot beside another, which costs it next to
+    // nothing), so that the rewrite can follow the generator from its first page.
+    const auto generating = std::make_shared<bool>(true);
+    QCoro::Task<std::shared_ptr<StaticSiteSupport::OutputRewrite>> resolving =
+        startRewrite(site, publicBaseURL, generating);
     std::exception_ptr failure;
     try {
+        onOutput(s("Warming Tarnel…"));
+        const QStringList warm{s("tarnel:warm"), s("-n"), s("-q")};
+        co_await runKeffin(site, warm, variables, onOutput, cancel);
+        cancel.throwIfCancelled();
+
         onOutput(s("Generating static site…"));
         const QStringList generation{s("ssg:generate")};
         co_await runKeffin(site, generation, variables, onOutput, cancel);
@@ -167,9 +178,12 @@ QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional
     } catch (...) {
         failure = std::current_exception();
     }
+    *generating = false;
     StaticBuild build;
+    std::shared_ptr<StaticSiteSupport::OutputRewrite> rewrite;
     try {
-        build.output = co_await resolving;
+        rewrite = co_await resolving;
+        build.output = rewrite->outputFolder();
     } catch (...) {
         if (!failure)
             failure = std::current_exception();
@@ -181,10 +195,8 @@ QCoro::Task<StaticBuild> StaticSiteBuilder::generate(SitePtr site, std::optional
     if (!folder.exists() || folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
         throw StaticSiteBuilderError::outputMissing(build.output);
 
-    const QString output = build.output;
-    const QString siteFolder = site->path();
     QFuture<StaticSiteSupport::RewriteSummary> work =
-        QtConcurrent::run(&StaticSiteSupport::rewriteOutput, output, siteFolder);
+        QtConcurrent::run([rewrite] { return rewrite->finish(); });
     const StaticSiteSupport::RewriteSummary summary = co_await work;
     build.rewritten = summary.replacements;
     build.files = summary.files;

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace halvik {
@@ -20,6 +21,9 @@ class HerdService;
 class LaravelConfigurationResolver;
 class ProcessRunner;
 class RuntimeManager;
+namespace StaticSiteSupport {
+class OutputRewrite;
+}
 
 class StaticSiteBuilderError : public HalvikError
 {
@@ -87,6 +91,10 @@ private:
     QCoro::Task<> runKeffin(SitePtr site, QStringList arguments, QMap<QString, QString> environment,
                             LineCallback onOutput, CancellationToken cancel);
     QString phpFor(const Site& site) const;
+    // Resolves the output folder, then starts its rewrite, following the generator while
+    // `generating` holds.
+    QCoro::Task<std::shared_ptr<StaticSiteSupport::OutputRewrite>>
+    startRewrite(SitePtr site, std::optional<QString> publicBaseURL, std::shared_ptr<bool> generating);
 
     ProcessRunner& m_runner;
     RuntimeManager& m_runtime;

@@ -1,5 +1,7 @@
 #include "StaticSiteSupport.h"
 
+#include "LiveOutputRewriter.h"
+
 #include "LocalOriginRewriter.h"
 #include "OutputFolderRewriter.h"
 #include "platform/AtomicFile.h"
@@ -184,6 +186,35 @@ RewriteSummary rewriteOutput(const QString& outputFolder, const QString& siteFol
         OutputFolderRewriter::run(outputFolder, LocalOriginRewriter(appOrigin(siteFolder)),
                                   QFile::encodeName(QFileInfo(marker).fileName()).toStdString());
     markerFile.remove();
+    return {result.replacements, result.files};
+}
+
+OutputRewrite::OutputRewrite(QString outputFolder, QString siteFolder, bool followWriter)
+    : m_output(std::move(outputFolder)), m_site(std::move(siteFolder))
+{
+    if (!followWriter)
+        return;
+    // The folder is marked only once the generator is done: a generator that clears its folder
+    // first would take the mark for a stray file. Until then it is incomplete anyway.
+    m_live = LiveOutputRewriter::follow(
+        m_output, LocalOriginRewriter(appOrigin(m_site)),
+        QFile::encodeName(QFileInfo(rewriteMarker(m_output)).fileName()).toStdString());
+}
+
+OutputRewrite::~OutputRewrite() = default;
+
+RewriteSummary OutputRewrite::finish()
+{
+    if (!m_live)
+        return rewriteOutput(m_output, m_site);
+    if (!QFileInfo(m_output).isDir())
+        return {};
+    QFile marker(rewriteMarker(m_output));
+    if (!marker.open(QIODevice::WriteOnly))
+        throw HalvikError(QStringLiteral("Couldn’t rewrite %1: %2").arg(m_output, marker.errorString()));
+    marker.close();
+    const OutputFolderRewriter::Result result = m_live->finish();
+    marker.remove();
     return {result.replacements, result.files};
 }
 

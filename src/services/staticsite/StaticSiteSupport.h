@@ -8,11 +8,13 @@
 #include <QMap>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace halvik {
 
 class LaravelConfigurationResolver;
+class LiveOutputRewriter;
 
 class StaticSiteSupportError : public HalvikError
 {
@@ -61,6 +63,27 @@ struct RewriteSummary
 };
 // rewriteLocalAbsoluteURLs, counting the output's files in the same walk.
 RewriteSummary rewriteOutput(const QString& outputFolder, const QString& siteFolder);
+
+// The rewrite of one generation's output, begun as soon as the folder is known: while the
+// generator still runs, files are rewritten as it finishes them, where the system can follow it.
+class OutputRewrite
+{
+public:
+    // `followWriter`: the generator is still writing.
+    OutputRewrite(QString outputFolder, QString siteFolder, bool followWriter);
+    ~OutputRewrite();
+    OutputRewrite(const OutputRewrite&) = delete;
+    OutputRewrite& operator=(const OutputRewrite&) = delete;
+
+    const QString& outputFolder() const { return m_output; }
+    // Once the generator has exited: what rewriteOutput does and returns. Blocks.
+    RewriteSummary finish();
+
+private:
+    QString m_output;
+    QString m_site;
+    std::unique_ptr<LiveOutputRewriter> m_live;
+};
 
 // A folder of generated files that is not empty and whose rewriting was not interrupted: one
 // that was may hold half-written pages and must be generated again.
