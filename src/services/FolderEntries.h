@@ -1,6 +1,10 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace halvik {
@@ -30,6 +34,36 @@ public:
     }
     FolderEntries(const FolderEntries&) = delete;
     FolderEntries& operator=(const FolderEntries&) = delete;
+
+    // A descriptor of the folder at `relative` below `rootFd` (the root itself for ""), never
+    // through a link; -1 when it cannot be opened.
+    static int openBelow(int rootFd, const std::string& relative)
+    {
+        return relative.empty()
+                   ? ::dup(rootFd)
+                   : ::openat(rootFd, relative.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+
+    // The next entry other than "." and "..", with its type asked of the file system where the
+    // folder did not carry it (DT_UNKNOWN for anything but a folder, a file or a link).
+    bool nextEntry(const char*& name, unsigned char& type)
+    {
+        while (next(name, type)) {
+            const std::string_view entry(name);
+            if (entry == "." || entry == "..")
+                continue;
+            struct stat info
+            {
+            };
+            if (type == DT_UNKNOWN && ::fstatat(m_fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
+                type = S_ISDIR(info.st_mode)   ? DT_DIR
+                       : S_ISREG(info.st_mode) ? DT_REG
+                       : S_ISLNK(info.st_mode) ? DT_LNK
+                                               : DT_UNKNOWN;
+            return true;
+        }
+        return false;
+    }
 
     // The next entry's name and type (DT_UNKNOWN where the file system does not say), or false
     // at the end or on an error.

@@ -64,33 +64,26 @@ void ParallelFolderWalk::work()
 
 void ParallelFolderWalk::visitFolder(const std::string& relative)
 {
-    const int fd = relative.empty() ? ::dup(m_rootFd)
-                                    : ::openat(m_rootFd, relative.c_str(),
-                                               O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = FolderEntries::openBelow(m_rootFd, relative);
     if (fd < 0)
         return;
     FolderEntries entries(fd);
     std::vector<std::string> subfolders;
     const char* name = nullptr;
     unsigned char type = DT_UNKNOWN;
-    while (entries.next(name, type)) {
+    while (entries.nextEntry(name, type)) {
         const std::string_view entry(name);
-        if (entry == "." || entry == ".." || (relative.empty() && entry == m_skippedName))
+        if (relative.empty() && entry == m_skippedName)
             continue;
-        struct stat info
+        std::string path = relative.empty() ? std::string(entry) : relative + '/' + name;
+        struct stat target
         {
         };
-        if (type == DT_UNKNOWN && ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
-            type = S_ISDIR(info.st_mode)   ? DT_DIR
-                   : S_ISREG(info.st_mode) ? DT_REG
-                   : S_ISLNK(info.st_mode) ? DT_LNK
-                                           : DT_UNKNOWN;
-        std::string path = relative.empty() ? std::string(entry) : relative + '/' + name;
         if (type == DT_DIR)
             subfolders.push_back(std::move(path)); // opened by whoever reads it, so few stay open
         else if (type == DT_REG)
             m_visit(File{fd, name, path, false});
-        else if (type == DT_LNK && ::fstatat(fd, name, &info, 0) == 0 && S_ISREG(info.st_mode))
+        else if (type == DT_LNK && ::fstatat(fd, name, &target, 0) == 0 && S_ISREG(target.st_mode))
             m_visit(File{fd, name, path, true});
         // Others may be idle: hand them folders as they are found, a few at a time.
         if (subfolders.size() >= 16)

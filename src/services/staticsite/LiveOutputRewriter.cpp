@@ -296,26 +296,15 @@ void LiveOutputRewriter::State::watchFolder(const std::string& relative)
         }
         if (!folders.emplace(watch, folder).second)
             continue; // already followed, and read when it was first watched
-        const int fd = folder.empty() ? ::dup(rootFd)
-                                      : ::openat(rootFd, folder.c_str(),
-                                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd = FolderEntries::openBelow(rootFd, folder);
         if (fd < 0)
             continue;
         FolderEntries entries(fd);
         const char* name = nullptr;
         unsigned char type = DT_UNKNOWN;
-        while (entries.next(name, type)) {
-            const std::string_view entry(name);
-            if (entry == "." || entry == ".." || (folder.empty() && entry == skippedName))
+        while (entries.nextEntry(name, type)) {
+            if (folder.empty() && std::string_view(name) == skippedName)
                 continue;
-            struct stat info
-            {
-            };
-            if (type == DT_UNKNOWN && ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0)
-                type = S_ISDIR(info.st_mode)   ? DT_DIR
-                       : S_ISREG(info.st_mode) ? DT_REG
-                       : S_ISLNK(info.st_mode) ? DT_LNK
-                                               : DT_UNKNOWN;
             if (type == DT_DIR)
                 pending.push_back(folder + name + '/');
             else if (type == DT_REG)
