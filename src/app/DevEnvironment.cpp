@@ -119,12 +119,13 @@ void DevEnvironment::keepCurrent()
             [this] { fireAndForget(this, refreshSiteMappings()); });
     // Installs and removals land in these folders, whichever process makes them.
     const RuntimeRoots& roots = m_services.runtime().roots();
+    m_runtimeFolders = std::make_unique<QFileSystemWatcher>();
     for (const QString& folder : {roots.phpLines(), QFileInfo(roots.managedNode()).absolutePath()})
         if (QDir().mkpath(folder))
-            m_runtimeFolders.addPath(folder);
+            m_runtimeFolders->addPath(folder);
     m_runtimeSettle.setSingleShot(true);
     m_runtimeSettle.setInterval(300);
-    connect(&m_runtimeFolders, &QFileSystemWatcher::directoryChanged, &m_runtimeSettle,
+    connect(m_runtimeFolders.get(), &QFileSystemWatcher::directoryChanged, &m_runtimeSettle,
             qOverload<>(&QTimer::start));
     connect(&m_services.runtime(), &RuntimeManager::installationsChanged, &m_runtimeSettle,
             qOverload<>(&QTimer::start));

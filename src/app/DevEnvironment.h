@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <memory>
 #include <optional>
 
 namespace halvik {
@@ -131,7 +132,8 @@ private:
     bool m_sitesAgain = false;
     bool m_refreshAgain = false;
     bool m_keepsCurrent = false;
-    QFileSystemWatcher m_runtimeFolders;
+    // Made by keepCurrent(): a watcher is an inotify instance, whose closing waits on the kernel.
+    std::unique_ptr<QFileSystemWatcher> m_runtimeFolders;
     QTimer m_runtimeSettle;
     // Passes over the site rows begun and completed so far.
     quint64 m_sitePassesStarted = 0;

@@ -92,6 +92,23 @@ QMap<QString, QByteArray> contents(const QString& root)
     return files;
 }
 
+// Processes whose parent is this one, zombies included.
+int childProcesses()
+{
+    int children = 0;
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // "pid (name) state ppid …": the name may hold spaces, the last ')' ends it.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1 && fields.at(1).toLongLong() == ::getpid())
+            ++children;
+    }
+    return children;
+}
+
 // Runs `writer` into `followed` while it is followed, and into `reference` alone, which is then
 // rewritten after it: the two must end alike.
 struct Comparison
@@ -147,6 +164,8 @@ private Q_SLOTS:
             QCOMPARE(live.keys(), contents(reference).keys());
             QCOMPARE(live, contents(reference));
             QVERIFY(!live.contains("stale.html"));
+            // The follower's watches are let go of by a helper process, which is gone and reaped.
+            QTRY_COMPARE(childProcesses(), 0);
             QVERIFY(live.value("css/held.css").contains("url(/b.png)"));
             QCOMPARE(live.value("feed.xml"), QByteArray("<feed><link>/a</link><link>/b</link></feed>"));
             QCOMPARE(live.value("sitemap.xml"), QByteArray("<url>/1</url><url>/2</url>"));

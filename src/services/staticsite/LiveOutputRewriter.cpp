@@ -15,14 +15,17 @@
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
+#include <spawn.h>
 #include <string_view>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 #endif
 
@@ -126,6 +129,7 @@ struct LiveOutputRewriter::State
 
     void follow();
     void readEvents();
+    void releaseWatches();
     void handle(const inotify_event& event);
     void watchFolder(const std::string& relative);
     int openForRewrite(const std::string& relative);
@@ -164,7 +168,37 @@ void LiveOutputRewriter::State::follow()
         return;
     // The writer has exited, and its last closes were queued before it did.
     readEvents();
+    releaseWatches();
     settle();
+}
+
+// Closing an inotify descriptor waits for the kernel to retire its watches: from a tenth of a
+// millisecond to over ten, and a process that exits with it open waits the same. So the last
+// reference goes to a child that exits once ours is closed (`cat`, reading a pipe to its end),
+// and that wait is the child's. Where no child can be started, it is closed here.
+void LiveOutputRewriter::State::releaseWatches()
+{
+    const int fd = std::exchange(inotifyFd, -1);
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        ::close(fd);
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fd, STDERR_FILENO + 1);
+    char name[] = "cat";
+    char* arguments[] = {name, nullptr};
+    pid_t child = -1;
+    const bool started = ::posix_spawn(&child, "/bin/cat", &actions, nullptr, arguments, environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fd);
+    ::close(pipeFds[1]); // the child's end of input: it exits
+    ::close(pipeFds[0]);
+    if (started)
+        std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
 }
 
 void LiveOutputRewriter::State::readEvents()
