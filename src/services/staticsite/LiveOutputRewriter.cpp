@@ -83,7 +83,9 @@ struct LiveOutputRewriter::State
     {
         for (const auto& entry : held)
             ::close(entry.second);
-        for (const int fd : {rootFd, inotifyFd, stopFd})
+        if (inotifyFd >= 0)
+            releaseWatches(); // a follower let go of early: not on the caller's time either
+        for (const int fd : {rootFd, stopFd})
             if (fd >= 0)
                 ::close(fd);
     }
