@@ -46,8 +46,9 @@ void letFollowerIn()
 }
 
 // A generator that does what generators do: pages in folders of their own, a feed written in
-// two appends, a sitemap written twice, a stylesheet held open while pages are written, a file
-// written under a temporary name and renamed, one removed again, and an image. `pausing` lets a
+// two appends, a sitemap written twice, a stylesheet held open while pages are written, files
+// renamed (one under a temporary name, one long after it was written), one removed again, and
+// an image. `pausing` lets a
 // follower interleave with it.
 bool generate(const QString& root, bool pausing)
 {
@@ -64,6 +65,10 @@ bool generate(const QString& root, bool pausing)
         if (i == 150)
             ok = ok &&
                  put(root + "/feed.xml", "<link>https://blog.test:8443/b</link></feed>", O_WRONLY | O_APPEND);
+        if (i == 60)
+            ok = ok && put(root + "/draft.html", page(5));
+        if (i == 250) // long after the follower has rewritten it
+            ok = ok && QFile::rename(root + "/draft.html", root + "/final.html");
         if (i == 200)
             ok = ok && put(root + "/sitemap.xml", "<url>http://site.test/1</url><url>http://site.test/2</url>"
                                                   "<url>http://site.test/3</url>");
@@ -163,7 +168,7 @@ private Q_SLOTS:
             const QMap<QString, QByteArray> live = contents(followed);
             QCOMPARE(live.keys(), contents(reference).keys());
             QCOMPARE(live, contents(reference));
-            QVERIFY(!live.contains("stale.html"));
+            QVERIFY(!live.contains("stale.html") && !live.contains("draft.html"));
             // The follower's watches are let go of by a helper process, which is gone and reaped.
             QTRY_COMPARE(childProcesses(), 0);
             QVERIFY(live.value("css/held.css").contains("url(/b.png)"));

@@ -36,9 +36,11 @@ namespace halvik {
 namespace {
 
 // Writes are followed only to keep two writers' closes apart: the kernel merges an event into an
-// identical one queued right before it.
-constexpr uint32_t followedEvents = IN_CLOSE_WRITE | IN_MODIFY | IN_CREATE | IN_DELETE | IN_MOVED_FROM |
-                                    IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+// identical one queued right before it. Closes after reading matter for files held while a
+// reader had them open.
+constexpr uint32_t followedEvents = IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_MODIFY | IN_CREATE | IN_DELETE |
+                                    IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR |
+                                    IN_DONT_FOLLOW;
 
 void ignoreSignal(int) {}
 
@@ -93,7 +95,6 @@ struct LiveOutputRewriter::State
     // What is known of a file below the folder.
     struct Taken
     {
-        bool closed = false;    // its writer has closed it at least once
         bool rewritten = false; // read (and written where it changed) at least once
         int replacements = 0;   // made in its current text
         qsizetype size = 0;     // of the text it was left with
@@ -117,6 +118,8 @@ struct LiveOutputRewriter::State
     std::unordered_map<std::string, Taken> files; // by path below the root
     std::unordered_map<std::string, int> held;    // still open elsewhere when taken: our descriptor
     std::unordered_set<std::string> later;        // leased by somebody else: for the end
+    std::unordered_set<std::string> unclosed;     // created, and not closed after writing since
+    std::unordered_map<uint32_t, Taken> moving;   // renamed away, by the cookie of the rename
     // Our own closes of files opened for writing, whose close events are still to come. A
     // writer's close cannot be taken for ours: its open waited for the lease to be given back,
     // so its close comes after ours, with its write's event in between.
@@ -137,6 +140,7 @@ struct LiveOutputRewriter::State
     int openForRewrite(const std::string& relative);
     void take(const std::string& relative, bool underLease);
     void settle();
+    void forget(const std::string& path);
     std::string_view rootName() const;
 };
 
@@ -180,27 +184,29 @@ void LiveOutputRewriter::State::follow()
 // and that wait is the child's. Where no child can be started, it is closed here.
 void LiveOutputRewriter::State::releaseWatches()
 {
-    const int fd = std::exchange(inotifyFd, -1);
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+    // Starting the child takes a quarter of a millisecond: not on the caller's time either.
+    std::thread([fd = std::exchange(inotifyFd, -1)] {
+        int pipeFds[2];
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+            ::close(fd);
+            return;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, fd, STDERR_FILENO + 1);
+        char name[] = "cat";
+        char* arguments[] = {name, nullptr};
+        pid_t child = -1;
+        const bool started = ::posix_spawn(&child, "/bin/cat", &actions, nullptr, arguments, environ) == 0;
+        posix_spawn_file_actions_destroy(&actions);
         ::close(fd);
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, fd, STDERR_FILENO + 1);
-    char name[] = "cat";
-    char* arguments[] = {name, nullptr};
-    pid_t child = -1;
-    const bool started = ::posix_spawn(&child, "/bin/cat", &actions, nullptr, arguments, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fd);
-    ::close(pipeFds[1]); // the child's end of input: it exits
-    ::close(pipeFds[0]);
-    if (started)
-        std::thread([child] { ::waitpid(child, nullptr, 0); }).detach();
+        ::close(pipeFds[1]); // the child's end of input: it exits
+        ::close(pipeFds[0]);
+        if (started)
+            ::waitpid(child, nullptr, 0);
+    }).detach();
 }
 
 void LiveOutputRewriter::State::readEvents()
@@ -269,17 +275,35 @@ void LiveOutputRewriter::State::handle(const inotify_event& event)
             take(path, true);
         else if (--own->second == 0)
             ownCloses.erase(own);
-    } else if (event.mask & IN_MOVED_TO)
+    } else if (event.mask & IN_CLOSE_NOWRITE) {
+        if (held.count(path))
+            take(path, true);
+    } else if (event.mask & IN_MOVED_TO) {
+        // A file renamed within the folder keeps what was rewritten in it.
+        if (auto moved = moving.extract(event.cookie))
+            files.insert_or_assign(path, moved.mapped());
         take(path, true);
-    else if (event.mask & IN_CREATE)
-        files.try_emplace(std::move(path));
-    else if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+    } else if (event.mask & IN_MOVED_FROM) {
+        if (auto leaving = files.extract(path); leaving && leaving.mapped().rewritten)
+            moving.insert_or_assign(event.cookie, leaving.mapped());
+        forget(path);
+    } else if (event.mask & IN_CREATE) {
+        if (files.try_emplace(path).second)
+            unclosed.insert(std::move(path));
+    } else if (event.mask & IN_DELETE) {
         files.erase(path);
-        later.erase(path);
-        if (const auto kept = held.find(path); kept != held.end()) {
-            ::close(kept->second);
-            held.erase(kept);
-        }
+        forget(path);
+    }
+}
+
+// Drops what is pending for a path that is gone.
+void LiveOutputRewriter::State::forget(const std::string& path)
+{
+    unclosed.erase(path);
+    later.erase(path);
+    if (const auto kept = held.find(path); kept != held.end()) {
+        ::close(kept->second);
+        held.erase(kept);
     }
 }
 
@@ -375,11 +399,11 @@ int LiveOutputRewriter::State::openForRewrite(const std::string& relative)
     const int fd = ::openat(rootFd, relative.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd >= 0)
         return fd;
-    if (errno == ENOENT)
-        files.erase(relative);
-    else if (errno == EWOULDBLOCK)
+    // Renamed or removed (ENOENT): the event saying so is on its way, or its folder went and a
+    // full pass follows, so what is known of it stays.
+    if (errno == EWOULDBLOCK)
         later.insert(relative); // somebody else holds a lease on it
-    else
+    else if (errno != ENOENT)
         fullPass = true; // a link put in its place, or a file this pass cannot open
     return -1;
 }
@@ -390,7 +414,7 @@ int LiveOutputRewriter::State::openForRewrite(const std::string& relative)
 void LiveOutputRewriter::State::take(const std::string& relative, bool underLease)
 {
     Taken& taken = files[relative];
-    taken.closed = true;
+    unclosed.erase(relative);
     const size_t slash = relative.rfind('/');
     if (leasesRefused || !OutputFolderRewriter::isRewritten(std::string_view(relative).substr(slash + 1)))
         return;
@@ -453,15 +477,14 @@ void LiveOutputRewriter::State::settle()
     std::vector<std::string> left(later.begin(), later.end());
     for (const auto& entry : held)
         left.push_back(entry.first);
-    for (const auto& [path, taken] : files)
-        if (!taken.closed)
-            left.push_back(path);
+    left.insert(left.end(), unclosed.begin(), unclosed.end());
     for (const std::string& path : left) {
         struct stat info
         {
         };
         if (::fstatat(rootFd, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            files.erase(path);
+            if (!fullPass)
+                files.erase(path); // no event will come now; a full pass still finds it by inode
         } else if (S_ISLNK(info.st_mode)) {
             fullPass = true;
         } else if (S_ISREG(info.st_mode)) {
@@ -471,6 +494,7 @@ void LiveOutputRewriter::State::settle()
         }
     }
     later.clear();
+    unclosed.clear();
 }
 
 std::unique_ptr<LiveOutputRewriter>
