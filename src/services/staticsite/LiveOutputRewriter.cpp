@@ -447,7 +447,9 @@ void LiveOutputRewriter::State::take(const std::string& relative, bool underLeas
         return;
     }
     // A writer that appended to the rewritten text left the earlier replacements in place; one
-    // that wrote the file anew took them away.
+    // that wrote the file anew took them away. (An origin a writer splits between two appends,
+    // the first ending just after the host, is taken for a whole one: "//…" where a rewrite
+    // after the writer gives "/…". Generators do not write pages in such pieces.)
     const bool appended = taken.rewritten && bytes.size() >= taken.size &&
                           digest(QByteArrayView(bytes).first(taken.size)) == taken.textDigest;
     const int count = rewriter.rewrite(bytes);
