@@ -20,8 +20,7 @@ namespace {
 
 const QByteArray appOrigin = "http://localhost:8000";
 
-// The writer's own calls, as a generator makes them: open, write, close. Writers run on threads
-// of their own, so they report failure instead of using the test's checks.
+// The writer's own calls, as a generator makes them: open, write, close. False on a failure.
 bool put(const QString& path, const QByteArray& text, int flags = O_WRONLY | O_CREAT | O_TRUNC)
 {
     QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
@@ -132,9 +131,7 @@ Comparison compare(const QString& followed, const QString& reference,
         LiveOutputRewriter::follow(followed, LocalOriginRewriter(appOrigin), ".halvik-rewriting");
     if (!follower)
         return result;
-    bool followedWritten = false;
-    std::thread writing([&] { followedWritten = writer(followed, true); });
-    writing.join();
+    const bool followedWritten = writer(followed, true);
     result.live = follower->finish();
     result.fullPass = follower->madeFullPass();
     result.written = followedWritten && writer(reference, false);
